@@ -1,0 +1,14 @@
+# 32-bit x86 build on an x86-64 Debian machine with g++-multilib. The kernels of our build
+# machines do not run 32-bit programs, so tests run under qemu-i386 from qemu-user.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CMAKE_C_COMPILER gcc)
+set(CMAKE_CXX_COMPILER g++)
+set(CMAKE_C_FLAGS_INIT "-m32")
+set(CMAKE_CXX_FLAGS_INIT "-m32")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386;-L;/)
+set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/i386-linux-gnu/pkgconfig:/usr/share/pkgconfig")
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
