@@ -61,7 +61,8 @@ std::string FormatPositional(std::string_view format, std::span<const FormatArgu
 
 inline std::string FormatPositional(std::string_view format,
                                     std::initializer_list<FormatArgument> arguments) {
-  return FormatPositional(format, std::span<const FormatArgument>(arguments.begin(), arguments.size()));
+  return FormatPositional(format,
+                          std::span<const FormatArgument>(arguments.begin(), arguments.size()));
 }
 
 }  // namespace logging
