@@ -1,0 +1,584 @@
+#include "binding/binding_value.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "binding/binding_value_store.h"
+
+namespace binding {
+namespace {
+
+using internal::CollectionPayload;
+using internal::InternedString;
+using internal::StructurePayload;
+
+using Blob = std::vector<std::uint8_t>;
+
+// Byte order of the NUL-terminated keys; keys never hold a NUL in practice, so the length breaks
+// the tie exactly as the terminator would.
+int CompareKeys(std::string_view a, std::string_view b) {
+  std::size_t common = std::min(a.size(), b.size());
+  int order = common == 0 ? 0 : std::memcmp(a.data(), b.data(), common);
+  if (order != 0) return order;
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+bool NeedsStore(BindingValueKind kind) {
+  return kind >= BindingValueKind::kString && kind <= BindingValueKind::kStructure;
+}
+
+std::string Base64(const Blob& bytes) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    std::uint32_t triple = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
+    out.push_back(kAlphabet[(triple >> 18) & 63]);
+    out.push_back(kAlphabet[(triple >> 12) & 63]);
+    out.push_back(kAlphabet[(triple >> 6) & 63]);
+    out.push_back(kAlphabet[triple & 63]);
+  }
+  std::size_t rest = bytes.size() - i;
+  if (rest > 0) {
+    std::uint32_t triple = bytes[i] << 16;
+    if (rest == 2) triple |= bytes[i + 1] << 8;
+    out.push_back(kAlphabet[(triple >> 18) & 63]);
+    out.push_back(kAlphabet[(triple >> 12) & 63]);
+    out.push_back(rest == 2 ? kAlphabet[(triple >> 6) & 63] : '=');
+    out.push_back('=');
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string_view BindingValueKindName(BindingValueKind kind) {
+  static constexpr std::string_view kNames[] = {"empty",      "bool",     "signed", "unsigned",
+                                                "float",      "string",   "blob",   "enum",
+                                                "collection", "structure"};
+  auto index = static_cast<std::size_t>(kind);
+  return index < std::size(kNames) ? kNames[index] : std::string_view();
+}
+
+// ---- Life cycle ---------------------------------------------------------------------------------
+
+BindingValue::BindingValue(const BindingValue& other) { CopyPayloadFrom(other); }
+
+BindingValue::BindingValue(BindingValue&& other) noexcept {
+  if (other.owns_store_) {
+    SwapWith(other);
+  } else {
+    CopyPayloadFrom(other);
+    other.clear();
+  }
+}
+
+BindingValue& BindingValue::operator=(const BindingValue& other) {
+  if (this == &other) return *this;
+  if (NeedsStore(other.kind_)) EnsureStore();
+  // Built aside first: `other` may live inside what this value is about to drop.
+  BindingValue copy(store_);
+  copy.CopyPayloadFrom(other);
+  ReleasePayload();
+  payload_ = copy.payload_;
+  kind_ = copy.kind_;
+  copy.kind_ = BindingValueKind::kEmpty;
+  return *this;
+}
+
+BindingValue& BindingValue::operator=(BindingValue&& other) noexcept {
+  if (this == &other) return *this;
+  if (owns_store_ && other.owns_store_) {
+    SwapWith(other);
+    return *this;
+  }
+  if (NeedsStore(other.kind_)) EnsureStore();
+  BindingValue copy(store_);
+  copy.CopyPayloadFrom(other);
+  // The source is cleared before this value drops its payload, since it may be a descendant.
+  other.clear();
+  ReleasePayload();
+  payload_ = copy.payload_;
+  kind_ = copy.kind_;
+  copy.kind_ = BindingValueKind::kEmpty;
+  return *this;
+}
+
+BindingValue::~BindingValue() {
+  ReleasePayload();
+  if (owns_store_) delete store_;
+}
+
+const BindingValue& BindingValue::Empty() {
+  static const BindingValue empty;
+  return empty;
+}
+
+void BindingValue::SwapWith(BindingValue& other) noexcept {
+  std::swap(payload_, other.payload_);
+  std::swap(store_, other.store_);
+  std::swap(kind_, other.kind_);
+  std::swap(owns_store_, other.owns_store_);
+}
+
+BindingValueStore* BindingValue::EnsureStore() {
+  // Only a root can lack a store: children are created with their parent's.
+  if (store_ == nullptr) store_ = new BindingValueStore();
+  return store_;
+}
+
+void BindingValue::ReleasePayload() {
+  switch (kind_) {
+    case BindingValueKind::kString:
+      store_->Release(payload_.string);
+      break;
+    case BindingValueKind::kBlob:
+      payload_.blob->~Blob();
+      store_->Free(payload_.blob, sizeof(Blob));
+      break;
+    case BindingValueKind::kEnum:
+      store_->Free(payload_.enum_pair, sizeof(BindingEnumPair));
+      break;
+    case BindingValueKind::kCollection: {
+      CollectionPayload* collection = payload_.collection;
+      for (std::uint32_t i = 0; i < collection->size; ++i) collection->items[i].~BindingValue();
+      if (collection->capacity != 0) {
+        store_->Free(collection->items, collection->capacity * sizeof(BindingValue));
+      }
+      store_->Free(collection, sizeof(CollectionPayload));
+      break;
+    }
+    case BindingValueKind::kStructure: {
+      StructurePayload* structure = payload_.structure;
+      for (std::uint32_t i = 0; i < structure->size; ++i) {
+        store_->Release(structure->entries[i].key_);
+        structure->entries[i].value_.~BindingValue();
+      }
+      if (structure->capacity != 0) {
+        store_->Free(structure->entries, structure->capacity * sizeof(BindingStructureEntry));
+      }
+      store_->Free(structure, sizeof(StructurePayload));
+      break;
+    }
+    default:
+      break;
+  }
+  kind_ = BindingValueKind::kEmpty;
+}
+
+void BindingValue::clear() { ReleasePayload(); }
+
+// ---- Reading ------------------------------------------------------------------------------------
+
+const std::vector<std::uint8_t>& BindingValue::GetBlob() const {
+  static const Blob empty;
+  return kind_ == BindingValueKind::kBlob ? *payload_.blob : empty;
+}
+
+std::size_t BindingValue::size() const {
+  switch (kind_) {
+    case BindingValueKind::kEmpty:
+      return 0;
+    case BindingValueKind::kString:
+      return payload_.string->length;
+    case BindingValueKind::kBlob:
+      return payload_.blob->size();
+    case BindingValueKind::kCollection:
+      return payload_.collection->size;
+    case BindingValueKind::kStructure:
+      return payload_.structure->size;
+    default:
+      return 1;
+  }
+}
+
+const BindingValue& BindingValue::element(std::size_t index) const {
+  if (kind_ != BindingValueKind::kCollection || index >= payload_.collection->size) return Empty();
+  return payload_.collection->items[index];
+}
+
+namespace {
+
+// Index of the first entry whose key is not below `name`.
+std::uint32_t LowerBound(const StructurePayload& structure, std::string_view name) {
+  std::uint32_t low = 0;
+  std::uint32_t high = structure.size;
+  while (low < high) {
+    std::uint32_t middle = low + (high - low) / 2;
+    if (CompareKeys(structure.entries[middle].key(), name) < 0) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  return low;
+}
+
+}  // namespace
+
+const BindingValue& BindingValue::field(std::string_view name) const {
+  if (kind_ != BindingValueKind::kStructure) return Empty();
+  const StructurePayload& structure = *payload_.structure;
+  std::uint32_t at = LowerBound(structure, name);
+  if (at < structure.size && structure.entries[at].key() == name) {
+    return structure.entries[at].value();
+  }
+  return Empty();
+}
+
+bool BindingValue::hasField(std::string_view name) const {
+  if (kind_ != BindingValueKind::kStructure) return false;
+  const StructurePayload& structure = *payload_.structure;
+  std::uint32_t at = LowerBound(structure, name);
+  return at < structure.size && structure.entries[at].key() == name;
+}
+
+std::span<const BindingValue> BindingValue::Elements() const {
+  if (kind_ != BindingValueKind::kCollection) return {};
+  return {payload_.collection->items, payload_.collection->size};
+}
+
+std::span<BindingValue> BindingValue::MutableElements() {
+  if (kind_ != BindingValueKind::kCollection) return {};
+  return {payload_.collection->items, payload_.collection->size};
+}
+
+std::span<const BindingStructureEntry> BindingValue::Fields() const {
+  if (kind_ != BindingValueKind::kStructure) return {};
+  return {payload_.structure->entries, payload_.structure->size};
+}
+
+std::span<BindingStructureEntry> BindingValue::MutableFields() {
+  if (kind_ != BindingValueKind::kStructure) return {};
+  return {payload_.structure->entries, payload_.structure->size};
+}
+
+// ---- Coercions ----------------------------------------------------------------------------------
+
+bool BindingValue::toBool() const {
+  switch (kind_) {
+    case BindingValueKind::kBool:
+      return payload_.boolean;
+    case BindingValueKind::kSigned:
+      return payload_.signed_number != 0;
+    case BindingValueKind::kUnsigned:
+      return payload_.unsigned_number != 0;
+    case BindingValueKind::kFloat:
+      return !(payload_.float_number == 0.0);
+    case BindingValueKind::kString: {
+      std::string_view text = payload_.string->view();
+      return text == "true" || text == "1";
+    }
+    case BindingValueKind::kBlob:
+      return !payload_.blob->empty();
+    case BindingValueKind::kEnum:
+      return payload_.enum_pair->value != 0;
+    case BindingValueKind::kCollection:
+      return payload_.collection->size != 0;
+    case BindingValueKind::kStructure:
+      return payload_.structure->size != 0;
+    default:
+      return false;
+  }
+}
+
+std::int64_t BindingValue::toInt64(std::int64_t default_value) const {
+  switch (kind_) {
+    case BindingValueKind::kBool:
+      return payload_.boolean ? 1 : 0;
+    case BindingValueKind::kSigned:
+      return payload_.signed_number;
+    case BindingValueKind::kUnsigned:
+      return static_cast<std::int64_t>(payload_.unsigned_number);
+    case BindingValueKind::kFloat:
+      return static_cast<std::int64_t>(payload_.float_number);
+    case BindingValueKind::kString:
+      // Interned texts are NUL-terminated, so strtoll can read them in place.
+      return std::strtoll(payload_.string->text, nullptr, 0);
+    case BindingValueKind::kEnum:
+      return payload_.enum_pair->value;
+    default:
+      return default_value;
+  }
+}
+
+std::string BindingValue::toText() const {
+  char buffer[400];
+  switch (kind_) {
+    case BindingValueKind::kBool:
+      return payload_.boolean ? "true" : "false";
+    case BindingValueKind::kSigned:
+      return std::to_string(payload_.signed_number);
+    case BindingValueKind::kUnsigned:
+      return std::to_string(payload_.unsigned_number);
+    case BindingValueKind::kFloat:
+      std::snprintf(buffer, sizeof(buffer), "%f", payload_.float_number);
+      return buffer;
+    case BindingValueKind::kString:
+      return std::string(payload_.string->view());
+    case BindingValueKind::kBlob:
+      return Base64(*payload_.blob);
+    case BindingValueKind::kEnum:
+      return std::to_string(payload_.enum_pair->value);
+    default:
+      return std::string();
+  }
+}
+
+// ---- Writing ------------------------------------------------------------------------------------
+
+void BindingValue::SetBool(bool value) {
+  ReleasePayload();
+  payload_.boolean = value;
+  kind_ = BindingValueKind::kBool;
+}
+
+void BindingValue::SetSigned(std::int64_t value) {
+  ReleasePayload();
+  payload_.signed_number = value;
+  kind_ = BindingValueKind::kSigned;
+}
+
+void BindingValue::SetUnsigned(std::uint64_t value) {
+  ReleasePayload();
+  payload_.unsigned_number = value;
+  kind_ = BindingValueKind::kUnsigned;
+}
+
+void BindingValue::SetFloat(double value) {
+  ReleasePayload();
+  payload_.float_number = value;
+  kind_ = BindingValueKind::kFloat;
+}
+
+void BindingValue::SetString(std::string_view text) {
+  // Interned before the old content goes: the text may be this value's own string.
+  InternedString* entry = EnsureStore()->Intern(text);
+  ReleasePayload();
+  payload_.string = entry;
+  kind_ = BindingValueKind::kString;
+}
+
+void BindingValue::SetBlob(std::span<const std::uint8_t> bytes) {
+  SetBlob(Blob(bytes.begin(), bytes.end()));
+}
+
+void BindingValue::SetBlob(std::vector<std::uint8_t>&& bytes) {
+  void* memory = EnsureStore()->Allocate(sizeof(Blob));
+  Blob* blob = new (memory) Blob(std::move(bytes));
+  ReleasePayload();
+  payload_.blob = blob;
+  kind_ = BindingValueKind::kBlob;
+}
+
+void BindingValue::SetEnum(std::int32_t value, const BindingStaticType* type) {
+  void* memory = EnsureStore()->Allocate(sizeof(BindingEnumPair));
+  auto* pair = new (memory) BindingEnumPair{value, type};
+  ReleasePayload();
+  payload_.enum_pair = pair;
+  kind_ = BindingValueKind::kEnum;
+}
+
+void BindingValue::BecomeCollection() {
+  ReleasePayload();
+  void* memory = EnsureStore()->Allocate(sizeof(CollectionPayload));
+  payload_.collection = new (memory) CollectionPayload{nullptr, 0, 0};
+  kind_ = BindingValueKind::kCollection;
+}
+
+void BindingValue::BecomeStructure() {
+  ReleasePayload();
+  void* memory = EnsureStore()->Allocate(sizeof(StructurePayload));
+  payload_.structure = new (memory) StructurePayload{nullptr, 0, 0};
+  kind_ = BindingValueKind::kStructure;
+}
+
+namespace {
+
+// Values and entries hold no pointers into themselves, so growing an array moves them bytewise.
+template <typename Item>
+void GrowArray(BindingValueStore& store, Item*& items, std::uint32_t size, std::uint32_t& capacity,
+               std::size_t wanted) {
+  if (wanted <= capacity) return;
+  std::size_t new_capacity = capacity == 0 ? 2 : capacity * std::size_t{2};
+  if (new_capacity < wanted) new_capacity = wanted;
+  auto* fresh = static_cast<Item*>(store.Allocate(new_capacity * sizeof(Item)));
+  if (size != 0) {
+    std::memcpy(static_cast<void*>(fresh), static_cast<const void*>(items), size * sizeof(Item));
+  }
+  if (capacity != 0) store.Free(items, capacity * sizeof(Item));
+  items = fresh;
+  capacity = static_cast<std::uint32_t>(new_capacity);
+}
+
+}  // namespace
+
+void BindingValue::reserve(std::size_t count) {
+  if (kind_ != BindingValueKind::kCollection) BecomeCollection();
+  CollectionPayload& collection = *payload_.collection;
+  GrowArray(*store_, collection.items, collection.size, collection.capacity, count);
+}
+
+void BindingValue::ReserveFields(std::size_t count) {
+  if (kind_ != BindingValueKind::kStructure) BecomeStructure();
+  StructurePayload& structure = *payload_.structure;
+  GrowArray(*store_, structure.entries, structure.size, structure.capacity, count);
+}
+
+BindingValue& BindingValue::AppendElement() {
+  if (kind_ != BindingValueKind::kCollection) BecomeCollection();
+  CollectionPayload& collection = *payload_.collection;
+  if (collection.size == collection.capacity) {
+    GrowArray(*store_, collection.items, collection.size, collection.capacity,
+              collection.size + std::size_t{1});
+  }
+  return *new (&collection.items[collection.size++]) BindingValue(store_);
+}
+
+BindingValue& BindingValue::elementForWrite(std::size_t index) {
+  if (kind_ != BindingValueKind::kCollection) BecomeCollection();
+  CollectionPayload& collection = *payload_.collection;
+  if (index >= collection.size) {
+    GrowArray(*store_, collection.items, collection.size, collection.capacity, index + 1);
+    while (collection.size <= index) {
+      new (&collection.items[collection.size++]) BindingValue(store_);
+    }
+  }
+  return collection.items[index];
+}
+
+BindingValue& BindingValue::fieldForWrite(std::string_view name) {
+  if (kind_ != BindingValueKind::kStructure) BecomeStructure();
+  StructurePayload& structure = *payload_.structure;
+  std::uint32_t at = structure.size;
+  // Parsers of sorted input and copies of structures append: one comparison with the last key.
+  if (structure.size != 0 && CompareKeys(structure.entries[structure.size - 1].key(), name) >= 0) {
+    at = LowerBound(structure, name);
+    if (structure.entries[at].key() == name) return structure.entries[at].value_;
+  }
+  if (structure.size == structure.capacity) {
+    GrowArray(*store_, structure.entries, structure.size, structure.capacity,
+              structure.size + std::size_t{1});
+  }
+  BindingStructureEntry* slot = &structure.entries[at];
+  if (at < structure.size) {
+    std::memmove(static_cast<void*>(slot + 1), static_cast<const void*>(slot),
+                 (structure.size - at) * sizeof(BindingStructureEntry));
+  }
+  ++structure.size;
+  slot->key_ = store_->Intern(name);
+  new (&slot->value_) BindingValue(store_);
+  return slot->value_;
+}
+
+void BindingValue::CopyPayloadFrom(const BindingValue& source) {
+  switch (source.kind_) {
+    case BindingValueKind::kEmpty:
+      break;
+    case BindingValueKind::kBool:
+    case BindingValueKind::kSigned:
+    case BindingValueKind::kUnsigned:
+    case BindingValueKind::kFloat:
+      payload_ = source.payload_;
+      kind_ = source.kind_;
+      break;
+    case BindingValueKind::kString:
+      if (source.store_ == store_) {
+        store_->AddReference(source.payload_.string);
+        payload_.string = source.payload_.string;
+      } else {
+        payload_.string = EnsureStore()->Intern(source.payload_.string->view());
+      }
+      kind_ = BindingValueKind::kString;
+      break;
+    case BindingValueKind::kBlob:
+      SetBlob(std::span<const std::uint8_t>(*source.payload_.blob));
+      break;
+    case BindingValueKind::kEnum:
+      SetEnum(*source.payload_.enum_pair);
+      break;
+    case BindingValueKind::kCollection: {
+      const CollectionPayload& from = *source.payload_.collection;
+      reserve(from.size);
+      CollectionPayload& to = *payload_.collection;
+      for (std::uint32_t i = 0; i < from.size; ++i) {
+        new (&to.items[to.size++]) BindingValue(store_);
+        to.items[i].CopyPayloadFrom(from.items[i]);
+      }
+      break;
+    }
+    case BindingValueKind::kStructure: {
+      const StructurePayload& from = *source.payload_.structure;
+      ReserveFields(from.size);
+      StructurePayload& to = *payload_.structure;
+      bool same_store = source.store_ == store_;
+      // Already in key order: entries are appended as they come.
+      for (std::uint32_t i = 0; i < from.size; ++i) {
+        BindingStructureEntry& entry = to.entries[to.size++];
+        if (same_store) {
+          store_->AddReference(from.entries[i].key_);
+          entry.key_ = from.entries[i].key_;
+        } else {
+          entry.key_ = store_->Intern(from.entries[i].key());
+        }
+        new (&entry.value_) BindingValue(store_);
+        entry.value_.CopyPayloadFrom(from.entries[i].value_);
+      }
+      break;
+    }
+  }
+}
+
+bool BindingValue::operator==(const BindingValue& other) const {
+  if (kind_ != other.kind_) return false;
+  switch (kind_) {
+    case BindingValueKind::kEmpty:
+      return true;
+    case BindingValueKind::kBool:
+      return payload_.boolean == other.payload_.boolean;
+    case BindingValueKind::kSigned:
+      return payload_.signed_number == other.payload_.signed_number;
+    case BindingValueKind::kUnsigned:
+      return payload_.unsigned_number == other.payload_.unsigned_number;
+    case BindingValueKind::kFloat:
+      return payload_.float_number == other.payload_.float_number;
+    case BindingValueKind::kString:
+      return payload_.string->view() == other.payload_.string->view();
+    case BindingValueKind::kBlob:
+      return *payload_.blob == *other.payload_.blob;
+    case BindingValueKind::kEnum:
+      return *payload_.enum_pair == *other.payload_.enum_pair;
+    case BindingValueKind::kCollection:
+      return std::ranges::equal(Elements(), other.Elements());
+    case BindingValueKind::kStructure:
+      return std::ranges::equal(Fields(), other.Fields(),
+                                [](const BindingStructureEntry& a, const BindingStructureEntry& b) {
+                                  return a.key() == b.key() && a.value() == b.value();
+                                });
+  }
+  return false;
+}
+
+// ---- Results ------------------------------------------------------------------------------------
+
+void fail(BindingConversionResult& result, std::string_view message) {
+  // The message may be text of the result's own tree, which clear() releases.
+  std::string text(message);
+  result.value.clear();
+  result.ok = 0;
+  result.value.fieldForWrite("error").SetString(text);
+}
+
+std::string_view errorText(const BindingConversionResult& result) {
+  if (result.ok == 1) return {};
+  return result.value.field("error").GetString();
+}
+
+}  // namespace binding

@@ -1,0 +1,264 @@
+// The dynamic value every part of the plug-in exchanges with the host and the parsers: a tree of
+// empty, bool, signed, unsigned, float, string, blob, enum, collection and structure nodes whose
+// strings and payload blocks live in a store owned by the root.
+#ifndef BINDING_BINDING_VALUE_H_
+#define BINDING_BINDING_VALUE_H_
+
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace binding {
+
+class BindingStaticType;
+class BindingValue;
+class BindingValueStore;
+class BindingStructureEntry;
+
+// The numbering is part of the host-facing contract; the names appear in conversion messages.
+enum class BindingValueKind : std::uint8_t {
+  kEmpty = 0,
+  kBool = 1,
+  kSigned = 2,
+  kUnsigned = 3,
+  kFloat = 4,
+  kString = 5,
+  kBlob = 6,
+  kEnum = 7,
+  kCollection = 8,
+  kStructure = 9,
+};
+
+// "empty", "bool", ..., "structure"; the empty text for a kind above 9.
+std::string_view BindingValueKindName(BindingValueKind kind);
+
+// The payload of an enum value: the enumerator's number and the identity of its enum type (may
+// be null for a number whose type is unknown).
+struct BindingEnumPair {
+  std::int32_t value = 0;
+  const BindingStaticType* type = nullptr;
+
+  bool operator==(const BindingEnumPair&) const = default;
+};
+
+namespace internal {
+
+// One string of a tree's intern table. Values of the tree share it by reference count; the text
+// is NUL-terminated.
+struct InternedString {
+  InternedString* next;  // bucket chain
+  std::uint32_t hash;
+  std::uint32_t references;
+  std::uint32_t length;
+  char text[1];  // `length` bytes and a NUL follow
+
+  std::string_view view() const { return std::string_view(text, length); }
+};
+
+struct CollectionPayload {
+  BindingValue* items;
+  std::uint32_t size;
+  std::uint32_t capacity;
+};
+
+// Entries sorted by key bytes; appending a key greater than the last one costs no search.
+struct StructurePayload {
+  BindingStructureEntry* entries;
+  std::uint32_t size;
+  std::uint32_t capacity;
+};
+
+}  // namespace internal
+
+// A node of a value tree. A value created on its own is the root of its own tree and owns the
+// store (created on first need); children made by elementForWrite, fieldForWrite and
+// AppendElement share their root's store and must not outlive it. A tree may be used by one
+// thread at a time. References to children stay valid until their parent collection or
+// structure grows or is cleared.
+class BindingValue {
+ public:
+  BindingValue() = default;
+  explicit BindingValue(bool value) { SetBool(value); }
+  template <std::integral T>
+  requires(!std::same_as<T, bool>) explicit BindingValue(T value) {
+    if constexpr (std::is_signed_v<T>) {
+      SetSigned(value);
+    } else {
+      SetUnsigned(value);
+    }
+  }
+  explicit BindingValue(double value) { SetFloat(value); }
+  explicit BindingValue(std::string_view text) { SetString(text); }
+  explicit BindingValue(const char* text) { SetString(text); }
+  explicit BindingValue(const std::string& text) { SetString(text); }
+  explicit BindingValue(std::vector<std::uint8_t> bytes) { SetBlob(std::move(bytes)); }
+
+  // Deep copy into a new root; strings are re-interned in the new tree.
+  BindingValue(const BindingValue& other);
+  // The new value is a root: it takes the source's tree when the source owns it, otherwise it
+  // receives a deep copy and the source is cleared.
+  BindingValue(BindingValue&& other) noexcept;
+  // Deep copy into this value's tree (which may be a child's); the previous content is dropped.
+  // Copying a value's own descendant into it is allowed.
+  BindingValue& operator=(const BindingValue& other);
+  // When both values own their stores they swap payload, store, kind and ownership (the source
+  // then holds what this value held); otherwise a deep copy followed by clearing the source.
+  BindingValue& operator=(BindingValue&& other) noexcept;
+  ~BindingValue();
+
+  // The shared immutable empty value returned by look-ups that find nothing.
+  static const BindingValue& Empty();
+
+  // ---- Reading ------------------------------------------------------------------------------
+  BindingValueKind kind() const { return kind_; }
+  bool isEmpty() const { return kind_ == BindingValueKind::kEmpty; }
+  bool isCollection() const { return kind_ == BindingValueKind::kCollection; }
+  bool IsStructure() const { return kind_ == BindingValueKind::kStructure; }
+
+  // Strict getters: the default when the kind differs (no conversion).
+  bool GetBool(bool default_value = false) const {
+    return kind_ == BindingValueKind::kBool ? payload_.boolean : default_value;
+  }
+  std::int64_t GetSigned(std::int64_t default_value = 0) const {
+    return kind_ == BindingValueKind::kSigned ? payload_.signed_number : default_value;
+  }
+  std::uint64_t GetUnsigned(std::uint64_t default_value = 0) const {
+    return kind_ == BindingValueKind::kUnsigned ? payload_.unsigned_number : default_value;
+  }
+  double GetFloat(double default_value = 0.0) const {
+    return kind_ == BindingValueKind::kFloat ? payload_.float_number : default_value;
+  }
+  // The view's data is NUL-terminated and lives as long as the string stays in this tree.
+  std::string_view GetString(std::string_view default_value = {}) const {
+    return kind_ == BindingValueKind::kString ? payload_.string->view() : default_value;
+  }
+  // A shared empty vector when the value is not a blob.
+  const std::vector<std::uint8_t>& GetBlob() const;
+  BindingEnumPair GetEnum(BindingEnumPair default_value = {}) const {
+    return kind_ == BindingValueKind::kEnum ? *payload_.enum_pair : default_value;
+  }
+
+  // 0 for empty; bytes of a string or blob; elements of a collection; fields of a structure;
+  // 1 otherwise.
+  std::size_t size() const;
+  // The child at `index`, or Empty() when this is not a collection or the index is too big.
+  const BindingValue& element(std::size_t index) const;
+  // The child under `name`, or Empty() when this is not a structure or has no such key.
+  const BindingValue& field(std::string_view name) const;
+  bool hasField(std::string_view name) const;
+
+  // Walks in order: collection elements, and structure entries in ascending byte order of keys.
+  // Both are empty for other kinds.
+  std::span<const BindingValue> Elements() const;
+  std::span<BindingValue> MutableElements();
+  std::span<const BindingStructureEntry> Fields() const;
+  std::span<BindingStructureEntry> MutableFields();
+
+  // ---- Coercions ----------------------------------------------------------------------------
+  // bool as is; numbers not zero (NaN is true); string exactly "true" or "1"; blob, collection
+  // and structure not empty; enum value not zero; empty false.
+  bool toBool() const;
+  // bool 0/1; signed and unsigned as the 64-bit pattern; float truncated; string by strtoll in
+  // base 0 (stops at the first invalid character); enum its value; others `default_value`.
+  std::int64_t toInt64(std::int64_t default_value = 0) const;
+  // bool "true"/"false"; integers in decimal; float "%f"; string as is; blob base64; enum its
+  // value in decimal; empty, collection and structure "".
+  std::string toText() const;
+
+  // ---- Writing ------------------------------------------------------------------------------
+  // Each setter first clears the previous content.
+  void SetBool(bool value);
+  void SetSigned(std::int64_t value);
+  void SetUnsigned(std::uint64_t value);
+  void SetFloat(double value);
+  // Interns the text in this tree: one copy on first sight, a reference count after that.
+  void SetString(std::string_view text);
+  void SetBlob(std::span<const std::uint8_t> bytes);
+  void SetBlob(std::vector<std::uint8_t>&& bytes);
+  void SetEnum(std::int32_t value, const BindingStaticType* type);
+  void SetEnum(BindingEnumPair pair) { SetEnum(pair.value, pair.type); }
+
+  // Turns a non-collection into an empty collection (dropping what it held), appends empty values
+  // until `index` exists and returns that child.
+  BindingValue& elementForWrite(std::size_t index);
+  // Turns a non-collection into an empty collection, appends one empty child and returns it.
+  BindingValue& AppendElement();
+  // Turns a non-structure into an empty structure and returns the child under `name`, creating
+  // an empty one when the key is absent. Keys that arrive in ascending order are appended without
+  // a search; out-of-order keys cost a binary search and a shift.
+  BindingValue& fieldForWrite(std::string_view name);
+  // Room for `count` elements; turns a non-collection into an empty collection.
+  void reserve(std::size_t count);
+  // Room for `count` fields; turns a non-structure into an empty structure.
+  void ReserveFields(std::size_t count);
+  // Back to empty, releasing payload blocks and string references.
+  void clear();
+
+  // Deep comparison; strings by bytes, enums by value and type, floats by ==.
+  bool operator==(const BindingValue& other) const;
+
+ private:
+  friend class BindingValueStore;
+  friend class BindingStructureEntry;
+
+  union Payload {
+    bool boolean;
+    std::int64_t signed_number;
+    std::uint64_t unsigned_number;
+    double float_number;
+    internal::InternedString* string;
+    std::vector<std::uint8_t>* blob;
+    BindingEnumPair* enum_pair;
+    internal::CollectionPayload* collection;
+    internal::StructurePayload* structure;
+  };
+
+  // A child sharing `store`.
+  explicit BindingValue(BindingValueStore* store) : store_(store), owns_store_(false) {}
+
+  BindingValueStore* EnsureStore();
+  void ReleasePayload();
+  void BecomeCollection();
+  void BecomeStructure();
+  // Copies `source` into this empty value, interning into this value's store.
+  void CopyPayloadFrom(const BindingValue& source);
+  void SwapWith(BindingValue& other) noexcept;
+
+  Payload payload_{.unsigned_number = 0};
+  BindingValueStore* store_ = nullptr;
+  BindingValueKind kind_ = BindingValueKind::kEmpty;
+  bool owns_store_ = true;
+};
+
+// One key and value of a structure, in key order.
+class BindingStructureEntry {
+ public:
+  std::string_view key() const { return key_->view(); }
+  const BindingValue& value() const { return value_; }
+  BindingValue& value() { return value_; }
+
+ private:
+  friend class BindingValue;
+  internal::InternedString* key_;
+  BindingValue value_;
+};
+
+// The result of every conversion: a value and an `ok` flag. A failure replaces the value with the
+// structure {"error": message}; conversions test `ok` before each step and never throw.
+struct [[nodiscard]] BindingConversionResult {
+  BindingValue value;
+  std::uint8_t ok = 1;
+};
+
+// Clears the result's value, sets `ok` to 0 and stores `message` under "error".
+void fail(BindingConversionResult& result, std::string_view message);
+// "" when `ok` is 1; otherwise the "error" field's string, or "" when it is not a string.
+std::string_view errorText(const BindingConversionResult& result);
+
+}  // namespace binding
+
+#endif  // BINDING_BINDING_VALUE_H_

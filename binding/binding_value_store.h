@@ -1,0 +1,63 @@
+// The per-tree store behind BindingValue: the intern table of the tree's strings and the
+// small-block allocator its payload blocks come from.
+#ifndef BINDING_BINDING_VALUE_STORE_H_
+#define BINDING_BINDING_VALUE_STORE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "binding/binding_value.h"
+#include "binding/internal/small_block_allocator.h"
+
+namespace binding {
+
+// Created by a root value on first need and destroyed with it (or handed over by a swap-move).
+// Not thread-safe: a tree is used by one thread at a time.
+class BindingValueStore {
+ public:
+  BindingValueStore();
+  BindingValueStore(const BindingValueStore&) = delete;
+  BindingValueStore& operator=(const BindingValueStore&) = delete;
+  ~BindingValueStore();
+
+  // The entry for `text` with one more reference; created with one reference when absent.
+  internal::InternedString* Intern(std::string_view text);
+  void AddReference(internal::InternedString* entry) { ++entry->references; }
+  // Drops one reference; the entry is removed when none is left.
+  void Release(internal::InternedString* entry);
+
+  // Introspection of the intern table (tests, statistics).
+  std::size_t InternedCount() const { return interned_count_; }
+  std::size_t BucketCount() const { return bucket_count_; }
+  // 0 when the text is not interned.
+  std::uint32_t ReferenceCount(std::string_view text) const;
+
+  // Blocks of up to internal::kLargestSmallBlock bytes come from the size classes, larger ones
+  // from the heap. `bytes` must be the same at Free as at Allocate.
+  void* Allocate(std::size_t bytes) {
+    return bytes <= internal::kLargestSmallBlock ? small_blocks_.Allocate(bytes)
+                                                 : ::operator new(bytes);
+  }
+  void Free(void* block, std::size_t bytes) {
+    if (bytes <= internal::kLargestSmallBlock) {
+      small_blocks_.Free(block, bytes);
+    } else {
+      ::operator delete(block);
+    }
+  }
+
+  const internal::SmallBlockAllocator& small_blocks() const { return small_blocks_; }
+
+ private:
+  void Grow();
+
+  internal::SmallBlockAllocator small_blocks_;
+  internal::InternedString** buckets_ = nullptr;
+  std::uint32_t bucket_count_ = 0;
+  std::uint32_t interned_count_ = 0;
+};
+
+}  // namespace binding
+
+#endif  // BINDING_BINDING_VALUE_STORE_H_

@@ -1,0 +1,104 @@
+// Size-class allocator for the small payload blocks of one value tree (vectors, maps, enum pairs,
+// short interned strings).
+#ifndef BINDING_INTERNAL_SMALL_BLOCK_ALLOCATOR_H_
+#define BINDING_INTERNAL_SMALL_BLOCK_ALLOCATOR_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace binding::internal {
+
+inline constexpr std::size_t kSizeClassStep = 4;
+inline constexpr std::size_t kSizeClassCount = 18;
+inline constexpr std::size_t kLargestSmallBlock = kSizeClassStep * kSizeClassCount;  // 72
+inline constexpr std::size_t kBuiltInAreaBytes = 144;
+
+// A run of equal slots: a class's built-in area or one page. Free slots are chained through
+// 16-bit slot indices stored in the slots themselves; slots never handed out lie past `bump`.
+struct SlotArea {
+  SlotArea* next_available;  // areas of the class with a free slot
+  SlotArea* next_page;       // every page of the class, to give them back
+  std::byte* slots;
+  std::uint16_t slot_size;
+  std::uint16_t capacity;
+  std::uint16_t bump;
+  std::uint16_t free_head;
+  std::uint16_t used;
+  bool available;
+};
+
+// Blocks of 1 to 72 bytes in 18 classes of 4-byte steps. Each class starts with a 144-byte area
+// inside the allocator, then takes 4096-byte pages from the process-wide PageProvider; a freed
+// block returns to the area holding it (for a page, found by rounding its address down to 4096).
+// Blocks are aligned to 8 bytes when their class size is a multiple of 8. Not thread-safe: one
+// tree, one thread at a time. Pages go back to the provider when the allocator is destroyed.
+class SmallBlockAllocator {
+ public:
+  SmallBlockAllocator();
+  SmallBlockAllocator(const SmallBlockAllocator&) = delete;
+  SmallBlockAllocator& operator=(const SmallBlockAllocator&) = delete;
+  ~SmallBlockAllocator();
+
+  // `bytes` is 1 to kLargestSmallBlock. Never returns nullptr: an exhausted system is fatal.
+  void* Allocate(std::size_t bytes) {
+    SlotArea& head_holder = classes_[ClassOf(bytes)];
+    SlotArea* area = head_holder.next_available;
+    if (area == nullptr) area = AddPage(ClassOf(bytes));
+    std::byte* slot;
+    if (area->free_head != kNoSlot) {
+      slot = area->slots + static_cast<std::size_t>(area->free_head) * area->slot_size;
+      std::memcpy(&area->free_head, slot, sizeof(std::uint16_t));
+    } else {
+      slot = area->slots + static_cast<std::size_t>(area->bump++) * area->slot_size;
+    }
+    ++area->used;
+    if (area->free_head == kNoSlot && area->bump == area->capacity) {
+      head_holder.next_available = area->next_available;
+      area->available = false;
+    }
+    return slot;
+  }
+
+  // `bytes` must be the size the block was allocated with.
+  void Free(void* block, std::size_t bytes) {
+    std::size_t size_class = ClassOf(bytes);
+    auto* slot = static_cast<std::byte*>(block);
+    SlotArea* area;
+    if (slot >= built_in_ && slot < built_in_ + sizeof(built_in_)) {
+      area = &built_in_areas_[size_class];
+    } else {
+      area = reinterpret_cast<SlotArea*>(reinterpret_cast<std::uintptr_t>(block) &
+                                         ~static_cast<std::uintptr_t>(kPageMask));
+    }
+    auto index = static_cast<std::uint16_t>((slot - area->slots) / area->slot_size);
+    std::memcpy(slot, &area->free_head, sizeof(std::uint16_t));
+    area->free_head = index;
+    --area->used;
+    if (!area->available) {
+      area->available = true;
+      area->next_available = classes_[size_class].next_available;
+      classes_[size_class].next_available = area;
+    }
+  }
+
+  // Pages currently held (tests and statistics).
+  std::size_t PageCount() const;
+
+ private:
+  static constexpr std::uint16_t kNoSlot = 0xFFFF;
+  static constexpr std::size_t kPageMask = 4096 - 1;
+
+  static std::size_t ClassOf(std::size_t bytes) { return (bytes - 1) / kSizeClassStep; }
+  SlotArea* AddPage(std::size_t size_class);
+
+  // classes_[c].next_available heads the class's chain of areas with room; next_page heads the
+  // chain of its pages.
+  SlotArea classes_[kSizeClassCount];
+  SlotArea built_in_areas_[kSizeClassCount];
+  alignas(8) std::byte built_in_[kSizeClassCount * kBuiltInAreaBytes];
+};
+
+}  // namespace binding::internal
+
+#endif  // BINDING_INTERNAL_SMALL_BLOCK_ALLOCATOR_H_
