@@ -1,0 +1,35 @@
+#include "platform/debugger_output.h"
+
+#include <mutex>
+#include <utility>
+
+namespace platform {
+namespace {
+
+struct SinkSlot {
+  std::mutex lock;
+  DebuggerSink sink;
+};
+
+// Never destroyed: output may still be written from static destructors at exit.
+SinkSlot& Slot() {
+  static SinkSlot* slot = new SinkSlot;
+  return *slot;
+}
+
+}  // namespace
+
+void WriteDebuggerOutput(std::string_view text) {
+  SinkSlot& slot = Slot();
+  std::lock_guard<std::mutex> hold(slot.lock);
+  if (slot.sink) slot.sink(text);
+}
+
+DebuggerSink SetDebuggerSink(DebuggerSink sink) {
+  SinkSlot& slot = Slot();
+  std::lock_guard<std::mutex> hold(slot.lock);
+  std::swap(slot.sink, sink);
+  return sink;
+}
+
+}  // namespace platform

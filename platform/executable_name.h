@@ -1,0 +1,20 @@
+// The file name of the program this library runs inside.
+#ifndef PLATFORM_EXECUTABLE_NAME_H_
+#define PLATFORM_EXECUTABLE_NAME_H_
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+inline constexpr const char* kUnknownExecutableName = "<unknown>";
+
+// The running program's path after its last "/", or "<unknown>" when the path cannot be read.
+std::string ExecutableFileName();
+
+// The part of `path` after its last "/" (all of it when there is none).
+std::string FileNameOfPath(std::string_view path);
+
+}  // namespace platform
+
+#endif  // PLATFORM_EXECUTABLE_NAME_H_

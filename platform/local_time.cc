@@ -1,0 +1,23 @@
+#include "platform/local_time.h"
+
+#include <time.h>
+
+namespace platform {
+
+LocalTime CurrentLocalTime() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm fields{};
+  localtime_r(&now.tv_sec, &fields);
+  LocalTime result;
+  result.year = fields.tm_year + 1900;
+  result.month = fields.tm_mon + 1;
+  result.day = fields.tm_mday;
+  result.hour = fields.tm_hour;
+  result.minute = fields.tm_min;
+  result.second = fields.tm_sec;
+  result.millisecond = static_cast<std::int32_t>(now.tv_nsec / 1'000'000);
+  return result;
+}
+
+}  // namespace platform

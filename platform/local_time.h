@@ -1,0 +1,24 @@
+// The wall-clock time in the machine's time zone, split into calendar fields.
+#ifndef PLATFORM_LOCAL_TIME_H_
+#define PLATFORM_LOCAL_TIME_H_
+
+#include <cstdint>
+
+namespace platform {
+
+struct LocalTime {
+  std::int32_t year = 0;    // four digits, for example 2026
+  std::int32_t month = 0;   // 1 to 12
+  std::int32_t day = 0;     // 1 to 31
+  std::int32_t hour = 0;    // 0 to 23
+  std::int32_t minute = 0;  // 0 to 59
+  std::int32_t second = 0;  // 0 to 60 (leap second)
+  std::int32_t millisecond = 0;
+};
+
+// The current local time. Any thread may call it.
+LocalTime CurrentLocalTime();
+
+}  // namespace platform
+
+#endif  // PLATFORM_LOCAL_TIME_H_
