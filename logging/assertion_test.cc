@@ -1,0 +1,88 @@
+#include "logging/assertion.h"
+
+#include <string>
+#include <vector>
+
+#include "gmock/gmock.h"
+#include "gtest/gtest.h"
+#include "logging/logger.h"
+#include "logging/uuid.h"
+#include "platform/debugger_output.h"
+
+namespace logging {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::EndsWith;
+using ::testing::MatchesRegex;
+
+TEST(AssertionText, ListsOnlyThePartsThatArePresent) {
+  struct Case {
+    const char* expression;
+    const char* description;
+    const char* file;
+    int line;
+    const char* function;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"x", "", "a", 7, "", "Assertion failed!\n\nFile: a\nLine: 7\n\nExpression: x"},
+      {"ALE-8B4DC795", "", "", 0, "", "Assertion failed!\n\nExpression: ALE-8B4DC795"},
+      {"p != nullptr", "no peer", "f.cc", 12, "Run()",
+       "Assertion failed!\n\nFile: f.cc\nLine: 12\n\nFunction: Run()\n\nExpression: p != "
+       "nullptr\n\nDescription: no peer"},
+      {"", "only why", "", 0, "", "Assertion failed!\n\n\n\nDescription: only why"},
+      {"", "", "", 0, "", "Assertion failed!\n\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    EXPECT_EQ(AssertionText(c.expression, c.description, c.file, c.line, c.function), c.expected);
+  }
+}
+
+TEST(ReportAssertion, LogsTheTextAsAnErrorInGroupDbg) {
+  Logger::Acquire();
+  std::vector<std::string> lines;
+  platform::DebuggerSink previous =
+      platform::SetDebuggerSink([&](std::string_view text) { lines.emplace_back(text); });
+  ReportAssertion("x", "", "a", 7, "");
+  platform::SetDebuggerSink(previous);
+  Logger::Release();
+
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_THAT(lines[0], EndsWith("):  ERROR| Assertion failed!\n\nFile: a\nLine: 7\n\n"
+                                 "Expression: x\n"));
+}
+
+TEST(FatalStopDeathTest, LogsTheCodeAsTheExpressionAndAborts) {
+  EXPECT_DEATH(FatalStop("ALE-8B4DC795"),
+               EndsWith("):  ERROR| Assertion failed!\n\nExpression: ALE-8B4DC795\n"));
+  EXPECT_DEATH(FatalStop(kFatalPluginApiMismatch, "plugin API 17.0.0"),
+               EndsWith("Expression: ALE-EECF0606\n\nDescription: plugin API 17.0.0\n"));
+}
+
+TEST(FatalStopDeathTest, AFailingUuidGeneratorStopsWithItsCode) {
+  auto failing = [](platform::UuidBytes&) -> std::int32_t { return 5; };
+  EXPECT_DEATH(CreateUuid(failing),
+               EndsWith("):  ERROR| Assertion failed!\n\nExpression: ALE-8B4DC795\n"));
+}
+
+TEST(Uuid, TextIsLowerCaseHexInMemoryOrder) {
+  Uuid counting = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07,
+                   0x08, 0x09, 0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f};
+  EXPECT_EQ(UuidText(counting), "00010203-0405-0607-0809-0a0b0c0d0e0f");
+  Uuid high = {0xFF, 0xFE, 0xAB, 0xCD, 0xEF, 0x10, 0x9A, 0xBC,
+               0xDE, 0xF0, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC};
+  EXPECT_EQ(UuidText(high), "fffeabcd-ef10-9abc-def0-123456789abc");
+}
+
+TEST(Uuid, CreatesDistinctRandomUuids) {
+  Uuid first = CreateUuid();
+  Uuid second = CreateUuid();
+  EXPECT_NE(first, second);
+  EXPECT_THAT(UuidText(first),
+              MatchesRegex("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}"));
+}
+
+}  // namespace
+}  // namespace logging

@@ -1,0 +1,68 @@
+#include "logging/log_line.h"
+
+#include <string>
+
+#include "gtest/gtest.h"
+
+namespace logging {
+namespace {
+
+LogRecord SampleRecord(std::string_view message) {
+  return {{2026, 1, 31, 23, 59, 58, 250}, kAlways, 0x41, message};
+}
+
+constexpr LineContext kContext = {"host", 12'345'678'901, 0x2a};
+
+TEST(LogLine, ReplacesEachCodeOfTheTemplate) {
+  struct Case {
+    const char* line_template;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"#D", "2026-01-31T23:59:58.250\n"},
+      {"#E", "host\n"},
+      {"#G", "DBG;NET\n"},
+      {"#H", "000012.345\n"},
+      {"#L", "ALWAYS\n"},
+      {"#M", "hello\n"},
+      {"#T", "0x2a\n"},
+      {"a##b#Z", "a#bZ\n"},
+      {"ends with #", "ends with \n"},
+      {"", "\n"},
+      {"#D| #L| #G| #M", "2026-01-31T23:59:58.250| ALWAYS| DBG;NET| hello\n"},
+      {"#E(#T): #L| #M", "host(0x2a): ALWAYS| hello\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line_template);
+    EXPECT_EQ(RenderLogLine(c.line_template, SampleRecord("hello"), kContext), c.expected);
+  }
+}
+
+TEST(LogLine, EndsWithTheMessagesOwnLineFeedWithoutAddingAnother) {
+  EXPECT_EQ(RenderLogLine("#M", SampleRecord("done\n"), kContext), "done\n");
+  EXPECT_EQ(RenderLogLine("#M", SampleRecord("two\n\n"), kContext), "two\n\n");
+  EXPECT_EQ(RenderLogLine("#M!", SampleRecord("done\n"), kContext), "done\n!\n");
+}
+
+TEST(LogLine, CutsLongLinesToTheBufferAndStillEndsWithALineFeed) {
+  std::string message(5000, 'x');
+  std::string line = RenderLogLine("> #M", SampleRecord(message), kContext);
+  ASSERT_EQ(line.size(), 4095u);
+  EXPECT_EQ(line.substr(0, 3), "> x");
+  EXPECT_EQ(line.substr(4092), "xx\n");
+}
+
+TEST(LogLine, NamesLevelsAndFormatsTimestamps) {
+  EXPECT_STREQ(LevelName(0), "  OKAY");
+  EXPECT_STREQ(LevelName(1), "  WARN");
+  EXPECT_STREQ(LevelName(2), " ERROR");
+  EXPECT_STREQ(LevelName(3), "ALWAYS");
+  EXPECT_STREQ(LevelName(4), "");
+  EXPECT_STREQ(LevelName(-1), "");
+  LogTime time = {2026, 1, 2, 3, 4, 5, 6};
+  EXPECT_EQ(TimestampText(time), "2026-01-02T03:04:05.006");
+  EXPECT_EQ(FileNameTimestampText(time), "2026-01-02T03-04-05");
+}
+
+}  // namespace
+}  // namespace logging

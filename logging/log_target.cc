@@ -1,0 +1,113 @@
+#include "logging/log_target.h"
+
+#include <utility>
+
+#include "logging/logger.h"
+
+namespace logging {
+namespace {
+
+using Hold = std::lock_guard<std::recursive_mutex>;
+
+}  // namespace
+
+LogTarget::~LogTarget() {
+  // Never leave the logger holding a pointer to a destroyed target.
+  if (IsRegistered()) Logger::RemoveTarget(this);
+}
+
+void LogTarget::Detach() { Logger::RemoveTarget(this); }
+
+const char* LogTarget::ClassName() const { return "LogTarget"; }
+
+std::string LogTarget::LineTemplate() const {
+  Hold hold(lock_);
+  return line_template_;
+}
+
+bool LogTarget::Write(const LogRecord& record) { return false; }
+
+void LogTarget::SetLevel(std::int32_t level) {
+  Hold hold(lock_);
+  level_ = level;
+}
+
+std::int32_t LogTarget::Level() const {
+  Hold hold(lock_);
+  return level_;
+}
+
+void LogTarget::SetGroups(std::uint64_t enable, std::uint64_t suppress) {
+  Hold hold(lock_);
+  enabled_groups_ = enable & ~suppress;
+  suppressed_groups_ = suppress;
+}
+
+std::uint64_t LogTarget::EnabledGroups() const {
+  Hold hold(lock_);
+  return enabled_groups_;
+}
+
+std::uint64_t LogTarget::SuppressedGroups() const {
+  Hold hold(lock_);
+  return suppressed_groups_;
+}
+
+void LogTarget::SetLineTemplate(std::string line_template) {
+  Hold hold(lock_);
+  line_template_ = std::move(line_template);
+}
+
+void LogTarget::Attach() {
+  if (!IsRegistered()) Logger::AddTarget(this);
+}
+
+bool LogTarget::IsRegistered() const {
+  Hold hold(lock_);
+  return registered_;
+}
+
+bool LogTarget::Accepts(const LogRecord& record) const {
+  Hold hold(lock_);
+  if (record.level < level_) return false;
+  if (record.groups == 0) return true;
+  if ((record.groups & suppressed_groups_) != 0) return false;
+  return enabled_groups_ == 0 || (record.groups & enabled_groups_) != 0;
+}
+
+std::string LogTarget::RenderLine(const LogRecord& record) const {
+  return Logger::RenderLine(LineTemplate(), record);
+}
+
+const LogTargetInterface& LogTarget::Interface() const {
+  // Defined in a member so that the entries may reach the private write.
+  static constexpr LogTargetInterface kTable = {
+      [] { return kLogTargetInterfaceVersion; },
+      [](LogTarget* target, std::int32_t level) { target->SetLevel(level); },
+      [](const LogTarget* target) { return target->Level(); },
+      [](LogTarget* target, std::uint64_t enable, std::uint64_t suppress) {
+        target->SetGroups(enable, suppress);
+      },
+      [](const LogTarget* target) { return target->EnabledGroups(); },
+      [](const LogTarget* target) { return target->SuppressedGroups(); },
+      [](const LogTarget* target) { return target->ClassName(); },
+      [](const LogTarget* target) { return target->LineTemplate(); },
+      [](LogTarget* target) { target->Attach(); },
+      [](LogTarget* target) { target->Detach(); },
+      [](const LogTarget* target) { return target->IsRegistered(); },
+      [](LogTarget* target, const LogRecord& record) { return target->WriteLocked(record); },
+  };
+  return kTable;
+}
+
+bool LogTarget::WriteLocked(const LogRecord& record) {
+  Hold hold(lock_);
+  return Write(record);
+}
+
+void LogTarget::SetRegistered(bool registered) {
+  Hold hold(lock_);
+  registered_ = registered;
+}
+
+}  // namespace logging
