@@ -478,6 +478,20 @@ BindingValue& BindingValue::fieldForWrite(std::string_view name) {
   return slot->value_;
 }
 
+bool BindingValue::RemoveField(std::string_view name) {
+  if (kind_ != BindingValueKind::kStructure) return false;
+  StructurePayload& structure = *payload_.structure;
+  std::uint32_t at = LowerBound(structure, name);
+  if (at == structure.size || structure.entries[at].key() != name) return false;
+  BindingStructureEntry* slot = &structure.entries[at];
+  store_->Release(slot->key_);
+  slot->value_.~BindingValue();
+  std::memmove(static_cast<void*>(slot), static_cast<const void*>(slot + 1),
+               (structure.size - at - 1) * sizeof(BindingStructureEntry));
+  --structure.size;
+  return true;
+}
+
 void BindingValue::CopyPayloadFrom(const BindingValue& source) {
   switch (source.kind_) {
     case BindingValueKind::kEmpty:

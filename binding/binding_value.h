@@ -191,12 +191,17 @@ class BindingValue {
   // an empty one when the key is absent. Keys that arrive in ascending order are appended without
   // a search; out-of-order keys cost a binary search and a shift.
   BindingValue& fieldForWrite(std::string_view name);
+  // Removes the entry under `name`; false when this is not a structure or has no such key.
+  bool RemoveField(std::string_view name);
   // Room for `count` elements; turns a non-collection into an empty collection.
   void reserve(std::size_t count);
   // Room for `count` fields; turns a non-structure into an empty structure.
   void ReserveFields(std::size_t count);
   // Back to empty, releasing payload blocks and string references.
   void clear();
+
+  // The tree's store (null until first needed); for statistics and tests.
+  const BindingValueStore* store() const { return store_; }
 
   // Deep comparison; strings by bytes, enums by value and type, floats by ==.
   bool operator==(const BindingValue& other) const;

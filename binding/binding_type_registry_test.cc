@@ -1,0 +1,274 @@
+#include "binding/binding_type_registry.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "binding/binding_struct_builder.h"
+#include "gtest/gtest.h"
+
+namespace registry_test {
+
+enum class AsyncState : std::int32_t {
+  kNone,
+  kRunning,
+  kCancelling,
+  kCancelled,
+  kSucceeded,
+  kFailed
+};
+ULIX_BINDING_TYPE_WITH_ID(AsyncState, "BindingAsyncState", 0x4B896D21)
+
+struct Point {
+  std::int32_t x = 0;
+  std::int32_t y = 0;
+};
+ULIX_BINDING_TYPE(Point, "Point")
+
+struct Shape {
+  std::vector<Point> points;
+  std::map<std::string, AsyncState> states;
+  std::vector<std::vector<std::int32_t>> grid;
+};
+ULIX_BINDING_TYPE(Shape, "Shape")
+
+}  // namespace registry_test
+
+namespace binding {
+namespace {
+
+using registry_test::AsyncState;
+using registry_test::Point;
+using registry_test::Shape;
+
+void RegisterAsyncState(BindingTypeRegistry& registry) {
+  BindingEnumBuilder<AsyncState>(registry)
+      .AddValue(AsyncState::kNone, "None", "Invalid state")
+      .AddValue(AsyncState::kRunning, "Running")
+      .AddValue(AsyncState::kCancelling, "Cancelling")
+      .AddValue(AsyncState::kCancelled, "Cancelled")
+      .AddValue(AsyncState::kSucceeded, "Succeeded")
+      .AddValue(AsyncState::kFailed, "Failed")
+      .Description("Possible states of an asynchronous operation.")
+      .Tag("$builtin")
+      .Tag("async");
+}
+
+std::vector<std::string> EnumeratorNames(const BindingTypeDescriptor& descriptor) {
+  std::vector<std::string> names;
+  for (const BindingEnumValue& value : descriptor.values) names.push_back(value.name);
+  return names;
+}
+
+TEST(BindingTypeRegistry, ASecondRegistrationUnderTheSameNameAddsNothing) {
+  BindingTypeRegistry registry;
+  RegisterAsyncState(registry);
+  BindingEnumBuilder<AsyncState> again(registry);
+  again.AddValue(AsyncState::kFailed, "Extra").Tag("more");
+  RegisterAsyncState(registry);
+  EXPECT_TRUE(again.alreadyRegistered());
+  const BindingTypeDescriptor* descriptor = registry.FindType("BindingAsyncState");
+  ASSERT_NE(descriptor, nullptr);
+  EXPECT_EQ(descriptor->values.size(), 6u);
+  EXPECT_EQ(descriptor->tags, (std::vector<std::string>{"$builtin", "async"}));
+  EXPECT_EQ(registry.TypeSnapshot().size(), 1u);
+}
+
+TEST(BindingTypeRegistry, KeepsEnumeratorsInNameOrderAndReplacesOnReAdd) {
+  BindingTypeRegistry registry;
+  RegisterAsyncState(registry);
+  const BindingTypeDescriptor* descriptor = registry.FindType("BindingAsyncState");
+  EXPECT_EQ(EnumeratorNames(*descriptor),
+            (std::vector<std::string>{"Cancelled", "Cancelling", "Failed", "None", "Running",
+                                      "Succeeded"}));
+  EXPECT_EQ(descriptor->size, 4u);
+  EXPECT_EQ(descriptor->isEnum, 1);
+
+  BindingTypeBuilder builder = registry.beginType(4, "Other", BindingStaticTypeOf<Point>(), true);
+  builder.addEnumValue("b", 1, "first");
+  builder.addEnumValue("a", 2, "");
+  builder.addEnumValue("b", 3, "second");
+  builder.addTag("");
+  const BindingTypeDescriptor* other = builder.descriptor();
+  ASSERT_EQ(other->values.size(), 2u);
+  EXPECT_EQ(other->values[1].name, "b");
+  EXPECT_EQ(other->values[1].value, 3);
+  EXPECT_EQ(other->values[1].description, "second");
+  EXPECT_TRUE(other->tags.empty());
+}
+
+TEST(BindingTypeRegistry, IndexesByStaticIdExceptTheReservedOne) {
+  BindingTypeRegistry registry;
+  RegisterAsyncState(registry);
+  EXPECT_EQ(BindingStaticTypeOf<AsyncState>().text(), "#4B896D21");
+  EXPECT_EQ(registry.FindType(0x4B896D21u), registry.FindType("BindingAsyncState"));
+  EXPECT_EQ(registry.FindType(0x12345678u), nullptr);
+
+  static constexpr BindingStaticType kReserved(kReservedStaticTypeId);
+  registry.beginType(8, "ByNameOnly", kReserved, false);
+  EXPECT_NE(registry.FindType("ByNameOnly"), nullptr);
+  EXPECT_EQ(registry.FindType(kReservedStaticTypeId), nullptr);
+}
+
+TEST(BindingTypeRegistry, StaticIdsAreStableAndDistinctPerType) {
+  EXPECT_EQ(&BindingStaticTypeOf<Point>(), &BindingStaticTypeOf<Point>());
+  // FNV-1a of the declared name.
+  EXPECT_EQ(BindingStaticTypeOf<Point>().id(), Fnv1a("Point"));
+  std::uint32_t ids[] = {
+      BindingStaticTypeOf<std::int32_t>().id(),
+      BindingStaticTypeOf<std::uint32_t>().id(),
+      BindingStaticTypeOf<std::string>().id(),
+      BindingStaticTypeOf<std::vector<Point>>().id(),
+      BindingStaticTypeOf<std::vector<std::uint8_t>>().id(),
+      BindingStaticTypeOf<Shape>().id(),
+  };
+  for (std::size_t i = 0; i < std::size(ids); ++i) {
+    for (std::size_t j = i + 1; j < std::size(ids); ++j) EXPECT_NE(ids[i], ids[j]) << i << " " << j;
+  }
+  EXPECT_EQ(BindingStaticTypeOf<std::vector<std::int32_t>>().text().size(), 9u);
+}
+
+TEST(BindingTypeRegistry, FieldsRecordKindsOffsetsHashesAndResolvedElementDescriptors) {
+  BindingTypeRegistry registry;
+  RegisterAsyncState(registry);
+  BindingStructBuilder<Point>(registry).AddField(&Point::x, "x").AddField(&Point::y, "y");
+  BindingStructBuilder<Shape>(registry)
+      .AddField(&Shape::points, "points", "Corners", kRequired)
+      .AddField(&Shape::states, "states")
+      .AddField(&Shape::grid, "grid")
+      .Description("A polygon.");
+  const BindingTypeDescriptor* point = registry.FindType("Point");
+  const BindingTypeDescriptor* shape = registry.FindType("Shape");
+  ASSERT_NE(shape, nullptr);
+  EXPECT_EQ(point->fields[1].offset, 4u);
+  EXPECT_EQ(point->fields[1].nameHash, 0xFC0C4EF4u);  // FNV-1a of "y"
+  ASSERT_EQ(shape->fields.size(), 3u);
+  const BindingFieldDescriptor& points = shape->fields[0];
+  EXPECT_EQ(points.type.kind, NativeTypeKind::kVector);
+  EXPECT_EQ(points.type.elementKind, NativeTypeKind::kStruct);
+  EXPECT_EQ(points.type.descriptor, point);
+  EXPECT_EQ(points.flags, static_cast<std::uint32_t>(kRequired));
+  EXPECT_EQ(points.owner, shape);
+  EXPECT_EQ(shape->fields[1].type.elementKind, NativeTypeKind::kEnum);
+  EXPECT_EQ(shape->fields[2].type.elementKind, NativeTypeKind::kVector);
+  EXPECT_EQ(shape->fields[2].type.descriptor, nullptr);
+  EXPECT_EQ(helpTypeName(shape->fields[1].type), "dict[L{BindingAsyncState}]");
+}
+
+TEST(BindingTypeNames, NativeAndHelpNamesOfEveryKind) {
+  struct Row {
+    NativeTypeKind kind;
+    const char* native;
+    const char* help;
+  };
+  Row rows[] = {
+      {NativeTypeKind::kNone, "", ""},
+      {NativeTypeKind::kBool, "bool", "bool"},
+      {NativeTypeKind::kUInt16, "uint16", "uint16"},
+      {NativeTypeKind::kDouble, "double", "double"},
+      {NativeTypeKind::kObject, "object", "object"},
+      {NativeTypeKind::kBlob, "blob", "bytearray"},
+      {NativeTypeKind::kCallback, "callback", "callback"},
+      {static_cast<NativeTypeKind>(20), "", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.native);
+    EXPECT_EQ(typeName(row.kind), row.native);
+    EXPECT_EQ(helpTypeName({row.kind, NativeTypeKind::kNone, nullptr}), row.help);
+  }
+}
+
+TEST(BindingTypeNames, HelpNamesOfContainersAndRegisteredTypes) {
+  BindingTypeDescriptor x;
+  x.name = "X";
+  EXPECT_EQ(helpTypeName({NativeTypeKind::kVector, NativeTypeKind::kUInt8, nullptr}),
+            "list[uint8]");
+  EXPECT_EQ(helpTypeName({NativeTypeKind::kMap, NativeTypeKind::kString, nullptr}), "dict[string]");
+  EXPECT_EQ(helpTypeName({NativeTypeKind::kStruct, NativeTypeKind::kNone, &x}), "L{X}");
+  EXPECT_EQ(helpTypeName({NativeTypeKind::kEnum, NativeTypeKind::kNone, &x}), "L{X}");
+  EXPECT_EQ(helpTypeName({NativeTypeKind::kVector, NativeTypeKind::kStruct, &x}), "list[L{X}]");
+  EXPECT_EQ(helpTypeName({NativeTypeKind::kVector, NativeTypeKind::kVector, nullptr}),
+            "list[list[]]");
+}
+
+TEST(BindingTypeNames, FullTypeIdentifiers) {
+  BindingTypeDescriptor x;
+  x.name = "X";
+  struct Row {
+    const char* label;
+    BindingTypeIdentifier type;
+    const char* full_type;
+    const char* element_type;
+  };
+  Row rows[] = {
+      {"int32", {NativeTypeKind::kInt32, NativeTypeKind::kNone, nullptr}, "int32", ""},
+      {"vector of struct", {NativeTypeKind::kVector, NativeTypeKind::kStruct, &x}, "vector", "X"},
+      {"map of double", {NativeTypeKind::kMap, NativeTypeKind::kDouble, nullptr}, "map", "double"},
+      {"enum", {NativeTypeKind::kEnum, NativeTypeKind::kNone, &x}, "X", ""},
+      {"enum without descriptor",
+       {NativeTypeKind::kEnum, NativeTypeKind::kNone, nullptr},
+       "enum",
+       ""},
+      {"struct without descriptor",
+       {NativeTypeKind::kStruct, NativeTypeKind::kNone, nullptr},
+       "struct",
+       ""},
+      {"vector of enum without descriptor",
+       {NativeTypeKind::kVector, NativeTypeKind::kEnum, nullptr},
+       "vector",
+       "enum"},
+      {"kind 20", {static_cast<NativeTypeKind>(20), NativeTypeKind::kNone, nullptr}, "", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    BindingFullTypeIdentifier full = fullTypeIdentifier(row.type);
+    EXPECT_EQ(full.type, row.full_type);
+    EXPECT_EQ(full.elementType, row.element_type);
+  }
+}
+
+TEST(BindingTypeRegistry, FunctionsAndEventsAreKeptByNameInByteOrder) {
+  BindingTypeRegistry registry;
+  bool already = true;
+  BindingFunctionDescriptor* get = registry.registerFunction("b", 1, &already);
+  EXPECT_FALSE(already);
+  BindingArgumentDescriptor& argument =
+      get->addArgument("platformId", "Platform", {NativeTypeKind::kString}, true);
+  argument.location = 2;
+  registry.registerFunction("B", 0);
+  registry.registerFunction("a", 0);
+  EXPECT_EQ(registry.registerFunction("b", 3, &already), get);
+  EXPECT_TRUE(already);
+  EXPECT_EQ(get->arguments.size(), 1u);
+  EXPECT_EQ(get->arguments[0].nameHash, Fnv1a("platformId"));
+  EXPECT_EQ(get->arguments[0].optional, 1);
+
+  std::vector<std::string> names;
+  for (const BindingFunctionDescriptor* function : registry.FunctionSnapshot()) {
+    names.push_back(function->name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"B", "a", "b"}));
+  EXPECT_EQ(registry.FindFunction("c"), nullptr);
+
+  BindingEventDescriptor* event = registry.registerEvent("OnCallback", nullptr);
+  EXPECT_EQ(registry.registerEvent("OnCallback", nullptr), event);
+  EXPECT_EQ(registry.FindEvent("OnCallback"), event);
+  EXPECT_EQ(registry.EventSnapshot().size(), 1u);
+}
+
+TEST(BindingTypeRegistry, ResetForgetsEverything) {
+  BindingTypeRegistry registry;
+  RegisterAsyncState(registry);
+  registry.registerFunction("f", 0);
+  registry.registerEvent("e", nullptr);
+  registry.setBuiltinsRegistered(true);
+  registry.Reset();
+  EXPECT_FALSE(registry.builtinsRegistered());
+  EXPECT_EQ(registry.FindType(0x4B896D21u), nullptr);
+  EXPECT_TRUE(registry.TypeSnapshot().empty());
+  EXPECT_TRUE(registry.FunctionSnapshot().empty());
+  EXPECT_TRUE(registry.EventSnapshot().empty());
+}
+
+}  // namespace
+}  // namespace binding

@@ -1,0 +1,332 @@
+#include "binding/binding_value.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "binding/binding_value_store.h"
+#include "gtest/gtest.h"
+
+namespace binding {
+namespace {
+
+BindingValue Blob(std::string_view bytes) {
+  return BindingValue(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+}
+
+BindingValue Collection(int count) {
+  BindingValue value;
+  for (int i = 0; i < count; ++i) value.AppendElement().SetSigned(i);
+  return value;
+}
+
+BindingValue Structure(std::initializer_list<std::string_view> keys) {
+  BindingValue value;
+  for (std::string_view key : keys) value.fieldForWrite(key).SetBool(true);
+  return value;
+}
+
+BindingValue Enum(std::int32_t number) {
+  BindingValue value;
+  value.SetEnum(number, nullptr);
+  return value;
+}
+
+std::vector<std::string> Keys(const BindingValue& value) {
+  std::vector<std::string> keys;
+  for (const BindingStructureEntry& entry : value.Fields()) keys.emplace_back(entry.key());
+  return keys;
+}
+
+TEST(BindingValueCoercion, ToBoolFollowsTheKindRules) {
+  struct Row {
+    const char* label;
+    BindingValue value;
+    bool expected;
+  };
+  Row rows[] = {
+      {"empty", BindingValue(), false},
+      {"bool", BindingValue(true), true},
+      {"signed zero", BindingValue(std::int64_t{0}), false},
+      {"signed", BindingValue(std::int64_t{-3}), true},
+      {"unsigned", BindingValue(std::uint64_t{7}), true},
+      {"float zero", BindingValue(0.0), false},
+      {"float nan", BindingValue(std::nan("")), true},
+      {"string true", BindingValue("true"), true},
+      {"string 1", BindingValue("1"), true},
+      {"string TRUE", BindingValue("TRUE"), false},
+      {"string yes", BindingValue("yes"), false},
+      {"empty blob", Blob(""), false},
+      {"blob", Blob("x"), true},
+      {"enum zero", Enum(0), false},
+      {"enum", Enum(2), true},
+      {"empty collection", Collection(0), false},
+      {"collection", Collection(1), true},
+      {"empty structure", Structure({}), false},
+      {"structure", Structure({"a"}), true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    EXPECT_EQ(row.value.toBool(), row.expected);
+  }
+}
+
+TEST(BindingValueCoercion, ToInt64ParsesTextLikeStrtollAndFallsBackToTheDefault) {
+  struct Row {
+    const char* label;
+    BindingValue value;
+    std::int64_t expected;
+  };
+  Row rows[] = {
+      {"bool", BindingValue(true), 1},
+      {"unsigned pattern", BindingValue(std::uint64_t{0xFFFFFFFFFFFFFFFF}), -1},
+      {"float truncates", BindingValue(-2.9), -2},
+      {"hex text", BindingValue("0x10"), 16},
+      {"octal text", BindingValue("010"), 8},
+      {"stops at junk", BindingValue("12abc"), 12},
+      {"enum", Enum(5), 5},
+      {"empty", BindingValue(), 99},
+      {"blob", Blob("1"), 99},
+      {"collection", Collection(2), 99},
+      {"structure", Structure({"a"}), 99},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    EXPECT_EQ(row.value.toInt64(99), row.expected);
+  }
+}
+
+TEST(BindingValueCoercion, ToTextRendersNumbersBlobsAndEnums) {
+  struct Row {
+    const char* label;
+    BindingValue value;
+    const char* expected;
+  };
+  Row rows[] = {
+      {"false", BindingValue(false), "false"},
+      {"negative", BindingValue(std::int64_t{-42}), "-42"},
+      {"unsigned max", BindingValue(std::uint64_t{18446744073709551615u}), "18446744073709551615"},
+      {"float", BindingValue(1.5), "1.500000"},
+      {"string", BindingValue("as is"), "as is"},
+      {"blob of three", Blob("abc"), "YWJj"},
+      {"blob of one", Blob("a"), "YQ=="},
+      {"blob of two", Blob("ab"), "YWI="},
+      {"blob high bytes", Blob("\xFB\xFF"), "+/8="},
+      {"enum", Enum(-3), "-3"},
+      {"empty", BindingValue(), ""},
+      {"collection", Collection(2), ""},
+      {"structure", Structure({"a"}), ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    EXPECT_EQ(row.value.toText(), row.expected);
+  }
+}
+
+TEST(BindingValueReading, StrictGettersAnswerTheDefaultForOtherKinds) {
+  BindingValue text("7");
+  EXPECT_EQ(text.GetSigned(-1), -1);
+  EXPECT_EQ(text.GetBool(true), true);
+  EXPECT_EQ(BindingValue(std::int64_t{7}).GetString("none"), "none");
+  EXPECT_TRUE(text.GetBlob().empty());
+  EXPECT_EQ(text.GetEnum({4, nullptr}).value, 4);
+}
+
+TEST(BindingValueReading, SizeCountsBytesElementsAndFields) {
+  EXPECT_EQ(BindingValue().size(), 0u);
+  EXPECT_EQ(BindingValue("four").size(), 4u);
+  EXPECT_EQ(Blob("abc").size(), 3u);
+  EXPECT_EQ(Collection(5).size(), 5u);
+  EXPECT_EQ(Structure({"a", "b"}).size(), 2u);
+  EXPECT_EQ(BindingValue(false).size(), 1u);
+  EXPECT_EQ(Enum(0).size(), 1u);
+}
+
+TEST(BindingValueReading, LookupsThatFindNothingAnswerTheSharedEmptyValue) {
+  BindingValue structure = Structure({"a"});
+  BindingValue collection = Collection(2);
+  EXPECT_EQ(&structure.field("b"), &BindingValue::Empty());
+  EXPECT_EQ(&collection.field("a"), &BindingValue::Empty());
+  EXPECT_EQ(&collection.element(2), &BindingValue::Empty());
+  EXPECT_EQ(&structure.element(0), &BindingValue::Empty());
+  EXPECT_FALSE(collection.hasField("a"));
+  EXPECT_TRUE(structure.hasField("a"));
+  EXPECT_FALSE(structure.hasField("A"));
+}
+
+TEST(BindingValueStructure, WalksKeysInByteOrderWhateverTheInsertionOrder) {
+  BindingValue value = Structure({"b", "a", "B", "ab", "", "\xC3\xA9", "a"});
+  EXPECT_EQ(Keys(value), (std::vector<std::string>{"", "B", "a", "ab", "b", "\xC3\xA9"}));
+  EXPECT_EQ(value.size(), 6u);
+}
+
+TEST(BindingValueStructure, FieldForWriteReturnsTheExistingChild) {
+  BindingValue value;
+  value.fieldForWrite("z").SetSigned(1);
+  value.fieldForWrite("a").SetSigned(2);
+  value.fieldForWrite("z").SetSigned(3);
+  EXPECT_EQ(value.size(), 2u);
+  EXPECT_EQ(value.field("z").GetSigned(), 3);
+  EXPECT_EQ(value.field("a").GetSigned(), 2);
+}
+
+TEST(BindingValueStructure, RemoveFieldKeepsTheOtherKeysInOrder) {
+  BindingValue value = Structure({"a", "b", "c"});
+  EXPECT_TRUE(value.RemoveField("b"));
+  EXPECT_FALSE(value.RemoveField("b"));
+  EXPECT_EQ(Keys(value), (std::vector<std::string>{"a", "c"}));
+}
+
+TEST(BindingValueWriting, ElementForWriteFillsWithEmptyValuesUpToTheIndex) {
+  BindingValue value("dropped");
+  value.elementForWrite(3).SetBool(true);
+  ASSERT_TRUE(value.isCollection());
+  ASSERT_EQ(value.size(), 4u);
+  EXPECT_TRUE(value.element(0).isEmpty());
+  EXPECT_TRUE(value.element(2).isEmpty());
+  EXPECT_TRUE(value.element(3).GetBool());
+  value.elementForWrite(1).SetSigned(5);
+  EXPECT_EQ(value.size(), 4u);
+}
+
+TEST(BindingValueWriting, FieldForWriteTurnsOtherKindsIntoAStructure) {
+  BindingValue value = Collection(3);
+  value.fieldForWrite("k").SetString("v");
+  EXPECT_TRUE(value.IsStructure());
+  EXPECT_EQ(value.size(), 1u);
+}
+
+TEST(BindingValueWriting, SettersReplaceTheContentOfAnyKind) {
+  BindingValue value = Structure({"a"});
+  value.SetString("text");
+  EXPECT_EQ(value.GetString(), "text");
+  value.SetString(value.GetString().substr(1));
+  EXPECT_EQ(value.GetString(), "ext");
+  std::vector<std::uint8_t> bytes = {1, 2, 3};
+  value.SetBlob(std::move(bytes));
+  EXPECT_EQ(value.GetBlob(), (std::vector<std::uint8_t>{1, 2, 3}));
+  value.SetEnum(4, nullptr);
+  EXPECT_EQ(value.kind(), BindingValueKind::kEnum);
+  value.clear();
+  EXPECT_TRUE(value.isEmpty());
+}
+
+TEST(BindingValueCopy, CopiesDeeplyIntoAnIndependentTree) {
+  BindingValue source;
+  source.fieldForWrite("list").elementForWrite(1).SetString("x");
+  source.fieldForWrite("blob") = Blob("ab");
+  BindingValue copy(source);
+  source.fieldForWrite("list").elementForWrite(1).SetString("changed");
+  EXPECT_EQ(copy.field("list").element(1).GetString(), "x");
+  EXPECT_EQ(copy.field("blob").toText(), "YWI=");
+  EXPECT_FALSE(copy == source);
+}
+
+TEST(BindingValueCopy, AssigningADescendantToItsAncestorKeepsTheDescendantsContent) {
+  BindingValue value;
+  value.fieldForWrite("inner").fieldForWrite("leaf").SetString("kept");
+  value = value.field("inner");
+  EXPECT_EQ(value.field("leaf").GetString(), "kept");
+  value = std::move(value.fieldForWrite("leaf"));
+  EXPECT_EQ(value.GetString(), "kept");
+}
+
+TEST(BindingValueMove, SwapsWhenBothValuesOwnTheirTrees) {
+  BindingValue left("left");
+  BindingValue right("right");
+  left = std::move(right);
+  EXPECT_EQ(left.GetString(), "right");
+  EXPECT_EQ(right.GetString(), "left");
+}
+
+TEST(BindingValueMove, CopiesAndClearsWhenTheSourceIsAChild) {
+  BindingValue parent;
+  parent.fieldForWrite("child").SetString("text");
+  BindingValue moved(std::move(parent.fieldForWrite("child")));
+  EXPECT_EQ(moved.GetString(), "text");
+  EXPECT_TRUE(parent.field("child").isEmpty());
+  EXPECT_TRUE(parent.hasField("child"));
+
+  BindingValue root("root");
+  parent.fieldForWrite("child") = std::move(root);
+  EXPECT_EQ(parent.field("child").GetString(), "root");
+  EXPECT_TRUE(root.isEmpty());
+}
+
+TEST(BindingValueStore, SharesOneEntryPerTextAcrossKeysAndValuesOfATree) {
+  BindingValue tree;
+  tree.fieldForWrite("name").SetString("name");
+  tree.fieldForWrite("other").SetString("name");
+  tree.fieldForWrite("list").AppendElement().SetString("name");
+  tree.fieldForWrite("copy") = tree.field("other");
+  const BindingValueStore* store = tree.store();
+  ASSERT_NE(store, nullptr);
+  EXPECT_EQ(store->ReferenceCount("name"), 5u);
+  EXPECT_EQ(store->InternedCount(), 4u);  // name, other, list, copy
+  tree.RemoveField("other");
+  EXPECT_EQ(store->ReferenceCount("name"), 4u);
+  EXPECT_EQ(store->ReferenceCount("other"), 0u);
+  tree.fieldForWrite("list").clear();
+  EXPECT_EQ(store->ReferenceCount("name"), 3u);
+  tree.clear();
+  EXPECT_EQ(store->InternedCount(), 0u);
+}
+
+TEST(BindingValueStore, ReInternsStringsCopiedFromAnotherTree) {
+  BindingValue source("shared");
+  BindingValue target;
+  target.fieldForWrite("a") = source;
+  target.fieldForWrite("b") = source;
+  EXPECT_EQ(target.store()->ReferenceCount("shared"), 2u);
+  EXPECT_EQ(source.store()->ReferenceCount("shared"), 1u);
+}
+
+TEST(BindingValueStore, DoublesItsBucketsWhenTheLoadPassesOne) {
+  BindingValueStore store;
+  EXPECT_EQ(store.BucketCount(), 8u);
+  std::vector<internal::InternedString*> entries;
+  for (int i = 0; i < 8; ++i) entries.push_back(store.Intern("text" + std::to_string(i)));
+  EXPECT_EQ(store.BucketCount(), 8u);
+  entries.push_back(store.Intern("text8"));
+  EXPECT_EQ(store.BucketCount(), 16u);
+  for (int i = 0; i < 9; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(store.ReferenceCount("text" + std::to_string(i)), 1u);
+  }
+  for (internal::InternedString* entry : entries) store.Release(entry);
+  EXPECT_EQ(store.InternedCount(), 0u);
+}
+
+TEST(BindingValueStore, LongTextsLiveOutsideTheSizeClasses) {
+  BindingValueStore store;
+  std::string long_text(500, 'x');
+  internal::InternedString* entry = store.Intern(long_text);
+  EXPECT_EQ(entry->view(), long_text);
+  EXPECT_EQ(entry->text[500], '\0');
+  store.Release(entry);
+}
+
+TEST(BindingConversionResult, FailReplacesTheValueWithTheErrorStructure) {
+  BindingConversionResult result;
+  result.value.fieldForWrite("data").SetSigned(1);
+  EXPECT_EQ(errorText(result), "");
+  fail(result, "went wrong");
+  EXPECT_EQ(result.ok, 0);
+  EXPECT_EQ(result.value.size(), 1u);
+  EXPECT_EQ(result.value.field("error").GetString(), "went wrong");
+  EXPECT_EQ(errorText(result), "went wrong");
+  fail(result, errorText(result).substr(5));
+  EXPECT_EQ(errorText(result), "wrong");
+}
+
+TEST(BindingConversionResult, ErrorTextIsEmptyWhenTheErrorIsNotAString) {
+  BindingConversionResult result;
+  result.ok = 0;
+  result.value.fieldForWrite("error").SetSigned(3);
+  EXPECT_EQ(errorText(result), "");
+}
+
+}  // namespace
+}  // namespace binding
