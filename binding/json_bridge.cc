@@ -1,0 +1,361 @@
+#include "binding/json_bridge.h"
+
+#include <cmath>
+#include <optional>
+#include <vector>
+
+// The SSE2 paths of the reader skip whitespace and scan plain string runs 16 bytes at a time; on
+// token-like bodies (long base64 strings) that cuts the tokenising cost by about three. They are
+// the same grammar and report the same errors at the same offsets.
+#if !defined(RAPIDJSON_SSE2) && \
+    (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
+#define RAPIDJSON_SSE2
+#endif
+#include "binding/binding_static_type.h"
+#include "binding/binding_type_registry.h"
+#include "rapidjson/prettywriter.h"
+#include "rapidjson/reader.h"
+#include "rapidjson/stringbuffer.h"
+#include "rapidjson/writer.h"
+
+namespace binding {
+namespace {
+
+// The reader's explanation for each of its error codes.
+std::string_view JsonErrorText(rapidjson::ParseErrorCode code) {
+  switch (code) {
+    case rapidjson::kParseErrorNone:
+      return "No error.";
+    case rapidjson::kParseErrorDocumentEmpty:
+      return "The document is empty.";
+    case rapidjson::kParseErrorDocumentRootNotSingular:
+      return "The document root must not be followed by other values.";
+    case rapidjson::kParseErrorValueInvalid:
+      return "Invalid value.";
+    case rapidjson::kParseErrorObjectMissName:
+      return "Missing a name for object member.";
+    case rapidjson::kParseErrorObjectMissColon:
+      return "Missing a colon after a name of object member.";
+    case rapidjson::kParseErrorObjectMissCommaOrCurlyBracket:
+      return "Missing a comma or '}' after an object member.";
+    case rapidjson::kParseErrorArrayMissCommaOrSquareBracket:
+      return "Missing a comma or ']' after an array element.";
+    case rapidjson::kParseErrorStringUnicodeEscapeInvalidHex:
+      return "Incorrect hex digit after \\u escape in string.";
+    case rapidjson::kParseErrorStringUnicodeSurrogateInvalid:
+      return "The surrogate pair in string is invalid.";
+    case rapidjson::kParseErrorStringEscapeInvalid:
+      return "Invalid escape character in string.";
+    case rapidjson::kParseErrorStringMissQuotationMark:
+      return "Missing a closing quotation mark in string.";
+    case rapidjson::kParseErrorStringInvalidEncoding:
+      return "Invalid encoding in string.";
+    case rapidjson::kParseErrorNumberTooBig:
+      return "Number too big to be stored in double.";
+    case rapidjson::kParseErrorNumberMissFraction:
+      return "Miss fraction part in number.";
+    case rapidjson::kParseErrorNumberMissExponent:
+      return "Miss exponent in number.";
+    case rapidjson::kParseErrorTermination:
+      return "Terminate parsing due to Handler error.";
+    case rapidjson::kParseErrorUnspecificSyntaxError:
+      return "Unspecific syntax error.";
+    default:
+      return "Unknown error.";
+  }
+}
+
+// Builds the tree straight from the reader's events. Every container being filled sits on
+// `open_`; its pointer stays valid because a parent only grows once its open child is closed.
+class JsonTreeBuilder {
+ public:
+  explicit JsonTreeBuilder(BindingValue& root) : root_(root) { open_.reserve(16); }
+
+  bool depth_exceeded() const { return depth_exceeded_; }
+
+  bool Null() {
+    BindingValue& target = Target();
+    if (!target.isEmpty()) target.clear();
+    return true;
+  }
+  bool Bool(bool value) {
+    Target().SetBool(value);
+    return true;
+  }
+  // The reader calls the signed callbacks only for numbers written with a minus sign.
+  bool Int(int value) {
+    Target().SetSigned(value);
+    return true;
+  }
+  bool Int64(std::int64_t value) {
+    Target().SetSigned(value);
+    return true;
+  }
+  bool Uint(unsigned value) {
+    Target().SetUnsigned(value);
+    return true;
+  }
+  bool Uint64(std::uint64_t value) {
+    Target().SetUnsigned(value);
+    return true;
+  }
+  bool Double(double value) {
+    Target().SetFloat(value);
+    return true;
+  }
+  bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }  // not requested
+  bool String(const char* text, rapidjson::SizeType length, bool) {
+    Target().SetString(std::string_view(text, length));
+    return true;
+  }
+  bool StartObject() {
+    if (!CanOpen()) return false;
+    BindingValue& target = Target();
+    // A repeated member name keeps the last value, not a merge of both.
+    if (!target.isEmpty()) target.clear();
+    target.ReserveFields(0);
+    open_.push_back(&target);
+    return true;
+  }
+  bool Key(const char* name, rapidjson::SizeType length, bool) {
+    member_ = &open_.back()->fieldForWrite(std::string_view(name, length));
+    return true;
+  }
+  bool EndObject(rapidjson::SizeType) {
+    open_.pop_back();
+    return true;
+  }
+  bool StartArray() {
+    if (!CanOpen()) return false;
+    BindingValue& target = Target();
+    if (!target.isEmpty()) target.clear();
+    target.reserve(0);
+    open_.push_back(&target);
+    return true;
+  }
+  bool EndArray(rapidjson::SizeType) {
+    open_.pop_back();
+    return true;
+  }
+
+ private:
+  BindingValue& Target() {
+    if (open_.empty()) return root_;
+    BindingValue* container = open_.back();
+    return container->isCollection() ? container->AppendElement() : *member_;
+  }
+
+  bool CanOpen() {
+    if (open_.size() < kMaxJsonDepth) return true;
+    depth_exceeded_ = true;
+    return false;
+  }
+
+  BindingValue& root_;
+  BindingValue* member_ = nullptr;
+  std::vector<BindingValue*> open_;
+  bool depth_exceeded_ = false;
+};
+
+std::optional<std::string_view> EnumeratorName(const BindingTypeRegistry* registry,
+                                               BindingEnumPair value) {
+  if (registry == nullptr || value.type == nullptr) return std::nullopt;
+  const BindingTypeDescriptor* descriptor = registry->FindType(value.type->id());
+  if (descriptor == nullptr || !descriptor->isEnum) return std::nullopt;
+  const BindingEnumValue* enumerator = descriptor->FindEnumValue(value.value);
+  if (enumerator == nullptr) return std::nullopt;
+  return std::string_view(enumerator->name);
+}
+
+void AppendBase64(std::span<const std::uint8_t> bytes, std::string& out) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  out.clear();
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const std::uint32_t group = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
+    out.push_back(kAlphabet[group >> 18]);
+    out.push_back(kAlphabet[(group >> 12) & 0x3F]);
+    out.push_back(kAlphabet[(group >> 6) & 0x3F]);
+    out.push_back(kAlphabet[group & 0x3F]);
+  }
+  const std::size_t rest = bytes.size() - i;
+  if (rest != 0) {
+    const std::uint32_t group = (bytes[i] << 16) | (rest == 2 ? bytes[i + 1] << 8 : 0);
+    out.push_back(kAlphabet[group >> 18]);
+    out.push_back(kAlphabet[(group >> 12) & 0x3F]);
+    out.push_back(rest == 2 ? kAlphabet[(group >> 6) & 0x3F] : '=');
+    out.push_back('=');
+  }
+}
+
+template <typename Writer>
+class JsonWriterSink final : public BindingValueSink {
+ public:
+  JsonWriterSink(Writer& writer, const BindingTypeRegistry* registry)
+      : writer_(writer), registry_(registry) {}
+
+  void Null() override { writer_.Null(); }
+  void Bool(bool value) override { writer_.Bool(value); }
+  void Signed(std::int64_t value) override { writer_.Int64(value); }
+  void Unsigned(std::uint64_t value) override { writer_.Uint64(value); }
+  void Double(double value) override {
+    // The writer refuses non-finite numbers without writing anything, which would leave a member
+    // without a value; null keeps the document well-formed and the member present.
+    if (std::isfinite(value)) {
+      writer_.Double(value);
+    } else {
+      writer_.Null();
+    }
+  }
+  void String(std::string_view text) override {
+    writer_.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+  }
+  void Blob(std::span<const std::uint8_t> bytes) override {
+    AppendBase64(bytes, scratch_);
+    writer_.String(scratch_.data(), static_cast<rapidjson::SizeType>(scratch_.size()));
+  }
+  void Enum(BindingEnumPair value) override {
+    if (std::optional<std::string_view> name = EnumeratorName(registry_, value)) {
+      String(*name);
+    } else {
+      writer_.Int(value.value);
+    }
+  }
+  void BeginCollection(std::size_t) override { writer_.StartArray(); }
+  void BeforeElement(std::size_t) override {}
+  void AfterElement(std::size_t) override {}
+  void EndCollection() override { writer_.EndArray(); }
+  void BeginStructure(std::size_t) override { writer_.StartObject(); }
+  void Key(std::string_view name) override {
+    writer_.Key(name.data(), static_cast<rapidjson::SizeType>(name.size()));
+  }
+  void AfterField() override {}
+  void EndStructure() override { writer_.EndObject(); }
+
+ private:
+  Writer& writer_;
+  const BindingTypeRegistry* registry_;
+  std::string scratch_;
+};
+
+// A template so that a final sink is called directly rather than through the vtable.
+template <typename Sink>
+void Walk(const BindingValue& value, Sink& sink) {
+  switch (value.kind()) {
+    case BindingValueKind::kEmpty:
+      sink.Null();
+      return;
+    case BindingValueKind::kBool:
+      sink.Bool(value.GetBool());
+      return;
+    case BindingValueKind::kSigned:
+      sink.Signed(value.GetSigned());
+      return;
+    case BindingValueKind::kUnsigned:
+      sink.Unsigned(value.GetUnsigned());
+      return;
+    case BindingValueKind::kFloat:
+      sink.Double(value.GetFloat());
+      return;
+    case BindingValueKind::kString:
+      sink.String(value.GetString());
+      return;
+    case BindingValueKind::kBlob:
+      sink.Blob(value.GetBlob());
+      return;
+    case BindingValueKind::kEnum:
+      sink.Enum(value.GetEnum());
+      return;
+    case BindingValueKind::kCollection: {
+      const std::span<const BindingValue> elements = value.Elements();
+      sink.BeginCollection(elements.size());
+      for (std::size_t i = 0; i < elements.size(); ++i) {
+        sink.BeforeElement(i);
+        Walk(elements[i], sink);
+        sink.AfterElement(i);
+      }
+      sink.EndCollection();
+      return;
+    }
+    case BindingValueKind::kStructure: {
+      const std::span<const BindingStructureEntry> fields = value.Fields();
+      sink.BeginStructure(fields.size());
+      for (const BindingStructureEntry& field : fields) {
+        sink.Key(field.key());
+        Walk(field.value(), sink);
+        sink.AfterField();
+      }
+      sink.EndStructure();
+      return;
+    }
+  }
+  sink.Null();  // a kind this walk does not know has no better form
+}
+
+template <typename Writer>
+std::string WriteJson(const BindingValue& value, Writer& writer, rapidjson::StringBuffer& buffer,
+                      const BindingTypeRegistry* registry) {
+  JsonWriterSink<Writer> sink(writer, registry);
+  Walk(value, sink);
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+}  // namespace
+
+void WalkValue(const BindingValue& value, BindingValueSink& sink) { Walk(value, sink); }
+
+BindingConversionResult parseJson(const char* text) {
+  BindingConversionResult result;
+  const char* start = text;
+  while (*start == ' ' || *start == '\n' || *start == '\r' || *start == '\t') ++start;
+  if (*start == '\0') return result;  // a blank body carries no value, which is not an error
+
+  rapidjson::Reader reader;
+  rapidjson::StringStream stream(text);
+  JsonTreeBuilder builder(result.value);
+  const rapidjson::ParseResult parsed =
+      reader.Parse<rapidjson::kParseDefaultFlags>(stream, builder);
+  if (parsed.IsError()) {
+    std::string message = "Error: ";
+    if (builder.depth_exceeded()) {
+      message +=
+          "Arrays and objects nest deeper than " + std::to_string(kMaxJsonDepth) + " levels.";
+    } else {
+      message += JsonErrorText(parsed.Code());
+    }
+    message += " at offset ";
+    message += std::to_string(parsed.Offset());
+    message += '.';
+    fail(result, message);
+  }
+  return result;
+}
+
+std::string toJson(const BindingValue& value, const BindingTypeRegistry* registry,
+                   std::string_view line_ending) {
+  if (value.isEmpty()) return std::string();
+  rapidjson::StringBuffer buffer;
+  if (line_ending.empty()) {
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    return WriteJson(value, writer, buffer, registry);
+  }
+  rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
+  writer.SetIndent(' ', 4);
+  std::string pretty = WriteJson(value, writer, buffer, registry);
+  if (line_ending == "\n") return pretty;
+  // The writer never puts a raw line feed inside a string, so every one of them ends a line.
+  std::string converted;
+  converted.reserve(pretty.size() + pretty.size() / 8 * line_ending.size());
+  for (char c : pretty) {
+    if (c == '\n') {
+      converted.append(line_ending);
+    } else {
+      converted.push_back(c);
+    }
+  }
+  return converted;
+}
+
+}  // namespace binding

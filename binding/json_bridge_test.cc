@@ -1,0 +1,254 @@
+#include "binding/json_bridge.h"
+
+#include <cmath>
+#include <initializer_list>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "binding/binding_static_type.h"
+#include "binding/binding_type_registry.h"
+#include "gtest/gtest.h"
+
+namespace binding {
+namespace {
+
+BindingValue List(std::initializer_list<BindingValue> items) {
+  BindingValue list;
+  list.reserve(items.size());
+  for (const BindingValue& item : items) list.AppendElement() = item;
+  return list;
+}
+
+BindingValue Map(std::initializer_list<std::pair<const char*, BindingValue>> fields) {
+  BindingValue map;
+  map.ReserveFields(0);
+  for (const auto& [key, value] : fields) map.fieldForWrite(key) = value;
+  return map;
+}
+
+TEST(ParseJson, TypesNumbersBySignAndForm) {
+  struct Case {
+    const char* text;
+    BindingValue expected;
+  };
+  const Case cases[] = {
+      {"[-1, 1, 1.5, null]", List({BindingValue(std::int64_t{-1}), BindingValue(std::uint64_t{1}),
+                                   BindingValue(1.5), BindingValue()})},
+      {"-0", BindingValue(std::int64_t{0})},
+      {"18446744073709551615", BindingValue(std::uint64_t{18446744073709551615u})},
+      {"18446744073709551616", BindingValue(18446744073709551616.0)},
+      {"-9223372036854775808", BindingValue(std::int64_t{INT64_MIN})},
+      {"-9223372036854775809", BindingValue(-9223372036854775808.0)},
+      {"1e2", BindingValue(100.0)},
+      {"1.0", BindingValue(1.0)},
+      {"true", BindingValue(true)},
+      {" \"a\\u00e9\\n\" ", BindingValue("a\xC3\xA9\n")},
+      {"\"\\ud83d\\ude00\"", BindingValue("\xF0\x9F\x98\x80")},
+      {"null", BindingValue()},
+      {"[]", List({})},
+      {"{\"b\": {}, \"a\": [null]}", Map({{"a", List({BindingValue()})}, {"b", Map({})}})},
+      // The last of repeated names wins, whatever the earlier value was.
+      {"{\"a\": [1, 2], \"a\": {\"x\": 1}, \"a\": [3]}",
+       Map({{"a", List({BindingValue(std::uint64_t{3})})}})},
+      {"{\"a\": 1, \"a\": null}", Map({{"a", BindingValue()}})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    BindingConversionResult result = parseJson(c.text);
+    EXPECT_EQ(result.ok, 1);
+    EXPECT_EQ(result.value, c.expected);
+  }
+}
+
+TEST(ParseJson, BlankTextIsAnEmptyValueNotAnError) {
+  for (const char* text : {"", "  ", " \r\n\t"}) {
+    SCOPED_TRACE(testing::PrintToString(text));
+    BindingConversionResult result = parseJson(text);
+    EXPECT_EQ(result.ok, 1);
+    EXPECT_TRUE(result.value.isEmpty());
+  }
+}
+
+// The reader runs with its SSE2 scanners on x86-64 and without them on 32-bit x86; both builds
+// run this table, so the texts and offsets are those of the plain reader.
+TEST(ParseJson, ReportsReaderErrorsWithTextAndOffset) {
+  const std::string long_run(40, 'a');
+  struct Case {
+    std::string text;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"[1,", "Error: Invalid value. at offset 3."},
+      {"  [1,]", "Error: Invalid value. at offset 5."},
+      {"nul", "Error: Invalid value. at offset 3."},
+      {"NaN", "Error: Invalid value. at offset 0."},
+      {"// note\n1", "Error: Invalid value. at offset 0."},
+      {"1 2", "Error: The document root must not be followed by other values. at offset 2."},
+      {"{1:2}", "Error: Missing a name for object member. at offset 1."},
+      {"{\"a\":1,}", "Error: Missing a name for object member. at offset 7."},
+      {"{\"a\" 1}", "Error: Missing a colon after a name of object member. at offset 5."},
+      {"{\"a\":1 \"b\":2}", "Error: Missing a comma or '}' after an object member. at offset 7."},
+      {"[1 2]", "Error: Missing a comma or ']' after an array element. at offset 3."},
+      {"\"\\u12G4\"", "Error: Incorrect hex digit after \\u escape in string. at offset 1."},
+      {"\"\\uD800x\"", "Error: The surrogate pair in string is invalid. at offset 1."},
+      {"\"\\q\"", "Error: Invalid escape character in string. at offset 1."},
+      {"\"abc", "Error: Missing a closing quotation mark in string. at offset 4."},
+      {"1e400", "Error: Number too big to be stored in double. at offset 0."},
+      {"1.", "Error: Miss fraction part in number. at offset 2."},
+      {"1e", "Error: Miss exponent in number. at offset 2."},
+      // Runs longer than one 16-byte block go through the vector scanner.
+      {"[\"" + long_run, "Error: Missing a closing quotation mark in string. at offset 42."},
+      {"[\"" + long_run + "\\q\"]", "Error: Invalid escape character in string. at offset 42."},
+      {"[\"" + long_run + "\x01\"]", "Error: Invalid escape character in string. at offset 42."},
+      {"[" + std::string(40, ' ') + "1 2]",
+       "Error: Missing a comma or ']' after an array element. at offset 43."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    BindingConversionResult result = parseJson(c.text.c_str());
+    EXPECT_EQ(result.ok, 0);
+    EXPECT_EQ(errorText(result), c.message);
+    EXPECT_EQ(result.value.size(), 1u);
+  }
+}
+
+TEST(ParseJson, DeepNestingFailsInsteadOfExhaustingTheStack) {
+  BindingConversionResult result = parseJson(std::string(100000, '[').c_str());
+  EXPECT_EQ(result.ok, 0);
+  EXPECT_EQ(errorText(result),
+            "Error: Arrays and objects nest deeper than 512 levels. at offset 513.");
+
+  BindingConversionResult allowed =
+      parseJson((std::string(512, '[') + std::string(512, ']')).c_str());
+  EXPECT_EQ(allowed.ok, 1);
+}
+
+TEST(ToJson, WritesEveryKindCompactWithKeysInByteOrder) {
+  BindingValue value;
+  value.fieldForWrite("b").SetString("q\"\\\n\x01");
+  value.fieldForWrite("a");  // empty inside a tree is null
+  value.fieldForWrite("B").SetBlob(std::vector<std::uint8_t>{'a', 'b', 'c', 'd'});
+  BindingValue& list = value.fieldForWrite("c");
+  list.AppendElement().SetBool(true);
+  list.AppendElement().SetSigned(-7);
+  list.AppendElement().SetUnsigned(18446744073709551615u);
+  list.AppendElement().SetFloat(1.0);
+  list.AppendElement().SetFloat(0.1);
+  list.AppendElement().SetFloat(-1e300);
+  list.AppendElement().SetEnum(3, nullptr);
+  list.AppendElement().reserve(0);
+  list.AppendElement().ReserveFields(0);
+  EXPECT_EQ(toJson(value),
+            "{\"B\":\"YWJjZA==\",\"a\":null,\"b\":\"q\\\"\\\\\\n\\u0001\",\"c\":[true,-7,"
+            "18446744073709551615,1.0,0.1,-1e300,3,[],{}]}");
+}
+
+TEST(ToJson, WritesBlobsAsPaddedBase64) {
+  struct Case {
+    std::vector<std::uint8_t> bytes;
+    const char* json;
+  };
+  const Case cases[] = {
+      {{}, "\"\""},
+      {{'a'}, "\"YQ==\""},
+      {{'a', 'b'}, "\"YWI=\""},
+      {{'a', 'b', 'c'}, "\"YWJj\""},
+      {{0xFB, 0xFF, 0xBF}, "\"+/+/\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.json);
+    EXPECT_EQ(toJson(BindingValue(c.bytes)), c.json);
+  }
+}
+
+TEST(ToJson, EmptyValueIsEmptyTextAndNonFiniteNumbersAreNull) {
+  EXPECT_EQ(toJson(BindingValue()), "");
+  EXPECT_EQ(toJson(BindingValue(), nullptr, "\r\n"), "");
+  const BindingValue list = List({BindingValue(std::numeric_limits<double>::quiet_NaN()),
+                                  BindingValue(-std::numeric_limits<double>::infinity())});
+  EXPECT_EQ(toJson(list), "[null,null]");
+  EXPECT_EQ(toJson(Map({{"x", BindingValue(std::numeric_limits<double>::infinity())}})),
+            "{\"x\":null}");
+}
+
+TEST(ToJson, PrettyOutputIndentsByFourAndUsesTheGivenLineEnding) {
+  const BindingValue value = Map(
+      {{"b", List({BindingValue(std::uint64_t{1}), Map({}), List({})})}, {"a", BindingValue("x")}});
+  EXPECT_EQ(toJson(value, nullptr, "\r\n"),
+            "{\r\n    \"a\": \"x\",\r\n    \"b\": [\r\n        1,\r\n        {},\r\n        "
+            "[]\r\n    ]\r\n}");
+  EXPECT_EQ(toJson(value, nullptr, "\n"),
+            "{\n    \"a\": \"x\",\n    \"b\": [\n        1,\n        {},\n        []\n    ]\n}");
+}
+
+TEST(ToJson, WritesEnumsByNameWhenTheRegistryKnowsTheValue) {
+  static const BindingStaticType kColorType(0x00C0102Au);
+  static const BindingStaticType kUnregisteredType(0x00C0102Bu);
+  BindingTypeRegistry registry;
+  BindingTypeBuilder builder = registry.beginType(4, "Color", kColorType, /*isEnum=*/true);
+  builder.addEnumValue("red", 1, "");
+  builder.addEnumValue("green", 2, "");
+
+  BindingValue value;
+  value.AppendElement().SetEnum(2, &kColorType);
+  value.AppendElement().SetEnum(9, &kColorType);
+  value.AppendElement().SetEnum(1, &kUnregisteredType);
+  EXPECT_EQ(toJson(value, &registry), "[\"green\",9,1]");
+  EXPECT_EQ(toJson(value), "[2,9,1]");
+}
+
+TEST(JsonRoundTrip, ParsedWrittenAndParsedAgainIsEqual) {
+  const char* texts[] = {
+      "{\"z\":[1,-2,3.25,1e-300,true,false,null,\"\\u0000x\\u001f\"],\"a\":{\"\":{}}}",
+      "[1.7976931348623157e308,5e-324,-0.0,123456789012345680000.0]",
+      "\"\\ud83d\\ude00\\t\"",
+  };
+  for (const char* text : texts) {
+    SCOPED_TRACE(text);
+    BindingConversionResult first = parseJson(text);
+    ASSERT_EQ(first.ok, 1);
+    for (const char* line_ending : {"", "\r\n"}) {
+      const std::string written = toJson(first.value, nullptr, line_ending);
+      BindingConversionResult second = parseJson(written.c_str());
+      ASSERT_EQ(second.ok, 1) << written;
+      EXPECT_EQ(second.value, first.value) << written;
+    }
+  }
+}
+
+// The walk is the contract every serialiser is written against.
+TEST(WalkValue, ReportsElementsAndFieldsInOrder) {
+  class Recorder final : public BindingValueSink {
+   public:
+    std::string log;
+    void Null() override { log += "null "; }
+    void Bool(bool value) override { log += value ? "true " : "false "; }
+    void Signed(std::int64_t value) override { log += "s" + std::to_string(value) + " "; }
+    void Unsigned(std::uint64_t value) override { log += "u" + std::to_string(value) + " "; }
+    void Double(double value) override { log += "d "; }
+    void String(std::string_view text) override { log += "'" + std::string(text) + "' "; }
+    void Blob(std::span<const std::uint8_t> bytes) override {
+      log += "blob" + std::to_string(bytes.size()) + " ";
+    }
+    void Enum(BindingEnumPair value) override { log += "e" + std::to_string(value.value) + " "; }
+    void BeginCollection(std::size_t count) override { log += "[" + std::to_string(count) + " "; }
+    void BeforeElement(std::size_t index) override { log += "<" + std::to_string(index) + " "; }
+    void AfterElement(std::size_t index) override { log += std::to_string(index) + "> "; }
+    void EndCollection() override { log += "] "; }
+    void BeginStructure(std::size_t count) override { log += "{" + std::to_string(count) + " "; }
+    void Key(std::string_view name) override { log += std::string(name) + ": "; }
+    void AfterField() override { log += ", "; }
+    void EndStructure() override { log += "} "; }
+  };
+  BindingValue value = Map({{"y", List({BindingValue(std::int64_t{-1}), BindingValue()})},
+                            {"x", BindingValue(std::vector<std::uint8_t>{1, 2})}});
+  value.fieldForWrite("e").SetEnum(4, nullptr);
+  Recorder recorder;
+  WalkValue(value, recorder);
+  EXPECT_EQ(recorder.log, "{3 e: e4 , x: blob2 , y: [2 <0 s-1 0> <1 null 1> ] , } ");
+}
+
+}  // namespace
+}  // namespace binding
