@@ -81,7 +81,8 @@ typedef struct HostHeaderPair {
   const char* value;
 } HostHeaderPair;
 
-/* ---- Handshake -------------------------------------------------------------------------------- */
+/* ---- Handshake --------------------------------------------------------------------------------
+ */
 
 struct HostFunctionTable;
 struct TypeCatalogue;
@@ -131,7 +132,8 @@ typedef struct TypeCatalogue {
   uint32_t eventCount;
 } TypeCatalogue;
 
-/* ---- Requests and responses ------------------------------------------------------------------- */
+/* ---- Requests and responses -------------------------------------------------------------------
+ */
 
 enum HostMethodCode {
   kHostMethodAny = 0,
@@ -162,7 +164,12 @@ typedef struct HostRequest {
   const char* customMethod;
 } HostRequest;
 
-enum HostFormatCode { kHostFormatNone = 0, kHostFormatJson = 1, kHostFormatYaml = 2, kHostFormatMessagePack = 3 };
+enum HostFormatCode {
+  kHostFormatNone = 0,
+  kHostFormatJson = 1,
+  kHostFormatYaml = 2,
+  kHostFormatMessagePack = 3
+};
 
 struct HostResponse;
 typedef uint8_t (*HostStreamRead)(void* context, char* buffer, uint32_t* length, uint8_t* moreData);
@@ -212,7 +219,8 @@ typedef struct HostHttpResponse {
   HostHttpResponseRelease release;
 } HostHttpResponse;
 
-/* ---- Events and delayed callbacks -------------------------------------------------------------- */
+/* ---- Events and delayed callbacks --------------------------------------------------------------
+ */
 
 typedef struct HostEvent {
   const char* name;
@@ -231,7 +239,8 @@ typedef struct HostEventDelivery {
 typedef void (*HostEventCallback)(const HostEventDelivery* delivery);
 typedef void (*HostDelayedCallback)(void* context);
 
-/* ---- The host's function table ------------------------------------------------------------------ */
+/* ---- The host's function table ------------------------------------------------------------------
+ */
 
 typedef struct HostFunctionTable {
   void (*callResource)(const struct HostFunctionTable* self, HostResponse* response,
@@ -259,7 +268,8 @@ typedef struct HostFunctionTable {
 typedef void (*LoadUlixAuthFunction)(HostInitBlock* block);
 #define ULIX_AUTH_EXPORT_NAME "load_ulix_auth"
 
-/* ---- Layout checks ------------------------------------------------------------------------------ */
+/* ---- Layout checks ------------------------------------------------------------------------------
+ */
 
 #ifdef __cplusplus
 #define ULIX_HOST_STATIC_ASSERT static_assert
@@ -269,7 +279,8 @@ typedef void (*LoadUlixAuthFunction)(HostInitBlock* block);
 
 #define ULIX_HOST_P (sizeof(void*))
 ULIX_HOST_STATIC_ASSERT(sizeof(HostValue) == 4 + 4 + ULIX_HOST_P, "host value record");
-ULIX_HOST_STATIC_ASSERT(sizeof(HostObjectEntry) == ULIX_HOST_P + sizeof(HostValue) + 1, "object entry");
+ULIX_HOST_STATIC_ASSERT(sizeof(HostObjectEntry) == ULIX_HOST_P + sizeof(HostValue) + 1,
+                        "object entry");
 ULIX_HOST_STATIC_ASSERT(sizeof(HostHeaderPair) == 2 * ULIX_HOST_P, "header pair");
 
 #if UINTPTR_MAX == 0xFFFFFFFFu

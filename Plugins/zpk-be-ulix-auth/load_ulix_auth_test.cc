@@ -1,0 +1,110 @@
+// The plug-in library as a host sees it: opened with dlopen and driven through the block and the
+// two function tables only.
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "gmock/gmock.h"
+#include "gtest/gtest.h"
+#include "testing/fake_host.h"
+#include "testing/plugin_library.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using ulix_testing::FakeHost;
+using ulix_testing::PluginInstance;
+using ulix_testing::PluginLibrary;
+
+const PluginLibrary& Library() {
+  static PluginLibrary* library = new PluginLibrary(ULIX_AUTH_LIBRARY_PATH);
+  return *library;
+}
+
+TEST(LoadUlixAuth, AcceptsEveryHostOfTheSameMajorVersion) {
+  const struct {
+    std::uint32_t major, minor, patch;
+  } hosts[] = {{18, 0, 0}, {18, 0, 5}, {18, 3, 0}, {18, 4294967295u, 0}};
+  for (const auto& host : hosts) {
+    SCOPED_TRACE(std::to_string(host.major) + "." + std::to_string(host.minor) + "." +
+                 std::to_string(host.patch));
+    PluginInstance plugin(Library());
+    const HostInitBlock& block = plugin.Load(host.major, host.minor, host.patch);
+    // The block goes back carrying the plug-in's own API version, whatever the host wrote.
+    EXPECT_EQ(block.major, 18u);
+    EXPECT_EQ(block.minor, 0u);
+    EXPECT_EQ(block.patch, 0u);
+    ASSERT_NE(block.entryTable, nullptr);
+    ASSERT_NE(block.context, nullptr);
+    ASSERT_NE(block.shortName, nullptr);
+    EXPECT_STREQ(block.shortName, "ulix-auth");
+    ASSERT_NE(block.catalogue, nullptr);
+    FakeHost host_table;
+    EXPECT_TRUE(plugin.Start(host_table.context()));
+    plugin.Stop();
+  }
+}
+
+TEST(LoadUlixAuth, IgnoresANullBlock) { Library().load()(nullptr); }
+
+TEST(LoadUlixAuthDeathTest, StopsTheProcessForAnIncompatibleHost) {
+  EXPECT_DEATH(
+      {
+        PluginInstance plugin(Library());
+        plugin.Load(17, 9, 9);
+      },
+      "Assertion failed!\n\nExpression: ALE-EECF0606\n\nDescription: ulix-auth which supports "
+      "plugin API 18.0.0 is not compatible with core's plugin API 17.9.9");
+  EXPECT_DEATH(
+      {
+        PluginInstance plugin(Library());
+        plugin.Load(19, 0, 0);
+      },
+      "Expression: ALE-EECF0606\n\nDescription: ulix-auth which supports plugin API 18.0.0 is "
+      "not compatible with core's plugin API 19.0.0");
+}
+
+TEST(MemoryStatistics, CountTheLoadAndLeaveTheReservedWordsZero) {
+  PluginInstance plugin(Library());
+  plugin.Load();
+  FakeHost host;
+  ASSERT_TRUE(plugin.Start(host.context()));
+  const MemoryStatistics statistics = plugin.Statistics();
+  EXPECT_GT(statistics.allocationCount, 0u);
+  EXPECT_GT(statistics.bytesAllocated, 0u);
+  EXPECT_GT(statistics.peakBytesInUse, 0u);
+  EXPECT_GT(statistics.allocationsAtPeak, 0u);
+  EXPECT_LE(statistics.freeCount, statistics.allocationCount);
+  EXPECT_EQ(statistics.reserved[0], 0u);
+  EXPECT_EQ(statistics.reserved[1], 0u);
+  plugin.Stop();
+}
+
+TEST(MemoryStatistics, DoNotCountTheHostsOwnAllocations) {
+  PluginInstance plugin(Library());
+  plugin.Load();
+  FakeHost host;
+  ASSERT_TRUE(plugin.Start(host.context()));
+  const MemoryStatistics before = plugin.Statistics();
+  // The host's own new and malloc stay the host's after the library is loaded.
+  auto block = std::make_unique<char[]>(1 << 20);
+  void* raw = std::malloc(4096);
+  std::memset(block.get(), 1, 1 << 20);
+  const MemoryStatistics after = plugin.Statistics();
+  std::free(raw);
+  EXPECT_EQ(after.allocationCount, before.allocationCount);
+  EXPECT_EQ(after.bytesAllocated, before.bytesAllocated);
+  plugin.Stop();
+}
+
+TEST(LoadUlixAuth, StopUnsubscribesNothingItNeverSubscribed) {
+  PluginInstance plugin(Library());
+  plugin.Load();
+  FakeHost host;
+  ASSERT_TRUE(plugin.Start(host.context()));
+  plugin.Stop();
+  EXPECT_TRUE(host.Unsubscriptions().empty());
+  EXPECT_TRUE(host.Scheduled().empty());
+}
+
+}  // namespace

@@ -1,0 +1,155 @@
+#include "plugin_runtime/plugin_base.h"
+
+#include <utility>
+
+#include "logging/assertion.h"
+#include "logging/logger.h"
+#include "logging/positional_formatter.h"
+#include "platform/memory_counters.h"
+#include "plugin_runtime/plugin_log_target.h"
+
+namespace plugin_runtime {
+namespace {
+
+// The host calls these with the context it received at load. Nothing may unwind into the host.
+std::uint8_t StartEntry(void* context, const HostContext* host_context) {
+  try {
+    return static_cast<PluginBase*>(context)->Start(host_context) ? 1 : 0;
+  } catch (...) {
+    logging::Log(logging::kError, logging::kGroupDbg, "start: unexpected exception");
+    return 0;
+  }
+}
+
+void StopEntry(void* context) {
+  try {
+    static_cast<PluginBase*>(context)->Stop();
+  } catch (...) {
+    logging::Log(logging::kError, logging::kGroupDbg, "stop: unexpected exception");
+  }
+}
+
+void MemoryStatisticsEntry(void* context, MemoryStatistics* statistics) {
+  try {
+    static_cast<const PluginBase*>(context)->FillMemoryStatistics(statistics);
+  } catch (...) {
+    logging::Log(logging::kError, logging::kGroupDbg, "getMemoryStatistics: unexpected exception");
+  }
+}
+
+}  // namespace
+
+PluginBase::PluginBase(PluginTypeRecord type) : type_(std::move(type)) {
+  logging::Logger::Acquire();
+  entry_table_ = PluginEntryTable{&StartEntry, &StopEntry, &MemoryStatisticsEntry};
+}
+
+PluginBase::~PluginBase() {
+  if (log_target_) log_target_->Detach();
+  log_target_.reset();
+  logging::Logger::Release();
+}
+
+void PluginBase::Handshake(HostInitBlock* block, std::string_view short_name) {
+  SemanticVersion host{block->major, block->minor, block->patch, {}, {}};
+  if (!IsCompatible(host, PluginApiVersion())) {
+    logging::FatalStop("ALE-EECF0606",
+                       logging::FormatPositional(
+                           "%1 which supports plugin API %2 is not compatible with core's plugin "
+                           "API %3",
+                           {short_name, PluginApiVersion().Text(), host.Text()}));
+  }
+  host_version_ = std::move(host);
+  names_ = MakePluginNames(short_name, type_);
+  registration_tags_ = RegistrationTags(short_name);
+  identifier_name_ = IdentifierName(short_name);
+  // The binding layer's and the runtime's builtin types join the registry here, ahead of the
+  // plug-in's own.
+  AttachRegistry(&registry_);
+  registerEndpoints();
+
+  block->major = PluginApiVersion().major;
+  block->minor = PluginApiVersion().minor;
+  block->patch = PluginApiVersion().patch;
+  block->entryTable = &entry_table_;
+  block->context = this;
+  block->shortName = names_.shortName.c_str();
+  block->catalogue = &catalogue_;
+}
+
+bool PluginBase::Start(const HostContext* host_context) {
+  host_context_ = host_context;
+  InstallLogTarget();
+  std::string user_agent =
+      logging::FormatPositional("VornClient/%1 (%2)", {host_version_.Text(), names_.shortName});
+  AttachHost(host_context->pluginHandle, names_.shortName, std::move(user_agent));
+  // The service-proxy event handlers are registered here once events exist.
+  return onStart();
+}
+
+void PluginBase::InstallLogTarget() {
+  if (logging::Logger::FindTarget(PluginLogTarget::kClassName) != nullptr) return;
+  logging::Logger::StdErrTarget()->Detach();
+  logging::Logger::StdOutTarget()->Detach();
+  logging::Logger::DebuggerTarget()->Detach();
+  logging::Logger::SetGlobalLevel(logging::kOkay);
+  logging::Logger::SetSuppressedGroups(logging::kGroupXtr);
+  if (log_target_) log_target_->Detach();
+  log_target_ =
+      std::make_unique<PluginLogTarget>(host_context_->functions, logging::Logger::GlobalLevel());
+  logging::Logger::AddTarget(log_target_.get());
+}
+
+void PluginBase::Stop() {
+  MarkStopping();
+  shutdown();
+  delete this;
+}
+
+void PluginBase::FillMemoryStatistics(MemoryStatistics* statistics) const {
+  const platform::MemoryCounters counters = platform::ReadMemoryCounters();
+  statistics->peakBytesInUse = counters.peak_bytes_in_use;
+  statistics->allocationsAtPeak = counters.allocations_at_peak;
+  statistics->bytesAllocated = counters.bytes_allocated;
+  statistics->allocationCount = counters.allocations;
+  statistics->bytesFreed = counters.bytes_freed;
+  statistics->freeCount = counters.frees;
+  statistics->reserved[0] = 0;
+  statistics->reserved[1] = 0;
+}
+
+const HostFunctionTable* PluginBase::Host() const { return host_context_->functions; }
+
+void PluginBase::callResource(HostResponse* response, const HostRequest* request) {
+  Host()->callResource(Host(), response, request);
+}
+
+void PluginBase::sendHttpRequest(const HostHttpRequest* request, HostHttpResponse* response) {
+  Host()->sendHttpRequest(Host(), request, response);
+}
+
+void PluginBase::sendEvent(const HostEvent* event) { Host()->sendEvent(Host(), event); }
+
+void PluginBase::subscribeEvent(const char* name, std::uint32_t plugin_handle,
+                                HostEventCallback callback, void* context, std::int32_t flag) {
+  Host()->subscribeEvent(Host(), name, plugin_handle, callback, context, flag);
+}
+
+void PluginBase::unsubscribeEvent(const char* name, std::uint32_t plugin_handle) {
+  Host()->unsubscribeEvent(Host(), name, plugin_handle);
+}
+
+void PluginBase::scheduleCallback(const char* label, HostDelayedCallback callback, void* context,
+                                  double delay_seconds, std::int32_t zero) {
+  Host()->scheduleCallback(Host(), label, callback, context, delay_seconds, zero);
+}
+
+void PluginBase::yieldWait() { Host()->yieldWait(Host()); }
+
+void PluginBase::setWaitReason(const char* text, std::int32_t zero) {
+  Host()->setWaitReason(Host(), text, zero);
+}
+
+void PluginBase::finishWait() { Host()->finishWait(Host()); }
+
+}  // namespace plugin_runtime

@@ -1,0 +1,48 @@
+// Loads the built plug-in library the way a host does (dlopen, then the one export) and drives
+// one plug-in instance through its entry table.
+#ifndef TESTING_PLUGIN_LIBRARY_H_
+#define TESTING_PLUGIN_LIBRARY_H_
+
+#include <cstdint>
+#include <string>
+
+#include "plugin_host_interface.h"
+
+namespace ulix_testing {
+
+class PluginLibrary {
+ public:
+  // Aborts the test program when the library cannot be opened: nothing else can run then.
+  explicit PluginLibrary(const std::string& path);
+  ~PluginLibrary();
+  PluginLibrary(const PluginLibrary&) = delete;
+  PluginLibrary& operator=(const PluginLibrary&) = delete;
+
+  LoadUlixAuthFunction load() const { return load_; }
+
+ private:
+  void* handle_ = nullptr;
+  LoadUlixAuthFunction load_ = nullptr;
+};
+
+// One plug-in instance: Load fills the block, then Start, MemoryStatistics and Stop go through
+// the entry table the plug-in wrote back.
+class PluginInstance {
+ public:
+  explicit PluginInstance(const PluginLibrary& library) : library_(library) {}
+
+  HostInitBlock& Load(std::uint32_t major = 18, std::uint32_t minor = 0, std::uint32_t patch = 0);
+  bool Start(const HostContext* host_context);
+  MemoryStatistics Statistics() const;
+  void Stop();
+
+  const HostInitBlock& block() const { return block_; }
+
+ private:
+  const PluginLibrary& library_;
+  HostInitBlock block_{};
+};
+
+}  // namespace ulix_testing
+
+#endif  // TESTING_PLUGIN_LIBRARY_H_
