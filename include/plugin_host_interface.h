@@ -262,6 +262,112 @@ typedef struct HostFunctionTable {
   void (*writeLog)(const struct HostFunctionTable* self, int32_t level, const char* message);
 } HostFunctionTable;
 
+/* ---- Type catalogue ----------------------------------------------------------------------------
+ * What the plug-in registered, as arrays of records chained through `next` and also contiguous.
+ * Texts belong to the plug-in and stay valid while it is loaded; absent texts are "". Kinds are
+ * the native type kinds (1 bool ... 19 map). */
+
+typedef struct CatalogueArgument {
+  const struct CatalogueArgument* next;
+  const char* name;
+  const char* description;
+  uint32_t kind;
+  uint32_t elementKind;
+  const char* typeName;
+  uint8_t optional;
+} CatalogueArgument;
+
+typedef struct CatalogueFunction {
+  const void* next;
+  const void* reserved;  /* 0 */
+  const void* routeData; /* the plug-in's own data for the endpoint; 0 in bare function records */
+  const char* name;
+  const char* nameSpace;
+  const CatalogueArgument* arguments;
+  uint32_t argumentCount;
+  uint32_t returnKind;
+  uint32_t returnElementKind;
+  const char* returnTypeName;
+  const char* description;
+  const char* help;
+  uint8_t threadSafe;
+  const char* asyncResultTypeName;
+  const char* const* tags;
+  uint32_t tagCount;
+} CatalogueFunction;
+
+/* The plug-in's dispatch entry: fills `response` (zeroed by the plug-in first) for `request`,
+ * whose function word names the endpoint record the host chose. The host calls
+ * response->release when done with it. */
+typedef void (*HostDispatchFunction)(HostResponse* response, const HostRequest* request);
+
+typedef struct CatalogueArgumentLocation {
+  const struct CatalogueArgumentLocation* next;
+  uint32_t location; /* 0 any, 1 query, 2 path, 4 header, 5 body */
+} CatalogueArgumentLocation;
+
+typedef struct CatalogueTextList {
+  const struct CatalogueTextList* next;
+  const char* const* texts;
+  uint32_t count;
+} CatalogueTextList;
+
+/* What the host chooses from: one per registered endpoint, starting with its function's record
+ * (whose `next` chains the endpoint records). */
+typedef struct CatalogueEndpoint {
+  CatalogueFunction function;
+  HostDispatchFunction dispatch;
+  const CatalogueArgumentLocation* argumentLocations;
+  const char* pathTemplate;
+  uint32_t method; /* HostMethodCode; 0 any */
+  uint8_t flag;
+  const CatalogueTextList* textLists;
+  uint32_t textListCount;
+  const char* customMethod;
+} CatalogueEndpoint;
+
+typedef struct CatalogueField {
+  const struct CatalogueField* next;
+  const char* name;
+  const char* description;
+  uint32_t offset;
+  uint32_t kind;
+  uint32_t elementKind;
+  const char* typeName;
+  uint8_t optional;
+} CatalogueField;
+
+typedef struct CatalogueEnumerator {
+  const struct CatalogueEnumerator* next;
+  const char* name;
+  const char* description;
+  int32_t value;
+} CatalogueEnumerator;
+
+/* A struct (fields set) or an enum (enumerators set, also for a struct without fields). */
+typedef struct CatalogueType {
+  const struct CatalogueType* next;
+  const char* name;
+  const char* nameSpace;
+  uint32_t size;
+  const char* description;
+  const char* const* tags;
+  uint32_t tagCount;
+  const CatalogueField* fields;
+  const CatalogueEnumerator* enumerators;
+  uint32_t memberCount;
+} CatalogueType;
+
+typedef struct CatalogueEvent {
+  const struct CatalogueEvent* next;
+  const char* name;
+  const char* nameSpace;
+  const char* payloadTypeName;
+  const char* description;
+  const char* const* tags;
+  uint32_t tagCount;
+} CatalogueEvent;
+
 #pragma pack(pop)
 
 /* The one export. The host calls it once per plug-in instance. */
@@ -313,6 +419,59 @@ ULIX_HOST_STATIC_ASSERT(sizeof(HostEventDelivery) == 24, "event delivery record"
 ULIX_HOST_STATIC_ASSERT(offsetof(HostEventDelivery, context) == 20, "event delivery context");
 ULIX_HOST_STATIC_ASSERT(sizeof(TypeCatalogue) == 24, "TypeCatalogue");
 ULIX_HOST_STATIC_ASSERT(sizeof(HostFunctionTable) == 40, "HostFunctionTable");
+ULIX_HOST_STATIC_ASSERT(sizeof(CatalogueFunction) == 61, "function record");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueFunction, reserved) == 4, "function word 4");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueFunction, routeData) == 8, "function route data");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueFunction, name) == 12, "function name");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueFunction, nameSpace) == 16, "function nameSpace");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueFunction, arguments) == 20, "function arguments");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueFunction, argumentCount) == 24, "function arg count");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueFunction, returnKind) == 28, "function return kind");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueFunction, returnElementKind) == 32, "function element");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueFunction, returnTypeName) == 36, "function type name");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueFunction, description) == 40, "function description");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueFunction, help) == 44, "function help");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueFunction, threadSafe) == 48, "function thread-safe");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueFunction, asyncResultTypeName) == 49, "function async");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueFunction, tags) == 53, "function tags");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueFunction, tagCount) == 57, "function tag count");
+ULIX_HOST_STATIC_ASSERT(sizeof(CatalogueEndpoint) == 90, "endpoint record");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueEndpoint, dispatch) == 61, "endpoint dispatch");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueEndpoint, argumentLocations) == 65, "endpoint locations");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueEndpoint, pathTemplate) == 69, "endpoint template");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueEndpoint, method) == 73, "endpoint method");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueEndpoint, flag) == 77, "endpoint flag");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueEndpoint, textLists) == 78, "endpoint text lists");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueEndpoint, textListCount) == 82, "endpoint list count");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueEndpoint, customMethod) == 86, "endpoint custom method");
+ULIX_HOST_STATIC_ASSERT(sizeof(CatalogueArgumentLocation) == 8, "argument location");
+ULIX_HOST_STATIC_ASSERT(sizeof(CatalogueTextList) == 12, "text list");
+ULIX_HOST_STATIC_ASSERT(sizeof(CatalogueArgument) == 25, "argument record");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueArgument, kind) == 12, "argument kind");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueArgument, elementKind) == 16, "argument element kind");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueArgument, typeName) == 20, "argument type name");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueArgument, optional) == 24, "argument optional");
+ULIX_HOST_STATIC_ASSERT(sizeof(CatalogueType) == 40, "type record");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueType, size) == 12, "type size");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueType, description) == 16, "type description");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueType, tags) == 20, "type tags");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueType, tagCount) == 24, "type tag count");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueType, fields) == 28, "type fields");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueType, enumerators) == 32, "type enumerators");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueType, memberCount) == 36, "type member count");
+ULIX_HOST_STATIC_ASSERT(sizeof(CatalogueField) == 29, "field record");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueField, offset) == 12, "field offset");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueField, kind) == 16, "field kind");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueField, elementKind) == 20, "field element kind");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueField, typeName) == 24, "field type name");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueField, optional) == 28, "field optional");
+ULIX_HOST_STATIC_ASSERT(sizeof(CatalogueEnumerator) == 16, "enumerator record");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueEnumerator, value) == 12, "enumerator value");
+ULIX_HOST_STATIC_ASSERT(sizeof(CatalogueEvent) == 28, "event record");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueEvent, payloadTypeName) == 12, "event payload type");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueEvent, description) == 16, "event description");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueEvent, tags) == 20, "event tags");
+ULIX_HOST_STATIC_ASSERT(offsetof(CatalogueEvent, tagCount) == 24, "event tag count");
 #endif
 #undef ULIX_HOST_P
 
