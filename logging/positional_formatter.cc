@@ -211,7 +211,7 @@ class Renderer {
       spec.precision.present = true;
       ParseDimension(format, pos, spec.precision);
       if (!spec.precision.from_argument && spec.precision.digits.empty()) {
-        spec.precision.digits = "0";
+        spec.precision.digits.push_back('0');  // "." alone means precision 0
       }
     }
     ParseLength(format, pos, spec.length);
