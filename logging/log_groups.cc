@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <bit>
 
 namespace logging {
 namespace {
@@ -56,8 +57,9 @@ std::uint64_t GroupMask(std::string_view name) {
 
 std::string GroupNames(std::uint64_t mask) {
   std::string names;
-  for (int bit = 0; bit < kMaxLogGroups; ++bit) {
-    if ((mask & (std::uint64_t{1} << bit)) == 0) continue;
+  // Every rendered line asks for this, so visit only the set bits.
+  for (; mask != 0; mask &= mask - 1) {
+    int bit = std::countr_zero(mask);
     if (!names.empty()) names += ';';
     const GroupName& entry = g_groups.names[bit];
     names += entry.ready.load(std::memory_order_acquire) ? entry.text.data() : "???";

@@ -16,6 +16,35 @@ void AppendCut(std::string& line, std::string_view text) {
   line.append(text.substr(0, kMaxLineText - line.size()));
 }
 
+bool FitsDigits(std::int32_t value, int width) {
+  std::int32_t limit = 1;
+  for (int i = 0; i < width; ++i) limit *= 10;
+  return value >= 0 && value < limit;
+}
+
+// Writes `value` as exactly `width` decimal digits; FitsDigits must hold.
+void PutDigits(char* out, std::int32_t value, int width) {
+  for (int i = width - 1; i >= 0; --i) {
+    out[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+}
+
+// "%p" of a non-zero address: "0x" and lower-case hexadecimal without leading zeros.
+void AppendPointerText(std::string& line, std::uint64_t value) {
+  char text[2 + 16];
+  std::size_t used = 0;
+  char digits[16];
+  do {
+    digits[used++] = "0123456789abcdef"[value & 0xF];
+    value >>= 4;
+  } while (value != 0);
+  text[0] = '0';
+  text[1] = 'x';
+  for (std::size_t i = 0; i < used; ++i) text[2 + i] = digits[used - 1 - i];
+  AppendCut(line, std::string_view(text, 2 + used));
+}
+
 }  // namespace
 
 const char* LevelName(std::int32_t level) {
@@ -24,7 +53,22 @@ const char* LevelName(std::int32_t level) {
 }
 
 std::string TimestampText(const LogTime& time) {
-  char text[64];
+  // Every line with "#D" needs this, and printf is most of its cost; fields that the fixed
+  // widths cannot hold take the printf path so that the text is always what printf would give.
+  if (FitsDigits(time.year, 4) && FitsDigits(time.month, 2) && FitsDigits(time.day, 2) &&
+      FitsDigits(time.hour, 2) && FitsDigits(time.minute, 2) && FitsDigits(time.second, 2) &&
+      FitsDigits(time.millisecond, 3)) {
+    char text[] = "0000-00-00T00:00:00.000";
+    PutDigits(text, time.year, 4);
+    PutDigits(text + 5, time.month, 2);
+    PutDigits(text + 8, time.day, 2);
+    PutDigits(text + 11, time.hour, 2);
+    PutDigits(text + 14, time.minute, 2);
+    PutDigits(text + 17, time.second, 2);
+    PutDigits(text + 20, time.millisecond, 3);
+    return std::string(text, sizeof(text) - 1);
+  }
+  char text[96];
   std::snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02d.%03d", time.year, time.month,
                 time.day, time.hour, time.minute, time.second, time.millisecond);
   return text;
@@ -73,9 +117,14 @@ std::string RenderLogLine(std::string_view line_template, const LogRecord& recor
         AppendCut(line, record.message);
         break;
       case 'T':
-        std::snprintf(text, sizeof(text), "%p",
-                      reinterpret_cast<void*>(static_cast<std::uintptr_t>(context.thread_id)));
-        AppendCut(line, text);
+        // The thread id printed as an address; thread ids are never 0, which "%p" shows
+        // differently.
+        if (context.thread_id != 0) {
+          AppendPointerText(line, static_cast<std::uintptr_t>(context.thread_id));
+        } else {
+          std::snprintf(text, sizeof(text), "%p", static_cast<void*>(nullptr));
+          AppendCut(line, text);
+        }
         break;
       default:
         line += line_template[i];

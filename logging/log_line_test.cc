@@ -62,6 +62,15 @@ TEST(LogLine, NamesLevelsAndFormatsTimestamps) {
   LogTime time = {2026, 1, 2, 3, 4, 5, 6};
   EXPECT_EQ(TimestampText(time), "2026-01-02T03:04:05.006");
   EXPECT_EQ(FileNameTimestampText(time), "2026-01-02T03-04-05");
+  // Fields too wide for their columns keep printf's rendering.
+  EXPECT_EQ(TimestampText({12345, 13, 0, 24, 60, 61, 1000}), "12345-13-00T24:60:61.1000");
+  EXPECT_EQ(TimestampText({-1, 1, 1, 0, 0, 0, 0}), "-001-01-01T00:00:00.000");
+}
+
+TEST(LogLine, PrintsThreadIdsAsAddresses) {
+  LogRecord record = SampleRecord("m");
+  EXPECT_EQ(RenderLogLine("#T", record, {"host", 0, 0xabcdef01}), "0xabcdef01\n");
+  EXPECT_EQ(RenderLogLine("#T", record, {"host", 0, 1}), "0x1\n");
 }
 
 }  // namespace

@@ -27,8 +27,6 @@ struct Registration {
 
 struct LoggerState {
   std::vector<Registration> targets;
-  std::string executable_name = platform::kUnknownExecutableName;
-  std::int64_t clock_start = 0;
   bool second_flag = false;
   std::unique_ptr<StdErrLogTarget> std_err;
   std::unique_ptr<StdOutLogTarget> std_out;
@@ -52,6 +50,15 @@ std::atomic<std::int32_t> g_references{0};
 std::atomic<std::int32_t> g_global_level{kDefaultGlobalLevel};
 std::atomic<std::uint64_t> g_suppressed_groups{kDefaultSuppressedGroups};
 std::atomic<bool> g_paused{false};
+// When the logger's clock ("#H") started: at the creation of the latest state.
+std::atomic<std::int64_t> g_clock_start{0};
+
+// Read once: the program does not change while it runs. Lines are rendered inside a target's
+// lock, sometimes outside the logger's, so rendering must not need the logger lock.
+const std::string& ExecutableNameOnce() {
+  static const std::string* name = new std::string(platform::ExecutableFileName());
+  return *name;
+}
 
 // Set while this thread writes a record to the targets.
 thread_local bool t_dispatching = false;
@@ -60,8 +67,8 @@ LoggerState& StateLocked() {
   LoggerState* state = g_state.load(std::memory_order_relaxed);
   if (state != nullptr) return *state;
   state = new LoggerState;
-  state->executable_name = platform::ExecutableFileName();
-  state->clock_start = platform::MonotonicNanoseconds();
+  ExecutableNameOnce();
+  g_clock_start.store(platform::MonotonicNanoseconds());
   g_global_level.store(kDefaultGlobalLevel);
   g_suppressed_groups.store(kDefaultSuppressedGroups);
   g_paused.store(false);
@@ -74,11 +81,12 @@ LoggerState& StateLocked() {
   return *state;
 }
 
-LoggerState& State() {
-  LoggerState* state = g_state.load(std::memory_order_acquire);
-  if (state != nullptr) return *state;
+// Creates the state when there is none. Returns nothing: without the lock, the state may be
+// destroyed by another thread at any moment.
+void EnsureState() {
+  if (g_state.load(std::memory_order_acquire) != nullptr) return;
   Hold hold(LoggerLock());
-  return StateLocked();
+  StateLocked();
 }
 
 bool TargetAccepts(const Registration& entry, const LogRecord& record) {
@@ -138,7 +146,7 @@ LogTime ToLogTime(const platform::LocalTime& time) {
 
 void LogV(std::int32_t level, std::uint64_t groups, const char* format, std::va_list arguments) {
   if (t_dispatching) return;
-  State();
+  EnsureState();
   if (g_paused.load(std::memory_order_relaxed) ||
       level < g_global_level.load(std::memory_order_relaxed) ||
       (groups & g_suppressed_groups.load(std::memory_order_relaxed)) != 0) {
@@ -181,7 +189,7 @@ void Logger::SetGlobalLevel(std::int32_t level) {
 }
 
 std::int32_t Logger::GlobalLevel() {
-  State();
+  EnsureState();
   return g_global_level.load();
 }
 
@@ -192,7 +200,7 @@ void Logger::SetSuppressedGroups(std::uint64_t groups) {
 }
 
 std::uint64_t Logger::SuppressedGroups() {
-  State();
+  EnsureState();
   return g_suppressed_groups.load();
 }
 
@@ -209,7 +217,7 @@ void Logger::Resume() {
 }
 
 bool Logger::IsPaused() {
-  State();
+  EnsureState();
   return g_paused.load();
 }
 
@@ -279,24 +287,15 @@ std::string Logger::GroupNames(std::uint64_t mask) { return logging::GroupNames(
 
 std::string Logger::RenderLine(std::string_view line_template, const LogRecord& record) {
   LineContext context;
-  std::string executable_name;
-  {
-    Hold hold(LoggerLock());
-    LoggerState& state = StateLocked();
-    executable_name = state.executable_name;
-    context.elapsed_nanoseconds = platform::MonotonicNanoseconds() - state.clock_start;
-  }
-  context.executable_name = executable_name;
+  context.executable_name = ExecutableNameOnce();
+  context.elapsed_nanoseconds = platform::MonotonicNanoseconds() - g_clock_start.load();
   context.thread_id = platform::CurrentThreadId();
   return RenderLogLine(line_template, record, context);
 }
 
 const char* Logger::LevelName(std::int32_t level) { return logging::LevelName(level); }
 
-std::string Logger::ExecutableName() {
-  Hold hold(LoggerLock());
-  return StateLocked().executable_name;
-}
+std::string Logger::ExecutableName() { return ExecutableNameOnce(); }
 
 LogTime Logger::CurrentLocalTime() { return ToLogTime(platform::CurrentLocalTime()); }
 

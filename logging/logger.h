@@ -105,7 +105,7 @@ class Logger {
   // and the calling thread's id.
   static std::string RenderLine(std::string_view line_template, const LogRecord& record);
   static const char* LevelName(std::int32_t level);
-  // The running program's file name, read when the state was created.
+  // The running program's file name, read once.
   static std::string ExecutableName();
   static LogTime CurrentLocalTime();
   static std::string TimestampText(const LogTime& time);
