@@ -44,7 +44,10 @@ class RecordingTarget : public LogTarget {
 
 class LoggerTest : public ::testing::Test {
  protected:
+  // Standard error is captured for every test, so the builtin target's lines stay out of the
+  // test output; tests that look at them take them.
   void SetUp() override {
+    ::testing::internal::CaptureStderr();
     Logger::Acquire();
     previous_sink_ = platform::SetDebuggerSink(
         [this](std::string_view text) { debugger_lines_.emplace_back(text); });
@@ -52,19 +55,25 @@ class LoggerTest : public ::testing::Test {
   void TearDown() override {
     platform::SetDebuggerSink(previous_sink_);
     Logger::Release();
+    if (!stderr_taken_) ::testing::internal::GetCapturedStderr();
+  }
+
+  std::string TakeStderr() {
+    stderr_taken_ = true;
+    return ::testing::internal::GetCapturedStderr();
   }
 
   std::vector<std::string> debugger_lines_;
 
  private:
   platform::DebuggerSink previous_sink_;
+  bool stderr_taken_ = false;
 };
 
 TEST_F(LoggerTest, WithInitialSettingsWritesOneLineToStdErrAndTheDebugger) {
-  ::testing::internal::CaptureStderr();
   Log(kOkay, kGroupDbg, "below the global level");
   Log(kAlways, kGroupDbg, "hello %d", 7);
-  std::string err = ::testing::internal::GetCapturedStderr();
+  std::string err = TakeStderr();
 
   EXPECT_THAT(err, MatchesRegex("logging_test\\(0x[0-9a-f]+\\): ALWAYS\\| hello 7\n"));
   EXPECT_THAT(debugger_lines_, ElementsAre(err));
@@ -193,12 +202,11 @@ TEST_F(LoggerTest, ADestroyedTargetIsNoLongerRegistered) {
 TEST_F(LoggerTest, StdOutTargetWritesGenLinesWithItsTemplate) {
   Logger::StdOutTarget()->Attach();
   ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
   Log(kAlways, kGroupGen, "to stdout");
   Log(kAlways, kGroupDbg, "not to stdout");
   std::fflush(stdout);
   std::string out = ::testing::internal::GetCapturedStdout();
-  std::string err = ::testing::internal::GetCapturedStderr();
+  std::string err = TakeStderr();
   EXPECT_EQ(out, "to stdout\n");
   EXPECT_THAT(err, MatchesRegex(".*: ALWAYS\\| not to stdout\n"));  // GEN is suppressed there
 }
