@@ -66,46 +66,46 @@ TEST(ToHostValue, WritesEveryKindWithCopiesTheRecordOwns) {
   value.fieldForWrite("a").AppendElement().SetString("item");
 
   HostValue record = toHostValue(value, &registry);
-  ASSERT_EQ(record.kind, static_cast<std::uint32_t>(kHostValueObject));
-  ASSERT_EQ(record.payload.object.count, 9u);
+  ASSERT_EQ(+record.kind, static_cast<std::uint32_t>(kHostValueObject));
+  ASSERT_EQ(+record.payload.object.count, 9u);
   std::vector<std::string> keys;
   for (std::uint32_t i = 0; i < 9; ++i) {
     HostObjectEntry entry = EntryAt(record, i);
     keys.emplace_back(entry.key);
-    EXPECT_EQ(entry.present, 1);
+    EXPECT_EQ(+entry.present, 1);
   }
   EXPECT_EQ(keys, (std::vector<std::string>{"a", "b", "e", "f", "n", "s", "t", "u", "x"}));
   HostValue array = ValueOf(EntryAt(record, 0));
-  ASSERT_EQ(array.kind, static_cast<std::uint32_t>(kHostValueArray));
-  ASSERT_EQ(array.payload.array.count, 2u);
-  EXPECT_EQ(ItemAt(array, 0).kind, static_cast<std::uint32_t>(kHostValueNone));
+  ASSERT_EQ(+array.kind, static_cast<std::uint32_t>(kHostValueArray));
+  ASSERT_EQ(+array.payload.array.count, 2u);
+  EXPECT_EQ(+ItemAt(array, 0).kind, static_cast<std::uint32_t>(kHostValueNone));
   EXPECT_STREQ(ItemAt(array, 1).payload.text.data, "item");
-  EXPECT_EQ(ValueOf(EntryAt(record, 1)).payload.boolean, 1);
+  EXPECT_EQ(+ValueOf(EntryAt(record, 1)).payload.boolean, 1);
   HostValue named = ValueOf(EntryAt(record, 2));
-  EXPECT_EQ(named.kind, static_cast<std::uint32_t>(kHostValueOwnedText));
+  EXPECT_EQ(+named.kind, static_cast<std::uint32_t>(kHostValueOwnedText));
   EXPECT_STREQ(named.payload.text.data, "On");
   HostValue number = ValueOf(EntryAt(record, 4));
-  EXPECT_EQ(number.kind, static_cast<std::uint32_t>(kHostValueSigned));
-  EXPECT_EQ(number.payload.int64, 7);
+  EXPECT_EQ(+number.kind, static_cast<std::uint32_t>(kHostValueSigned));
+  EXPECT_EQ(+number.payload.int64, 7);
   HostValue text = ValueOf(EntryAt(record, 6));
-  EXPECT_EQ(text.payload.text.length, 4u);
+  EXPECT_EQ(+text.payload.text.length, 4u);
   EXPECT_STREQ(text.payload.text.data, "text");
-  EXPECT_NE(text.payload.text.data, value.field("t").GetString().data());
+  EXPECT_NE(+text.payload.text.data, value.field("t").GetString().data());
   HostValue bytes = ValueOf(EntryAt(record, 8));
-  EXPECT_EQ(bytes.kind, static_cast<std::uint32_t>(kHostValueOwnedBytes));
-  EXPECT_EQ(bytes.payload.bytes.length, 3u);
+  EXPECT_EQ(+bytes.kind, static_cast<std::uint32_t>(kHostValueOwnedBytes));
+  EXPECT_EQ(+bytes.payload.bytes.length, 3u);
   EXPECT_EQ(bytes.payload.bytes.data[2], 3);
 
   ReleaseHostValue(record);
-  EXPECT_EQ(record.kind, static_cast<std::uint32_t>(kHostValueNone));
+  EXPECT_EQ(+record.kind, static_cast<std::uint32_t>(kHostValueNone));
 }
 
 TEST(ToHostValue, EnumsWithoutARegistryTravelAsNumbers) {
   BindingValue value;
   value.SetEnum(1, &BindingStaticTypeOf<Mode>());
   HostValue record = toHostValue(value, nullptr);
-  EXPECT_EQ(record.kind, static_cast<std::uint32_t>(kHostValueSigned));
-  EXPECT_EQ(record.payload.int64, 1);
+  EXPECT_EQ(+record.kind, static_cast<std::uint32_t>(kHostValueSigned));
+  EXPECT_EQ(+record.payload.int64, 1);
 }
 
 TEST(FromHostValue, ReadsTheRecordsThePlugInWritesBackIntoTheSameTree) {
@@ -175,13 +175,13 @@ TEST(FromHostValue, AnUnknownKindFailsAndTurnsTheResponseIntoAnError) {
   EXPECT_EQ(result.ok, 0);
   EXPECT_EQ(errorText(result), expected);
   EXPECT_EQ(log.calls, 1);
-  EXPECT_EQ(response.text, nullptr);
+  EXPECT_EQ(+response.text, nullptr);
   EXPECT_STREQ(response.errorText, expected);
-  EXPECT_EQ(response.errorFlag, 1);
-  EXPECT_EQ(response.value.kind, static_cast<std::uint32_t>(kHostValueNone));
-  ASSERT_NE(response.release, nullptr);
+  EXPECT_EQ(+response.errorFlag, 1);
+  EXPECT_EQ(+response.value.kind, static_cast<std::uint32_t>(kHostValueNone));
+  ASSERT_NE(+response.release, nullptr);
   response.release(&response);
-  EXPECT_EQ(response.errorText, nullptr);
+  EXPECT_EQ(+response.errorText, nullptr);
   EXPECT_EQ(log.calls, 1);
 }
 
