@@ -1,12 +1,16 @@
 #include "binding/json_bridge.h"
 
 #include <cmath>
+#include <cstring>
 #include <optional>
 #include <vector>
 
 // The SSE2 paths of the reader skip whitespace and scan plain string runs 16 bytes at a time; on
-// token-like bodies (long base64 strings) that cuts the tokenising cost by about three. They are
-// the same grammar and report the same errors at the same offsets.
+// token-like bodies (long base64 strings) that cuts the tokenising cost by about three. The
+// packaged version's vector scanners (reader and writer) only notice control bytes up to 0x19, so
+// 0x1A-0x1F would slip through as ordinary characters: input holding such a byte is read by the
+// plain scanners instead (see parseJson), and output never goes through the vector writer (see
+// JsonOutput).
 #if !defined(RAPIDJSON_SSE2) && \
     (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
 #define RAPIDJSON_SSE2
@@ -20,6 +24,45 @@
 
 namespace binding {
 namespace {
+
+// GenericStringStream under another name. The reader's vector scanners are written for
+// rapidjson::StringStream only, so this stream gets the byte-by-byte ones.
+class PlainStringStream {
+ public:
+  using Ch = char;
+
+  explicit PlainStringStream(const char* text) : next_(text), head_(text) {}
+
+  char Peek() const { return *next_; }
+  char Take() { return *next_++; }
+  std::size_t Tell() const { return static_cast<std::size_t>(next_ - head_); }
+  char* PutBegin() { return nullptr; }
+  void Put(char) {}
+  void Flush() {}
+  std::size_t PutEnd(char*) { return 0; }
+
+ private:
+  const char* next_;
+  const char* head_;
+};
+
+// Valid JSON has no raw byte below 0x20 outside whitespace; these are the ones the vector
+// scanners miss.
+bool HasUnscannedControlByte(const char* text) {
+  // Counted, so that the compiler vectorises it; strlen is vectorised already.
+  const std::size_t length = std::strlen(text);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  bool found = false;
+  for (std::size_t i = 0; i < length; ++i) {
+    found |= static_cast<unsigned char>(bytes[i] - 0x1A) < 6;
+  }
+  return found;
+}
+
+// A string buffer of a type of its own: the vector writer is a specialisation for
+// rapidjson::StringBuffer, so writers on this buffer escape every control byte.
+class JsonOutputAllocator : public rapidjson::CrtAllocator {};
+using JsonOutput = rapidjson::GenericStringBuffer<rapidjson::UTF8<>, JsonOutputAllocator>;
 
 // The reader's explanation for each of its error codes.
 std::string_view JsonErrorText(rapidjson::ParseErrorCode code) {
@@ -295,7 +338,7 @@ void Walk(const BindingValue& value, Sink& sink) {
 }
 
 template <typename Writer>
-std::string WriteJson(const BindingValue& value, Writer& writer, rapidjson::StringBuffer& buffer,
+std::string WriteJson(const BindingValue& value, Writer& writer, JsonOutput& buffer,
                       const BindingTypeRegistry* registry) {
   JsonWriterSink<Writer> sink(writer, registry);
   Walk(value, sink);
@@ -313,10 +356,15 @@ BindingConversionResult parseJson(const char* text) {
   if (*start == '\0') return result;  // a blank body carries no value, which is not an error
 
   rapidjson::Reader reader;
-  rapidjson::StringStream stream(text);
   JsonTreeBuilder builder(result.value);
-  const rapidjson::ParseResult parsed =
-      reader.Parse<rapidjson::kParseDefaultFlags>(stream, builder);
+  rapidjson::ParseResult parsed;
+  if (HasUnscannedControlByte(start)) {
+    PlainStringStream stream(text);
+    parsed = reader.Parse<rapidjson::kParseDefaultFlags>(stream, builder);
+  } else {
+    rapidjson::StringStream stream(text);
+    parsed = reader.Parse<rapidjson::kParseDefaultFlags>(stream, builder);
+  }
   if (parsed.IsError()) {
     std::string message = "Error: ";
     if (builder.depth_exceeded()) {
@@ -336,12 +384,12 @@ BindingConversionResult parseJson(const char* text) {
 std::string toJson(const BindingValue& value, const BindingTypeRegistry* registry,
                    std::string_view line_ending) {
   if (value.isEmpty()) return std::string();
-  rapidjson::StringBuffer buffer;
+  JsonOutput buffer;
   if (line_ending.empty()) {
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    rapidjson::Writer<JsonOutput> writer(buffer);
     return WriteJson(value, writer, buffer, registry);
   }
-  rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
+  rapidjson::PrettyWriter<JsonOutput> writer(buffer);
   writer.SetIndent(' ', 4);
   std::string pretty = WriteJson(value, writer, buffer, registry);
   if (line_ending == "\n") return pretty;

@@ -102,6 +102,10 @@ TEST(ParseJson, ReportsReaderErrorsWithTextAndOffset) {
       {"[\"" + long_run, "Error: Missing a closing quotation mark in string. at offset 42."},
       {"[\"" + long_run + "\\q\"]", "Error: Invalid escape character in string. at offset 42."},
       {"[\"" + long_run + "\x01\"]", "Error: Invalid escape character in string. at offset 42."},
+      // The packaged vector scanner misses 0x1A-0x1F; the plain one must still see them.
+      {"[\"" + long_run + "\x1F\"]", "Error: Invalid escape character in string. at offset 42."},
+      {"[\"" + long_run + "\x1A\"]", "Error: Invalid escape character in string. at offset 42."},
+      {"[1,\x1F]", "Error: Invalid value. at offset 3."},
       {"[" + std::string(40, ' ') + "1 2]",
        "Error: Missing a comma or ']' after an array element. at offset 43."},
   };
@@ -143,6 +147,14 @@ TEST(ToJson, WritesEveryKindCompactWithKeysInByteOrder) {
   EXPECT_EQ(toJson(value),
             "{\"B\":\"YWJjZA==\",\"a\":null,\"b\":\"q\\\"\\\\\\n\\u0001\",\"c\":[true,-7,"
             "18446744073709551615,1.0,0.1,-1e300,3,[],{}]}");
+}
+
+TEST(ToJson, EscapesEveryControlByteInLongStrings) {
+  std::string text(40, 'a');
+  text += "\x1A\x1F\x19\x7F";
+  text += std::string(20, 'b');
+  EXPECT_EQ(toJson(BindingValue(text)), "\"" + std::string(40, 'a') + "\\u001A\\u001F\\u0019\x7F" +
+                                            std::string(20, 'b') + "\"");
 }
 
 TEST(ToJson, WritesBlobsAsPaddedBase64) {
