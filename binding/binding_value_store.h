@@ -33,14 +33,14 @@ class BindingValueStore {
   // 0 when the text is not interned.
   std::uint32_t ReferenceCount(std::string_view text) const;
 
-  // Blocks of up to internal::kLargestSmallBlock bytes come from the size classes, larger ones
+  // Blocks of up to internal::kLargestPooledBlock bytes come from the size classes, larger ones
   // from the heap. `bytes` must be the same at Free as at Allocate.
   void* Allocate(std::size_t bytes) {
-    return bytes <= internal::kLargestSmallBlock ? small_blocks_.Allocate(bytes)
-                                                 : ::operator new(bytes);
+    return bytes <= internal::kLargestPooledBlock ? small_blocks_.Allocate(bytes)
+                                                  : ::operator new(bytes);
   }
   void Free(void* block, std::size_t bytes) {
-    if (bytes <= internal::kLargestSmallBlock) {
+    if (bytes <= internal::kLargestPooledBlock) {
       small_blocks_.Free(block, bytes);
     } else {
       ::operator delete(block);

@@ -33,6 +33,10 @@ SmallBlockAllocator::SmallBlockAllocator() {
     classes_[c].next_available = &built_in_areas_[c];
     classes_[c].next_page = nullptr;
   }
+  for (std::size_t c = kSizeClassCount; c < kClassCount; ++c) {
+    classes_[c].next_available = nullptr;
+    classes_[c].next_page = nullptr;
+  }
 }
 
 SmallBlockAllocator::~SmallBlockAllocator() {
@@ -51,8 +55,8 @@ SlotArea* SmallBlockAllocator::AddPage(std::size_t size_class) {
   // Out of address space: nothing sensible is left to do for a tree under construction.
   if (memory == nullptr) std::abort();
   auto* page = new (memory) SlotArea;
-  InitArea(*page, static_cast<std::byte*>(memory) + kPageHeaderBytes,
-           (size_class + 1) * kSizeClassStep, kPageBytes - kPageHeaderBytes);
+  InitArea(*page, static_cast<std::byte*>(memory) + kPageHeaderBytes, SlotSizeOf(size_class),
+           kPageBytes - kPageHeaderBytes);
   page->next_page = classes_[size_class].next_page;
   classes_[size_class].next_page = page;
   page->next_available = classes_[size_class].next_available;

@@ -3,6 +3,7 @@
 #ifndef BINDING_INTERNAL_SMALL_BLOCK_ALLOCATOR_H_
 #define BINDING_INTERNAL_SMALL_BLOCK_ALLOCATOR_H_
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +14,12 @@ inline constexpr std::size_t kSizeClassStep = 4;
 inline constexpr std::size_t kSizeClassCount = 18;
 inline constexpr std::size_t kLargestSmallBlock = kSizeClassStep * kSizeClassCount;  // 72
 inline constexpr std::size_t kBuiltInAreaBytes = 144;
+// Element arrays of collections and structures outgrow the small classes quickly; four classes of
+// 128 to 1024 bytes keep them on the tree's pages too instead of the general heap.
+inline constexpr std::size_t kMediumClassCount = 4;
+inline constexpr std::size_t kSmallestMediumBlock = 128;
+inline constexpr std::size_t kLargestPooledBlock = kSmallestMediumBlock << (kMediumClassCount - 1);
+inline constexpr std::size_t kClassCount = kSizeClassCount + kMediumClassCount;
 
 // A run of equal slots: a class's built-in area or one page. Free slots are chained through
 // 16-bit slot indices stored in the slots themselves; slots never handed out lie past `bump`.
@@ -28,11 +35,12 @@ struct SlotArea {
   bool available;
 };
 
-// Blocks of 1 to 72 bytes in 18 classes of 4-byte steps. Each class starts with a 144-byte area
-// inside the allocator, then takes 4096-byte pages from the process-wide PageProvider; a freed
-// block returns to the area holding it (for a page, found by rounding its address down to 4096).
-// Blocks are aligned to 8 bytes when their class size is a multiple of 8. Not thread-safe: one
-// tree, one thread at a time. Pages go back to the provider when the allocator is destroyed.
+// Blocks of 1 to 72 bytes in 18 classes of 4-byte steps, and of 73 to 1024 bytes in four
+// power-of-two classes. Each small class starts with a 144-byte area inside the allocator; every
+// class takes 4096-byte pages from the process-wide PageProvider; a freed block returns to the
+// area holding it (for a page, found by rounding its address down to 4096). Blocks are aligned to
+// 8 bytes when their class size is a multiple of 8. Not thread-safe: one tree, one thread at a
+// time. Pages go back to the provider when the allocator is destroyed.
 class SmallBlockAllocator {
  public:
   SmallBlockAllocator();
@@ -40,7 +48,7 @@ class SmallBlockAllocator {
   SmallBlockAllocator& operator=(const SmallBlockAllocator&) = delete;
   ~SmallBlockAllocator();
 
-  // `bytes` is 1 to kLargestSmallBlock. Never returns nullptr: an exhausted system is fatal.
+  // `bytes` is 1 to kLargestPooledBlock. Never returns nullptr: an exhausted system is fatal.
   void* Allocate(std::size_t bytes) {
     SlotArea& head_holder = classes_[ClassOf(bytes)];
     SlotArea* area = head_holder.next_available;
@@ -89,12 +97,20 @@ class SmallBlockAllocator {
   static constexpr std::uint16_t kNoSlot = 0xFFFF;
   static constexpr std::size_t kPageMask = 4096 - 1;
 
-  static std::size_t ClassOf(std::size_t bytes) { return (bytes - 1) / kSizeClassStep; }
+  static std::size_t ClassOf(std::size_t bytes) {
+    if (bytes <= kLargestSmallBlock) return (bytes - 1) / kSizeClassStep;
+    return kSizeClassCount + static_cast<std::size_t>(std::bit_width(bytes - 1)) -
+           static_cast<std::size_t>(std::bit_width(kSmallestMediumBlock - 1));
+  }
+  static std::size_t SlotSizeOf(std::size_t size_class) {
+    return size_class < kSizeClassCount ? (size_class + 1) * kSizeClassStep
+                                        : kSmallestMediumBlock << (size_class - kSizeClassCount);
+  }
   SlotArea* AddPage(std::size_t size_class);
 
   // classes_[c].next_available heads the class's chain of areas with room; next_page heads the
   // chain of its pages.
-  SlotArea classes_[kSizeClassCount];
+  SlotArea classes_[kClassCount];
   SlotArea built_in_areas_[kSizeClassCount];
   alignas(8) std::byte built_in_[kSizeClassCount * kBuiltInAreaBytes];
 };

@@ -68,6 +68,21 @@ TEST(SmallBlockAllocator, ChainsSeveralFreedSlotsOfOnePageLastInFirstOut) {
   EXPECT_EQ(allocator.PageCount(), 1u);
 }
 
+TEST(SmallBlockAllocator, KeepsElementArraysUpTo1024BytesOnItsPages) {
+  SmallBlockAllocator allocator;
+  std::vector<void*> blocks;
+  for (int i = 0; i < 4; ++i) blocks.push_back(allocator.Allocate(1000));
+  EXPECT_EQ(allocator.PageCount(), 2u);  // three 1024-byte slots fit a page
+  EXPECT_EQ(PageOf(blocks[0]), PageOf(blocks[2]));
+  EXPECT_NE(PageOf(blocks[0]), PageOf(blocks[3]));
+  allocator.Free(blocks[1], 1000);
+  EXPECT_EQ(allocator.Allocate(1024), blocks[1]);
+  void* medium = allocator.Allocate(73);  // the 128-byte class
+  allocator.Free(medium, 73);
+  EXPECT_EQ(allocator.Allocate(128), medium);
+  EXPECT_EQ(allocator.PageCount(), 3u);
+}
+
 TEST(PageProvider, KeepsPagesOfDestroyedAllocatorsForTheNextOne) {
   PageProvider& provider = PageProvider::Instance();
   std::set<std::uintptr_t> first_pages;
