@@ -1,24 +1,40 @@
-// The plug-in's side of the host connection: counted event subscriptions, the tables of pending
-// work and the host operations every plug-in needs, declared here and forwarded to the host's
-// function table by PluginBase.
+// The plug-in's side of the host connection: typed calls of host resources, HTTP through the
+// host, published resource changes, counted event subscriptions with delivery to typed handlers,
+// resource observers, delayed callbacks and the service-proxy queues. The host operations
+// themselves are declared here and forwarded to the host's function table by PluginBase.
 #ifndef PLUGIN_RUNTIME_PLUGIN_HOST_BRIDGE_H_
 #define PLUGIN_RUNTIME_PLUGIN_HOST_BRIDGE_H_
 
 #include <atomic>
+#include <concepts>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
+#include "binding/binding_value.h"
+#include "binding/native_conversion.h"
 #include "plugin_host_interface.h"
+#include "plugin_runtime/host_http.h"
+#include "plugin_runtime/remoting_typed_result.h"
+#include "plugin_runtime/resource_call.h"
+#include "plugin_runtime/runtime_builtin_types.h"
 
 namespace binding {
 class BindingTypeRegistry;
 }
 
 namespace plugin_runtime {
+
+class TelemetrySender;
 
 // Something that can be told to follow or stop following a resource path's change events.
 class EventSubscriberInterface {
@@ -32,13 +48,27 @@ class EventSubscriberInterface {
 
 class PluginHostBridge : public EventSubscriberInterface {
  public:
-  PluginHostBridge() = default;
+  using ResourceObserver = std::function<void(const Vorn::Client::PluginResourceEvent& event)>;
+  using ServiceProxyHandler =
+      std::function<void(const Vorn::Client::PluginServiceProxyResponse& response)>;
+  using DelayedFunction = std::function<void()>;
+  using MonotonicClock = std::int64_t (*)();
+
+  PluginHostBridge();
   PluginHostBridge(const PluginHostBridge&) = delete;
   PluginHostBridge& operator=(const PluginHostBridge&) = delete;
   virtual ~PluginHostBridge();
 
-  // Unsubscribes every event at the host and empties the handler and pending-work tables. The
-  // host calls stop once, after which no callback of this plug-in may run.
+  // Counted subscription to the change events of `path`'s event family (see ResourceEventName):
+  // the first subscribe of a family subscribes at the host, the last unsubscribe unsubscribes
+  // there. An unsubscribe without a subscribe does nothing. Any thread may call them, handlers
+  // included.
+  void subscribe(std::string_view path) override;
+  void unsubscribe(std::string_view path) override;
+
+  // Unsubscribes every event at the host and empties the handler, observer, subscription,
+  // service-proxy and delayed-callback tables. Called by stop, after which the host calls none
+  // of this plug-in's callbacks.
   virtual void shutdown();
 
   // The host operations, in the order of the host's function table. Each borrows its arguments
@@ -55,30 +85,208 @@ class PluginHostBridge : public EventSubscriberInterface {
   virtual void setWaitReason(const char* text, std::int32_t zero) = 0;
   virtual void finishWait() = 0;
 
+  // ---- Typed calls of host resources -----------------------------------------------------------
+  // Calls `method` (a host method code) on `path` with `args` as unnamed arguments and returns
+  // the response as T: void for success or error only, binding::BindingValue for the value as
+  // it came, or any type the binding layer converts. A streamed response is read to its end and
+  // parsed as JSON. Failures: 400 "Request not sent: Error converting parameters for {method}
+  // {url}: {error}"; the response's status with "Error response for {method} {url}: {error}";
+  // 500 "Error reading streamed response for ..." or "Error converting response for ...". Blocks
+  // until the host answers; any thread may call it once the plug-in has started.
+  template <typename T = void, typename... Args>
+  Vorn::RemotingTypedResult<T> TypedCall(std::uint32_t method, std::string_view path,
+                                         const Args&... args) {
+    CallArguments arguments;
+    (arguments.Add(args, CallRegistry()), ...);
+    return TypedCallWith<T>(method, path, arguments);
+  }
+
+  // As TypedCall, with named or prepared arguments.
+  template <typename T = void>
+  Vorn::RemotingTypedResult<T> TypedCallWith(std::uint32_t method, std::string_view path,
+                                             const CallArguments& arguments) {
+    if constexpr (std::is_void_v<T>) {
+      RawCallResult raw = CallResourceRaw(*this, method, path, arguments, CallResultShape::kNone);
+      if (!raw.ok) return std::move(raw.error);
+      return {};
+    } else {
+      RawCallResult raw = CallResourceRaw(*this, method, path, arguments, CallResultShape::kValue);
+      if (!raw.ok) return std::move(raw.error);
+      if constexpr (std::same_as<T, binding::BindingValue>) {
+        return std::move(raw.value);
+      } else {
+        T native{};
+        binding::BindingConversionResult assigned =
+            binding::fromValue(raw.value, native, CallRegistry(), "<result>");
+        if (!assigned.ok) {
+          return ResponseConversionError(method, path, binding::errorText(assigned));
+        }
+        return native;
+      }
+    }
+  }
+
+  // A call whose streamed body is wanted as text, unparsed. A response that is not streamed
+  // gives its value written as JSON.
+  template <typename... Args>
+  Vorn::RemotingTypedResult<std::string> StreamedCall(std::uint32_t method, std::string_view path,
+                                                      const Args&... args) {
+    CallArguments arguments;
+    (arguments.Add(args, CallRegistry()), ...);
+    RawCallResult raw =
+        CallResourceRaw(*this, method, path, arguments, CallResultShape::kStreamedText);
+    if (!raw.ok) return std::move(raw.error);
+    return std::move(raw.text);
+  }
+
+  // ---- HTTP through the host -------------------------------------------------------------------
+  // See host_http.h. Blocks until the host answers.
+  HttpResponse SendHttp(const HttpRequest& request, HttpBodyForm form = HttpBodyForm::kJson);
+  // GET of an absolute URL whose body is kept as text.
+  HttpResponse GetText(std::string url, std::vector<std::pair<std::string, std::string>> headers,
+                       std::uint32_t timeout);
+
+  // ---- Publishing resource changes -------------------------------------------------------------
+  // Sends a PluginResourceEvent {uri: path, eventType, data} under the event name derived from
+  // `path` and again under `event_name` when that differs. Fails with 500 and the conversion
+  // message when `data` cannot be converted; nothing is sent then.
+  template <binding::BindingConvertible T>
+  Vorn::RemotingTypedResult<void> PublishResourceChange(
+      Vorn::Client::PluginResourceEventType type, std::string_view path, const T& data,
+      std::string_view event_name = kJsonApiEventName) {
+    binding::BindingConversionResult event;
+    event.value.ReserveFields(3);
+    // "data" sorts first, so the produced tree is built in key order without shifts.
+    binding::ProduceMember(event, event.value.fieldForWrite("data"), data, CallRegistry());
+    if (!event.ok) return Vorn::InternalServerError(std::string(binding::errorText(event)));
+    return SendResourceEvent(type, path, event.value, event_name);
+  }
+  // A "Delete" event with empty data.
+  Vorn::RemotingTypedResult<void> PublishResourceDelete(
+      std::string_view path, std::string_view event_name = kJsonApiEventName);
+
+  // ---- Events and observers --------------------------------------------------------------------
+  // Delivers the host event `name` to `handler`, converted to Payload (binding::BindingValue for
+  // the value as it came); an event whose payload does not convert is dropped. Replaces the
+  // handler of that name. Does not subscribe at the host (subscribe and the service-proxy
+  // registration do). Handlers run on the host's delivery thread, without any lock of ours held.
+  template <binding::BindingConvertible Payload>
+  void RegisterEventHandler(std::string name, std::function<void(const Payload&)> handler) {
+    const binding::BindingTypeRegistry& registry = CallRegistry();
+    SetEventHandler(std::move(name), [handler = std::move(handler), &registry](
+                                         const binding::BindingValue& payload, std::string& error) {
+      if constexpr (std::same_as<Payload, binding::BindingValue>) {
+        handler(payload);
+      } else {
+        Payload native{};
+        binding::BindingConversionResult assigned =
+            binding::fromValue(payload, native, registry, "payload");
+        if (!assigned.ok) {
+          error = binding::errorText(assigned);
+          return false;
+        }
+        handler(native);
+      }
+      return true;
+    });
+  }
+
+  // Calls `observer` with every change event of `path`. A path containing "*" adds a wildcard
+  // observer (see MatchesResourcePattern); any other replaces the observer of exactly that path
+  // and reads the resource at once: when that GET succeeds the observer receives a "Create"
+  // event with the value. Subscribes to the path's events (counted).
+  void ObserveResource(std::string path, ResourceObserver observer);
+
+  // ---- Delayed callbacks -----------------------------------------------------------------------
+  // Asks the host to run `function` once at `deadline_ns` on the monotonic clock (at once when
+  // that has passed) and returns the callback's id (1, 2, ...). `label` names the callback in
+  // the host's diagnostics. Any thread may call it.
+  std::uint64_t ScheduleDelayed(std::string_view label, std::int64_t deadline_ns,
+                                DelayedFunction function);
+  // Replaces the monotonic clock ScheduleDelayed measures against (tests move time by hand).
+  void SetMonotonicClock(MonotonicClock clock) { clock_ = clock; }
+  std::size_t PendingDelayedCount() const;
+
+  // ---- Service proxy ---------------------------------------------------------------------------
+  // Completes `handler` once with the first uuid or method response queued under `key` (a uuid,
+  // or "service.method"), whether it came before or comes after this call.
+  void AwaitServiceProxyResponse(std::string key, ServiceProxyHandler handler);
+  // Receives every async service-proxy event of `key` ("service.method"); replaces the previous
+  // handler of that key.
+  void SetServiceProxyAsyncHandler(std::string key, ServiceProxyHandler handler);
+
+  // ---- Services ---------------------------------------------------------------------------------
+  // Created at start; null before. Owned by the bridge.
+  TelemetrySender* telemetry() const { return telemetry_.get(); }
+
   bool stopping() const { return stopping_.load(std::memory_order_acquire); }
   std::uint32_t pluginHandle() const { return plugin_handle_; }
+  const std::string& shortName() const { return short_name_; }
   const std::string& userAgent() const { return user_agent_; }
   binding::BindingTypeRegistry* registry() const { return registry_; }
 
  protected:
   // Written during load and start, read afterwards.
   void AttachRegistry(binding::BindingTypeRegistry* registry) { registry_ = registry; }
+  // Also creates the telemetry sender.
   void AttachHost(std::uint32_t plugin_handle, std::string short_name, std::string user_agent);
   void MarkStopping() { stopping_.store(true, std::memory_order_release); }
-
-  // Event names this plug-in subscribed at the host; shutdown unsubscribes each.
-  std::vector<std::string> host_subscriptions_;
+  // Handles and subscribes (flag 1) the three service-proxy events. Called by start.
+  void RegisterServiceProxyHandlers();
 
  private:
+  // Converts and hands one payload to a handler; false (and `error` set) drops the event.
+  using EventDelivery =
+      std::function<bool(const binding::BindingValue& payload, std::string& error)>;
+  struct DelayedEntry;
+
+  static void DeliverHostEvent(const HostEventDelivery* delivery);
+  static void RunDelayedEntry(void* context);
+
+  const binding::BindingTypeRegistry& CallRegistry() const;
+  void SetEventHandler(std::string name, EventDelivery delivery);
+  void SubscribeAtHost(const std::string& name, std::int32_t flag);
+  void DeliverEvent(const char* name, const HostValue& value);
+  void DispatchResourceEvent(const Vorn::Client::PluginResourceEvent& event);
+  Vorn::RemotingTypedResult<void> SendResourceEvent(Vorn::Client::PluginResourceEventType type,
+                                                    std::string_view path,
+                                                    binding::BindingValue& event,
+                                                    std::string_view event_name);
+  void RunDelayed(std::uint64_t id);
+  void QueueServiceProxyResponse(std::string key,
+                                 const Vorn::Client::PluginServiceProxyResponse& response);
+  void FulfilServiceProxyRequest();
+  void HandleServiceProxyAsync(const Vorn::Client::PluginServiceProxyResponse& response);
+
   binding::BindingTypeRegistry* registry_ = nullptr;  // owned by PluginBase
   std::uint32_t plugin_handle_ = 0;
   std::string short_name_;
   std::string user_agent_;
-  // Guards the pending delayed callbacks and their id counter.
-  std::mutex delayed_mutex_;
+  std::unique_ptr<TelemetrySender> telemetry_;
+  MonotonicClock clock_;
+
+  // Guards the event handlers, the subscription counts, the names subscribed at the host and
+  // the observers. Deliveries read under a shared lock and run the handler after releasing it,
+  // so a handler may subscribe, unsubscribe or observe.
+  mutable std::shared_mutex events_mutex_;
+  std::map<std::string, std::shared_ptr<const EventDelivery>, std::less<>> event_handlers_;
+  std::map<std::string, std::int32_t, std::less<>> subscription_counts_;
+  std::vector<std::string> host_subscriptions_;
+  std::map<std::string, std::shared_ptr<const ResourceObserver>, std::less<>> exact_observers_;
+  std::vector<std::pair<std::string, std::shared_ptr<const ResourceObserver>>> wildcard_observers_;
+
+  // Guards the pending delayed callbacks and their id counter. The callback itself runs with
+  // the mutex released, so it may schedule the next one.
+  mutable std::mutex delayed_mutex_;
   std::uint64_t next_delayed_id_ = 1;
-  // Guards the tables of pending service-proxy work.
+  std::map<std::uint64_t, std::unique_ptr<DelayedEntry>> delayed_;
+
+  // Guards the three tables of pending service-proxy work. Handlers run with it released.
   std::mutex pending_work_mutex_;
+  std::map<std::string, ServiceProxyHandler, std::less<>> waiting_requests_;
+  std::deque<std::pair<std::string, Vorn::Client::PluginServiceProxyResponse>> queued_responses_;
+  std::map<std::string, ServiceProxyHandler, std::less<>> async_handlers_;
+
   std::atomic<bool> stopping_{false};
 };
 

@@ -1,0 +1,244 @@
+// Event names, publishing, counted subscriptions, observers, delayed callbacks and stop, driven
+// through the fake host's event bus and manual clock.
+#include <string>
+#include <vector>
+
+#include "binding/json_bridge.h"
+#include "gtest/gtest.h"
+#include "plugin_runtime/plugin_base.h"
+#include "plugin_runtime/resource_paths.h"
+#include "plugin_runtime/started_plugin_for_test.h"
+#include "testing/fake_host.h"
+
+namespace plugin_runtime {
+namespace {
+
+using ulix_testing::FakeHost;
+using ulix_testing::FakeValue;
+using Vorn::Client::PluginManagerResource;
+using Vorn::Client::PluginManagerState;
+using Vorn::Client::PluginResourceEvent;
+using Vorn::Client::PluginResourceEventType;
+
+struct NotRegistered {
+  int n = 0;
+};
+ULIX_BINDING_TYPE(NotRegistered, "NotRegistered")
+
+TEST(ResourceEventName, KeepsFourPiecesOrSixForPlatformConfig) {
+  const struct {
+    const char* path;
+    const char* name;
+  } cases[] = {
+      {"/plugin-manager/v1/status", "OnJsonApiEvent_plugin-manager_v1_status"},
+      {"/ulix-auth/v1/authorization/access-token", "OnJsonApiEvent_ulix-auth_v1_authorization"},
+      {"//a//b/", "OnJsonApiEvent_a_b"},
+      {"a/b", "OnJsonApiEvent_a_b"},
+      {"", "OnJsonApiEvent"},
+      {"/kiv-platform-config/v1/a/b/c/d", "OnJsonApiEvent_kiv-platform-config_v1_a_b_c"},
+      {"/x/kiv-platform-config/a/b", "OnJsonApiEvent_x_kiv-platform-config_a"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(ResourceEventName(c.path), c.name);
+  }
+}
+
+TEST(MatchesResourcePattern, StarTakesOneSegment) {
+  const struct {
+    const char* pattern;
+    const char* path;
+    bool matches;
+  } cases[] = {
+      {"/a/*/c", "/a/b/c", true},   {"/a/*/c", "/a/b/x/c", false},
+      {"/a/*", "/a/b", true},       {"/a/*", "/a/b/c", false},
+      {"/a/*", "/a/", true},        {"/a/b", "/a/b", true},
+      {"/a/b", "/a/bc", false},     {"/a/b*", "/a/bcd", true},
+      {"/a/*/c", "/a/b/c/", false}, {"*", "", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.pattern) + " " + c.path);
+    EXPECT_EQ(MatchesResourcePattern(c.pattern, c.path), c.matches);
+  }
+}
+
+TEST(PublishResourceChange, SendsUnderThePathNameAndAgainAsJsonApiEvent) {
+  FakeHost host;
+  StartedPlugin plugin(host);
+  ASSERT_TRUE(plugin
+                  ->PublishResourceChange(PluginResourceEventType::kUpdate,
+                                          "/ulix-auth/v1/authorization/refresh",
+                                          PluginManagerResource{PluginManagerState::kNotReady})
+                  .ok());
+  ASSERT_TRUE(plugin->PublishResourceDelete("/ulix-auth/v1/authorization").ok());
+  // A path whose own name is the given one is not sent twice.
+  ASSERT_TRUE(plugin->PublishResourceDelete("/").ok());
+
+  const std::vector<FakeHost::SentEvent> sent = host.SentEvents();
+  ASSERT_EQ(sent.size(), 5u);
+  const std::string update =
+      "{\"data\":{\"state\":\"NotReady\"},\"eventType\":\"Update\","
+      "\"uri\":\"/ulix-auth/v1/authorization/refresh\"}";
+  const std::string deletion =
+      "{\"data\":null,\"eventType\":\"Delete\",\"uri\":\"/ulix-auth/v1/authorization\"}";
+  EXPECT_EQ(sent[0].name, "OnJsonApiEvent_ulix-auth_v1_authorization");
+  EXPECT_EQ(sent[0].value.Json(), update);
+  EXPECT_EQ(sent[1].name, "OnJsonApiEvent");
+  EXPECT_EQ(sent[1].value.Json(), update);
+  EXPECT_EQ(sent[2].name, "OnJsonApiEvent_ulix-auth_v1_authorization");
+  EXPECT_EQ(sent[2].value.Json(), deletion);
+  EXPECT_EQ(sent[3].name, "OnJsonApiEvent");
+  EXPECT_EQ(sent[4].name, "OnJsonApiEvent");
+}
+
+TEST(PublishResourceChange, SendsNothingWhenTheDataDoesNotConvert) {
+  FakeHost host;
+  StartedPlugin plugin(host);
+  auto result =
+      plugin->PublishResourceChange(PluginResourceEventType::kCreate, "/a", NotRegistered{});
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.status(), 500);
+  EXPECT_EQ(result.message(),
+            "Couldn't convert native value because it's an unregistered structure.");
+  EXPECT_TRUE(host.SentEvents().empty());
+}
+
+TEST(Subscription, CountsPerEventFamilyAndStaysSilentInTheLog) {
+  FakeHost host;
+  StartedPlugin plugin(host);
+  const std::size_t at_start = host.Subscriptions().size();
+  host.ClearLog();
+
+  plugin->subscribe("/ulix-auth/v1/authorization/access-token");
+  plugin->subscribe("/ulix-auth/v1/authorization/id-token");
+  ASSERT_EQ(host.Subscriptions().size(), at_start + 1);
+  const FakeHost::Subscription added = host.Subscriptions().back();
+  EXPECT_EQ(added.name, "OnJsonApiEvent_ulix-auth_v1_authorization");
+  EXPECT_EQ(added.plugin_handle, 7u);
+  EXPECT_EQ(added.flag, 0);
+
+  plugin->unsubscribe("/ulix-auth/v1/authorization/id-token");
+  EXPECT_TRUE(host.Unsubscriptions().empty());
+  plugin->unsubscribe("/ulix-auth/v1/authorization/access-token");
+  ASSERT_EQ(host.Unsubscriptions().size(), 1u);
+  EXPECT_EQ(host.Unsubscriptions()[0].name, "OnJsonApiEvent_ulix-auth_v1_authorization");
+  // One unsubscribe too many changes nothing.
+  plugin->unsubscribe("/ulix-auth/v1/authorization/access-token");
+  EXPECT_EQ(host.Unsubscriptions().size(), 1u);
+  // Trace points go to a suppressed group.
+  EXPECT_TRUE(host.LogLines().empty());
+}
+
+TEST(ObserveResource, ReadsTheResourceFirstThenFollowsItsChanges) {
+  FakeHost host;
+  host.ScriptResource("/plugin-manager/v1/status",
+                      {200, "", FakeValue::Object({{"state", FakeValue::Text("NotReady")}})});
+  StartedPlugin plugin(host);
+  std::vector<std::string> seen;
+  plugin->ObserveResource("/plugin-manager/v1/status", [&](const PluginResourceEvent& event) {
+    seen.push_back(std::to_string(static_cast<int>(event.eventType)) + " " + event.uri + " " +
+                   binding::toJson(event.data));
+  });
+  // The plug-in's own publication comes back through the host's bus.
+  ASSERT_TRUE(
+      plugin
+          ->PublishResourceChange(PluginResourceEventType::kUpdate, "/plugin-manager/v1/status",
+                                  PluginManagerResource{PluginManagerState::kPluginsInitialized})
+          .ok());
+  // An event whose uri lacks the leading "/" still finds the observer; one whose payload is
+  // not a resource event is dropped.
+  host.Deliver("OnJsonApiEvent_plugin-manager_v1_status",
+               FakeValue::Object({{"uri", FakeValue::Text("plugin-manager/v1/status")},
+                                  {"eventType", FakeValue::Text("Delete")}}));
+  host.Deliver("OnJsonApiEvent_plugin-manager_v1_status", FakeValue::Text("garbage"));
+
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      "0 /plugin-manager/v1/status {\"state\":\"NotReady\"}",
+                      "1 /plugin-manager/v1/status {\"state\":\"PluginsInitialized\"}",
+                      "2 plugin-manager/v1/status ",
+                  }));
+}
+
+TEST(ObserveResource, WildcardObserversReceiveMatchingPathsOnly) {
+  FakeHost host;
+  StartedPlugin plugin(host);
+  std::vector<std::string> middle;
+  std::vector<std::string> tail;
+  plugin->ObserveResource("/a/*/c", [&](const PluginResourceEvent& e) { middle.push_back(e.uri); });
+  plugin->ObserveResource("/a/*", [&](const PluginResourceEvent& e) { tail.push_back(e.uri); });
+  // No initial read for patterns.
+  EXPECT_TRUE(host.ResourceCalls().empty());
+
+  for (const char* uri : {"/a/b/c", "/a/b/x/c", "/a/b", "/a/b/c/d"}) {
+    host.Deliver("OnJsonApiEvent_a_*_c",
+                 FakeValue::Object(
+                     {{"uri", FakeValue::Text(uri)}, {"eventType", FakeValue::Text("Update")}}));
+  }
+  EXPECT_EQ(middle, (std::vector<std::string>{"/a/b/c"}));
+  EXPECT_EQ(tail, (std::vector<std::string>{"/a/b"}));
+}
+
+std::int64_t TenSeconds() { return 10'000'000'000; }
+
+TEST(ScheduleDelayed, CountsIdsAndMeasuresTheDelayOnTheMonotonicClock) {
+  FakeHost host;
+  StartedPlugin plugin(host);
+  plugin->SetMonotonicClock(&TenSeconds);
+  std::vector<std::string> ran;
+
+  EXPECT_EQ(plugin->ScheduleDelayed("later", 12'500'000'000, [&] { ran.push_back("later"); }), 1u);
+  EXPECT_EQ(plugin->ScheduleDelayed("past", 1'000'000'000,
+                                    [&] {
+                                      ran.push_back("past");
+                                      // Scheduling from inside a callback takes the next id.
+                                      EXPECT_EQ(
+                                          plugin->ScheduleDelayed("again", TenSeconds(),
+                                                                  [&] { ran.push_back("again"); }),
+                                          3u);
+                                    }),
+            2u);
+  const std::vector<FakeHost::ScheduledCallback> scheduled = host.Scheduled();
+  ASSERT_EQ(scheduled.size(), 2u);
+  EXPECT_EQ(scheduled[0].label, "later");
+  EXPECT_DOUBLE_EQ(scheduled[0].delay_seconds, 2.5);
+  EXPECT_EQ(scheduled[1].label, "past");
+  EXPECT_DOUBLE_EQ(scheduled[1].delay_seconds, 0.0);
+
+  EXPECT_EQ(host.AdvanceClock(0), 2u);
+  EXPECT_EQ(ran, (std::vector<std::string>{"past", "again"}));
+  EXPECT_EQ(plugin->PendingDelayedCount(), 1u);
+  EXPECT_EQ(host.AdvanceClock(2.5), 1u);
+  EXPECT_EQ(ran, (std::vector<std::string>{"past", "again", "later"}));
+  EXPECT_EQ(plugin->PendingDelayedCount(), 0u);
+}
+
+TEST(PluginStop, UnsubscribesEverythingAtTheHost) {
+  FakeHost host;
+  StartedPlugin plugin(host);
+  // Start subscribed the three service-proxy events, with flag 1.
+  const std::vector<FakeHost::Subscription> at_start = host.Subscriptions();
+  ASSERT_EQ(at_start.size(), 3u);
+  EXPECT_EQ(at_start[0].name, "OnServiceProxyUuidEvent");
+  EXPECT_EQ(at_start[1].name, "OnServiceProxyMethodEvent");
+  EXPECT_EQ(at_start[2].name, "OnServiceProxyAsyncEvent");
+  for (const auto& subscription : at_start) EXPECT_EQ(subscription.flag, 1);
+
+  plugin->subscribe("/x/y");
+  plugin->ObserveResource("/p/*", [](const PluginResourceEvent&) {});
+  (void)plugin->ScheduleDelayed("never", 0, [] { ADD_FAILURE() << "ran after stop"; });
+  EXPECT_EQ(host.ActiveSubscriptionCount(), 5u);
+  plugin.Stop();
+
+  EXPECT_EQ(host.ActiveSubscriptionCount(), 0u);
+  std::vector<std::string> names;
+  for (const auto& unsubscription : host.Unsubscriptions()) {
+    EXPECT_EQ(unsubscription.plugin_handle, 7u);
+    names.push_back(unsubscription.name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"OnServiceProxyUuidEvent", "OnServiceProxyMethodEvent",
+                                             "OnServiceProxyAsyncEvent", "OnJsonApiEvent_x_y",
+                                             "OnJsonApiEvent_p_*"}));
+}
+
+}  // namespace
+}  // namespace plugin_runtime

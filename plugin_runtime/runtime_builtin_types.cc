@@ -1,0 +1,77 @@
+#include "plugin_runtime/runtime_builtin_types.h"
+
+#include "binding/binding_struct_builder.h"
+#include "binding/binding_type_registry.h"
+
+namespace plugin_runtime {
+namespace {
+
+using namespace Vorn::Client;  // NOLINT: every name below is one of these records
+
+// The word the host groups the runtime's own types and events under.
+constexpr std::string_view kNamespaceWord = "vclient";
+
+void RegisterEvent(binding::BindingTypeRegistry& registry, std::string_view name,
+                   const binding::BindingTypeDescriptor* payload, std::string_view description) {
+  if (registry.FindEvent(name) != nullptr) return;
+  binding::BindingEventDescriptor* event = registry.registerEvent(name, payload);
+  event->description = description;
+  event->tags.emplace_back(kNamespaceWord);
+}
+
+}  // namespace
+
+void RegisterRuntimeBuiltins(binding::BindingTypeRegistry& registry) {
+  using binding::BindingEnumBuilder;
+  using binding::BindingStructBuilder;
+
+  // Enums before the records that hold them, so their descriptors resolve.
+  BindingEnumBuilder<PluginManagerState>(registry)
+      .AddValue(PluginManagerState::kNotReady, "NotReady")
+      .AddValue(PluginManagerState::kPluginsInitialized, "PluginsInitialized")
+      .Tag(kNamespaceWord);
+  BindingStructBuilder<PluginManagerResource>(registry)
+      .AddField(&PluginManagerResource::state, "state")
+      .Tag(kNamespaceWord);
+  BindingEnumBuilder<PluginResourceEventType>(registry)
+      .AddValue(PluginResourceEventType::kCreate, "Create")
+      .AddValue(PluginResourceEventType::kUpdate, "Update")
+      .AddValue(PluginResourceEventType::kDelete, "Delete")
+      .Tag(kNamespaceWord);
+  BindingStructBuilder<PluginResourceEvent> resource_event(registry);
+  resource_event.AddField(&PluginResourceEvent::uri, "uri")
+      .AddField(&PluginResourceEvent::eventType, "eventType")
+      .AddField(&PluginResourceEvent::data, "data")
+      .Tag(kNamespaceWord);
+  BindingStructBuilder<PluginLcdsEvent> lcds_event(registry);
+  lcds_event.AddField(&PluginLcdsEvent::clientId, "clientId")
+      .AddField(&PluginLcdsEvent::subtopic, "subtopic")
+      .AddField(&PluginLcdsEvent::typeName, "typeName")
+      .AddField(&PluginLcdsEvent::body, "body")
+      .Tag(kNamespaceWord);
+  BindingStructBuilder<PluginLcdsResponse>(registry)
+      .AddField(&PluginLcdsResponse::typeName, "typeName")
+      .AddField(&PluginLcdsResponse::body, "body")
+      .Tag(kNamespaceWord);
+  BindingStructBuilder<PluginServiceProxyResponse> proxy_response(registry);
+  proxy_response.AddField(&PluginServiceProxyResponse::uuid, "uuid")
+      .AddField(&PluginServiceProxyResponse::serviceName, "serviceName")
+      .AddField(&PluginServiceProxyResponse::methodName, "methodName")
+      .AddField(&PluginServiceProxyResponse::payload, "payload")
+      .AddField(&PluginServiceProxyResponse::status, "status")
+      .AddField(&PluginServiceProxyResponse::error, "error")
+      .Tag(kNamespaceWord);
+
+  RegisterEvent(registry, kJsonApiEventName, resource_event.descriptor(),
+                "Fired when a resource is changed.");
+  RegisterEvent(registry, kLcdsEventName, lcds_event.descriptor(),
+                "Fired when a message is received over the LCDS connection.");
+  RegisterEvent(registry, kServiceProxyUuidEventName, proxy_response.descriptor(),
+                "Fired when a uuid-based service proxy message is received.");
+  RegisterEvent(registry, kServiceProxyMethodEventName, proxy_response.descriptor(),
+                "Fired when a method-based service proxy message is received.");
+  RegisterEvent(registry, kServiceProxyAsyncEventName, proxy_response.descriptor(),
+                "Fired when an async service proxy message is received.");
+}
+
+}  // namespace plugin_runtime
