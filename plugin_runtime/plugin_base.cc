@@ -7,6 +7,7 @@
 #include "logging/positional_formatter.h"
 #include "platform/memory_counters.h"
 #include "plugin_runtime/plugin_log_target.h"
+#include "plugin_runtime/runtime_builtin_types.h"
 
 namespace plugin_runtime {
 namespace {
@@ -65,6 +66,7 @@ void PluginBase::Handshake(HostInitBlock* block, std::string_view short_name) {
   identifier_name_ = IdentifierName(short_name);
   // The binding layer's and the runtime's builtin types join the registry here, ahead of the
   // plug-in's own.
+  RegisterRuntimeBuiltins(registry_);
   AttachRegistry(&registry_);
   registerEndpoints();
 
@@ -83,7 +85,7 @@ bool PluginBase::Start(const HostContext* host_context) {
   std::string user_agent =
       logging::FormatPositional("VornClient/%1 (%2)", {host_version_.Text(), names_.shortName});
   AttachHost(host_context->pluginHandle, names_.shortName, std::move(user_agent));
-  // The service-proxy event handlers are registered here once events exist.
+  RegisterServiceProxyHandlers();
   return onStart();
 }
 
