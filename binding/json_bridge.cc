@@ -5,6 +5,10 @@
 #include <optional>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // The SSE2 paths of the reader skip whitespace and scan plain string runs 16 bytes at a time; on
 // token-like bodies (long base64 strings) that cuts the tokenising cost by about three. The
 // packaged version's vector scanners (reader and writer) only notice control bytes up to 0x19, so
@@ -47,16 +51,47 @@ class PlainStringStream {
 };
 
 // Valid JSON has no raw byte below 0x20 outside whitespace; these are the ones the vector
-// scanners miss.
+// scanners miss. Without the vector scanners there is nothing to look for.
 bool HasUnscannedControlByte(const char* text) {
-  // Counted, so that the compiler vectorises it; strlen is vectorised already.
+#if defined(RAPIDJSON_SSE2)
   const std::size_t length = std::strlen(text);
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-  bool found = false;
-  for (std::size_t i = 0; i < length; ++i) {
-    found |= static_cast<unsigned char>(bytes[i] - 0x1A) < 6;
+  std::size_t i = 0;
+  const __m128i first = _mm_set1_epi8(0x1A);
+  const __m128i span = _mm_set1_epi8(5);
+  for (; i + 16 <= length; i += 16) {
+    const __m128i offset =
+        _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i)), first);
+    // offset <= 5, unsigned: min(offset, 5) == offset
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(offset, span), offset)) != 0) return true;
   }
-  return found;
+  for (; i < length; ++i) {
+    if (static_cast<unsigned char>(text[i] - 0x1A) < 6) return true;
+  }
+#endif
+  return false;
+}
+
+// Whether the writer would change any byte of `text`: control bytes, quote and backslash.
+bool NeedsEscape(std::string_view text) {
+  const char* bytes = text.data();
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i last_control = _mm_set1_epi8(0x1F);
+  for (; i + 16 <= text.size(); i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(block, last_control), block);
+    const __m128i special = _mm_or_si128(
+        control, _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash)));
+    if (_mm_movemask_epi8(special) != 0) return true;
+  }
+#endif
+  for (; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x20 || c == '"' || c == '\\') return true;
+  }
+  return false;
 }
 
 // A string buffer of a type of its own: the vector writer is a specialisation for
@@ -236,8 +271,8 @@ void AppendBase64(std::span<const std::uint8_t> bytes, std::string& out) {
 template <typename Writer>
 class JsonWriterSink final : public BindingValueSink {
  public:
-  JsonWriterSink(Writer& writer, const BindingTypeRegistry* registry)
-      : writer_(writer), registry_(registry) {}
+  JsonWriterSink(Writer& writer, JsonOutput& output, const BindingTypeRegistry* registry)
+      : writer_(writer), output_(output), registry_(registry) {}
 
   void Null() override { writer_.Null(); }
   void Bool(bool value) override { writer_.Bool(value); }
@@ -253,11 +288,15 @@ class JsonWriterSink final : public BindingValueSink {
     }
   }
   void String(std::string_view text) override {
-    writer_.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+    if (NeedsEscape(text)) {
+      writer_.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+    } else {
+      WriteVerbatim(text);
+    }
   }
   void Blob(std::span<const std::uint8_t> bytes) override {
     AppendBase64(bytes, scratch_);
-    writer_.String(scratch_.data(), static_cast<rapidjson::SizeType>(scratch_.size()));
+    WriteVerbatim(scratch_);
   }
   void Enum(BindingEnumPair value) override {
     if (std::optional<std::string_view> name = EnumeratorName(registry_, value)) {
@@ -272,13 +311,28 @@ class JsonWriterSink final : public BindingValueSink {
   void EndCollection() override { writer_.EndArray(); }
   void BeginStructure(std::size_t) override { writer_.StartObject(); }
   void Key(std::string_view name) override {
-    writer_.Key(name.data(), static_cast<rapidjson::SizeType>(name.size()));
+    if (NeedsEscape(name)) {
+      writer_.Key(name.data(), static_cast<rapidjson::SizeType>(name.size()));
+    } else {
+      WriteVerbatim(name);
+    }
   }
   void AfterField() override {}
   void EndStructure() override { writer_.EndObject(); }
 
  private:
+  // A string with nothing to escape is copied in one block: the writer places the separator,
+  // indentation and opening quote and keeps its count of values, the rest goes straight to the
+  // buffer, which the writer does not cache.
+  void WriteVerbatim(std::string_view text) {
+    writer_.RawValue("\"", 1, rapidjson::kStringType);
+    char* out = output_.Push(text.size() + 1);
+    std::memcpy(out, text.data(), text.size());
+    out[text.size()] = '"';
+  }
+
   Writer& writer_;
+  JsonOutput& output_;
   const BindingTypeRegistry* registry_;
   std::string scratch_;
 };
@@ -340,7 +394,7 @@ void Walk(const BindingValue& value, Sink& sink) {
 template <typename Writer>
 std::string WriteJson(const BindingValue& value, Writer& writer, JsonOutput& buffer,
                       const BindingTypeRegistry* registry) {
-  JsonWriterSink<Writer> sink(writer, registry);
+  JsonWriterSink<Writer> sink(writer, buffer, registry);
   Walk(value, sink);
   return std::string(buffer.GetString(), buffer.GetSize());
 }

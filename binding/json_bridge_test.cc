@@ -144,9 +144,10 @@ TEST(ToJson, WritesEveryKindCompactWithKeysInByteOrder) {
   list.AppendElement().SetEnum(3, nullptr);
   list.AppendElement().reserve(0);
   list.AppendElement().ReserveFields(0);
+  value.fieldForWrite("d\"\t").SetString("plain");
   EXPECT_EQ(toJson(value),
             "{\"B\":\"YWJjZA==\",\"a\":null,\"b\":\"q\\\"\\\\\\n\\u0001\",\"c\":[true,-7,"
-            "18446744073709551615,1.0,0.1,-1e300,3,[],{}]}");
+            "18446744073709551615,1.0,0.1,-1e300,3,[],{}],\"d\\\"\\t\":\"plain\"}");
 }
 
 TEST(ToJson, EscapesEveryControlByteInLongStrings) {
