@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "logging/console_log_targets.h"
@@ -36,9 +37,11 @@ struct LoggerState {
 using Hold = std::lock_guard<std::recursive_mutex>;
 
 // Recursive: destroying the state detaches targets, which call back into RemoveTarget. Never
-// destroyed, so logging from static destructors still finds a lock.
+// destroyed, so logging from static destructors still finds a lock; built in static storage
+// rather than on the heap so that unloading the library leaves nothing behind.
 std::recursive_mutex& LoggerLock() {
-  static auto* lock = new std::recursive_mutex;
+  alignas(std::recursive_mutex) static unsigned char storage[sizeof(std::recursive_mutex)];
+  static auto* lock = new (storage) std::recursive_mutex;
   return *lock;
 }
 
@@ -56,8 +59,9 @@ std::atomic<std::int64_t> g_clock_start{0};
 // Read once: the program does not change while it runs. Lines are rendered inside a target's
 // lock, sometimes outside the logger's, so rendering must not need the logger lock.
 const std::string& ExecutableNameOnce() {
-  static const std::string* name = new std::string(platform::ExecutableFileName());
-  return *name;
+  // A plain static: the library may be unloaded, and its heap must go with it.
+  static const std::string name(platform::ExecutableFileName());
+  return name;
 }
 
 // Set while this thread writes a record to the targets.

@@ -1,6 +1,7 @@
 #include "platform/debugger_output.h"
 
 #include <mutex>
+#include <new>
 #include <utility>
 
 namespace platform {
@@ -11,9 +12,11 @@ struct SinkSlot {
   DebuggerSink sink;
 };
 
-// Never destroyed: output may still be written from static destructors at exit.
+// Never destroyed: output may still be written from static destructors at exit. Static storage
+// rather than the heap, so that unloading the library leaves nothing behind.
 SinkSlot& Slot() {
-  static SinkSlot* slot = new SinkSlot;
+  alignas(SinkSlot) static unsigned char storage[sizeof(SinkSlot)];
+  static SinkSlot* slot = new (storage) SinkSlot;
   return *slot;
 }
 
