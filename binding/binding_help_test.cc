@@ -1,0 +1,177 @@
+// The builtin registration and the help document in both formats.
+#include "binding/binding_help.h"
+
+#include <string>
+#include <vector>
+
+#include "binding/binding_builtins.h"
+#include "binding/binding_struct_builder.h"
+#include "binding/json_bridge.h"
+#include "gtest/gtest.h"
+
+namespace binding {
+namespace {
+
+std::vector<std::string> Names(const std::vector<const BindingTypeDescriptor*>& types) {
+  std::vector<std::string> names;
+  for (const BindingTypeDescriptor* type : types) names.push_back(type->name);
+  return names;
+}
+
+TEST(BindingBuiltins, RegistersEveryBuiltinTypeAndTheCallbackEvent) {
+  BindingTypeRegistry registry;
+  registerBuiltins(registry);
+  EXPECT_TRUE(registry.builtinsRegistered());
+  EXPECT_EQ(Names(registry.TypeSnapshot()),
+            (std::vector<std::string>{
+                "BindingAsyncCancelEvent", "BindingAsyncFailureEvent", "BindingAsyncState",
+                "BindingCallbackEvent", "BindingFullApiHelp", "BindingFullArgumentHelp",
+                "BindingFullEnumValueHelp", "BindingFullEventHelp", "BindingFullFieldHelp",
+                "BindingFullFunctionHelp", "BindingFullTypeHelp", "BindingFullTypeIdentifier",
+                "BindingGenericAsyncEvent", "BindingGenericEvent", "BindingHelpFormat"}));
+  const BindingTypeDescriptor* state = registry.FindType(0x4B896D21u);
+  ASSERT_NE(state, nullptr);
+  EXPECT_EQ(state->name, "BindingAsyncState");
+  EXPECT_EQ(state->tags, (std::vector<std::string>{"$builtin", "async"}));
+  ASSERT_NE(registry.FindType(0x2A500213u), nullptr);
+  EXPECT_EQ(registry.FindType(0x2A500213u)->name, "BindingGenericEvent");
+  EXPECT_EQ(registry.FindType("BindingGenericEvent")->tags, (std::vector<std::string>{"$builtin"}));
+  const BindingEventDescriptor* event = registry.FindEvent("OnCallback");
+  ASSERT_NE(event, nullptr);
+  EXPECT_EQ(event->payload, registry.FindType("BindingCallbackEvent"));
+  EXPECT_EQ(event->description, "Fired when a callback is invoked.");
+}
+
+TEST(BindingBuiltins, ASecondRegistrationDropsWhatCameAfterTheFirst) {
+  BindingTypeRegistry registry;
+  registerBuiltins(registry);
+  registry.registerFunction("Later", 0);
+  registerBuiltins(registry);
+  EXPECT_EQ(registry.FindFunction("Later"), nullptr);
+  EXPECT_EQ(registry.FindType("BindingAsyncState")->values.size(), 6u);
+  EXPECT_EQ(registry.TypeSnapshot().size(), 15u);
+}
+
+TEST(Epytext, EscapesLeadingDashAndBraces) {
+  EXPECT_EQ(EpytextEscape("-a{b}"), "E{-}aE{lb}bE{rb}");
+  EXPECT_EQ(EpytextEscape("a-b"), "a-b");
+  EXPECT_EQ(EpytextEscape(""), "");
+}
+
+TEST(Epytext, DescribesBuiltinTypesAndEvents) {
+  BindingTypeRegistry registry;
+  registerBuiltins(registry);
+  EXPECT_EQ(TypeEpytext(*registry.FindType("BindingAsyncState")),
+            "Possible states of an asynchronous operation.\r\n\r\n"
+            "@cvar None: (0) Invalid state\r\n"
+            "@cvar Running: (1) The operation is in flight\r\n"
+            "@cvar Cancelling: (2) A request to cancel the operation has been made\r\n"
+            "@cvar Cancelled: (3) The operation was cancelled\r\n"
+            "@cvar Succeeded: (4) The operation completed successfully\r\n"
+            "@cvar Failed: (5) The operation encountered an error\r\n"
+            "@tags: $builtin,async\r\n"
+            "@size: 4\r\n");
+  EXPECT_EQ(TypeEpytext(*registry.FindType("BindingCallbackEvent")),
+            "Represents the parameters of a call to a provided callback.\r\n\r\n"
+            "@ivar id: ID of the callback being invoked\r\n"
+            "@type id: uint32\r\n"
+            "@ivar parameters: Callback parameters\r\n"
+            "@type parameters: list[object]\r\n"
+            "@tags: $builtin\r\n");
+  EXPECT_EQ(EventEpytext(*registry.FindEvent("OnCallback")),
+            "Fired when a callback is invoked.\r\n\r\n@tags: $builtin\r\n");
+}
+
+TEST(Epytext, DescribesFunctions) {
+  BindingTypeRegistry registry;
+  registerBuiltins(registry);
+  BindingFunctionDescriptor* bare = registry.registerFunction("Bare", 0);
+  EXPECT_EQ(FunctionEpytext(*bare), "");
+
+  BindingFunctionDescriptor* full = registry.registerFunction("Full", 2);
+  full->description = "-Reads {things}";
+  full->help = "Help";
+  full->addArgument("id", "The {id}", {NativeTypeKind::kString}, true);
+  full->addArgument("raw", "", {NativeTypeKind::kVector, NativeTypeKind::kUInt8}, false);
+  full->returnType = {NativeTypeKind::kEnum, NativeTypeKind::kNone,
+                      registry.FindType("BindingAsyncState")};
+  full->tags = {"Plugins", "Plugin ulix-auth"};
+  full->threadSafe = 1;
+  full->async = 1;
+  EXPECT_EQ(FunctionEpytext(*full),
+            "E{-}Reads E{lb}thingsE{rb}\r\n\r\n"
+            "Help\r\n\r\n"
+            "@param id: (optional) The E{lb}idE{rb}\r\n"
+            "@type id: string\r\n"
+            "@type raw: list[uint8]\r\n"
+            "@rtype: L{BindingAsyncState}\r\n"
+            "@tags: Plugins,Plugin ulix-auth\r\n"
+            "@threadsafe: true\r\n"
+            "@async: L{BindingAsyncState}\r\n");
+}
+
+TEST(ApiHelp, FullDocumentListsSortedRecords) {
+  BindingTypeRegistry registry;
+  registerBuiltins(registry);
+  BindingFunctionDescriptor* function = registry.registerFunction("GetThing", 1);
+  function->addArgument("id", "Which", {NativeTypeKind::kString}, false);
+  BindingConversionResult help = buildApiHelp(registry, registry.FunctionSnapshot(), {},
+                                              registry.EventSnapshot(), BindingHelpFormat::kFull);
+  ASSERT_TRUE(help.ok);
+  EXPECT_EQ(toJson(help.value),
+            R"({"events":[{"description":"Fired when a callback is invoked.","name":"OnCallback",)"
+            R"("nameSpace":"","tags":["$builtin"],"type":{"elementType":"",)"
+            R"("type":"BindingCallbackEvent"}}],"functions":[{"arguments":[{"description":"Which",)"
+            R"("name":"id","optional":false,"type":{"elementType":"","type":"string"}}],)"
+            R"("async":"","description":"","help":"","name":"GetThing","nameSpace":"",)"
+            R"("returns":{"elementType":"","type":""},"tags":[],"threadSafe":false}],)"
+            R"("types":null})");
+
+  BindingConversionResult types =
+      buildApiHelp(registry, {}, registry.TypeSnapshot(), {}, BindingHelpFormat::kFull);
+  ASSERT_TRUE(types.ok);
+  const BindingValue& list = types.value.field("types");
+  ASSERT_EQ(list.size(), 15u);
+  EXPECT_EQ(list.element(0).field("name").GetString(), "BindingAsyncCancelEvent");
+  EXPECT_EQ(list.element(1).field("name").GetString(), "BindingAsyncFailureEvent");
+  const BindingValue& state = list.element(2);
+  EXPECT_EQ(toJson(state.field("values").element(0)),
+            R"({"description":"The operation was cancelled","name":"Cancelled","value":3})");
+  EXPECT_EQ(state.field("fields").size(), 0u);
+}
+
+TEST(ApiHelp, EmptyListsLeaveTheirFieldsEmpty) {
+  BindingTypeRegistry registry;
+  registerBuiltins(registry);
+  for (BindingHelpFormat format : {BindingHelpFormat::kFull, BindingHelpFormat::kEpytext}) {
+    SCOPED_TRACE(static_cast<int>(format));
+    BindingConversionResult help = buildApiHelp(registry, {}, {}, {}, format);
+    ASSERT_TRUE(help.ok);
+    ASSERT_EQ(help.value.size(), 3u);
+    EXPECT_TRUE(help.value.field("events").isEmpty());
+    EXPECT_TRUE(help.value.field("functions").isEmpty());
+    EXPECT_TRUE(help.value.field("types").isEmpty());
+  }
+  BindingConversionResult bad =
+      buildApiHelp(registry, {}, {}, {}, static_cast<BindingHelpFormat>(3));
+  EXPECT_FALSE(bad.ok);
+  EXPECT_EQ(errorText(bad), "Unsupported help format 3");
+}
+
+TEST(ApiHelp, EpytextDocumentMapsNamesToTexts) {
+  BindingTypeRegistry registry;
+  registerBuiltins(registry);
+  BindingConversionResult help = buildApiHelp(
+      registry, {}, registry.TypeSnapshot(), registry.EventSnapshot(), BindingHelpFormat::kEpytext);
+  ASSERT_TRUE(help.ok);
+  EXPECT_EQ(help.value.field("events").field("OnCallback").GetString(),
+            "Fired when a callback is invoked.\r\n\r\n@tags: $builtin\r\n");
+  EXPECT_EQ(help.value.field("types").field("BindingAsyncCancelEvent").GetString(),
+            "Represents a cancelled asynchronous operation.\r\n\r\n"
+            "@ivar asyncToken: Asynchronous operation token\r\n"
+            "@type asyncToken: uint32\r\n"
+            "@tags: $builtin,async\r\n");
+}
+
+}  // namespace
+}  // namespace binding
