@@ -1,0 +1,120 @@
+#include "plugin_runtime/endpoint_router.h"
+
+#include <cctype>
+
+#include "binding/binding_builtins.h"
+#include "plugin_runtime/plugin_names.h"
+
+namespace plugin_runtime {
+
+std::string_view MethodName(std::uint32_t method) {
+  static constexpr std::string_view kNames[] = {"",        "DELETE", "GET",  "HEAD",
+                                                "OPTIONS", "PATCH",  "POST", "PUT"};
+  return method < std::size(kNames) ? kNames[method] : std::string_view();
+}
+
+EndpointBuilder& EndpointBuilder::Declare(std::string_view name, std::string_view description,
+                                          bool optional, std::uint32_t location) {
+  // A function registered before keeps the arguments it was declared with.
+  if (function_existed_) return *this;
+  const std::size_t index = next_argument_++;
+  binding::BindingTypeIdentifier type =
+      index < types_.size() ? types_[index] : binding::BindingTypeIdentifier{};
+  binding::BindingArgumentDescriptor& argument =
+      route_->function->addArgument(name, description, type, optional);
+  argument.location = location;
+  return *this;
+}
+
+EndpointBuilder& EndpointBuilder::Description(std::string_view text) {
+  if (!function_existed_) route_->function->description = std::string(text);
+  return *this;
+}
+
+EndpointBuilder& EndpointBuilder::Help(std::string_view text) {
+  if (!function_existed_) route_->function->help = std::string(text);
+  return *this;
+}
+
+EndpointBuilder& EndpointBuilder::ThreadSafe(bool thread_safe) {
+  if (!function_existed_) route_->function->threadSafe = thread_safe ? 1 : 0;
+  return *this;
+}
+
+EndpointBuilder& EndpointBuilder::CustomMethod(std::string_view name) {
+  route_->custom_method = std::string(name);
+  return *this;
+}
+
+EndpointBuilder RequestRouter::Add(std::uint32_t method, std::string_view path_template,
+                                   const std::vector<std::string>& tags,
+                                   std::unique_ptr<EndpointInvoker> invoker) {
+  auto route = std::make_unique<EndpointRoute>();
+  route->path_template = std::string(TrimTemplate(path_template));
+  // Compiled once: the template never changes after load, and every request reuses it.
+  route->pattern = RoutePattern::Compile(route->path_template);
+  route->method = method;
+  route->registry = &registry_;
+  const std::string name = IdentifierName(route->path_template, MethodName(method));
+  std::vector<binding::BindingTypeIdentifier> types = invoker->ArgumentTypes(registry_);
+  bool existed = false;
+  route->function = registry_.registerFunction(name, types.size(), &existed);
+  if (!existed) {
+    route->function->tags = tags;
+    route->function->returnType = invoker->ReturnType(registry_);
+    const binding::BindingTypeDescriptor* result = route->function->returnType.descriptor;
+    route->function->async = binding::IsAsyncType(result) ? 1 : 0;
+    route->function->routeData = route.get();
+  }
+  route->invoker = std::move(invoker);
+  routes_.push_back(std::move(route));
+  return EndpointBuilder(routes_.back().get(), std::move(types), existed);
+}
+
+void RequestRouter::Finish(binding::TypeCatalogueHolder& catalogue) {
+  const std::size_t count = routes_.size();
+  endpoints_ = std::make_unique<CatalogueEndpoint[]>(count);
+  locations_.clear();
+  for (std::size_t i = 0; i < count; ++i) {
+    EndpointRoute& route = *routes_[i];
+    const auto& arguments = route.function->arguments;
+    route.lower_case_names.clear();
+    route.body_argument = static_cast<std::size_t>(-1);
+    for (std::size_t a = 0; a < arguments.size(); ++a) {
+      std::string lower = arguments[a].name;
+      for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      route.lower_case_names.push_back(std::move(lower));
+      if (arguments[a].location == kLocationBody && route.body_argument == std::size_t(-1)) {
+        route.body_argument = a;
+      }
+    }
+
+    CatalogueEndpoint& endpoint = endpoints_[i];
+    endpoint = CatalogueEndpoint{};
+    if (const CatalogueFunction* record = catalogue.FindFunction(route.function->name)) {
+      endpoint.function = *record;
+    }
+    endpoint.function.next = i + 1 < count ? &endpoints_[i + 1] : nullptr;
+    endpoint.function.routeData = &route;
+    endpoint.dispatch = &DispatchRequest;
+    if (!arguments.empty()) {
+      auto locations = std::make_unique<CatalogueArgumentLocation[]>(arguments.size());
+      for (std::size_t a = 0; a < arguments.size(); ++a) {
+        locations[a].next = a + 1 < arguments.size() ? &locations[a + 1] : nullptr;
+        locations[a].location = arguments[a].location;
+      }
+      endpoint.argumentLocations = locations.get();
+      locations_.push_back(std::move(locations));
+    }
+    endpoint.pathTemplate = route.path_template.c_str();
+    endpoint.method = route.method <= kHostMethodCustom ? route.method : 0;
+    endpoint.flag = route.flag;
+    endpoint.textLists = nullptr;
+    endpoint.textListCount = 0;
+    endpoint.customMethod = route.custom_method.c_str();
+  }
+  catalogue.ReplaceFunctionArray(count > 0 ? endpoints_.get() : nullptr,
+                                 static_cast<std::uint32_t>(count));
+}
+
+}  // namespace plugin_runtime

@@ -1,0 +1,410 @@
+// Incoming requests driven as a host drives them: the plug-in's catalogue, an endpoint chosen by
+// method and path, the request record handed to the endpoint's dispatch entry.
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "binding/binding_struct_builder.h"
+#include "binding/host_value_conversion.h"
+#include "gtest/gtest.h"
+#include "plugin_runtime/plugin_base.h"
+#include "testing/endpoint_chooser.h"
+
+namespace plugin_runtime {
+
+struct TestFilter {
+  std::vector<std::int32_t> items;
+  std::string name;
+};
+ULIX_BINDING_TYPE(TestFilter, "TestFilter")
+
+struct TestCredentials {
+  std::string user;
+  std::string password;
+  std::uint32_t attempts = 0;
+};
+ULIX_BINDING_TYPE(TestCredentials, "TestCredentials")
+
+namespace {
+
+using ulix_testing::DispatchedResponse;
+using ulix_testing::EndpointChooser;
+using ulix_testing::TestRequest;
+using Vorn::RemotingError;
+using Vorn::RemotingTypedResult;
+
+// Renders what the handler received so a test can compare one text.
+std::string Show(const TestFilter& filter) {
+  std::string out = filter.name + "[";
+  for (std::int32_t item : filter.items) out += std::to_string(item) + ",";
+  return out + "]";
+}
+
+class RoutingPlugin : public PluginBase {
+ public:
+  void registerEndpoints() override {
+    binding::BindingTypeRegistry& registry = typeRegistry();
+    binding::BindingStructBuilder<TestFilter>(registry)
+        .AddField(&TestFilter::items, "items")
+        .AddField(&TestFilter::name, "name");
+    binding::BindingStructBuilder<TestCredentials>(registry)
+        .AddField(&TestCredentials::user, "user")
+        .AddField(&TestCredentials::password, "password")
+        .AddField(&TestCredentials::attempts, "attempts");
+
+    RegisterEndpoint(
+        kHostMethodGet, "/ulix-auth/v1/config/{platformId}",
+        [this](CallState& call, std::string platform) -> RemotingTypedResult<std::string> {
+          last_caller = call.callerContext();
+          return platform;
+        })
+        .PathArgument("platformId", "Platform");
+    RegisterEndpoint(kHostMethodGet, "/a/b/", [](CallState&) -> RemotingTypedResult<std::string> {
+      return std::string("ab");
+    });
+    RegisterEndpoint(
+        kHostMethodGet, "/x/{+rest}",
+        [](CallState&, std::string rest) -> RemotingTypedResult<std::string> { return rest; })
+        .PathArgument("rest", "Rest of the path");
+    // A query reaches only templates with parameters: a literal path must equal the whole text.
+    RegisterEndpoint(kHostMethodGet, "/search/{scope}",
+                     [](CallState&, binding::BindingValue, TestFilter filter, bool verbose,
+                        std::int32_t count) -> RemotingTypedResult<std::string> {
+                       return Show(filter) + (verbose ? " verbose " : " quiet ") +
+                              std::to_string(count);
+                     })
+        .PathArgument("scope", "Where to look")
+        .Argument("filter", "What to look for", true)
+        .Argument("verbose", "More detail", true)
+        .Argument("count", "How many", true);
+    RegisterEndpoint(kHostMethodPut, "/items/{id}",
+                     [](CallState&, std::string id, std::string tag,
+                        std::string note) -> RemotingTypedResult<std::string> {
+                       return id + "|" + tag + "|" + note;
+                     })
+        .PathArgument("id", "Item")
+        .Argument("tag", "Any source")
+        .Argument("note", "Any source", true);
+    RegisterEndpoint(
+        kHostMethodPost, "/login",
+        [](CallState&, TestCredentials credentials) -> RemotingTypedResult<std::string> {
+          return credentials.user + ":" + credentials.password + ":" +
+                 std::to_string(credentials.attempts);
+        })
+        .BodyArgument("credentials", "Who signs on");
+    RegisterEndpoint(kHostMethodDelete, "/answer/{mode}",
+                     [](CallState& call, std::int32_t mode) -> RemotingTypedResult<std::int32_t> {
+                       if (mode == 1) throw std::runtime_error("handler fault");
+                       if (mode == 2) return RemotingError{409, "Refresh is stale."};
+                       call.SetStatus(201);
+                       call.SetText("Created");
+                       call.SetFlag(1);
+                       call.SetFormat(kHostFormatYaml);
+                       call.AddHeader("X-Trace", "t1");
+                       return 42;
+                     })
+        .PathArgument("mode", "What to answer");
+  }
+
+  std::uint32_t last_caller = 0;
+};
+
+class RequestDispatch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    plugin_ = std::make_unique<RoutingPlugin>();
+    HostInitBlock block{};
+    block.major = 18;
+    plugin_->Handshake(&block, "ulix-auth");
+    chooser_ = std::make_unique<EndpointChooser>(*block.catalogue);
+  }
+
+  // Chooses the endpoint as the host would and dispatches; an unmatched request fails the test.
+  void Send(const TestRequest& request, DispatchedResponse& response) {
+    const CatalogueEndpoint* endpoint =
+        chooser_->Choose(request.method, request.path, request.custom_method);
+    ASSERT_NE(endpoint, nullptr) << request.path;
+    ulix_testing::Dispatch(*endpoint, request, response);
+  }
+  // The handler's string answer, or "error <status>: <text>".
+  std::string Answer(const TestRequest& request) {
+    DispatchedResponse response;
+    Send(request, response);
+    if (!response.ok()) {
+      return "error " + std::to_string(response.status()) + ": " + response.error();
+    }
+    HostValue value;
+    std::memcpy(&value, &response.record().value, sizeof value);
+    if (value.kind != kHostValueText && value.kind != kHostValueOwnedText) return "not a text";
+    return value.payload.text.data;
+  }
+  static TestRequest Get(std::string path) {
+    TestRequest request;
+    request.path = std::move(path);
+    return request;
+  }
+
+  std::unique_ptr<RoutingPlugin> plugin_;
+  std::unique_ptr<EndpointChooser> chooser_;
+};
+
+TEST_F(RequestDispatch, MatchesTheWholePathAndDecodesCaptures) {
+  struct Row {
+    const char* path;
+    const char* answer;
+  } rows[] = {
+      {"/ulix-auth/v1/config/P7", "P7"},
+      {"/ulix-auth/v1/config/%41%2B+", "A+ "},
+      {"/ulix-auth/v1/config/", "error 0: Expected value for argument 'platformId'."},
+      // The host chose the endpoint; the runtime still checks the whole text, query included.
+      {"/ulix-auth/v1/config/P7?x=1",
+       "error 0: Unknown argument 'x' for "
+       "'GetUlixAuthV1ConfigByPlatformId'."},
+      {"/x/p/q/r", "p/q/r"},
+      {"/x/p%2Fq?s=1", "error 0: Unknown argument 's' for 'GetXByRest'."},
+      {"/a/b", "ab"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    EXPECT_EQ(Answer(Get(row.path)), row.answer);
+  }
+}
+
+TEST_F(RequestDispatch, AnswersInvalidFunctionWhenPathOrMethodDisagree) {
+  const CatalogueEndpoint* config = chooser_->Find("GetUlixAuthV1ConfigByPlatformId");
+  const CatalogueEndpoint* literal = chooser_->Find("GetAB");
+  ASSERT_NE(config, nullptr);
+  ASSERT_NE(literal, nullptr);
+  struct Row {
+    const CatalogueEndpoint* endpoint;
+    std::uint32_t method;
+    const char* path;
+  } rows[] = {
+      {config, kHostMethodGet, "/ulix-auth/v1/config/P7/x"},
+      {config, kHostMethodPost, "/ulix-auth/v1/config/P7"},
+      {config, kHostMethodCustom, "/ulix-auth/v1/config/P7"},
+      {literal, kHostMethodGet, "/a/b/"},
+      {literal, kHostMethodGet, "/a/b?x=1"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    TestRequest request = Get(row.path);
+    request.method = row.method;
+    DispatchedResponse response;
+    ulix_testing::Dispatch(*row.endpoint, request, response);
+    EXPECT_EQ(response.error(), "Invalid function");
+    EXPECT_EQ(response.status(), 404u);
+    EXPECT_EQ(response.record().value.kind, 0u);
+  }
+}
+
+TEST_F(RequestDispatch, FillsQueryArgumentsThroughDottedPaths) {
+  struct Row {
+    const char* path;
+    const char* answer;
+  } rows[] = {
+      {"/search/s", "[] quiet 0"},
+      {"/search/s?filter.items.3=7", "[0,0,0,7,] quiet 0"},
+      {"/search/s?filter.name=a%20b&verbose&count=5", "a b[] verbose 5"},
+      {"/search/s?&&count=1&count=2&", "[] quiet 2"},
+      {"/search/s?filter.items.0=1&filter.items.1=2&filter.name=n", "n[1,2,] quiet 0"},
+      {"/search/s?filter", "[] quiet 0"},
+      {"/search/s?filter.items.3x=7", "error 0: Index 3x is in an incorrect format"},
+      {"/search/s?filter.items.99999999999999999999=7",
+       "error 0: Index 99999999999999999999 is out of range"},
+      {"/search/s?count", "error 0: Expected value for argument 'count'."},
+      {"/search/s?count=x", "error 0: Value x for 'count' of type int32 is in an incorrect format"},
+      {"/search/s?limit=3", "error 0: Unknown argument 'limit' for 'GetSearchByScope'."},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    EXPECT_EQ(Answer(Get(row.path)), row.answer);
+  }
+}
+
+TEST_F(RequestDispatch, DeserializesTextsByContentTypeOrSniffing) {
+  // Headers carry the texts: a query would end up inside the path parameter's capture too.
+  struct Row {
+    const char* content_type;  // nullptr: none
+    const char* header;
+    const char* value;
+    const char* answer;
+  } rows[] = {
+      {nullptr, "filter", "{\"name\":\"j\"}", "j[] quiet 0"},
+      {nullptr, "filter", " [1]",
+       "error 0: Couldn't assign value to 'filter' of type TestFilter because the input not a "
+       "structure."},
+      {nullptr, "filter", "---\nname: yy", "yy[] quiet 0"},
+      {nullptr, "filter", "\x81\xa4name\xa1m", "m[] quiet 0"},
+      {nullptr, "filter", "plain",
+       "error 0: Couldn't assign value to 'filter' of type TestFilter because the input not a "
+       "structure."},
+      {nullptr, "count", "{1}",
+       "error 0: Value {1} for 'count' of type int32 is in an incorrect format"},
+      {"Application/JSON; charset=utf-8", "count", "12", "[] quiet 12"},
+      {"application/json", "count", "{",
+       "error 0: Couldn't deserialize JSON value for parameter 'count' of 'GetSearchByScope': "
+       "Error: Missing a name for object member. at offset 1."},
+      {"text/x-yaml", "filter", "name: yy", "yy[] quiet 0"},
+      {"text/x-yaml", "count", "[", "error 0: Couldn't deserialize YAML value for parameter "},
+      {"application/x-msgpack", "count", "\x07", "[] quiet 7"},
+      {"application/x-msgpack", "count", "\xc1",
+       "error 0: Couldn't deserialize MessagePack value for parameter 'count' of "},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.value);
+    // The path parameter is deserialized too, so it is valid in every format.
+    TestRequest request = Get("/search/7");
+    request.headers = {{row.header, row.value}};
+    if (row.content_type != nullptr) request.content_type = row.content_type;
+    std::string answer = Answer(request);
+    if (std::string_view(row.answer).ends_with(" ")) {
+      EXPECT_EQ(answer.substr(0, std::strlen(row.answer)), row.answer);
+    } else {
+      EXPECT_EQ(answer, row.answer);
+    }
+  }
+}
+
+TEST_F(RequestDispatch, LaterSourcesOverrideEarlierOnes) {
+  HostValue three{};
+  three.kind = kHostValueText;
+  three.payload.text.data = "named";
+  three.payload.text.length = 5;
+
+  TestRequest request;
+  request.method = kHostMethodPut;
+  request.path = "/items/i1?tag=query";
+  request.headers = {{"tag", "header"}, {"Note", "ignored"}, {"note", "header-note"}};
+  // The segment parameter stops at "/" only, so it takes the query along.
+  EXPECT_EQ(Answer(request), "i1?tag=query|query|header-note");
+
+  request.named_values = {HostNamedValue{"tag", three}};
+  EXPECT_EQ(Answer(request), "i1?tag=query|named|header-note");
+
+  // Unnamed values continue after the arguments the path filled: position 0 is "tag".
+  request.named_values = {HostNamedValue{nullptr, three}, HostNamedValue{nullptr, three}};
+  EXPECT_EQ(Answer(request), "i1?tag=query|named|named");
+
+  request.named_values.push_back(HostNamedValue{nullptr, three});
+  EXPECT_EQ(Answer(request), "error 0: Unknown argument '3' for 'PutItemsById'.");
+
+  request.named_values = {HostNamedValue{"other", three}};
+  EXPECT_EQ(Answer(request), "error 0: Unknown argument 'other' for 'PutItemsById'.");
+}
+
+TEST_F(RequestDispatch, RejectsValuesFromTheWrongLocation) {
+  TestRequest request;
+  request.method = kHostMethodPut;
+  request.path = "/items/i1?id=2&tag=t";
+  EXPECT_EQ(Answer(request),
+            "error 0: Argument 'id' for 'PutItemsById' was specified in an invalid location.");
+}
+
+TEST_F(RequestDispatch, DecodesBodiesByContentType) {
+  const std::string json = R"({"user":"ann","password":"pw","attempts":3})";
+  const std::string yaml = "user: ann\npassword: pw\nattempts: 3\n";
+  // {"user": "ann"} in MessagePack.
+  const std::string msgpack =
+      "\x81\xa4user\xa3"
+      "ann";
+  struct Row {
+    const char* content_type;
+    std::string body;
+    const char* answer;
+  } rows[] = {
+      {"application/json", json, "ann:pw:3"},
+      {"APPLICATION/VND.API+JSON", json, "ann:pw:3"},
+      {"application/x-yaml", yaml, "ann:pw:3"},
+      {"application/x-msgpack", msgpack, "ann::0"},
+      {"application/x-msgpack-ext", msgpack, "ann::0"},
+      {"application/x-msgpack", msgpack + "\x01", "error 0: Extra MessgePack data found in body"},
+      {"text/plain", json, "error 0: Unsupported body content type"},
+      {"text/x-yaml", yaml, "error 0: Unsupported body content type"},
+      {"application/json", "{\"user\":", "error 0: Error: Invalid value. at offset 8."},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.content_type);
+    TestRequest request;
+    request.method = kHostMethodPost;
+    request.path = "/login";
+    request.content_type = row.content_type;
+    request.body = row.body;
+    EXPECT_EQ(Answer(request), row.answer);
+  }
+}
+
+TEST_F(RequestDispatch, FillsTheResponseFromTheCallState) {
+  TestRequest request;
+  request.method = kHostMethodDelete;
+  request.path = "/answer/0";
+  DispatchedResponse response;
+  Send(request, response);
+  ASSERT_TRUE(response.ok());
+  EXPECT_EQ(response.status(), 201u);
+  EXPECT_EQ(response.text(), "Created");
+  EXPECT_EQ(response.record().errorFlag, 1);
+  EXPECT_EQ(response.record().format, 2u);
+  EXPECT_EQ(response.headers(),
+            (std::vector<std::pair<std::string, std::string>>{{"X-Trace", "t1"}}));
+  HostValue value;
+  std::memcpy(&value, &response.record().value, sizeof value);
+  EXPECT_EQ(value.kind, static_cast<std::uint32_t>(kHostValueSigned));
+  EXPECT_EQ(value.payload.int64, 42);
+}
+
+TEST_F(RequestDispatch, TurnsHandlerErrorsAndExceptionsIntoErrorResponses) {
+  struct Row {
+    const char* path;
+    const char* error;
+    std::uint32_t status;
+  } rows[] = {
+      {"/answer/1", "Internal server error", 500},
+      {"/answer/2", "Refresh is stale.", 409},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    TestRequest request = Get(row.path);
+    request.method = kHostMethodDelete;
+    DispatchedResponse response;
+    Send(request, response);
+    EXPECT_EQ(response.error(), row.error);
+    EXPECT_EQ(response.status(), row.status);
+    EXPECT_EQ(response.record().value.kind, 0u);
+  }
+}
+
+TEST_F(RequestDispatch, HandsTheCallerContextToTheHandler) {
+  TestRequest request = Get("/ulix-auth/v1/config/P1");
+  request.caller_context = 0xC0FFEE;
+  EXPECT_EQ(Answer(request), "P1");
+  EXPECT_EQ(plugin_->last_caller, 0xC0FFEEu);
+}
+
+TEST_F(RequestDispatch, DescribesEndpointsInTheCatalogue) {
+  const CatalogueEndpoint* endpoint = chooser_->Choose(kHostMethodPut, "/items/9");
+  ASSERT_NE(endpoint, nullptr);
+  EXPECT_STREQ(endpoint->function.name, "PutItemsById");
+  EXPECT_STREQ(endpoint->pathTemplate, "/items/{id}");
+  EXPECT_EQ(endpoint->method, 7u);
+  EXPECT_EQ(endpoint->dispatch, &DispatchRequest);
+  ASSERT_EQ(endpoint->function.argumentCount, 3u);
+  std::vector<std::uint32_t> locations;
+  for (const CatalogueArgumentLocation* at = endpoint->argumentLocations; at != nullptr;
+       at = at->next) {
+    locations.push_back(at->location);
+  }
+  EXPECT_EQ(locations, (std::vector<std::uint32_t>{2, 0, 0}));
+  const char* const* tags = endpoint->function.tags;
+  ASSERT_EQ(endpoint->function.tagCount, 2u);
+  EXPECT_STREQ(tags[0], "Plugins");
+  EXPECT_STREQ(tags[1], "Plugin ulix-auth");
+  EXPECT_EQ(chooser_->endpoints().size(), 7u);
+  EXPECT_EQ(chooser_->Choose(kHostMethodGet, "/a/b/c"), nullptr);
+}
+
+}  // namespace
+}  // namespace plugin_runtime
