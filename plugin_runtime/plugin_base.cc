@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "binding/binding_builtins.h"
 #include "logging/assertion.h"
 #include "logging/logger.h"
 #include "logging/positional_formatter.h"
@@ -66,9 +67,15 @@ void PluginBase::Handshake(HostInitBlock* block, std::string_view short_name) {
   identifier_name_ = IdentifierName(short_name);
   // The binding layer's and the runtime's builtin types join the registry here, ahead of the
   // plug-in's own.
+  binding::registerBuiltins(registry_);
   RegisterRuntimeBuiltins(registry_);
   AttachRegistry(&registry_);
   registerEndpoints();
+  // The host sees functions as endpoint records, built from the finished registry.
+  catalogue_holder_ = binding::buildTypeCatalogue(
+      registry_.FunctionSnapshot(), registry_.TypeSnapshot(), registry_.EventSnapshot());
+  router_.Finish(*catalogue_holder_);
+  catalogue_ = catalogue_holder_->catalogue();
 
   block->major = PluginApiVersion().major;
   block->minor = PluginApiVersion().minor;

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "binding/binding_type_registry.h"
+#include "binding/type_catalogue.h"
 #include "plugin_host_interface.h"
+#include "plugin_runtime/endpoint_router.h"
 #include "plugin_runtime/plugin_host_bridge.h"
 #include "plugin_runtime/plugin_names.h"
 #include "plugin_runtime/semantic_version.h"
@@ -53,6 +55,13 @@ class PluginBase : public PluginHostBridge {
 
   // The plug-in registers its types, functions and endpoints here.
   virtual void registerEndpoints() {}
+  // Registers an endpoint (see RequestRouter::Register) tagged with registrationTags(); only
+  // from registerEndpoints. Declare its arguments on the returned builder.
+  template <typename Handler>
+  EndpointBuilder RegisterEndpoint(std::uint32_t method, std::string_view path_template,
+                                   Handler handler) {
+    return router_.Register(method, path_template, registration_tags_, std::move(handler));
+  }
   // The plug-in's start hook; its result is the result of start.
   virtual bool onStart() { return true; }
 
@@ -63,6 +72,8 @@ class PluginBase : public PluginHostBridge {
   binding::BindingTypeRegistry& typeRegistry() { return registry_; }
   const HostContext* hostContext() const { return host_context_; }
   const PluginEntryTable& entryTable() const { return entry_table_; }
+  const TypeCatalogue& typeCatalogue() const { return catalogue_; }
+  const RequestRouter& router() const { return router_; }
 
  private:
   const HostFunctionTable* Host() const;
@@ -74,9 +85,12 @@ class PluginBase : public PluginHostBridge {
   std::string identifier_name_;
   std::vector<std::string> registration_tags_;
   binding::BindingTypeRegistry registry_;
+  // Both read the registry's descriptors, so they are declared after it and go before it.
+  RequestRouter router_{registry_};
+  std::unique_ptr<binding::TypeCatalogueHolder> catalogue_holder_;
   const HostContext* host_context_ = nullptr;
   PluginEntryTable entry_table_{};
-  // Until the registry builds a catalogue the host sees an empty one.
+  // The six words the host reads; empty until the handshake builds the catalogue.
   TypeCatalogue catalogue_{};
   std::unique_ptr<PluginLogTarget> log_target_;
 };
