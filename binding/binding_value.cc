@@ -112,8 +112,45 @@ BindingValue& BindingValue::operator=(BindingValue&& other) noexcept {
 }
 
 BindingValue::~BindingValue() {
-  ReleasePayload();
-  if (owns_store_) delete store_;
+  if (owns_store_ && store_ != nullptr) {
+    // The whole tree goes with its store: pooled blocks and string references need no
+    // bookkeeping, only what lives outside the store's pages.
+    ReleaseOutsideStore();
+    delete store_;
+  } else {
+    ReleasePayload();
+  }
+}
+
+void BindingValue::ReleaseOutsideStore() {
+  switch (kind_) {
+    case BindingValueKind::kBlob:
+      payload_.blob->~Blob();
+      break;
+    case BindingValueKind::kCollection: {
+      CollectionPayload* collection = payload_.collection;
+      for (std::uint32_t i = 0; i < collection->size; ++i) {
+        collection->items[i].ReleaseOutsideStore();
+      }
+      if (collection->capacity * sizeof(BindingValue) > internal::kLargestPooledBlock) {
+        store_->Free(collection->items, collection->capacity * sizeof(BindingValue));
+      }
+      break;
+    }
+    case BindingValueKind::kStructure: {
+      StructurePayload* structure = payload_.structure;
+      for (std::uint32_t i = 0; i < structure->size; ++i) {
+        structure->entries[i].value_.ReleaseOutsideStore();
+      }
+      if (structure->capacity * sizeof(BindingStructureEntry) > internal::kLargestPooledBlock) {
+        store_->Free(structure->entries, structure->capacity * sizeof(BindingStructureEntry));
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  kind_ = BindingValueKind::kEmpty;
 }
 
 const BindingValue& BindingValue::Empty() {

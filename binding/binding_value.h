@@ -93,7 +93,7 @@ class BindingValue {
   }
   explicit BindingValue(double value) { SetFloat(value); }
   explicit BindingValue(std::string_view text) { SetString(text); }
-  explicit BindingValue(const char* text) { SetString(text); }
+  explicit BindingValue(const char* text) { SetString(text != nullptr ? text : ""); }
   explicit BindingValue(const std::string& text) { SetString(text); }
   explicit BindingValue(std::vector<std::uint8_t> bytes) { SetBlob(std::move(bytes)); }
 
@@ -227,6 +227,9 @@ class BindingValue {
 
   BindingValueStore* EnsureStore();
   void ReleasePayload();
+  // Teardown of a whole tree: frees only what lives outside the store (blob bytes, large
+  // arrays); the store's pages and strings go with the store.
+  void ReleaseOutsideStore();
   void BecomeCollection();
   void BecomeStructure();
   // Copies `source` into this empty value, interning into this value's store.

@@ -31,7 +31,8 @@ BindingValueStore::~BindingValueStore() {
   for (std::uint32_t b = 0; b < bucket_count_; ++b) {
     for (internal::InternedString* entry = buckets_[b]; entry != nullptr;) {
       internal::InternedString* next = entry->next;
-      Free(entry, EntryBytes(entry->length));
+      std::size_t bytes = EntryBytes(entry->length);
+      if (bytes > internal::kLargestPooledBlock) Free(entry, bytes);
       entry = next;
     }
   }

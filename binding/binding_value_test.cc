@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "binding/binding_value_store.h"
+#include "binding/internal/page_provider.h"
 #include "gtest/gtest.h"
 
 namespace binding {
@@ -306,6 +307,23 @@ TEST(BindingValueStore, LongTextsLiveOutsideTheSizeClasses) {
   EXPECT_EQ(entry->view(), long_text);
   EXPECT_EQ(entry->text[500], '\0');
   store.Release(entry);
+}
+
+TEST(BindingValueStore, GivesItsPagesBackWhenATreeWithLargePartsIsDestroyed) {
+  std::size_t spare_before = internal::PageProvider::Instance().SparePageCount();
+  {
+    BindingValue tree;
+    BindingValue& list = tree.fieldForWrite("list");
+    for (int i = 0; i < 2000; ++i) {
+      BindingValue& item = list.AppendElement();
+      item.fieldForWrite("blob").SetBlob(std::vector<std::uint8_t>(100, 7));
+      item.fieldForWrite("text").SetString(std::string(1500, 'a' + i % 26));
+    }
+    BindingValue copy = tree;
+    EXPECT_EQ(copy.field("list").element(1999).field("text").size(), 1500u);
+  }
+  // Whatever the trees took came back (the heap parts are checked by the sanitizer build).
+  EXPECT_GE(internal::PageProvider::Instance().SparePageCount(), spare_before);
 }
 
 TEST(BindingConversionResult, FailReplacesTheValueWithTheErrorStructure) {
