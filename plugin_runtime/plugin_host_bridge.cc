@@ -260,9 +260,10 @@ void PluginHostBridge::ObserveResource(std::string path, ResourceObserver observ
 std::uint64_t PluginHostBridge::ScheduleDelayed(std::string_view label, std::int64_t deadline_ns,
                                                 DelayedFunction function) {
   DelayedEntry* entry;
+  std::uint64_t id;
   {
     std::lock_guard<std::mutex> lock(delayed_mutex_);
-    const std::uint64_t id = next_delayed_id_++;
+    id = next_delayed_id_++;
     auto owned = std::make_unique<DelayedEntry>(DelayedEntry{this, id, std::move(function)});
     entry = owned.get();
     delayed_.emplace(id, std::move(owned));
@@ -272,7 +273,8 @@ std::uint64_t PluginHostBridge::ScheduleDelayed(std::string_view label, std::int
   const std::string label_text(label);
   // The entry stays in the table until its callback ran, so the context outlives the wait.
   scheduleCallback(label_text.c_str(), &RunDelayedEntry, entry, delay_seconds, 0);
-  return entry->id;
+  // Not entry->id: the host may have run the callback, and removed the entry, by now.
+  return id;
 }
 
 std::size_t PluginHostBridge::PendingDelayedCount() const {
