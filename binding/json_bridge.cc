@@ -405,6 +405,7 @@ void WalkValue(const BindingValue& value, BindingValueSink& sink) { Walk(value, 
 
 BindingConversionResult parseJson(const char* text) {
   BindingConversionResult result;
+  if (text == nullptr) return result;  // no body at all reads like an empty one
   const char* start = text;
   while (*start == ' ' || *start == '\n' || *start == '\r' || *start == '\t') ++start;
   if (*start == '\0') return result;  // a blank body carries no value, which is not an error

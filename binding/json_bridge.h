@@ -50,8 +50,9 @@ void WalkValue(const BindingValue& value, BindingValueSink& sink);
 // value with `ok` 1. Integers without fraction or exponent that fit 64 bits become "unsigned", or
 // "signed" when written with a minus sign; other numbers become "float". A repeated member name
 // keeps the last value. A syntax error fails with "Error: <reason> at offset <byte>.". `text` must
-// be NUL-terminated and is read up to the NUL; on x86 the reader may load the aligned 16-byte
-// block holding the NUL, which never crosses a page. Thread-safe: no shared state.
+// be NUL-terminated (null counts as blank) and is read up to the NUL; on x86 the reader may load
+// the aligned 16-byte block holding the NUL, which never crosses a page. Thread-safe: no shared
+// state.
 BindingConversionResult parseJson(const char* text);
 
 // Writes `value` as JSON. The empty value gives "" (no "null"). An empty `line_ending` gives
