@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <utility>
 
@@ -334,8 +335,13 @@ std::int64_t BindingValue::toInt64(std::int64_t default_value) const {
       return payload_.signed_number;
     case BindingValueKind::kUnsigned:
       return static_cast<std::int64_t>(payload_.unsigned_number);
-    case BindingValueKind::kFloat:
-      return static_cast<std::int64_t>(payload_.float_number);
+    case BindingValueKind::kFloat: {
+      // Truncation of a double outside the 64-bit range is undefined; such values saturate.
+      double number = payload_.float_number;
+      if (number >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
+      if (number < -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+      return number == number ? static_cast<std::int64_t>(number) : 0;
+    }
     case BindingValueKind::kString:
       // Interned texts are NUL-terminated, so strtoll can read them in place.
       return std::strtoll(payload_.string->text, nullptr, 0);

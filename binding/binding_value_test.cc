@@ -84,6 +84,7 @@ TEST(BindingValueCoercion, ToInt64ParsesTextLikeStrtollAndFallsBackToTheDefault)
       {"bool", BindingValue(true), 1},
       {"unsigned pattern", BindingValue(std::uint64_t{0xFFFFFFFFFFFFFFFF}), -1},
       {"float truncates", BindingValue(-2.9), -2},
+      {"float beyond the range saturates", BindingValue(1e30), 9223372036854775807},
       {"hex text", BindingValue("0x10"), 16},
       {"octal text", BindingValue("010"), 8},
       {"stops at junk", BindingValue("12abc"), 12},
