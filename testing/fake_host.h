@@ -144,6 +144,10 @@ class FakeHost {
   // What start receives. Valid as long as this host.
   const HostContext* context() const { return &context_; }
   const HostFunctionTable* functions() const { return &table_.functions; }
+  // The host's own table, for tests that replace an entry (an event sink that drops
+  // everything, a scheduler that runs at once). Replace entries before start; the other entries
+  // keep working because they find this host through the table's address.
+  HostFunctionTable* mutable_functions() { return &table_.functions; }
 
   std::vector<LogLine> LogLines() const;
   void ClearLog();
