@@ -212,6 +212,23 @@ TEST(ScheduleDelayed, CountsIdsAndMeasuresTheDelayOnTheMonotonicClock) {
   EXPECT_EQ(plugin->PendingDelayedCount(), 0u);
 }
 
+// A host that runs a callback before scheduleCallback even returns.
+void RunAtOnce(const HostFunctionTable*, const char*, HostDelayedCallback callback, void* context,
+               double, std::int32_t) {
+  callback(context);
+}
+
+TEST(ScheduleDelayed, ReturnsTheIdWhenTheHostRunsTheCallbackBeforeReturning) {
+  FakeHost host;
+  host.mutable_functions()->scheduleCallback = &RunAtOnce;
+  StartedPlugin plugin(host);
+  int ran = 0;
+  EXPECT_EQ(plugin->ScheduleDelayed("now", 0, [&] { ++ran; }), 1u);
+  EXPECT_EQ(plugin->ScheduleDelayed("now", 0, [&] { ++ran; }), 2u);
+  EXPECT_EQ(ran, 2);
+  EXPECT_EQ(plugin->PendingDelayedCount(), 0u);
+}
+
 TEST(PluginStop, UnsubscribesEverythingAtTheHost) {
   FakeHost host;
   StartedPlugin plugin(host);
