@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
@@ -102,14 +103,26 @@ TEST(MemoryStatistics, DoNotCountTheHostsOwnAllocations) {
   plugin.Stop();
 }
 
-TEST(LoadUlixAuth, StopUnsubscribesNothingItNeverSubscribed) {
+TEST(LoadUlixAuth, StopRemovesEverySubscriptionStartMade) {
   PluginInstance plugin(Library());
   plugin.Load();
   FakeHost host;
   ASSERT_TRUE(plugin.Start(host.context()));
+  std::vector<std::string> subscribed;
+  for (const auto& subscription : host.Subscriptions()) {
+    EXPECT_EQ(subscription.plugin_handle, 7u);
+    subscribed.push_back(subscription.name);
+  }
+  EXPECT_THAT(subscribed,
+              ::testing::IsSupersetOf({"OnServiceProxyUuidEvent", "OnServiceProxyMethodEvent",
+                                       "OnServiceProxyAsyncEvent"}));
   plugin.Stop();
-  EXPECT_TRUE(host.Unsubscriptions().empty());
-  EXPECT_TRUE(host.Scheduled().empty());
+  std::vector<std::string> unsubscribed;
+  for (const auto& unsubscription : host.Unsubscriptions()) {
+    EXPECT_EQ(unsubscription.plugin_handle, 7u);
+    unsubscribed.push_back(unsubscription.name);
+  }
+  EXPECT_THAT(unsubscribed, ::testing::UnorderedElementsAreArray(subscribed));
 }
 
 }  // namespace
