@@ -392,11 +392,11 @@ void Walk(const BindingValue& value, Sink& sink) {
 }
 
 template <typename Writer>
-std::string WriteJson(const BindingValue& value, Writer& writer, JsonOutput& buffer,
-                      const BindingTypeRegistry* registry) {
+std::string_view WriteJson(const BindingValue& value, Writer& writer, JsonOutput& buffer,
+                           const BindingTypeRegistry* registry) {
   JsonWriterSink<Writer> sink(writer, buffer, registry);
   Walk(value, sink);
-  return std::string(buffer.GetString(), buffer.GetSize());
+  return std::string_view(buffer.GetString(), buffer.GetSize());
 }
 
 }  // namespace
@@ -442,22 +442,23 @@ std::string toJson(const BindingValue& value, const BindingTypeRegistry* registr
   JsonOutput buffer;
   if (line_ending.empty()) {
     rapidjson::Writer<JsonOutput> writer(buffer);
-    return WriteJson(value, writer, buffer, registry);
+    return std::string(WriteJson(value, writer, buffer, registry));
   }
   rapidjson::PrettyWriter<JsonOutput> writer(buffer);
   writer.SetIndent(' ', 4);
-  std::string pretty = WriteJson(value, writer, buffer, registry);
-  if (line_ending == "\n") return pretty;
+  const std::string_view pretty = WriteJson(value, writer, buffer, registry);
+  if (line_ending == "\n") return std::string(pretty);
   // The writer never puts a raw line feed inside a string, so every one of them ends a line.
   std::string converted;
   converted.reserve(pretty.size() + pretty.size() / 8 * line_ending.size());
-  for (char c : pretty) {
-    if (c == '\n') {
-      converted.append(line_ending);
-    } else {
-      converted.push_back(c);
-    }
+  std::size_t line_start = 0;
+  for (std::size_t feed = pretty.find('\n'); feed != std::string_view::npos;
+       feed = pretty.find('\n', line_start)) {
+    converted.append(pretty.substr(line_start, feed - line_start));
+    converted.append(line_ending);
+    line_start = feed + 1;
   }
+  converted.append(pretty.substr(line_start));
   return converted;
 }
 
