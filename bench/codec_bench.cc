@@ -107,6 +107,31 @@ nlohmann::ordered_json Discovery() {
                                   "offline_access", "roles",   "web-origins",
                                   "entitlements",   "address", "phone"};
   document["code_challenge_methods_supported"] = {"plain", "S256"};
+  document["token_endpoint_auth_methods_supported"] = {"private_key_jwt", "client_secret_basic",
+                                                       "client_secret_post", "tls_client_auth",
+                                                       "client_secret_jwt"};
+  document["response_modes_supported"] = {"query",        "fragment",      "form_post", "query.jwt",
+                                          "fragment.jwt", "form_post.jwt", "jwt"};
+  document["display_values_supported"] = {"page", "popup"};
+  document["claim_types_supported"] = {"normal"};
+  document["acr_values_supported"] = {"0", "1", "silver", "gold"};
+  const std::vector<std::string> encodings = {"A256GCM",       "A192GCM",       "A128GCM",
+                                              "A128CBC-HS256", "A192CBC-HS384", "A256CBC-HS512"};
+  for (const char* list :
+       {"id_token_encryption_enc_values_supported", "userinfo_encryption_enc_values_supported",
+        "request_object_encryption_enc_values_supported",
+        "authorization_encryption_enc_values_supported"}) {
+    document[list] = encodings;
+  }
+  nlohmann::ordered_json aliases;
+  for (const char* endpoint :
+       {"token_endpoint", "revocation_endpoint", "introspection_endpoint",
+        "device_authorization_endpoint", "registration_endpoint", "userinfo_endpoint",
+        "pushed_authorization_request_endpoint", "backchannel_authentication_endpoint"}) {
+    aliases[endpoint] =
+        "https://mtls.signon.example.test/realms/players/protocol/" + std::string(endpoint);
+  }
+  document["mtls_endpoint_aliases"] = aliases;
   document["claims_parameter_supported"] = true;
   document["request_parameter_supported"] = true;
   document["request_uri_parameter_supported"] = true;
