@@ -4,6 +4,7 @@
 
 #include "binding/binding_builtins.h"
 #include "plugin_runtime/plugin_names.h"
+#include "plugin_runtime/request_dispatch.h"
 
 namespace plugin_runtime {
 

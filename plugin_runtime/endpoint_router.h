@@ -280,10 +280,6 @@ class RequestRouter {
   std::vector<std::unique_ptr<CatalogueArgumentLocation[]>> locations_;
 };
 
-// The dispatch entry whose address every endpoint record carries. Never throws: a failure of any
-// kind becomes an error response.
-void DispatchRequest(HostResponse* response, const HostRequest* request);
-
 }  // namespace plugin_runtime
 
 #endif  // PLUGIN_RUNTIME_ENDPOINT_ROUTER_H_

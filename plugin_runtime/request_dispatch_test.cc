@@ -1,5 +1,7 @@
 // Incoming requests driven as a host drives them: the plug-in's catalogue, an endpoint chosen by
 // method and path, the request record handed to the endpoint's dispatch entry.
+#include "plugin_runtime/request_dispatch.h"
+
 #include <cstdint>
 #include <cstring>
 #include <memory>
