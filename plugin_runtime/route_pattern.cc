@@ -14,6 +14,29 @@ int HexDigit(char c) {
   return -1;
 }
 
+// Walks a template left to right: every character outside braces goes to `literal`; every
+// closed "{name}", "{+name}" or "{#name}" goes to `parameter` with its kind (0, '+' or '#') and
+// its name. An unclosed "{" swallows the rest of the template, as it does in the pattern.
+template <typename Literal, typename Parameter>
+void ScanTemplate(std::string_view path_template, Literal literal, Parameter parameter) {
+  std::size_t i = 0;
+  while (i < path_template.size()) {
+    if (path_template[i] != '{') {
+      literal(path_template[i++]);
+      continue;
+    }
+    ++i;
+    char kind = 0;
+    if (i < path_template.size() && (path_template[i] == '+' || path_template[i] == '#')) {
+      kind = path_template[i++];
+    }
+    const std::size_t close = path_template.find('}', i);
+    if (close == std::string_view::npos) return;
+    parameter(kind, path_template.substr(i, close - i));
+    i = close + 1;
+  }
+}
+
 }  // namespace
 
 std::string_view TrimTemplate(std::string_view path_template) {
@@ -23,32 +46,16 @@ std::string_view TrimTemplate(std::string_view path_template) {
 
 std::string TemplateToPattern(std::string_view path_template, std::vector<std::string>* names) {
   std::string pattern;
-  std::string name;
-  bool in_parameter = false;
-  char kind = 0;
-  for (std::size_t i = 0; i < path_template.size(); ++i) {
-    const char c = path_template[i];
-    if (!in_parameter) {
-      if (c == '{') {
-        in_parameter = true;
-        name.clear();
-        kind = 0;
-        if (i + 1 < path_template.size() &&
-            (path_template[i + 1] == '+' || path_template[i + 1] == '#')) {
-          kind = path_template[++i];
-        }
-      } else {
+  ScanTemplate(
+      path_template,
+      [&pattern](char c) {
         if (kEscaped.find(c) != std::string_view::npos) pattern.push_back('\\');
         pattern.push_back(c);
-      }
-    } else if (c == '}') {
-      in_parameter = false;
-      pattern.append(kind == '+' ? "(.*)" : kind == '#' ? "#(.*)" : "([^/]*)");
-      if (names != nullptr) names->push_back(name);
-    } else {
-      name.push_back(c);
-    }
-  }
+      },
+      [&pattern, names](char kind, std::string_view name) {
+        pattern.append(kind == '+' ? "(.*)" : kind == '#' ? "#(.*)" : "([^/]*)");
+        if (names != nullptr) names->emplace_back(name);
+      });
   return pattern;
 }
 
@@ -84,34 +91,14 @@ RoutePattern RoutePattern::Compile(std::string_view path_template) {
       route.pieces_.push_back(Piece{PieceKind::kLiteral, std::string(text)});
     }
   };
-  std::string name;
-  bool in_parameter = false;
-  char kind = 0;
-  for (std::size_t i = 0; i < path_template.size(); ++i) {
-    const char c = path_template[i];
-    if (!in_parameter) {
-      if (c == '{') {
-        in_parameter = true;
-        name.clear();
-        kind = 0;
-        if (i + 1 < path_template.size() &&
-            (path_template[i + 1] == '+' || path_template[i + 1] == '#')) {
-          kind = path_template[++i];
-        }
-      } else {
-        add_literal(std::string_view(&c, 1));
-      }
-    } else if (c == '}') {
-      in_parameter = false;
-      if (kind == '#') add_literal("#");
-      route.pieces_.push_back(
-          Piece{kind == 0 ? PieceKind::kSegment : PieceKind::kRest, {}, route.names_.size()});
-      route.names_.push_back(name);
-    } else {
-      name.push_back(c);
-    }
-  }
-  // An unclosed "{" swallows the rest of the template, as it does in the pattern.
+  ScanTemplate(
+      path_template, [&add_literal](char c) { add_literal(std::string_view(&c, 1)); },
+      [&route, &add_literal](char kind, std::string_view name) {
+        if (kind == '#') add_literal("#");
+        route.pieces_.push_back(
+            Piece{kind == 0 ? PieceKind::kSegment : PieceKind::kRest, {}, route.names_.size()});
+        route.names_.emplace_back(name);
+      });
   std::size_t after = 0;
   for (std::size_t i = route.pieces_.size(); i-- > 0;) {
     route.pieces_[i].min_after = after;
