@@ -276,6 +276,25 @@ TEST(BindingValueStore, SharesOneEntryPerTextAcrossKeysAndValuesOfATree) {
   EXPECT_EQ(store->InternedCount(), 0u);
 }
 
+TEST(BindingValueStore, TellsLongTextsApartByEveryByteNotJustTheirEdges) {
+  // Long texts hash only their edges; two tokens that differ in the middle alone must still be
+  // two entries, and the same token twice one.
+  const std::string head(40, 'h');
+  const std::string tail(40, 't');
+  const std::string first = head + std::string(1000, 'a') + tail;
+  const std::string second = head + std::string(1000, 'b') + tail;
+  BindingValue tree;
+  tree.AppendElement().SetString(first);
+  tree.AppendElement().SetString(second);
+  tree.AppendElement().SetString(first);
+  EXPECT_EQ(tree.element(0).GetString(), first);
+  EXPECT_EQ(tree.element(1).GetString(), second);
+  EXPECT_EQ(tree.element(2).GetString(), first);
+  EXPECT_EQ(tree.store()->ReferenceCount(first), 2u);
+  EXPECT_EQ(tree.store()->ReferenceCount(second), 1u);
+  EXPECT_EQ(tree.store()->InternedCount(), 2u);
+}
+
 TEST(BindingValueStore, ReInternsStringsCopiedFromAnotherTree) {
   BindingValue source("shared");
   BindingValue target;
