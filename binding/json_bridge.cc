@@ -15,7 +15,19 @@
 // 0x1A-0x1F would slip through as ordinary characters: input holding such a byte is read by the
 // plain scanners instead (see parseJson), and output never goes through the vector writer (see
 // JsonOutput).
-#if !defined(RAPIDJSON_SSE2) && \
+//
+// Those vector loads are aligned 16-byte blocks, so the block holding the terminating NUL may
+// reach a few bytes past the end of the text; that never crosses a page, but AddressSanitizer
+// rightly reports it, so sanitised builds use the plain scanners.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ULIX_JSON_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define ULIX_JSON_ADDRESS_SANITIZER 1
+#endif
+#if !defined(RAPIDJSON_SSE2) && !defined(ULIX_JSON_ADDRESS_SANITIZER) && \
     (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
 #define RAPIDJSON_SSE2
 #endif
