@@ -6,23 +6,13 @@
 #include <utility>
 
 #include "gtest/gtest.h"
+#include "testing/value_builders.h"
 
 namespace binding {
 namespace {
 
-BindingValue List(std::initializer_list<BindingValue> items) {
-  BindingValue list;
-  list.reserve(items.size());
-  for (const BindingValue& item : items) list.AppendElement() = item;
-  return list;
-}
-
-BindingValue Map(std::initializer_list<std::pair<const char*, BindingValue>> fields) {
-  BindingValue map;
-  map.ReserveFields(0);
-  for (const auto& [key, value] : fields) map.fieldForWrite(key) = value;
-  return map;
-}
+using ulix_testing::List;
+using ulix_testing::Map;
 
 BindingValue Unsigned(std::uint64_t value) { return BindingValue(value); }
 BindingValue Signed(std::int64_t value) { return BindingValue(value); }

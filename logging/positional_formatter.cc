@@ -117,7 +117,7 @@ class Renderer {
     return &arguments_[position - 1];
   }
 
-  // Parses the specification whose "%" is at `start`; `pos` ends after its conversion letter.
+  // Parses the conversion whose "%" is at `start`; `pos` ends after its conversion letter.
   ParseOutcome Parse(std::string_view format, std::size_t start, std::size_t& pos,
                      Specification& spec) {
     pos = start + 1;
