@@ -12,6 +12,7 @@
 #include "plugin_runtime/plugin_base.h"
 #include "plugin_runtime/started_plugin_for_test.h"
 #include "plugin_runtime/telemetry_sender.h"
+#include "testing/endpoint_chooser.h"
 #include "testing/fake_host.h"
 
 namespace plugin_runtime {
@@ -184,13 +185,33 @@ TEST(RuntimeBuiltins, AreRegisteredAtLoadWithTheirEvents) {
   }
 }
 
-// Requests, event deliveries, delayed callbacks and subscriptions arrive on different host
-// threads at once. Run under the tsan preset to check the locks; here the counts must add up.
+// A plug-in whose one endpoint publishes a change, as the sign-on handlers do.
+class EchoPlugin : public PluginBase {
+ public:
+  void registerEndpoints() override {
+    RegisterEndpoint(
+        kHostMethodGet, "/echo/{word}",
+        [this](CallState&, const std::string& word) -> Vorn::RemotingTypedResult<std::string> {
+          (void)PublishResourceChange(Vorn::Client::PluginResourceEventType::kUpdate,
+                                      "/echo/" + word, word);
+          return word;
+        })
+        .PathArgument("word", "What comes back");
+  }
+};
+
+// Incoming requests, outgoing calls, event deliveries, delayed callbacks and subscriptions
+// arrive on different host threads at once. Run under the tsan preset to check the locks; here
+// the counts must add up.
 TEST(PluginHostBridgeThreads, DispatchEventsAndDelayedCallbacksRunConcurrently) {
   constexpr int kRounds = 200;
   FakeHost host;
   host.ScriptResource("/r", {200, "", FakeValue::Object({{"state", FakeValue::Text("NotReady")}})});
-  StartedPlugin plugin(host);
+  StartedPlugin plugin(host, new EchoPlugin());
+  const ulix_testing::EndpointChooser chooser(plugin->typeCatalogue());
+  const CatalogueEndpoint* echo = chooser.Choose(kHostMethodGet, "/echo/x");
+  ASSERT_NE(echo, nullptr);
+  std::atomic<int> echoed{0};
   std::atomic<int> observed{0};
   std::atomic<int> fulfilled{0};
   std::atomic<int> delayed{0};
@@ -198,6 +219,15 @@ TEST(PluginHostBridgeThreads, DispatchEventsAndDelayedCallbacksRunConcurrently) 
   plugin->ObserveResource("/watched/*", [&](const PluginResourceEvent&) { ++observed; });
 
   std::vector<std::thread> threads;
+  threads.emplace_back([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      ulix_testing::TestRequest request;
+      request.path = "/echo/w" + std::to_string(i);
+      ulix_testing::DispatchedResponse response;
+      ulix_testing::Dispatch(*echo, request, response);
+      if (response.ok()) ++echoed;
+    }
+  });
   threads.emplace_back([&] {
     for (int i = 0; i < kRounds; ++i) {
       if (plugin->TypedCall<PluginManagerResource>(kHostMethodGet, "/r").ok()) ++calls_ok;
@@ -236,6 +266,7 @@ TEST(PluginHostBridgeThreads, DispatchEventsAndDelayedCallbacksRunConcurrently) 
   });
   for (std::thread& thread : threads) thread.join();
 
+  EXPECT_EQ(echoed.load(), kRounds);
   EXPECT_EQ(calls_ok.load(), kRounds);
   EXPECT_EQ(observed.load(), kRounds);
   EXPECT_EQ(fulfilled.load(), kRounds);

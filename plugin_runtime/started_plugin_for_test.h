@@ -10,8 +10,9 @@ namespace plugin_runtime {
 
 class StartedPlugin {
  public:
-  // `host` must outlive this object.
-  explicit StartedPlugin(ulix_testing::FakeHost& host) : plugin_(new PluginBase()) {
+  // `host` must outlive this object. Takes `plugin`, which stop deletes.
+  explicit StartedPlugin(ulix_testing::FakeHost& host, PluginBase* plugin = new PluginBase())
+      : plugin_(plugin) {
     HostInitBlock block{};
     block.major = 18;
     plugin_->Handshake(&block, "test");
