@@ -276,7 +276,7 @@ TEST(BindingValueStore, SharesOneEntryPerTextAcrossKeysAndValuesOfATree) {
   EXPECT_EQ(store->InternedCount(), 0u);
 }
 
-TEST(BindingValueStore, TellsLongTextsApartByEveryByteNotJustTheirEdges) {
+TEST(BindingValueStore, TellsLongTextsApartThatDifferOnlyInTheMiddle) {
   // Long texts hash only their edges; two tokens that differ in the middle alone must still be
   // two entries, and the same token twice one.
   const std::string head(40, 'h');
