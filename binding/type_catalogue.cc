@@ -29,6 +29,19 @@ const char* TypeNameOf(const BindingTypeIdentifier& type) {
   }
 }
 
+// Arguments and fields describe a typed member the same way: name, description, the announced
+// kind, element kind and type name, and the optional mark.
+template <typename Record, typename Member>
+void DescribeMember(Record& out, const Member& member) {
+  const BindingTypeIdentifier& type = Announced(member.type, member.hostType);
+  out.name = Text(member.name);
+  out.description = Text(member.description);
+  out.kind = static_cast<std::uint32_t>(type.kind);
+  out.elementKind = static_cast<std::uint32_t>(type.elementKind);
+  out.typeName = TypeNameOf(type);
+  out.optional = member.optional;
+}
+
 template <typename Descriptor>
 std::vector<const Descriptor*> SortedByName(std::vector<const Descriptor*> list) {
   std::stable_sort(list.begin(), list.end(),
@@ -79,17 +92,7 @@ std::unique_ptr<TypeCatalogueHolder> buildTypeCatalogue(
     if (!function->arguments.empty()) {
       const std::size_t count = function->arguments.size();
       auto arguments = std::make_unique<CatalogueArgument[]>(count);
-      for (std::size_t i = 0; i < count; ++i) {
-        const BindingArgumentDescriptor& argument = function->arguments[i];
-        const BindingTypeIdentifier& type = Announced(argument.type, argument.hostType);
-        CatalogueArgument& out = arguments[i];
-        out.name = Text(argument.name);
-        out.description = Text(argument.description);
-        out.kind = static_cast<std::uint32_t>(type.kind);
-        out.elementKind = static_cast<std::uint32_t>(type.elementKind);
-        out.typeName = TypeNameOf(type);
-        out.optional = argument.optional;
-      }
+      for (std::size_t i = 0; i < count; ++i) DescribeMember(arguments[i], function->arguments[i]);
       Chain(arguments.get(), count);
       record.arguments = arguments.get();
       record.argumentCount = static_cast<std::uint32_t>(count);
@@ -123,16 +126,8 @@ std::unique_ptr<TypeCatalogueHolder> buildTypeCatalogue(
       const std::size_t count = type->fields.size();
       auto fields = std::make_unique<CatalogueField[]>(count);
       for (std::size_t i = 0; i < count; ++i) {
-        const BindingFieldDescriptor& field = type->fields[i];
-        const BindingTypeIdentifier& announced = Announced(field.type, field.hostType);
-        CatalogueField& out = fields[i];
-        out.name = Text(field.name);
-        out.description = Text(field.description);
-        out.offset = field.offset;
-        out.kind = static_cast<std::uint32_t>(announced.kind);
-        out.elementKind = static_cast<std::uint32_t>(announced.elementKind);
-        out.typeName = TypeNameOf(announced);
-        out.optional = field.optional;
+        DescribeMember(fields[i], type->fields[i]);
+        fields[i].offset = type->fields[i].offset;
       }
       Chain(fields.get(), count);
       record.fields = fields.get();
