@@ -1,0 +1,148 @@
+#include "devhost/http_server.h"
+
+#include <httplib.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace devhost {
+namespace {
+
+constexpr const char* kLoopback = "127.0.0.1";
+
+void Reply(httplib::Response& response, int status, const std::string& message) {
+  response.status = status;
+  response.set_content(ErrorBody(status, message), "application/json");
+}
+
+}  // namespace
+
+bool SecretMatches(std::string_view authorization_header, std::string_view secret) {
+  constexpr std::string_view kScheme = "Bearer ";
+  if (secret.empty() || authorization_header.size() != kScheme.size() + secret.size()) {
+    return false;
+  }
+  unsigned difference = 0;
+  for (std::size_t i = 0; i < kScheme.size(); ++i) {
+    difference |= static_cast<unsigned char>(std::tolower(authorization_header[i])) ^
+                  static_cast<unsigned char>(std::tolower(kScheme[i]));
+  }
+  for (std::size_t i = 0; i < secret.size(); ++i) {
+    difference |= static_cast<unsigned char>(authorization_header[kScheme.size() + i]) ^
+                  static_cast<unsigned char>(secret[i]);
+  }
+  return difference == 0;
+}
+
+ApiServer::ApiServer(ServerSettings settings, const CatalogueRouter& router, EventHub& events,
+                     HostLog& log)
+    : settings_(std::move(settings)),
+      router_(router),
+      events_(events),
+      log_(log),
+      server_(std::make_unique<httplib::Server>()) {
+  Install();
+}
+
+ApiServer::~ApiServer() { Stop(); }
+
+int ApiServer::Bind() {
+  if (settings_.port == 0) return server_->bind_to_any_port(kLoopback);
+  return server_->bind_to_port(kLoopback, settings_.port) ? settings_.port : -1;
+}
+
+void ApiServer::Start() {
+  thread_ = std::thread([this] { server_->listen_after_bind(); });
+}
+
+void ApiServer::Stop() {
+  events_.Close();
+  if (server_) server_->stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+void ApiServer::Install() {
+  httplib::Server& server = *server_;
+  const int threads = std::max(settings_.threads, 4);
+  server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  // Load tests and busy tools reuse their connections far longer than the library's default.
+  server.set_keep_alive_max_count(100000);
+  server.set_keep_alive_timeout(30);
+  server.set_payload_max_length(8u << 20);
+
+  server.set_pre_routing_handler(
+      [this](const httplib::Request& request, httplib::Response& response) {
+        if (!SecretMatches(request.get_header_value("Authorization"), settings_.secret)) {
+          response.set_header("WWW-Authenticate", "Bearer");
+          Reply(response, 401, "This host needs Authorization: Bearer <secret> (see the lock file).");
+          return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+      });
+  if (settings_.log_requests) {
+    server.set_logger([this](const httplib::Request& request, const httplib::Response& response) {
+      log_.Host(request.method + " " + request.path + " " + std::to_string(response.status));
+    });
+  }
+
+  server.Get("/openapi.json", [this](const httplib::Request&, httplib::Response& response) {
+    response.set_content(openapi_, "application/json");
+  });
+
+  server.Get("/events", [this](const httplib::Request&, httplib::Response& response) {
+    auto listener = events_.Listen();
+    auto greeted = std::make_shared<bool>(false);
+    response.set_header("Cache-Control", "no-cache");
+    response.set_chunked_content_provider(
+        "text/event-stream",
+        [this, listener, greeted](std::size_t, httplib::DataSink& sink) {
+          // A comment line first, so that clients see the stream open at once.
+          static const std::string kHello = ": events of the development host\n\n";
+          std::string frame = *greeted ? "" : kHello;
+          *greeted = true;
+          bool closed = false;
+          int idle_waits = 0;
+          for (;;) {
+            if (!frame.empty()) return sink.write(frame.data(), frame.size());
+            if (events_.Next(*listener, frame, std::chrono::milliseconds(500), closed)) continue;
+            if (closed || !sink.is_writable()) return false;
+            // Quiet for a while: a comment keeps proxies from closing the stream and finds
+            // clients that went away.
+            if (++idle_waits >= 30) frame = ":\n\n";
+          }
+        },
+        [this, listener](bool) { events_.Forget(listener); });
+  });
+
+  auto dispatch = [this](const httplib::Request& request, httplib::Response& response) {
+    ApiRequest api;
+    api.method = request.method;
+    api.path = request.path;
+    const std::size_t mark = request.target.find('?');
+    if (mark != std::string::npos) api.query = request.target.substr(mark + 1);
+    for (const auto& [name, value] : request.headers) {
+      // The secret is the host's; the plug-in never needs to see it.
+      if (strcasecmp(name.c_str(), "Authorization") == 0) continue;
+      std::string lower = name;
+      for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      api.headers.emplace_back(std::move(lower), value);
+    }
+    api.content_type = request.get_header_value("Content-Type");
+    api.body = request.body;
+    ApiAnswer answer = router_.Handle(api);
+    response.status = answer.status;
+    for (const auto& [name, value] : answer.headers) response.set_header(name, value);
+    if (!answer.content_type.empty()) {
+      response.set_content(std::move(answer.body), answer.content_type.c_str());
+    }
+  };
+  server.Get(".*", dispatch);
+  server.Post(".*", dispatch);
+  server.Put(".*", dispatch);
+  server.Delete(".*", dispatch);
+  server.Patch(".*", dispatch);
+  server.Options(".*", dispatch);
+}
+
+}  // namespace devhost
