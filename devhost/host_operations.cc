@@ -119,7 +119,8 @@ std::string ResourceEventName(std::string_view path) {
     if (end > start) pieces.push_back(path.substr(start, end - start));
     start = end + 1;
   }
-  const std::size_t keep = !pieces.empty() && pieces[0] == "kiv-platform-config" ? 6 : 4;
+  // The limit counts "OnJsonApiEvent" itself as the first piece.
+  const std::size_t keep = !pieces.empty() && pieces[0] == "kiv-platform-config" ? 5 : 3;
   std::string name = "OnJsonApiEvent";
   for (std::size_t i = 0; i < pieces.size() && i < keep; ++i) {
     name += '_';

@@ -26,8 +26,8 @@ struct HostSettings {
   std::string telemetry_file;                 // JSON lines appended here
 };
 
-// The event name the host gives a resource path: "OnJsonApiEvent" and at most four path
-// segments (six under "kiv-platform-config"), joined with "_".
+// The event name the host gives a resource path: "OnJsonApiEvent" and the path's segments,
+// joined with "_", four pieces in all at most (six under "kiv-platform-config").
 std::string ResourceEventName(std::string_view path);
 
 class HostOperations {

@@ -1,1 +1,105 @@
+#include "devhost/http_server.h"
+
 #include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <string>
+#include <thread>
+
+#include "devhost/host_value_json.h"
+#include "devhost/test_catalogue.h"
+
+namespace devhost {
+namespace {
+
+TEST(SecretMatches, AcceptsOnlyTheBearerSchemeWithTheExactSecret) {
+  struct Row {
+    const char* header;
+    bool matches;
+  };
+  const Row rows[] = {
+      {"Bearer s3cret", true},  {"bearer s3cret", true},  {"Bearer s3cre", false},
+      {"Bearer s3cretX", false}, {"Basic s3cret", false}, {"s3cret", false},
+      {"", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.header);
+    EXPECT_EQ(SecretMatches(row.header, "s3cret"), row.matches);
+  }
+  EXPECT_FALSE(SecretMatches("Bearer ", ""));
+}
+
+class ApiServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_ = std::make_unique<ApiServer>(ServerSettings{"s3cret", 0, 4, false}, router_, events_,
+                                          log_);
+    port_ = server_->Bind();
+    ASSERT_GT(port_, 0);
+    server_->SetOpenApiDocument(R"({"openapi":"3.1.0"})");
+    server_->Start();
+  }
+  void TearDown() override { server_->Stop(); }
+  httplib::Client Client() {
+    httplib::Client client("127.0.0.1", port_);
+    client.set_bearer_token_auth("s3cret");
+    return client;
+  }
+
+  HostLog log_;
+  EventHub events_;
+  CatalogueRouter router_{devhost_test::EchoCatalogue()};
+  std::unique_ptr<ApiServer> server_;
+  int port_ = 0;
+};
+
+TEST_F(ApiServerTest, RefusesRequestsWithoutTheSecret) {
+  httplib::Client anonymous("127.0.0.1", port_);
+  for (const char* path : {"/items", "/openapi.json", "/events", "/nothing"}) {
+    SCOPED_TRACE(path);
+    auto result = anonymous.Get(path);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, 401);
+  }
+  anonymous.set_bearer_token_auth("guess");
+  EXPECT_EQ(anonymous.Get("/items")->status, 401);
+}
+
+TEST_F(ApiServerTest, ServesPlugInPathsAndTheOpenApiDocument) {
+  httplib::Client client = Client();
+  auto result = client.Get("/items/7?x=1", {{"X-Probe", "p"}});
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->status, 200);
+  EXPECT_EQ(result->body, R"({"method":2,"path":"/items/7","query":{"x":"1"},"body":"","type":"",)"
+                          R"("probe":"p"})");
+  result = client.Post("/items", R"({"name":"x"})", "application/json");
+  ASSERT_TRUE(result);
+  EXPECT_NE(result->body.find(R"("body":"{\"name\":\"x\"}","type":"application/json")"),
+            std::string::npos);
+  result = client.Get("/openapi.json");
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->body, R"({"openapi":"3.1.0"})");
+  EXPECT_EQ(client.Delete("/items/7")->status, 204);
+}
+
+TEST_F(ApiServerTest, StreamsPublishedEventsToListeners) {
+  httplib::Client client = Client();
+  std::string received;
+  const OwnedHostValue value = OwnedHostValue::TextObject({{"uri", "/a"}});
+  auto result = client.Get("/events", [&](const char* data, std::size_t length) {
+    received.append(data, length);
+    // The greeting shows the stream is open: publish once, then read until the frame is in.
+    if (received.find("events of the development host") != std::string::npos &&
+        received.find("event: OnJsonApiEvent") == std::string::npos &&
+        received.find("published") == std::string::npos) {
+      received += "published";
+      events_.Publish("OnJsonApiEvent", value.record());
+    }
+    return received.find("data: {\"uri\":\"/a\"}\n\n") == std::string::npos;
+  });
+  EXPECT_NE(received.find("event: OnJsonApiEvent\ndata: {\"uri\":\"/a\"}\n\n"), std::string::npos)
+      << received;
+}
+
+}  // namespace
+}  // namespace devhost

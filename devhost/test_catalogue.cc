@@ -1,5 +1,6 @@
 #include "devhost/test_catalogue.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -27,7 +28,8 @@ void Release(HostResponse* response) {
 std::uint8_t Read(void* context, char* buffer, std::uint32_t* length, std::uint8_t* more) {
   auto* echo = static_cast<Echo*>(context);
   // Seven bytes at a time, so the host has to come back for more.
-  const std::size_t count = std::min<std::size_t>({*length, 7, echo->stream.size() - echo->offset});
+  const std::size_t count = std::min<std::size_t>(
+      {std::size_t{*length}, std::size_t{7}, echo->stream.size() - echo->offset});
   std::memcpy(buffer, echo->stream.data() + echo->offset, count);
   echo->offset += count;
   *length = static_cast<std::uint32_t>(count);
