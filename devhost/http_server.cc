@@ -67,8 +67,10 @@ void ApiServer::Install() {
   const int threads = std::max(settings_.threads, 4);
   server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   // Load tests and busy tools reuse their connections far longer than the library's default.
+  // An idle connection holds its worker, and Stop waits for it, for the whole keep-alive
+  // timeout: keep that short.
   server.set_keep_alive_max_count(100000);
-  server.set_keep_alive_timeout(30);
+  server.set_keep_alive_timeout(2);
   server.set_payload_max_length(8u << 20);
 
   server.set_pre_routing_handler(

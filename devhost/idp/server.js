@@ -309,6 +309,10 @@ function buildProvider(issuer) {
       record.clientAssertion = Boolean(p.client_assertion);
       record.username = p.username;
       record.tokenTypeHint = p.token_type_hint;
+      // Tests check that the refresh tokens issued here never show up in the host's output.
+      if (ctx.body && typeof ctx.body === 'object' && ctx.body.refresh_token) {
+        record.issuedRefreshToken = ctx.body.refresh_token;
+      }
     }
   });
 
