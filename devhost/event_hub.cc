@@ -50,13 +50,11 @@ std::size_t EventHub::SubscriptionCount() const {
 
 void EventHub::Publish(std::string_view name, const HostValue& value) {
   std::vector<Subscription> receivers;
-  bool anyone_listens;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const Subscription& subscription : subscriptions_) {
       if (subscription.name == name) receivers.push_back(subscription);
     }
-    anyone_listens = !listeners_.empty();
   }
   const std::string owned_name(name);
   for (const Subscription& receiver : receivers) {
@@ -66,9 +64,10 @@ void EventHub::Publish(std::string_view name, const HostValue& value) {
     delivery.context = receiver.context;
     receiver.callback(&delivery);
   }
-  if (!anyone_listens) return;
   const std::string frame = FormatServerSentEvent(name, HostValueToJson(value));
   std::lock_guard<std::mutex> lock(mutex_);
+  if (history_.size() >= kHistoryFrames) history_.pop_front();
+  history_.push_back(frame);
   for (const std::shared_ptr<Listener>& listener : listeners_) {
     if (listener->frames_.size() >= kMaxQueuedFrames) listener->frames_.pop_front();
     listener->frames_.push_back(frame);
@@ -76,9 +75,10 @@ void EventHub::Publish(std::string_view name, const HostValue& value) {
   }
 }
 
-std::shared_ptr<EventHub::Listener> EventHub::Listen() {
+std::shared_ptr<EventHub::Listener> EventHub::Listen(bool replay) {
   auto listener = std::make_shared<Listener>();
   std::lock_guard<std::mutex> lock(mutex_);
+  if (replay) listener->frames_.assign(history_.begin(), history_.end());
   listeners_.push_back(listener);
   return listener;
 }

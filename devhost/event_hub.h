@@ -27,6 +27,8 @@ class EventHub {
   // kMaxQueuedFrames behind loses the oldest (a stalled client must not grow the host).
   class Listener;
   static constexpr std::size_t kMaxQueuedFrames = 4096;
+  // Frames kept for listeners that ask for what happened before they came.
+  static constexpr std::size_t kHistoryFrames = 1024;
 
   EventHub() = default;
   EventHub(const EventHub&) = delete;
@@ -43,8 +45,9 @@ class EventHub {
   // borrowed for the call.
   void Publish(std::string_view name, const HostValue& value);
 
-  // A new listener sees the events published after this call.
-  std::shared_ptr<Listener> Listen();
+  // A new listener sees the events published after this call and, with `replay`, the last
+  // kHistoryFrames published before it, oldest first.
+  std::shared_ptr<Listener> Listen(bool replay = false);
   void Forget(const std::shared_ptr<Listener>& listener);
   // Waits up to `wait` for the next frame of `listener`. False when none came or the hub was
   // closed (`closed` tells which).
@@ -63,6 +66,7 @@ class EventHub {
   mutable std::mutex mutex_;
   std::vector<Subscription> subscriptions_;
   std::vector<std::shared_ptr<Listener>> listeners_;
+  std::deque<std::string> history_;
   bool closed_ = false;
 };
 

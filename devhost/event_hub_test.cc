@@ -76,6 +76,19 @@ TEST(EventHub, ListenersGetFramesInOrderAndWakeOnClose) {
   hub.Forget(listener);
 }
 
+TEST(EventHub, ReplaysEarlierEventsToListenersThatAskForThem) {
+  EventHub hub;
+  const OwnedHostValue value = OwnedHostValue::TextList({"early"});
+  hub.Publish("early", value.record());
+  auto fresh = hub.Listen();
+  auto replaying = hub.Listen(true);
+  std::string frame;
+  bool closed = false;
+  EXPECT_FALSE(hub.Next(*fresh, frame, std::chrono::milliseconds(0), closed));
+  ASSERT_TRUE(hub.Next(*replaying, frame, std::chrono::milliseconds(0), closed));
+  EXPECT_EQ(frame, "event: early\ndata: [\"early\"]\n\n");
+}
+
 TEST(EventHub, AStalledListenerLosesTheOldestFrames) {
   EventHub hub;
   auto listener = hub.Listen();

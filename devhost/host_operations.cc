@@ -16,6 +16,7 @@ namespace {
 constexpr std::string_view kCommandLinePath = "/vornclient/command-line-args";
 constexpr std::string_view kRegionPath = "/vornclient/region-locale";
 constexpr std::string_view kDataStorePrefix = "/data-store/v1/";
+constexpr std::string_view kInstallSettingsPrefix = "/data-store/v1/install-settings/";
 constexpr std::string_view kTelemetryPrefix = "/telemetry/v1/";
 constexpr std::string_view kPluginManagerPath = "/plugin-manager/v1/status";
 
@@ -220,6 +221,8 @@ void HostOperations::AnswerResource(const HostRequest& request, HostResponse& re
   } else if (path.starts_with(kDataStorePrefix)) {
     if (method == kHostMethodGet) {
       std::optional<std::string> json = store_.Get(path);
+      // Every plug-in has install settings, empty until it writes some.
+      if (!json && path.starts_with(kInstallSettingsPrefix)) json = "{}";
       if (!json) return fail(404, "Nothing is stored at " + path + ".");
       std::string error;
       std::optional<OwnedHostValue> value = OwnedHostValue::ParseJson(*json, error);

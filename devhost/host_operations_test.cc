@@ -85,7 +85,7 @@ TEST_F(HostOperationsTest, ServesTheCommandLineRegionAndPluginManagerState) {
 }
 
 TEST_F(HostOperationsTest, KeepsDataStoreDocumentsUnderTheirPaths) {
-  const std::string path = "/data-store/v1/install-settings/ulix-auth";
+  const std::string path = "/data-store/v1/system-settings/region_data/EU/ulix";
   Answer answer = Call(kHostMethodGet, path);
   EXPECT_EQ(answer.status, 404u);
   EXPECT_EQ(answer.error, "Nothing is stored at " + path + ".");
@@ -94,6 +94,13 @@ TEST_F(HostOperationsTest, KeepsDataStoreDocumentsUnderTheirPaths) {
   EXPECT_EQ(Call(kHostMethodPost, path).status, 400u);  // nothing to store
   EXPECT_EQ(Call(kHostMethodDelete, path).status, 200u);
   EXPECT_EQ(Call(kHostMethodGet, path).status, 404u);
+}
+
+TEST_F(HostOperationsTest, ServesEmptyInstallSettingsUntilThePlugInWritesSome) {
+  const std::string path = "/data-store/v1/install-settings/ulix-auth";
+  EXPECT_EQ(Call(kHostMethodGet, path).json, "{}");
+  EXPECT_EQ(Call(kHostMethodPut, path, R"({"install-identifier":"ab"})").status, 200u);
+  EXPECT_EQ(Call(kHostMethodGet, path).json, R"({"install-identifier":"ab"})");
 }
 
 TEST_F(HostOperationsTest, AnswersUnknownResourcesWith404AndAppendsTelemetryLines) {

@@ -92,8 +92,10 @@ void ApiServer::Install() {
     response.set_content(openapi_, "application/json");
   });
 
-  server.Get("/events", [this](const httplib::Request&, httplib::Response& response) {
-    auto listener = events_.Listen();
+  // "?replay=1" first sends the events published before the client came (the plug-in signs on
+  // from its command line before anyone can listen).
+  server.Get("/events", [this](const httplib::Request& request, httplib::Response& response) {
+    auto listener = events_.Listen(request.get_param_value("replay") == "1");
     auto greeted = std::make_shared<bool>(false);
     response.set_header("Cache-Control", "no-cache");
     response.set_chunked_content_provider(

@@ -405,7 +405,9 @@ std::string BuildOpenApiDocument(const TypeCatalogue& catalogue, std::string_vie
   Key(writer, "operationId");
   String(writer, "HostEvents");
   Key(writer, "summary");
-  String(writer, "Every event the plug-in publishes, as Server-Sent Events (name, then JSON data)");
+  String(writer,
+         "Every event the plug-in publishes, as Server-Sent Events (name, then JSON data); "
+         "?replay=1 first sends the last events published before the request");
   Key(writer, "responses");
   writer.StartObject();
   Key(writer, "200");

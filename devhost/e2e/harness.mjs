@@ -113,7 +113,7 @@ export class EventReader {
   }
 
   async #read(host) {
-    const response = await fetch(`${host.url}/events`, {
+    const response = await fetch(`${host.url}/events?replay=1`, {
       headers: { authorization: `Bearer ${host.secret}` },
       signal: this.controller.signal,
     });
