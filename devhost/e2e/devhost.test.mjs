@@ -198,7 +198,9 @@ describe('sign-on through the development host', { skip: skipReason, timeout: TE
     assert.equal(deleted.status, 204);
     assert.equal((await host.call('GET', '/ulix-auth/v1/authorization')).status, 404);
     await events.waitFor(hasChange('Delete', '/ulix-auth/v1/authorization/id-token'), from);
-    assert.deepEqual(events.changes(from), [
+    // Refreshes of the short-lived tokens above may still be announced in between.
+    const deletions = events.changes(from).filter(([type]) => type === 'Delete');
+    assert.deepEqual(deletions, [
       ['Delete', '/ulix-auth/v1/authorization/userinfo'],
       ['Delete', '/ulix-auth/v1/authorization'],
       ['Delete', '/ulix-auth/v1/authorization/access-token'],
@@ -237,7 +239,7 @@ describe('sign-on through the development host', { skip: skipReason, timeout: TE
     assert.equal(refused.status, 400);
     assert.equal((await host.call('GET', '/ulix-auth/v1/authorization')).status, 404);
     await events.waitFor(hasChange('Delete', '/ulix-auth/v1/authorization/entitlements-token'), from);
-    assert.deepEqual(events.changes(from), [
+    assert.deepEqual(events.changes(from).filter(([type]) => type === 'Delete'), [
       ['Delete', '/ulix-auth/v1/authorization/userinfo'],
       ['Delete', '/ulix-auth/v1/authorization'],
       ['Delete', '/ulix-auth/v1/authorization/access-token'],
@@ -248,9 +250,11 @@ describe('sign-on through the development host', { skip: skipReason, timeout: TE
   });
 
   test('answers 512 when the service cannot be reached', async () => {
-    await idp.fault({ match: '/token', drop: true });
+    // Twice: an HTTP client tries a request once more when a kept-alive connection dies.
+    await idp.fault({ match: '/token', drop: true, times: 2 });
     const unreachable = await host.call('POST', '/ulix-auth/v1/authorization/gas',
       { username: 'demo', password: PASSWORD, platformId: 'EU' });
+    await idp.clearFaults();
     assert.equal(unreachable.status, 512);
     assert.equal(unreachable.json.message, 'temporarily_unavailable: Unable to connect to server');
     assert.equal((await host.call('GET', '/ulix-auth/v1/authorization')).status, 404);
