@@ -303,14 +303,18 @@ int main(int argc, char** argv) {
           "Try:\n"
           "  curl %s %s/ulix-auth/v1/authorization\n"
           "  curl %s %s/ulix-auth/v1/authorization/access-token\n"
-          "  curl -N %s %s/events\n"
+          "  curl -N %s '%s/events?replay=1'\n"
           "  curl -X POST %s %s/ulix-auth/v1/authorization/refresh\n"
+          "  curl -X POST %s -H 'Content-Type: application/json' -d "
+          "'{\"username\":\"<user>\",\"password\":\"<password>\",\"platformId\":\"EU\"}' "
+          "%s/ulix-auth/v1/authorization/gas\n"
           "  curl -X DELETE %s %s/ulix-auth/v1/authorization\n"
           "  curl %s %s/openapi.json\n"
           "Ctrl-C stops the host.\n",
           address.c_str(), secret.c_str(), lock_path.c_str(), auth.c_str(), address.c_str(),
           auth.c_str(), address.c_str(), auth.c_str(), address.c_str(), auth.c_str(),
-          address.c_str(), auth.c_str(), address.c_str(), auth.c_str(), address.c_str());
+          address.c_str(), auth.c_str(), address.c_str(), auth.c_str(), address.c_str(),
+          auth.c_str(), address.c_str());
       std::fflush(stdout);
 
       int signal_number = 0;
