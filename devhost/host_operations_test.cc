@@ -188,6 +188,12 @@ TEST_F(HostOperationsTest, SendsHttpThroughCurlAndReportsTransportFailures) {
   refused.release(&refused);
 }
 
+TEST(PluginInstance, SaysWhyALibraryCannotBeLoaded) {
+  std::string error;
+  EXPECT_FALSE(PluginInstance::Load("/nonexistent/libnothing.so", error));
+  EXPECT_NE(error.find("cannot open /nonexistent/libnothing.so"), std::string::npos) << error;
+}
+
 TEST_F(HostOperationsTest, StartsAndStopsTheBuiltPlugInCleanly) {
   std::string error;
   std::unique_ptr<PluginInstance> plugin = PluginInstance::Load(ULIX_AUTH_LIBRARY_PATH, error);

@@ -480,7 +480,12 @@ server.listen(Number(options.port), '127.0.0.1', () => {
       state.requests.push(record);
       if (state.requests.length > 1000) state.requests.shift();
       req.devRecord = record;
-      res.on('finish', () => { record.status = res.statusCode; });
+      const started = process.hrtime.bigint();
+      res.on('finish', () => {
+        record.status = res.statusCode;
+        // Time spent inside this service, for splitting a sign-on's time between the parts.
+        record.durationMs = Number(process.hrtime.bigint() - started) / 1e6;
+      });
       const fault = takeFault(path);
       if (fault) {
         record.fault = true;
