@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <memory>
 
@@ -50,7 +51,11 @@ std::size_t CollectHeader(char* data, std::size_t size, std::size_t count, void*
   return size * count;
 }
 
+thread_local double http_seconds = 0;
+
 }  // namespace
+
+double ThreadHttpSeconds() { return http_seconds; }
 
 const char* HttpMethodName(std::uint32_t method) {
   switch (method) {
@@ -75,6 +80,14 @@ void GlobalCurlInit() { curl_global_init(CURL_GLOBAL_DEFAULT); }
 void GlobalCurlCleanup() { curl_global_cleanup(); }
 
 HttpExchange SendWithCurl(const HostHttpRequest& packed) {
+  const auto started = std::chrono::steady_clock::now();
+  struct AddTime {
+    std::chrono::steady_clock::time_point started;
+    ~AddTime() {
+      http_seconds +=
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    }
+  } add_time{started};
   HostHttpRequest request;
   std::memcpy(&request, &packed, sizeof request);
   HttpExchange exchange;

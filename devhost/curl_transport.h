@@ -28,6 +28,10 @@ const char* HttpMethodName(std::uint32_t method);
 // in seconds (0: curl's own default). Thread-safe: each thread keeps its own connection cache.
 HttpExchange SendWithCurl(const HostHttpRequest& request);
 
+// Seconds this thread has spent in SendWithCurl so far: the request log subtracts it to tell the
+// host's and the plug-in's own time from the time spent waiting for the network.
+double ThreadHttpSeconds();
+
 // Call once before any other thread starts, and once at the end.
 void GlobalCurlInit();
 void GlobalCurlCleanup();

@@ -52,7 +52,8 @@ Options:
                        Example: --store '/data-store/v1/system-settings/region_data/EU/ulix=
                        {"url":"http://127.0.0.1:9000","client":"devhost"}'
   --log-file FILE      append the log lines to FILE as well as standard error
-  --log-requests       one log line per API request (method, path, status; never bodies)
+  --log-requests       one log line per API request: method, path, status, time, and the time
+                       spent in outgoing HTTP (never bodies)
   --threads N          HTTP worker threads (default 16)
   --help               this text
 
