@@ -8,6 +8,23 @@
 //          [--access-token-ttl SECONDS] [--regions A,B] [--regions-disabled C]
 //          [--userinfo-regions A] [--did-uri URL] [--gas] [--single-use-assertions]
 // Prints "IDP: http://127.0.0.1:<port>" once it listens.
+//
+// Two departures from a standard provider, both deliberate: the plug-in sends its
+// configuration token as the client assertion on every request, so assertions may be reused
+// (--single-use-assertions restores the refusal); and the provider's own userinfo route refuses
+// JWT access tokens, so /userinfo here verifies them itself and discovery names it. A usable
+// configuration token (HS256 with the confidential client's secret, carrying the "iss", "jti"
+// and "exp" the provider requires) comes from POST /control/config-token.
+//
+// Control route (tests; loopback only like the rest):
+//   POST   /control/faults    {match, status, body, contentType, empty, nonJson, delayMs, drop,
+//                             times}: the next `times` requests whose path starts with `match`
+//                             get this answer instead (a delay alone lets the request go on)
+//   DELETE /control/faults    drops the faults not yet used
+//   GET    /control/requests  what the service received (no passwords), oldest first
+//   DELETE /control/requests  forgets them
+//   POST   /control/settings  {accessTokenTtl, gas}
+//   POST   /control/config-token {clientId}
 import * as crypto from 'node:crypto';
 import * as http from 'node:http';
 import { parseArgs } from 'node:util';
