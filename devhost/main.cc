@@ -6,12 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -82,17 +82,13 @@ struct Options {
 std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
   Options options;
   exit_code = 0;
+  auto fail = [&](const std::string& message) -> std::optional<Options> {
+    std::fprintf(stderr, "ulix-devhost: %s (see --help)\n", message.c_str());
+    exit_code = 2;
+    return std::nullopt;
+  };
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
-    auto value = [&](const char* name) -> std::optional<std::string> {
-      const std::string prefix = std::string(name) + "=";
-      if (argument.starts_with(prefix)) return argument.substr(prefix.size());
-      if (argument == name && i + 1 < argc) return std::string(argv[++i]);
-      return std::nullopt;
-    };
-    auto is = [&](const char* name) {
-      return argument == name || argument.starts_with(std::string(name) + "=");
-    };
     if (argument == "--") {
       for (++i; i < argc; ++i) options.plugin_arguments.emplace_back(argv[i]);
       break;
@@ -103,49 +99,50 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
     }
     if (argument.starts_with("--ulix-auth.")) {
       options.plugin_arguments.push_back(argument);
-    } else if (argument == "--log-requests") {
-      options.log_requests = true;
-    } else if (is("--plugin")) {
-      if (auto v = value("--plugin")) options.plugin = *v; else goto missing;
-    } else if (is("--state")) {
-      if (auto v = value("--state")) options.state = *v; else goto missing;
-    } else if (is("--region")) {
-      if (auto v = value("--region")) options.region = *v; else goto missing;
-    } else if (is("--log-file")) {
-      if (auto v = value("--log-file")) options.log_file = *v; else goto missing;
-    } else if (is("--port") || is("--threads")) {
-      const bool port = is("--port");
-      auto v = value(port ? "--port" : "--threads");
-      if (!v) goto missing;
-      char* end = nullptr;
-      const long number = std::strtol(v->c_str(), &end, 10);
-      if (end == v->c_str() || *end != '\0' || number < 0 || number > 65535) {
-        std::fprintf(stderr, "ulix-devhost: %s needs a number, not '%s'\n", argument.c_str(),
-                     v->c_str());
-        exit_code = 2;
-        return std::nullopt;
-      }
-      (port ? options.port : options.threads) = static_cast<int>(number);
-    } else if (is("--store")) {
-      auto v = value("--store");
-      if (!v) goto missing;
-      const std::size_t equals = v->find('=');
-      if (equals == std::string::npos || !v->starts_with("/")) {
-        std::fprintf(stderr, "ulix-devhost: --store needs PATH=JSON\n");
-        exit_code = 2;
-        return std::nullopt;
-      }
-      options.store.emplace_back(v->substr(0, equals), v->substr(equals + 1));
-    } else {
-      std::fprintf(stderr, "ulix-devhost: unknown option '%s' (see --help)\n", argument.c_str());
-      exit_code = 2;
-      return std::nullopt;
+      continue;
     }
-    continue;
-  missing:
-    std::fprintf(stderr, "ulix-devhost: %s needs a value (see --help)\n", argument.c_str());
-    exit_code = 2;
-    return std::nullopt;
+    if (argument == "--log-requests") {
+      options.log_requests = true;
+      continue;
+    }
+    // Every other option takes a value, as "--name=value" or "--name value".
+    const std::size_t equals = argument.find('=');
+    const std::string name = argument.substr(0, equals);
+    static const char* const kValued[] = {"--plugin", "--state",   "--region", "--log-file",
+                                          "--port",   "--threads", "--store"};
+    if (std::find(std::begin(kValued), std::end(kValued), name) == std::end(kValued)) {
+      return fail("unknown option '" + argument + "'");
+    }
+    std::string value;
+    if (equals != std::string::npos) {
+      value = argument.substr(equals + 1);
+    } else if (i + 1 < argc) {
+      value = argv[++i];
+    } else {
+      return fail(name + " needs a value");
+    }
+    if (name == "--plugin") {
+      options.plugin = value;
+    } else if (name == "--state") {
+      options.state = value;
+    } else if (name == "--region") {
+      options.region = value;
+    } else if (name == "--log-file") {
+      options.log_file = value;
+    } else if (name == "--port" || name == "--threads") {
+      char* end = nullptr;
+      const long number = std::strtol(value.c_str(), &end, 10);
+      if (end == value.c_str() || *end != '\0' || number < 0 || number > 65535) {
+        return fail(name + " needs a number, not '" + value + "'");
+      }
+      (name == "--port" ? options.port : options.threads) = static_cast<int>(number);
+    } else if (name == "--store") {
+      const std::size_t split = value.find('=');
+      if (split == std::string::npos || !value.starts_with("/")) {
+        return fail("--store needs PATH=JSON");
+      }
+      options.store.emplace_back(value.substr(0, split), value.substr(split + 1));
+    }
   }
   return options;
 }
