@@ -6,7 +6,10 @@ namespace devhost {
 
 std::unique_ptr<PluginInstance> PluginInstance::Load(const std::string& path, std::string& error) {
   std::unique_ptr<PluginInstance> instance(new PluginInstance());
-  instance->library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // The library stays mapped after dlclose: its process-wide singletons (allocator pages, the
+  // logging system) live until the process ends, and thread-local destructors it registered
+  // on host threads must still find their code.
+  instance->library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (instance->library_ == nullptr) {
     const char* message = dlerror();
     error = "cannot open " + path + ": " + (message != nullptr ? message : "unknown error");
