@@ -19,6 +19,10 @@ struct LocalTime {
 // The current local time. Any thread may call it.
 LocalTime CurrentLocalTime();
 
+// The local time of a moment given as seconds and nanoseconds since 1970-01-01 00:00 UTC, in the
+// time zone the process runs in. Any thread may call it.
+LocalTime LocalTimeAt(std::int64_t seconds, std::int32_t nanoseconds);
+
 }  // namespace platform
 
 #endif  // PLATFORM_LOCAL_TIME_H_

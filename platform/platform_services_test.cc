@@ -1,6 +1,9 @@
 // The small system services: UUIDs, clocks, the random device and thread ids.
-#include <set>
+#include <cstdlib>
+#include <ctime>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "gtest/gtest.h"
 #include "platform/local_time.h"
@@ -31,23 +34,61 @@ TEST(MonotonicClock, NeverGoesBackwards) {
   }
 }
 
-TEST(LocalTime, FieldsAreCalendarValues) {
-  LocalTime now = CurrentLocalTime();
-  EXPECT_GE(now.year, 2024);
-  EXPECT_GE(now.month, 1);
-  EXPECT_LE(now.month, 12);
-  EXPECT_GE(now.day, 1);
-  EXPECT_LE(now.day, 31);
-  EXPECT_LE(now.hour, 23);
-  EXPECT_LE(now.minute, 59);
-  EXPECT_LE(now.second, 60);
-  EXPECT_LE(now.millisecond, 999);
+TEST(LocalTime, SplitsAMomentIntoCalendarFieldsOfTheProcessTimeZone) {
+  // The test owns the process's time zone while it runs; put back what was there.
+  const char* previous = getenv("TZ");
+  const std::string saved = previous ? previous : "";
+  struct Row {
+    const char* zone;
+    std::int64_t seconds;
+    std::int32_t nanoseconds;
+    LocalTime expected;
+  };
+  const Row rows[] = {
+      {"UTC0", 1769903998, 250'000'000, {2026, 1, 31, 23, 59, 58, 250}},
+      {"UTC0", 951782400, 999'999'999, {2000, 2, 29, 0, 0, 0, 999}},
+      // Two hours east of UTC: the same moment is already the next day.
+      {"XST-2", 1769903998, 0, {2026, 2, 1, 1, 59, 58, 0}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.zone);
+    setenv("TZ", row.zone, 1);
+    tzset();
+    LocalTime got = LocalTimeAt(row.seconds, row.nanoseconds);
+    EXPECT_EQ(got.year, row.expected.year);
+    EXPECT_EQ(got.month, row.expected.month);
+    EXPECT_EQ(got.day, row.expected.day);
+    EXPECT_EQ(got.hour, row.expected.hour);
+    EXPECT_EQ(got.minute, row.expected.minute);
+    EXPECT_EQ(got.second, row.expected.second);
+    EXPECT_EQ(got.millisecond, row.expected.millisecond);
+  }
+  if (previous) {
+    setenv("TZ", saved.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
 }
 
-TEST(RandomDevice, DoesNotRepeatOneValue) {
-  std::set<std::uint32_t> values;
-  for (int i = 0; i < 16; ++i) values.insert(RandomDeviceValue());
-  EXPECT_GT(values.size(), 1u);
+TEST(RandomDevice, GivesValuesSpreadOverTheWholeRangeThatDoNotRepeatAsASequence) {
+  std::vector<std::uint32_t> first;
+  std::vector<std::uint32_t> second;
+  int high = 0;
+  int odd = 0;
+  for (int i = 0; i < 1000; ++i) {
+    first.push_back(RandomDeviceValue());
+    second.push_back(RandomDeviceValue());
+    high += first.back() >> 31;
+    odd += first.back() & 1;
+  }
+  EXPECT_NE(first, second);
+  // A stuck bit or a source confined to half the range falls far outside these bounds; a fair
+  // source leaves them with a chance below one in a billion.
+  EXPECT_GT(high, 400);
+  EXPECT_LT(high, 600);
+  EXPECT_GT(odd, 400);
+  EXPECT_LT(odd, 600);
 }
 
 TEST(ThreadId, IsStableWithinAThreadAndDistinctAcrossThreads) {

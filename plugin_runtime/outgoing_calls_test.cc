@@ -261,13 +261,15 @@ TEST(HostHttp, KeepsStatusAndHeadersOfASuccessfulExchange) {
   FakeHost host;
   host.ScriptHttp({0, 201, {{"ETag", "x1"}, {"Content-Type", "text/plain"}}, std::string("ok")});
   StartedPlugin plugin(host);
-  HttpResponse response = plugin->GetText("https://sso.example/userinfo", {{"a", "b"}}, 10);
+  HttpResponse response = plugin->GetText("https://sso.example/userinfo", {{"a", "b"}}, 10, 1);
   EXPECT_EQ(response.transport, HttpTransportResult::kSuccess);
   EXPECT_EQ(response.status, 201u);
   EXPECT_EQ(response.headers,
             (std::map<std::string, std::string>{{"Content-Type", "text/plain"}, {"ETag", "x1"}}));
   EXPECT_EQ(response.text, "ok");
   EXPECT_EQ(host.HttpCalls().at(0).method, 2u);
+  EXPECT_EQ(host.HttpCalls().at(0).timeout, 10u);
+  EXPECT_EQ(host.HttpCalls().at(0).flag, 1u);
 }
 
 }  // namespace

@@ -70,12 +70,13 @@ HttpResponse PluginHostBridge::SendHttp(const HttpRequest& request, HttpBodyForm
 
 HttpResponse PluginHostBridge::GetText(std::string url,
                                        std::vector<std::pair<std::string, std::string>> headers,
-                                       std::uint32_t timeout) {
+                                       std::uint32_t timeout, std::uint8_t flag) {
   HttpRequest request;
   request.method = kHostMethodGet;
   request.url = std::move(url);
   request.headers = std::move(headers);
   request.timeout = timeout;
+  request.flag = flag;
   return SendHttpRequest(*this, request, HttpBodyForm::kText);
 }
 
@@ -268,7 +269,7 @@ std::uint64_t PluginHostBridge::ScheduleDelayed(std::string_view label, std::int
     entry = owned.get();
     delayed_.emplace(id, std::move(owned));
   }
-  const std::int64_t remaining = deadline_ns - clock_();
+  const std::int64_t remaining = deadline_ns - Now();
   const double delay_seconds = remaining > 0 ? static_cast<double>(remaining) * 1e-9 : 0.0;
   const std::string label_text(label);
   // The entry stays in the table until its callback ran, so the context outlives the wait.

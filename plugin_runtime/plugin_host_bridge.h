@@ -142,9 +142,9 @@ class PluginHostBridge : public EventSubscriberInterface {
   // ---- HTTP through the host -------------------------------------------------------------------
   // See host_http.h. Blocks until the host answers.
   HttpResponse SendHttp(const HttpRequest& request, HttpBodyForm form = HttpBodyForm::kJson);
-  // GET of an absolute URL whose body is kept as text.
+  // GET of an absolute URL whose body is kept as text; `flag` is the request record's final flag.
   HttpResponse GetText(std::string url, std::vector<std::pair<std::string, std::string>> headers,
-                       std::uint32_t timeout);
+                       std::uint32_t timeout, std::uint8_t flag = 0);
 
   // ---- Publishing resource changes -------------------------------------------------------------
   // Sends a PluginResourceEvent {uri: path, eventType, data} under the event name derived from
@@ -203,7 +203,10 @@ class PluginHostBridge : public EventSubscriberInterface {
   // the host's diagnostics. Any thread may call it.
   std::uint64_t ScheduleDelayed(std::string_view label, std::int64_t deadline_ns,
                                 DelayedFunction function);
-  // Replaces the monotonic clock ScheduleDelayed measures against (tests move time by hand).
+  // The plug-in's one clock: monotonic nanoseconds. Deadlines given to ScheduleDelayed, token
+  // lifetimes and cache ages are all read from it, so a test that moves it moves them together.
+  std::int64_t Now() const { return clock_(); }
+  // Replaces the clock Now() reads (tests move time by hand).
   void SetMonotonicClock(MonotonicClock clock) { clock_ = clock; }
   std::size_t PendingDelayedCount() const;
 
