@@ -7,6 +7,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 
 #include "devhost/curl_transport.h"
 
@@ -80,8 +81,26 @@ void ApiServer::Install() {
   // back until the client's delayed acknowledgement, some 40 ms per kept-alive request.
   server.set_tcp_nodelay(true);
 
+  if (!settings_.console_folder.empty() &&
+      server.set_mount_point("/", settings_.console_folder)) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(settings_.console_folder, error)) {
+      if (entry.is_regular_file()) {
+        console_paths_.push_back("/" + entry.path().filename().string());
+      }
+    }
+    console_paths_.push_back("/");
+  }
+
   server.set_pre_routing_handler(
       [this](const httplib::Request& request, httplib::Response& response) {
+        // The console's own files are public; only exact names are, never a path below them.
+        if ((request.method == "GET" || request.method == "HEAD") &&
+            std::find(console_paths_.begin(), console_paths_.end(), request.path) !=
+                console_paths_.end()) {
+          response.set_header("Cache-Control", "no-store");
+          return httplib::Server::HandlerResponse::Unhandled;
+        }
         if (!SecretMatches(request.get_header_value("Authorization"), settings_.secret)) {
           response.set_header("WWW-Authenticate", "Bearer");
           Reply(response, 401, "This host needs Authorization: Bearer <secret> (see the lock file).");

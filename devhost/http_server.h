@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "devhost/catalogue_router.h"
 #include "devhost/event_hub.h"
@@ -26,6 +27,9 @@ struct ServerSettings {
   std::string secret;
   int port = 0;  // 0: any free port
   int threads = 16;
+  // Folder of the sign-on console's static files, served at "/" without the secret (they hold
+  // none; the page takes the secret from its address fragment). Empty: no console.
+  std::string console_folder;
   // One line per plug-in request: method, path, status, time taken and the part of it spent in
   // outgoing HTTP (never bodies).
   bool log_requests = false;
@@ -58,6 +62,7 @@ class ApiServer {
   EventHub& events_;
   HostLog& log_;
   std::string openapi_;
+  std::vector<std::string> console_paths_;  // request paths of the console's files
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;
 };

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -32,14 +36,24 @@ TEST(SecretMatches, AcceptsOnlyTheBearerSchemeWithTheExactSecret) {
 class ApiServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_ = std::make_unique<ApiServer>(ServerSettings{"s3cret", 0, 4, false}, router_, events_,
-                                          log_);
+    char pattern[] = "/tmp/devhost-console-XXXXXX";
+    console_ = mkdtemp(pattern);
+    std::ofstream(console_ + "/index.html") << "<html>console</html>";
+    std::ofstream(console_ + "/app.js") << "// app";
+    ServerSettings settings;
+    settings.secret = "s3cret";
+    settings.threads = 4;
+    settings.console_folder = console_;
+    server_ = std::make_unique<ApiServer>(std::move(settings), router_, events_, log_);
     port_ = server_->Bind();
     ASSERT_GT(port_, 0);
     server_->SetOpenApiDocument(R"({"openapi":"3.1.0"})");
     server_->Start();
   }
-  void TearDown() override { server_->Stop(); }
+  void TearDown() override {
+    server_->Stop();
+    std::filesystem::remove_all(console_);
+  }
   httplib::Client Client() {
     httplib::Client client("127.0.0.1", port_);
     client.set_bearer_token_auth("s3cret");
@@ -49,6 +63,7 @@ class ApiServerTest : public ::testing::Test {
   HostLog log_;
   EventHub events_;
   CatalogueRouter router_{devhost_test::EchoCatalogue()};
+  std::string console_;
   std::unique_ptr<ApiServer> server_;
   int port_ = 0;
 };
@@ -63,6 +78,31 @@ TEST_F(ApiServerTest, RefusesRequestsWithoutTheSecret) {
   }
   anonymous.set_bearer_token_auth("guess");
   EXPECT_EQ(anonymous.Get("/items")->status, 401);
+}
+
+TEST_F(ApiServerTest, ServesTheConsoleFilesAloneWithoutTheSecret) {
+  httplib::Client anonymous("127.0.0.1", port_);
+  struct Row {
+    const char* path;
+    int status;
+    const char* body;
+  };
+  const Row rows[] = {
+      {"/", 200, "<html>console</html>"},
+      {"/index.html", 200, "<html>console</html>"},
+      {"/app.js", 200, "// app"},
+      {"/app.js/x", 401, nullptr},
+      {"/missing.js", 401, nullptr},
+      {"/../index.html", 401, nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    auto result = anonymous.Get(row.path);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, row.status);
+    if (row.body != nullptr) EXPECT_EQ(result->body, row.body);
+  }
+  EXPECT_EQ(anonymous.Post("/", "", "text/plain")->status, 401);
 }
 
 TEST_F(ApiServerTest, ServesPlugInPathsAndTheOpenApiDocument) {

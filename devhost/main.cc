@@ -31,6 +31,10 @@
 #include "devhost/plugin_instance.h"
 #include "devhost/timer_queue.h"
 
+#ifndef ULIX_DEVHOST_CONSOLE_FOLDER
+#define ULIX_DEVHOST_CONSOLE_FOLDER ""
+#endif
+
 #ifndef ULIX_DEVHOST_DEFAULT_PLUGIN
 #define ULIX_DEVHOST_DEFAULT_PLUGIN "libzpk-be-ulix-auth.so"
 #endif
@@ -55,6 +59,8 @@ Options:
   --log-requests       one log line per API request: method, path, status, time, and the time
                        spent in outgoing HTTP (never bodies)
   --threads N          HTTP worker threads (default 16)
+  --console DIR        the sign-on console's files, served at / (default: the source tree's
+                       devhost/console; --console= turns it off)
   --help               this text
 
 Plug-in arguments (served at /vornclient/command-line-args) follow "--"; arguments starting with
@@ -63,12 +69,15 @@ Plug-in arguments (served at /vornclient/command-line-args) follow "--"; argumen
   --ulix-auth.username=demo --ulix-auth.password=secret --ulix-auth.platform=EU
 
 Routes: the plug-in's endpoints (see GET /openapi.json), GET /events (Server-Sent Events: every
-event the plug-in publishes), GET /openapi.json. Ctrl-C or SIGTERM stops the plug-in and exits 0.
+event the plug-in publishes; ?replay=1 sends the earlier ones first), GET /openapi.json, and the
+console page at / (open http://127.0.0.1:<port>/#secret=<secret>). Ctrl-C or SIGTERM stops the
+plug-in and exits 0.
 )";
 
 struct Options {
   std::string plugin = ULIX_DEVHOST_DEFAULT_PLUGIN;
   std::string state = "devhost-state";
+  std::string console = ULIX_DEVHOST_CONSOLE_FOLDER;
   int port = 0;
   std::optional<std::string> region;
   std::vector<std::pair<std::string, std::string>> store;
@@ -108,8 +117,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
     // Every other option takes a value, as "--name=value" or "--name value".
     const std::size_t equals = argument.find('=');
     const std::string name = argument.substr(0, equals);
-    static const char* const kValued[] = {"--plugin", "--state",   "--region", "--log-file",
-                                          "--port",   "--threads", "--store"};
+    static const char* const kValued[] = {"--plugin", "--state",   "--region",  "--log-file",
+                                          "--port",   "--threads", "--store",   "--console"};
     if (std::find(std::begin(kValued), std::end(kValued), name) == std::end(kValued)) {
       return fail("unknown option '" + argument + "'");
     }
@@ -127,6 +136,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
       options.state = value;
     } else if (name == "--region") {
       options.region = value;
+    } else if (name == "--console") {
+      options.console = value;
     } else if (name == "--log-file") {
       options.log_file = value;
     } else if (name == "--port" || name == "--threads") {
@@ -267,8 +278,13 @@ int main(int argc, char** argv) {
     }
     devhost::CatalogueRouter router(plugin->catalogue());
     const std::string secret = NewSecret();
-    devhost::ApiServer server({secret, options.port, options.threads, options.log_requests},
-                              router, events, log);
+    devhost::ServerSettings server_settings;
+    server_settings.secret = secret;
+    server_settings.port = options.port;
+    server_settings.threads = options.threads;
+    server_settings.console_folder = options.console;
+    server_settings.log_requests = options.log_requests;
+    devhost::ApiServer server(std::move(server_settings), router, events, log);
     const int port = server.Bind();
     if (port < 0) {
       std::fprintf(stderr, "ulix-devhost: cannot listen on 127.0.0.1:%d\n", options.port);
@@ -308,11 +324,12 @@ int main(int argc, char** argv) {
           "%s/ulix-auth/v1/authorization/gas\n"
           "  curl -X DELETE %s %s/ulix-auth/v1/authorization\n"
           "  curl %s %s/openapi.json\n"
+          "Console: %s/#secret=%s\n"
           "Ctrl-C stops the host.\n",
           address.c_str(), secret.c_str(), lock_path.c_str(), auth.c_str(), address.c_str(),
           auth.c_str(), address.c_str(), auth.c_str(), address.c_str(), auth.c_str(),
           address.c_str(), auth.c_str(), address.c_str(), auth.c_str(), address.c_str(),
-          auth.c_str(), address.c_str());
+          auth.c_str(), address.c_str(), address.c_str(), secret.c_str());
       std::fflush(stdout);
 
       int signal_number = 0;
