@@ -152,6 +152,16 @@ describe('sign-on through the development host', { skip: skipReason, timeout: TE
     });
   });
 
+  test('serves many clients at once', async () => {
+    const routes = ['/ulix-auth/v1/authorization', '/ulix-auth/v1/authorization/access-token',
+      '/ulix-auth/v1/authorization/id-token', '/ulix-auth/v1/status/EU', '/openapi.json'];
+    const answers = await Promise.all(Array.from({ length: 200 },
+      (_, i) => host.call('GET', routes[i % routes.length])));
+    assert.deepEqual([...new Set(answers.map((a) => a.status))], [200]);
+    const subjects = new Set(answers.filter((a, i) => i % routes.length === 0).map((a) => a.json.subject));
+    assert.equal(subjects.size, 1);
+  });
+
   test('refreshes on request and announces the new access token', async () => {
     const from = events.events.length;
     const before = (await host.call('GET', '/ulix-auth/v1/authorization/access-token')).json.token;
