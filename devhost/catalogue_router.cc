@@ -48,8 +48,9 @@ std::vector<std::pair<std::string, std::string>> QueryPieces(std::string_view qu
     const std::string_view piece = query.substr(start, end - start);
     if (!piece.empty()) {
       const std::size_t equals = piece.find('=');
-      pieces.emplace_back(UrlDecode(piece.substr(0, equals)),
-                          equals == std::string_view::npos ? "" : UrlDecode(piece.substr(equals + 1)));
+      pieces.emplace_back(
+          UrlDecode(piece.substr(0, equals)),
+          equals == std::string_view::npos ? "" : UrlDecode(piece.substr(equals + 1)));
     }
     start = end + 1;
   }
@@ -138,8 +139,8 @@ CatalogueRouter::CatalogueRouter(const TypeCatalogue& catalogue) {
     std::string_view path = tmpl != nullptr ? tmpl : "";
     if (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
     const std::uint32_t method = endpoint->method;
-    if (!path.empty() && path.find('{') == std::string_view::npos &&
-        method != kHostMethodAny && method != kHostMethodCustom) {
+    if (!path.empty() && path.find('{') == std::string_view::npos && method != kHostMethodAny &&
+        method != kHostMethodCustom) {
       literal_.emplace(LiteralKey(method, path), endpoint);
     }
     endpoint = static_cast<const CatalogueEndpoint*>(endpoint->function.next);
@@ -189,10 +190,10 @@ ApiAnswer CatalogueRouter::Handle(const ApiRequest& request) const {
     const bool other_method = KnowsPath(request.path);
     answer.status = other_method ? 405 : 404;
     answer.content_type = "application/json";
-    answer.body = ErrorBody(answer.status, other_method
-                                               ? "No endpoint serves " + request.method + " on " +
-                                                     request.path + "."
-                                               : "No endpoint serves " + request.path + ".");
+    answer.body = ErrorBody(
+        answer.status, other_method
+                           ? "No endpoint serves " + request.method + " on " + request.path + "."
+                           : "No endpoint serves " + request.path + ".");
     return answer;
   }
 
@@ -264,9 +265,9 @@ ApiAnswer CatalogueRouter::Handle(const ApiRequest& request) const {
       answer.body = ErrorBody(502, "Stream read error");
       return answer;
     }
-    answer.content_type = response.format == kHostFormatYaml           ? "application/x-yaml"
+    answer.content_type = response.format == kHostFormatYaml          ? "application/x-yaml"
                           : response.format == kHostFormatMessagePack ? "application/x-msgpack"
-                                                                       : "application/json";
+                                                                      : "application/json";
     return answer;
   }
   if (response.value.kind == kHostValueNone && answer.status == 200) {

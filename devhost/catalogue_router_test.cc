@@ -80,8 +80,7 @@ TEST_F(CatalogueRouterTest, TurnsPlugInAnswersIntoStatusesAndBodies) {
       {"GET", "/broken", 400, R"({"httpStatus":400,"message":"Unsupported body content type"})"},
       {"GET", "/raw/a/b", 200, "chunk-1chunk-2"},
       {"GET", "/nothing", 404, R"({"httpStatus":404,"message":"No endpoint serves /nothing."})"},
-      {"PUT", "/items", 405,
-       R"({"httpStatus":405,"message":"No endpoint serves PUT on /items."})"},
+      {"PUT", "/items", 405, R"({"httpStatus":405,"message":"No endpoint serves PUT on /items."})"},
       {"BREW", "/items", 405,
        R"({"httpStatus":405,"message":"No endpoint serves BREW on /items."})"},
   };

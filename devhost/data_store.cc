@@ -18,8 +18,7 @@ Statement Prepare(sqlite3* database, const char* sql) {
 }
 
 void BindText(sqlite3_stmt* statement, int index, std::string_view text) {
-  sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()),
-                    SQLITE_TRANSIENT);
+  sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
 }  // namespace

@@ -37,8 +37,7 @@ void HostLog::Write(std::int32_t level, std::string_view message) {
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const auto millis =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-      1000;
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   std::tm parts{};
   gmtime_r(&seconds, &parts);
   char stamp[64];

@@ -154,14 +154,16 @@ std::size_t HostOperations::OutstandingResponses() {
 
 void HostOperations::PublishPluginManagerState(bool initialized) {
   plugins_initialized_ = initialized;
-  PublishResourceEvent(kPluginManagerPath, "Update",
-                       initialized ? R"({"state":"PluginsInitialized"})" : R"({"state":"NotReady"})");
+  PublishResourceEvent(
+      kPluginManagerPath, "Update",
+      initialized ? R"({"state":"PluginsInitialized"})" : R"({"state":"NotReady"})");
 }
 
 void HostOperations::PublishResourceEvent(std::string_view path, std::string_view event_type,
                                           std::string_view data_json) {
-  const std::string json = "{\"uri\":" + JsonQuote(path) + ",\"eventType\":" +
-                           JsonQuote(event_type) + ",\"data\":" + std::string(data_json) + "}";
+  const std::string json = "{\"uri\":" + JsonQuote(path) +
+                           ",\"eventType\":" + JsonQuote(event_type) +
+                           ",\"data\":" + std::string(data_json) + "}";
   std::string error;
   std::optional<OwnedHostValue> value = OwnedHostValue::ParseJson(json, error);
   if (!value) {

@@ -107,24 +107,26 @@ TEST_F(HostOperationsTest, AnswersUnknownResourcesWith404AndAppendsTelemetryLine
   Answer answer = Call(kHostMethodGet, "/nowhere");
   EXPECT_EQ(answer.status, 404u);
   EXPECT_EQ(answer.error, "No resource GET /nowhere in this host.");
-  EXPECT_EQ(Call(kHostMethodPost, "/telemetry/v1/events/ulix_token_request",
-                 R"({"succeeded":"true"})")
-                .status,
-            200u);
+  EXPECT_EQ(
+      Call(kHostMethodPost, "/telemetry/v1/events/ulix_token_request", R"({"succeeded":"true"})")
+          .status,
+      200u);
   EXPECT_EQ(Call(kHostMethodPost, "/telemetry/v1/common-data/client_id", R"("devhost")").status,
             200u);
   std::ifstream in(folder_ + "/telemetry.jsonl");
   std::string first, second;
   std::getline(in, first);
   std::getline(in, second);
-  EXPECT_NE(first.find(R"("path":"/telemetry/v1/events/ulix_token_request","value":{"succeeded":"true"})"),
+  EXPECT_NE(first.find(
+                R"("path":"/telemetry/v1/events/ulix_token_request","value":{"succeeded":"true"})"),
             std::string::npos)
       << first;
   EXPECT_NE(second.find(R"("value":"devhost")"), std::string::npos) << second;
 }
 
 TEST(ResourceEventName, KeepsFourSegmentsOrSixUnderPlatformConfig) {
-  EXPECT_EQ(ResourceEventName("/plugin-manager/v1/status"), "OnJsonApiEvent_plugin-manager_v1_status");
+  EXPECT_EQ(ResourceEventName("/plugin-manager/v1/status"),
+            "OnJsonApiEvent_plugin-manager_v1_status");
   EXPECT_EQ(ResourceEventName("/ulix-auth/v1/authorization/access-token"),
             "OnJsonApiEvent_ulix-auth_v1_authorization");
   EXPECT_EQ(ResourceEventName("//a//b/"), "OnJsonApiEvent_a_b");

@@ -47,8 +47,8 @@ void Write(JsonWriter& writer, const HostValue& packed, int depth) {
     case kHostValueBytes:
     case kHostValueOwnedBytes: {
       const auto* data = reinterpret_cast<const char*>(value.payload.bytes.data);
-      const std::string encoded = Base64Encode(
-          data != nullptr ? std::string_view(data, value.payload.bytes.length) : "");
+      const std::string encoded =
+          Base64Encode(data != nullptr ? std::string_view(data, value.payload.bytes.length) : "");
       writer.String(encoded.data(), static_cast<rapidjson::SizeType>(encoded.size()));
       return;
     }
@@ -122,8 +122,7 @@ OwnedHostValue OwnedHostValue::FromJson(const rapidjson::Value& json) {
   return owned;
 }
 
-std::optional<OwnedHostValue> OwnedHostValue::ParseJson(std::string_view json,
-                                                        std::string& error) {
+std::optional<OwnedHostValue> OwnedHostValue::ParseJson(std::string_view json, std::string& error) {
   rapidjson::Document document;
   document.Parse(json.data(), json.size());
   if (document.HasParseError()) {
@@ -211,9 +210,9 @@ HostValue OwnedHostValue::Build(const rapidjson::Value& json) {
       std::size_t i = 0;
       for (const auto& member : json.GetObject()) {
         HostObjectEntry entry{};
-        entry.key = storage_->texts
-                        .emplace_back(member.name.GetString(), member.name.GetStringLength())
-                        .c_str();
+        entry.key =
+            storage_->texts.emplace_back(member.name.GetString(), member.name.GetStringLength())
+                .c_str();
         entry.value = Build(member.value);
         entry.present = 1;
         std::memcpy(&entries[i++], &entry, sizeof entry);

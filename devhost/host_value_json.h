@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "rapidjson/document.h"
 #include "plugin_host_interface.h"
+#include "rapidjson/document.h"
 
 namespace devhost {
 

@@ -81,8 +81,7 @@ void ApiServer::Install() {
   // back until the client's delayed acknowledgement, some 40 ms per kept-alive request.
   server.set_tcp_nodelay(true);
 
-  if (!settings_.console_folder.empty() &&
-      server.set_mount_point("/", settings_.console_folder)) {
+  if (!settings_.console_folder.empty() && server.set_mount_point("/", settings_.console_folder)) {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(settings_.console_folder, error)) {
       if (entry.is_regular_file()) {
@@ -92,22 +91,22 @@ void ApiServer::Install() {
     console_paths_.push_back("/");
   }
 
-  server.set_pre_routing_handler(
-      [this](const httplib::Request& request, httplib::Response& response) {
-        // The console's own files are public; only exact names are, never a path below them.
-        if ((request.method == "GET" || request.method == "HEAD") &&
-            std::find(console_paths_.begin(), console_paths_.end(), request.path) !=
-                console_paths_.end()) {
-          response.set_header("Cache-Control", "no-store");
-          return httplib::Server::HandlerResponse::Unhandled;
-        }
-        if (!SecretMatches(request.get_header_value("Authorization"), settings_.secret)) {
-          response.set_header("WWW-Authenticate", "Bearer");
-          Reply(response, 401, "This host needs Authorization: Bearer <secret> (see the lock file).");
-          return httplib::Server::HandlerResponse::Handled;
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
-      });
+  server.set_pre_routing_handler([this](const httplib::Request& request,
+                                        httplib::Response& response) {
+    // The console's own files are public; only exact names are, never a path below them.
+    if ((request.method == "GET" || request.method == "HEAD") &&
+        std::find(console_paths_.begin(), console_paths_.end(), request.path) !=
+            console_paths_.end()) {
+      response.set_header("Cache-Control", "no-store");
+      return httplib::Server::HandlerResponse::Unhandled;
+    }
+    if (!SecretMatches(request.get_header_value("Authorization"), settings_.secret)) {
+      response.set_header("WWW-Authenticate", "Bearer");
+      Reply(response, 401, "This host needs Authorization: Bearer <secret> (see the lock file).");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
   server.Get("/openapi.json", [this](const httplib::Request&, httplib::Response& response) {
     response.set_content(openapi_, "application/json");
   });
@@ -164,8 +163,7 @@ void ApiServer::Install() {
       char timing[96];
       std::snprintf(timing, sizeof timing, " in %.3f ms (outgoing HTTP %.3f ms)", total * 1e3,
                     http * 1e3);
-      log_.Host(request.method + " " + request.path + " " + std::to_string(answer.status) +
-                timing);
+      log_.Host(request.method + " " + request.path + " " + std::to_string(answer.status) + timing);
     }
     response.status = answer.status;
     for (const auto& [name, value] : answer.headers) response.set_header(name, value);

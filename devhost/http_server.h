@@ -38,8 +38,7 @@ struct ServerSettings {
 class ApiServer {
  public:
   // The router, hub and log must outlive the server.
-  ApiServer(ServerSettings settings, const CatalogueRouter& router, EventHub& events,
-            HostLog& log);
+  ApiServer(ServerSettings settings, const CatalogueRouter& router, EventHub& events, HostLog& log);
   // Stops.
   ~ApiServer();
   ApiServer(const ApiServer&) = delete;

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
-
 #include <unistd.h>
 
 #include <filesystem>
@@ -22,8 +21,12 @@ TEST(SecretMatches, AcceptsOnlyTheBearerSchemeWithTheExactSecret) {
     bool matches;
   };
   const Row rows[] = {
-      {"Bearer s3cret", true},  {"bearer s3cret", true},  {"Bearer s3cre", false},
-      {"Bearer s3cretX", false}, {"Basic s3cret", false}, {"s3cret", false},
+      {"Bearer s3cret", true},
+      {"bearer s3cret", true},
+      {"Bearer s3cre", false},
+      {"Bearer s3cretX", false},
+      {"Basic s3cret", false},
+      {"s3cret", false},
       {"", false},
   };
   for (const Row& row : rows) {
@@ -88,12 +91,9 @@ TEST_F(ApiServerTest, ServesTheConsoleFilesAloneWithoutTheSecret) {
     const char* body;
   };
   const Row rows[] = {
-      {"/", 200, "<html>console</html>"},
-      {"/index.html", 200, "<html>console</html>"},
-      {"/app.js", 200, "// app"},
-      {"/app.js/x", 401, nullptr},
-      {"/missing.js", 401, nullptr},
-      {"/../index.html", 401, nullptr},
+      {"/", 200, "<html>console</html>"}, {"/index.html", 200, "<html>console</html>"},
+      {"/app.js", 200, "// app"},         {"/app.js/x", 401, nullptr},
+      {"/missing.js", 401, nullptr},      {"/../index.html", 401, nullptr},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.path);

@@ -117,8 +117,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
     // Every other option takes a value, as "--name=value" or "--name value".
     const std::size_t equals = argument.find('=');
     const std::string name = argument.substr(0, equals);
-    static const char* const kValued[] = {"--plugin", "--state",   "--region",  "--log-file",
-                                          "--port",   "--threads", "--store",   "--console"};
+    static const char* const kValued[] = {"--plugin", "--state",   "--region", "--log-file",
+                                          "--port",   "--threads", "--store",  "--console"};
     if (std::find(std::begin(kValued), std::end(kValued), name) == std::end(kValued)) {
       return fail("unknown option '" + argument + "'");
     }
@@ -197,10 +197,11 @@ bool WriteLockFile(const std::string& path, int port, const std::string& secret)
   const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   fchmod(fd, 0600);
-  const std::string content = "{\"pid\":" + std::to_string(getpid()) + ",\"port\":" +
-                              std::to_string(port) + ",\"secret\":\"" + secret + "\"}\n";
-  const bool written = write(fd, content.data(), content.size()) ==
-                       static_cast<ssize_t>(content.size());
+  const std::string content = "{\"pid\":" + std::to_string(getpid()) +
+                              ",\"port\":" + std::to_string(port) + ",\"secret\":\"" + secret +
+                              "\"}\n";
+  const bool written =
+      write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
   fsync(fd);
   close(fd);
   // Readers see the old file or the whole new one.
@@ -230,8 +231,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (mkdir(options.state.c_str(), 0700) != 0 && errno != EEXIST) {
-    std::fprintf(stderr, "ulix-devhost: cannot create state folder %s: %s\n",
-                 options.state.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "ulix-devhost: cannot create state folder %s: %s\n", options.state.c_str(),
+                 std::strerror(errno));
     return 1;
   }
   const std::string lock_path = options.state + "/devhost.lock";
@@ -250,8 +251,7 @@ int main(int argc, char** argv) {
   }
   for (const auto& [path, json] : options.store) {
     if (!devhost::OwnedHostValue::ParseJson(json, error)) {
-      std::fprintf(stderr, "ulix-devhost: --store %s: not JSON: %s\n", path.c_str(),
-                   error.c_str());
+      std::fprintf(stderr, "ulix-devhost: --store %s: not JSON: %s\n", path.c_str(), error.c_str());
       return 2;
     }
     if (!store->Put(path, json, error)) {

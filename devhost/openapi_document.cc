@@ -326,8 +326,8 @@ void TypeSchema(Writer& writer, const CatalogueType& type) {
 std::string SchemaName(std::string_view type_name) {
   std::string out;
   for (char c : type_name) {
-    const bool allowed = std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' ||
-                         c == '_';
+    const bool allowed =
+        std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
     out += allowed ? c : '_';
   }
   return out.empty() ? "_" : out;

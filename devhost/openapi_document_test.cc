@@ -4,11 +4,11 @@
 
 #include <string>
 
+#include "devhost/test_catalogue.h"
 #include "rapidjson/document.h"
 #include "rapidjson/pointer.h"
 #include "rapidjson/stringbuffer.h"
 #include "rapidjson/writer.h"
-#include "devhost/test_catalogue.h"
 
 namespace devhost {
 namespace {

@@ -15,8 +15,8 @@ std::unique_ptr<PluginInstance> PluginInstance::Load(const std::string& path, st
     error = "cannot open " + path + ": " + (message != nullptr ? message : "unknown error");
     return nullptr;
   }
-  auto load = reinterpret_cast<LoadUlixAuthFunction>(
-      dlsym(instance->library_, ULIX_AUTH_EXPORT_NAME));
+  auto load =
+      reinterpret_cast<LoadUlixAuthFunction>(dlsym(instance->library_, ULIX_AUTH_EXPORT_NAME));
   if (load == nullptr) {
     error = path + " has no " + ULIX_AUTH_EXPORT_NAME;
     return nullptr;

@@ -93,8 +93,8 @@ void Dispatch(HostResponse* response, const HostRequest* request) {
                     : "";
   const std::string json = "{\"method\":" + std::to_string(request->method) +
                            ",\"path\":" + Quote(request->path) + ",\"query\":" + query +
-                           ",\"body\":" + Quote(body) + ",\"type\":" +
-                           Quote(request->contentType ? request->contentType : "") +
+                           ",\"body\":" + Quote(body) +
+                           ",\"type\":" + Quote(request->contentType ? request->contentType : "") +
                            ",\"probe\":" + Quote(header) + "}";
   std::string error;
   echo->value = *devhost::OwnedHostValue::ParseJson(json, error);
@@ -153,17 +153,18 @@ struct Built {
                                 kPathLocation, 17, "EchoItem");
     endpoints[2] = MakeEndpoint("PostItems", kHostMethodPost, "/items", kItemArgument, 1,
                                 kBodyLocation, 13, "");
-    endpoints[3] = MakeEndpoint("DeleteItemsById", kHostMethodDelete, "/items/{id}", kIdArgument,
-                                1, kPathLocation, 0, "");
+    endpoints[3] = MakeEndpoint("DeleteItemsById", kHostMethodDelete, "/items/{id}", kIdArgument, 1,
+                                kPathLocation, 0, "");
     endpoints[4] = MakeEndpoint("GetFail", kHostMethodGet, "/fail", nullptr, 0, nullptr, 13, "");
-    endpoints[5] = MakeEndpoint("GetRawByRest", kHostMethodGet, "/raw/{+rest}", nullptr, 0,
-                                nullptr, 13, "");
-    endpoints[6] = MakeEndpoint("GetBroken", kHostMethodGet, "/broken", nullptr, 0, nullptr, 13, "");
+    endpoints[5] =
+        MakeEndpoint("GetRawByRest", kHostMethodGet, "/raw/{+rest}", nullptr, 0, nullptr, 13, "");
+    endpoints[6] =
+        MakeEndpoint("GetBroken", kHostMethodGet, "/broken", nullptr, 0, nullptr, 13, "");
     for (int i = 0; i + 1 < 7; ++i) endpoints[i].function.next = &endpoints[i + 1];
-    types[0] = CatalogueType{&types[1], "EchoColour", "echo", 4, "A colour", kTags, 2,
-                             nullptr, kColours, 2};
-    types[1] = CatalogueType{nullptr, "EchoItem", "echo", 48, "An item", kTags, 2, kItemFields,
-                             nullptr, 4};
+    types[0] = CatalogueType{&types[1], "EchoColour", "echo",   4, "A colour", kTags,
+                             2,         nullptr,      kColours, 2};
+    types[1] = CatalogueType{nullptr, "EchoItem", "echo",      48,      "An item",
+                             kTags,   2,          kItemFields, nullptr, 4};
     catalogue = TypeCatalogue{endpoints, 7, types, 2, nullptr, 0};
   }
 };

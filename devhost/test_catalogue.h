@@ -11,13 +11,12 @@
 namespace devhost_test {
 
 // Endpoints, in order:
-//   GET    /items             -> {"method":..,"path":..,"query":{..},"body":..,"type":..}, status 200
-//   GET    /items/{id}        -> the same echo
-//   POST   /items             -> body argument "item" (struct Item); echo
-//   DELETE /items/{id}        -> empty success (no value)
-//   GET    /fail              -> error "Item not found." with status 404
-//   GET    /raw/{+rest}       -> streamed "chunk-1chunk-2"
-//   GET    /broken            -> error without status (as argument failures come back)
+//   GET    /items             -> {"method":..,"path":..,"query":{..},"body":..,"type":..}, status
+//   200 GET    /items/{id}        -> the same echo POST   /items             -> body argument
+//   "item" (struct Item); echo DELETE /items/{id}        -> empty success (no value) GET    /fail
+//   -> error "Item not found." with status 404 GET    /raw/{+rest}       -> streamed
+//   "chunk-1chunk-2" GET    /broken            -> error without status (as argument failures come
+//   back)
 const TypeCatalogue& EchoCatalogue();
 
 // Responses the echo dispatch filled and the host has not given back yet.
