@@ -6,8 +6,13 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
+#include <functional>
+#include <mutex>
+#include <vector>
 
 #include "devhost/curl_transport.h"
 
@@ -15,6 +20,64 @@ namespace devhost {
 namespace {
 
 constexpr const char* kLoopback = "127.0.0.1";
+constexpr std::size_t kMaxWorkers = 256;
+
+// Runs connections on workers, adding a worker whenever every one is busy (up to a limit). A
+// kept-alive connection holds its worker until it has been quiet for the keep-alive timeout, so
+// with a fixed pool smaller than the number of clients, newcomers would wait for other
+// clients' timeouts. Workers stay for later connections until shutdown.
+class GrowingThreadPool : public httplib::TaskQueue {
+ public:
+  GrowingThreadPool(std::size_t initial, std::size_t limit) : limit_(std::max(initial, limit)) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (std::size_t i = 0; i < initial; ++i) workers_.emplace_back([this] { Work(); });
+  }
+
+  void enqueue(std::function<void()> job) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.push_back(std::move(job));
+    if (idle_ < jobs_.size() && workers_.size() < limit_) {
+      workers_.emplace_back([this] { Work(); });
+    }
+    ready_.notify_one();
+  }
+
+  // The server calls this once it accepts no more connections.
+  void shutdown() override {
+    std::vector<std::thread> workers;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+      workers.swap(workers_);
+    }
+    ready_.notify_all();
+    for (std::thread& worker : workers) worker.join();
+  }
+
+ private:
+  void Work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      ++idle_;
+      ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+      --idle_;
+      if (jobs_.empty()) return;  // stopping, and nothing left to finish
+      std::function<void()> job = std::move(jobs_.front());
+      jobs_.pop_front();
+      lock.unlock();
+      job();
+      lock.lock();
+    }
+  }
+
+  const std::size_t limit_;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<std::function<void()>> jobs_;
+  std::vector<std::thread> workers_;
+  std::size_t idle_ = 0;
+  bool stopping_ = false;
+};
 
 void Reply(httplib::Response& response, int status, const std::string& message) {
   response.status = status;
@@ -69,8 +132,8 @@ void ApiServer::Stop() {
 
 void ApiServer::Install() {
   httplib::Server& server = *server_;
-  const int threads = std::max(settings_.threads, 4);
-  server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  const std::size_t threads = static_cast<std::size_t>(std::max(settings_.threads, 4));
+  server.new_task_queue = [threads] { return new GrowingThreadPool(threads, kMaxWorkers); };
   // Load tests and busy tools reuse their connections far longer than the library's default.
   // An idle connection holds its worker, and Stop waits for it, for the whole keep-alive
   // timeout: keep that short.

@@ -6,8 +6,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <latch>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "devhost/host_value_json.h"
 #include "devhost/test_catalogue.h"
@@ -120,6 +122,29 @@ TEST_F(ApiServerTest, ServesPlugInPathsAndTheOpenApiDocument) {
   ASSERT_TRUE(result);
   EXPECT_EQ(result->body, R"({"openapi":"3.1.0"})");
   EXPECT_EQ(client.Delete("/items/7")->status, 204);
+}
+
+TEST_F(ApiServerTest, ServesMoreLongConnectionsThanItStartedWorkersFor) {
+  // Six event streams on a server that started four workers: every stream must open while the
+  // others stay connected. A fixed pool would leave two waiting for good.
+  constexpr int kStreams = 6;
+  std::latch all_open(kStreams);
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kStreams; ++i) {
+    clients.emplace_back([&] {
+      httplib::Client client = Client();
+      bool counted = false;
+      client.Get("/events", [&](const char*, std::size_t) {
+        if (!counted) {
+          counted = true;
+          all_open.count_down();
+          all_open.wait();
+        }
+        return false;
+      });
+    });
+  }
+  for (std::thread& client : clients) client.join();
 }
 
 TEST_F(ApiServerTest, StreamsPublishedEventsToListeners) {

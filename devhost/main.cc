@@ -58,7 +58,8 @@ Options:
   --log-file FILE      append the log lines to FILE as well as standard error
   --log-requests       one log line per API request: method, path, status, time, and the time
                        spent in outgoing HTTP (never bodies)
-  --threads N          HTTP worker threads (default 16)
+  --threads N          HTTP worker threads to start with (default 16; more are added while all
+                       are busy, up to 256)
   --console DIR        the sign-on console's files, served at / (default: the source tree's
                        devhost/console; --console= turns it off)
   --help               this text
