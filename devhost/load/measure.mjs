@@ -52,8 +52,8 @@ try {
   const http = median(https);
   console.log(`sign-on, median of ${rounds}: ${total.toFixed(2)} ms at the client`);
   console.log(`  inside the host ${median(insides).toFixed(2)} ms: host + plug-in ${own.toFixed(3)} ms`
-    + ` (${((own / median(insides)) * 100).toFixed(1)} %), outgoing HTTP ${http.toFixed(2)} ms`
-    + ` of which the service itself ${service.toFixed(2)} ms`);
+    + ` (${((own / median(insides)) * 100).toFixed(1)} %), outgoing HTTP ${http.toFixed(2)} ms;`
+    + ` the service's own time ${service.toFixed(2)} ms (medians taken one by one)`);
 
 } finally {
   await host.stop();
