@@ -3,10 +3,13 @@
 #include <cctype>
 
 #include "binding/binding_builtins.h"
+#include "logging/logger.h"
 #include "plugin_runtime/plugin_names.h"
 #include "plugin_runtime/request_dispatch.h"
 
 namespace plugin_runtime {
+
+using binding::NativeTypeKind;
 
 std::string_view MethodName(std::uint32_t method) {
   static constexpr std::string_view kNames[] = {"",        "DELETE", "GET",  "HEAD",
@@ -14,11 +17,52 @@ std::string_view MethodName(std::uint32_t method) {
   return method < std::size(kNames) ? kNames[method] : std::string_view();
 }
 
+namespace {
+
+bool IsRecordOrList(NativeTypeKind kind) {
+  return kind == NativeTypeKind::kStruct || kind == NativeTypeKind::kVector ||
+         kind == NativeTypeKind::kMap;
+}
+
+bool IsBoolOrNumber(NativeTypeKind kind) {
+  return kind == NativeTypeKind::kEnum ||
+         (kind >= NativeTypeKind::kBool && kind <= NativeTypeKind::kDouble);
+}
+
+void LogProblem(const std::string& problem) {
+  logging::Log(logging::kError, logging::kGroupDbg, "RequestRouter: %s", problem.c_str());
+}
+
+}  // namespace
+
 EndpointBuilder& EndpointBuilder::Declare(std::string_view name, std::string_view description,
                                           bool optional, std::uint32_t location) {
   // A function registered before keeps the arguments it was declared with.
   if (function_existed_) return *this;
   const std::size_t index = next_argument_++;
+  const std::string& function = route_->function->name;
+  // A slip in a declaration would otherwise only show as a request that never fills a parameter
+  // or fills the wrong one; it is caught here, while the plug-in loads.
+  auto report = [&](std::string problem) {
+    LogProblem(problem);
+    problems_->push_back(std::move(problem));
+  };
+  for (const binding::BindingArgumentDescriptor& earlier : route_->function->arguments) {
+    if (earlier.name == name) {
+      report(function + " declares argument '" + std::string(name) + "' twice");
+    }
+  }
+  if (index >= types_.size()) {
+    report(function + " declares argument '" + std::string(name) + "' at position " +
+           std::to_string(index) + " but its handler takes " + std::to_string(types_.size()) +
+           " parameters");
+  } else if (location == kLocationPath && IsRecordOrList(types_[index].kind)) {
+    report(function + " declares path argument '" + std::string(name) + "' at position " +
+           std::to_string(index) + " where its handler takes a record or list");
+  } else if (location == kLocationBody && IsBoolOrNumber(types_[index].kind)) {
+    report(function + " declares body argument '" + std::string(name) + "' at position " +
+           std::to_string(index) + " where its handler takes a bool, number or enumeration");
+  }
   binding::BindingTypeIdentifier type =
       index < types_.size() ? types_[index] : binding::BindingTypeIdentifier{};
   binding::BindingArgumentDescriptor& argument =
@@ -69,11 +113,26 @@ EndpointBuilder RequestRouter::Add(std::uint32_t method, std::string_view path_t
   }
   route->invoker = std::move(invoker);
   routes_.push_back(std::move(route));
-  return EndpointBuilder(routes_.back().get(), std::move(types), existed);
+  return EndpointBuilder(routes_.back().get(), std::move(types), existed, &problems_);
+}
+
+void RequestRouter::Report(std::string problem) {
+  LogProblem(problem);
+  problems_.push_back(std::move(problem));
 }
 
 void RequestRouter::Finish(binding::TypeCatalogueHolder& catalogue) {
   const std::size_t count = routes_.size();
+  // Too few declarations show only now, once every builder has been used.
+  for (const auto& route : routes_) {
+    if (route->function->routeData != route.get()) continue;  // declared by an earlier route
+    const std::size_t declared = route->function->arguments.size();
+    const std::size_t parameters = route->invoker->ArgumentTypes(registry_).size();
+    for (std::size_t i = declared; i < parameters; ++i) {
+      Report(route->function->name + " declares no argument for handler parameter " +
+             std::to_string(i) + " (of " + std::to_string(parameters) + ")");
+    }
+  }
   endpoints_ = std::make_unique<CatalogueEndpoint[]>(count);
   locations_.clear();
   for (std::size_t i = 0; i < count; ++i) {

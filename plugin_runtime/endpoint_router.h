@@ -201,8 +201,11 @@ class TypedInvoker final : public EndpointInvoker {
 class EndpointBuilder {
  public:
   EndpointBuilder(EndpointRoute* route, std::vector<binding::BindingTypeIdentifier> types,
-                  bool function_existed)
-      : route_(route), types_(std::move(types)), function_existed_(function_existed) {}
+                  bool function_existed, std::vector<std::string>* problems)
+      : route_(route),
+        types_(std::move(types)),
+        function_existed_(function_existed),
+        problems_(problems) {}
 
   // An argument whose value may come from any source (location 0).
   EndpointBuilder& Argument(std::string_view name, std::string_view description,
@@ -234,6 +237,7 @@ class EndpointBuilder {
   EndpointRoute* route_;
   std::vector<binding::BindingTypeIdentifier> types_;
   bool function_existed_;
+  std::vector<std::string>* problems_;  // the router's registration problems
   std::size_t next_argument_ = 0;
 };
 
@@ -264,6 +268,13 @@ class RequestRouter {
   // `catalogue` must outlive the router's use by the host.
   void Finish(binding::TypeCatalogueHolder& catalogue);
 
+  // What registration found wrong, one line each, in registration order: declared arguments
+  // that do not match the handler's parameters (a count that differs, two arguments of one
+  // name, a path argument where the handler takes a record or list, a body argument where it
+  // takes a bool, number or enumeration). Each was also logged as an error when found. Tests
+  // check it is empty (testing/endpoint_checks.h).
+  const std::vector<std::string>& registrationProblems() const { return problems_; }
+
   std::span<const std::unique_ptr<EndpointRoute>> routes() const { return routes_; }
   std::span<const CatalogueEndpoint> endpoints() const {
     return {endpoints_.get(), endpoints_ ? routes_.size() : 0};
@@ -274,7 +285,11 @@ class RequestRouter {
                       const std::vector<std::string>& tags,
                       std::unique_ptr<EndpointInvoker> invoker);
 
+  // Logs `problem` as an error and keeps it.
+  void Report(std::string problem);
+
   binding::BindingTypeRegistry& registry_;
+  std::vector<std::string> problems_;
   std::vector<std::unique_ptr<EndpointRoute>> routes_;
   std::unique_ptr<CatalogueEndpoint[]> endpoints_;
   std::vector<std::unique_ptr<CatalogueArgumentLocation[]>> locations_;

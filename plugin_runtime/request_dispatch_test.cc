@@ -11,9 +11,11 @@
 
 #include "binding/binding_struct_builder.h"
 #include "binding/host_value_conversion.h"
+#include "gtest/gtest-spi.h"
 #include "gtest/gtest.h"
 #include "plugin_runtime/plugin_base.h"
 #include "testing/endpoint_chooser.h"
+#include "testing/endpoint_checks.h"
 
 namespace plugin_runtime {
 
@@ -406,6 +408,81 @@ TEST_F(RequestDispatch, DescribesEndpointsInTheCatalogue) {
   EXPECT_STREQ(tags[1], "Plugin ulix-auth");
   EXPECT_EQ(chooser_->endpoints().size(), 7u);
   EXPECT_EQ(chooser_->Choose(kHostMethodGet, "/a/b/c"), nullptr);
+}
+
+TEST_F(RequestDispatch, MatchingDeclarationsLeaveNoRegistrationProblem) {
+  ulix_testing::ExpectEndpointsMatchHandlers(plugin_->router());
+}
+
+// Each endpoint declares its arguments wrongly in one way.
+class SlipPlugin : public PluginBase {
+ public:
+  explicit SlipPlugin(bool only_one = false) : only_one_(only_one) {}
+
+  void registerEndpoints() override {
+    RegisterEndpoint(kHostMethodGet, "/fewer",
+                     [](CallState&, std::string, std::string) -> RemotingTypedResult<void> {
+                       return {};
+                     })
+        .Argument("a", "");
+    if (only_one_) return;
+    binding::BindingStructBuilder<TestFilter>(typeRegistry())
+        .AddField(&TestFilter::items, "items")
+        .AddField(&TestFilter::name, "name");
+    RegisterEndpoint(kHostMethodGet, "/more",
+                     [](CallState&, std::string) -> RemotingTypedResult<void> { return {}; })
+        .Argument("a", "")
+        .Argument("extra", "");
+    RegisterEndpoint(kHostMethodGet, "/twice",
+                     [](CallState&, std::string, std::string) -> RemotingTypedResult<void> {
+                       return {};
+                     })
+        .Argument("a", "")
+        .Argument("a", "");
+    // Body and path swapped.
+    RegisterEndpoint(kHostMethodPost, "/swapped/{id}",
+                     [](CallState&, TestFilter, std::int32_t) -> RemotingTypedResult<void> {
+                       return {};
+                     })
+        .PathArgument("id", "")
+        .BodyArgument("filter", "");
+  }
+
+ private:
+  bool only_one_;
+};
+
+TEST(EndpointRegistration, ReportsDeclarationsThatDoNotMatchTheHandler) {
+  SlipPlugin plugin;
+  HostInitBlock block{};
+  block.major = 18;
+  ::testing::internal::CaptureStderr();
+  plugin.Handshake(&block, "slip");
+  const std::string log = ::testing::internal::GetCapturedStderr();
+
+  const std::vector<std::string> expected = {
+      "GetMore declares argument 'extra' at position 1 but its handler takes 1 parameters",
+      "GetTwice declares argument 'a' twice",
+      "PostSwappedById declares path argument 'id' at position 0 where its handler takes a "
+      "record or list",
+      "PostSwappedById declares body argument 'filter' at position 1 where its handler takes a "
+      "bool, number or enumeration",
+      "GetFewer declares no argument for handler parameter 1 (of 2)",
+  };
+  EXPECT_EQ(plugin.router().registrationProblems(), expected);
+  for (const std::string& problem : expected) {
+    EXPECT_NE(log.find(" ERROR"), std::string::npos);
+    EXPECT_NE(log.find(problem), std::string::npos) << problem;
+  }
+}
+
+TEST(EndpointRegistration, TheTestHelperFailsOncePerProblem) {
+  SlipPlugin plugin(/*only_one=*/true);
+  HostInitBlock block{};
+  block.major = 18;
+  plugin.Handshake(&block, "slip");
+  EXPECT_NONFATAL_FAILURE(ulix_testing::ExpectEndpointsMatchHandlers(plugin.router()),
+                          "GetFewer declares no argument for handler parameter 1 (of 2)");
 }
 
 }  // namespace
