@@ -57,11 +57,12 @@ class EndpointInvoker {
       const binding::BindingTypeRegistry& registry) const = 0;
   virtual binding::BindingTypeIdentifier ReturnType(
       const binding::BindingTypeRegistry& registry) const = 0;
-  // Assigns `values` (one per argument; missing or empty ones leave the argument
-  // default-constructed) to the handler's arguments and calls it. On success the result is
-  // produced into `result` (left empty for a result without value); every failure goes into
-  // `call` as an error: an argument that does not convert (status unchanged), the handler's
-  // error (its status), a result that does not convert (status 400).
+  // Assigns `values` (one per argument) to the handler's arguments and calls it. A missing
+  // (empty) value leaves an optional argument default-constructed and fails a required one with
+  // "A value for '%1' is required.". On success the result is produced into `result` (left empty
+  // for a result without value); every failure goes into `call` as an error: an argument that is
+  // missing or does not convert (status unchanged, handler not called), the handler's error (its
+  // status), a result that does not convert (status 400).
   virtual void Invoke(CallState& call, std::span<const binding::BindingValue> values,
                       const binding::BindingFunctionDescriptor& function,
                       const binding::BindingTypeRegistry& registry,
@@ -155,10 +156,15 @@ class TypedInvoker final : public EndpointInvoker {
                              std::span<const binding::BindingValue> values,
                              const binding::BindingFunctionDescriptor& function, std::size_t index,
                              const binding::BindingTypeRegistry& registry) {
-    if (!conversion.ok || index >= values.size() || values[index].isEmpty()) return;
-    std::string_view name =
-        index < function.arguments.size() ? function.arguments[index].name : std::string_view();
-    binding::AssignMember(conversion, native, values[index], name, registry);
+    // A parameter without a declared argument can receive nothing; registration reports it.
+    if (!conversion.ok || index >= values.size() || index >= function.arguments.size()) return;
+    const binding::BindingArgumentDescriptor& argument = function.arguments[index];
+    if (values[index].isEmpty()) {
+      // The caller that owns the argument makes the missing-value test, for every type.
+      if (argument.optional == 0) binding::FailRequired(conversion, argument.name);
+      return;
+    }
+    binding::AssignMember(conversion, native, values[index], argument.name, registry);
   }
 
   template <std::size_t... I>

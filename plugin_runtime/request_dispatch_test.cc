@@ -85,8 +85,9 @@ class RoutingPlugin : public PluginBase {
         .Argument("verbose", "More detail", true)
         .Argument("count", "How many", true);
     RegisterEndpoint(kHostMethodPut, "/items/{id}",
-                     [](CallState&, std::string id, std::string tag,
-                        std::string note) -> RemotingTypedResult<std::string> {
+                     [this](CallState&, std::string id, std::string tag,
+                            std::string note) -> RemotingTypedResult<std::string> {
+                       ++item_calls;
                        return id + "|" + tag + "|" + note;
                      })
         .PathArgument("id", "Item")
@@ -111,9 +112,19 @@ class RoutingPlugin : public PluginBase {
                        return 42;
                      })
         .PathArgument("mode", "What to answer");
+    RegisterEndpoint(kHostMethodPost, "/switch",
+                     [](CallState&, bool force, std::int32_t level,
+                        TestFilter filter) -> RemotingTypedResult<std::string> {
+                       return std::string(force ? "force " : "gentle ") + std::to_string(level) +
+                              " " + Show(filter);
+                     })
+        .Argument("force", "Never missing: starts as false")
+        .Argument("level", "Required")
+        .Argument("filter", "Required record");
   }
 
   std::uint32_t last_caller = 0;
+  int item_calls = 0;
 };
 
 class RequestDispatch : public ::testing::Test {
@@ -300,6 +311,43 @@ TEST_F(RequestDispatch, LaterSourcesOverrideEarlierOnes) {
   EXPECT_EQ(Answer(request), "error 0: Unknown argument 'other' for 'PutItemsById'.");
 }
 
+TEST_F(RequestDispatch, RefusesMissingRequiredArgumentsWithoutCallingTheHandler) {
+  using Headers = std::vector<std::pair<std::string, std::string>>;
+  struct Row {
+    std::uint32_t method;
+    const char* path;
+    Headers headers;
+    const char* answer;
+  } rows[] = {
+      {kHostMethodPut, "/items/i1", {}, "error 0: A value for 'tag' is required."},
+      {kHostMethodPut, "/items/i1?note=n", {}, "error 0: A value for 'tag' is required."},
+      // An optional argument keeps its default.
+      {kHostMethodPut, "/items/i1?tag=t", {}, "i1?tag=t|t|"},
+      {kHostMethodPost, "/login", {}, "error 0: A value for 'credentials' is required."},
+      // A required bool starts as false, so only the others can be missing.
+      {kHostMethodPost, "/switch", {{"filter", ""}}, "error 0: A value for 'level' is required."},
+      {kHostMethodPost, "/switch", {{"level", "2"}}, "error 0: A value for 'filter' is required."},
+      {kHostMethodPost, "/switch", {{"level", "2"}, {"filter", ""}}, "gentle 2 []"},
+      {kHostMethodPost, "/switch", {{"level", "2"}, {"filter", "{\"name\":\"f\"}"}, {"force", ""}},
+       "force 2 f[]"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    TestRequest request = Get(row.path);
+    request.method = row.method;
+    request.headers = row.headers;
+    EXPECT_EQ(Answer(request), row.answer);
+  }
+  EXPECT_EQ(plugin_->item_calls, 1);
+
+  // A value the host sends as null is missing too.
+  TestRequest request = Get("/items/i1");
+  request.method = kHostMethodPut;
+  request.named_values = {HostNamedValue{"tag", HostValue{}}};
+  EXPECT_EQ(Answer(request), "error 0: A value for 'tag' is required.");
+  EXPECT_EQ(plugin_->item_calls, 1);
+}
+
 TEST_F(RequestDispatch, RejectsValuesFromTheWrongLocation) {
   TestRequest request;
   request.method = kHostMethodPut;
@@ -406,7 +454,7 @@ TEST_F(RequestDispatch, DescribesEndpointsInTheCatalogue) {
   ASSERT_EQ(endpoint->function.tagCount, 2u);
   EXPECT_STREQ(tags[0], "Plugins");
   EXPECT_STREQ(tags[1], "Plugin ulix-auth");
-  EXPECT_EQ(chooser_->endpoints().size(), 7u);
+  EXPECT_EQ(chooser_->endpoints().size(), 8u);
   EXPECT_EQ(chooser_->Choose(kHostMethodGet, "/a/b/c"), nullptr);
 }
 
