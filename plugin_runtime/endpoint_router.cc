@@ -6,16 +6,11 @@
 #include "logging/logger.h"
 #include "plugin_runtime/plugin_names.h"
 #include "plugin_runtime/request_dispatch.h"
+#include "plugin_runtime/resource_paths.h"
 
 namespace plugin_runtime {
 
 using binding::NativeTypeKind;
-
-std::string_view MethodName(std::uint32_t method) {
-  static constexpr std::string_view kNames[] = {"",        "DELETE", "GET",  "HEAD",
-                                                "OPTIONS", "PATCH",  "POST", "PUT"};
-  return method < std::size(kNames) ? kNames[method] : std::string_view();
-}
 
 namespace {
 
@@ -100,7 +95,7 @@ EndpointBuilder RequestRouter::Add(std::uint32_t method, std::string_view path_t
   route->pattern = RoutePattern::Compile(route->path_template);
   route->method = method;
   route->registry = &registry_;
-  const std::string name = IdentifierName(route->path_template, MethodName(method));
+  const std::string name = IdentifierName(route->path_template, HostMethodName(method));
   std::vector<binding::BindingTypeIdentifier> types = invoker->ArgumentTypes(registry_);
   bool existed = false;
   route->function = registry_.registerFunction(name, types.size(), &existed);

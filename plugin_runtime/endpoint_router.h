@@ -44,9 +44,6 @@ enum ArgumentLocation : std::uint32_t {
   kLocationBody = 5,
 };
 
-// "DELETE" ... "PUT" for codes 1 to 7; "" otherwise.
-std::string_view MethodName(std::uint32_t method);
-
 // A handler with its argument types erased. Implementations are immutable, so any thread may
 // invoke them.
 class EndpointInvoker {

@@ -59,7 +59,7 @@ struct PluginHostBridge::DelayedTable {
 
   // Held shared while a function runs and exclusively to close, so that closing waits for it.
   std::shared_mutex run_mutex;
-  bool closed = false;  // guarded by run_mutex
+  bool closed = false;             // guarded by run_mutex
   const PluginHostBridge* bridge;  // valid while not closed
 
   // Guards the id counter and the entries. Functions run with it released, so they may

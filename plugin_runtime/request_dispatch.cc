@@ -51,13 +51,6 @@ std::string JsonText(std::string_view text) {
   return copy;
 }
 
-char* CopyText(std::string_view text) {
-  char* copy = new char[text.size() + 1];
-  if (!text.empty()) std::memcpy(copy, text.data(), text.size());
-  copy[text.size()] = '\0';
-  return copy;
-}
-
 // Frees the copies a dispatched response holds, then what the binding layer put there.
 void ReleaseDispatchResponse(HostResponse* response) {
   if (response == nullptr) return;
@@ -428,19 +421,20 @@ void Dispatch::WriteResponse(HostResponse& response, const BindingValue& result)
     std::memcpy(&response.value, &value, sizeof value);
   }
   if (call_.hasError()) {
-    response.errorText = CopyText(call_.error());
+    response.errorText = binding::CopyHostText(call_.error());
     response.errorFlag = 1;
     response.text = kNoText;
     return;
   }
   response.errorFlag = call_.flag();
   response.format = static_cast<std::uint32_t>(call_.format());
-  response.text = call_.text().empty() ? kNoText : CopyText(call_.text());
+  response.text = call_.text().empty() ? kNoText : binding::CopyHostText(call_.text());
   const auto& headers = call_.headers();
   if (!headers.empty()) {
     auto* pairs = new HostHeaderPair[headers.size()];
     for (std::size_t i = 0; i < headers.size(); ++i) {
-      HostHeaderPair pair{CopyText(headers[i].first), CopyText(headers[i].second)};
+      HostHeaderPair pair{binding::CopyHostText(headers[i].first),
+                          binding::CopyHostText(headers[i].second)};
       std::memcpy(pairs + i, &pair, sizeof pair);
     }
     response.headers = pairs;
