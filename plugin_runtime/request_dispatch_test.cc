@@ -14,8 +14,8 @@
 #include "gtest/gtest-spi.h"
 #include "gtest/gtest.h"
 #include "plugin_runtime/plugin_base.h"
-#include "testing/endpoint_chooser.h"
 #include "testing/endpoint_checks.h"
+#include "testing/endpoint_chooser.h"
 
 namespace plugin_runtime {
 
@@ -230,6 +230,15 @@ TEST_F(RequestDispatch, FillsQueryArgumentsThroughDottedPaths) {
       {"/search/s?filter.items.3x=7", "error 0: Index 3x is in an incorrect format"},
       {"/search/s?filter.items.99999999999999999999=7",
        "error 0: Index 99999999999999999999 is out of range"},
+      // The format is checked before the range.
+      {"/search/s?filter.items.100000x=7", "error 0: Index 100000x is in an incorrect format"},
+      {"/search/s?filter.items.2147483648=7", "error 0: Index 2147483648 is out of range"},
+      // At most 65 536 elements made by all keys of a request together.
+      {"/search/s?filter.65536.65536=7", "error 0: Index 65536 is out of range"},
+      {"/search/s?filter.a.30000=1&filter.b.35534=2", "[] quiet 0"},
+      {"/search/s?filter.a.30000=1&filter.b.35535=2", "error 0: Index 35535 is out of range"},
+      {"/search/s?filter.a.65535=1&filter.a.3=2", "[] quiet 0"},
+      {"/search/s?filter.a.3=1&filter.b.65532=2", "error 0: Index 65532 is out of range"},
       {"/search/s?count", "error 0: Expected value for argument 'count'."},
       {"/search/s?count=x", "error 0: Value x for 'count' of type int32 is in an incorrect format"},
       {"/search/s?limit=3", "error 0: Unknown argument 'limit' for 'GetSearchByScope'."},
@@ -238,6 +247,16 @@ TEST_F(RequestDispatch, FillsQueryArgumentsThroughDottedPaths) {
     SCOPED_TRACE(row.path);
     EXPECT_EQ(Answer(Get(row.path)), row.answer);
   }
+
+  // At most 512 segments in one key, the argument's name included: a 30 KB key is an error, not
+  // a tree too deep to tear down.
+  std::string deepest = "/search/s?filter";
+  for (int i = 1; i < 512; ++i) deepest += ".m";
+  EXPECT_EQ(Answer(Get(deepest + "=1")), "[] quiet 0");
+  EXPECT_EQ(Answer(Get(deepest + ".z=1")), "error 0: Index z is out of range");
+  std::string long_key = "/search/s?filter";
+  for (int i = 0; i < 15000; ++i) long_key += ".0";
+  EXPECT_EQ(Answer(Get(long_key + "=1")), "error 0: Index 0 is out of range");
 }
 
 TEST_F(RequestDispatch, DeserializesTextsByContentTypeOrSniffing) {
@@ -328,7 +347,9 @@ TEST_F(RequestDispatch, RefusesMissingRequiredArgumentsWithoutCallingTheHandler)
       {kHostMethodPost, "/switch", {{"filter", ""}}, "error 0: A value for 'level' is required."},
       {kHostMethodPost, "/switch", {{"level", "2"}}, "error 0: A value for 'filter' is required."},
       {kHostMethodPost, "/switch", {{"level", "2"}, {"filter", ""}}, "gentle 2 []"},
-      {kHostMethodPost, "/switch", {{"level", "2"}, {"filter", "{\"name\":\"f\"}"}, {"force", ""}},
+      {kHostMethodPost,
+       "/switch",
+       {{"level", "2"}, {"filter", "{\"name\":\"f\"}"}, {"force", ""}},
        "force 2 f[]"},
   };
   for (const Row& row : rows) {
@@ -468,10 +489,9 @@ class SlipPlugin : public PluginBase {
   explicit SlipPlugin(bool only_one = false) : only_one_(only_one) {}
 
   void registerEndpoints() override {
-    RegisterEndpoint(kHostMethodGet, "/fewer",
-                     [](CallState&, std::string, std::string) -> RemotingTypedResult<void> {
-                       return {};
-                     })
+    RegisterEndpoint(
+        kHostMethodGet, "/fewer",
+        [](CallState&, std::string, std::string) -> RemotingTypedResult<void> { return {}; })
         .Argument("a", "");
     if (only_one_) return;
     binding::BindingStructBuilder<TestFilter>(typeRegistry())
@@ -481,17 +501,15 @@ class SlipPlugin : public PluginBase {
                      [](CallState&, std::string) -> RemotingTypedResult<void> { return {}; })
         .Argument("a", "")
         .Argument("extra", "");
-    RegisterEndpoint(kHostMethodGet, "/twice",
-                     [](CallState&, std::string, std::string) -> RemotingTypedResult<void> {
-                       return {};
-                     })
+    RegisterEndpoint(
+        kHostMethodGet, "/twice",
+        [](CallState&, std::string, std::string) -> RemotingTypedResult<void> { return {}; })
         .Argument("a", "")
         .Argument("a", "");
     // Body and path swapped.
-    RegisterEndpoint(kHostMethodPost, "/swapped/{id}",
-                     [](CallState&, TestFilter, std::int32_t) -> RemotingTypedResult<void> {
-                       return {};
-                     })
+    RegisterEndpoint(
+        kHostMethodPost, "/swapped/{id}",
+        [](CallState&, TestFilter, std::int32_t) -> RemotingTypedResult<void> { return {}; })
         .PathArgument("id", "")
         .BodyArgument("filter", "");
   }
