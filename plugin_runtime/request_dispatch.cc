@@ -430,15 +430,12 @@ bool Dispatch::Deserialize(const BindingArgumentDescriptor& argument, std::strin
 
 void Dispatch::WriteResponse(HostResponse& response, const BindingValue& result) {
   response.status = static_cast<std::uint32_t>(call_.status());
-  if (!call_.hasError() && !result.isEmpty()) {
-    HostValue value = binding::toHostValue(result, route_.registry);
-    std::memcpy(&response.value, &value, sizeof value);
-  }
+  // An error takes the value's place; everything else the handler set goes out either way.
   if (call_.hasError()) {
     response.errorText = binding::CopyHostText(call_.error());
-    response.errorFlag = 1;
-    response.text = kNoText;
-    return;
+  } else if (!result.isEmpty()) {
+    HostValue value = binding::toHostValue(result, route_.registry);
+    std::memcpy(&response.value, &value, sizeof value);
   }
   response.errorFlag = call_.flag();
   response.format = static_cast<std::uint32_t>(call_.format());

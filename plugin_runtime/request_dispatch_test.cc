@@ -109,6 +109,7 @@ class RoutingPlugin : public PluginBase {
                        call.SetFlag(1);
                        call.SetFormat(kHostFormatYaml);
                        call.AddHeader("X-Trace", "t1");
+                       if (mode == 3) return RemotingError{503, "Try later."};
                        return 42;
                      })
         .PathArgument("mode", "What to answer");
@@ -430,13 +431,20 @@ TEST_F(RequestDispatch, FillsTheResponseFromTheCallState) {
 }
 
 TEST_F(RequestDispatch, TurnsHandlerErrorsAndExceptionsIntoErrorResponses) {
+  using Headers = std::vector<std::pair<std::string, std::string>>;
   struct Row {
     const char* path;
     const char* error;
     std::uint32_t status;
+    // What the handler set besides: flag, format, text, headers.
+    std::uint8_t flag;
+    std::uint32_t format;
+    const char* text;
+    Headers headers;
   } rows[] = {
-      {"/answer/1", "Internal server error", 500},
-      {"/answer/2", "Refresh is stale.", 409},
+      {"/answer/1", "Internal server error", 500, 1, 0, "", {}},
+      {"/answer/2", "Refresh is stale.", 409, 0, 0, "", {}},
+      {"/answer/3", "Try later.", 503, 1, 2, "Created", {{"X-Trace", "t1"}}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.path);
@@ -447,6 +455,11 @@ TEST_F(RequestDispatch, TurnsHandlerErrorsAndExceptionsIntoErrorResponses) {
     EXPECT_EQ(response.error(), row.error);
     EXPECT_EQ(response.status(), row.status);
     EXPECT_EQ(response.record().value.kind, 0u);
+    if (std::string_view(row.path) == "/answer/1") continue;  // a fault: nothing of the handler's
+    EXPECT_EQ(response.record().errorFlag, row.flag);
+    EXPECT_EQ(response.record().format, row.format);
+    EXPECT_EQ(response.text(), row.text);
+    EXPECT_EQ(response.headers(), row.headers);
   }
 }
 
