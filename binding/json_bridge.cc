@@ -111,7 +111,7 @@ bool NeedsEscape(std::string_view text) {
 // counting heap, so the host's memory statistics cover them like every other allocation.
 class CountingJsonAllocator {
  public:
-  static const bool kNeedFree = true;
+  [[maybe_unused]] static constexpr bool kNeedFree = true;
   void* Malloc(std::size_t size) { return size != 0 ? platform::Allocate(size) : nullptr; }
   void* Realloc(void* block, std::size_t /*old_size*/, std::size_t new_size) {
     if (new_size == 0) {
