@@ -31,6 +31,7 @@
     (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
 #define RAPIDJSON_SSE2
 #endif
+#include "binding/base64.h"
 #include "binding/binding_static_type.h"
 #include "binding/binding_type_registry.h"
 #include "rapidjson/prettywriter.h"
@@ -257,29 +258,6 @@ std::optional<std::string_view> EnumeratorName(const BindingTypeRegistry* regist
   return std::string_view(enumerator->name);
 }
 
-void AppendBase64(std::span<const std::uint8_t> bytes, std::string& out) {
-  static constexpr char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  out.clear();
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    const std::uint32_t group = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
-    out.push_back(kAlphabet[group >> 18]);
-    out.push_back(kAlphabet[(group >> 12) & 0x3F]);
-    out.push_back(kAlphabet[(group >> 6) & 0x3F]);
-    out.push_back(kAlphabet[group & 0x3F]);
-  }
-  const std::size_t rest = bytes.size() - i;
-  if (rest != 0) {
-    const std::uint32_t group = (bytes[i] << 16) | (rest == 2 ? bytes[i + 1] << 8 : 0);
-    out.push_back(kAlphabet[group >> 18]);
-    out.push_back(kAlphabet[(group >> 12) & 0x3F]);
-    out.push_back(rest == 2 ? kAlphabet[(group >> 6) & 0x3F] : '=');
-    out.push_back('=');
-  }
-}
-
 template <typename Writer>
 class JsonWriterSink final : public BindingValueSink {
  public:
@@ -307,7 +285,7 @@ class JsonWriterSink final : public BindingValueSink {
     }
   }
   void Blob(std::span<const std::uint8_t> bytes) override {
-    AppendBase64(bytes, scratch_);
+    AssignBase64(bytes, scratch_);
     WriteVerbatim(scratch_);
   }
   void Enum(BindingEnumPair value) override {
