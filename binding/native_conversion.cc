@@ -283,6 +283,23 @@ void AssignString(BindingConversionResult& result, std::string& member, const Bi
   }
 }
 
+void AssignOptionalText(BindingConversionResult& result, std::optional<std::string>& member,
+                        const BindingValue& input, std::string_view name,
+                        const BindingTypeRegistry& registry) {
+  if (!result.ok) return;
+  if (input.isEmpty()) {
+    member.reset();
+    return;
+  }
+  std::string text;
+  AssignString(result, text, input, name, registry);
+  if (result.ok) {
+    member = std::move(text);
+  } else {
+    member.reset();
+  }
+}
+
 void AssignBlob(BindingConversionResult& result, std::vector<std::uint8_t>& member,
                 const BindingValue& input, std::string_view name) {
   if (!result.ok) return;
