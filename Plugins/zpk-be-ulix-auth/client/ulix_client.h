@@ -6,10 +6,12 @@
 #define PLUGINS_ZPK_BE_ULIX_AUTH_CLIENT_ULIX_CLIENT_H_
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "Plugins/zpk-be-ulix-auth/client/ulix_client_config.h"
 #include "Plugins/zpk-be-ulix-auth/client/ulix_token_set.h"
@@ -112,6 +114,13 @@ class ULIXClient {
   void EnsureFreshDiscovery();
   // Sets the telemetry common datum "client_id" to the configured client id.
   void ReportClientId();
+  // Posts a telemetry event whose payload is `fields` (texts by name).
+  void SendEvent(std::string_view name, const binding::BindingValue& fields);
+  void SendEvent(std::string_view name,
+                 std::initializer_list<std::pair<std::string_view, std::string_view>> fields);
+  // The token set of a successful token answer. Raises json::Exception (a syntax error in a
+  // token's claims).
+  ULIXTokenSet BuildTokenSet(const binding::BindingValue& document) const;
 
   plugin_runtime::PluginHostBridge& host_;
   std::optional<ULIXClientConfig> config_;
