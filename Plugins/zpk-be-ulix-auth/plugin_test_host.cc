@@ -244,6 +244,41 @@ std::vector<std::string> PluginTestHost::TakeEvents() {
   return lines;
 }
 
+namespace {
+
+// The text of `member` in a compact JSON object written by FakeValue, when it is a string.
+std::string StringMember(const std::string& json, std::string_view member) {
+  const std::string key = "\"" + std::string(member) + "\":\"";
+  const std::size_t at = json.find(key);
+  if (at == std::string::npos) return "";
+  const std::size_t begin = at + key.size();
+  return json.substr(begin, json.find('"', begin) - begin);
+}
+
+}  // namespace
+
+std::vector<std::string> PluginTestHost::TakeChanges(std::vector<std::string>* data) {
+  const std::vector<FakeHost::SentEvent> sent = host_.SentEvents();
+  std::vector<std::string> changes;
+  for (std::size_t i = events_seen_; i < sent.size(); i += 2) {
+    const std::string json = sent[i].value.Json();
+    const std::string uri = StringMember(json, "uri");
+    if (i + 1 >= sent.size() || sent[i + 1].name != "OnJsonApiEvent" ||
+        sent[i + 1].value.Json() != json || !sent[i].name.starts_with("OnJsonApiEvent_")) {
+      ADD_FAILURE() << "change of " << uri << " not sent under both names";
+      break;
+    }
+    changes.push_back(StringMember(json, "eventType") + " " + uri);
+    if (data != nullptr) {
+      const std::size_t begin = json.find("{\"data\":") + 8;
+      const std::size_t end = json.rfind(",\"eventType\":");
+      data->push_back(json.substr(begin, end - begin));
+    }
+  }
+  events_seen_ = sent.size();
+  return changes;
+}
+
 std::vector<std::string> PluginTestHost::TakeLog() {
   const std::vector<FakeHost::LogLine> log = host_.LogLines();
   std::vector<std::string> lines;
@@ -256,14 +291,10 @@ std::vector<std::string> PluginTestHost::TakeLog() {
 
 std::string PluginTestHost::LoggedLine(std::string_view prefix) const {
   std::string found;
-  int count = 0;
   for (const FakeHost::LogLine& line : host_.LogLines()) {
-    if (line.message.starts_with(prefix)) {
-      found = line.message;
-      ++count;
-    }
+    if (line.message.starts_with(prefix)) found = line.message;
   }
-  return count == 1 ? found : "";
+  return found;
 }
 
 }  // namespace ulix_auth

@@ -96,9 +96,13 @@ class PluginTestHost {
 
   // "<event name> <event JSON>" of every event sent since the last call.
   std::vector<std::string> TakeEvents();
+  // "<eventType> <uri>" of every change sent since the last call. Each change must have been
+  // sent twice, under its path's event name and then as "OnJsonApiEvent", with the same value;
+  // a test fails otherwise. `data`, when given, receives each change's data as JSON.
+  std::vector<std::string> TakeChanges(std::vector<std::string>* data = nullptr);
   // The messages logged since the last call, as "<level>|<message>".
   std::vector<std::string> TakeLog();
-  // The one logged message that begins with `prefix`, or "" (also when there are several).
+  // The last logged message that begins with `prefix`, or "".
   std::string LoggedLine(std::string_view prefix) const;
 
  private:
