@@ -129,6 +129,12 @@ void PluginTestHost::AnswerOnce(const std::string& url, ServiceReply reply) {
   once_[url].push_back(std::move(reply));
 }
 
+void PluginTestHost::Respond(const std::string& url,
+                             std::function<ServiceReply(const std::string& body)> responder) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  responders_[url] = std::move(responder);
+}
+
 void PluginTestHost::OnExchange(std::function<void(const std::string& url)> hook) {
   std::lock_guard<std::mutex> lock(mutex_);
   hook_ = std::move(hook);
@@ -149,15 +155,24 @@ int PluginTestHost::RequestCount(const std::string& url) const {
 void PluginTestHost::HandleExchange(const HostHttpRequest& request, HostHttpResponse& response) {
   const std::string url = request.url != nullptr ? request.url : "";
   std::function<void(const std::string&)> hook;
+  std::function<ServiceReply(const std::string&)> responder;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     hook = hook_;
+    if (auto found = responders_.find(url); found != responders_.end()) responder = found->second;
   }
   if (hook) hook(url);
+  std::optional<ServiceReply> responded;
+  if (responder) {
+    const char* body = static_cast<const char*>(request.body);
+    responded = responder(body != nullptr ? std::string(body, request.bodyLength) : "");
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   urls_.push_back(url);
   ServiceReply reply{1, 0, "connection refused"};
-  if (auto queued = once_.find(url); queued != once_.end() && !queued->second.empty()) {
+  if (responded) {
+    reply = std::move(*responded);
+  } else if (auto queued = once_.find(url); queued != once_.end() && !queued->second.empty()) {
     reply = std::move(queued->second.front());
     queued->second.pop_front();
   } else if (auto fixed = always_.find(url); fixed != always_.end()) {

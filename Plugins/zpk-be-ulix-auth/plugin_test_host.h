@@ -67,6 +67,10 @@ class PluginTestHost {
   void Answer(const std::string& url, ServiceReply reply);
   // Answers the next request for `url` with `reply`.
   void AnswerOnce(const std::string& url, ServiceReply reply);
+  // Answers every request for `url` with what `responder` returns for the request's body; wins
+  // over the other answers. `responder` runs on the exchanging thread.
+  void Respond(const std::string& url,
+               std::function<ServiceReply(const std::string& body)> responder);
   // Runs inside every service exchange, on the exchanging thread, before it answers.
   void OnExchange(std::function<void(const std::string& url)> hook);
   std::vector<std::string> RequestedUrls() const;
@@ -118,6 +122,7 @@ class PluginTestHost {
   mutable std::mutex mutex_;
   std::map<std::string, std::deque<ServiceReply>> once_;
   std::map<std::string, ServiceReply> always_;
+  std::map<std::string, std::function<ServiceReply(const std::string&)>> responders_;
   std::vector<std::string> urls_;
   std::function<void(const std::string&)> hook_;
   std::deque<std::string> kept_;  // bodies handed to the plug-in
