@@ -88,6 +88,15 @@ TEST(ConfigurationSources, LogEveryLoadThatFails) {
                           {"url", FakeValue::Text(kServiceUrl)},
                           {"allow_lq_fallback", FakeValue::Bool(true)}}),
        {"3|Kount settings not found."}},
+      {"configuration tokens that do not parse are ignored",
+       {"--ulix-auth.token=" + MakeToken("[1]")},
+       FakeValue::Object({{"install-identifier", FakeValue::Text("i")}}),
+       FakeValue::Object({{"allow_lq_fallback", FakeValue::Bool(true)},
+                          {"token", FakeValue::Text(MakeToken("{\"a\":1,\"a\":2}"))}}),
+       {"3|Using ULIX config from token " + MakeToken("[1]"),
+        "3|Invalid configuration token: Unexpected token: [",
+        "3|Invalid configuration token: Object member already exists: a",
+        "3|Kount settings not found."}},
       {"Kount without install settings",
        {},
        std::nullopt,
@@ -457,6 +466,9 @@ TEST_F(SignedOn, RefreshFailuresFrom500OnRetryWithinTheDoublingCaps) {
 }
 
 TEST_F(SignedOn, ACallbackForReplacedTokensEndsInTheStaleTokenRule) {
+  // Later than the sign-on, so that the manual refresh's callback falls due after the
+  // sign-on's.
+  EXPECT_EQ(test_.Advance(100), 0u);
   test_.AnswerOnce(kTokenUrl, TokenReply(AccessTokenFor("player-2")));
   EXPECT_EQ(test_.Text(kPost, "/ulix-auth/v1/authorization/refresh"),
             R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-2"})");
@@ -466,7 +478,7 @@ TEST_F(SignedOn, ACallbackForReplacedTokensEndsInTheStaleTokenRule) {
   const int token_requests = test_.RequestCount(kTokenUrl);
   test_.TakeLog();
   // The sign-on's callback still carries the first access token.
-  test_.Advance(scheduled[0].delay_seconds + 0.5);
+  EXPECT_EQ(test_.Advance(scheduled[0].due_seconds - test_.host().now_seconds() + 0.001), 1u);
   EXPECT_EQ(test_.LoggedLine("Attempted"),
             "Attempted token refresh, but authorization has already changed.");
   EXPECT_EQ(test_.RequestCount(kTokenUrl), token_requests);
@@ -690,6 +702,20 @@ TEST(Reentrancy, HostCallsBackFromInsideAnExchangeAndAnEventDelivery) {
   EXPECT_EQ(inside[0], "404 No authorization currently exists.");
   EXPECT_EQ(inside[1], "{\"expiry\":1900000000,\"scopes\":[\"openid\",\"kiv\"],\"token\":\"" +
                            AccessTokenFor() + "\"}");
+
+  // A refresh asked for from inside a refresh's exchange does not start a second one.
+  inside.clear();
+  test.Answer(kTokenUrl, TokenReply(AccessTokenFor("player-2")));
+  test.OnExchange([&](const std::string& url) {
+    if (url == kTokenUrl) {
+      inside.push_back(test.Text(kPost, "/ulix-auth/v1/authorization/refresh"));
+    }
+  });
+  EXPECT_EQ(test.Text(kPost, "/ulix-auth/v1/authorization/refresh"),
+            R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-2"})");
+  // Then the observer sees the refresh's Update.
+  ASSERT_EQ(inside.size(), 2u);
+  EXPECT_EQ(inside[0], "409 Access token has changed, refresh already occurred.");
 }
 }  // namespace
 }  // namespace ulix_auth
