@@ -68,6 +68,10 @@ class BindingStructBuilder {
     builder_.setDescription(text);
     return *this;
   }
+  BindingStructBuilder& NameSpace(std::string_view word) {
+    builder_.setNameSpace(word);
+    return *this;
+  }
   BindingStructBuilder& Tag(std::string_view tag) {
     builder_.addTag(tag);
     return *this;
@@ -107,6 +111,10 @@ class BindingEnumBuilder {
   }
   BindingEnumBuilder& Description(std::string_view text) {
     builder_.setDescription(text);
+    return *this;
+  }
+  BindingEnumBuilder& NameSpace(std::string_view word) {
+    builder_.setNameSpace(word);
     return *this;
   }
   BindingEnumBuilder& Tag(std::string_view tag) {

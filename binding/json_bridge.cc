@@ -34,6 +34,7 @@
 #include "binding/base64.h"
 #include "binding/binding_static_type.h"
 #include "binding/binding_type_registry.h"
+#include "platform/memory_counters.h"
 #include "rapidjson/prettywriter.h"
 #include "rapidjson/reader.h"
 #include "rapidjson/stringbuffer.h"
@@ -107,10 +108,33 @@ bool NeedsEscape(std::string_view text) {
   return false;
 }
 
-// A string buffer of a type of its own: the vector writer is a specialisation for
-// rapidjson::StringBuffer, so writers on this buffer escape every control byte.
-class JsonOutputAllocator : public rapidjson::CrtAllocator {};
-using JsonOutput = rapidjson::GenericStringBuffer<rapidjson::UTF8<>, JsonOutputAllocator>;
+// RapidJSON's buffers (the reader's stack, the writers' stack and output) come from the plug-in's
+// counting heap, so the host's memory statistics cover them like every other allocation.
+class CountingJsonAllocator {
+ public:
+  [[maybe_unused]] static constexpr bool kNeedFree = true;
+  void* Malloc(std::size_t size) { return size != 0 ? platform::Allocate(size) : nullptr; }
+  void* Realloc(void* block, std::size_t /*old_size*/, std::size_t new_size) {
+    if (new_size == 0) {
+      platform::Free(block);
+      return nullptr;
+    }
+    return platform::Reallocate(block, new_size);
+  }
+  static void Free(void* block) noexcept { platform::Free(block); }
+  bool operator==(const CountingJsonAllocator&) const noexcept { return true; }
+  bool operator!=(const CountingJsonAllocator&) const noexcept { return false; }
+};
+
+// A string buffer of a type of its own (the vector writer is a specialisation for
+// rapidjson::StringBuffer), so writers on this buffer escape every control byte.
+using JsonOutput = rapidjson::GenericStringBuffer<rapidjson::UTF8<>, CountingJsonAllocator>;
+using JsonReader =
+    rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, CountingJsonAllocator>;
+using CompactJsonWriter =
+    rapidjson::Writer<JsonOutput, rapidjson::UTF8<>, rapidjson::UTF8<>, CountingJsonAllocator>;
+using PrettyJsonWriter = rapidjson::PrettyWriter<JsonOutput, rapidjson::UTF8<>, rapidjson::UTF8<>,
+                                                 CountingJsonAllocator>;
 
 // The reader's explanation for each of its error codes.
 std::string_view JsonErrorText(rapidjson::ParseErrorCode code) {
@@ -400,7 +424,7 @@ BindingConversionResult parseJson(const char* text) {
   while (*start == ' ' || *start == '\n' || *start == '\r' || *start == '\t') ++start;
   if (*start == '\0') return result;  // a blank body carries no value, which is not an error
 
-  rapidjson::Reader reader;
+  JsonReader reader;
   JsonTreeBuilder builder(result.value);
   rapidjson::ParseResult parsed;
   if (HasUnscannedControlByte(start)) {
@@ -431,10 +455,10 @@ std::string toJson(const BindingValue& value, const BindingTypeRegistry* registr
   if (value.isEmpty()) return std::string();
   JsonOutput buffer;
   if (line_ending.empty()) {
-    rapidjson::Writer<JsonOutput> writer(buffer);
+    CompactJsonWriter writer(buffer);
     return std::string(WriteJson(value, writer, buffer, registry));
   }
-  rapidjson::PrettyWriter<JsonOutput> writer(buffer);
+  PrettyJsonWriter writer(buffer);
   writer.SetIndent(' ', 4);
   const std::string_view pretty = WriteJson(value, writer, buffer, registry);
   if (line_ending == "\n") return std::string(pretty);

@@ -393,11 +393,9 @@ void AssignEnumValue(BindingConversionResult& result, std::int32_t& member,
 void AssignStruct(BindingConversionResult& result, void* record, const BindingValue& input,
                   std::string_view name, const BindingTypeDescriptor* descriptor,
                   const BindingTypeRegistry& registry) {
+  // A missing input is tested by the caller that owns the member (struct field, vector
+  // element, argument); here it is one more value that is not a structure.
   if (!result.ok) return;
-  if (input.isEmpty()) {
-    FailRequired(result, name);
-    return;
-  }
   if (descriptor == nullptr) {
     Fail(result, kUnregisteredStructMessage, {name});
     return;

@@ -202,7 +202,8 @@ class TypedFieldConverter final : public BindingFieldConverter {
 // it's an unregistered structure." when `static_type` has no descriptor.
 BindingConversionResult toValue(const void* record, const BindingStaticType& static_type,
                                 const BindingTypeRegistry& registry);
-// Assigns `value` to the registered struct at `record`; `name` is %1 of the messages.
+// Assigns `value` to the registered struct at `record`; `name` is %1 of the messages. An empty
+// value is not a structure.
 BindingConversionResult fromValue(const BindingValue& value, void* record,
                                   const BindingStaticType& static_type,
                                   const BindingTypeRegistry& registry, std::string_view name = {});
@@ -216,12 +217,13 @@ BindingConversionResult toValue(const T& native, const BindingTypeRegistry& regi
 }
 
 // `value` into any convertible native value; a missing (empty) value fails with "A value for
-// '%1' is required." (an optional text becomes absent instead).
+// '%1' is required.", except that an optional text becomes absent and a struct follows the
+// struct rules ("... because the input not a structure.").
 template <BindingConvertible T>
 BindingConversionResult fromValue(const BindingValue& value, T& native,
                                   const BindingTypeRegistry& registry, std::string_view name = {}) {
   BindingConversionResult result;
-  if (value.isEmpty() && !OptionalText<T>) {
+  if (value.isEmpty() && !OptionalText<T> && NativeKindOf<T>() != NativeTypeKind::kStruct) {
     FailRequired(result, name);
   } else {
     AssignMember(result, native, value, name, registry);
