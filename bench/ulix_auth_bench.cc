@@ -5,7 +5,7 @@
 //
 // Besides the Google Benchmark run, `ulix_auth_bench --callgrind <scenario> <count>` runs one
 // scenario `count` times for instruction counting, each request inside OneRequest:
-//   valgrind --tool=callgrind --toggle-collect='*OneRequest*' \
+//   valgrind --tool=callgrind --toggle-collect='*OneRequest*'
 //       build/release/bench/ulix_auth_bench --callgrind sign-on 200
 // Scenarios: authorization, access-token, sign-on.
 #include <cstdint>
@@ -88,6 +88,12 @@ void AnswerHttp(const HostFunctionTable*, const HostHttpRequest* request,
   response->bodyLength = static_cast<std::uint32_t>(body.size());
 }
 
+FakeHost::ResourceAnswer Answer(FakeValue value) {
+  FakeHost::ResourceAnswer answer;
+  answer.value = std::move(value);
+  return answer;
+}
+
 void DropEvent(const HostFunctionTable*, const HostEvent*) {}
 void DropLog(const HostFunctionTable*, std::int32_t, const char*) {}
 void DropTimer(const HostFunctionTable*, const char*, HostDelayedCallback, void*, double,
@@ -102,14 +108,14 @@ class Fixture {
   explicit Fixture(Scenario scenario) : scenario_(scenario) {
     host_.mutable_functions()->sendEvent = &DropEvent;
     host_.mutable_functions()->writeLog = &DropLog;
-    host_.ScriptResource("/vornclient/command-line-args", {200, "", FakeValue::Array({})});
+    host_.ScriptResource("/vornclient/command-line-args", Answer(FakeValue::Array({})));
     host_.ScriptResource("/vornclient/region-locale",
-                         {200, "", FakeValue::Object({{"region", FakeValue::Text("NA1")}})});
-    host_.ScriptResource("/data-store/v1/system-settings/region_data/NA1/ulix",
-                         {200, "",
-                          FakeValue::Object({{"allow_lq_fallback", FakeValue::Bool(true)},
-                                             {"client", FakeValue::Text("pc-client")},
-                                             {"url", FakeValue::Text("https://auth.test")}})});
+                         Answer(FakeValue::Object({{"region", FakeValue::Text("NA1")}})));
+    host_.ScriptResource(
+        "/data-store/v1/system-settings/region_data/NA1/ulix",
+        Answer(FakeValue::Object({{"allow_lq_fallback", FakeValue::Bool(true)},
+                                  {"client", FakeValue::Text("pc-client")},
+                                  {"url", FakeValue::Text("https://auth.test")}})));
     host_.mutable_functions()->sendHttpRequest = &AnswerHttp;
 
     plugin_ = new ulix_auth::ULIXAuthPlugin();

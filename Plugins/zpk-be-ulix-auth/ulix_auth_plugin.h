@@ -45,7 +45,12 @@ class UserInfoResource {
 // from inside an HTTP exchange finds it open. Events and timers are queued under the lock and
 // handed to the host after it is released (see OrderedEventQueue), so a synchronous event
 // delivery never runs with the lock held. A refresh holds the lock for its whole exchange: two
-// refreshes of one authorization never overlap, and the later one meets the stale-token rule.
+// refreshes of one authorization never overlap, and the later one meets the stale-token rule
+// (a manual refresh reads the token it expects before waiting for the lock; one that re-enters
+// from inside a refresh exchange meets it at once). Every exchange with the service blocks the
+// other callers for its duration, as the client can serve one caller at a time. A host that
+// re-enters on the same thread from inside an exchange may read freely; changing the
+// configuration or the authorization from there changes it under the exchange in progress.
 class ULIXAuthPlugin : public plugin_runtime::PluginBase {
  public:
   ULIXAuthPlugin();
