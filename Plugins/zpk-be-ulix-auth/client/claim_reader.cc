@@ -1,6 +1,8 @@
 #include "Plugins/zpk-be-ulix-auth/client/claim_reader.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <deque>
 #include <utility>
 
 namespace ulix_auth::json {
@@ -31,6 +33,8 @@ const Element* Object::Find(std::string_view name) const {
 
 Element& Object::Insert(std::string name, Element element) {
   if (Find(name) != nullptr) throw Exception("Object member already exists: " + name);
+  // Claim objects are small; growing one member at a time would move them all again and again.
+  if (members_.capacity() == 0) members_.reserve(8);
   members_.push_back(Member{std::move(name), std::move(element)});
   return members_.back().element;
 }
@@ -135,10 +139,11 @@ enum class TokenType : std::uint8_t {
 };
 
 // `value` is the token as the messages show it: the punctuation, the literal, the number's
-// characters or the string's content with its escapes resolved.
+// characters or the string's content with its escapes resolved. It points into the scanned text
+// or, for a string with escapes, into the scanner's own copy.
 struct Token {
   TokenType type;
-  std::string value;
+  std::string_view value;
 };
 
 using ScanException = Reader::ScanException;
@@ -152,35 +157,38 @@ bool IsNumberCharacter(char c) {
   return (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '-' || c == '+';
 }
 
+// The tokens of a whole text. Must outlive the tokens it hands out.
 class Scanner {
  public:
   explicit Scanner(std::string_view text) : text_(text) {}
 
   std::vector<Token> Scan() {
     std::vector<Token> tokens;
-    tokens.reserve(text_.size() / 4 + 1);
+    tokens.reserve(text_.size() / 6 + 4);
+    const char* const begin = text_.data();
+    const std::size_t size = text_.size();
     while (true) {
-      while (pos_ < text_.size() && IsSpace(text_[pos_])) ++pos_;
-      if (pos_ == text_.size()) return tokens;
-      const char c = text_[pos_];
+      while (pos_ < size && IsSpace(begin[pos_])) ++pos_;
+      if (pos_ == size) return tokens;
+      const char c = begin[pos_];
       switch (c) {
         case '{':
-          tokens.push_back(Punctuation(TokenType::kObjectBegin, c));
+          tokens.push_back(Punctuation(TokenType::kObjectBegin));
           break;
         case '}':
-          tokens.push_back(Punctuation(TokenType::kObjectEnd, c));
+          tokens.push_back(Punctuation(TokenType::kObjectEnd));
           break;
         case '[':
-          tokens.push_back(Punctuation(TokenType::kArrayBegin, c));
+          tokens.push_back(Punctuation(TokenType::kArrayBegin));
           break;
         case ']':
-          tokens.push_back(Punctuation(TokenType::kArrayEnd, c));
+          tokens.push_back(Punctuation(TokenType::kArrayEnd));
           break;
         case ',':
-          tokens.push_back(Punctuation(TokenType::kNextElement, c));
+          tokens.push_back(Punctuation(TokenType::kNextElement));
           break;
         case ':':
-          tokens.push_back(Punctuation(TokenType::kMemberAssign, c));
+          tokens.push_back(Punctuation(TokenType::kMemberAssign));
           break;
         case '"':
           tokens.push_back(String());
@@ -205,36 +213,42 @@ class Scanner {
   }
 
  private:
-  Token Punctuation(TokenType type, char c) {
-    ++pos_;
-    return Token{type, std::string(1, c)};
-  }
+  Token Punctuation(TokenType type) { return Token{type, text_.substr(pos_++, 1)}; }
 
   Token Literal(TokenType type, std::string_view literal) {
     if (text_.substr(pos_, literal.size()) != literal) {
       throw ScanException("Expected string: " + std::string(literal));
     }
     pos_ += literal.size();
-    return Token{type, std::string(literal)};
+    return Token{type, literal};
   }
 
   Token Number() {
     const std::size_t start = pos_;
     while (pos_ < text_.size() && IsNumberCharacter(text_[pos_])) ++pos_;
-    return Token{TokenType::kNumber, std::string(text_.substr(start, pos_ - start))};
+    return Token{TokenType::kNumber, text_.substr(start, pos_ - start)};
   }
 
   Token String() {
-    ++pos_;  // the opening quote
-    Token token{TokenType::kString, {}};
-    std::string& out = token.value;
-    while (true) {
-      // Copy the plain run up to the next quote or backslash in one go.
-      const std::size_t stop = text_.find_first_of("\"\\", pos_);
-      if (stop == std::string_view::npos) throw ScanException("Unexpected end of stream in string");
-      out.append(text_.data() + pos_, stop - pos_);
+    const std::size_t start = ++pos_;  // after the opening quote
+    // Most strings hold no escape: they are handed out as a view of the text.
+    std::size_t stop = start;
+    while (stop < text_.size() && text_[stop] != '"' && text_[stop] != '\\') ++stop;
+    if (stop == text_.size()) throw ScanException("Unexpected end of stream in string");
+    if (text_[stop] == '"') {
       pos_ = stop + 1;
-      if (text_[stop] == '"') return token;
+      return Token{TokenType::kString, text_.substr(start, stop - start)};
+    }
+    std::string& out = escaped_.emplace_back(text_.substr(start, stop - start));
+    pos_ = stop;
+    while (true) {
+      if (pos_ == text_.size()) throw ScanException("Unexpected end of stream in string");
+      const char c = text_[pos_++];
+      if (c == '"') return Token{TokenType::kString, out};
+      if (c != '\\') {
+        out.push_back(c);
+        continue;
+      }
       if (pos_ == text_.size()) throw ScanException("Unexpected end of stream in string");
       const char escaped = text_[pos_++];
       switch (escaped) {
@@ -271,6 +285,8 @@ class Scanner {
 
   std::string_view text_;
   std::size_t pos_ = 0;
+  // Strings with escapes, resolved. A deque never moves its elements, so views stay valid.
+  std::deque<std::string> escaped_;
 };
 
 class Parser {
@@ -280,7 +296,8 @@ class Parser {
   void ParseDocument(Object& object) {
     ParseObject(object, 1);
     if (next_ != tokens_.size()) {
-      throw ParseException("Expected End of token stream; found " + tokens_[next_].value);
+      throw ParseException("Expected End of token stream; found " +
+                           std::string(tokens_[next_].value));
     }
   }
 
@@ -293,7 +310,7 @@ class Parser {
 
   const Token& Expect(TokenType type) {
     const Token& token = Next();
-    if (token.type != type) throw ParseException("Unexpected token: " + token.value);
+    if (token.type != type) throw ParseException("Unexpected token: " + std::string(token.value));
     return token;
   }
 
@@ -309,14 +326,14 @@ class Parser {
       return;
     }
     while (true) {
-      std::string name = Expect(TokenType::kString).value;
+      std::string name(Expect(TokenType::kString).value);
       Expect(TokenType::kMemberAssign);
       Element value = ParseValue(depth);
       object.Insert(std::move(name), std::move(value));
       const Token& separator = Next();
       if (separator.type == TokenType::kObjectEnd) return;
       if (separator.type != TokenType::kNextElement) {
-        throw ParseException("Unexpected token: " + separator.value);
+        throw ParseException("Unexpected token: " + std::string(separator.value));
       }
     }
   }
@@ -333,7 +350,7 @@ class Parser {
       const Token& separator = Next();
       if (separator.type == TokenType::kArrayEnd) return;
       if (separator.type != TokenType::kNextElement) {
-        throw ParseException("Unexpected token: " + separator.value);
+        throw ParseException("Unexpected token: " + std::string(separator.value));
       }
     }
   }
@@ -354,7 +371,7 @@ class Parser {
       }
       case TokenType::kString:
         ++next_;
-        return Element::String(token.value);
+        return Element::String(std::string(token.value));
       case TokenType::kNumber:
         ++next_;
         return Element::Number(ToNumber(token.value));
@@ -365,15 +382,27 @@ class Parser {
         ++next_;
         return Element();
       default:
-        throw ParseException("Unexpected token: " + token.value);
+        throw ParseException("Unexpected token: " + std::string(token.value));
     }
   }
 
-  static double ToNumber(const std::string& text) {
+  static double ToNumber(std::string_view text) {
+    // strtod wants a terminated text; numbers are short, so a buffer on the stack usually does.
+    char buffer[64];
+    std::string long_text;
+    const char* terminated = buffer;
+    if (text.size() < sizeof buffer) {
+      std::memcpy(buffer, text.data(), text.size());
+      buffer[text.size()] = '\0';
+    } else {
+      long_text.assign(text);
+      terminated = long_text.c_str();
+    }
     char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (*end != '\0')
+    const double value = std::strtod(terminated, &end);
+    if (*end != '\0') {
       throw ParseException(std::string("Unexpected character in NUMBER token: ") + *end);
+    }
     return value;
   }
 
@@ -387,7 +416,8 @@ void Reader::Read(std::string_view text, Object& object) {
   // The claims are read as a terminated text: whatever follows a zero byte is not part of it.
   const std::size_t nul = text.find('\0');
   if (nul != std::string_view::npos) text = text.substr(0, nul);
-  const std::vector<Token> tokens = Scanner(text).Scan();
+  Scanner scanner(text);
+  const std::vector<Token> tokens = scanner.Scan();
   Object read;
   Parser(tokens).ParseDocument(read);
   if (object.empty()) {

@@ -41,8 +41,8 @@ class Object {
   Element& Insert(std::string name, Element element);
 
   const std::vector<Member>& members() const { return members_; }
-  std::size_t size() const { return members_.size(); }
-  bool empty() const { return members_.empty(); }
+  std::size_t size() const;
+  bool empty() const;
 
   bool operator==(const Object& other) const;
 
@@ -106,6 +106,10 @@ struct Member {
 
   bool operator==(const Member& other) const = default;
 };
+
+// Here, where Member is complete.
+inline std::size_t Object::size() const { return members_.size(); }
+inline bool Object::empty() const { return members_.empty(); }
 
 class Reader {
  public:

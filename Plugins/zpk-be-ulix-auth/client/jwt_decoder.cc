@@ -26,6 +26,11 @@ json::Object JwtDecoder::PayloadClaims() {
   return payload_claims_;
 }
 
+const json::Object& JwtDecoder::payload_claims() {
+  Decode();
+  return payload_claims_;
+}
+
 json::Object JwtDecoder::HeaderClaims() {
   Decode();
   return header_claims_;
@@ -33,6 +38,14 @@ json::Object JwtDecoder::HeaderClaims() {
 
 const std::string& JwtDecoder::CryptoText() {
   Decode();
+  if (!crypto_decoded_) {
+    if (segments_.size() >= 3 && !segments_[2].empty()) {
+      crypto_text_ = binding::Base64UrlDecode(segments_[2]);
+    } else {
+      crypto_text_ = kNoCryptoSegment;
+    }
+    crypto_decoded_ = true;
+  }
   return crypto_text_;
 }
 
@@ -43,6 +56,7 @@ void JwtDecoder::Decode() {
   header_text_.clear();
   payload_text_.clear();
   crypto_text_.clear();
+  crypto_decoded_ = false;
   header_claims_ = json::Object();
   payload_claims_ = json::Object();
 
@@ -72,11 +86,6 @@ void JwtDecoder::Decode() {
     payload_claims_["error"] = json::Element::Boolean(true);
   }
 
-  if (segments_.size() >= 3 && !segments_[2].empty()) {
-    crypto_text_ = binding::Base64UrlDecode(segments_[2]);
-  } else {
-    crypto_text_ = kNoCryptoSegment;
-  }
   decoded_ = true;
 }
 

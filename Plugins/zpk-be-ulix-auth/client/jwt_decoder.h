@@ -27,6 +27,9 @@ class JwtDecoder {
   // A copy of the payload claims; callers may read it with the tolerant access, which adds
   // members to their copy only.
   json::Object PayloadClaims();
+  // The decoder's own payload claims, decoded as PayloadClaims does, for reading without a
+  // copy. Valid while the decoder lives.
+  const json::Object& payload_claims();
   // A copy of the header claims.
   json::Object HeaderClaims();
   // The decoded third segment, or kNoCryptoSegment.
@@ -45,6 +48,8 @@ class JwtDecoder {
   json::Object payload_claims_;
   json::Object header_claims_;
   bool decoded_ = false;
+  // The signature is never checked, so its segment is decoded only when someone asks for it.
+  bool crypto_decoded_ = false;
 };
 
 }  // namespace ulix_auth

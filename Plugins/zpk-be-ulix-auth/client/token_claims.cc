@@ -18,12 +18,24 @@ std::int64_t TruncateToInt64(double value) {
   return static_cast<std::int64_t>(value);
 }
 
+// Reads without the copy and the in-place conversions of the tolerant access, giving what it
+// would give: 0, "" or nothing for a claim that is missing or of another kind.
+double NumberOf(const json::Object& claims, std::string_view name) {
+  const json::Element* claim = claims.Find(name);
+  return claim != nullptr && claim->kind() == json::Element::Kind::kNumber ? claim->number() : 0;
+}
+
+std::string StringOf(const json::Element* claim) {
+  return claim != nullptr && claim->kind() == json::Element::Kind::kString ? claim->string()
+                                                                           : std::string();
+}
+
 // Every element as a string ("" for one that is not), or nothing when `claim` is no array.
-std::vector<std::string> StringsOf(json::Element& claim) {
+std::vector<std::string> StringsOf(const json::Element* claim) {
   std::vector<std::string> strings;
-  if (!claim.IsArray()) return strings;
-  strings.reserve(claim.ArraySize());
-  for (std::size_t i = 0; i < claim.ArraySize(); ++i) strings.push_back(claim.At(i).AsString());
+  if (claim == nullptr || !claim->IsArray()) return strings;
+  strings.reserve(claim->ArraySize());
+  for (std::size_t i = 0; i < claim->ArraySize(); ++i) strings.push_back(StringOf(&claim->At(i)));
   return strings;
 }
 
@@ -31,32 +43,34 @@ std::vector<std::string> StringsOf(json::Element& claim) {
 
 AccessTokenClaims ReadAccessTokenClaims(std::string token) {
   JwtDecoder decoder(std::move(token));
-  json::Object claims = decoder.PayloadClaims();
+  const json::Object& claims = decoder.payload_claims();
   AccessTokenClaims read;
-  read.expiry = TruncateToInt64(claims["exp"].AsNumber());
-  read.scopes = StringsOf(claims["scp"]);
-  read.subject = claims["sub"].AsString();
-  json::Object& dat = claims["dat"].AsObject();
-  read.currentAccountId = TruncateToInt64(dat["u"].AsNumber());
-  read.currentPlatformId = dat["r"].AsString();
+  read.expiry = TruncateToInt64(NumberOf(claims, "exp"));
+  read.scopes = StringsOf(claims.Find("scp"));
+  read.subject = StringOf(claims.Find("sub"));
+  const json::Element* dat = claims.Find("dat");
+  if (dat != nullptr && dat->kind() == json::Element::Kind::kObject) {
+    read.currentAccountId = TruncateToInt64(NumberOf(dat->object(), "u"));
+    read.currentPlatformId = StringOf(dat->object().Find("r"));
+  }
   return read;
 }
 
 IdTokenClaims ReadIdTokenClaims(std::string token) {
   JwtDecoder decoder(std::move(token));
-  json::Object claims = decoder.PayloadClaims();
+  const json::Object& claims = decoder.payload_claims();
   IdTokenClaims read;
-  read.expiry = TruncateToInt64(claims["exp"].AsNumber());
-  read.entitlements = StringsOf(claims["tag"]);
+  read.expiry = TruncateToInt64(NumberOf(claims, "exp"));
+  read.entitlements = StringsOf(claims.Find("tag"));
   return read;
 }
 
 ClientAssertionClaims ReadClientAssertionClaims(std::string token) {
   JwtDecoder decoder(std::move(token));
-  json::Object claims = decoder.PayloadClaims();
+  const json::Object& claims = decoder.payload_claims();
   ClientAssertionClaims read;
-  read.audience = claims["aud"].AsString();
-  read.subject = claims["sub"].AsString();
+  read.audience = StringOf(claims.Find("aud"));
+  read.subject = StringOf(claims.Find("sub"));
   return read;
 }
 

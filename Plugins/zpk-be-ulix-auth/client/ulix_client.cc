@@ -90,6 +90,20 @@ class EventFields {
   binding::BindingValue fields_;
 };
 
+// The decoding message of a token-endpoint answer, for logs and telemetry. The runtime's message
+// ends with the body it could not read, and a cut-off token answer still holds the tokens, so
+// the body is replaced by its length.
+std::string DecodingMessage(const HttpResponse& response) {
+  constexpr std::string_view kGivenBody = " given body ";
+  const std::size_t given = response.message.find(kGivenBody);
+  if (response.message.rfind("Error deserializing json response for ", 0) != 0 ||
+      given == std::string::npos) {
+    return response.message;
+  }
+  return response.message.substr(0, given + kGivenBody.size()) + "withheld (" +
+         std::to_string(response.value.GetString().size()) + " bytes)";
+}
+
 ULIXRequestError Unreachable(std::string_view error_word) {
   return ULIXRequestError{kServiceUnreachable, std::string(error_word),
                           "Unable to connect to server"};
@@ -284,8 +298,9 @@ std::optional<ULIXRequestError> ULIXClient::RequestToken(std::string_view grant_
     return Unreachable("temporarily_unavailable");
   }
   if (response.error) {
-    logging::Log(kWarn, kLogGroup, "ULIX received malformed body: %s", response.message.c_str());
-    fields.Set("error", "malformed_body").Set("error_description", response.message);
+    const std::string message = DecodingMessage(response);
+    logging::Log(kWarn, kLogGroup, "ULIX received malformed body: %s", message.c_str());
+    fields.Set("error", "malformed_body").Set("error_description", message);
     SendEvent(kTokenRequestEvent, fields.value());
     return NotJson();
   }
@@ -405,9 +420,9 @@ std::optional<ULIXRequestError> ULIXClient::RevokeRefreshToken() {
   logging::Log(kAlways, kLogGroup, "ULIX Response %i", code);
   if (response.status == 200) return std::nullopt;
   if (response.error) {
-    logging::Log(kWarn, kLogGroup, "ULIX received malformed body: %s", response.message.c_str());
-    SendEvent(kRevokeFailureEvent,
-              {{"error", "malformed_body"}, {"error_description", response.message}});
+    const std::string message = DecodingMessage(response);
+    logging::Log(kWarn, kLogGroup, "ULIX received malformed body: %s", message.c_str());
+    SendEvent(kRevokeFailureEvent, {{"error", "malformed_body"}, {"error_description", message}});
     return NotJson();
   }
   const binding::BindingValue& document = response.value;

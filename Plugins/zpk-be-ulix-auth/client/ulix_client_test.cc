@@ -361,6 +361,11 @@ TEST_F(ULIXClientTest, TokenAnswersMapToErrorsByTheirMembersNotTheirStatus) {
   const std::string empty =
       "Error converting response for POST " + std::string(kTokenUrl) + ": body was empty";
   const std::string grant = R"("grant_type":"refresh_token","succeeded":"false"})";
+  // The body of an answer that does not decode may hold tokens: only its length is told.
+  const std::string cut_off = "Error deserializing json response for POST " +
+                              std::string(kTokenUrl) +
+                              ": Error: Missing a closing quotation mark in string. at offset 42. "
+                              "given body withheld (42 bytes)";
   const Row rows[] = {
       {"unreachable", Unreachable(),
        ULIXRequestError{512, "temporarily_unavailable", "Unable to connect to server"},
@@ -369,6 +374,10 @@ TEST_F(ULIXClientTest, TokenAnswersMapToErrorsByTheirMembersNotTheirStatus) {
       {"empty body", Json(200, ""), ULIXRequestError{513, "server_error", "Received invalid JSON"},
        R"({"error":"malformed_body","error_description":")" + empty + "\"," + grant,
        "1 ULIX received malformed body: " + empty},
+      {"cut-off answer", Json(200, R"({"access_token": "secret-at", "refresh_tok)"),
+       ULIXRequestError{513, "server_error", "Received invalid JSON"},
+       R"({"error":"malformed_body","error_description":")" + cut_off + "\"," + grant,
+       "1 ULIX received malformed body: " + cut_off},
       {"error member only", Json(400, R"({"error": "invalid_grant"})"),
        ULIXRequestError{400, "invalid_grant", ""},
        R"({"error":"invalid_grant","error_description":"","grant_type":"refresh_token",)"
