@@ -12,6 +12,19 @@ using ulix_testing::FakeHost;
 using ulix_testing::FakeValue;
 
 std::atomic<std::int64_t> test_clock_ns{0};
+
+FakeHost::ResourceAnswer Found(FakeValue value) {
+  FakeHost::ResourceAnswer answer;
+  answer.value = std::move(value);
+  return answer;
+}
+
+FakeHost::ResourceAnswer Missing() {
+  FakeHost::ResourceAnswer answer;
+  answer.status = 404;
+  answer.error = "not found";
+  return answer;
+}
 std::int64_t TestClock() { return test_clock_ns.load(); }
 
 std::string Base64Url(std::string_view bytes) {
@@ -73,7 +86,7 @@ PluginTestHost::PluginTestHost() {
   test_clock_ns.store(1'000'000'000'000);
   SetCommandLine({});
   host_.ScriptResource("/vornclient/region-locale",
-                       {200, "", FakeValue::Object({{"region", FakeValue::Text("NA1")}})});
+                       Found(FakeValue::Object({{"region", FakeValue::Text("NA1")}})));
   SetRegionSettings(FakeValue::Object({
       {"allow_lq_fallback", FakeValue::Bool(true)},
       {"client", FakeValue::Text("pc-client")},
@@ -97,25 +110,24 @@ PluginTestHost::~PluginTestHost() { Stop(); }
 void PluginTestHost::SetCommandLine(std::vector<std::string> arguments) {
   std::vector<FakeValue> items;
   for (std::string& argument : arguments) items.push_back(FakeValue::Text(std::move(argument)));
-  host_.ScriptResource("/vornclient/command-line-args",
-                       {200, "", FakeValue::Array(std::move(items))});
+  host_.ScriptResource("/vornclient/command-line-args", Found(FakeValue::Array(std::move(items))));
 }
 
 void PluginTestHost::SetRegionSettings(std::optional<FakeValue> settings) {
   const std::string path = "/data-store/v1/system-settings/region_data/NA1/ulix";
   if (settings) {
-    host_.ScriptResource(path, {200, "", std::move(*settings)});
+    host_.ScriptResource(path, Found(std::move(*settings)));
   } else {
-    host_.ScriptResource(path, {404, "not found", {}});
+    host_.ScriptResource(path, Missing());
   }
 }
 
 void PluginTestHost::SetInstallSettings(std::optional<FakeValue> settings) {
   const std::string path = "/data-store/v1/install-settings/ulix-auth";
   if (settings) {
-    host_.ScriptResource(path, {200, "", std::move(*settings)});
+    host_.ScriptResource(path, Found(std::move(*settings)));
   } else {
-    host_.ScriptResource(path, {404, "not found", {}});
+    host_.ScriptResource(path, Missing());
   }
 }
 

@@ -212,7 +212,9 @@ TEST(ConfigurationSources, CommandLineOverridesTheRegionAndPublicClientBeatsToke
                 "{\"token\":\"" + ConfigToken() + "\"}");
     }
     EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/status/NA1"), row.status_answer);
-    if (row.log != nullptr) EXPECT_EQ(test.LoggedLine("Using ULIX"), row.log);
+    if (row.log != nullptr) {
+      EXPECT_EQ(test.LoggedLine("Using ULIX"), row.log);
+    }
   }
 }
 
