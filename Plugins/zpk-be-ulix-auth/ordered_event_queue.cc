@@ -11,15 +11,18 @@ void OrderedEventQueue::Delete(std::string_view path) {
 void OrderedEventQueue::Add(Action action) {
   std::lock_guard<std::mutex> lock(mutex_);
   pending_.push_back(std::move(action));
+  pending_count_.store(pending_.size(), std::memory_order_release);
 }
 
 void OrderedEventQueue::Drain() {
+  if (pending_count_.load(std::memory_order_acquire) == 0) return;
   std::unique_lock<std::mutex> lock(mutex_);
   if (draining_) return;
   draining_ = true;
   while (!pending_.empty()) {
     Action action = std::move(pending_.front());
     pending_.pop_front();
+    pending_count_.store(pending_.size(), std::memory_order_release);
     lock.unlock();
     try {
       action();
@@ -34,8 +37,7 @@ void OrderedEventQueue::Drain() {
 }
 
 std::size_t OrderedEventQueue::PendingCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return pending_.size();
+  return pending_count_.load(std::memory_order_acquire);
 }
 
 }  // namespace ulix_auth

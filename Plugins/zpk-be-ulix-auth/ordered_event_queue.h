@@ -3,6 +3,7 @@
 #ifndef PLUGINS_ZPK_BE_ULIX_AUTH_ORDERED_EVENT_QUEUE_H_
 #define PLUGINS_ZPK_BE_ULIX_AUTH_ORDERED_EVENT_QUEUE_H_
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -54,6 +55,9 @@ class OrderedEventQueue {
   mutable std::mutex mutex_;
   std::deque<Action> pending_;
   bool draining_ = false;
+  // pending_.size(), readable without the mutex: a drain with nothing queued (every read
+  // request) returns without locking. A thread always sees the actions it queued itself.
+  std::atomic<std::size_t> pending_count_{0};
 };
 
 }  // namespace ulix_auth
