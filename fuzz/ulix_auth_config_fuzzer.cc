@@ -66,6 +66,12 @@ FakeValue ToFake(const binding::BindingValue& value, int depth = 0) {
   }
 }
 
+ulix_testing::FakeHost::ResourceAnswer Found(FakeValue value) {
+  ulix_testing::FakeHost::ResourceAnswer answer;
+  answer.value = std::move(value);
+  return answer;
+}
+
 void Send(const ulix_testing::EndpointChooser& chooser, std::uint32_t method,
           const std::string& path, std::string_view body = {}) {
   const CatalogueEndpoint* endpoint = chooser.Choose(method, path);
@@ -85,7 +91,9 @@ void Send(const ulix_testing::EndpointChooser& chooser, std::uint32_t method,
 }  // namespace fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using fuzz::Found;
   using fuzz::Send;
+  using ulix_testing::FakeValue;
   const std::string input(reinterpret_cast<const char*>(data), size);
   std::vector<std::string_view> fields = fuzz::Split(input, '\0');
   fields.resize(4);
@@ -96,16 +104,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     arguments.push_back(FakeValue::Text(std::string(argument)));
   }
   host.ScriptResource("/vornclient/command-line-args",
-                      {200, "", FakeValue::Array(std::move(arguments))});
+                      Found(FakeValue::Array(std::move(arguments))));
   host.ScriptResource("/vornclient/region-locale",
-                      {200, "", FakeValue::Object({{"region", FakeValue::Text("NA1")}})});
+                      Found(FakeValue::Object({{"region", FakeValue::Text("NA1")}})));
   binding::BindingConversionResult settings = binding::parseJson(std::string(fields[1]).c_str());
   if (settings.ok) {
     host.ScriptResource("/data-store/v1/system-settings/region_data/NA1/ulix",
-                        {200, "", fuzz::ToFake(settings.value)});
+                        Found(fuzz::ToFake(settings.value)));
   }
-  host.ScriptResource("/data-store/v1/install-settings/ulix-auth",
-                      {200, "", FakeValue::Object({})});
+  host.ScriptResource("/data-store/v1/install-settings/ulix-auth", Found(FakeValue::Object({})));
 
   auto* plugin = new ulix_auth::ULIXAuthPlugin();
   HostInitBlock block{};
