@@ -100,6 +100,9 @@ PluginTestHost::PluginTestHost() {
           R"("vorn_kiv_userinfo_regions_enabled":["NA1"],"vorn_did_uri":"https://did.test/frame",)"
           R"("userinfo_endpoint":"https://auth.test/userinfo"})"});
   Answer(std::string(kTokenUrl) + "/revoke", {0, 200, "{}"});
+  host_.SetResourceHandler([this](const HostRequest& request, HostResponse& response) {
+    HandleResource(request, response);
+  });
   host_.SetHttpHandler([this](const HostHttpRequest& request, HostHttpResponse& response) {
     HandleExchange(request, response);
   });
@@ -123,11 +126,25 @@ void PluginTestHost::SetRegionSettings(std::optional<FakeValue> settings) {
 }
 
 void PluginTestHost::SetInstallSettings(std::optional<FakeValue> settings) {
-  const std::string path = "/data-store/v1/install-settings/ulix-auth";
-  if (settings) {
-    host_.ScriptResource(path, Found(std::move(*settings)));
+  std::lock_guard<std::mutex> lock(mutex_);
+  install_settings_ = std::move(settings);
+}
+
+void PluginTestHost::HandleResource(const HostRequest& request, HostResponse& response) {
+  static constexpr const char* kNotFound = "not found";
+  response = HostResponse{};
+  std::lock_guard<std::mutex> lock(mutex_);
+  const bool install = request.path != nullptr && std::string_view(request.path) ==
+                                                      "/data-store/v1/install-settings/ulix-auth";
+  if (install && request.method == kHostMethodGet && install_settings_) {
+    response.value = install_settings_->Build(kept_values_.emplace_back());
+    response.status = 200;
+  } else if (install && request.method == kHostMethodPost && !install_write_refused_) {
+    response.status = 200;
   } else {
-    host_.ScriptResource(path, Missing());
+    response.errorText = kNotFound;
+    response.errorFlag = 1;
+    response.status = 404;
   }
 }
 

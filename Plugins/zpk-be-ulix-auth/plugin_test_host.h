@@ -62,6 +62,8 @@ class PluginTestHost {
   // nullopt: the host answers 404.
   void SetRegionSettings(std::optional<ulix_testing::FakeValue> settings);
   void SetInstallSettings(std::optional<ulix_testing::FakeValue> settings);
+  // Makes the host refuse to store the install settings.
+  void RefuseInstallSettingsWrite() { install_write_refused_ = true; }
 
   // Answers every request for `url` with `reply`, after the queued ones are used up.
   void Answer(const std::string& url, ServiceReply reply);
@@ -111,6 +113,8 @@ class PluginTestHost {
 
  private:
   void HandleExchange(const HostHttpRequest& request, HostHttpResponse& response);
+  // The install settings: read, and written unless refused. Everything else unscripted is 404.
+  void HandleResource(const HostRequest& request, HostResponse& response);
 
   ulix_testing::FakeHost host_;
   ULIXAuthPlugin* plugin_ = nullptr;
@@ -126,6 +130,9 @@ class PluginTestHost {
   std::vector<std::string> urls_;
   std::function<void(const std::string&)> hook_;
   std::deque<std::string> kept_;  // bodies handed to the plug-in
+  std::optional<ulix_testing::FakeValue> install_settings_;
+  bool install_write_refused_ = false;
+  std::deque<ulix_testing::FakeValue::Storage> kept_values_;
 };
 
 }  // namespace ulix_auth

@@ -165,6 +165,18 @@ TEST(ConfigurationSources, WritesTheInstallIdentifierOnceAndServesIt) {
   EXPECT_NE(device.json.find("\"frameUrl\":\"https://did.test/frame\""), std::string::npos);
 }
 
+TEST(ConfigurationSources, AnIdentifierTheHostDoesNotStoreLeavesKountUnconfigured) {
+  PluginTestHost test;
+  test.SetInstallSettings(FakeValue::Object({}));
+  test.RefuseInstallSettingsWrite();
+  test.Start(/*apply=*/false);
+  EXPECT_THAT(test.TakeLog(),
+              ElementsAre("3|Could not save local ULIX settings.",
+                          "3|Could not load local ULIX settings, cannot configure Kount."));
+  test.host().FireScheduled();
+  EXPECT_EQ(test.Text(kPost, "/ulix-auth/v1/device-id"), "404 Device ID not available.");
+}
+
 TEST(ConfigurationSources, GiveEachStartAFreshKountSession) {
   std::string sessions[2];
   for (std::string& session : sessions) {
