@@ -177,6 +177,27 @@ TEST(ConfigurationSources, AnIdentifierTheHostDoesNotStoreLeavesKountUnconfigure
   EXPECT_EQ(test.Text(kPost, "/ulix-auth/v1/device-id"), "404 Device ID not available.");
 }
 
+TEST(ConfigurationSources, RegionScopesFollowTheBaseScopeButNotOnTheCommandLine) {
+  PluginTestHost test;
+  test.SetRegionSettings(FakeValue::Object({{"additional_scopes", FakeValue::Text("lol vip")},
+                                            {"client", FakeValue::Text("pc-client")},
+                                            {"url", FakeValue::Text(kServiceUrl)}}));
+  test.Start();
+  ASSERT_EQ(test.SignOn().error, "");
+  EXPECT_EQ(test.host().HttpCalls().back().url, kTokenUrl);
+  EXPECT_TRUE(test.host().HttpCalls().back().body.ends_with(
+      "&scope=openid%20offline_access%20kiv%20ban%20profile%20email%20phone%20lol%20vip"));
+
+  // The command line is read before the region settings.
+  PluginTestHost command_line;
+  command_line.SetCommandLine({"--ulix-auth.url=https://auth.test", "--ulix-auth.client=cmd"});
+  command_line.SetRegionSettings(FakeValue::Object(
+      {{"additional_scopes", FakeValue::Text("lol")}, {"token", FakeValue::Text(ConfigToken())}}));
+  command_line.Start();
+  ASSERT_EQ(command_line.SignOn().error, "");
+  EXPECT_TRUE(command_line.host().HttpCalls().back().body.ends_with("%20email%20phone"));
+}
+
 TEST(ConfigurationSources, GiveEachStartAFreshKountSession) {
   std::string sessions[2];
   for (std::string& session : sessions) {
