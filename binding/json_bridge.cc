@@ -24,7 +24,7 @@
 #define ULIX_JSON_ADDRESS_SANITIZER 1
 #endif
 #endif
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define ULIX_JSON_ADDRESS_SANITIZER 1
 #endif
 #if !defined(RAPIDJSON_SSE2) && !defined(ULIX_JSON_ADDRESS_SANITIZER) && \
