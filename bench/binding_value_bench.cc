@@ -147,6 +147,34 @@ void BM_RecordRoundTrip(benchmark::State& state) {
 }
 BENCHMARK(BM_RecordRoundTrip)->Unit(benchmark::kMicrosecond);
 
+// Distinct texts of one length that differ only in the middle, as a JSON body of long values
+// can hold: interning them stays linear in their number (the reported complexity should be
+// O(N)), because every byte goes into the hash.
+void BM_InternTextsDifferingInTheMiddle(benchmark::State& state) {
+  const auto count = static_cast<std::size_t>(state.range(0));
+  std::vector<std::string> texts;
+  texts.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    std::string text(512, 'x');
+    const std::string number = std::to_string(i);
+    text.replace(256, number.size(), number);
+    texts.push_back(std::move(text));
+  }
+  for (auto _ : state) {
+    binding::BindingValue root;
+    root.reserve(count);
+    for (const std::string& text : texts) root.AppendElement().SetString(text);
+    benchmark::DoNotOptimize(root);
+  }
+  state.SetComplexityN(state.range(0));
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(count));
+}
+BENCHMARK(BM_InternTextsDifferingInTheMiddle)
+    ->RangeMultiplier(4)
+    ->Range(625, 10000)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

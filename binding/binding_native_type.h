@@ -8,13 +8,15 @@
 //
 // The name seeds the type's static id (FNV-1a of the name) unless an id is given explicitly with
 // ULIX_BINDING_TYPE_WITH_ID. Built-in types (bool, integers, floating point, std::string,
-// BindingValue, byte vectors, std::vector<T>, std::map<std::string, T>) need no declaration.
+// std::optional<std::string>, BindingValue, byte vectors, std::vector<T>,
+// std::map<std::string, T>) need no declaration.
 #ifndef BINDING_BINDING_NATIVE_TYPE_H_
 #define BINDING_BINDING_NATIVE_TYPE_H_
 
 #include <concepts>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -81,6 +83,11 @@ concept NamedBindingType = requires {
   { BindingTypeNameOf(static_cast<const T*>(nullptr)) } -> std::convertible_to<std::string_view>;
 };
 
+// A text that may be absent: travels as a string, or as the empty value when absent. Its own
+// static type tells it from a plain string; its kind is the string kind.
+template <typename T>
+concept OptionalText = std::same_as<T, std::optional<std::string>>;
+
 template <typename T>
 concept ByteVector = std::same_as<T, std::vector<std::uint8_t>>;
 
@@ -108,7 +115,7 @@ constexpr NativeTypeKind NativeKindOf() {
     return NativeTypeKind::kFloat;
   } else if constexpr (std::same_as<T, double>) {
     return NativeTypeKind::kDouble;
-  } else if constexpr (std::same_as<T, std::string>) {
+  } else if constexpr (std::same_as<T, std::string> || OptionalText<T>) {
     return NativeTypeKind::kString;
   } else if constexpr (std::same_as<T, BindingValue>) {
     return NativeTypeKind::kObject;
@@ -144,6 +151,8 @@ constexpr std::uint32_t HashNativeTypeName(std::uint32_t hash) {
     hash = Fnv1aContinue(hash, "map<");
     hash = HashNativeTypeName<typename native_type_internal::StringMapTraits<T>::Element>(hash);
     return Fnv1aContinue(hash, ">");
+  } else if constexpr (OptionalText<T>) {
+    return Fnv1aContinue(hash, "optional<string>");
   } else if constexpr (kKind == NativeTypeKind::kEnum || kKind == NativeTypeKind::kStruct) {
     static_assert(NamedBindingType<T>, "declare the type with ULIX_BINDING_TYPE");
     return Fnv1aContinue(hash, BindingTypeNameOf(static_cast<const T*>(nullptr)));

@@ -1,12 +1,17 @@
 // Typed registration of native structs and enums: member kinds, offsets and converters are
 // deduced from member pointers.
 //
-//   struct Credentials { std::string user; std::uint32_t attempts = 0; };
+//   struct Credentials {
+//     std::string user;
+//     std::uint32_t attempts = 0;
+//     std::optional<std::string> token;
+//   };
 //   ULIX_BINDING_TYPE(Credentials, "Credentials")
 //
 //   BindingStructBuilder<Credentials>(registry)
 //       .AddField(&Credentials::user, "user", "Sign-on name", kRequired)
 //       .AddField(&Credentials::attempts, "attempts")
+//       .AddOptionalField(&Credentials::token, "token")  // std::optional<std::string>
 //       .Description("Who signs on.")
 //       .Tag("Plugins");
 #ifndef BINDING_BINDING_STRUCT_BUILDER_H_
@@ -46,8 +51,25 @@ class BindingStructBuilder {
                       std::make_unique<TypedFieldConverter<Member>>());
     return *this;
   }
+  // As AddField, with the field's optional mark set: help reports the field as "optional" and
+  // the catalogue carries the mark. Conversion is unchanged by it.
+  template <BindingConvertible Member>
+  BindingStructBuilder& AddOptionalField(Member Record::*member, std::string_view name,
+                                         std::string_view description = {},
+                                         std::uint32_t flags = kFieldFlagsNone,
+                                         const BindingTypeIdentifier& host_type = {}) {
+    if (builder_.alreadyRegistered()) return *this;
+    builder_.addField(name, description, OffsetOf(member), BindingStaticTypeOf<Member>(),
+                      TypeIdentifierOf<Member>(registry_), host_type, flags,
+                      std::make_unique<TypedFieldConverter<Member>>(), 1);
+    return *this;
+  }
   BindingStructBuilder& Description(std::string_view text) {
     builder_.setDescription(text);
+    return *this;
+  }
+  BindingStructBuilder& NameSpace(std::string_view word) {
+    builder_.setNameSpace(word);
     return *this;
   }
   BindingStructBuilder& Tag(std::string_view tag) {
@@ -89,6 +111,10 @@ class BindingEnumBuilder {
   }
   BindingEnumBuilder& Description(std::string_view text) {
     builder_.setDescription(text);
+    return *this;
+  }
+  BindingEnumBuilder& NameSpace(std::string_view word) {
+    builder_.setNameSpace(word);
     return *this;
   }
   BindingEnumBuilder& Tag(std::string_view tag) {

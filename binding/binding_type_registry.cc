@@ -152,6 +152,11 @@ void BindingTypeBuilder::setDescription(std::string_view text) {
   descriptor_->description = text;
 }
 
+void BindingTypeBuilder::setNameSpace(std::string_view word) {
+  if (already_registered_) return;
+  descriptor_->nameSpace = word;
+}
+
 void BindingTypeBuilder::addTag(std::string_view tag) {
   if (already_registered_ || tag.empty()) return;
   descriptor_->tags.emplace_back(tag);

@@ -193,6 +193,8 @@ class BindingTypeBuilder {
   // Re-adding a name replaces its value and description.
   void addEnumValue(std::string_view name, std::int32_t value, std::string_view description);
   void setDescription(std::string_view text);
+  // The word the host groups the type under; empty unless set.
+  void setNameSpace(std::string_view word);
   // An empty tag is ignored.
   void addTag(std::string_view tag);
 

@@ -9,6 +9,7 @@
 #include <new>
 #include <utility>
 
+#include "binding/base64.h"
 #include "binding/binding_value_store.h"
 
 namespace binding {
@@ -31,31 +32,6 @@ int CompareKeys(std::string_view a, std::string_view b) {
 
 bool NeedsStore(BindingValueKind kind) {
   return kind >= BindingValueKind::kString && kind <= BindingValueKind::kStructure;
-}
-
-std::string Base64(const Blob& bytes) {
-  static constexpr char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    std::uint32_t triple = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
-    out.push_back(kAlphabet[(triple >> 18) & 63]);
-    out.push_back(kAlphabet[(triple >> 12) & 63]);
-    out.push_back(kAlphabet[(triple >> 6) & 63]);
-    out.push_back(kAlphabet[triple & 63]);
-  }
-  std::size_t rest = bytes.size() - i;
-  if (rest > 0) {
-    std::uint32_t triple = bytes[i] << 16;
-    if (rest == 2) triple |= bytes[i + 1] << 8;
-    out.push_back(kAlphabet[(triple >> 18) & 63]);
-    out.push_back(kAlphabet[(triple >> 12) & 63]);
-    out.push_back(rest == 2 ? kAlphabet[(triple >> 6) & 63] : '=');
-    out.push_back('=');
-  }
-  return out;
 }
 
 }  // namespace
@@ -367,7 +343,7 @@ std::string BindingValue::toText() const {
     case BindingValueKind::kString:
       return std::string(payload_.string->view());
     case BindingValueKind::kBlob:
-      return Base64(*payload_.blob);
+      return Base64Encode(*payload_.blob);
     case BindingValueKind::kEnum:
       return std::to_string(payload_.enum_pair->value);
     default:

@@ -12,12 +12,11 @@ constexpr std::uint32_t kInitialBucketCount = 8;
 
 // Short texts (keys, enum names) hash with FNV-1a. FNV-1a is a serial multiply chain, one byte
 // at a time, and longer texts (URLs, tokens) spent more on their hash than on everything else
-// they cost: those are hashed eight bytes at a time, and texts beyond kWholeHashedLength (tokens,
-// certificates) only their length and their first and last kHashedEdge bytes. Equality is
-// always decided by comparing every byte.
+// they cost: those are hashed eight bytes at a time. Every byte counts in the hash: texts come
+// from request bodies anyone can send, and a hash that skipped some would let many distinct
+// texts share a bucket, making interning them quadratic. Equality is always decided by
+// comparing every byte.
 constexpr std::size_t kFnvHashedLength = 16;
-constexpr std::size_t kWholeHashedLength = 128;
-constexpr std::size_t kHashedEdge = 64;
 constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
 
 std::uint64_t LoadWord(const char* bytes) {
@@ -41,17 +40,15 @@ std::uint64_t MixWords(std::uint64_t hash, std::string_view bytes) {
   return hash;
 }
 
+}  // namespace
+
 std::uint32_t InternHash(std::string_view text) {
   if (text.size() <= kFnvHashedLength) return Fnv1a(text);
-  std::uint64_t hash = text.size() * kMultiplier;
-  if (text.size() <= kWholeHashedLength) {
-    hash = MixWords(hash, text);
-  } else {
-    hash = MixWords(hash, text.substr(0, kHashedEdge));
-    hash = MixWords(hash, text.substr(text.size() - kHashedEdge));
-  }
+  const std::uint64_t hash = MixWords(text.size() * kMultiplier, text);
   return static_cast<std::uint32_t>(hash ^ (hash >> 32));
 }
+
+namespace {
 
 std::size_t EntryBytes(std::size_t length) {
   std::size_t bytes = offsetof(internal::InternedString, text) + length + 1;

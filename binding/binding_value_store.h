@@ -12,6 +12,10 @@
 
 namespace binding {
 
+// The hash the intern table keys a text by: FNV-1a for short texts, eight bytes at a time for
+// longer ones; every byte counts.
+std::uint32_t InternHash(std::string_view text);
+
 // Created by a root value on first need and destroyed with it (or handed over by a swap-move).
 // Not thread-safe: a tree is used by one thread at a time.
 class BindingValueStore {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -277,8 +278,7 @@ TEST(BindingValueStore, SharesOneEntryPerTextAcrossKeysAndValuesOfATree) {
 }
 
 TEST(BindingValueStore, TellsLongTextsApartThatDifferOnlyInTheMiddle) {
-  // Long texts hash only their edges; two tokens that differ in the middle alone must still be
-  // two entries, and the same token twice one.
+  // Two tokens that differ in the middle alone are two entries, and the same token twice one.
   const std::string head(40, 'h');
   const std::string tail(40, 't');
   const std::string first = head + std::string(1000, 'a') + tail;
@@ -293,6 +293,25 @@ TEST(BindingValueStore, TellsLongTextsApartThatDifferOnlyInTheMiddle) {
   EXPECT_EQ(tree.store()->ReferenceCount(first), 2u);
   EXPECT_EQ(tree.store()->ReferenceCount(second), 1u);
   EXPECT_EQ(tree.store()->InternedCount(), 2u);
+}
+
+TEST(BindingValueStore, HashesEveryByteOfTextsOfEveryLength) {
+  // Texts of one length that differ in a single byte anywhere get distinct hashes, so a body
+  // full of them does not pile into one bucket.
+  for (const std::size_t length : {std::size_t{9}, std::size_t{100}, std::size_t{1000}}) {
+    SCOPED_TRACE(length);
+    std::set<std::uint32_t> hashes;
+    std::size_t texts = 0;
+    for (std::size_t at = 0; at < length; at += (length + 99) / 100) {
+      for (char c : std::string("abcdefghij")) {
+        std::string text(length, 'x');
+        text[at] = c;
+        hashes.insert(InternHash(text));
+        ++texts;
+      }
+    }
+    EXPECT_GE(hashes.size() + 2, texts);
+  }
 }
 
 TEST(BindingValueStore, ReInternsStringsCopiedFromAnotherTree) {

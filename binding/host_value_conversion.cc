@@ -37,13 +37,6 @@ std::string_view HostKindName(std::uint32_t kind) {
   }
 }
 
-char* CopyText(std::string_view text) {
-  char* copy = new char[text.size() + 1];
-  if (!text.empty()) std::memcpy(copy, text.data(), text.size());
-  copy[text.size()] = '\0';
-  return copy;
-}
-
 // Records are packed, so their members are read and written through copies, never references.
 bool ReadHostValue(BindingConversionResult& result, BindingValue& target, const HostValue& record,
                    std::string_view name) {
@@ -114,12 +107,19 @@ bool ReadHostValue(BindingConversionResult& result, BindingValue& target, const 
 HostValue MakeText(std::string_view text) {
   HostValue record{};
   record.kind = kHostValueOwnedText;
-  record.payload.text.data = CopyText(text);
+  record.payload.text.data = CopyHostText(text);
   record.payload.text.length = static_cast<std::uint32_t>(text.size());
   return record;
 }
 
 }  // namespace
+
+char* CopyHostText(std::string_view text) {
+  char* copy = new char[text.size() + 1];
+  if (!text.empty()) std::memcpy(copy, text.data(), text.size());
+  copy[text.size()] = '\0';
+  return copy;
+}
 
 BindingConversionResult fromHostValue(const HostValue& record, std::string_view name,
                                       HostResponse* response) {
@@ -198,7 +198,7 @@ HostValue toHostValue(const BindingValue& value, const BindingTypeRegistry* regi
       auto* entries = new HostObjectEntry[fields.size() == 0 ? 1 : fields.size()];
       for (std::size_t i = 0; i < fields.size(); ++i) {
         HostObjectEntry entry{};
-        entry.key = CopyText(fields[i].key());
+        entry.key = CopyHostText(fields[i].key());
         HostValue item = toHostValue(fields[i].value(), registry);
         std::memcpy(reinterpret_cast<std::byte*>(&entry) + offsetof(HostObjectEntry, value), &item,
                     sizeof(HostValue));
@@ -269,7 +269,7 @@ void ReleasePluginResponse(HostResponse* response) {
 
 void FailHostResponse(HostResponse& response, std::string_view message) {
   // Copied first: the message may be text the release is about to free.
-  char* text = CopyText(message);
+  char* text = CopyHostText(message);
   if (response.release != nullptr) response.release(&response);
   HostValue none{};
   std::memcpy(&response.value, &none, sizeof(HostValue));

@@ -19,6 +19,10 @@ namespace binding {
 BindingConversionResult fromHostValue(const HostValue& record, std::string_view name,
                                       HostResponse* response = nullptr);
 
+// A NUL-terminated copy of `text` for a record handed to the host, freed with delete[] by the
+// release function of that record.
+char* CopyHostText(std::string_view text);
+
 // Builds a host record from `value`. Texts, bytes, arrays, object entries and keys are copies
 // owned by the record: free them with ReleaseHostValue (or through ReleasePluginResponse when the
 // record sits in a response the plug-in filled). Enums become their enumerator's name when

@@ -24,15 +24,17 @@
 #define ULIX_JSON_ADDRESS_SANITIZER 1
 #endif
 #endif
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define ULIX_JSON_ADDRESS_SANITIZER 1
 #endif
 #if !defined(RAPIDJSON_SSE2) && !defined(ULIX_JSON_ADDRESS_SANITIZER) && \
     (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
 #define RAPIDJSON_SSE2
 #endif
+#include "binding/base64.h"
 #include "binding/binding_static_type.h"
 #include "binding/binding_type_registry.h"
+#include "platform/memory_counters.h"
 #include "rapidjson/prettywriter.h"
 #include "rapidjson/reader.h"
 #include "rapidjson/stringbuffer.h"
@@ -106,10 +108,33 @@ bool NeedsEscape(std::string_view text) {
   return false;
 }
 
-// A string buffer of a type of its own: the vector writer is a specialisation for
-// rapidjson::StringBuffer, so writers on this buffer escape every control byte.
-class JsonOutputAllocator : public rapidjson::CrtAllocator {};
-using JsonOutput = rapidjson::GenericStringBuffer<rapidjson::UTF8<>, JsonOutputAllocator>;
+// RapidJSON's buffers (the reader's stack, the writers' stack and output) come from the plug-in's
+// counting heap, so the host's memory statistics cover them like every other allocation.
+class CountingJsonAllocator {
+ public:
+  [[maybe_unused]] static constexpr bool kNeedFree = true;
+  void* Malloc(std::size_t size) { return size != 0 ? platform::Allocate(size) : nullptr; }
+  void* Realloc(void* block, std::size_t /*old_size*/, std::size_t new_size) {
+    if (new_size == 0) {
+      platform::Free(block);
+      return nullptr;
+    }
+    return platform::Reallocate(block, new_size);
+  }
+  static void Free(void* block) noexcept { platform::Free(block); }
+  bool operator==(const CountingJsonAllocator&) const noexcept { return true; }
+  bool operator!=(const CountingJsonAllocator&) const noexcept { return false; }
+};
+
+// A string buffer of a type of its own (the vector writer is a specialisation for
+// rapidjson::StringBuffer), so writers on this buffer escape every control byte.
+using JsonOutput = rapidjson::GenericStringBuffer<rapidjson::UTF8<>, CountingJsonAllocator>;
+using JsonReader =
+    rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, CountingJsonAllocator>;
+using CompactJsonWriter =
+    rapidjson::Writer<JsonOutput, rapidjson::UTF8<>, rapidjson::UTF8<>, CountingJsonAllocator>;
+using PrettyJsonWriter = rapidjson::PrettyWriter<JsonOutput, rapidjson::UTF8<>, rapidjson::UTF8<>,
+                                                 CountingJsonAllocator>;
 
 // The reader's explanation for each of its error codes.
 std::string_view JsonErrorText(rapidjson::ParseErrorCode code) {
@@ -257,29 +282,6 @@ std::optional<std::string_view> EnumeratorName(const BindingTypeRegistry* regist
   return std::string_view(enumerator->name);
 }
 
-void AppendBase64(std::span<const std::uint8_t> bytes, std::string& out) {
-  static constexpr char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  out.clear();
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    const std::uint32_t group = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
-    out.push_back(kAlphabet[group >> 18]);
-    out.push_back(kAlphabet[(group >> 12) & 0x3F]);
-    out.push_back(kAlphabet[(group >> 6) & 0x3F]);
-    out.push_back(kAlphabet[group & 0x3F]);
-  }
-  const std::size_t rest = bytes.size() - i;
-  if (rest != 0) {
-    const std::uint32_t group = (bytes[i] << 16) | (rest == 2 ? bytes[i + 1] << 8 : 0);
-    out.push_back(kAlphabet[group >> 18]);
-    out.push_back(kAlphabet[(group >> 12) & 0x3F]);
-    out.push_back(rest == 2 ? kAlphabet[(group >> 6) & 0x3F] : '=');
-    out.push_back('=');
-  }
-}
-
 template <typename Writer>
 class JsonWriterSink final : public BindingValueSink {
  public:
@@ -307,7 +309,7 @@ class JsonWriterSink final : public BindingValueSink {
     }
   }
   void Blob(std::span<const std::uint8_t> bytes) override {
-    AppendBase64(bytes, scratch_);
+    AssignBase64(bytes, scratch_);
     WriteVerbatim(scratch_);
   }
   void Enum(BindingEnumPair value) override {
@@ -422,7 +424,7 @@ BindingConversionResult parseJson(const char* text) {
   while (*start == ' ' || *start == '\n' || *start == '\r' || *start == '\t') ++start;
   if (*start == '\0') return result;  // a blank body carries no value, which is not an error
 
-  rapidjson::Reader reader;
+  JsonReader reader;
   JsonTreeBuilder builder(result.value);
   rapidjson::ParseResult parsed;
   if (HasUnscannedControlByte(start)) {
@@ -453,10 +455,10 @@ std::string toJson(const BindingValue& value, const BindingTypeRegistry* registr
   if (value.isEmpty()) return std::string();
   JsonOutput buffer;
   if (line_ending.empty()) {
-    rapidjson::Writer<JsonOutput> writer(buffer);
+    CompactJsonWriter writer(buffer);
     return std::string(WriteJson(value, writer, buffer, registry));
   }
-  rapidjson::PrettyWriter<JsonOutput> writer(buffer);
+  PrettyJsonWriter writer(buffer);
   writer.SetIndent(' ', 4);
   const std::string_view pretty = WriteJson(value, writer, buffer, registry);
   if (line_ending == "\n") return std::string(pretty);

@@ -10,6 +10,7 @@
 #include "binding/binding_static_type.h"
 #include "binding/binding_type_registry.h"
 #include "gtest/gtest.h"
+#include "platform/memory_counters.h"
 #include "testing/value_builders.h"
 
 namespace binding {
@@ -253,6 +254,22 @@ TEST(WalkValue, ReportsElementsAndFieldsInOrder) {
   Recorder recorder;
   WalkValue(value, recorder);
   EXPECT_EQ(recorder.log, "{3 e: e4 , x: blob2 , y: [2 <0 s-1 0> <1 null 1> ] , } ");
+}
+
+TEST(JsonBridge, ReadsAndWritesThroughTheCountingHeap) {
+  // The memory statistics the host reads must cover the reader's stack and the writer's
+  // output, and every block must come back.
+  const std::string nested = std::string(300, '[') + std::string(300, ']');
+  BindingValue big;
+  for (int i = 0; i < 2000; ++i) big.AppendElement().SetString("eight ch");
+  const platform::MemoryCounters before = platform::ReadMemoryCounters();
+  EXPECT_EQ(parseJson(nested.c_str()).ok, 1);
+  const std::string text = toJson(big);
+  const platform::MemoryCounters after = platform::ReadMemoryCounters();
+  EXPECT_GT(after.allocations, before.allocations);
+  EXPECT_GE(after.bytes_allocated - before.bytes_allocated, text.size());
+  EXPECT_EQ(after.frees - before.frees, after.allocations - before.allocations);
+  EXPECT_EQ(after.bytes_freed - before.bytes_freed, after.bytes_allocated - before.bytes_allocated);
 }
 
 }  // namespace

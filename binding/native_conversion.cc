@@ -283,6 +283,23 @@ void AssignString(BindingConversionResult& result, std::string& member, const Bi
   }
 }
 
+void AssignOptionalText(BindingConversionResult& result, std::optional<std::string>& member,
+                        const BindingValue& input, std::string_view name,
+                        const BindingTypeRegistry& registry) {
+  if (!result.ok) return;
+  if (input.isEmpty()) {
+    member.reset();
+    return;
+  }
+  std::string text;
+  AssignString(result, text, input, name, registry);
+  if (result.ok) {
+    member = std::move(text);
+  } else {
+    member.reset();
+  }
+}
+
 void AssignBlob(BindingConversionResult& result, std::vector<std::uint8_t>& member,
                 const BindingValue& input, std::string_view name) {
   if (!result.ok) return;
@@ -376,11 +393,9 @@ void AssignEnumValue(BindingConversionResult& result, std::int32_t& member,
 void AssignStruct(BindingConversionResult& result, void* record, const BindingValue& input,
                   std::string_view name, const BindingTypeDescriptor* descriptor,
                   const BindingTypeRegistry& registry) {
+  // A missing input is tested by the caller that owns the member (struct field, vector
+  // element, argument); here it is one more value that is not a structure.
   if (!result.ok) return;
-  if (input.isEmpty()) {
-    FailRequired(result, name);
-    return;
-  }
   if (descriptor == nullptr) {
     Fail(result, kUnregisteredStructMessage, {name});
     return;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -36,6 +37,11 @@ double AssignFloatingPoint(BindingConversionResult& result, const BindingValue& 
                            std::string_view type_name);
 void AssignString(BindingConversionResult& result, std::string& member, const BindingValue& input,
                   std::string_view name, const BindingTypeRegistry& registry);
+// An empty input makes the text absent; any other input follows the string rules, and a failure
+// leaves the text absent.
+void AssignOptionalText(BindingConversionResult& result, std::optional<std::string>& member,
+                        const BindingValue& input, std::string_view name,
+                        const BindingTypeRegistry& registry);
 void AssignBlob(BindingConversionResult& result, std::vector<std::uint8_t>& member,
                 const BindingValue& input, std::string_view name);
 void AssignObject(BindingConversionResult& result, BindingValue& member, const BindingValue& input);
@@ -80,6 +86,8 @@ void AssignMember(BindingConversionResult& result, T& member, const BindingValue
     if (!result.ok) return;
     member = static_cast<T>(AssignFloatingPoint(result, input, name, -std::numeric_limits<T>::max(),
                                                 std::numeric_limits<T>::max(), typeName(kKind)));
+  } else if constexpr (OptionalText<T>) {
+    AssignOptionalText(result, member, input, name, registry);
   } else if constexpr (kKind == NativeTypeKind::kString) {
     AssignString(result, member, input, name, registry);
   } else if constexpr (kKind == NativeTypeKind::kBlob) {
@@ -136,6 +144,12 @@ void ProduceMember(BindingConversionResult& result, BindingValue& target, const 
     target.SetUnsigned(member);
   } else if constexpr (std::is_floating_point_v<T>) {
     target.SetFloat(member);
+  } else if constexpr (OptionalText<T>) {
+    if (member.has_value()) {
+      target.SetString(*member);
+    } else {
+      target.clear();
+    }
   } else if constexpr (kKind == NativeTypeKind::kString) {
     target.SetString(member);
   } else if constexpr (kKind == NativeTypeKind::kBlob) {
@@ -188,7 +202,8 @@ class TypedFieldConverter final : public BindingFieldConverter {
 // it's an unregistered structure." when `static_type` has no descriptor.
 BindingConversionResult toValue(const void* record, const BindingStaticType& static_type,
                                 const BindingTypeRegistry& registry);
-// Assigns `value` to the registered struct at `record`; `name` is %1 of the messages.
+// Assigns `value` to the registered struct at `record`; `name` is %1 of the messages. An empty
+// value is not a structure.
 BindingConversionResult fromValue(const BindingValue& value, void* record,
                                   const BindingStaticType& static_type,
                                   const BindingTypeRegistry& registry, std::string_view name = {});
@@ -202,12 +217,13 @@ BindingConversionResult toValue(const T& native, const BindingTypeRegistry& regi
 }
 
 // `value` into any convertible native value; a missing (empty) value fails with "A value for
-// '%1' is required.".
+// '%1' is required.", except that an optional text becomes absent and a struct follows the
+// struct rules ("... because the input not a structure.").
 template <BindingConvertible T>
 BindingConversionResult fromValue(const BindingValue& value, T& native,
                                   const BindingTypeRegistry& registry, std::string_view name = {}) {
   BindingConversionResult result;
-  if (value.isEmpty()) {
+  if (value.isEmpty() && !OptionalText<T> && NativeKindOf<T>() != NativeTypeKind::kStruct) {
     FailRequired(result, name);
   } else {
     AssignMember(result, native, value, name, registry);

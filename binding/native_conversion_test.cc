@@ -3,10 +3,12 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "binding/binding_struct_builder.h"
+#include "binding/json_bridge.h"
 #include "gtest/gtest.h"
 
 namespace conversion_test {
@@ -42,6 +44,12 @@ struct Quiet {
 };
 ULIX_BINDING_TYPE(Quiet, "Quiet")
 
+struct Session {
+  std::optional<std::string> token;
+  std::optional<std::string> hint;
+};
+ULIX_BINDING_TYPE(Session, "Session")
+
 struct Unregistered {
   std::int32_t n = 0;
 };
@@ -56,6 +64,7 @@ using conversion_test::Color;
 using conversion_test::Inner;
 using conversion_test::Outer;
 using conversion_test::Quiet;
+using conversion_test::Session;
 using conversion_test::Shade;
 using conversion_test::Unregistered;
 
@@ -103,6 +112,9 @@ class NativeConversionTest : public ::testing::Test {
         .AddField(&Outer::color, "color")
         .AddField(&Outer::ratio, "ratio")
         .AddField(&Outer::enabled, "enabled");
+    BindingStructBuilder<Session>(registry_)
+        .AddOptionalField(&Session::token, "token")
+        .AddField(&Session::hint, "hint", "", kOmitWhenDefault);
     BindingStructBuilder<Quiet>(registry_).AddField(&Quiet::zero, "zero", "", kOmitWhenDefault);
   }
 
@@ -365,12 +377,18 @@ TEST_F(AssignTest, StructFailuresNameTheStructAndTheField) {
        "required field 'n'."},
       {"field failure unchanged", nested_failure,
        "Value abc for 'n' of type int32 is in an incorrect format"},
-      {"missing", BindingValue(), "A value for 'arg' is required."},
+      // The missing-value test belongs to whoever owns the member; a whole record given
+      // nothing is simply not a structure.
+      {"empty", BindingValue(),
+       "Couldn't assign value to 'arg' of type Inner because the input not a structure."},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.label);
     Inner inner;
     EXPECT_EQ(errorText(fromValue(row.input, inner, registry_, "arg")), row.message);
+    EXPECT_EQ(
+        errorText(fromValue(row.input, &inner, BindingStaticTypeOf<Inner>(), registry_, "arg")),
+        row.message);
   }
   Unregistered unregistered;
   EXPECT_EQ(errorText(fromValue(Structure(), unregistered, registry_, "arg")),
@@ -463,6 +481,41 @@ TEST_F(NativeConversionTest, RecordEntryPointsGoThroughTheStaticType) {
   EXPECT_EQ(errorText(fromValue(produced.value, &back, BindingStaticTypeOf<Inner>(), registry_)),
             "");
   EXPECT_EQ(back.label, "x");
+}
+
+TEST_F(NativeConversionTest, OptionalTextIsAbsentExactlyWhenTheValueIsEmpty) {
+  // A type of its own, of the string kind, whose optional mark the builder set.
+  const BindingTypeDescriptor* session = registry_.FindType(StaticTypeIdOf<Session>());
+  ASSERT_NE(session, nullptr);
+  ASSERT_EQ(session->fields.size(), 2u);
+  EXPECT_EQ(session->fields[0].optional, 1);
+  EXPECT_EQ(session->fields[1].optional, 0);
+  EXPECT_EQ(session->fields[0].type.kind, NativeTypeKind::kString);
+  EXPECT_NE(session->fields[0].staticType->id(), BindingStaticTypeOf<std::string>().id());
+
+  // Absent goes out as null, or not at all when left out by default.
+  EXPECT_EQ(toJson(toValue(Session{}, registry_).value), R"({"token":null})");
+  EXPECT_EQ(toJson(toValue(Session{"t", "h"}, registry_).value), R"({"hint":"h","token":"t"})");
+
+  std::optional<std::string> text = "old";
+  EXPECT_EQ(Assign(text, BindingValue()), "");
+  EXPECT_FALSE(text.has_value());
+  EXPECT_EQ(Assign(text, BindingValue("")), "");
+  EXPECT_EQ(text, std::optional<std::string>(""));
+  EXPECT_EQ(Assign(text, Enum(2, &BindingStaticTypeOf<Color>())), "");
+  EXPECT_EQ(text, std::optional<std::string>("Green"));
+  EXPECT_EQ(Assign(text, BindingValue(std::int64_t{5})),
+            "Couldn't assign value to 'n' because the input is not a string.");
+  EXPECT_FALSE(text.has_value());
+
+  text = "old";
+  EXPECT_EQ(errorText(fromValue(BindingValue(), text, registry_)), "");
+  EXPECT_FALSE(text.has_value());
+  Session back{"keep", "keep"};
+  BindingConversionResult parsed = parseJson(R"({"hint":"h"})");
+  EXPECT_EQ(errorText(fromValue(parsed.value, back, registry_)), "");
+  EXPECT_EQ(back.token, std::optional<std::string>("keep"));  // an absent field is untouched
+  EXPECT_EQ(back.hint, std::optional<std::string>("h"));
 }
 
 TEST(IsDefaultValue, MatchesTheOmitRules) {

@@ -229,6 +229,9 @@ class YamlLoader {
   explicit YamlLoader(BindingConversionResult& result) : result_(result) { open_.resize(16); }
 
   void Load(std::string_view text) {
+    // libyaml allocates with the C library's malloc and offers no hook for another allocator;
+    // counting its buffers would mean interposing malloc for the whole host process. So YAML
+    // parsing is the one part of the plug-in's heap use the memory statistics do not cover.
     yaml_parser_t parser;
     if (!yaml_parser_initialize(&parser)) {
       fail(result_, YamlParserError(parser));

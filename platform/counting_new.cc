@@ -45,8 +45,15 @@ asm(".hidden _Znw" ULIX_SIZE
     "St11align_val_t\n"
     ".hidden _ZdaPv" ULIX_SIZE "St11align_val_t\n");
 
-// The attribute still documents the intent on the forms where GCC ignores it.
+// The attribute still documents the intent on the forms where GCC ignores it. Clang refuses an
+// attribute that differs from its own declaration of those forms, so there the directive alone
+// hides them.
 #pragma GCC diagnostic ignored "-Wattributes"
+#if defined(__clang__)
+#define ULIX_HIDDEN_IMPLICIT
+#else
+#define ULIX_HIDDEN_IMPLICIT ULIX_HIDDEN
+#endif
 
 namespace {
 
@@ -56,18 +63,18 @@ std::size_t Alignment(std::align_val_t alignment) { return static_cast<std::size
 
 }  // namespace
 
-ULIX_HIDDEN void* operator new(std::size_t bytes) { return AllocateForNew(bytes, 0); }
-ULIX_HIDDEN void* operator new[](std::size_t bytes) { return AllocateForNew(bytes, 0); }
+ULIX_HIDDEN_IMPLICIT void* operator new(std::size_t bytes) { return AllocateForNew(bytes, 0); }
+ULIX_HIDDEN_IMPLICIT void* operator new[](std::size_t bytes) { return AllocateForNew(bytes, 0); }
 ULIX_HIDDEN void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept {
   return AllocateForNew(bytes, 0, /*or_null=*/true);
 }
 ULIX_HIDDEN void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept {
   return AllocateForNew(bytes, 0, /*or_null=*/true);
 }
-ULIX_HIDDEN void* operator new(std::size_t bytes, std::align_val_t alignment) {
+ULIX_HIDDEN_IMPLICIT void* operator new(std::size_t bytes, std::align_val_t alignment) {
   return AllocateForNew(bytes, Alignment(alignment));
 }
-ULIX_HIDDEN void* operator new[](std::size_t bytes, std::align_val_t alignment) {
+ULIX_HIDDEN_IMPLICIT void* operator new[](std::size_t bytes, std::align_val_t alignment) {
   return AllocateForNew(bytes, Alignment(alignment));
 }
 ULIX_HIDDEN void* operator new(std::size_t bytes, std::align_val_t alignment,
@@ -79,8 +86,10 @@ ULIX_HIDDEN void* operator new[](std::size_t bytes, std::align_val_t alignment,
   return AllocateForNew(bytes, Alignment(alignment), /*or_null=*/true);
 }
 
-ULIX_HIDDEN void operator delete(void* block) noexcept { platform::internal::FreeForDelete(block); }
-ULIX_HIDDEN void operator delete[](void* block) noexcept {
+ULIX_HIDDEN_IMPLICIT void operator delete(void* block) noexcept {
+  platform::internal::FreeForDelete(block);
+}
+ULIX_HIDDEN_IMPLICIT void operator delete[](void* block) noexcept {
   platform::internal::FreeForDelete(block);
 }
 ULIX_HIDDEN void operator delete(void* block, const std::nothrow_t&) noexcept {
@@ -89,22 +98,22 @@ ULIX_HIDDEN void operator delete(void* block, const std::nothrow_t&) noexcept {
 ULIX_HIDDEN void operator delete[](void* block, const std::nothrow_t&) noexcept {
   platform::internal::FreeForDelete(block);
 }
-ULIX_HIDDEN void operator delete(void* block, std::size_t) noexcept {
+ULIX_HIDDEN_IMPLICIT void operator delete(void* block, std::size_t) noexcept {
   platform::internal::FreeForDelete(block);
 }
-ULIX_HIDDEN void operator delete[](void* block, std::size_t) noexcept {
+ULIX_HIDDEN_IMPLICIT void operator delete[](void* block, std::size_t) noexcept {
   platform::internal::FreeForDelete(block);
 }
-ULIX_HIDDEN void operator delete(void* block, std::align_val_t) noexcept {
+ULIX_HIDDEN_IMPLICIT void operator delete(void* block, std::align_val_t) noexcept {
   platform::internal::FreeForDelete(block);
 }
-ULIX_HIDDEN void operator delete[](void* block, std::align_val_t) noexcept {
+ULIX_HIDDEN_IMPLICIT void operator delete[](void* block, std::align_val_t) noexcept {
   platform::internal::FreeForDelete(block);
 }
-ULIX_HIDDEN void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
+ULIX_HIDDEN_IMPLICIT void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
   platform::internal::FreeForDelete(block);
 }
-ULIX_HIDDEN void operator delete[](void* block, std::size_t, std::align_val_t) noexcept {
+ULIX_HIDDEN_IMPLICIT void operator delete[](void* block, std::size_t, std::align_val_t) noexcept {
   platform::internal::FreeForDelete(block);
 }
 ULIX_HIDDEN void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept {

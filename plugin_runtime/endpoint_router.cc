@@ -3,22 +3,61 @@
 #include <cctype>
 
 #include "binding/binding_builtins.h"
+#include "logging/logger.h"
 #include "plugin_runtime/plugin_names.h"
 #include "plugin_runtime/request_dispatch.h"
+#include "plugin_runtime/resource_paths.h"
 
 namespace plugin_runtime {
 
-std::string_view MethodName(std::uint32_t method) {
-  static constexpr std::string_view kNames[] = {"",        "DELETE", "GET",  "HEAD",
-                                                "OPTIONS", "PATCH",  "POST", "PUT"};
-  return method < std::size(kNames) ? kNames[method] : std::string_view();
+using binding::NativeTypeKind;
+
+namespace {
+
+bool IsRecordOrList(NativeTypeKind kind) {
+  return kind == NativeTypeKind::kStruct || kind == NativeTypeKind::kVector ||
+         kind == NativeTypeKind::kMap;
 }
+
+bool IsBoolOrNumber(NativeTypeKind kind) {
+  return kind == NativeTypeKind::kEnum ||
+         (kind >= NativeTypeKind::kBool && kind <= NativeTypeKind::kDouble);
+}
+
+void LogProblem(const std::string& problem) {
+  logging::Log(logging::kError, logging::kGroupDbg, "RequestRouter: %s", problem.c_str());
+}
+
+}  // namespace
 
 EndpointBuilder& EndpointBuilder::Declare(std::string_view name, std::string_view description,
                                           bool optional, std::uint32_t location) {
   // A function registered before keeps the arguments it was declared with.
   if (function_existed_) return *this;
   const std::size_t index = next_argument_++;
+  const std::string& function = route_->function->name;
+  // A slip in a declaration would otherwise only show as a request that never fills a parameter
+  // or fills the wrong one; it is caught here, while the plug-in loads.
+  auto report = [&](std::string problem) {
+    LogProblem(problem);
+    problems_->push_back(std::move(problem));
+  };
+  for (const binding::BindingArgumentDescriptor& earlier : route_->function->arguments) {
+    if (earlier.name == name) {
+      report(function + " declares argument '" + std::string(name) + "' twice");
+    }
+  }
+  if (index >= types_.size()) {
+    report(function + " declares argument '" + std::string(name) + "' at position " +
+           std::to_string(index) + " but its handler takes " + std::to_string(types_.size()) +
+           " parameters");
+  } else if (location == kLocationPath && IsRecordOrList(types_[index].kind)) {
+    report(function + " declares path argument '" + std::string(name) + "' at position " +
+           std::to_string(index) + " where its handler takes a record or list");
+  } else if (location == kLocationBody && IsBoolOrNumber(types_[index].kind)) {
+    report(function + " declares body argument '" + std::string(name) + "' at position " +
+           std::to_string(index) + " where its handler takes a bool, number or enumeration");
+  }
   binding::BindingTypeIdentifier type =
       index < types_.size() ? types_[index] : binding::BindingTypeIdentifier{};
   binding::BindingArgumentDescriptor& argument =
@@ -56,7 +95,7 @@ EndpointBuilder RequestRouter::Add(std::uint32_t method, std::string_view path_t
   route->pattern = RoutePattern::Compile(route->path_template);
   route->method = method;
   route->registry = &registry_;
-  const std::string name = IdentifierName(route->path_template, MethodName(method));
+  const std::string name = IdentifierName(route->path_template, HostMethodName(method));
   std::vector<binding::BindingTypeIdentifier> types = invoker->ArgumentTypes(registry_);
   bool existed = false;
   route->function = registry_.registerFunction(name, types.size(), &existed);
@@ -69,11 +108,26 @@ EndpointBuilder RequestRouter::Add(std::uint32_t method, std::string_view path_t
   }
   route->invoker = std::move(invoker);
   routes_.push_back(std::move(route));
-  return EndpointBuilder(routes_.back().get(), std::move(types), existed);
+  return EndpointBuilder(routes_.back().get(), std::move(types), existed, &problems_);
+}
+
+void RequestRouter::Report(std::string problem) {
+  LogProblem(problem);
+  problems_.push_back(std::move(problem));
 }
 
 void RequestRouter::Finish(binding::TypeCatalogueHolder& catalogue) {
   const std::size_t count = routes_.size();
+  // Too few declarations show only now, once every builder has been used.
+  for (const auto& route : routes_) {
+    if (route->function->routeData != route.get()) continue;  // declared by an earlier route
+    const std::size_t declared = route->function->arguments.size();
+    const std::size_t parameters = route->invoker->ArgumentTypes(registry_).size();
+    for (std::size_t i = declared; i < parameters; ++i) {
+      Report(route->function->name + " declares no argument for handler parameter " +
+             std::to_string(i) + " (of " + std::to_string(parameters) + ")");
+    }
+  }
   endpoints_ = std::make_unique<CatalogueEndpoint[]>(count);
   locations_.clear();
   for (std::size_t i = 0; i < count; ++i) {

@@ -44,9 +44,6 @@ enum ArgumentLocation : std::uint32_t {
   kLocationBody = 5,
 };
 
-// "DELETE" ... "PUT" for codes 1 to 7; "" otherwise.
-std::string_view MethodName(std::uint32_t method);
-
 // A handler with its argument types erased. Implementations are immutable, so any thread may
 // invoke them.
 class EndpointInvoker {
@@ -57,11 +54,12 @@ class EndpointInvoker {
       const binding::BindingTypeRegistry& registry) const = 0;
   virtual binding::BindingTypeIdentifier ReturnType(
       const binding::BindingTypeRegistry& registry) const = 0;
-  // Assigns `values` (one per argument; missing or empty ones leave the argument
-  // default-constructed) to the handler's arguments and calls it. On success the result is
-  // produced into `result` (left empty for a result without value); every failure goes into
-  // `call` as an error: an argument that does not convert (status unchanged), the handler's
-  // error (its status), a result that does not convert (status 400).
+  // Assigns `values` (one per argument) to the handler's arguments and calls it. A missing
+  // (empty) value leaves an optional argument default-constructed and fails a required one with
+  // "A value for '%1' is required.". On success the result is produced into `result` (left empty
+  // for a result without value); every failure goes into `call` as an error: an argument that is
+  // missing or does not convert (status unchanged, handler not called), the handler's error (its
+  // status), a result that does not convert (status 400).
   virtual void Invoke(CallState& call, std::span<const binding::BindingValue> values,
                       const binding::BindingFunctionDescriptor& function,
                       const binding::BindingTypeRegistry& registry,
@@ -155,10 +153,15 @@ class TypedInvoker final : public EndpointInvoker {
                              std::span<const binding::BindingValue> values,
                              const binding::BindingFunctionDescriptor& function, std::size_t index,
                              const binding::BindingTypeRegistry& registry) {
-    if (!conversion.ok || index >= values.size() || values[index].isEmpty()) return;
-    std::string_view name =
-        index < function.arguments.size() ? function.arguments[index].name : std::string_view();
-    binding::AssignMember(conversion, native, values[index], name, registry);
+    // A parameter without a declared argument can receive nothing; registration reports it.
+    if (!conversion.ok || index >= values.size() || index >= function.arguments.size()) return;
+    const binding::BindingArgumentDescriptor& argument = function.arguments[index];
+    if (values[index].isEmpty()) {
+      // The caller that owns the argument makes the missing-value test, for every type.
+      if (argument.optional == 0) binding::FailRequired(conversion, argument.name);
+      return;
+    }
+    binding::AssignMember(conversion, native, values[index], argument.name, registry);
   }
 
   template <std::size_t... I>
@@ -201,8 +204,11 @@ class TypedInvoker final : public EndpointInvoker {
 class EndpointBuilder {
  public:
   EndpointBuilder(EndpointRoute* route, std::vector<binding::BindingTypeIdentifier> types,
-                  bool function_existed)
-      : route_(route), types_(std::move(types)), function_existed_(function_existed) {}
+                  bool function_existed, std::vector<std::string>* problems)
+      : route_(route),
+        types_(std::move(types)),
+        function_existed_(function_existed),
+        problems_(problems) {}
 
   // An argument whose value may come from any source (location 0).
   EndpointBuilder& Argument(std::string_view name, std::string_view description,
@@ -234,6 +240,7 @@ class EndpointBuilder {
   EndpointRoute* route_;
   std::vector<binding::BindingTypeIdentifier> types_;
   bool function_existed_;
+  std::vector<std::string>* problems_;  // the router's registration problems
   std::size_t next_argument_ = 0;
 };
 
@@ -264,6 +271,13 @@ class RequestRouter {
   // `catalogue` must outlive the router's use by the host.
   void Finish(binding::TypeCatalogueHolder& catalogue);
 
+  // What registration found wrong, one line each, in registration order: declared arguments
+  // that do not match the handler's parameters (a count that differs, two arguments of one
+  // name, a path argument where the handler takes a record or list, a body argument where it
+  // takes a bool, number or enumeration). Each was also logged as an error when found. Tests
+  // check it is empty (testing/endpoint_checks.h).
+  const std::vector<std::string>& registrationProblems() const { return problems_; }
+
   std::span<const std::unique_ptr<EndpointRoute>> routes() const { return routes_; }
   std::span<const CatalogueEndpoint> endpoints() const {
     return {endpoints_.get(), endpoints_ ? routes_.size() : 0};
@@ -274,7 +288,11 @@ class RequestRouter {
                       const std::vector<std::string>& tags,
                       std::unique_ptr<EndpointInvoker> invoker);
 
+  // Logs `problem` as an error and keeps it.
+  void Report(std::string problem);
+
   binding::BindingTypeRegistry& registry_;
+  std::vector<std::string> problems_;
   std::vector<std::unique_ptr<EndpointRoute>> routes_;
   std::unique_ptr<CatalogueEndpoint[]> endpoints_;
   std::vector<std::unique_ptr<CatalogueArgumentLocation[]>> locations_;

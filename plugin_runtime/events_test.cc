@@ -1,5 +1,6 @@
 // Event names, publishing, counted subscriptions, observers, delayed callbacks and stop, driven
 // through the fake host's event bus and manual clock.
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -227,6 +228,59 @@ TEST(ScheduleDelayed, ReturnsTheIdWhenTheHostRunsTheCallbackBeforeReturning) {
   EXPECT_EQ(plugin->ScheduleDelayed("now", 0, [&] { ++ran; }), 2u);
   EXPECT_EQ(ran, 2);
   EXPECT_EQ(plugin->PendingDelayedCount(), 0u);
+}
+
+TEST(ScheduleDelayed, RemovesTheEntryOfACallbackThatThrows) {
+  FakeHost host;
+  StartedPlugin plugin(host);
+  (void)plugin->ScheduleDelayed("throws", 0, [] { throw std::runtime_error("callback fault"); });
+  int ran = 0;
+  (void)plugin->ScheduleDelayed("after", 0, [&] { ++ran; });
+  EXPECT_EQ(host.FireScheduled(), 2u);
+  EXPECT_EQ(ran, 1);
+  EXPECT_EQ(plugin->PendingDelayedCount(), 0u);
+}
+
+// Asks for delayed callbacks when it starts, as a plug-in that schedules its own work does.
+class SchedulingPlugin : public PluginBase {
+ public:
+  explicit SchedulingPlugin(int& ran) : ran_(ran) {}
+  bool onStart() override {
+    for (const char* label : {"first", "second"}) {
+      (void)ScheduleDelayed(label, 0, [this] { ++ran_; });
+    }
+    return true;
+  }
+
+ private:
+  int& ran_;
+};
+
+TEST(ScheduleDelayed, CallbacksTheHostFiresAfterStopRunNothing) {
+  // Driven only through the block and the entry table, as a host drives the library.
+  FakeHost host;
+  int ran = 0;
+  HostInitBlock block{};
+  block.major = 18;
+  (new SchedulingPlugin(ran))->Handshake(&block, "late");
+  // The table lives in the plug-in object, which stop deletes.
+  const PluginEntryTable entries = *block.entryTable;
+  void* const context = block.context;
+  ASSERT_TRUE(entries.start(context, host.context()));
+  const std::vector<FakeHost::ScheduledCallback> late = host.Scheduled();
+  ASSERT_EQ(late.size(), 2u);
+  late[0].callback(late[0].context);
+  EXPECT_EQ(ran, 1);
+  entries.stop(context);
+
+  // Another instance may take the first one's place, even its memory: the late callbacks (one of
+  // them fired twice) reach neither.
+  int other_ran = 0;
+  StartedPlugin other(host, new SchedulingPlugin(other_ran));
+  for (const FakeHost::ScheduledCallback& callback : late) callback.callback(callback.context);
+  EXPECT_EQ(ran, 1);
+  EXPECT_EQ(other_ran, 0);
+  EXPECT_EQ(other->PendingDelayedCount(), 2u);
 }
 
 TEST(PluginStop, UnsubscribesEverythingAtTheHost) {

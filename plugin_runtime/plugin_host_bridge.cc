@@ -1,6 +1,10 @@
 #include "plugin_runtime/plugin_host_bridge.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <shared_mutex>
 #include <utility>
 
 #include "binding/binding_type_registry.h"
@@ -38,17 +42,128 @@ const binding::BindingTypeRegistry& EmptyRegistry() {
 
 }  // namespace
 
-// The context the host hands back with a delayed callback. Owned by the table of pending
-// callbacks.
-struct PluginHostBridge::DelayedEntry {
-  PluginHostBridge* bridge;
-  std::uint64_t id;
-  DelayedFunction function;
+// The pending delayed callbacks of one bridge.
+struct PluginHostBridge::DelayedTable {
+  struct Entry {
+    std::uintptr_t ticket = 0;
+    DelayedFunction function;
+  };
+
+  explicit DelayedTable(const PluginHostBridge* owner) : bridge(owner) {}
+
+  // Runs the function stored under `id`, then removes its entry, also when the function throws.
+  void Run(std::uint64_t id);
+  // Runs nothing from now on; waits for a function that is running. Drops every entry and its
+  // ticket.
+  void Close();
+
+  // Held shared while a function runs and exclusively to close, so that closing waits for it.
+  std::shared_mutex run_mutex;
+  bool closed = false;             // guarded by run_mutex
+  const PluginHostBridge* bridge;  // valid while not closed
+
+  // Guards the id counter and the entries. Functions run with it released, so they may
+  // schedule the next one.
+  std::mutex mutex;
+  std::uint64_t next_id = 1;
+  std::map<std::uint64_t, Entry> entries;
 };
 
-PluginHostBridge::PluginHostBridge() : clock_(&platform::MonotonicNanoseconds) {}
+namespace {
 
-PluginHostBridge::~PluginHostBridge() = default;
+// The contexts handed to the host with delayed callbacks are tickets: numbers looked up in this
+// process-wide table, never addresses. The host may hold one past the plug-in's life; the table
+// then no longer knows it, or knows it only with an expired owner. Leaked on purpose: a host may
+// fire a callback while the process exits.
+struct DelayedTicket {
+  std::weak_ptr<PluginHostBridge::DelayedTable> table;
+  std::uint64_t id;
+};
+
+struct TicketTable {
+  std::mutex mutex;
+  std::uintptr_t next = 1;
+  std::map<std::uintptr_t, DelayedTicket> tickets;
+};
+
+TicketTable& Tickets() {
+  static TicketTable* const kTable = new TicketTable();
+  return *kTable;
+}
+
+std::uintptr_t IssueTicket(const std::shared_ptr<PluginHostBridge::DelayedTable>& table,
+                           std::uint64_t id) {
+  TicketTable& tickets = Tickets();
+  std::lock_guard<std::mutex> lock(tickets.mutex);
+  // A counter the width of a pointer wraps only after as many callbacks as there are addresses;
+  // 0 is skipped so that a null context is never a ticket.
+  std::uintptr_t ticket = tickets.next++;
+  if (ticket == 0) ticket = tickets.next++;
+  tickets.tickets[ticket] = DelayedTicket{table, id};
+  return ticket;
+}
+
+// The owner and id of `ticket`, which is used up; a null owner when it is unknown or expired.
+std::pair<std::shared_ptr<PluginHostBridge::DelayedTable>, std::uint64_t> RedeemTicket(
+    std::uintptr_t ticket) {
+  TicketTable& tickets = Tickets();
+  std::lock_guard<std::mutex> lock(tickets.mutex);
+  auto found = tickets.tickets.find(ticket);
+  if (found == tickets.tickets.end()) return {nullptr, 0};
+  std::pair<std::shared_ptr<PluginHostBridge::DelayedTable>, std::uint64_t> owner{
+      found->second.table.lock(), found->second.id};
+  tickets.tickets.erase(found);
+  return owner;
+}
+
+void DropTickets(const std::vector<std::uintptr_t>& dropped) {
+  if (dropped.empty()) return;
+  TicketTable& tickets = Tickets();
+  std::lock_guard<std::mutex> lock(tickets.mutex);
+  for (std::uintptr_t ticket : dropped) tickets.tickets.erase(ticket);
+}
+
+}  // namespace
+
+void PluginHostBridge::DelayedTable::Run(std::uint64_t id) {
+  std::shared_lock<std::shared_mutex> running(run_mutex);
+  if (closed) return;
+  const DelayedFunction* function = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = entries.find(id);
+    if (found == entries.end()) return;
+    function = &found->second.function;
+  }
+  struct RemoveEntry {
+    DelayedTable& table;
+    std::uint64_t id;
+    ~RemoveEntry() {
+      std::lock_guard<std::mutex> lock(table.mutex);
+      table.entries.erase(id);
+    }
+  } remove{*this, id};
+  // Only this callback removes its own entry, and closing waits for it, so the function stays
+  // valid while it runs.
+  if (!bridge->stopping() && *function) (*function)();
+}
+
+void PluginHostBridge::DelayedTable::Close() {
+  std::vector<std::uintptr_t> dropped;
+  {
+    std::unique_lock<std::shared_mutex> running(run_mutex);
+    closed = true;
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& [id, entry] : entries) dropped.push_back(entry.ticket);
+    entries.clear();
+  }
+  DropTickets(dropped);
+}
+
+PluginHostBridge::PluginHostBridge()
+    : clock_(&platform::MonotonicNanoseconds), delayed_(std::make_shared<DelayedTable>(this)) {}
+
+PluginHostBridge::~PluginHostBridge() { delayed_->Close(); }
 
 void PluginHostBridge::AttachHost(std::uint32_t plugin_handle, std::string short_name,
                                   std::string user_agent) {
@@ -260,50 +375,34 @@ void PluginHostBridge::ObserveResource(std::string path, ResourceObserver observ
 
 std::uint64_t PluginHostBridge::ScheduleDelayed(std::string_view label, std::int64_t deadline_ns,
                                                 DelayedFunction function) {
-  DelayedEntry* entry;
   std::uint64_t id;
+  std::uintptr_t ticket;
   {
-    std::lock_guard<std::mutex> lock(delayed_mutex_);
-    id = next_delayed_id_++;
-    auto owned = std::make_unique<DelayedEntry>(DelayedEntry{this, id, std::move(function)});
-    entry = owned.get();
-    delayed_.emplace(id, std::move(owned));
+    std::lock_guard<std::mutex> lock(delayed_->mutex);
+    id = delayed_->next_id++;
+    ticket = IssueTicket(delayed_, id);
+    delayed_->entries.emplace(id, DelayedTable::Entry{ticket, std::move(function)});
   }
   const std::int64_t remaining = deadline_ns - Now();
   const double delay_seconds = remaining > 0 ? static_cast<double>(remaining) * 1e-9 : 0.0;
   const std::string label_text(label);
-  // The entry stays in the table until its callback ran, so the context outlives the wait.
-  scheduleCallback(label_text.c_str(), &RunDelayedEntry, entry, delay_seconds, 0);
-  // Not entry->id: the host may have run the callback, and removed the entry, by now.
+  scheduleCallback(label_text.c_str(), &RunDelayedEntry, reinterpret_cast<void*>(ticket),
+                   delay_seconds, 0);
   return id;
 }
 
 std::size_t PluginHostBridge::PendingDelayedCount() const {
-  std::lock_guard<std::mutex> lock(delayed_mutex_);
-  return delayed_.size();
+  std::lock_guard<std::mutex> lock(delayed_->mutex);
+  return delayed_->entries.size();
 }
 
 void PluginHostBridge::RunDelayedEntry(void* context) {
   try {
-    auto* entry = static_cast<DelayedEntry*>(context);
-    entry->bridge->RunDelayed(entry->id);
+    auto [table, id] = RedeemTicket(reinterpret_cast<std::uintptr_t>(context));
+    if (table != nullptr) table->Run(id);
   } catch (...) {
     logging::Log(logging::kError, logging::kGroupDbg, "delayed callback: unexpected exception");
   }
-}
-
-void PluginHostBridge::RunDelayed(std::uint64_t id) {
-  DelayedEntry* entry = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(delayed_mutex_);
-    auto found = delayed_.find(id);
-    if (found == delayed_.end()) return;
-    entry = found->second.get();
-  }
-  // Only this callback removes its own entry, so it stays valid while the function runs.
-  if (!stopping() && entry->function) entry->function();
-  std::lock_guard<std::mutex> lock(delayed_mutex_);
-  delayed_.erase(id);
 }
 
 // ---- Service proxy ----------------------------------------------------------------------------
@@ -422,8 +521,7 @@ void PluginHostBridge::shutdown() {
     queued_responses_.clear();
     async_handlers_.clear();
   }
-  std::lock_guard<std::mutex> lock(delayed_mutex_);
-  delayed_.clear();
+  delayed_->Close();
 }
 
 }  // namespace plugin_runtime

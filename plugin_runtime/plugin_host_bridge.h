@@ -200,7 +200,9 @@ class PluginHostBridge : public EventSubscriberInterface {
   // ---- Delayed callbacks -----------------------------------------------------------------------
   // Asks the host to run `function` once at `deadline_ns` on the monotonic clock (at once when
   // that has passed) and returns the callback's id (1, 2, ...). `label` names the callback in
-  // the host's diagnostics. Any thread may call it.
+  // the host's diagnostics. Any thread may call it. The entry is removed once the function ran,
+  // whether it returned or threw. Nothing cancels it at the host: a callback fired after stop,
+  // or after this object is gone, runs nothing; stop waits for a callback that is running.
   std::uint64_t ScheduleDelayed(std::string_view label, std::int64_t deadline_ns,
                                 DelayedFunction function);
   // The plug-in's one clock: monotonic nanoseconds. Deadlines given to ScheduleDelayed, token
@@ -228,6 +230,9 @@ class PluginHostBridge : public EventSubscriberInterface {
   const std::string& userAgent() const { return user_agent_; }
   binding::BindingTypeRegistry* registry() const { return registry_; }
 
+  // The table of pending delayed callbacks; defined where they are scheduled and run.
+  struct DelayedTable;
+
  protected:
   // Written during load and start, read afterwards.
   void AttachRegistry(binding::BindingTypeRegistry* registry) { registry_ = registry; }
@@ -241,7 +246,6 @@ class PluginHostBridge : public EventSubscriberInterface {
   // Converts and hands one payload to a handler; false (and `error` set) drops the event.
   using EventDelivery =
       std::function<bool(const binding::BindingValue& payload, std::string& error)>;
-  struct DelayedEntry;
 
   static void DeliverHostEvent(const HostEventDelivery* delivery);
   static void RunDelayedEntry(void* context);
@@ -255,7 +259,6 @@ class PluginHostBridge : public EventSubscriberInterface {
                                                     std::string_view path,
                                                     binding::BindingValue& event,
                                                     std::string_view event_name);
-  void RunDelayed(std::uint64_t id);
   void QueueServiceProxyResponse(std::string key,
                                  const Vorn::Client::PluginServiceProxyResponse& response);
   void FulfilServiceProxyRequest();
@@ -278,11 +281,10 @@ class PluginHostBridge : public EventSubscriberInterface {
   std::map<std::string, std::shared_ptr<const ResourceObserver>, std::less<>> exact_observers_;
   std::vector<std::pair<std::string, std::shared_ptr<const ResourceObserver>>> wildcard_observers_;
 
-  // Guards the pending delayed callbacks and their id counter. The callback itself runs with
-  // the mutex released, so it may schedule the next one.
-  mutable std::mutex delayed_mutex_;
-  std::uint64_t next_delayed_id_ = 1;
-  std::map<std::uint64_t, std::unique_ptr<DelayedEntry>> delayed_;
+  // The pending delayed callbacks. Shared with the process-wide table of tickets the host holds
+  // as callback contexts, so a callback the host fires after stop finds a closed table (or
+  // none), never this object's memory.
+  std::shared_ptr<DelayedTable> delayed_;
 
   // Guards the three tables of pending service-proxy work. Handlers run with it released.
   std::mutex pending_work_mutex_;

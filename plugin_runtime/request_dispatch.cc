@@ -27,8 +27,14 @@ using binding::NativeTypeKind;
 // The host frees nothing it did not get from us, and an empty text needs no copy.
 constexpr char kNoText[] = "";
 
-// Large enough for any real request; a bigger index would make one request allocate gigabytes.
-constexpr std::uint64_t kMaxElementIndex = 1u << 16;
+// Dotted keys ("filter.items.3") build value trees from request text. These bound what one
+// request can make the plug-in spend: the depth of one key (a deep tree is also torn down
+// recursively) and the elements all keys of a request create together. Going past either is
+// answered as an index out of range.
+constexpr std::size_t kMaxKeySegments = 512;
+constexpr std::uint64_t kMaxCreatedElements = 65536;
+// Indexes are 31-bit numbers.
+constexpr std::uint64_t kIndexLimit = std::uint64_t{1} << 31;
 
 bool StartsWithIgnoringCase(const char* text, std::string_view prefix) {
   if (text == nullptr) return false;
@@ -48,13 +54,6 @@ std::string JsonText(std::string_view text) {
   std::string copy;
   copy.reserve(text.size() + 16);
   copy.assign(text);
-  return copy;
-}
-
-char* CopyText(std::string_view text) {
-  char* copy = new char[text.size() + 1];
-  if (!text.empty()) std::memcpy(copy, text.data(), text.size());
-  copy[text.size()] = '\0';
   return copy;
 }
 
@@ -124,6 +123,7 @@ class Dispatch {
   std::string_view path_;
   std::vector<std::string_view> captures_;
   std::vector<BindingValue> values_;
+  std::uint64_t created_elements_ = 0;  // by dotted keys, all keys together
 };
 
 bool Dispatch::MethodAgrees() const {
@@ -331,20 +331,27 @@ bool Dispatch::AssignToArgument(std::size_t index, std::string_view rest, bool h
     }
   }
   BindingValue* target = &value;
+  std::size_t segments = 1;  // the argument's name
   while (true) {
     const std::size_t dot = rest.find('.');
     const std::string_view segment = rest.substr(0, dot);
+    auto out_of_range = [&] {
+      return Fail(logging::FormatPositional("Index %1 is out of range", {segment}));
+    };
+    if (++segments > kMaxKeySegments) return out_of_range();
     if (!segment.empty() && segment[0] >= '0' && segment[0] <= '9') {
+      if (segment.find_first_not_of("0123456789") != std::string_view::npos) {
+        return Fail(logging::FormatPositional("Index %1 is in an incorrect format", {segment}));
+      }
       std::uint64_t number = 0;
       for (char c : segment) {
-        if (c < '0' || c > '9') {
-          return Fail(logging::FormatPositional("Index %1 is in an incorrect format", {segment}));
-        }
         number = number * 10 + static_cast<std::uint64_t>(c - '0');
-        if (number > kMaxElementIndex) {
-          return Fail(logging::FormatPositional("Index %1 is out of range", {segment}));
-        }
+        if (number >= kIndexLimit) return out_of_range();
       }
+      const std::uint64_t existing = target->isCollection() ? target->size() : 0;
+      const std::uint64_t created = number >= existing ? number + 1 - existing : 0;
+      if (created > kMaxCreatedElements - created_elements_) return out_of_range();
+      created_elements_ += created;
       target = &target->elementForWrite(static_cast<std::size_t>(number));
     } else {
       target = &target->fieldForWrite(segment);
@@ -423,24 +430,22 @@ bool Dispatch::Deserialize(const BindingArgumentDescriptor& argument, std::strin
 
 void Dispatch::WriteResponse(HostResponse& response, const BindingValue& result) {
   response.status = static_cast<std::uint32_t>(call_.status());
-  if (!call_.hasError() && !result.isEmpty()) {
+  // An error takes the value's place; everything else the handler set goes out either way.
+  if (call_.hasError()) {
+    response.errorText = binding::CopyHostText(call_.error());
+  } else if (!result.isEmpty()) {
     HostValue value = binding::toHostValue(result, route_.registry);
     std::memcpy(&response.value, &value, sizeof value);
   }
-  if (call_.hasError()) {
-    response.errorText = CopyText(call_.error());
-    response.errorFlag = 1;
-    response.text = kNoText;
-    return;
-  }
   response.errorFlag = call_.flag();
   response.format = static_cast<std::uint32_t>(call_.format());
-  response.text = call_.text().empty() ? kNoText : CopyText(call_.text());
+  response.text = call_.text().empty() ? kNoText : binding::CopyHostText(call_.text());
   const auto& headers = call_.headers();
   if (!headers.empty()) {
     auto* pairs = new HostHeaderPair[headers.size()];
     for (std::size_t i = 0; i < headers.size(); ++i) {
-      HostHeaderPair pair{CopyText(headers[i].first), CopyText(headers[i].second)};
+      HostHeaderPair pair{binding::CopyHostText(headers[i].first),
+                          binding::CopyHostText(headers[i].second)};
       std::memcpy(pairs + i, &pair, sizeof pair);
     }
     response.headers = pairs;

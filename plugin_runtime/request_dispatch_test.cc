@@ -11,8 +11,10 @@
 
 #include "binding/binding_struct_builder.h"
 #include "binding/host_value_conversion.h"
+#include "gtest/gtest-spi.h"
 #include "gtest/gtest.h"
 #include "plugin_runtime/plugin_base.h"
+#include "testing/endpoint_checks.h"
 #include "testing/endpoint_chooser.h"
 
 namespace plugin_runtime {
@@ -83,8 +85,9 @@ class RoutingPlugin : public PluginBase {
         .Argument("verbose", "More detail", true)
         .Argument("count", "How many", true);
     RegisterEndpoint(kHostMethodPut, "/items/{id}",
-                     [](CallState&, std::string id, std::string tag,
-                        std::string note) -> RemotingTypedResult<std::string> {
+                     [this](CallState&, std::string id, std::string tag,
+                            std::string note) -> RemotingTypedResult<std::string> {
+                       ++item_calls;
                        return id + "|" + tag + "|" + note;
                      })
         .PathArgument("id", "Item")
@@ -106,12 +109,23 @@ class RoutingPlugin : public PluginBase {
                        call.SetFlag(1);
                        call.SetFormat(kHostFormatYaml);
                        call.AddHeader("X-Trace", "t1");
+                       if (mode == 3) return RemotingError{503, "Try later."};
                        return 42;
                      })
         .PathArgument("mode", "What to answer");
+    RegisterEndpoint(kHostMethodPost, "/switch",
+                     [](CallState&, bool force, std::int32_t level,
+                        TestFilter filter) -> RemotingTypedResult<std::string> {
+                       return std::string(force ? "force " : "gentle ") + std::to_string(level) +
+                              " " + Show(filter);
+                     })
+        .Argument("force", "Never missing: starts as false")
+        .Argument("level", "Required")
+        .Argument("filter", "Required record");
   }
 
   std::uint32_t last_caller = 0;
+  int item_calls = 0;
 };
 
 class RequestDispatch : public ::testing::Test {
@@ -217,6 +231,15 @@ TEST_F(RequestDispatch, FillsQueryArgumentsThroughDottedPaths) {
       {"/search/s?filter.items.3x=7", "error 0: Index 3x is in an incorrect format"},
       {"/search/s?filter.items.99999999999999999999=7",
        "error 0: Index 99999999999999999999 is out of range"},
+      // The format is checked before the range.
+      {"/search/s?filter.items.100000x=7", "error 0: Index 100000x is in an incorrect format"},
+      {"/search/s?filter.items.2147483648=7", "error 0: Index 2147483648 is out of range"},
+      // At most 65 536 elements made by all keys of a request together.
+      {"/search/s?filter.65536.65536=7", "error 0: Index 65536 is out of range"},
+      {"/search/s?filter.a.30000=1&filter.b.35534=2", "[] quiet 0"},
+      {"/search/s?filter.a.30000=1&filter.b.35535=2", "error 0: Index 35535 is out of range"},
+      {"/search/s?filter.a.65535=1&filter.a.3=2", "[] quiet 0"},
+      {"/search/s?filter.a.3=1&filter.b.65532=2", "error 0: Index 65532 is out of range"},
       {"/search/s?count", "error 0: Expected value for argument 'count'."},
       {"/search/s?count=x", "error 0: Value x for 'count' of type int32 is in an incorrect format"},
       {"/search/s?limit=3", "error 0: Unknown argument 'limit' for 'GetSearchByScope'."},
@@ -225,6 +248,16 @@ TEST_F(RequestDispatch, FillsQueryArgumentsThroughDottedPaths) {
     SCOPED_TRACE(row.path);
     EXPECT_EQ(Answer(Get(row.path)), row.answer);
   }
+
+  // At most 512 segments in one key, the argument's name included: a 30 KB key is an error, not
+  // a tree too deep to tear down.
+  std::string deepest = "/search/s?filter";
+  for (int i = 1; i < 512; ++i) deepest += ".m";
+  EXPECT_EQ(Answer(Get(deepest + "=1")), "[] quiet 0");
+  EXPECT_EQ(Answer(Get(deepest + ".z=1")), "error 0: Index z is out of range");
+  std::string long_key = "/search/s?filter";
+  for (int i = 0; i < 15000; ++i) long_key += ".0";
+  EXPECT_EQ(Answer(Get(long_key + "=1")), "error 0: Index 0 is out of range");
 }
 
 TEST_F(RequestDispatch, DeserializesTextsByContentTypeOrSniffing) {
@@ -298,6 +331,45 @@ TEST_F(RequestDispatch, LaterSourcesOverrideEarlierOnes) {
   EXPECT_EQ(Answer(request), "error 0: Unknown argument 'other' for 'PutItemsById'.");
 }
 
+TEST_F(RequestDispatch, RefusesMissingRequiredArgumentsWithoutCallingTheHandler) {
+  using Headers = std::vector<std::pair<std::string, std::string>>;
+  struct Row {
+    std::uint32_t method;
+    const char* path;
+    Headers headers;
+    const char* answer;
+  } rows[] = {
+      {kHostMethodPut, "/items/i1", {}, "error 0: A value for 'tag' is required."},
+      {kHostMethodPut, "/items/i1?note=n", {}, "error 0: A value for 'tag' is required."},
+      // An optional argument keeps its default.
+      {kHostMethodPut, "/items/i1?tag=t", {}, "i1?tag=t|t|"},
+      {kHostMethodPost, "/login", {}, "error 0: A value for 'credentials' is required."},
+      // A required bool starts as false, so only the others can be missing.
+      {kHostMethodPost, "/switch", {{"filter", ""}}, "error 0: A value for 'level' is required."},
+      {kHostMethodPost, "/switch", {{"level", "2"}}, "error 0: A value for 'filter' is required."},
+      {kHostMethodPost, "/switch", {{"level", "2"}, {"filter", ""}}, "gentle 2 []"},
+      {kHostMethodPost,
+       "/switch",
+       {{"level", "2"}, {"filter", "{\"name\":\"f\"}"}, {"force", ""}},
+       "force 2 f[]"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    TestRequest request = Get(row.path);
+    request.method = row.method;
+    request.headers = row.headers;
+    EXPECT_EQ(Answer(request), row.answer);
+  }
+  EXPECT_EQ(plugin_->item_calls, 1);
+
+  // A value the host sends as null is missing too.
+  TestRequest request = Get("/items/i1");
+  request.method = kHostMethodPut;
+  request.named_values = {HostNamedValue{"tag", HostValue{}}};
+  EXPECT_EQ(Answer(request), "error 0: A value for 'tag' is required.");
+  EXPECT_EQ(plugin_->item_calls, 1);
+}
+
 TEST_F(RequestDispatch, RejectsValuesFromTheWrongLocation) {
   TestRequest request;
   request.method = kHostMethodPut;
@@ -359,13 +431,20 @@ TEST_F(RequestDispatch, FillsTheResponseFromTheCallState) {
 }
 
 TEST_F(RequestDispatch, TurnsHandlerErrorsAndExceptionsIntoErrorResponses) {
+  using Headers = std::vector<std::pair<std::string, std::string>>;
   struct Row {
     const char* path;
     const char* error;
     std::uint32_t status;
+    // What the handler set besides: flag, format, text, headers.
+    std::uint8_t flag;
+    std::uint32_t format;
+    const char* text;
+    Headers headers;
   } rows[] = {
-      {"/answer/1", "Internal server error", 500},
-      {"/answer/2", "Refresh is stale.", 409},
+      {"/answer/1", "Internal server error", 500, 1, 0, "", {}},
+      {"/answer/2", "Refresh is stale.", 409, 0, 0, "", {}},
+      {"/answer/3", "Try later.", 503, 1, 2, "Created", {{"X-Trace", "t1"}}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.path);
@@ -376,6 +455,11 @@ TEST_F(RequestDispatch, TurnsHandlerErrorsAndExceptionsIntoErrorResponses) {
     EXPECT_EQ(response.error(), row.error);
     EXPECT_EQ(response.status(), row.status);
     EXPECT_EQ(response.record().value.kind, 0u);
+    if (std::string_view(row.path) == "/answer/1") continue;  // a fault: nothing of the handler's
+    EXPECT_EQ(response.record().errorFlag, row.flag);
+    EXPECT_EQ(response.record().format, row.format);
+    EXPECT_EQ(response.text(), row.text);
+    EXPECT_EQ(response.headers(), row.headers);
   }
 }
 
@@ -404,8 +488,80 @@ TEST_F(RequestDispatch, DescribesEndpointsInTheCatalogue) {
   ASSERT_EQ(endpoint->function.tagCount, 2u);
   EXPECT_STREQ(tags[0], "Plugins");
   EXPECT_STREQ(tags[1], "Plugin ulix-auth");
-  EXPECT_EQ(chooser_->endpoints().size(), 7u);
+  EXPECT_EQ(chooser_->endpoints().size(), 8u);
   EXPECT_EQ(chooser_->Choose(kHostMethodGet, "/a/b/c"), nullptr);
+}
+
+TEST_F(RequestDispatch, MatchingDeclarationsLeaveNoRegistrationProblem) {
+  ulix_testing::ExpectEndpointsMatchHandlers(plugin_->router());
+}
+
+// Each endpoint declares its arguments wrongly in one way.
+class SlipPlugin : public PluginBase {
+ public:
+  explicit SlipPlugin(bool only_one = false) : only_one_(only_one) {}
+
+  void registerEndpoints() override {
+    RegisterEndpoint(
+        kHostMethodGet, "/fewer",
+        [](CallState&, std::string, std::string) -> RemotingTypedResult<void> { return {}; })
+        .Argument("a", "");
+    if (only_one_) return;
+    binding::BindingStructBuilder<TestFilter>(typeRegistry())
+        .AddField(&TestFilter::items, "items")
+        .AddField(&TestFilter::name, "name");
+    RegisterEndpoint(kHostMethodGet, "/more",
+                     [](CallState&, std::string) -> RemotingTypedResult<void> { return {}; })
+        .Argument("a", "")
+        .Argument("extra", "");
+    RegisterEndpoint(
+        kHostMethodGet, "/twice",
+        [](CallState&, std::string, std::string) -> RemotingTypedResult<void> { return {}; })
+        .Argument("a", "")
+        .Argument("a", "");
+    // Body and path swapped.
+    RegisterEndpoint(
+        kHostMethodPost, "/swapped/{id}",
+        [](CallState&, TestFilter, std::int32_t) -> RemotingTypedResult<void> { return {}; })
+        .PathArgument("id", "")
+        .BodyArgument("filter", "");
+  }
+
+ private:
+  bool only_one_;
+};
+
+TEST(EndpointRegistration, ReportsDeclarationsThatDoNotMatchTheHandler) {
+  SlipPlugin plugin;
+  HostInitBlock block{};
+  block.major = 18;
+  ::testing::internal::CaptureStderr();
+  plugin.Handshake(&block, "slip");
+  const std::string log = ::testing::internal::GetCapturedStderr();
+
+  const std::vector<std::string> expected = {
+      "GetMore declares argument 'extra' at position 1 but its handler takes 1 parameters",
+      "GetTwice declares argument 'a' twice",
+      "PostSwappedById declares path argument 'id' at position 0 where its handler takes a "
+      "record or list",
+      "PostSwappedById declares body argument 'filter' at position 1 where its handler takes a "
+      "bool, number or enumeration",
+      "GetFewer declares no argument for handler parameter 1 (of 2)",
+  };
+  EXPECT_EQ(plugin.router().registrationProblems(), expected);
+  for (const std::string& problem : expected) {
+    EXPECT_NE(log.find(" ERROR"), std::string::npos);
+    EXPECT_NE(log.find(problem), std::string::npos) << problem;
+  }
+}
+
+TEST(EndpointRegistration, TheTestHelperFailsOncePerProblem) {
+  SlipPlugin plugin(/*only_one=*/true);
+  HostInitBlock block{};
+  block.major = 18;
+  plugin.Handshake(&block, "slip");
+  EXPECT_NONFATAL_FAILURE(ulix_testing::ExpectEndpointsMatchHandlers(plugin.router()),
+                          "GetFewer declares no argument for handler parameter 1 (of 2)");
 }
 
 }  // namespace

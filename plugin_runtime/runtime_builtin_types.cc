@@ -8,7 +8,8 @@ namespace {
 
 using namespace Vorn::Client;  // NOLINT: every name below is one of these records
 
-// The word the host groups the runtime's own types and events under.
+// The word the host groups the runtime's own types and events under. It is their namespace, not
+// a tag: they carry no tags, like every other registration of the plug-in but its own API.
 constexpr std::string_view kNamespaceWord = "vclient";
 
 void RegisterEvent(binding::BindingTypeRegistry& registry, std::string_view name,
@@ -16,7 +17,7 @@ void RegisterEvent(binding::BindingTypeRegistry& registry, std::string_view name
   if (registry.FindEvent(name) != nullptr) return;
   binding::BindingEventDescriptor* event = registry.registerEvent(name, payload);
   event->description = description;
-  event->tags.emplace_back(kNamespaceWord);
+  event->nameSpace = kNamespaceWord;
 }
 
 }  // namespace
@@ -29,30 +30,30 @@ void RegisterRuntimeBuiltins(binding::BindingTypeRegistry& registry) {
   BindingEnumBuilder<PluginManagerState>(registry)
       .AddValue(PluginManagerState::kNotReady, "NotReady")
       .AddValue(PluginManagerState::kPluginsInitialized, "PluginsInitialized")
-      .Tag(kNamespaceWord);
+      .NameSpace(kNamespaceWord);
   BindingStructBuilder<PluginManagerResource>(registry)
       .AddField(&PluginManagerResource::state, "state")
-      .Tag(kNamespaceWord);
+      .NameSpace(kNamespaceWord);
   BindingEnumBuilder<PluginResourceEventType>(registry)
       .AddValue(PluginResourceEventType::kCreate, "Create")
       .AddValue(PluginResourceEventType::kUpdate, "Update")
       .AddValue(PluginResourceEventType::kDelete, "Delete")
-      .Tag(kNamespaceWord);
+      .NameSpace(kNamespaceWord);
   BindingStructBuilder<PluginResourceEvent> resource_event(registry);
   resource_event.AddField(&PluginResourceEvent::uri, "uri")
       .AddField(&PluginResourceEvent::eventType, "eventType")
       .AddField(&PluginResourceEvent::data, "data")
-      .Tag(kNamespaceWord);
+      .NameSpace(kNamespaceWord);
   BindingStructBuilder<PluginLcdsEvent> lcds_event(registry);
   lcds_event.AddField(&PluginLcdsEvent::clientId, "clientId")
       .AddField(&PluginLcdsEvent::subtopic, "subtopic")
       .AddField(&PluginLcdsEvent::typeName, "typeName")
       .AddField(&PluginLcdsEvent::body, "body")
-      .Tag(kNamespaceWord);
+      .NameSpace(kNamespaceWord);
   BindingStructBuilder<PluginLcdsResponse>(registry)
       .AddField(&PluginLcdsResponse::typeName, "typeName")
       .AddField(&PluginLcdsResponse::body, "body")
-      .Tag(kNamespaceWord);
+      .NameSpace(kNamespaceWord);
   BindingStructBuilder<PluginServiceProxyResponse> proxy_response(registry);
   proxy_response.AddField(&PluginServiceProxyResponse::uuid, "uuid")
       .AddField(&PluginServiceProxyResponse::serviceName, "serviceName")
@@ -60,7 +61,7 @@ void RegisterRuntimeBuiltins(binding::BindingTypeRegistry& registry) {
       .AddField(&PluginServiceProxyResponse::payload, "payload")
       .AddField(&PluginServiceProxyResponse::status, "status")
       .AddField(&PluginServiceProxyResponse::error, "error")
-      .Tag(kNamespaceWord);
+      .NameSpace(kNamespaceWord);
 
   RegisterEvent(registry, kJsonApiEventName, resource_event.descriptor(),
                 "Fired when a resource is changed.");

@@ -70,7 +70,7 @@ inline constexpr std::string_view kServiceProxyUuidEventName = "OnServiceProxyUu
 inline constexpr std::string_view kServiceProxyMethodEventName = "OnServiceProxyMethodEvent";
 inline constexpr std::string_view kServiceProxyAsyncEventName = "OnServiceProxyAsyncEvent";
 
-// Registers the records above and the five runtime events, each tagged "vclient", into
+// Registers the records above and the five runtime events, each in the namespace "vclient", into
 // `registry`. Registering twice is harmless: the registry keeps the first descriptors. Runs
 // during the handshake, on the loading thread.
 void RegisterRuntimeBuiltins(binding::BindingTypeRegistry& registry);

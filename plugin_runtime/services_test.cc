@@ -155,7 +155,6 @@ TEST(RuntimeBuiltins, AreRegisteredAtLoadWithTheirEvents) {
   EXPECT_EQ(event->fields[1].name, "eventType");
   EXPECT_EQ(event->fields[1].type.descriptor, registry.FindType("PluginResourceEventType"));
   EXPECT_EQ(event->fields[2].name, "data");
-  EXPECT_EQ(event->tags, (std::vector<std::string>{"vclient"}));
   ASSERT_NE(registry.FindType("PluginManagerState"), nullptr);
   EXPECT_EQ(registry.FindType("PluginManagerState")->FindEnumValue(1)->name, "PluginsInitialized");
   EXPECT_EQ(registry.FindType("PluginServiceProxyResponse")->fields.size(), 6u);
@@ -182,6 +181,18 @@ TEST(RuntimeBuiltins, AreRegisteredAtLoadWithTheirEvents) {
     ASSERT_NE(found->payload, nullptr);
     EXPECT_EQ(found->payload->name, e.payload);
     EXPECT_EQ(found->description, e.description);
+    EXPECT_EQ(found->nameSpace, "vclient");
+    EXPECT_TRUE(found->tags.empty());
+  }
+  // The word is the namespace of every runtime type, never a tag.
+  for (const char* name : {"PluginManagerState", "PluginManagerResource", "PluginResourceEventType",
+                           "PluginResourceEvent", "PluginLcdsEvent", "PluginLcdsResponse",
+                           "PluginServiceProxyResponse"}) {
+    SCOPED_TRACE(name);
+    const binding::BindingTypeDescriptor* type = registry.FindType(name);
+    ASSERT_NE(type, nullptr);
+    EXPECT_EQ(type->nameSpace, "vclient");
+    EXPECT_TRUE(type->tags.empty());
   }
 }
 

@@ -1,0 +1,90 @@
+// What the plug-in declares to the host: its eleven records and nineteen functions, read back
+// from the registry the catalogue is built from.
+#include "Plugins/zpk-be-ulix-auth/api_records.h"
+
+#include <string>
+#include <vector>
+
+#include "Plugins/zpk-be-ulix-auth/plugin_test_host.h"
+#include "gmock/gmock.h"
+#include "gtest/gtest.h"
+
+namespace ulix_auth {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::UnorderedElementsAre;
+
+// "Name(field, field?, ...)" with "?" after a field marked optional.
+std::string Describe(const binding::BindingTypeDescriptor& type) {
+  std::string text = type.name + "(";
+  for (std::size_t i = 0; i < type.fields.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += type.fields[i].name;
+    if (type.fields[i].optional != 0) text += "?";
+  }
+  return text + ")";
+}
+
+TEST(ApiRecords, RegistersElevenRecordsWithTheirFieldsInOrderAndTags) {
+  PluginTestHost test;
+  test.Start();
+  binding::BindingTypeRegistry& registry = test.plugin().typeRegistry();
+  std::vector<std::string> records;
+  for (const binding::BindingTypeDescriptor* type : registry.TypeSnapshot()) {
+    if (!type->name.starts_with("UlixAuth")) continue;
+    records.push_back(Describe(*type));
+    EXPECT_THAT(type->tags, ElementsAre("Plugins", "Plugin ulix-auth")) << type->name;
+  }
+  EXPECT_THAT(records,
+              UnorderedElementsAre(
+                  "UlixAuthAuthorization(currentPlatformId, currentAccountId, subject)",
+                  "UlixAuthRegionStatus(platformId, enabled, isLQFallbackAllowed, "
+                  "isUserInfoEnabled)",
+                  "UlixAuthAccessToken(token, scopes, expiry)",
+                  "UlixAuthEntitlementsToken(token, entitlements, expiry)",
+                  "UlixAuthIdToken(token, expiry)",
+                  "UlixAuthULIXPlayerCredentials(username, password, platformId)",
+                  "UlixAuthULIXJWTConfig(token?)",
+                  "UlixAuthDeviceId(collectorServerName, merchantId, sessionId, installId, "
+                  "frameUrl)",
+                  "UlixAuthAuthError(error, errorDescription)",
+                  "UlixAuthPublicClientConfig(url, clientId)", "UlixAuthUserInfo(userInfo)"));
+
+  // A second registration changes nothing.
+  const std::size_t before = registry.TypeSnapshot().size();
+  RegisterApiRecords(registry, "UlixAuth", {"Plugins"});
+  EXPECT_EQ(registry.TypeSnapshot().size(), before);
+  EXPECT_EQ(Describe(*registry.FindType("UlixAuthULIXJWTConfig")), "UlixAuthULIXJWTConfig(token?)");
+}
+
+TEST(ApiRecords, NamesTheFunctionsFromMethodAndPath) {
+  PluginTestHost test;
+  test.Start();
+  std::vector<std::string> functions;
+  for (const binding::BindingFunctionDescriptor* function :
+       test.plugin().typeRegistry().FunctionSnapshot()) {
+    if (function->name.find("UlixAuth") == std::string::npos) continue;
+    std::string text = function->name + "(";
+    for (const binding::BindingArgumentDescriptor& argument : function->arguments) {
+      text += argument.name + "@" + std::to_string(argument.location);
+    }
+    functions.push_back(text + ")");
+  }
+  EXPECT_THAT(
+      functions,
+      UnorderedElementsAre(
+          "GetUlixAuthV1Authorization()", "GetUlixAuthV1AuthorizationError()",
+          "GetUlixAuthV1AuthorizationAccessToken()",
+          "GetUlixAuthV1AuthorizationEntitlementsToken()", "GetUlixAuthV1AuthorizationIdToken()",
+          "GetUlixAuthV1AuthorizationGasToken()", "PostUlixAuthV1AuthorizationGas(creds@5)",
+          "PostUlixAuthV1AuthorizationRefresh()", "DeleteUlixAuthV1Authorization()",
+          "GetUlixAuthV1ConfigByPlatformId(platformId@2)",
+          "GetUlixAuthV1StatusByPlatformId(platformId@2)", "PostUlixAuthV1Config(config@5)",
+          "PutUlixAuthV1Config(config@5)", "DeleteUlixAuthV1Config()",
+          "PostUlixAuthV2Config(config@5)", "DeleteUlixAuthV2Config()", "PostUlixAuthV1DeviceId()",
+          "PostUlixAuthV1AuthorizationUserinfo()", "GetUlixAuthV1AuthorizationUserinfo()"));
+}
+
+}  // namespace
+}  // namespace ulix_auth

@@ -1,0 +1,240 @@
+#include "Plugins/zpk-be-ulix-auth/client/jwt_decoder.h"
+
+#include <string>
+#include <vector>
+
+#include "Plugins/zpk-be-ulix-auth/client/claim_reader.h"
+#include "Plugins/zpk-be-ulix-auth/client/token_claims.h"
+#include "Plugins/zpk-be-ulix-auth/client/token_test_support.h"
+#include "gtest/gtest.h"
+
+namespace ulix_auth {
+namespace {
+
+using json::Element;
+using json::Object;
+using json::Reader;
+
+// The message of what Read raises for `text`, and which class it was.
+struct Raised {
+  std::string kind;  // "scan", "parse", "plain", or "none"
+  std::string message;
+};
+
+Raised ReadRaises(std::string_view text) {
+  Object object;
+  try {
+    Reader::Read(text, object);
+  } catch (const Reader::ScanException& e) {
+    return {"scan", e.what()};
+  } catch (const Reader::ParseException& e) {
+    return {"parse", e.what()};
+  } catch (const json::Exception& e) {
+    return {"plain", e.what()};
+  }
+  return {"none", ""};
+}
+
+TEST(ClaimReader, RaisesEachErrorWithItsClassAndMessage) {
+  struct Row {
+    std::string_view text;
+    std::string_view kind;
+    std::string_view message;
+  };
+  const Row rows[] = {
+      {R"({"a": @})", "scan", "Unexpected character in stream: @"},
+      {R"({"a": tru})", "scan", "Expected string: true"},
+      {R"({"a": nul})", "scan", "Expected string: null"},
+      {R"({"a": fals})", "scan", "Expected string: false"},
+      {R"({"a": "x\q"})", "scan", R"(Unrecognized escape sequence found in string: \q)"},
+      // The whole text is scanned first: a lexical error wins over an earlier syntax error.
+      {R"({"a" 1 $)", "scan", "Unexpected character in stream: $"},
+      {R"({"a": 1)", "parse", "Unexpected End of token stream"},
+      {R"({"a":)", "parse", "Unexpected end of token stream"},
+      {R"({"a")", "parse", "Unexpected End of token stream"},
+      {"", "parse", "Unexpected End of token stream"},
+      {R"(["a"])", "parse", "Unexpected token: ["},
+      {R"({"a" 1})", "parse", "Unexpected token: 1"},
+      {R"({"a": 1 "b": 2})", "parse", "Unexpected token: b"},
+      {R"({"a": ]})", "parse", "Unexpected token: ]"},
+      {R"({1: 2})", "parse", "Unexpected token: 1"},
+      {R"({"a": [1 2]})", "parse", "Unexpected token: 2"},
+      {R"({"a": 1-2})", "parse", "Unexpected character in NUMBER token: -"},
+      {R"({"a": 1.2.3})", "parse", "Unexpected character in NUMBER token: ."},
+      {R"({"a": -})", "parse", "Unexpected character in NUMBER token: -"},
+      {R"({} {})", "parse", "Expected End of token stream; found {"},
+      {R"({"a": 1, "a": 2})", "plain", "Object member already exists: a"},
+      {R"({"a": {"b": [true, false, null, "s", -1.5e2, {}]}})", "none", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    const Raised raised = ReadRaises(row.text);
+    EXPECT_EQ(raised.kind, row.kind);
+    EXPECT_EQ(raised.message, row.message);
+  }
+}
+
+TEST(ClaimReader, ExceptionsShareTheReaderBaseAndTheStandardRuntimeError) {
+  Object object;
+  EXPECT_THROW(Reader::Read("{]", object), json::Exception);
+  EXPECT_THROW(Reader::Read("#", object), std::runtime_error);
+  EXPECT_TRUE(object.empty());
+}
+
+TEST(ClaimReader, ResolvesEscapesButKeepsUnicodeEscapesAsWritten) {
+  Object object;
+  Reader::Read(R"({"s": "q\" b\\ s\/ \b\f\n\r\t \u0041"})", object);
+  EXPECT_EQ(object["s"].AsString(), "q\" b\\ s/ \b\f\n\r\t \\u0041");
+}
+
+TEST(ClaimReader, StopsAtTheFirstZeroByte) {
+  Object object;
+  Reader::Read(std::string_view("{\"a\": 1}\0 garbage", 17), object);
+  EXPECT_EQ(object["a"].AsNumber(), 1);
+}
+
+TEST(ClaimReader, RefusesNestingBeyondItsLimit) {
+  std::string deep = "{\"a\": " + std::string(300, '[') + std::string(300, ']') + "}";
+  EXPECT_EQ(ReadRaises(deep).kind, "parse");
+  std::string fine = "{\"a\": " + std::string(200, '[') + std::string(200, ']') + "}";
+  EXPECT_EQ(ReadRaises(fine).kind, "none");
+}
+
+TEST(ClaimAccess, MissingOrMistypedClaimsReadAsNeutralValues) {
+  Object object;
+  Reader::Read(R"({"n": "12", "s": 5, "o": [1], "a": [1, "x"]})", object);
+  EXPECT_EQ(object["n"].AsNumber(), 0);
+  EXPECT_EQ(object["s"].AsString(), "");
+  EXPECT_TRUE(object["o"].AsObject().empty());
+  EXPECT_EQ(object["missing"].kind(), Element::Kind::kNull);
+  EXPECT_EQ(object.size(), 5u);  // the missing member was appended as null
+  Element& a = object["a"];
+  ASSERT_TRUE(a.IsArray());
+  ASSERT_EQ(a.ArraySize(), 2u);
+  EXPECT_EQ(a.At(1).AsString(), "x");
+  EXPECT_EQ(a.At(0).AsString(), "");  // replaced in place
+  EXPECT_EQ(a.At(0).kind(), Element::Kind::kString);
+}
+
+TEST(JwtDecoder, DecodesSegmentsThatNeedNoneOneOrTwoPaddingCharacters) {
+  // Payload texts of 7, 6 and 8 bytes give segments of 10, 8 and 11 characters: two, none and
+  // one padding character short.
+  const std::string payloads[] = {R"({"a":1})", R"({"":1})", R"({"ab":1})"};
+  for (const std::string& payload : payloads) {
+    SCOPED_TRACE(payload);
+    JwtDecoder decoder(MakeToken(R"({"alg":"RS256"})", payload));
+    Object claims = decoder.PayloadClaims();
+    EXPECT_EQ(claims.size(), 1u);
+    EXPECT_EQ(claims.members()[0].element.number(), 1);
+    EXPECT_EQ(decoder.HeaderClaims()["alg"].AsString(), "RS256");
+  }
+}
+
+TEST(JwtDecoder, ReadsUrlSafeCharactersAsTheStandardOnes) {
+  // "?>>" encodes to "Pz4+" in the standard alphabet and "Pz4-" in the URL-safe one.
+  JwtDecoder decoder("e30." + UrlSegment(R"({"s":"?>>?"})") + ".Pz4-");
+  EXPECT_EQ(decoder.PayloadClaims()["s"].AsString(), "?>>?");
+  EXPECT_EQ(decoder.CryptoText(), "?>>");
+}
+
+TEST(JwtDecoder, MarksMissingEmptyOrUnscannableSegmentsAsErrors) {
+  struct Row {
+    std::string token;
+    bool header_error;
+    bool payload_error;
+    std::string_view crypto;
+  };
+  const std::string payload = UrlSegment(R"({"sub":"p"})");
+  const Row rows[] = {
+      {"", true, true, kNoCryptoSegment},
+      {"e30", false, true, kNoCryptoSegment},
+      {"e30.", false, true, kNoCryptoSegment},
+      {"." + payload, true, false, kNoCryptoSegment},
+      {"e30." + payload + ".", false, false, kNoCryptoSegment},
+      {"e30." + payload + ".YWJj.extra", false, false, "abc"},
+      {UrlSegment("#") + "." + UrlSegment("{\"a\": @}"), true, true, kNoCryptoSegment},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.token);
+    JwtDecoder decoder(row.token);
+    Object header = decoder.HeaderClaims();
+    Object claims = decoder.PayloadClaims();
+    EXPECT_EQ(header.Find("error") != nullptr, row.header_error);
+    EXPECT_EQ(claims.Find("error") != nullptr, row.payload_error);
+    if (row.payload_error) {
+      EXPECT_EQ(claims.size(), 1u);
+      EXPECT_TRUE(claims["error"].boolean());
+    }
+    EXPECT_EQ(decoder.CryptoText(), row.crypto);
+  }
+}
+
+TEST(JwtDecoder, RaisesSyntaxErrorsOfThePayloadToItsCaller) {
+  JwtDecoder unterminated(MakeToken("{}", R"({"a": 1)"));
+  EXPECT_THROW(unterminated.PayloadClaims(), Reader::ParseException);
+  JwtDecoder top_level_array(MakeToken("{}", "[1]"));
+  EXPECT_THROW(top_level_array.PayloadClaims(), Reader::ParseException);
+  JwtDecoder repeated(MakeToken("{}", R"({"a": 1, "a": 1})"));
+  try {
+    repeated.PayloadClaims();
+    ADD_FAILURE() << "no exception";
+  } catch (const Reader::ParseException&) {
+    ADD_FAILURE() << "a repeated name is not a syntax error";
+  } catch (const json::Exception& e) {
+    EXPECT_STREQ(e.what(), "Object member already exists: a");
+  }
+}
+
+TEST(JwtDecoder, DecodesOnceAndHandsOutEqualCopies) {
+  JwtDecoder decoder(MakeToken("{}", R"({"sub":"p","exp":5})"));
+  Object first = decoder.PayloadClaims();
+  first["added"] = Element::Boolean(true);  // changes the copy only
+  Object second = decoder.PayloadClaims();
+  EXPECT_EQ(second.Find("added"), nullptr);
+  EXPECT_EQ(second, decoder.PayloadClaims());
+  EXPECT_EQ(second["exp"].AsNumber(), 5);
+}
+
+TEST(TokenClaims, AccessTokenClaimsWithTheirFallbacks) {
+  const AccessTokenClaims full = ReadAccessTokenClaims(
+      MakeToken("{}", R"({"exp": 1700000000.9, "scp": ["openid", 7, "kiv"], "sub": "player",)"
+                      R"( "dat": {"u": 4242, "r": "EUW1"}})"));
+  EXPECT_EQ(full.expiry, 1700000000);
+  EXPECT_EQ(full.scopes, (std::vector<std::string>{"openid", "", "kiv"}));
+  EXPECT_EQ(full.subject, "player");
+  EXPECT_EQ(full.currentAccountId, 4242);
+  EXPECT_EQ(full.currentPlatformId, "EUW1");
+
+  const AccessTokenClaims odd = ReadAccessTokenClaims(
+      MakeToken("{}", R"({"exp": "1700000000", "scp": "openid kiv", "sub": 3, "dat": [1]})"));
+  EXPECT_EQ(odd.expiry, 0);
+  EXPECT_TRUE(odd.scopes.empty());
+  EXPECT_EQ(odd.subject, "");
+  EXPECT_EQ(odd.currentAccountId, 0);
+  EXPECT_EQ(odd.currentPlatformId, "");
+
+  const AccessTokenClaims huge = ReadAccessTokenClaims(MakeToken("{}", R"({"exp": -1e300})"));
+  EXPECT_EQ(huge.expiry, std::numeric_limits<std::int64_t>::min());
+
+  const AccessTokenClaims broken = ReadAccessTokenClaims("not a token");
+  EXPECT_EQ(broken.expiry, 0);
+  EXPECT_EQ(broken.subject, "");
+}
+
+TEST(TokenClaims, IdTokenAndClientAssertionClaims) {
+  const IdTokenClaims id = ReadIdTokenClaims(MakeToken("{}", R"({"exp": 99, "tag": ["a", "b"]})"));
+  EXPECT_EQ(id.expiry, 99);
+  EXPECT_EQ(id.entitlements, (std::vector<std::string>{"a", "b"}));
+
+  const ClientAssertionClaims assertion = ReadClientAssertionClaims(
+      MakeToken("{}", R"({"aud": "https://auth.example/token", "sub": "client"})"));
+  EXPECT_EQ(assertion.audience, "https://auth.example/token");
+  EXPECT_EQ(assertion.subject, "client");
+
+  const ClientAssertionClaims array_audience =
+      ReadClientAssertionClaims(MakeToken("{}", R"({"aud": ["https://a"], "sub": "c"})"));
+  EXPECT_EQ(array_audience.audience, "");
+}
+
+}  // namespace
+}  // namespace ulix_auth

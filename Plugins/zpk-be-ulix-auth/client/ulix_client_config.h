@@ -1,0 +1,43 @@
+// The sign-on client's configuration and its cached copy of the service's discovery document.
+#ifndef PLUGINS_ZPK_BE_ULIX_AUTH_CLIENT_ULIX_CLIENT_CONFIG_H_
+#define PLUGINS_ZPK_BE_ULIX_AUTH_CLIENT_ULIX_CLIENT_CONFIG_H_
+
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <string>
+
+namespace ulix_auth {
+
+// Texts are byte strings, normally ASCII.
+struct ULIXClientConfig {
+  // The token endpoint. Its last six characters (the "/token" suffix) are dropped to find the
+  // discovery document.
+  std::string url;
+  std::string clientId;
+  // A signed client assertion sent instead of the client id; empty for a public client.
+  std::string clientAssertion;
+  // Space-separated scope words sent with the password grant.
+  std::string scopes;
+  // Reported to callers as the platform's isLQFallbackAllowed; the client never reads it.
+  bool allowLqFallback = false;
+
+  bool operator==(const ULIXClientConfig&) const = default;
+};
+
+// Sets compare whole texts byte by byte, case-sensitively.
+using ULIXTextSet = std::set<std::string, std::less<>>;
+
+// What the client keeps of the discovery document.
+struct ULIXDiscovery {
+  ULIXTextSet regionsSupported;        // "vorn_kiv_regions_supported"
+  ULIXTextSet regionsDisabled;         // "vorn_kiv_regions_disabled"
+  std::int64_t expiresAt = 0;          // monotonic nanoseconds: fetch time plus 300 s
+  std::string didUri;                  // "vorn_did_uri"; empty while the device id is off
+  std::string userInfoEndpoint;        // "userinfo_endpoint"
+  ULIXTextSet userInfoRegionsEnabled;  // "vorn_kiv_userinfo_regions_enabled"
+};
+
+}  // namespace ulix_auth
+
+#endif  // PLUGINS_ZPK_BE_ULIX_AUTH_CLIENT_ULIX_CLIENT_CONFIG_H_

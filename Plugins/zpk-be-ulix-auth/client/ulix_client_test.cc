@@ -1,0 +1,616 @@
+#include "Plugins/zpk-be-ulix-auth/client/ulix_client.h"
+
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Plugins/zpk-be-ulix-auth/client/token_test_support.h"
+#include "binding/json_bridge.h"
+#include "gmock/gmock.h"
+#include "gtest/gtest.h"
+#include "plugin_runtime/started_plugin_for_test.h"
+#include "testing/fake_host.h"
+#include "testing/http_script.h"
+
+namespace ulix_auth {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+using ulix_testing::FakeHost;
+using ulix_testing::HttpScript;
+using Answer = FakeHost::HttpAnswer;
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+constexpr char kTokenUrl[] = "https://auth.example/token";
+constexpr char kDiscoveryUrl[] = "https://auth.example/.well-known/openid-configuration";
+constexpr char kUserInfoUrl[] = "https://auth.example/userinfo";
+constexpr std::int64_t kSecond = 1'000'000'000;
+
+std::int64_t now_ns = 0;
+std::int64_t FakeNow() { return now_ns; }
+
+Answer Json(std::uint32_t status, std::string body) {
+  Answer answer;
+  answer.status = status;
+  answer.body = std::move(body);
+  return answer;
+}
+
+Answer Unreachable() {
+  Answer answer;
+  answer.transport = 1;
+  answer.body = "connection refused";
+  return answer;
+}
+
+ULIXClientConfig Config(std::string url = kTokenUrl) {
+  return ULIXClientConfig{std::move(url), "vc", "", "openid offline_access", true};
+}
+
+std::string DiscoveryDocument() {
+  return R"({"vorn_kiv_regions_supported": ["EUW1", "NA1", "KR", 7],)"
+         R"( "vorn_kiv_regions_disabled": ["KR"],)"
+         R"( "vorn_kiv_userinfo_regions_enabled": ["NA1"],)"
+         R"( "vorn_did_uri": "https://did.example/frame", "userinfo_endpoint": ")" +
+         std::string(kUserInfoUrl) + R"("})";
+}
+
+std::string AccessToken() {
+  return MakeToken(R"({"alg":"RS256"})",
+                   R"({"exp": 1700003600, "scp": ["openid", "kiv"], "sub": "p-1",)"
+                   R"( "dat": {"u": 4242, "r": "EUW1"}})");
+}
+std::string IdToken(std::string_view tag = "game") {
+  return MakeToken(R"({"alg":"RS256"})",
+                   R"({"exp": 1700007200, "tag": [")" + std::string(tag) + R"("]})");
+}
+
+std::string TokenAnswer(std::string extra = R"(, "expires_in": 3600)") {
+  return R"({"access_token": ")" + AccessToken() + R"(", "id_token": ")" + IdToken() +
+         R"(", "refresh_token": "r+1/=")" + extra + "}";
+}
+
+class ULIXClientTest : public ::testing::Test {
+ protected:
+  ULIXClientTest() {
+    now_ns = 1000 * kSecond;
+    plugin_->SetMonotonicClock(&FakeNow);
+    host_.ClearLog();
+  }
+  ~ULIXClientTest() override { EXPECT_EQ(script_.outstanding(), 0u) << "an answer was kept"; }
+
+  // Configured against a service whose discovery document is DiscoveryDocument().
+  void Configure(ULIXClientConfig config = Config()) {
+    script_.Answer(kDiscoveryUrl, Json(200, DiscoveryDocument()));
+    client_.SetULIXConfig(std::move(config));
+    host_.ClearLog();
+    requests_before_ = host_.HttpCalls().size();
+    resource_calls_before_ = host_.ResourceCalls().size();
+  }
+
+  // "level message" of every line handed to the host.
+  std::vector<std::string> Logs() const {
+    std::vector<std::string> lines;
+    for (const FakeHost::LogLine& line : host_.LogLines()) {
+      lines.push_back(std::to_string(line.level) + " " + line.message);
+    }
+    return lines;
+  }
+  // "name payload" of every telemetry event since Configure.
+  std::vector<std::string> Events() const {
+    std::vector<std::string> events;
+    const auto calls = host_.ResourceCalls();
+    for (std::size_t i = resource_calls_before_; i < calls.size(); ++i) {
+      const std::string prefix = "/telemetry/v1/events/";
+      if (calls[i].path.rfind(prefix, 0) != 0) continue;
+      events.push_back(calls[i].path.substr(prefix.size()) + " " +
+                       calls[i].arguments.at(0).second.Json());
+    }
+    return events;
+  }
+  std::vector<FakeHost::HttpCall> Requests() const {
+    auto calls = host_.HttpCalls();
+    calls.erase(calls.begin(), calls.begin() + static_cast<std::ptrdiff_t>(requests_before_));
+    return calls;
+  }
+
+  FakeHost host_;
+  plugin_runtime::StartedPlugin plugin_{host_};
+  HttpScript script_{host_};
+  ULIXClient client_{*plugin_};
+  std::size_t requests_before_ = 0;
+  std::size_t resource_calls_before_ = 0;
+};
+
+// ---- Discovery ---------------------------------------------------------------------------------
+
+TEST_F(ULIXClientTest, ConfigurationFetchesDiscoveryInPlaceOfTheLastSixCharacters) {
+  script_.Answer("https://auth.example/.well-known/openid-configuration",
+                 Json(200, DiscoveryDocument()));
+  script_.Answer("https://auth.ex/.well-known/openid-configuration", Json(200, "{}"));
+  ULIXClientConfig config = Config();
+  config.clientAssertion = "secret-assertion";
+  client_.SetULIXConfig(config);
+  client_.SetULIXConfig(Config("https://auth.example/"));  // not "/token": still six go
+
+  const auto calls = host_.HttpCalls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].method, kHostMethodGet);
+  EXPECT_EQ(calls[0].url, kDiscoveryUrl);
+  EXPECT_EQ(calls[0].headers.size(), 1u);  // the runtime's user-agent only
+  EXPECT_EQ(calls[0].headers[0].first, "user-agent");
+  EXPECT_EQ(calls[0].body, "");
+  EXPECT_EQ(calls[0].timeout, 10u);
+  EXPECT_EQ(calls[0].flag, 1);
+  EXPECT_EQ(calls[1].url, "https://auth.ex/.well-known/openid-configuration");
+  EXPECT_THAT(Logs(),
+              ElementsAre("3 ULIXClient::SetULIXConfig url: https://auth.example/token, "
+                          "clientId: vc, scopes: openid offline_access",
+                          "3 ulix-auth: OpenID configuration fetch succeeded after 1 tries",
+                          "3 ULIXClient::SetULIXConfig url: https://auth.example/, "
+                          "clientId: vc, scopes: openid offline_access",
+                          "3 ulix-auth: OpenID configuration fetch succeeded after 1 tries"));
+  const auto resources = host_.ResourceCalls();
+  ASSERT_FALSE(resources.empty());
+  EXPECT_EQ(resources[0].path, "/telemetry/v1/common-data/client_id");
+  EXPECT_EQ(resources[0].arguments.at(0).second.Json(), "\"vc\"");
+}
+
+TEST_F(ULIXClientTest, AvailabilityFollowsTheDiscoveredRegionSets) {
+  Configure();
+  struct Row {
+    std::string_view platform;
+    bool available;
+    bool user_info;
+    std::string_view line;
+  };
+  const Row rows[] = {
+      {"EUW1", true, false, "supported: true, disabled: false"},
+      {"NA1", true, true, "supported: true, disabled: false"},
+      {"KR", false, false, "supported: true, disabled: true"},  // listed in both
+      {"euw1", false, false, "supported: false, disabled: false"},
+      {"7", true, false, "supported: true, disabled: false"},  // a number, as its decimal text
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.platform);
+    host_.ClearLog();
+    EXPECT_EQ(client_.IsPlatformAvailable(row.platform), row.available);
+    EXPECT_EQ(client_.IsUserInfoEnabled(row.platform), row.user_info);
+    const std::string id(row.platform);
+    EXPECT_THAT(Logs(), ElementsAre("3 ULIXClient::IsPlatformAvailable(" + id +
+                                        "): " + std::string(row.line),
+                                    "3 ULIXClient::IsUserInfoEnabled(" + id +
+                                        "): " + (row.user_info ? "true" : "false")));
+  }
+  EXPECT_THAT(Requests(), IsEmpty());
+  EXPECT_EQ(client_.discovery()->didUri, "https://did.example/frame");
+  EXPECT_EQ(client_.discovery()->userInfoEndpoint, kUserInfoUrl);
+}
+
+TEST_F(ULIXClientTest, WithoutConfigurationNothingIsAvailableOrFetched) {
+  EXPECT_FALSE(client_.IsPlatformAvailable("NA1"));
+  EXPECT_FALSE(client_.IsUserInfoEnabled("NA1"));
+  client_.FetchOpenIdConfiguration();
+  EXPECT_THAT(Logs(),
+              ElementsAre("3 ULIXClient::IsPlatformAvailable(NA1): false - no config exists",
+                          "3 ULIXClient::IsUserInfoEnabled(NA1): false - no config exists",
+                          "1 ULIX not configured."));
+  EXPECT_THAT(host_.HttpCalls(), IsEmpty());
+  EXPECT_EQ(client_.discovery(), nullptr);
+}
+
+TEST_F(ULIXClientTest, TwoFailedAttemptsLeaveAnEmptyRecordTrustedForThreeHundredSeconds) {
+  script_.Answer(kDiscoveryUrl, Unreachable());
+  client_.SetULIXConfig(Config());
+  EXPECT_EQ(host_.HttpCalls().size(), 2u);
+  const std::string failed =
+      "1 ulix-auth: Request for openid configuration failed with error Could not connect to the "
+      "server: connection refused and with headers {}";
+  EXPECT_THAT(Logs(), ElementsAre(HasSubstr("SetULIXConfig"), failed, failed,
+                                  "1 ULIX Unable to connect to server: connection refused"));
+  EXPECT_THAT(Events(), ElementsAre("ulix_openid_failure {\"error\":\"unable_to_connect\","
+                                    "\"error_description\":\"connection refused\"}"));
+
+  script_.Answer(kDiscoveryUrl, Json(200, DiscoveryDocument()));
+  now_ns += 299 * kSecond;
+  EXPECT_FALSE(client_.IsPlatformAvailable("NA1"));
+  now_ns += 1 * kSecond;  // exactly at the expiry: still fresh
+  EXPECT_FALSE(client_.IsUserInfoEnabled("NA1"));
+  EXPECT_EQ(host_.HttpCalls().size(), 2u);
+  now_ns += 1;
+  EXPECT_TRUE(client_.IsPlatformAvailable("NA1"));
+  EXPECT_EQ(host_.HttpCalls().size(), 3u);
+}
+
+TEST_F(ULIXClientTest, ASecondAttemptFollowsAFailedFirstAtOnce) {
+  script_.Answer(kDiscoveryUrl, {Unreachable(), Json(200, DiscoveryDocument())});
+  client_.SetULIXConfig(Config());
+  EXPECT_THAT(
+      Logs(),
+      ElementsAre(HasSubstr("SetULIXConfig"), HasSubstr("Request for openid configuration failed"),
+                  "3 ulix-auth: OpenID configuration fetch succeeded after 2 tries"));
+  EXPECT_THAT(Events(), IsEmpty());
+  EXPECT_TRUE(client_.IsPlatformAvailable("EUW1"));
+}
+
+TEST_F(ULIXClientTest, DeliveredAnswersAreReadWhateverTheirStatus) {
+  struct Row {
+    Answer answer;
+    std::vector<std::string> events;
+    std::string last_line;
+  };
+  const std::string not_json = "Error deserializing json response for GET " +
+                               std::string(kDiscoveryUrl) +
+                               ": Error: Invalid value. at offset 0. given body oops";
+  const std::string empty =
+      "Error converting response for GET " + std::string(kDiscoveryUrl) + ": body was empty";
+  const Row rows[] = {
+      {Json(500, R"({"error": "down"})"),
+       {},
+       "3 ulix-auth: OpenID configuration fetch succeeded after 1 tries"},
+      {Json(200, "oops"),
+       {"ulix_openid_failure {\"error\":\"malformed_body\",\"error_description\":\"" + not_json +
+        "\"}"},
+       "1 ULIX received malformed body: " + not_json},
+      {Json(200, ""),
+       {"ulix_openid_failure {\"error\":\"malformed_body\",\"error_description\":\"" + empty +
+        "\"}"},
+       "1 ULIX received malformed body: " + empty},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.last_line);
+    resource_calls_before_ = host_.ResourceCalls().size();
+    host_.ClearLog();
+    script_.Answer(kDiscoveryUrl, row.answer);
+    client_.SetULIXConfig(Config());
+    EXPECT_EQ(Logs().back(), row.last_line);
+    EXPECT_EQ(Events(), row.events);
+    EXPECT_FALSE(client_.IsPlatformAvailable("EUW1"));
+  }
+}
+
+TEST_F(ULIXClientTest, AUrlShorterThanSixCharactersRaisesAfterInstallingTheRecord) {
+  try {
+    client_.SetULIXConfig(Config("https"));
+    ADD_FAILURE() << "no exception";
+  } catch (const std::out_of_range& e) {
+    EXPECT_STREQ(e.what(), "invalid string position");
+  }
+  EXPECT_NE(client_.discovery(), nullptr);
+  EXPECT_THAT(host_.HttpCalls(), IsEmpty());
+  client_.ClearConfig();
+  EXPECT_EQ(client_.discovery(), nullptr);
+  EXPECT_FALSE(client_.HasConfig());
+}
+
+// ---- Token requests
+// ------------------------------------------------------------------------------
+
+TEST_F(ULIXClientTest, PasswordSignOnSendsTheExactFormWithTheClientId) {
+  Configure();
+  script_.Answer(kTokenUrl, Json(200, TokenAnswer()));
+  EXPECT_EQ(client_.LoginWithPassword("ann b|c", "p&ss w=rd+", "EUW1"), std::nullopt);
+
+  const auto requests = Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].method, kHostMethodPost);
+  EXPECT_EQ(requests[0].url, kTokenUrl);
+  EXPECT_EQ(requests[0].timeout, 10u);
+  EXPECT_EQ(requests[0].flag, 1);
+  EXPECT_EQ(requests[0].body,
+            "client_id=vc&grant_type=password&username=EUW1%7Cann%20b%7Cc"
+            "&password=p%26ss%20w%3Drd%2B&scope=openid%20offline_access");
+  ASSERT_EQ(requests[0].headers.size(), 3u);
+  EXPECT_EQ(requests[0].headers[1],
+            (std::pair<std::string, std::string>("Cache-Control", "no-cache")));
+  EXPECT_EQ(requests[0].headers[2], (std::pair<std::string, std::string>(
+                                        "Content-Type", "application/x-www-form-urlencoded")));
+  EXPECT_THAT(Events(), ElementsAre("ulix_token_request {\"grant_type\":\"password\","
+                                    "\"succeeded\":\"true\"}"));
+  // No secret reaches a log line or a telemetry field.
+  for (const std::string& text : Logs()) EXPECT_THAT(text, Not(HasSubstr("p&ss")));
+  for (const std::string& text : Events()) EXPECT_THAT(text, Not(HasSubstr("r+1")));
+}
+
+TEST_F(ULIXClientTest, AClientAssertionReplacesTheClientId) {
+  ULIXClientConfig config = Config();
+  config.clientAssertion = "a+b/c=";
+  Configure(config);
+  script_.Answer(kTokenUrl, Json(200, TokenAnswer()));
+  EXPECT_EQ(client_.RequestToken(RefreshTokenGrant("r+1/=")), std::nullopt);
+  EXPECT_EQ(Requests().at(0).body,
+            "client_assertion_type=urn%3Aietf%3Aparams%3Aoauth%3Aclient-assertion-type%3Ajwt-bearer"
+            "&client_assertion=a%2Bb%2Fc%3D&grant_type=refresh_token&refresh_token=r%2B1%2F%3D");
+}
+
+TEST_F(ULIXClientTest, TheDeviceSessionIdIsSentOnlyWhileTheServiceHasADeviceFrame) {
+  script_.Answer(kTokenUrl, Json(200, TokenAnswer()));
+  const auto dsid_headers = [this] {
+    std::vector<std::string> values;
+    const auto calls = host_.HttpCalls();
+    for (const auto& [name, value] : calls.back().headers) {
+      if (name == "X-Vorn-DSID") values.push_back(value);
+    }
+    return values;
+  };
+  Configure();
+  EXPECT_FALSE(client_.RequestToken("grant_type=x"));
+  EXPECT_THAT(dsid_headers(), IsEmpty());  // no id set
+  client_.SetDeviceSessionId("dsid-1");
+  EXPECT_FALSE(client_.RequestToken("grant_type=x"));
+  EXPECT_THAT(dsid_headers(), ElementsAre("dsid-1"));
+  script_.Answer(kDiscoveryUrl, Json(200, "{}"));
+  client_.FetchOpenIdConfiguration();  // the service has no "vorn_did_uri" now
+  EXPECT_FALSE(client_.RequestToken("grant_type=x"));
+  EXPECT_THAT(dsid_headers(), IsEmpty());
+}
+
+TEST_F(ULIXClientTest, TokenAnswersMapToErrorsByTheirMembersNotTheirStatus) {
+  struct Row {
+    std::string name;
+    Answer answer;
+    std::optional<ULIXRequestError> error;
+    std::string event;  // empty: none
+    std::string log;    // empty: none
+  };
+  const std::string empty =
+      "Error converting response for POST " + std::string(kTokenUrl) + ": body was empty";
+  const std::string grant = R"("grant_type":"refresh_token","succeeded":"false"})";
+  // The body of an answer that does not decode may hold tokens: only its length is told.
+  const std::string cut_off = "Error deserializing json response for POST " +
+                              std::string(kTokenUrl) +
+                              ": Error: Missing a closing quotation mark in string. at offset 42. "
+                              "given body withheld (42 bytes)";
+  const Row rows[] = {
+      {"unreachable", Unreachable(),
+       ULIXRequestError{512, "temporarily_unavailable", "Unable to connect to server"},
+       R"({"error":"unable_to_connect","error_description":"connection refused",)" + grant,
+       "3 ULIX Unable to connect to server: connection refused"},
+      {"empty body", Json(200, ""), ULIXRequestError{513, "server_error", "Received invalid JSON"},
+       R"({"error":"malformed_body","error_description":")" + empty + "\"," + grant,
+       "1 ULIX received malformed body: " + empty},
+      {"cut-off answer", Json(200, R"({"access_token": "secret-at", "refresh_tok)"),
+       ULIXRequestError{513, "server_error", "Received invalid JSON"},
+       R"({"error":"malformed_body","error_description":")" + cut_off + "\"," + grant,
+       "1 ULIX received malformed body: " + cut_off},
+      {"error member only", Json(400, R"({"error": "invalid_grant"})"),
+       ULIXRequestError{400, "invalid_grant", ""},
+       R"({"error":"invalid_grant","error_description":"","grant_type":"refresh_token",)"
+       R"("statusCode":"400","succeeded":"false"})",
+       ""},
+      {"error with 200",
+       Json(200, R"({"error": "e", "error_description": 5, "access_token": "x"})"),
+       ULIXRequestError{200, "e", "5"},
+       R"({"error":"e","error_description":"5","grant_type":"refresh_token","statusCode":"200",)"
+       R"("succeeded":"false"})",
+       ""},
+      {"neither member", Json(502, R"({"message": "bad gateway"})"),
+       ULIXRequestError{502, "server_error", "Received malformed response."}, "", ""},
+      {"not an object", Json(200, R"(["access_token"])"),
+       ULIXRequestError{200, "server_error", "Received malformed response."}, "", ""},
+      {"access token with 500", Json(500, TokenAnswer()), std::nullopt,
+       R"({"grant_type":"refresh_token","succeeded":"true"})", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Configure();
+    script_.Answer(kTokenUrl, row.answer);
+    EXPECT_EQ(client_.RequestToken(RefreshTokenGrant("r")), row.error);
+    if (row.event.empty()) {
+      EXPECT_THAT(Events(), IsEmpty());
+    } else {
+      EXPECT_THAT(Events(), ElementsAre("ulix_token_request " + row.event));
+    }
+    if (row.log.empty()) {
+      EXPECT_THAT(Logs(), IsEmpty());
+    } else {
+      EXPECT_THAT(Logs(), ElementsAre(row.log));
+    }
+  }
+}
+
+TEST_F(ULIXClientTest, ASuccessfulAnswerBecomesTheTokenSet) {
+  Configure();
+  const std::string gas = UrlSegment(R"({"g": [1, "x"]})");
+  script_.Answer(kTokenUrl,
+                 Json(200, TokenAnswer(R"(, "expires_in": 3600, "gas_token": ")" + gas + "\"")));
+  EXPECT_EQ(client_.LoginWithPassword("ann", "pw", "EUW1"), std::nullopt);
+  ASSERT_TRUE(client_.tokens());
+  const ULIXTokenSet& tokens = *client_.tokens();
+  EXPECT_EQ(tokens.refreshDelaySeconds, 3570.0);
+  EXPECT_EQ(tokens.refreshAttempts, 0u);
+  EXPECT_EQ(tokens.accessToken, AccessToken());
+  EXPECT_EQ(tokens.scopes, (std::vector<std::string>{"openid", "kiv"}));
+  EXPECT_EQ(tokens.accessTokenExpiry, 1700003600);
+  EXPECT_EQ(tokens.subject, "p-1");
+  EXPECT_EQ(tokens.currentPlatformId, "EUW1");
+  EXPECT_EQ(tokens.currentAccountId, 4242);
+  EXPECT_EQ(tokens.refreshToken, "r+1/=");
+  EXPECT_EQ(tokens.idToken, (ULIXIdToken{IdToken(), 1700007200}));
+  EXPECT_EQ(tokens.entitlementsToken, (ULIXEntitlementsToken{IdToken(), {"game"}, 1700007200}));
+  ASSERT_TRUE(tokens.gasToken);
+  EXPECT_EQ(binding::toJson(*tokens.gasToken), R"({"g":[1,"x"]})");
+}
+
+TEST_F(ULIXClientTest, ARefreshKeepsTheIdTokenButNotTheRefreshToken) {
+  Configure();
+  script_.Answer(kTokenUrl, Json(200, TokenAnswer()));
+  ASSERT_EQ(client_.LoginWithPassword("ann", "pw", "EUW1"), std::nullopt);
+  script_.Answer(kTokenUrl,
+                 Json(200, R"({"access_token": ")" + AccessToken() + R"(", "expires_in": 60})"));
+  ASSERT_EQ(client_.RequestToken(RefreshTokenGrant("r+1/=")), std::nullopt);
+  EXPECT_EQ(client_.tokens()->idToken->token, IdToken());
+  EXPECT_EQ(client_.tokens()->entitlementsToken->entitlements, std::vector<std::string>{"game"});
+  EXPECT_EQ(client_.tokens()->refreshToken, std::nullopt);
+  EXPECT_EQ(client_.tokens()->refreshDelaySeconds, 30.0);
+}
+
+TEST_F(ULIXClientTest, ExpiresInIsReadInEveryFormOnItsLowThirtyTwoBits) {
+  struct Row {
+    std::string_view member;
+    double delay;
+  };
+  const Row rows[] = {
+      {R"(, "expires_in": 3600)", 3570},         {R"(, "expires_in": "3600")", 3570},
+      {R"(, "expires_in": "0x1000")", 4066},     {R"(, "expires_in": 3600.9)", 3570},
+      {R"(, "expires_in": 4294967356)", 30},     {R"(, "expires_in": "010")", 4294967274.0},
+      {R"(, "expires_in": true)", 4294967267.0}, {"", 4294967266.0},
+  };
+  Configure();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.member);
+    script_.Answer(kTokenUrl, Json(200, TokenAnswer(std::string(row.member))));
+    ASSERT_EQ(client_.RequestToken("grant_type=password"), std::nullopt);
+    EXPECT_EQ(client_.tokens()->refreshDelaySeconds, row.delay);
+  }
+}
+
+TEST_F(ULIXClientTest, AFailedSignOnClearsTheTokensAndAFailedRefreshKeepsThem) {
+  Configure();
+  script_.Answer(kTokenUrl, Json(200, TokenAnswer()));
+  ASSERT_EQ(client_.LoginWithPassword("ann", "pw", "EUW1"), std::nullopt);
+  script_.Answer(kTokenUrl, Json(503, ""));
+  EXPECT_EQ(client_.RequestToken(RefreshTokenGrant("r"))->code, 513);
+  EXPECT_TRUE(client_.tokens());
+  EXPECT_EQ(client_.LoginWithPassword("ann", "pw", "EUW1")->code, 513);
+  EXPECT_FALSE(client_.tokens());
+}
+
+TEST_F(ULIXClientTest, ATokenThatScansButDoesNotParseFailsTheRequestOnly) {
+  Configure();
+  script_.Answer(kTokenUrl, Json(200, TokenAnswer()));
+  ASSERT_EQ(client_.LoginWithPassword("ann", "pw", "EUW1"), std::nullopt);
+  const std::string before = client_.tokens()->accessToken;
+  resource_calls_before_ = host_.ResourceCalls().size();
+  host_.ClearLog();
+
+  const std::string broken = MakeToken("{}", R"({"exp": 1)");
+  script_.Answer(kTokenUrl, Json(200, R"({"access_token": ")" + broken + R"("})"));
+  EXPECT_EQ(client_.RequestToken(RefreshTokenGrant("r")),
+            (ULIXRequestError{513, "server_error",
+                              "Received invalid token: Unexpected End of token stream"}));
+  EXPECT_EQ(client_.tokens()->accessToken, before);
+  EXPECT_THAT(Logs(), ElementsAre("1 ULIX received invalid token: Unexpected End of token stream"));
+  EXPECT_THAT(Events(), ElementsAre("ulix_token_request {\"error\":\"malformed_token\","
+                                    "\"error_description\":\"Unexpected End of token stream\","
+                                    "\"grant_type\":\"refresh_token\",\"succeeded\":\"false\"}"));
+}
+
+TEST_F(ULIXClientTest, WithoutConfigurationNoTokenRequestIsSent) {
+  EXPECT_EQ(client_.LoginWithPassword("ann", "pw", "EUW1"), std::nullopt);
+  EXPECT_EQ(client_.RequestToken("grant_type=password"), std::nullopt);
+  const plugin_runtime::HttpResponse response = client_.SendTokenEndpointRequest("", "x=1");
+  EXPECT_NE(response.transport, plugin_runtime::HttpTransportResult::kSuccess);
+  EXPECT_EQ(response.message, "Missing ULIX configuration.");
+  EXPECT_THAT(host_.HttpCalls(), IsEmpty());
+}
+
+// ---- Revocation and user info
+// --------------------------------------------------------------------
+
+TEST_F(ULIXClientTest, RevocationMapsEachAnswer) {
+  struct Row {
+    std::string name;
+    Answer answer;
+    std::optional<ULIXRequestError> error;
+    std::string event;
+    std::vector<std::string> logs;
+  };
+  const std::string revoke_url = std::string(kTokenUrl) + "/revoke";
+  const std::string empty = "Error converting response for POST " + revoke_url + ": body was empty";
+  const Row rows[] = {
+      {"unreachable",
+       Unreachable(),
+       ULIXRequestError{512, "server_error", "Unable to connect to server"},
+       R"({"error":"unable_to_connect","error_description":"connection refused"})",
+       {"1 ULIX Unable to connect to server: connection refused"}},
+      {"200 not json", Json(200, "ok"), std::nullopt, "", {"3 ULIX Response 200"}},
+      {"503 empty",
+       Json(503, ""),
+       ULIXRequestError{513, "server_error", "Received invalid JSON"},
+       R"({"error":"malformed_body","error_description":")" + empty + "\"}",
+       {"3 ULIX Response 503", "1 ULIX received malformed body: " + empty}},
+      {"400 error",
+       Json(400, R"({"error": "invalid_token", "error_description": "gone"})"),
+       ULIXRequestError{400, "invalid_token", "gone"},
+       R"({"error":"invalid_token","error_description":"gone"})",
+       {"3 ULIX Response 400"}},
+      {"400 array",
+       Json(400, "[1, {\"a\": 2}]"),
+       ULIXRequestError{400, "server_error",
+                        "Received unexpected response: [\r\n    1,\r\n    {\r\n        \"a\": "
+                        "2\r\n    }\r\n]"},
+       R"({"error":"server_error"})",
+       {"3 ULIX Response 400", "1 ULIX received valid JSON body with unexpected structure"}},
+  };
+  ULIXTokenSet tokens;
+  tokens.refreshToken = "r+1";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Configure();
+    client_.SetTokenSet(tokens);
+    script_.Answer(revoke_url, row.answer);
+    EXPECT_EQ(client_.RevokeRefreshToken(), row.error);
+    EXPECT_EQ(Requests().at(0).url, revoke_url);
+    EXPECT_EQ(Requests().at(0).body, "client_id=vc&token=r%2B1&token_type_hint=refresh_token");
+    if (row.event.empty()) {
+      EXPECT_THAT(Events(), IsEmpty());
+    } else {
+      EXPECT_THAT(Events(), ElementsAre("ulix_token_revoke_failure " + row.event));
+    }
+    EXPECT_EQ(Logs(), row.logs);
+    EXPECT_TRUE(client_.tokens());
+  }
+  client_.SetTokenSet(ULIXTokenSet{});  // no refresh token: nothing to revoke
+  EXPECT_EQ(client_.RevokeRefreshToken(), std::nullopt);
+  EXPECT_EQ(Requests().size(), 1u);
+}
+
+TEST_F(ULIXClientTest, UserInfoIsFetchedWithTheAccessTokenAndKeptAsText) {
+  Configure();
+  ULIXTokenSet tokens;
+  tokens.accessToken = "at-1";
+  client_.SetTokenSet(tokens);
+  script_.Answer(kUserInfoUrl,
+                 {Json(200, "not json at all"), Json(401, R"({"error": "x"})"), Unreachable()});
+
+  EXPECT_EQ(client_.RequestUserInfo(), std::nullopt);
+  EXPECT_EQ(client_.userInfo(), "not json at all");
+  const FakeHost::HttpCall request = Requests().at(0);
+  EXPECT_EQ(request.method, kHostMethodGet);
+  EXPECT_EQ(request.url, kUserInfoUrl);
+  EXPECT_EQ(request.headers.back(),
+            (std::pair<std::string, std::string>("Authorization", "Bearer at-1")));
+  EXPECT_EQ(request.timeout, 10u);
+  EXPECT_EQ(request.flag, 1);
+
+  EXPECT_EQ(client_.RequestUserInfo(), (ULIXRequestError{401, "Error", "Error"}));
+  EXPECT_EQ(client_.RequestUserInfo(),
+            (ULIXRequestError{512, "server_error", "Unable to connect to server"}));
+  EXPECT_EQ(client_.userInfo(), "not json at all");
+  EXPECT_THAT(Events(), ElementsAre("ulix_user_info_failure {\"error\":\"generic\"}",
+                                    "ulix_user_info_failure {\"error\":\"unable_to_connect\","
+                                    "\"error_description\":\"connection refused\"}"));
+  EXPECT_THAT(Logs(), ElementsAre("3 ULIX Response 200", "3 ULIX Response 401",
+                                  "1 ULIX Unable to connect to server: connection refused"));
+  for (const std::string& line : Logs()) EXPECT_THAT(line, Not(HasSubstr("at-1")));
+}
+
+TEST_F(ULIXClientTest, UserInfoWithoutAnEndpointSendsNothing) {
+  script_.Answer(kDiscoveryUrl, Json(200, "{}"));
+  client_.SetULIXConfig(Config());
+  ULIXTokenSet tokens;
+  tokens.accessToken = "at-1";
+  client_.SetTokenSet(tokens);
+  EXPECT_EQ(client_.RequestUserInfo(), std::nullopt);
+  EXPECT_FALSE(client_.userInfo());
+  EXPECT_EQ(host_.HttpCalls().size(), 1u);  // the discovery fetch only
+}
+
+}  // namespace
+}  // namespace ulix_auth

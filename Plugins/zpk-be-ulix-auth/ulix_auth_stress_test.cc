@@ -1,0 +1,124 @@
+// Eight host threads at once on one plug-in: sign-on, reads, refreshes by hand and by timer,
+// configuration changes and sign-off. Meant for the ThreadSanitizer build, where it must run
+// clean; in every build it checks that no change event is lost, sent twice or reordered.
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Plugins/zpk-be-ulix-auth/plugin_test_host.h"
+#include "gtest/gtest.h"
+
+namespace ulix_auth {
+namespace {
+
+constexpr int kThreads = 8;
+constexpr int kRoundsPerThread = 150;
+
+TEST(ConcurrentHost, KeepsEveryChangeEventOnceAndInOrder) {
+  PluginTestHost test;
+  std::atomic<int> next_token{0};
+  std::atomic<int> in_flight{0};
+  std::atomic<int> most_in_flight{0};
+  // Token requests: sign-ons succeed; refreshes mostly succeed, some fail for a retry, a few are
+  // refused. Counts how many token requests overlap.
+  test.Respond(kTokenUrl, [&](const std::string& body) {
+    const int now = ++in_flight;
+    int seen = most_in_flight.load();
+    while (now > seen && !most_in_flight.compare_exchange_weak(seen, now)) {
+    }
+    const int n = next_token++;
+    ServiceReply reply = TokenReply(AccessTokenFor("p" + std::to_string(n)));
+    if (body.find("grant_type=refresh_token") != std::string::npos) {
+      if (n % 7 == 3) reply = {0, 503, R"({"error":"server_error","error_description":"busy"})"};
+      if (n % 11 == 5) reply = {0, 400, R"({"error":"invalid_grant","error_description":"no"})"};
+    }
+    --in_flight;
+    return reply;
+  });
+  test.Start();
+  test.TakeChanges();
+
+  std::atomic<int> sign_ons{0};
+  std::atomic<int> sign_offs{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < kRoundsPerThread; ++round) {
+        switch ((round + t) % 8) {
+          case 0:
+          case 4:
+            if (test.SignOn().error.empty()) ++sign_ons;
+            break;
+          case 1:
+            test.Send(kHostMethodGet, "/ulix-auth/v1/authorization/access-token");
+            test.Send(kHostMethodGet, "/ulix-auth/v1/authorization");
+            break;
+          case 2:
+            test.Send(kHostMethodPost, "/ulix-auth/v1/authorization/refresh");
+            break;
+          case 3:
+            test.host().FireScheduled();
+            break;
+          case 5:
+            if (t % 2 == 0) {
+              test.Send(kHostMethodPost, "/ulix-auth/v2/config",
+                        R"({"url":"https://auth.test","clientId":"other"})");
+            } else {
+              test.Send(kHostMethodDelete, "/ulix-auth/v2/config");
+            }
+            break;
+          case 6:
+            test.Send(kHostMethodGet, "/ulix-auth/v1/status/NA1");
+            test.Send(kHostMethodGet, "/ulix-auth/v1/authorization/error");
+            break;
+          case 7:
+            if (test.Send(kHostMethodDelete, "/ulix-auth/v1/authorization").status != 404) {
+              ++sign_offs;
+            }
+            break;
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+
+  EXPECT_EQ(most_in_flight.load(), 1);
+  // TakeChanges fails the test for a change not sent under both names.
+  const std::vector<std::string> changes = test.TakeChanges();
+  int refreshed = 0;
+  int refused = 0;
+  for (const auto& line : test.host().LogLines()) {
+    refreshed += line.message == "Refresh successful." ? 1 : 0;
+    refused += line.message.starts_with("Refresh failed - authorization should be deleted") ? 1 : 0;
+  }
+  int creates = 0;
+  int deletes = 0;
+  int updates = 0;
+  bool present = false;
+  for (const std::string& change : changes) {
+    if (change == "Create /ulix-auth/v1/authorization") {
+      EXPECT_FALSE(present) << "two sign-ons without a sign-off between them";
+      present = true;
+      ++creates;
+    } else if (change == "Delete /ulix-auth/v1/authorization") {
+      EXPECT_TRUE(present) << "a sign-off without a sign-on before it";
+      present = false;
+      ++deletes;
+    } else if (change == "Update /ulix-auth/v1/authorization/access-token") {
+      EXPECT_TRUE(present) << "a refresh outside an authorization";
+      ++updates;
+    }
+  }
+  EXPECT_GT(sign_ons.load(), 0);
+  EXPECT_EQ(creates, sign_ons.load());
+  EXPECT_EQ(deletes, sign_offs.load() + refused);
+  EXPECT_EQ(updates, refreshed);
+  // Sign-on: 4 changes; sign-off: 4; refusal: 6; refresh: 1.
+  EXPECT_EQ(changes.size(),
+            static_cast<std::size_t>(4 * sign_ons + 4 * sign_offs + 6 * refused + refreshed));
+}
+
+}  // namespace
+}  // namespace ulix_auth

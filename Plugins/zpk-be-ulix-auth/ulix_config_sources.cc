@@ -1,0 +1,227 @@
+#include "Plugins/zpk-be-ulix-auth/ulix_config_sources.h"
+
+#include <exception>
+#include <vector>
+
+#include "Plugins/zpk-be-ulix-auth/client/token_claims.h"
+#include "Plugins/zpk-be-ulix-auth/command_line_options.h"
+#include "logging/logger.h"
+#include "logging/uuid.h"
+#include "plugin_runtime/install_settings.h"
+
+namespace ulix_auth {
+namespace {
+
+using Vorn::Client::UlixAuth::Api::ULIXPlayerCredentials;
+
+constexpr const char* kCommandLinePath = "/vornclient/command-line-args";
+constexpr const char* kRegionLocalePath = "/vornclient/region-locale";
+constexpr const char* kRegionSettingsPrefix = "/data-store/v1/system-settings/region_data/";
+constexpr const char* kInstallSettingsKey = "ulix-auth";
+constexpr const char* kInstallIdentifier = "install-identifier";
+
+void LogAlways(const char* text) { logging::Log(logging::kAlways, logging::kGroupDbg, "%s", text); }
+
+// A member that is present with a value: the host's records may carry members as empty values,
+// which the settings treat as missing.
+bool Has(const binding::BindingValue& object, std::string_view name) {
+  return object.IsStructure() && object.hasField(name);
+}
+
+}  // namespace
+
+std::string NewIdentifier() {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  const logging::Uuid uuid = logging::CreateUuid();
+  std::string text;
+  text.reserve(32);
+  for (std::uint8_t byte : uuid) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0x0F];
+  }
+  return text;
+}
+
+ULIXConfigSources::ULIXConfigSources(plugin_runtime::PluginHostBridge& plugin, ULIXClient& client)
+    : plugin(plugin), client(client) {
+  LoadCommandLine();
+}
+
+std::string ULIXConfigSources::ScopeText() const {
+  std::string scopes(kBaseScopes);
+  if (!additionalScopes.empty()) {
+    scopes += ' ';
+    scopes += additionalScopes;
+  }
+  return scopes;
+}
+
+ULIXClientConfig ULIXConfigSources::BuildPublicClient(std::string_view url,
+                                                      std::string_view client_id,
+                                                      bool allow_lq_fallback) const {
+  ULIXClientConfig config;
+  config.url = std::string(url) + "/token";
+  config.clientId = std::string(client_id);
+  config.clientAssertion.clear();
+  config.scopes = ScopeText();
+  config.allowLqFallback = allow_lq_fallback;
+  return config;
+}
+
+TokenConfigResult ULIXConfigSources::BuildFromToken(const std::string& token,
+                                                    bool allow_lq_fallback) const {
+  ULIXClientConfig config;
+  try {
+    ClientAssertionClaims claims = ReadClientAssertionClaims(token);
+    config.url = std::move(claims.audience);
+    config.clientId = std::move(claims.subject);
+  } catch (const std::exception& failure) {
+    // The claim reader reports payloads that scan but do not parse by throwing.
+    return std::string(failure.what());
+  }
+  config.clientAssertion = token;
+  config.scopes = ScopeText();
+  config.allowLqFallback = allow_lq_fallback;
+  return config;
+}
+
+void ULIXConfigSources::LoadCommandLine() {
+  Vorn::RemotingTypedResult<std::vector<std::string>> arguments =
+      plugin.TypedCall<std::vector<std::string>>(kHostMethodGet, kCommandLinePath);
+  if (arguments.ok()) {
+    const CommandLineOptions options(std::move(arguments).value());
+    if (options.Flag("ulix-auth.disabled")) {
+      overrideToken.emplace(std::nullopt);
+      LogAlways("Using ULIX disabled via command line argument");
+      return;
+    }
+    const std::optional<std::string> url = options.Value("ulix-auth.url");
+    const std::optional<std::string> client_id = options.Value("ulix-auth.client");
+    const std::optional<std::string> token = options.Value("ulix-auth.token");
+    const bool allow_lq_fallback = !options.Flag("ulix-auth.required");
+    if (url && client_id) {
+      logging::Log(logging::kAlways, logging::kGroupDbg,
+                   "Using ULIX public client config from commandline: client %s, url %s",
+                   client_id->c_str(), url->c_str());
+      overrideConfig = BuildPublicClient(*url, *client_id, allow_lq_fallback);
+    } else if (token) {
+      logging::Log(logging::kAlways, logging::kGroupDbg, "Using ULIX config from token %s",
+                   token->c_str());
+      TokenConfigResult built = BuildFromToken(*token, allow_lq_fallback);
+      if (ULIXClientConfig* config = std::get_if<ULIXClientConfig>(&built)) {
+        overrideConfig = std::move(*config);
+        overrideToken.emplace(*token);
+      } else {
+        logging::Log(logging::kAlways, logging::kGroupDbg, "Invalid configuration token: %s",
+                     std::get<std::string>(built).c_str());
+      }
+    }
+    std::optional<std::string> username = options.Value("ulix-auth.username");
+    std::optional<std::string> password = options.Value("ulix-auth.password");
+    std::optional<std::string> platform = options.Value("ulix-auth.platform");
+    if (username && password && platform) {
+      commandLineCredentials =
+          ULIXPlayerCredentials{std::move(*username), std::move(*password), std::move(*platform)};
+    }
+  }
+  LoadInstallSettings();
+  LoadRegion();
+}
+
+void ULIXConfigSources::LoadInstallSettings() {
+  Vorn::RemotingTypedResult<binding::BindingValue> settings =
+      plugin_runtime::ReadInstallSetting<binding::BindingValue>(plugin, kInstallSettingsKey);
+  if (!settings.ok()) {
+    LogAlways("Could not load local ULIX settings.");
+    return;
+  }
+  binding::BindingValue object = std::move(settings).value();
+  if (!Has(object, kInstallIdentifier)) {
+    // First start on this machine: the identifier is made once and kept by the host.
+    if (!object.IsStructure()) object.ReserveFields(1);
+    object.fieldForWrite(kInstallIdentifier).SetString(NewIdentifier());
+    if (!plugin_runtime::WriteInstallSetting(plugin, kInstallSettingsKey, object)) {
+      LogAlways("Could not save local ULIX settings.");
+      return;
+    }
+  }
+  installSettings = std::move(object);
+}
+
+void ULIXConfigSources::LoadRegion() {
+  Vorn::RemotingTypedResult<binding::BindingValue> locale =
+      plugin.TypedCall<binding::BindingValue>(kHostMethodGet, kRegionLocalePath);
+  if (!locale.ok()) {
+    LogAlways("ULIX settings not found.");
+    return;
+  }
+  const std::string region = locale.value().field("region").toText();
+  Vorn::RemotingTypedResult<binding::BindingValue> loaded = plugin.TypedCall<binding::BindingValue>(
+      kHostMethodGet, std::string(kRegionSettingsPrefix) + region + "/ulix");
+  if (!loaded.ok()) {
+    LogAlways("ULIX settings not found.");
+    return;
+  }
+  const binding::BindingValue& settings = loaded.value();
+
+  bool allow_lq_fallback = true;
+  if (Has(settings, "allow_lq_fallback")) {
+    allow_lq_fallback = settings.field("allow_lq_fallback").toBool();
+  } else {
+    logging::Log(logging::kWarn, logging::kGroupDbg, "ulix-auth: LQ fallback settings not found");
+  }
+  if (Has(settings, "additional_scopes")) {
+    additionalScopes = settings.field("additional_scopes").toText();
+  }
+
+  if (Has(settings, "client") && Has(settings, "url")) {
+    regionConfig = BuildPublicClient(settings.field("url").toText(),
+                                     settings.field("client").toText(), allow_lq_fallback);
+  } else if (Has(settings, "token")) {
+    const std::string token = settings.field("token").toText();
+    TokenConfigResult built = BuildFromToken(token, allow_lq_fallback);
+    if (ULIXClientConfig* config = std::get_if<ULIXClientConfig>(&built)) {
+      regionConfig = std::move(*config);
+      regionToken.emplace(token);
+    } else {
+      // The token is ignored; the fraud-screening identity does not depend on it.
+      logging::Log(logging::kAlways, logging::kGroupDbg, "Invalid configuration token: %s",
+                   std::get<std::string>(built).c_str());
+    }
+  } else {
+    LogAlways("ULIX settings invalid.");
+    return;
+  }
+  LoadKount(settings);
+}
+
+void ULIXConfigSources::LoadKount(const binding::BindingValue& settings) {
+  if (!Has(settings, "kount")) {
+    LogAlways("Kount settings not found.");
+    return;
+  }
+  if (!installSettings || !Has(*installSettings, kInstallIdentifier)) {
+    LogAlways("Could not load local ULIX settings, cannot configure Kount.");
+    return;
+  }
+  const binding::BindingValue& kount = settings.field("kount");
+  if (!Has(kount, "merchant")) {
+    LogAlways("Kount settings invalid.");
+    return;
+  }
+  kountSettings = KountSettings{kount.field("merchant").toText(), NewIdentifier(),
+                                installSettings->field(kInstallIdentifier).toText()};
+}
+
+void ULIXConfigSources::ApplyConfiguration() {
+  if (overrideConfig) {
+    client.SetULIXConfig(*overrideConfig);
+  } else if (regionConfig) {
+    client.SetULIXConfig(*regionConfig);
+  } else {
+    client.ClearConfig();
+  }
+  if (kountSettings) client.SetDeviceSessionId(kountSettings->sessionId);
+}
+
+}  // namespace ulix_auth

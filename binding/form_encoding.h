@@ -1,0 +1,28 @@
+// Form encoding of request bodies ("application/x-www-form-urlencoded") as the sign-on service
+// expects it, and the split of such a body into its pairs.
+#ifndef BINDING_FORM_ENCODING_H_
+#define BINDING_FORM_ENCODING_H_
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace binding {
+
+// Keeps "A".."Z", "a".."z", "0".."9", "-", "_", ".", "~"; every other byte becomes "%" and two
+// upper-case hexadecimal digits (a blank is "%20", never "+").
+std::string FormEncode(std::string_view text);
+// As FormEncode, appended to `out`.
+void AppendFormEncoded(std::string_view text, std::string& out);
+
+// Splits `body` into pairs at every "&", name and value at the first "=" (a piece without "="
+// is a name with an empty value). Escapes are left as they are. Empty pieces are skipped.
+std::vector<std::pair<std::string_view, std::string_view>> SplitForm(std::string_view body);
+
+// The value of the first pair named `name`, or empty.
+std::string_view FormValue(std::string_view body, std::string_view name);
+
+}  // namespace binding
+
+#endif  // BINDING_FORM_ENCODING_H_

@@ -1,0 +1,37 @@
+#include "binding/form_encoding.h"
+
+#include <string>
+
+#include "gtest/gtest.h"
+
+namespace binding {
+namespace {
+
+TEST(FormEncoding, KeepsUnreservedBytesAndEscapesTheRest) {
+  EXPECT_EQ(FormEncode("aZ09-_.~"), "aZ09-_.~");
+  EXPECT_EQ(FormEncode("pc|ann a+b"), "pc%7Cann%20a%2Bb");
+  EXPECT_EQ(FormEncode("a/b=c&d:e"), "a%2Fb%3Dc%26d%3Ae");
+  EXPECT_EQ(FormEncode("\xC3\xA9\x7F"), "%C3%A9%7F");
+  EXPECT_EQ(FormEncode(std::string("\0!", 2)), "%00%21");
+  EXPECT_EQ(FormEncode(""), "");
+}
+
+TEST(FormEncoding, AppendsAfterWhatIsThere) {
+  std::string body = "password=";
+  AppendFormEncoded("p w", body);
+  EXPECT_EQ(body, "password=p%20w");
+}
+
+TEST(FormSplit, SplitsPairsAtTheFirstEqualsSign) {
+  const auto pairs = SplitForm("grant_type=password&&x&token=a=b&=v");
+  ASSERT_EQ(pairs.size(), 4u);
+  EXPECT_EQ(pairs[0], (std::pair<std::string_view, std::string_view>("grant_type", "password")));
+  EXPECT_EQ(pairs[1], (std::pair<std::string_view, std::string_view>("x", "")));
+  EXPECT_EQ(pairs[2], (std::pair<std::string_view, std::string_view>("token", "a=b")));
+  EXPECT_EQ(pairs[3], (std::pair<std::string_view, std::string_view>("", "v")));
+  EXPECT_EQ(FormValue("a=1&grant_type=refresh_token&grant_type=x", "grant_type"), "refresh_token");
+  EXPECT_EQ(FormValue("a=1", "grant_type"), "");
+}
+
+}  // namespace
+}  // namespace binding
