@@ -21,6 +21,7 @@ namespace {
 
 constexpr const char* kLoopback = "127.0.0.1";
 constexpr std::size_t kMaxWorkers = 256;
+constexpr std::size_t kMaxBody = 8u << 20;
 
 // Runs connections on workers, adding a worker whenever every one is busy (up to a limit). A
 // kept-alive connection holds its worker until it has been quiet for the keep-alive timeout, so
@@ -139,7 +140,7 @@ void ApiServer::Install() {
   // timeout: keep that short.
   server.set_keep_alive_max_count(100000);
   server.set_keep_alive_timeout(2);
-  server.set_payload_max_length(8u << 20);
+  server.set_payload_max_length(kMaxBody);
   // Headers and body leave in separate writes; without this, Nagle's algorithm holds the body
   // back until the client's delayed acknowledgement, some 40 ms per kept-alive request.
   server.set_tcp_nodelay(true);
@@ -201,7 +202,8 @@ void ApiServer::Install() {
         [this, listener](bool) { events_.Forget(listener); });
   });
 
-  auto dispatch = [this](const httplib::Request& request, httplib::Response& response) {
+  auto dispatch = [this](const httplib::Request& request, std::string body,
+                         httplib::Response& response) {
     ApiRequest api;
     api.method = request.method;
     api.path = request.path;
@@ -215,7 +217,7 @@ void ApiServer::Install() {
       api.headers.emplace_back(std::move(lower), value);
     }
     api.content_type = request.get_header_value("Content-Type");
-    api.body = request.body;
+    api.body = std::move(body);
     const double http_before = ThreadHttpSeconds();
     const auto started = std::chrono::steady_clock::now();
     ApiAnswer answer = router_.Handle(api);
@@ -234,12 +236,39 @@ void ApiServer::Install() {
       response.set_content(std::move(answer.body), answer.content_type.c_str());
     }
   };
-  server.Get(".*", dispatch);
-  server.Post(".*", dispatch);
-  server.Put(".*", dispatch);
-  server.Delete(".*", dispatch);
-  server.Patch(".*", dispatch);
-  server.Options(".*", dispatch);
+  auto without_body = [dispatch](const httplib::Request& request, httplib::Response& response) {
+    dispatch(request, "", response);
+  };
+  // The library would wait for the end of the connection for the body of a POST, PUT, PATCH or
+  // DELETE that announces no length (as "curl -X POST" sends them) and then answer 400; these
+  // handlers read a body only when one is announced.
+  const std::size_t limit = kMaxBody;
+  auto with_body = [dispatch, limit](const httplib::Request& request, httplib::Response& response,
+                                     const httplib::ContentReader& read) {
+    std::string body;
+    const bool announced =
+        request.has_header("Content-Length") ||
+        request.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos;
+    bool too_large = false;
+    if (announced) {
+      read([&](const char* data, std::size_t length) {
+        too_large = body.size() + length > limit;
+        if (!too_large) body.append(data, length);
+        return !too_large;
+      });
+    }
+    if (too_large) {
+      Reply(response, 413, "The body is larger than this host takes.");
+      return;
+    }
+    dispatch(request, std::move(body), response);
+  };
+  server.Get(".*", without_body);
+  server.Options(".*", without_body);
+  server.Post(".*", with_body);
+  server.Put(".*", with_body);
+  server.Delete(".*", with_body);
+  server.Patch(".*", with_body);
 }
 
 }  // namespace devhost

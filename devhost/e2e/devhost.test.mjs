@@ -10,7 +10,8 @@ import * as path from 'node:path';
 import { EventReader, startDevhost, startIdp } from './harness.mjs';
 
 const PASSWORD = 'demo-password';
-const TEST_TIMEOUT = 60_000;
+// Per suite: sanitizer builds of the host run several times slower.
+const TEST_TIMEOUT = 150_000;
 
 // ---- Whether the loaded plug-in serves its API yet -------------------------------------------
 
