@@ -64,7 +64,14 @@ void EventHub::Publish(std::string_view name, const HostValue& value) {
     delivery.context = receiver.context;
     receiver.callback(&delivery);
   }
-  const std::string frame = FormatServerSentEvent(name, HostValueToJson(value));
+  QueueFrame(FormatServerSentEvent(name, HostValueToJson(value)));
+}
+
+void EventHub::Announce(std::string_view name, std::string_view json) {
+  QueueFrame(FormatServerSentEvent(name, json));
+}
+
+void EventHub::QueueFrame(std::string frame) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (history_.size() >= kHistoryFrames) history_.pop_front();
   history_.push_back(frame);

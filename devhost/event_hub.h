@@ -44,6 +44,9 @@ class EventHub {
   // callback may publish or subscribe), then queues one frame for every listener. `value` is
   // borrowed for the call.
   void Publish(std::string_view name, const HostValue& value);
+  // Queues a frame of the host's own (`json` already written) for the HTTP listeners only: the
+  // plug-in never hears the host talking about itself.
+  void Announce(std::string_view name, std::string_view json);
 
   // A new listener sees the events published after this call and, with `replay`, the last
   // kHistoryFrames published before it, oldest first.
@@ -62,6 +65,9 @@ class EventHub {
     HostEventCallback callback;
     void* context;
   };
+
+  // Keeps `frame` in the history and hands it to every listener.
+  void QueueFrame(std::string frame);
 
   mutable std::mutex mutex_;
   std::vector<Subscription> subscriptions_;

@@ -9,6 +9,8 @@
 
 #include "devhost/curl_transport.h"
 #include "devhost/host_value_json.h"
+#include "rapidjson/stringbuffer.h"
+#include "rapidjson/writer.h"
 
 namespace devhost {
 namespace {
@@ -334,8 +336,29 @@ void HostOperations::ScheduleCallback(const HostFunctionTable* self, const char*
                                       HostDelayedCallback callback, void* context,
                                       double delay_seconds, std::int32_t) {
   if (callback == nullptr) return;
-  From(self).timers_.Schedule(label != nullptr ? label : "", delay_seconds,
-                              [callback, context] { callback(context); });
+  HostOperations& host = From(self);
+  const char* name = label != nullptr ? label : "";
+  host.timers_.Schedule(name, delay_seconds, [callback, context] { callback(context); });
+  host.AnnounceTimer(name, delay_seconds);
+}
+
+// Tells the /events listeners (the console shows the next refresh) what the plug-in asked for:
+// {"label", "delaySeconds", "dueAt": milliseconds since 1970 on the wall clock}.
+void HostOperations::AnnounceTimer(std::string_view label, double delay_seconds) {
+  const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::system_clock::now().time_since_epoch());
+  const double delay = delay_seconds > 0 ? delay_seconds : 0;
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  writer.StartObject();
+  writer.Key("label");
+  writer.String(label.data(), static_cast<rapidjson::SizeType>(label.size()));
+  writer.Key("delaySeconds");
+  writer.Double(delay);
+  writer.Key("dueAt");
+  writer.Int64(now.count() + static_cast<std::int64_t>(delay * 1000.0));
+  writer.EndObject();
+  events_.Announce(kTimerEventName, std::string_view(buffer.GetString(), buffer.GetSize()));
 }
 
 void HostOperations::YieldWait(const HostFunctionTable*) { std::this_thread::yield(); }

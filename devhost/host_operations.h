@@ -26,6 +26,9 @@ struct HostSettings {
   std::string telemetry_file;                 // JSON lines appended here
 };
 
+// The name of the host's own /events frame announcing a delayed callback the plug-in scheduled.
+inline constexpr const char* kTimerEventName = "DevhostTimer";
+
 // The event name the host gives a resource path: "OnJsonApiEvent" and the path's segments,
 // joined with "_", four pieces in all at most (six under "kiv-platform-config").
 std::string ResourceEventName(std::string_view path);
@@ -69,6 +72,7 @@ class HostOperations {
                              std::int32_t flag);
   static void UnsubscribeEvent(const HostFunctionTable* self, const char* name,
                                std::uint32_t plugin_handle);
+  void AnnounceTimer(std::string_view label, double delay_seconds);
   static void ScheduleCallback(const HostFunctionTable* self, const char* label,
                                HostDelayedCallback callback, void* context, double delay_seconds,
                                std::int32_t zero);

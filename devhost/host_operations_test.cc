@@ -137,11 +137,21 @@ TEST(ResourceEventName, KeepsFourSegmentsOrSixUnderPlatformConfig) {
 
 void Fire(void* context) { static_cast<std::promise<void>*>(context)->set_value(); }
 
-TEST_F(HostOperationsTest, RunsDelayedCallbacksOnTheTimerThread) {
+TEST_F(HostOperationsTest, RunsDelayedCallbacksOnTheTimerThreadAndAnnouncesThem) {
+  auto listener = events_.Listen();
   std::promise<void> fired;
   const HostFunctionTable* table = host_->functions();
-  table->scheduleCallback(table, "label", &Fire, &fired, -3.0, 0);
+  table->scheduleCallback(table, "ulix-auth.\"refresh\"", &Fire, &fired, -3.0, 0);
   fired.get_future().wait();
+  std::string frame;
+  bool closed = false;
+  ASSERT_TRUE(events_.Next(*listener, frame, std::chrono::milliseconds(0), closed));
+  // A delay in the past is announced as due now; the label is escaped as JSON text.
+  EXPECT_EQ(frame.rfind("event: DevhostTimer\ndata: {\"label\":\"ulix-auth.\\\"refresh\\\"\","
+                        "\"delaySeconds\":0.0,\"dueAt\":", 0),
+            0u)
+      << frame;
+  events_.Forget(listener);
 }
 
 TEST_F(HostOperationsTest, SendsHttpThroughCurlAndReportsTransportFailures) {
