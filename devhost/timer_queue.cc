@@ -43,8 +43,10 @@ void TimerQueue::Run() {
       wake_.wait(lock);
       continue;
     }
-    if (entries_.top().due > Clock::now()) {
-      wake_.wait_until(lock, entries_.top().due);
+    // A copy: the wait releases the lock, and a Schedule meanwhile may move the entries.
+    const Clock::time_point due = entries_.top().due;
+    if (due > Clock::now()) {
+      wake_.wait_until(lock, due);
       continue;
     }
     Entry entry = entries_.top();
