@@ -33,13 +33,6 @@ bool TraceEnabled() { return (logging::Logger::SuppressedGroups() & kTraceGroups
 constexpr std::int32_t kResourceSubscriptionFlag = 0;
 constexpr std::int32_t kServiceProxySubscriptionFlag = 1;
 
-// One registry for calls made before the handshake attached the plug-in's: it knows no records,
-// so conversions of records fail with their usual message instead of crashing.
-const binding::BindingTypeRegistry& EmptyRegistry() {
-  static const binding::BindingTypeRegistry* const kRegistry = new binding::BindingTypeRegistry();
-  return *kRegistry;
-}
-
 }  // namespace
 
 // The pending delayed callbacks of one bridge.
@@ -170,17 +163,17 @@ void PluginHostBridge::AttachHost(std::uint32_t plugin_handle, std::string short
   plugin_handle_ = plugin_handle;
   short_name_ = std::move(short_name);
   user_agent_ = std::move(user_agent);
-  telemetry_ = std::make_unique<TelemetrySender>(*this);
+  telemetry_ = std::make_unique<TelemetrySender>(Caller());
 }
 
 const binding::BindingTypeRegistry& PluginHostBridge::CallRegistry() const {
-  return registry_ != nullptr ? *registry_ : EmptyRegistry();
+  return RegistryOrEmpty(registry_);
 }
 
 // ---- HTTP -------------------------------------------------------------------------------------
 
 HttpResponse PluginHostBridge::SendHttp(const HttpRequest& request, HttpBodyForm form) {
-  return SendHttpRequest(*this, request, form);
+  return SendHttpRequest(Caller(), request, form);
 }
 
 HttpResponse PluginHostBridge::GetText(std::string url,
@@ -192,7 +185,7 @@ HttpResponse PluginHostBridge::GetText(std::string url,
   request.headers = std::move(headers);
   request.timeout = timeout;
   request.flag = flag;
-  return SendHttpRequest(*this, request, HttpBodyForm::kText);
+  return SendHttpRequest(Caller(), request, HttpBodyForm::kText);
 }
 
 // ---- Publishing -------------------------------------------------------------------------------

@@ -23,6 +23,7 @@
 #include "binding/binding_value.h"
 #include "binding/native_conversion.h"
 #include "plugin_host_interface.h"
+#include "plugin_runtime/host_caller.h"
 #include "plugin_runtime/host_http.h"
 #include "plugin_runtime/remoting_typed_result.h"
 #include "plugin_runtime/resource_call.h"
@@ -36,17 +37,7 @@ namespace plugin_runtime {
 
 class TelemetrySender;
 
-// Something that can be told to follow or stop following a resource path's change events.
-class EventSubscriberInterface {
- public:
-  virtual void subscribe(std::string_view path) {}
-  virtual void unsubscribe(std::string_view path) {}
-
- protected:
-  ~EventSubscriberInterface() = default;
-};
-
-class PluginHostBridge : public EventSubscriberInterface {
+class PluginHostBridge : public HostOperations {
  public:
   using ResourceObserver = std::function<void(const Vorn::Client::PluginResourceEvent& event)>;
   using ServiceProxyHandler =
@@ -71,28 +62,14 @@ class PluginHostBridge : public EventSubscriberInterface {
   // of this plug-in's callbacks.
   virtual void shutdown();
 
-  // The host operations, in the order of the host's function table. Each borrows its arguments
-  // for the duration of the call only.
-  virtual void callResource(HostResponse* response, const HostRequest* request) = 0;
-  virtual void sendHttpRequest(const HostHttpRequest* request, HostHttpResponse* response) = 0;
-  virtual void sendEvent(const HostEvent* event) = 0;
-  virtual void subscribeEvent(const char* name, std::uint32_t plugin_handle,
-                              HostEventCallback callback, void* context, std::int32_t flag) = 0;
-  virtual void unsubscribeEvent(const char* name, std::uint32_t plugin_handle) = 0;
-  virtual void scheduleCallback(const char* label, HostDelayedCallback callback, void* context,
-                                double delay_seconds, std::int32_t zero) = 0;
-  virtual void yieldWait() = 0;
-  virtual void setWaitReason(const char* text, std::int32_t zero) = 0;
-  virtual void finishWait() = 0;
+  // The narrow view outgoing calls take: the host operations (declared in HostOperations and
+  // forwarded to the host's table by PluginBase), the registry, the handle and the user agent.
+  HostCaller Caller() { return HostCaller(*this, registry_, plugin_handle_, user_agent_); }
 
   // ---- Typed calls of host resources -----------------------------------------------------------
   // Calls `method` (a host method code) on `path` with `args` as unnamed arguments and returns
-  // the response as T: void for success or error only, binding::BindingValue for the value as
-  // it came, or any type the binding layer converts. A streamed response is read to its end and
-  // parsed as JSON. Failures: 400 "Request not sent: Error converting parameters for {method}
-  // {url}: {error}"; the response's status with "Error response for {method} {url}: {error}";
-  // 500 "Error reading streamed response for ..." or "Error converting response for ...". Blocks
-  // until the host answers; any thread may call it once the plug-in has started.
+  // the response as T (see CallTyped for the types and failure messages). Blocks until the host
+  // answers; any thread may call it once the plug-in has started.
   template <typename T = void, typename... Args>
   Vorn::RemotingTypedResult<T> TypedCall(std::uint32_t method, std::string_view path,
                                          const Args&... args) {
@@ -105,25 +82,7 @@ class PluginHostBridge : public EventSubscriberInterface {
   template <typename T = void>
   Vorn::RemotingTypedResult<T> TypedCallWith(std::uint32_t method, std::string_view path,
                                              const CallArguments& arguments) {
-    if constexpr (std::is_void_v<T>) {
-      RawCallResult raw = CallResourceRaw(*this, method, path, arguments, CallResultShape::kNone);
-      if (!raw.ok) return std::move(raw.error);
-      return {};
-    } else {
-      RawCallResult raw = CallResourceRaw(*this, method, path, arguments, CallResultShape::kValue);
-      if (!raw.ok) return std::move(raw.error);
-      if constexpr (std::same_as<T, binding::BindingValue>) {
-        return std::move(raw.value);
-      } else {
-        T native{};
-        binding::BindingConversionResult assigned =
-            binding::fromValue(raw.value, native, CallRegistry(), "<result>");
-        if (!assigned.ok) {
-          return ResponseConversionError(method, path, binding::errorText(assigned));
-        }
-        return native;
-      }
-    }
+    return CallTyped<T>(Caller(), method, path, arguments);
   }
 
   // A call whose streamed body is wanted as text, unparsed. A response that is not streamed
@@ -133,10 +92,7 @@ class PluginHostBridge : public EventSubscriberInterface {
                                                       const Args&... args) {
     CallArguments arguments;
     (arguments.Add(args, CallRegistry()), ...);
-    RawCallResult raw =
-        CallResourceRaw(*this, method, path, arguments, CallResultShape::kStreamedText);
-    if (!raw.ok) return std::move(raw.error);
-    return std::move(raw.text);
+    return CallStreamedText(Caller(), method, path, arguments);
   }
 
   // ---- HTTP through the host -------------------------------------------------------------------
