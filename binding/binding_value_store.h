@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "binding/binding_value.h"
+#include "binding/internal/interned_string.h"
 #include "binding/internal/small_block_allocator.h"
 
 namespace binding {
