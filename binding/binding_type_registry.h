@@ -157,9 +157,6 @@ struct BindingFunctionDescriptor {
   std::uint8_t async = 0;
   std::vector<std::string> tags;
   const BindingTypeRegistry* registry = nullptr;
-  // Owned by the request router, which attaches its route and handler here; the registry never
-  // reads it.
-  void* routeData = nullptr;
 
   // Appends an argument (hashing its name) and returns it so the caller can set its host type
   // or location.

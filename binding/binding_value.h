@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "binding/internal/interned_string.h"
+
 namespace binding {
 
 class BindingStaticType;
@@ -46,18 +48,6 @@ struct BindingEnumPair {
 };
 
 namespace internal {
-
-// One string of a tree's intern table. Values of the tree share it by reference count; the text
-// is NUL-terminated.
-struct InternedString {
-  InternedString* next;  // bucket chain
-  std::uint32_t hash;
-  std::uint32_t references;
-  std::uint32_t length;
-  char text[1];  // `length` bytes and a NUL follow
-
-  std::string_view view() const { return std::string_view(text, length); }
-};
 
 struct CollectionPayload {
   BindingValue* items;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "binding/binding_value.h"
+#include "binding/internal/interned_string.h"
 #include "binding/internal/small_block_allocator.h"
 
 namespace binding {
@@ -31,9 +31,9 @@ class BindingValueStore {
   // Drops one reference; the entry is removed when none is left.
   void Release(internal::InternedString* entry);
 
-  // Introspection of the intern table (tests, statistics).
+  // How many distinct texts are interned, and how many references one of them has (0 when it is
+  // not interned): what a tree's interning and release can be checked by.
   std::size_t InternedCount() const { return interned_count_; }
-  std::size_t BucketCount() const { return bucket_count_; }
   // 0 when the text is not interned.
   std::uint32_t ReferenceCount(std::string_view text) const;
 

@@ -323,20 +323,26 @@ TEST(BindingValueStore, ReInternsStringsCopiedFromAnotherTree) {
   EXPECT_EQ(source.store()->ReferenceCount("shared"), 1u);
 }
 
-TEST(BindingValueStore, DoublesItsBucketsWhenTheLoadPassesOne) {
+TEST(BindingValueStore, KeepsEveryTextFindableWhileTheTableGrowsAndReleasesThemAll) {
+  // Far more texts than the table starts with buckets, interned twice and released in turn.
   BindingValueStore store;
-  EXPECT_EQ(store.BucketCount(), 8u);
   std::vector<internal::InternedString*> entries;
-  for (int i = 0; i < 8; ++i) entries.push_back(store.Intern("text" + std::to_string(i)));
-  EXPECT_EQ(store.BucketCount(), 8u);
-  entries.push_back(store.Intern("text8"));
-  EXPECT_EQ(store.BucketCount(), 16u);
-  for (int i = 0; i < 9; ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(store.ReferenceCount("text" + std::to_string(i)), 1u);
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 300; ++i) entries.push_back(store.Intern("text" + std::to_string(i)));
   }
-  for (internal::InternedString* entry : entries) store.Release(entry);
+  EXPECT_EQ(store.InternedCount(), 300u);
+  for (int i = 0; i < 300; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(entries[i], entries[300 + i]);
+    EXPECT_EQ(entries[i]->view(), "text" + std::to_string(i));
+    ASSERT_EQ(store.ReferenceCount("text" + std::to_string(i)), 2u);
+  }
+  for (std::size_t i = 0; i < 300; ++i) store.Release(entries[i]);
+  EXPECT_EQ(store.InternedCount(), 300u);
+  EXPECT_EQ(store.ReferenceCount("text7"), 1u);
+  for (std::size_t i = 300; i < entries.size(); ++i) store.Release(entries[i]);
   EXPECT_EQ(store.InternedCount(), 0u);
+  EXPECT_EQ(store.ReferenceCount("text7"), 0u);
 }
 
 TEST(BindingValueStore, LongTextsLiveOutsideTheSizeClasses) {

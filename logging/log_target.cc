@@ -2,21 +2,12 @@
 
 #include <utility>
 
-#include "logging/logger.h"
-
 namespace logging {
 namespace {
 
 using Hold = std::lock_guard<std::recursive_mutex>;
 
 }  // namespace
-
-LogTarget::~LogTarget() {
-  // Never leave the logger holding a pointer to a destroyed target.
-  if (IsRegistered()) Logger::RemoveTarget(this);
-}
-
-void LogTarget::Detach() { Logger::RemoveTarget(this); }
 
 const char* LogTarget::ClassName() const { return "LogTarget"; }
 
@@ -58,10 +49,6 @@ void LogTarget::SetLineTemplate(std::string line_template) {
   line_template_ = std::move(line_template);
 }
 
-void LogTarget::Attach() {
-  if (!IsRegistered()) Logger::AddTarget(this);
-}
-
 bool LogTarget::IsRegistered() const {
   Hold hold(lock_);
   return registered_;
@@ -73,10 +60,6 @@ bool LogTarget::Accepts(const LogRecord& record) const {
   if (record.groups == 0) return true;
   if ((record.groups & suppressed_groups_) != 0) return false;
   return enabled_groups_ == 0 || (record.groups & enabled_groups_) != 0;
-}
-
-std::string LogTarget::RenderLine(const LogRecord& record) const {
-  return Logger::RenderLine(LineTemplate(), record);
 }
 
 const LogTargetInterface& LogTarget::Interface() const {

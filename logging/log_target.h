@@ -1,5 +1,6 @@
 // The base class of everything a log record can be written to, and the table of plain functions
-// through which the logger drives a target.
+// through which the logger drives a target. The members that reach the logger (registration and
+// line rendering) are defined in target_registration.cc, so this pair stays below the logger.
 #ifndef LOGGING_LOG_TARGET_H_
 #define LOGGING_LOG_TARGET_H_
 

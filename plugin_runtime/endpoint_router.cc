@@ -104,7 +104,7 @@ EndpointBuilder RequestRouter::Add(std::uint32_t method, std::string_view path_t
     route->function->returnType = invoker->ReturnType(registry_);
     const binding::BindingTypeDescriptor* result = route->function->returnType.descriptor;
     route->function->async = binding::IsAsyncType(result) ? 1 : 0;
-    route->function->routeData = route.get();
+    route->declares_function = true;
   }
   route->invoker = std::move(invoker);
   routes_.push_back(std::move(route));
@@ -120,7 +120,7 @@ void RequestRouter::Finish(binding::TypeCatalogueHolder& catalogue) {
   const std::size_t count = routes_.size();
   // Too few declarations show only now, once every builder has been used.
   for (const auto& route : routes_) {
-    if (route->function->routeData != route.get()) continue;  // declared by an earlier route
+    if (!route->declares_function) continue;  // declared by an earlier route
     const std::size_t declared = route->function->arguments.size();
     const std::size_t parameters = route->invoker->ArgumentTypes(registry_).size();
     for (std::size_t i = declared; i < parameters; ++i) {
@@ -163,7 +163,6 @@ void RequestRouter::Finish(binding::TypeCatalogueHolder& catalogue) {
     }
     endpoint.pathTemplate = route.path_template.c_str();
     endpoint.method = route.method <= kHostMethodCustom ? route.method : 0;
-    endpoint.flag = route.flag;
     endpoint.textLists = nullptr;
     endpoint.textListCount = 0;
     endpoint.customMethod = route.custom_method.c_str();

@@ -8,14 +8,15 @@
 #include "gtest/gtest.h"
 #include "plugin_runtime/plugin_base.h"
 #include "plugin_runtime/resource_paths.h"
-#include "plugin_runtime/started_plugin_for_test.h"
 #include "testing/fake_host.h"
+#include "testing/started_plugin.h"
 
 namespace plugin_runtime {
 namespace {
 
 using ulix_testing::FakeHost;
 using ulix_testing::FakeValue;
+using ulix_testing::StartedPlugin;
 using Vorn::Client::PluginManagerResource;
 using Vorn::Client::PluginManagerState;
 using Vorn::Client::PluginResourceEvent;

@@ -7,7 +7,6 @@
 #include "binding/json_bridge.h"
 #include "logging/positional_formatter.h"
 #include "plugin_host_interface.h"
-#include "plugin_runtime/plugin_host_bridge.h"
 #include "plugin_runtime/resource_paths.h"
 
 namespace plugin_runtime {
@@ -46,13 +45,12 @@ HttpTransportResult MapHttpTransportResult(std::uint32_t host_code) {
   }
 }
 
-HttpResponse SendHttpRequest(PluginHostBridge& bridge, const HttpRequest& request,
+HttpResponse SendHttpRequest(const HostCaller& caller, const HttpRequest& request,
                              HttpBodyForm form) {
   std::vector<HostHeaderPair> headers;
   headers.reserve(request.headers.size() + 1);
-  if (!HasUserAgent(request)) {
-    headers.push_back({kUserAgent.data(), bridge.userAgent().c_str()});
-  }
+  // The user agent is the bridge's own string, terminated, and outlives the call.
+  if (!HasUserAgent(request)) headers.push_back({kUserAgent.data(), caller.userAgent().data()});
   for (const auto& [name, value] : request.headers)
     headers.push_back({name.c_str(), value.c_str()});
 
@@ -67,7 +65,7 @@ HttpResponse SendHttpRequest(PluginHostBridge& bridge, const HttpRequest& reques
   host_request.flag = request.flag;
 
   HostHttpResponse answer{};
-  bridge.sendHttpRequest(&host_request, &answer);
+  caller.host().sendHttpRequest(&host_request, &answer);
   auto give_back = [](HostHttpResponse* a) {
     if (a->release != nullptr) a->release(a);
   };

@@ -12,10 +12,9 @@
 #include <vector>
 
 #include "binding/binding_value.h"
+#include "plugin_runtime/host_caller.h"
 
 namespace plugin_runtime {
-
-class PluginHostBridge;
 
 struct HttpRequest {
   std::uint32_t method = 2;  // a host method code; GET by default
@@ -59,11 +58,11 @@ struct HttpResponse {
 // Maps a code of the host's HostHttpResponse.
 HttpTransportResult MapHttpTransportResult(std::uint32_t host_code);
 
-// Sends `request` through `bridge` (its user agent goes first unless the request names a
+// Sends `request` through `caller` (its user agent goes first unless the request names a
 // "user-agent" header in any letter case) and reads the answer in `form`. The host's response is
 // released on every path. Any thread that may call the host may call it; the call blocks until
 // the host answers.
-HttpResponse SendHttpRequest(PluginHostBridge& bridge, const HttpRequest& request,
+HttpResponse SendHttpRequest(const HostCaller& caller, const HttpRequest& request,
                              HttpBodyForm form);
 
 }  // namespace plugin_runtime

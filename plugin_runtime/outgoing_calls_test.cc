@@ -6,14 +6,15 @@
 #include "binding/json_bridge.h"
 #include "gtest/gtest.h"
 #include "plugin_runtime/plugin_base.h"
-#include "plugin_runtime/started_plugin_for_test.h"
 #include "testing/fake_host.h"
+#include "testing/started_plugin.h"
 
 namespace plugin_runtime {
 namespace {
 
 using ulix_testing::FakeHost;
 using ulix_testing::FakeValue;
+using ulix_testing::StartedPlugin;
 using Vorn::Client::PluginManagerResource;
 using Vorn::Client::PluginManagerState;
 

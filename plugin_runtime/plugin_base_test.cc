@@ -115,20 +115,5 @@ TEST(PluginLogTarget, IsInstalledOnceForTwoPluginsInOneProcess) {
   first_block.entryTable->stop(first_block.context);
 }
 
-TEST(PluginBase, MemoryStatisticsLeaveTheReservedWordsZero) {
-  auto* plugin = new TestPlugin();
-  HostInitBlock block = BlockFor(18, 0, 0);
-  plugin->Handshake(&block, "p");
-  MemoryStatistics statistics;
-  std::memset(&statistics, 0xFF, sizeof statistics);
-  block.entryTable->getMemoryStatistics(block.context, &statistics);
-  EXPECT_EQ(statistics.reserved[0] + 0, 0u);
-  EXPECT_EQ(statistics.reserved[1] + 0, 0u);
-  EXPECT_LE(statistics.bytesFreed + 0, statistics.bytesAllocated + 0);
-  FakeHost host;
-  block.entryTable->start(block.context, host.context());
-  block.entryTable->stop(block.context);
-}
-
 }  // namespace
 }  // namespace plugin_runtime

@@ -1,32 +1,35 @@
-// The plug-in's side of the host connection: typed calls of host resources, HTTP through the
-// host, published resource changes, counted event subscriptions with delivery to typed handlers,
-// resource observers, delayed callbacks and the service-proxy queues. The host operations
-// themselves are declared here and forwarded to the host's function table by PluginBase.
+// The plug-in's side of the host connection, as the plug-in sees it: typed calls of host
+// resources, HTTP through the host, published resource changes, counted event subscriptions with
+// delivery to typed handlers, resource observers, delayed callbacks and the service-proxy queues.
+// The bridge is a front: the outgoing calls live in resource_call and host_http (given Caller()),
+// the state in three components with their own locks (event_subscriptions, delayed_callbacks,
+// service_proxy_queues). The host operations are declared in HostOperations and forwarded to the
+// host's function table by PluginBase.
 #ifndef PLUGIN_RUNTIME_PLUGIN_HOST_BRIDGE_H_
 #define PLUGIN_RUNTIME_PLUGIN_HOST_BRIDGE_H_
 
 #include <atomic>
 #include <concepts>
+#include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "binding/binding_value.h"
 #include "binding/native_conversion.h"
 #include "plugin_host_interface.h"
+#include "plugin_runtime/delayed_callbacks.h"
+#include "plugin_runtime/event_subscriptions.h"
+#include "plugin_runtime/host_caller.h"
 #include "plugin_runtime/host_http.h"
 #include "plugin_runtime/remoting_typed_result.h"
 #include "plugin_runtime/resource_call.h"
 #include "plugin_runtime/runtime_builtin_types.h"
+#include "plugin_runtime/service_proxy_queues.h"
 
 namespace binding {
 class BindingTypeRegistry;
@@ -36,22 +39,11 @@ namespace plugin_runtime {
 
 class TelemetrySender;
 
-// Something that can be told to follow or stop following a resource path's change events.
-class EventSubscriberInterface {
+class PluginHostBridge : public HostOperations {
  public:
-  virtual void subscribe(std::string_view path) {}
-  virtual void unsubscribe(std::string_view path) {}
-
- protected:
-  ~EventSubscriberInterface() = default;
-};
-
-class PluginHostBridge : public EventSubscriberInterface {
- public:
-  using ResourceObserver = std::function<void(const Vorn::Client::PluginResourceEvent& event)>;
-  using ServiceProxyHandler =
-      std::function<void(const Vorn::Client::PluginServiceProxyResponse& response)>;
-  using DelayedFunction = std::function<void()>;
+  using ResourceObserver = EventSubscriptions::ResourceObserver;
+  using ServiceProxyHandler = ServiceProxyQueues::Handler;
+  using DelayedFunction = DelayedCallbacks::Function;
   using MonotonicClock = std::int64_t (*)();
 
   PluginHostBridge();
@@ -71,28 +63,14 @@ class PluginHostBridge : public EventSubscriberInterface {
   // of this plug-in's callbacks.
   virtual void shutdown();
 
-  // The host operations, in the order of the host's function table. Each borrows its arguments
-  // for the duration of the call only.
-  virtual void callResource(HostResponse* response, const HostRequest* request) = 0;
-  virtual void sendHttpRequest(const HostHttpRequest* request, HostHttpResponse* response) = 0;
-  virtual void sendEvent(const HostEvent* event) = 0;
-  virtual void subscribeEvent(const char* name, std::uint32_t plugin_handle,
-                              HostEventCallback callback, void* context, std::int32_t flag) = 0;
-  virtual void unsubscribeEvent(const char* name, std::uint32_t plugin_handle) = 0;
-  virtual void scheduleCallback(const char* label, HostDelayedCallback callback, void* context,
-                                double delay_seconds, std::int32_t zero) = 0;
-  virtual void yieldWait() = 0;
-  virtual void setWaitReason(const char* text, std::int32_t zero) = 0;
-  virtual void finishWait() = 0;
+  // The narrow view outgoing calls take: the host operations (declared in HostOperations and
+  // forwarded to the host's table by PluginBase), the registry, the handle and the user agent.
+  HostCaller Caller() { return HostCaller(*this, registry_, plugin_handle_, user_agent_); }
 
   // ---- Typed calls of host resources -----------------------------------------------------------
   // Calls `method` (a host method code) on `path` with `args` as unnamed arguments and returns
-  // the response as T: void for success or error only, binding::BindingValue for the value as
-  // it came, or any type the binding layer converts. A streamed response is read to its end and
-  // parsed as JSON. Failures: 400 "Request not sent: Error converting parameters for {method}
-  // {url}: {error}"; the response's status with "Error response for {method} {url}: {error}";
-  // 500 "Error reading streamed response for ..." or "Error converting response for ...". Blocks
-  // until the host answers; any thread may call it once the plug-in has started.
+  // the response as T (see CallTyped for the types and failure messages). Blocks until the host
+  // answers; any thread may call it once the plug-in has started.
   template <typename T = void, typename... Args>
   Vorn::RemotingTypedResult<T> TypedCall(std::uint32_t method, std::string_view path,
                                          const Args&... args) {
@@ -105,25 +83,7 @@ class PluginHostBridge : public EventSubscriberInterface {
   template <typename T = void>
   Vorn::RemotingTypedResult<T> TypedCallWith(std::uint32_t method, std::string_view path,
                                              const CallArguments& arguments) {
-    if constexpr (std::is_void_v<T>) {
-      RawCallResult raw = CallResourceRaw(*this, method, path, arguments, CallResultShape::kNone);
-      if (!raw.ok) return std::move(raw.error);
-      return {};
-    } else {
-      RawCallResult raw = CallResourceRaw(*this, method, path, arguments, CallResultShape::kValue);
-      if (!raw.ok) return std::move(raw.error);
-      if constexpr (std::same_as<T, binding::BindingValue>) {
-        return std::move(raw.value);
-      } else {
-        T native{};
-        binding::BindingConversionResult assigned =
-            binding::fromValue(raw.value, native, CallRegistry(), "<result>");
-        if (!assigned.ok) {
-          return ResponseConversionError(method, path, binding::errorText(assigned));
-        }
-        return native;
-      }
-    }
+    return CallTyped<T>(Caller(), method, path, arguments);
   }
 
   // A call whose streamed body is wanted as text, unparsed. A response that is not streamed
@@ -133,10 +93,7 @@ class PluginHostBridge : public EventSubscriberInterface {
                                                       const Args&... args) {
     CallArguments arguments;
     (arguments.Add(args, CallRegistry()), ...);
-    RawCallResult raw =
-        CallResourceRaw(*this, method, path, arguments, CallResultShape::kStreamedText);
-    if (!raw.ok) return std::move(raw.error);
-    return std::move(raw.text);
+    return CallStreamedText(Caller(), method, path, arguments);
   }
 
   // ---- HTTP through the host -------------------------------------------------------------------
@@ -173,8 +130,8 @@ class PluginHostBridge : public EventSubscriberInterface {
   template <binding::BindingConvertible Payload>
   void RegisterEventHandler(std::string name, std::function<void(const Payload&)> handler) {
     const binding::BindingTypeRegistry& registry = CallRegistry();
-    SetEventHandler(std::move(name), [handler = std::move(handler), &registry](
-                                         const binding::BindingValue& payload, std::string& error) {
+    auto delivery = [handler = std::move(handler), &registry](const binding::BindingValue& payload,
+                                                              std::string& error) {
       if constexpr (std::same_as<Payload, binding::BindingValue>) {
         handler(payload);
       } else {
@@ -188,7 +145,8 @@ class PluginHostBridge : public EventSubscriberInterface {
         handler(native);
       }
       return true;
-    });
+    };
+    events_.SetHandler(std::move(name), std::move(delivery));
   }
 
   // Calls `observer` with every change event of `path`. A path containing "*" adds a wildcard
@@ -210,15 +168,19 @@ class PluginHostBridge : public EventSubscriberInterface {
   std::int64_t Now() const { return clock_(); }
   // Replaces the clock Now() reads (tests move time by hand).
   void SetMonotonicClock(MonotonicClock clock) { clock_ = clock; }
-  std::size_t PendingDelayedCount() const;
+  std::size_t PendingDelayedCount() const { return delayed_.PendingCount(); }
 
   // ---- Service proxy ---------------------------------------------------------------------------
   // Completes `handler` once with the first uuid or method response queued under `key` (a uuid,
   // or "service.method"), whether it came before or comes after this call.
-  void AwaitServiceProxyResponse(std::string key, ServiceProxyHandler handler);
+  void AwaitServiceProxyResponse(std::string key, ServiceProxyHandler handler) {
+    service_proxy_.AwaitResponse(std::move(key), std::move(handler));
+  }
   // Receives every async service-proxy event of `key` ("service.method"); replaces the previous
   // handler of that key.
-  void SetServiceProxyAsyncHandler(std::string key, ServiceProxyHandler handler);
+  void SetServiceProxyAsyncHandler(std::string key, ServiceProxyHandler handler) {
+    service_proxy_.SetAsyncHandler(std::move(key), std::move(handler));
+  }
 
   // ---- Services ---------------------------------------------------------------------------------
   // Created at start; null before. Owned by the bridge.
@@ -230,9 +192,6 @@ class PluginHostBridge : public EventSubscriberInterface {
   const std::string& userAgent() const { return user_agent_; }
   binding::BindingTypeRegistry* registry() const { return registry_; }
 
-  // The table of pending delayed callbacks; defined where they are scheduled and run.
-  struct DelayedTable;
-
  protected:
   // Written during load and start, read afterwards.
   void AttachRegistry(binding::BindingTypeRegistry* registry) { registry_ = registry; }
@@ -243,27 +202,19 @@ class PluginHostBridge : public EventSubscriberInterface {
   void RegisterServiceProxyHandlers();
 
  private:
-  // Converts and hands one payload to a handler; false (and `error` set) drops the event.
-  using EventDelivery =
-      std::function<bool(const binding::BindingValue& payload, std::string& error)>;
-
   static void DeliverHostEvent(const HostEventDelivery* delivery);
-  static void RunDelayedEntry(void* context);
 
   const binding::BindingTypeRegistry& CallRegistry() const;
-  void SetEventHandler(std::string name, EventDelivery delivery);
   void SubscribeAtHost(const std::string& name, std::int32_t flag);
+  void UnsubscribeAtHost(const std::string& name);
   void DeliverEvent(const char* name, const HostValue& value);
   void DispatchResourceEvent(const Vorn::Client::PluginResourceEvent& event);
   Vorn::RemotingTypedResult<void> SendResourceEvent(Vorn::Client::PluginResourceEventType type,
                                                     std::string_view path,
                                                     binding::BindingValue& event,
                                                     std::string_view event_name);
-  void QueueServiceProxyResponse(std::string key,
-                                 const Vorn::Client::PluginServiceProxyResponse& response);
-  void FulfilServiceProxyRequest();
-  void HandleServiceProxyAsync(const Vorn::Client::PluginServiceProxyResponse& response);
 
+  // Written during load and start, read afterwards.
   binding::BindingTypeRegistry* registry_ = nullptr;  // owned by PluginBase
   std::uint32_t plugin_handle_ = 0;
   std::string short_name_;
@@ -271,28 +222,12 @@ class PluginHostBridge : public EventSubscriberInterface {
   std::unique_ptr<TelemetrySender> telemetry_;
   MonotonicClock clock_;
 
-  // Guards the event handlers, the subscription counts, the names subscribed at the host and
-  // the observers. Deliveries read under a shared lock and run the handler after releasing it,
-  // so a handler may subscribe, unsubscribe or observe.
-  mutable std::shared_mutex events_mutex_;
-  std::map<std::string, std::shared_ptr<const EventDelivery>, std::less<>> event_handlers_;
-  std::map<std::string, std::int32_t, std::less<>> subscription_counts_;
-  std::vector<std::string> host_subscriptions_;
-  std::map<std::string, std::shared_ptr<const ResourceObserver>, std::less<>> exact_observers_;
-  std::vector<std::pair<std::string, std::shared_ptr<const ResourceObserver>>> wildcard_observers_;
-
-  // The pending delayed callbacks. Shared with the process-wide table of tickets the host holds
-  // as callback contexts, so a callback the host fires after stop finds a closed table (or
-  // none), never this object's memory.
-  std::shared_ptr<DelayedTable> delayed_;
-
-  // Guards the three tables of pending service-proxy work. Handlers run with it released.
-  std::mutex pending_work_mutex_;
-  std::map<std::string, ServiceProxyHandler, std::less<>> waiting_requests_;
-  std::deque<std::pair<std::string, Vorn::Client::PluginServiceProxyResponse>> queued_responses_;
-  std::map<std::string, ServiceProxyHandler, std::less<>> async_handlers_;
-
+  // Declared before the delayed callbacks, which read it until they are closed.
   std::atomic<bool> stopping_{false};
+
+  EventSubscriptions events_;
+  DelayedCallbacks delayed_{stopping_};
+  ServiceProxyQueues service_proxy_;
 };
 
 }  // namespace plugin_runtime

@@ -15,7 +15,7 @@
 #include "logging/logger.h"
 #include "logging/positional_formatter.h"
 #include "platform/monotonic_clock.h"
-#include "plugin_runtime/endpoint_router.h"
+#include "plugin_runtime/endpoint_route.h"
 
 namespace plugin_runtime {
 namespace {

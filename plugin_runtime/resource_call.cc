@@ -5,7 +5,6 @@
 
 #include "binding/host_value_conversion.h"
 #include "binding/json_bridge.h"
-#include "plugin_runtime/plugin_host_bridge.h"
 #include "plugin_runtime/resource_paths.h"
 
 namespace plugin_runtime {
@@ -46,7 +45,7 @@ class HostArguments {
 
 // Reads a streamed body to its end. False with `error` set when the host's read fails. The
 // close function runs on every path.
-bool ReadStream(PluginHostBridge& bridge, const HostResponse& response, std::string& text,
+bool ReadStream(const HostCaller& caller, const HostResponse& response, std::string& text,
                 std::string& error) {
   void* context = response.streamContext;
   HostStreamRead read = response.read;
@@ -69,9 +68,7 @@ bool ReadStream(PluginHostBridge& bridge, const HostResponse& response, std::str
     if (more_data == 0) break;
     if (length < kStreamChunk) {
       // The host has more but not yet: let its work run before asking again.
-      bridge.setWaitReason("Wait: yield", 0);
-      bridge.yieldWait();
-      bridge.finishWait();
+      caller.YieldForStream();
     }
   }
   if (close != nullptr) close(context);
@@ -115,7 +112,7 @@ Vorn::RemotingError ResponseConversionError(std::uint32_t method, std::string_vi
                                          HostMethodName(method), path, error)};
 }
 
-RawCallResult CallResourceRaw(PluginHostBridge& bridge, std::uint32_t method, std::string_view path,
+RawCallResult CallResourceRaw(const HostCaller& caller, std::uint32_t method, std::string_view path,
                               const CallArguments& arguments, CallResultShape shape) {
   RawCallResult result;
   const std::string_view method_name = HostMethodName(method);
@@ -128,7 +125,7 @@ RawCallResult CallResourceRaw(PluginHostBridge& bridge, std::uint32_t method, st
     return result;
   }
 
-  const binding::BindingTypeRegistry* registry = bridge.registry();
+  const binding::BindingTypeRegistry* registry = caller.registryOrNull();
   HostArguments host_arguments(arguments, registry);
   const std::string path_text(path);
   HostRequest request{};
@@ -136,13 +133,13 @@ RawCallResult CallResourceRaw(PluginHostBridge& bridge, std::uint32_t method, st
   request.path = path_text.c_str();
   request.namedValues = host_arguments.data();
   request.namedValueCount = host_arguments.size();
-  request.callerContext = bridge.pluginHandle();
+  request.callerContext = caller.pluginHandle();
 
   HostResponse response{};
   auto give_back = [](HostResponse* r) {
     if (r->release != nullptr) r->release(r);
   };
-  bridge.callResource(&response, &request);
+  caller.host().callResource(&response, &request);
   std::unique_ptr<HostResponse, decltype(give_back)> held(&response, give_back);
 
   if (response.errorText != nullptr) {
@@ -157,7 +154,7 @@ RawCallResult CallResourceRaw(PluginHostBridge& bridge, std::uint32_t method, st
   if (response.read != nullptr) {
     std::string body;
     std::string error;
-    bool read = ReadStream(bridge, response, body, error);
+    bool read = ReadStream(caller, response, body, error);
     if (read && shape == CallResultShape::kValue) {
       binding::BindingConversionResult parsed = binding::parseJson(body.c_str());
       if (parsed.ok) {

@@ -1,6 +1,7 @@
-// The untyped half of a typed call of a host resource: arguments turned into host value
-// records, the request, the response read (plain value or streamed body) and the messages of
-// every failure. PluginHostBridge::TypedCall puts the typed half on top.
+// Typed calls of host resources: arguments turned into host value records, the request, the
+// response read (plain value or streamed body), its conversion to the caller's type and the
+// messages of every failure. Everything goes through a HostCaller; PluginHostBridge::TypedCall
+// and the telemetry sender are thin forwards to CallTyped.
 #ifndef PLUGIN_RUNTIME_RESOURCE_CALL_H_
 #define PLUGIN_RUNTIME_RESOURCE_CALL_H_
 
@@ -8,11 +9,13 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "binding/binding_value.h"
 #include "binding/native_conversion.h"
+#include "plugin_runtime/host_caller.h"
 #include "plugin_runtime/remoting_typed_result.h"
 
 namespace binding {
@@ -20,8 +23,6 @@ class BindingTypeRegistry;
 }
 
 namespace plugin_runtime {
-
-class PluginHostBridge;
 
 // The arguments of one call, in order, each already a generic value. The first argument that
 // fails to convert is remembered and stops the call before anything is sent.
@@ -71,11 +72,11 @@ struct [[nodiscard]] RawCallResult {
   std::string text;             // kStreamedText
 };
 
-// Sends `method` `path` with `arguments` through `bridge` and reads the response as `shape`
+// Sends `method` `path` with `arguments` through `caller` and reads the response as `shape`
 // asks. Failures carry the messages "Request not sent: Error converting parameters for ...",
 // "Error response for ...", "Error reading streamed response for ...". The host's response is
 // released on every path. Any thread that may call the host may call it.
-RawCallResult CallResourceRaw(PluginHostBridge& bridge, std::uint32_t method, std::string_view path,
+RawCallResult CallResourceRaw(const HostCaller& caller, std::uint32_t method, std::string_view path,
                               const CallArguments& arguments, CallResultShape shape);
 
 // `pattern` with "{method}", "{url}" and "{error}" filled in.
@@ -85,6 +86,47 @@ std::string FillCallMessage(std::string_view pattern, std::string_view method, s
 // The failure of turning a response value into the caller's type.
 Vorn::RemotingError ResponseConversionError(std::uint32_t method, std::string_view path,
                                             std::string_view error);
+
+// Calls `method` (a host method code) on `path` with `arguments` and returns the response as T:
+// void for success or error only, binding::BindingValue for the value as it came, or any type
+// the binding layer converts. A streamed response is read to its end and parsed as JSON.
+// Failures: 400 "Request not sent: Error converting parameters for {method} {url}: {error}";
+// the response's status with "Error response for {method} {url}: {error}"; 500 "Error reading
+// streamed response for ..." or "Error converting response for ...". Blocks until the host
+// answers.
+template <typename T = void>
+Vorn::RemotingTypedResult<T> CallTyped(const HostCaller& caller, std::uint32_t method,
+                                       std::string_view path, const CallArguments& arguments) {
+  if constexpr (std::is_void_v<T>) {
+    RawCallResult raw = CallResourceRaw(caller, method, path, arguments, CallResultShape::kNone);
+    if (!raw.ok) return std::move(raw.error);
+    return {};
+  } else {
+    RawCallResult raw = CallResourceRaw(caller, method, path, arguments, CallResultShape::kValue);
+    if (!raw.ok) return std::move(raw.error);
+    if constexpr (std::same_as<T, binding::BindingValue>) {
+      return std::move(raw.value);
+    } else {
+      T native{};
+      binding::BindingConversionResult assigned =
+          binding::fromValue(raw.value, native, caller.registry(), "<result>");
+      if (!assigned.ok) return ResponseConversionError(method, path, binding::errorText(assigned));
+      return native;
+    }
+  }
+}
+
+// A call whose streamed body is wanted as text, unparsed. A response that is not streamed gives
+// its value written as JSON.
+inline Vorn::RemotingTypedResult<std::string> CallStreamedText(const HostCaller& caller,
+                                                               std::uint32_t method,
+                                                               std::string_view path,
+                                                               const CallArguments& arguments) {
+  RawCallResult raw =
+      CallResourceRaw(caller, method, path, arguments, CallResultShape::kStreamedText);
+  if (!raw.ok) return std::move(raw.error);
+  return std::move(raw.text);
+}
 
 }  // namespace plugin_runtime
 

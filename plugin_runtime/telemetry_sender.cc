@@ -5,7 +5,9 @@
 namespace plugin_runtime {
 
 void TelemetrySender::SetCommonData(std::string_view key, const std::string& text) {
-  (void)bridge_.TypedCall(kHostMethodPost, Path(kTelemetryCommonDataPath, key), text);
+  CallArguments arguments;
+  arguments.Add(text, caller_.registry());
+  (void)CallTyped(caller_, kHostMethodPost, Path(kTelemetryCommonDataPath, key), arguments);
 }
 
 std::string TelemetrySender::Path(std::string_view prefix, std::string_view name) {

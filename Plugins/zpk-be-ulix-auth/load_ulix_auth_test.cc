@@ -51,7 +51,34 @@ TEST(LoadUlixAuth, AcceptsEveryHostOfTheSameMajorVersion) {
   }
 }
 
-TEST(LoadUlixAuth, IgnoresANullBlock) { Library().load()(nullptr); }
+TEST(LoadUlixAuth, ANullBlockReachesNeitherTheHostNorTheAllocator) {
+  // A started instance forwards its log lines to the host, so anything the null load logged,
+  // called or scheduled would show there; anything it allocated would show in the counters.
+  PluginInstance plugin(Library());
+  plugin.Load();
+  FakeHost host;
+  ASSERT_TRUE(plugin.Start(host.context()));
+  const MemoryStatistics before = plugin.Statistics();
+  const std::size_t log_lines = host.LogLines().size();
+  const std::size_t subscriptions = host.Subscriptions().size();
+  const std::size_t scheduled = host.Scheduled().size();
+  const std::size_t events = host.SentEvents().size();
+  const std::size_t calls = host.ResourceCalls().size();
+  const std::size_t http_calls = host.HttpCalls().size();
+
+  Library().load()(nullptr);
+
+  const MemoryStatistics after = plugin.Statistics();
+  EXPECT_EQ(after.allocationCount + 0, before.allocationCount + 0);
+  EXPECT_EQ(after.bytesAllocated + 0, before.bytesAllocated + 0);
+  EXPECT_EQ(host.LogLines().size(), log_lines);
+  EXPECT_EQ(host.Subscriptions().size(), subscriptions);
+  EXPECT_EQ(host.Scheduled().size(), scheduled);
+  EXPECT_EQ(host.SentEvents().size(), events);
+  EXPECT_EQ(host.ResourceCalls().size(), calls);
+  EXPECT_EQ(host.HttpCalls().size(), http_calls);
+  plugin.Stop();
+}
 
 TEST(LoadUlixAuthDeathTest, StopsTheProcessForAnIncompatibleHost) {
   EXPECT_DEATH(

@@ -9,9 +9,9 @@
 #include "Plugins/zpk-be-ulix-auth/client/token_test_support.h"
 #include "Plugins/zpk-be-ulix-auth/client/ulix_client.h"
 #include "gtest/gtest.h"
-#include "plugin_runtime/started_plugin_for_test.h"
 #include "testing/fake_host.h"
 #include "testing/http_script.h"
+#include "testing/started_plugin.h"
 
 namespace ulix_auth {
 namespace {
@@ -141,7 +141,7 @@ bool IsKnownCode(const std::optional<ULIXRequestError>& error,
 
 TEST(ULIXClientProperty, RandomAnswersGiveValuesAndAreAllGivenBack) {
   FakeHost host;
-  plugin_runtime::StartedPlugin plugin(host);
+  ulix_testing::StartedPlugin plugin(host);
   plugin->SetMonotonicClock(&FakeNow);
   ulix_testing::HttpScript script(host);
   ULIXClient client(*plugin);

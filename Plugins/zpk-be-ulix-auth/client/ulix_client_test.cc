@@ -10,9 +10,9 @@
 #include "binding/json_bridge.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "plugin_runtime/started_plugin_for_test.h"
 #include "testing/fake_host.h"
 #include "testing/http_script.h"
+#include "testing/started_plugin.h"
 
 namespace ulix_auth {
 namespace {
@@ -120,7 +120,7 @@ class ULIXClientTest : public ::testing::Test {
   }
 
   FakeHost host_;
-  plugin_runtime::StartedPlugin plugin_{host_};
+  ulix_testing::StartedPlugin plugin_{host_};
   HttpScript script_{host_};
   ULIXClient client_{*plugin_};
   std::size_t requests_before_ = 0;

@@ -1,17 +1,18 @@
 // A plug-in built on the runtime, loaded and started against a fake host for the duration of a
 // test, then stopped as the host would stop it.
-#ifndef PLUGIN_RUNTIME_STARTED_PLUGIN_FOR_TEST_H_
-#define PLUGIN_RUNTIME_STARTED_PLUGIN_FOR_TEST_H_
+#ifndef TESTING_STARTED_PLUGIN_H_
+#define TESTING_STARTED_PLUGIN_H_
 
 #include "plugin_runtime/plugin_base.h"
 #include "testing/fake_host.h"
 
-namespace plugin_runtime {
+namespace ulix_testing {
 
 class StartedPlugin {
  public:
   // `host` must outlive this object. Takes `plugin`, which stop deletes.
-  explicit StartedPlugin(ulix_testing::FakeHost& host, PluginBase* plugin = new PluginBase())
+  explicit StartedPlugin(FakeHost& host,
+                         plugin_runtime::PluginBase* plugin = new plugin_runtime::PluginBase())
       : plugin_(plugin) {
     HostInitBlock block{};
     block.major = 18;
@@ -29,13 +30,13 @@ class StartedPlugin {
     plugin_ = nullptr;
   }
 
-  PluginBase* operator->() const { return plugin_; }
-  PluginBase& operator*() const { return *plugin_; }
+  plugin_runtime::PluginBase* operator->() const { return plugin_; }
+  plugin_runtime::PluginBase& operator*() const { return *plugin_; }
 
  private:
-  PluginBase* plugin_;
+  plugin_runtime::PluginBase* plugin_;
 };
 
-}  // namespace plugin_runtime
+}  // namespace ulix_testing
 
-#endif  // PLUGIN_RUNTIME_STARTED_PLUGIN_FOR_TEST_H_
+#endif  // TESTING_STARTED_PLUGIN_H_
