@@ -353,6 +353,46 @@ TEST(MisbehavingHost, TokenAnswersThatBreakTheRecordRulesFailTheSignOn) {
   }
 }
 
+// The user-info answer is read as text and only its status decides: a length without a body or
+// a header count without headers reads as an empty 200 document. The authorization stays.
+TEST(MisbehavingHost, UserInfoAnswersThatBreakTheRecordRulesReadAsEmpty) {
+  struct Case {
+    const char* what;
+    HostHttpResponse answer;
+  };
+  std::vector<Case> cases;
+  {
+    HostHttpResponse a{};
+    a.status = 200;
+    a.bodyLength = 64;
+    cases.push_back({"null body with a length", a});
+  }
+  {
+    HostHttpResponse a{};
+    a.status = 200;
+    a.headerCount = 2;
+    a.body = "{}";
+    a.bodyLength = 2;
+    cases.push_back({"header count without an array", a});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    PluginTestHost test;
+    test.Start();
+    ASSERT_EQ(test.SignOn().error, "");
+    test.host().SetHttpHandler([&](const HostHttpRequest& request, HostHttpResponse& response) {
+      response = HostHttpResponse{};
+      response.transportResult = 1;
+      if (request.url != nullptr && std::string(request.url) == kUserInfoUrl) response = c.answer;
+    });
+    const PluginTestHost::Reply reply =
+        test.Send(kHostMethodPost, "/ulix-auth/v1/authorization/userinfo");
+    EXPECT_EQ(reply.error, "");
+    EXPECT_EQ(reply.json, R"({"userInfo":""})");
+    EXPECT_EQ(test.Send(kHostMethodGet, "/ulix-auth/v1/authorization").error, "");
+  }
+}
+
 TEST(MisbehavingHost, EventsNobodySubscribedToAreIgnored) {
   PluginTestHost test;
   test.Start();
