@@ -65,6 +65,8 @@ test('signs on, refreshes and signs off through the console, driven by events', 
   await waitForText('#signed-on', /^yes$/);
   await waitForText('#platform', /^EU$/);
   await waitForText('#access-token .countdown', /in \d+ s/);
+  // The host announces the refresh the plug-in scheduled: 30 to 90 s before the 600 s run out.
+  await waitForText('#next-refresh', /in (5[1-6]\d|570) s/);
   assert.equal(await page.$eval('#sign-on input[name=password]', (input) => input.value), '');
   const claims = JSON.parse(await text('#access-token .claims'));
   assert.ok(claims.exp > Date.now() / 1000, 'the decoded claims carry a future expiry');

@@ -1,0 +1,282 @@
+#include "devhost/catalogue_router.h"
+
+#include <cstring>
+#include <memory>
+
+#include "devhost/host_value_json.h"
+
+namespace devhost {
+namespace {
+
+constexpr std::uint32_t kReadChunk = 4096;
+
+std::string LiteralKey(std::uint32_t method, std::string_view path) {
+  return std::to_string(method) + " " + std::string(path);
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string UrlDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '+') {
+      out += ' ';
+    } else if (text[i] == '%' && i + 2 < text.size() + 0 && HexValue(text[i + 1]) >= 0 &&
+               HexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// The query as named text values; names and values are URL-decoded, empty pieces skipped.
+std::vector<std::pair<std::string, std::string>> QueryPieces(std::string_view query) {
+  std::vector<std::pair<std::string, std::string>> pieces;
+  std::size_t start = 0;
+  while (start <= query.size()) {
+    std::size_t end = query.find('&', start);
+    if (end == std::string_view::npos) end = query.size();
+    const std::string_view piece = query.substr(start, end - start);
+    if (!piece.empty()) {
+      const std::size_t equals = piece.find('=');
+      pieces.emplace_back(
+          UrlDecode(piece.substr(0, equals)),
+          equals == std::string_view::npos ? "" : UrlDecode(piece.substr(equals + 1)));
+    }
+    start = end + 1;
+  }
+  return pieces;
+}
+
+bool FitsFrom(std::string_view tmpl, std::size_t t, std::string_view path, std::size_t p,
+              std::size_t& literals) {
+  while (t < tmpl.size()) {
+    if (tmpl[t] == '{') {
+      const std::size_t close = tmpl.find('}', t);
+      if (close == std::string_view::npos) return false;
+      const bool rest = t + 1 < tmpl.size() && (tmpl[t + 1] == '+' || tmpl[t + 1] == '#');
+      std::size_t end = rest ? path.size() : path.find('/', p);
+      if (end == std::string_view::npos) end = path.size();
+      // Longest capture first, so a parameter followed by literal text backs off as needed.
+      for (std::size_t stop = end + 1; stop-- > p;) {
+        std::size_t counted = literals;
+        if (FitsFrom(tmpl, close + 1, path, stop, counted)) {
+          literals = counted;
+          return true;
+        }
+      }
+      return false;
+    }
+    if (p >= path.size() || path[p] != tmpl[t]) return false;
+    ++t;
+    ++p;
+    ++literals;
+  }
+  return p == path.size();
+}
+
+std::string ReadStream(const HostResponse& response, bool& failed) {
+  std::string body;
+  const std::uint64_t size = response.streamSize;
+  if (size < (1u << 26)) body.reserve(static_cast<std::size_t>(size));
+  char buffer[kReadChunk];
+  for (;;) {
+    std::uint32_t length = kReadChunk;
+    std::uint8_t more = 1;
+    if (response.read(response.streamContext, buffer, &length, &more) == 0) {
+      failed = true;
+      break;
+    }
+    body.append(buffer, std::min(length, kReadChunk));
+    if (more == 0) break;
+  }
+  if (response.close != nullptr) response.close(response.streamContext);
+  return body;
+}
+
+}  // namespace
+
+std::uint32_t MethodCode(std::string_view name) {
+  if (name == "GET") return kHostMethodGet;
+  if (name == "POST") return kHostMethodPost;
+  if (name == "PUT") return kHostMethodPut;
+  if (name == "DELETE") return kHostMethodDelete;
+  if (name == "PATCH") return kHostMethodPatch;
+  if (name == "HEAD") return kHostMethodHead;
+  if (name == "OPTIONS") return kHostMethodOptions;
+  return kHostMethodCustom;
+}
+
+bool TemplateFits(std::string_view path_template, std::string_view path, std::size_t& literals) {
+  // The plug-in drops one trailing "/" of a template when it registers it.
+  if (path_template.size() > 1 && path_template.back() == '/') path_template.remove_suffix(1);
+  return FitsFrom(path_template, 0, path, 0, literals);
+}
+
+std::string ErrorBody(int status, std::string_view message) {
+  HostValue text{};
+  text.kind = kHostValueText;
+  text.payload.text.data = message.data();
+  text.payload.text.length = static_cast<std::uint32_t>(message.size());
+  return "{\"httpStatus\":" + std::to_string(status) + ",\"message\":" + HostValueToJson(text) +
+         "}";
+}
+
+CatalogueRouter::CatalogueRouter(const TypeCatalogue& catalogue) {
+  const auto* endpoint = static_cast<const CatalogueEndpoint*>(catalogue.functions);
+  for (std::uint32_t i = 0; i < catalogue.functionCount && endpoint != nullptr; ++i) {
+    endpoints_.push_back(endpoint);
+    const char* tmpl = endpoint->pathTemplate;
+    std::string_view path = tmpl != nullptr ? tmpl : "";
+    if (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    const std::uint32_t method = endpoint->method;
+    if (!path.empty() && path.find('{') == std::string_view::npos && method != kHostMethodAny &&
+        method != kHostMethodCustom) {
+      literal_.emplace(LiteralKey(method, path), endpoint);
+    }
+    endpoint = static_cast<const CatalogueEndpoint*>(endpoint->function.next);
+  }
+}
+
+const CatalogueEndpoint* CatalogueRouter::Choose(std::uint32_t method, std::string_view path,
+                                                 std::string_view custom_method) const {
+  if (auto found = literal_.find(LiteralKey(method, path)); found != literal_.end()) {
+    return found->second;
+  }
+  const CatalogueEndpoint* best = nullptr;
+  std::size_t best_literals = 0;
+  for (const CatalogueEndpoint* endpoint : endpoints_) {
+    const std::uint32_t wanted = endpoint->method;
+    if (wanted != kHostMethodAny && wanted != method) continue;
+    if (wanted == kHostMethodCustom) {
+      const char* own = endpoint->customMethod;
+      if (std::string_view(own != nullptr ? own : "") != custom_method) continue;
+    }
+    const char* tmpl = endpoint->pathTemplate;
+    std::size_t literals = 0;
+    if (tmpl == nullptr || !TemplateFits(tmpl, path, literals)) continue;
+    if (best == nullptr || literals > best_literals) {
+      best = endpoint;
+      best_literals = literals;
+    }
+  }
+  return best;
+}
+
+bool CatalogueRouter::KnowsPath(std::string_view path) const {
+  for (const CatalogueEndpoint* endpoint : endpoints_) {
+    const char* tmpl = endpoint->pathTemplate;
+    std::size_t literals = 0;
+    if (tmpl != nullptr && TemplateFits(tmpl, path, literals)) return true;
+  }
+  return false;
+}
+
+ApiAnswer CatalogueRouter::Handle(const ApiRequest& request) const {
+  ApiAnswer answer;
+  const std::uint32_t method = MethodCode(request.method);
+  const std::string custom = method == kHostMethodCustom ? request.method : "";
+  const CatalogueEndpoint* endpoint = Choose(method, request.path, custom);
+  if (endpoint == nullptr) {
+    const bool other_method = KnowsPath(request.path);
+    answer.status = other_method ? 405 : 404;
+    answer.content_type = "application/json";
+    answer.body = ErrorBody(
+        answer.status, other_method
+                           ? "No endpoint serves " + request.method + " on " + request.path + "."
+                           : "No endpoint serves " + request.path + ".");
+    return answer;
+  }
+
+  // Query pieces travel as named text values: the plug-in assigns them to arguments by name.
+  const auto pieces = QueryPieces(request.query);
+  std::vector<HostNamedValue> named;
+  named.reserve(pieces.size());
+  for (const auto& [name, value] : pieces) {
+    HostNamedValue entry{};
+    entry.name = name.c_str();
+    entry.value.kind = kHostValueText;
+    entry.value.payload.text.data = value.c_str();
+    entry.value.payload.text.length = static_cast<std::uint32_t>(value.size());
+    named.push_back(entry);
+  }
+  std::vector<HostHeaderPair> headers;
+  headers.reserve(request.headers.size());
+  for (const auto& [name, value] : request.headers) {
+    headers.push_back(HostHeaderPair{name.c_str(), value.c_str()});
+  }
+  HostRequest record{};
+  record.method = method;
+  record.path = request.path.c_str();
+  record.namedValues = named.empty() ? nullptr : named.data();
+  record.namedValueCount = static_cast<std::uint32_t>(named.size());
+  record.function = endpoint;
+  record.headers = headers.empty() ? nullptr : headers.data();
+  record.headerCount = static_cast<std::uint32_t>(headers.size());
+  record.contentType = request.content_type.empty() ? nullptr : request.content_type.c_str();
+  record.body = request.body.empty() ? nullptr : request.body.data();
+  record.bodyLength = static_cast<std::uint32_t>(request.body.size());
+  record.customMethod = custom.c_str();
+
+  HostResponse response{};
+  auto give_back = [](HostResponse* held) {
+    if (held->release != nullptr) held->release(held);
+  };
+  std::unique_ptr<HostResponse, decltype(give_back)> held(&response, give_back);
+  HostDispatchFunction dispatch = endpoint->dispatch;
+  if (dispatch == nullptr) {
+    answer.status = 501;
+    answer.content_type = "application/json";
+    answer.body = ErrorBody(501, "The endpoint has no dispatch entry.");
+    return answer;
+  }
+  dispatch(&response, &record);
+
+  for (std::uint32_t i = 0; i < response.headerCount && response.headers != nullptr; ++i) {
+    HostHeaderPair pair;
+    std::memcpy(&pair, &response.headers[i], sizeof pair);
+    if (pair.name != nullptr) answer.headers.emplace_back(pair.name, pair.value ? pair.value : "");
+  }
+  const std::uint32_t status = response.status;
+  if (response.errorText != nullptr) {
+    // Failures before the handler runs (arguments, body) carry no status: they are the
+    // request's fault.
+    answer.status = status != 0 ? static_cast<int>(status) : 400;
+    answer.content_type = "application/json";
+    answer.body = ErrorBody(answer.status, response.errorText);
+    return answer;
+  }
+  answer.status = status != 0 ? static_cast<int>(status) : 200;
+  if (response.read != nullptr) {
+    bool failed = false;
+    answer.body = ReadStream(response, failed);
+    if (failed) {
+      answer.status = 502;
+      answer.content_type = "application/json";
+      answer.body = ErrorBody(502, "Stream read error");
+      return answer;
+    }
+    answer.content_type = response.format == kHostFormatYaml          ? "application/x-yaml"
+                          : response.format == kHostFormatMessagePack ? "application/x-msgpack"
+                                                                      : "application/json";
+    return answer;
+  }
+  if (response.value.kind == kHostValueNone && answer.status == 200) {
+    answer.status = 204;
+    return answer;
+  }
+  answer.content_type = "application/json";
+  answer.body = HostValueToJson(response.value);
+  return answer;
+}
+
+}  // namespace devhost

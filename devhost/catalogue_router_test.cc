@@ -1,0 +1,104 @@
+#include "devhost/catalogue_router.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "devhost/test_catalogue.h"
+
+namespace devhost {
+namespace {
+
+TEST(TemplateFits, MatchesSegmentsRestAndTrailingSlash) {
+  struct Row {
+    const char* path_template;
+    const char* path;
+    bool fits;
+  };
+  const Row rows[] = {
+      {"/ulix-auth/v1/config/{platformId}", "/ulix-auth/v1/config/P7", true},
+      {"/ulix-auth/v1/config/{platformId}", "/ulix-auth/v1/config/P7/x", false},
+      {"/ulix-auth/v1/config/{platformId}", "/ulix-auth/v1/config", false},
+      {"/a/b/", "/a/b", true},
+      {"/a/b/", "/a/b/", false},
+      {"/x/{+rest}", "/x/p/q/r", true},
+      {"/x/{id}.json", "/x/7.json", true},
+      {"/ulix-auth/v1/authorization", "/ulix-auth/v1/authorization/error", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.path_template) + " " + row.path);
+    std::size_t literals = 0;
+    EXPECT_EQ(TemplateFits(row.path_template, row.path, literals), row.fits);
+  }
+}
+
+class CatalogueRouterTest : public ::testing::Test {
+ protected:
+  ApiAnswer Call(std::string method, std::string path, std::string query = "",
+                 std::string type = "", std::string body = "") {
+    ApiRequest request;
+    request.method = std::move(method);
+    request.path = std::move(path);
+    request.query = std::move(query);
+    request.content_type = std::move(type);
+    request.body = std::move(body);
+    request.headers = {{"x-probe", "seen"}};
+    return router_.Handle(request);
+  }
+  void TearDown() override { EXPECT_EQ(devhost_test::OutstandingEchoResponses(), 0); }
+
+  CatalogueRouter router_{devhost_test::EchoCatalogue()};
+};
+
+TEST_F(CatalogueRouterTest, DispatchesToTheEndpointThatServesMethodAndPath) {
+  ApiAnswer answer = Call("GET", "/items");
+  EXPECT_EQ(answer.status, 200);
+  EXPECT_EQ(answer.content_type, "application/json");
+  EXPECT_EQ(answer.body,
+            R"({"method":2,"path":"/items","query":{},"body":"","type":"","probe":"seen"})");
+
+  answer = Call("GET", "/items/a%20b", "verbose&filter.items.3=7&name=x%2By");
+  EXPECT_EQ(answer.body,
+            R"({"method":2,"path":"/items/a%20b","query":{"verbose":"","filter.items.3":"7",)"
+            R"("name":"x+y"},"body":"","type":"","probe":"seen"})");
+
+  answer = Call("POST", "/items", "", "application/x-yaml", "name: x\n");
+  EXPECT_EQ(answer.body, R"({"method":6,"path":"/items","query":{},"body":"name: x\n",)"
+                         R"("type":"application/x-yaml","probe":"seen"})");
+}
+
+TEST_F(CatalogueRouterTest, TurnsPlugInAnswersIntoStatusesAndBodies) {
+  struct Row {
+    const char* method;
+    const char* path;
+    int status;
+    const char* body;
+  };
+  const Row rows[] = {
+      {"DELETE", "/items/7", 204, ""},
+      {"GET", "/fail", 404, R"({"httpStatus":404,"message":"Item not found."})"},
+      {"GET", "/broken", 400, R"({"httpStatus":400,"message":"Unsupported body content type"})"},
+      {"GET", "/raw/a/b", 200, "chunk-1chunk-2"},
+      {"GET", "/nothing", 404, R"({"httpStatus":404,"message":"No endpoint serves /nothing."})"},
+      {"PUT", "/items", 405, R"({"httpStatus":405,"message":"No endpoint serves PUT on /items."})"},
+      {"BREW", "/items", 405,
+       R"({"httpStatus":405,"message":"No endpoint serves BREW on /items."})"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.method) + " " + row.path);
+    const ApiAnswer answer = Call(row.method, row.path);
+    EXPECT_EQ(answer.status, row.status);
+    EXPECT_EQ(answer.body, row.body);
+  }
+}
+
+TEST(MethodCode, KnowsTheStandardMethodsAndCallsTheRestCustom) {
+  EXPECT_EQ(MethodCode("GET"), kHostMethodGet);
+  EXPECT_EQ(MethodCode("DELETE"), kHostMethodDelete);
+  EXPECT_EQ(MethodCode("OPTIONS"), kHostMethodOptions);
+  EXPECT_EQ(MethodCode("get"), kHostMethodCustom);
+  EXPECT_EQ(MethodCode("BREW"), kHostMethodCustom);
+}
+
+}  // namespace
+}  // namespace devhost

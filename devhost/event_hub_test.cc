@@ -1,0 +1,106 @@
+#include "devhost/event_hub.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "devhost/host_value_json.h"
+
+namespace devhost {
+namespace {
+
+TEST(ServerSentEvent, FramesNameAndEachDataLine) {
+  struct Row {
+    const char* name;
+    const char* json;
+    const char* frame;
+  };
+  const Row rows[] = {
+      {"OnJsonApiEvent", R"({"a":1})", "event: OnJsonApiEvent\ndata: {\"a\":1}\n\n"},
+      {"x", "[1,\n2]", "event: x\ndata: [1,\ndata: 2]\n\n"},
+      {"bad\nname", "null", "event: bad name\ndata: null\n\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(FormatServerSentEvent(row.name, row.json), row.frame);
+  }
+}
+
+struct Received {
+  std::vector<std::string> lines;
+};
+
+void Record(const HostEventDelivery* delivery) {
+  auto* received = static_cast<Received*>(delivery->context);
+  received->lines.push_back(std::string(delivery->name) + " " + HostValueToJson(delivery->value));
+}
+
+TEST(EventHub, DeliversToSubscribersOfTheNameUntilTheyUnsubscribe) {
+  EventHub hub;
+  Received first, second;
+  hub.Subscribe("A", 1, &Record, &first);
+  hub.Subscribe("A", 2, &Record, &second);
+  hub.Subscribe("B", 1, &Record, &first);
+  const OwnedHostValue value = OwnedHostValue::TextObject({{"state", "PluginsInitialized"}});
+  hub.Publish("A", value.record());
+  hub.Unsubscribe("A", 2);
+  hub.Publish("A", value.record());
+  hub.Publish("C", value.record());
+  EXPECT_EQ(first.lines, (std::vector<std::string>{R"(A {"state":"PluginsInitialized"})",
+                                                   R"(A {"state":"PluginsInitialized"})"}));
+  EXPECT_EQ(second.lines.size(), 1u);
+  EXPECT_EQ(hub.SubscriptionCount(), 2u);
+}
+
+TEST(EventHub, ListenersGetFramesInOrderAndWakeOnClose) {
+  EventHub hub;
+  auto listener = hub.Listen();
+  const OwnedHostValue one = OwnedHostValue::TextList({"1"});
+  const OwnedHostValue two = OwnedHostValue::TextList({"2"});
+  hub.Publish("first", one.record());
+  hub.Publish("second", two.record());
+  std::string frame;
+  bool closed = false;
+  ASSERT_TRUE(hub.Next(*listener, frame, std::chrono::milliseconds(0), closed));
+  EXPECT_EQ(frame, "event: first\ndata: [\"1\"]\n\n");
+  ASSERT_TRUE(hub.Next(*listener, frame, std::chrono::milliseconds(0), closed));
+  EXPECT_EQ(frame, "event: second\ndata: [\"2\"]\n\n");
+
+  // A waiting reader is woken by Close, however long it meant to wait.
+  std::thread closer([&hub] { hub.Close(); });
+  EXPECT_FALSE(hub.Next(*listener, frame, std::chrono::hours(1), closed));
+  EXPECT_TRUE(closed);
+  closer.join();
+  hub.Forget(listener);
+}
+
+TEST(EventHub, ReplaysEarlierEventsToListenersThatAskForThem) {
+  EventHub hub;
+  const OwnedHostValue value = OwnedHostValue::TextList({"early"});
+  hub.Publish("early", value.record());
+  auto fresh = hub.Listen();
+  auto replaying = hub.Listen(true);
+  std::string frame;
+  bool closed = false;
+  EXPECT_FALSE(hub.Next(*fresh, frame, std::chrono::milliseconds(0), closed));
+  ASSERT_TRUE(hub.Next(*replaying, frame, std::chrono::milliseconds(0), closed));
+  EXPECT_EQ(frame, "event: early\ndata: [\"early\"]\n\n");
+}
+
+TEST(EventHub, AStalledListenerLosesTheOldestFrames) {
+  EventHub hub;
+  auto listener = hub.Listen();
+  for (std::size_t i = 0; i < EventHub::kMaxQueuedFrames + 2; ++i) {
+    const OwnedHostValue value = OwnedHostValue::TextList({std::to_string(i)});
+    hub.Publish("n", value.record());
+  }
+  std::string frame;
+  bool closed = false;
+  ASSERT_TRUE(hub.Next(*listener, frame, std::chrono::milliseconds(0), closed));
+  EXPECT_EQ(frame, "event: n\ndata: [\"2\"]\n\n");
+}
+
+}  // namespace
+}  // namespace devhost

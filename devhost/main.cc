@@ -1,0 +1,354 @@
+// The development host: loads the plug-in through the C interface alone, implements the host
+// operations for real and serves the plug-in's API on 127.0.0.1 for people and tests.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "devhost/catalogue_router.h"
+#include "devhost/curl_transport.h"
+#include "devhost/data_store.h"
+#include "devhost/event_hub.h"
+#include "devhost/host_log.h"
+#include "devhost/host_operations.h"
+#include "devhost/host_value_json.h"
+#include "devhost/http_server.h"
+#include "devhost/openapi_document.h"
+#include "devhost/plugin_instance.h"
+#include "devhost/timer_queue.h"
+
+#ifndef ULIX_DEVHOST_CONSOLE_FOLDER
+#define ULIX_DEVHOST_CONSOLE_FOLDER ""
+#endif
+
+#ifndef ULIX_DEVHOST_DEFAULT_PLUGIN
+#define ULIX_DEVHOST_DEFAULT_PLUGIN "libzpk-be-ulix-auth.so"
+#endif
+
+namespace {
+
+constexpr const char* kUsage = R"(Usage: ulix-devhost [options] [-- plug-in arguments...]
+
+Loads the sign-on plug-in and serves its API on 127.0.0.1. Every request needs the header
+"Authorization: Bearer <secret>"; the secret is new on every run and is printed at start and
+written with the port to <state>/devhost.lock (mode 0600).
+
+Options:
+  --plugin PATH        the plug-in library (default: the one built with this host)
+  --state DIR          state folder: data store, telemetry, lock file (default: ./devhost-state)
+  --port N             port on 127.0.0.1 (default 0: any free port)
+  --region R           the region served at /vornclient/region-locale
+  --store PATH=JSON    put a document into the data store before the plug-in starts; repeatable.
+                       Example: --store '/data-store/v1/system-settings/region_data/EU/ulix=
+                       {"url":"http://127.0.0.1:9000","client":"devhost"}'
+  --log-file FILE      append the log lines to FILE as well as standard error
+  --log-requests       one log line per API request: method, path, status, time, and the time
+                       spent in outgoing HTTP (never bodies)
+  --threads N          HTTP worker threads to start with (default 16; more are added while all
+                       are busy, up to 256)
+  --console DIR        the sign-on console's files, served at / (default: the source tree's
+                       devhost/console; --console= turns it off)
+  --help               this text
+
+Plug-in arguments (served at /vornclient/command-line-args) follow "--"; arguments starting with
+"--ulix-auth." are handed to the plug-in wherever they stand, for example:
+  --ulix-auth.url=http://127.0.0.1:9000 --ulix-auth.client=devhost
+  --ulix-auth.username=demo --ulix-auth.password=secret --ulix-auth.platform=EU
+
+Routes: the plug-in's endpoints (see GET /openapi.json), GET /events (Server-Sent Events: every
+event the plug-in publishes; ?replay=1 sends the earlier ones first), GET /openapi.json, and the
+console page at / (open http://127.0.0.1:<port>/#secret=<secret>). Ctrl-C or SIGTERM stops the
+plug-in and exits 0.
+)";
+
+struct Options {
+  std::string plugin = ULIX_DEVHOST_DEFAULT_PLUGIN;
+  std::string state = "devhost-state";
+  std::string console = ULIX_DEVHOST_CONSOLE_FOLDER;
+  int port = 0;
+  std::optional<std::string> region;
+  std::vector<std::pair<std::string, std::string>> store;
+  std::string log_file;
+  bool log_requests = false;
+  int threads = 16;
+  std::vector<std::string> plugin_arguments;
+};
+
+// Parses the command line; nullopt (with a message printed) when it is wrong or --help asked.
+std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
+  Options options;
+  exit_code = 0;
+  auto fail = [&](const std::string& message) -> std::optional<Options> {
+    std::fprintf(stderr, "ulix-devhost: %s (see --help)\n", message.c_str());
+    exit_code = 2;
+    return std::nullopt;
+  };
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--") {
+      for (++i; i < argc; ++i) options.plugin_arguments.emplace_back(argv[i]);
+      break;
+    }
+    if (argument == "--help" || argument == "-h") {
+      std::fputs(kUsage, stdout);
+      return std::nullopt;
+    }
+    if (argument.starts_with("--ulix-auth.")) {
+      options.plugin_arguments.push_back(argument);
+      continue;
+    }
+    if (argument == "--log-requests") {
+      options.log_requests = true;
+      continue;
+    }
+    // Every other option takes a value, as "--name=value" or "--name value".
+    const std::size_t equals = argument.find('=');
+    const std::string name = argument.substr(0, equals);
+    static const char* const kValued[] = {"--plugin", "--state",   "--region", "--log-file",
+                                          "--port",   "--threads", "--store",  "--console"};
+    if (std::find(std::begin(kValued), std::end(kValued), name) == std::end(kValued)) {
+      return fail("unknown option '" + argument + "'");
+    }
+    std::string value;
+    if (equals != std::string::npos) {
+      value = argument.substr(equals + 1);
+    } else if (i + 1 < argc) {
+      value = argv[++i];
+    } else {
+      return fail(name + " needs a value");
+    }
+    if (name == "--plugin") {
+      options.plugin = value;
+    } else if (name == "--state") {
+      options.state = value;
+    } else if (name == "--region") {
+      options.region = value;
+    } else if (name == "--console") {
+      options.console = value;
+    } else if (name == "--log-file") {
+      options.log_file = value;
+    } else if (name == "--port" || name == "--threads") {
+      char* end = nullptr;
+      const long number = std::strtol(value.c_str(), &end, 10);
+      if (end == value.c_str() || *end != '\0' || number < 0 || number > 65535) {
+        return fail(name + " needs a number, not '" + value + "'");
+      }
+      (name == "--port" ? options.port : options.threads) = static_cast<int>(number);
+    } else if (name == "--store") {
+      const std::size_t split = value.find('=');
+      if (split == std::string::npos || !value.starts_with("/")) {
+        return fail("--store needs PATH=JSON");
+      }
+      options.store.emplace_back(value.substr(0, split), value.substr(split + 1));
+    }
+  }
+  return options;
+}
+
+std::string NewSecret() {
+  unsigned char bytes[32];
+  std::size_t filled = 0;
+  while (filled < sizeof bytes) {
+    const ssize_t got = getrandom(bytes + filled, sizeof bytes - filled, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      std::perror("ulix-devhost: getrandom");
+      std::exit(1);
+    }
+    filled += static_cast<std::size_t>(got);
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string secret;
+  for (unsigned char byte : bytes) {
+    secret += kHex[byte >> 4];
+    secret += kHex[byte & 15];
+  }
+  return secret;
+}
+
+// Another host alive on the same state folder would share its store and lock file.
+bool LockHeldByLiveHost(const std::string& lock_path) {
+  std::ifstream in(lock_path);
+  if (!in) return false;
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string content = text.str();
+  const std::size_t at = content.find("\"pid\":");
+  if (at == std::string::npos) return false;
+  const long pid = std::strtol(content.c_str() + at + 6, nullptr, 10);
+  return pid > 0 && pid != getpid() && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+bool WriteLockFile(const std::string& path, int port, const std::string& secret) {
+  const std::string temporary = path + ".new";
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  fchmod(fd, 0600);
+  const std::string content = "{\"pid\":" + std::to_string(getpid()) +
+                              ",\"port\":" + std::to_string(port) + ",\"secret\":\"" + secret +
+                              "\"}\n";
+  const bool written =
+      write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+  fsync(fd);
+  close(fd);
+  // Readers see the old file or the whole new one.
+  return written && rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int exit_code = 0;
+  std::optional<Options> parsed = ParseOptions(argc, argv, exit_code);
+  if (!parsed) return exit_code;
+  const Options& options = *parsed;
+
+  // Signals are taken by this thread alone, through sigwait; every thread started from here
+  // on inherits the mask.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  devhost::HostLog log;
+  if (!options.log_file.empty() && !log.OpenFile(options.log_file)) {
+    std::fprintf(stderr, "ulix-devhost: cannot open log file %s\n", options.log_file.c_str());
+    return 1;
+  }
+  if (mkdir(options.state.c_str(), 0700) != 0 && errno != EEXIST) {
+    std::fprintf(stderr, "ulix-devhost: cannot create state folder %s: %s\n", options.state.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+  const std::string lock_path = options.state + "/devhost.lock";
+  if (LockHeldByLiveHost(lock_path)) {
+    std::fprintf(stderr, "ulix-devhost: another host is running on %s (see %s)\n",
+                 options.state.c_str(), lock_path.c_str());
+    return 1;
+  }
+
+  std::string error;
+  std::unique_ptr<devhost::DataStore> store =
+      devhost::DataStore::Open(options.state + "/data-store.sqlite3", error);
+  if (!store) {
+    std::fprintf(stderr, "ulix-devhost: cannot open the data store: %s\n", error.c_str());
+    return 1;
+  }
+  for (const auto& [path, json] : options.store) {
+    if (!devhost::OwnedHostValue::ParseJson(json, error)) {
+      std::fprintf(stderr, "ulix-devhost: --store %s: not JSON: %s\n", path.c_str(), error.c_str());
+      return 2;
+    }
+    if (!store->Put(path, json, error)) {
+      std::fprintf(stderr, "ulix-devhost: --store %s: %s\n", path.c_str(), error.c_str());
+      return 1;
+    }
+  }
+
+  devhost::GlobalCurlInit();
+  int result = 0;
+  {
+    devhost::EventHub events;
+    devhost::TimerQueue timers;
+    devhost::HostSettings settings{options.plugin_arguments, options.region,
+                                   options.state + "/telemetry.jsonl"};
+    devhost::HostOperations host(std::move(settings), *store, events, timers, log);
+
+    std::unique_ptr<devhost::PluginInstance> plugin =
+        devhost::PluginInstance::Load(options.plugin, error);
+    if (!plugin) {
+      std::fprintf(stderr, "ulix-devhost: %s\n", error.c_str());
+      devhost::GlobalCurlCleanup();
+      return 1;
+    }
+    devhost::CatalogueRouter router(plugin->catalogue());
+    const std::string secret = NewSecret();
+    devhost::ServerSettings server_settings;
+    server_settings.secret = secret;
+    server_settings.port = options.port;
+    server_settings.threads = options.threads;
+    server_settings.console_folder = options.console;
+    server_settings.log_requests = options.log_requests;
+    devhost::ApiServer server(std::move(server_settings), router, events, log);
+    const int port = server.Bind();
+    if (port < 0) {
+      std::fprintf(stderr, "ulix-devhost: cannot listen on 127.0.0.1:%d\n", options.port);
+      plugin.reset();
+      devhost::GlobalCurlCleanup();
+      return 1;
+    }
+    const std::string address = "http://127.0.0.1:" + std::to_string(port);
+    server.SetOpenApiDocument(devhost::BuildOpenApiDocument(
+        plugin->catalogue(), std::string("zpk-be-") + plugin->short_name(), address));
+
+    const HostContext context{host.functions(), 1};
+    if (!plugin->Start(&context)) {
+      log.Host("the plug-in refused to start");
+      result = 1;
+    } else {
+      // Queued behind the plug-in's own start-up callbacks: its configuration is in place
+      // before it hears that the plug-ins are ready.
+      timers.Schedule("plugin-manager-status", 0,
+                      [&host] { host.PublishPluginManagerState(true); });
+      server.Start();
+      if (!WriteLockFile(lock_path, port, secret)) {
+        log.Host("cannot write the lock file " + lock_path);
+      }
+      const std::string auth = "-H 'Authorization: Bearer " + secret + "'";
+      std::printf(
+          "API:     %s\n"
+          "Secret:  %s\n"
+          "Lock:    %s\n"
+          "Try:\n"
+          "  curl %s %s/ulix-auth/v1/authorization\n"
+          "  curl %s %s/ulix-auth/v1/authorization/access-token\n"
+          "  curl -N %s '%s/events?replay=1'\n"
+          "  curl -X POST %s %s/ulix-auth/v1/authorization/refresh\n"
+          "  curl -X POST %s -H 'Content-Type: application/json' -d "
+          "'{\"username\":\"<user>\",\"password\":\"<password>\",\"platformId\":\"EU\"}' "
+          "%s/ulix-auth/v1/authorization/gas\n"
+          "  curl -X DELETE %s %s/ulix-auth/v1/authorization\n"
+          "  curl %s %s/openapi.json\n"
+          "Console: %s/#secret=%s\n"
+          "Ctrl-C stops the host.\n",
+          address.c_str(), secret.c_str(), lock_path.c_str(), auth.c_str(), address.c_str(),
+          auth.c_str(), address.c_str(), auth.c_str(), address.c_str(), auth.c_str(),
+          address.c_str(), auth.c_str(), address.c_str(), auth.c_str(), address.c_str(),
+          auth.c_str(), address.c_str(), address.c_str(), secret.c_str());
+      std::fflush(stdout);
+
+      int signal_number = 0;
+      while (sigwait(&stop_signals, &signal_number) != 0) {
+      }
+      log.Host(std::string("stopping on ") + (signal_number == SIGINT ? "SIGINT" : "SIGTERM"));
+    }
+    // No new requests, no more callbacks, then the plug-in: nothing can call into it while it
+    // takes itself apart.
+    server.Stop();
+    timers.Stop();
+    plugin->Stop();
+    plugin.reset();
+    unlink(lock_path.c_str());
+    const std::size_t leaked = devhost::HostOperations::OutstandingResponses();
+    if (leaked != 0) log.Host(std::to_string(leaked) + " host responses were never released");
+  }
+  store.reset();
+  devhost::GlobalCurlCleanup();
+  return result;
+}

@@ -1,0 +1,181 @@
+#include "devhost/test_catalogue.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "devhost/host_value_json.h"
+
+namespace devhost_test {
+namespace {
+
+std::atomic<int> outstanding{0};
+
+struct Echo {
+  std::string error;
+  std::string text;
+  devhost::OwnedHostValue value;
+  std::string stream;
+  std::size_t offset = 0;
+};
+
+void Release(HostResponse* response) {
+  delete static_cast<Echo*>(response->streamContext);
+  response->streamContext = nullptr;
+  --outstanding;
+}
+
+std::uint8_t Read(void* context, char* buffer, std::uint32_t* length, std::uint8_t* more) {
+  auto* echo = static_cast<Echo*>(context);
+  // Seven bytes at a time, so the host has to come back for more.
+  const std::size_t count = std::min<std::size_t>(
+      {std::size_t{*length}, std::size_t{7}, echo->stream.size() - echo->offset});
+  std::memcpy(buffer, echo->stream.data() + echo->offset, count);
+  echo->offset += count;
+  *length = static_cast<std::uint32_t>(count);
+  *more = echo->offset < echo->stream.size() ? 1 : 0;
+  return 1;
+}
+
+void Close(void*) {}
+
+std::string Quote(std::string_view text) {
+  HostValue value{};
+  value.kind = kHostValueText;
+  value.payload.text.data = text.data();
+  value.payload.text.length = static_cast<std::uint32_t>(text.size());
+  return devhost::HostValueToJson(value);
+}
+
+void Dispatch(HostResponse* response, const HostRequest* request) {
+  std::memset(response, 0, sizeof *response);
+  auto* echo = new Echo();
+  ++outstanding;
+  response->streamContext = echo;
+  response->release = &Release;
+  const auto* endpoint = static_cast<const CatalogueEndpoint*>(request->function);
+  const std::string path_template = endpoint->pathTemplate;
+  if (path_template == "/fail") {
+    echo->error = "Item not found.";
+    response->errorText = echo->error.c_str();
+    response->errorFlag = 1;
+    response->status = 404;
+    return;
+  }
+  if (path_template == "/broken") {
+    echo->error = "Unsupported body content type";
+    response->errorText = echo->error.c_str();
+    response->errorFlag = 1;
+    return;
+  }
+  if (endpoint->method == kHostMethodDelete) return;
+  if (path_template == "/raw/{+rest}") {
+    echo->stream = "chunk-1chunk-2";
+    response->read = &Read;
+    response->close = &Close;
+    response->streamSize = echo->stream.size();
+    return;
+  }
+  std::string query = "{";
+  for (std::uint32_t i = 0; i < request->namedValueCount; ++i) {
+    HostNamedValue named;
+    std::memcpy(&named, &request->namedValues[i], sizeof named);
+    if (i != 0) query += ",";
+    query += Quote(named.name ? named.name : "") + ":" + devhost::HostValueToJson(named.value);
+  }
+  query += "}";
+  std::string header;
+  for (std::uint32_t i = 0; i < request->headerCount; ++i) {
+    if (std::string_view(request->headers[i].name) == "x-probe") header = request->headers[i].value;
+  }
+  const std::string body =
+      request->body ? std::string(static_cast<const char*>(request->body), request->bodyLength)
+                    : "";
+  const std::string json = "{\"method\":" + std::to_string(request->method) +
+                           ",\"path\":" + Quote(request->path) + ",\"query\":" + query +
+                           ",\"body\":" + Quote(body) +
+                           ",\"type\":" + Quote(request->contentType ? request->contentType : "") +
+                           ",\"probe\":" + Quote(header) + "}";
+  std::string error;
+  echo->value = *devhost::OwnedHostValue::ParseJson(json, error);
+  response->value = echo->value.record();
+  response->format = kHostFormatJson;
+  response->status = 200;
+}
+
+const char* const kTags[] = {"Plugins", "Plugin echo"};
+
+CatalogueArgument kIdArgument[] = {{nullptr, "id", "Item id", 12, 0, "", 0}};
+CatalogueArgument kItemArgument[] = {{nullptr, "item", "The new item", 17, 0, "EchoItem", 0}};
+CatalogueArgumentLocation kPathLocation[] = {{nullptr, 2}};
+CatalogueArgumentLocation kBodyLocation[] = {{nullptr, 5}};
+
+CatalogueField kItemFields[] = {
+    {nullptr, "name", "", 0, 12, 0, "", 0},
+    {nullptr, "count", "", 8, 9, 0, "", 0},
+    {nullptr, "colour", "", 16, 16, 0, "EchoColour", 0},
+    {nullptr, "labels", "", 20, 15, 12, "", 0},
+};
+CatalogueEnumerator kColours[] = {{nullptr, "Blue", "", 1}, {nullptr, "Red", "", 0}};
+
+CatalogueEndpoint MakeEndpoint(const char* name, std::uint32_t method, const char* path,
+                               const CatalogueArgument* arguments, std::uint32_t count,
+                               const CatalogueArgumentLocation* locations, std::uint32_t kind,
+                               const char* type_name) {
+  CatalogueEndpoint endpoint{};
+  endpoint.function.name = name;
+  endpoint.function.nameSpace = "echo";
+  endpoint.function.arguments = arguments;
+  endpoint.function.argumentCount = count;
+  endpoint.function.returnKind = kind;
+  endpoint.function.returnTypeName = type_name;
+  endpoint.function.description = "";
+  endpoint.function.help = "";
+  endpoint.function.asyncResultTypeName = "";
+  endpoint.function.tags = kTags;
+  endpoint.function.tagCount = 2;
+  endpoint.dispatch = &Dispatch;
+  endpoint.argumentLocations = locations;
+  endpoint.pathTemplate = path;
+  endpoint.method = method;
+  endpoint.customMethod = "";
+  return endpoint;
+}
+
+struct Built {
+  CatalogueEndpoint endpoints[7];
+  CatalogueType types[2];
+  TypeCatalogue catalogue;
+
+  Built() {
+    endpoints[0] = MakeEndpoint("GetItems", kHostMethodGet, "/items", nullptr, 0, nullptr, 13, "");
+    endpoints[1] = MakeEndpoint("GetItemsById", kHostMethodGet, "/items/{id}", kIdArgument, 1,
+                                kPathLocation, 17, "EchoItem");
+    endpoints[2] = MakeEndpoint("PostItems", kHostMethodPost, "/items", kItemArgument, 1,
+                                kBodyLocation, 13, "");
+    endpoints[3] = MakeEndpoint("DeleteItemsById", kHostMethodDelete, "/items/{id}", kIdArgument, 1,
+                                kPathLocation, 0, "");
+    endpoints[4] = MakeEndpoint("GetFail", kHostMethodGet, "/fail", nullptr, 0, nullptr, 13, "");
+    endpoints[5] =
+        MakeEndpoint("GetRawByRest", kHostMethodGet, "/raw/{+rest}", nullptr, 0, nullptr, 13, "");
+    endpoints[6] =
+        MakeEndpoint("GetBroken", kHostMethodGet, "/broken", nullptr, 0, nullptr, 13, "");
+    for (int i = 0; i + 1 < 7; ++i) endpoints[i].function.next = &endpoints[i + 1];
+    types[0] = CatalogueType{&types[1], "EchoColour", "echo",   4, "A colour", kTags,
+                             2,         nullptr,      kColours, 2};
+    types[1] = CatalogueType{nullptr, "EchoItem", "echo",      48,      "An item",
+                             kTags,   2,          kItemFields, nullptr, 4};
+    catalogue = TypeCatalogue{endpoints, 7, types, 2, nullptr, 0};
+  }
+};
+
+}  // namespace
+
+const TypeCatalogue& EchoCatalogue() {
+  static Built built;
+  return built.catalogue;
+}
+
+int OutstandingEchoResponses() { return outstanding.load(); }
+
+}  // namespace devhost_test

@@ -1,0 +1,51 @@
+#include "devhost/timer_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <future>
+#include <string>
+#include <vector>
+
+namespace devhost {
+namespace {
+
+TEST(TimerQueue, RunsTasksDueTogetherInTheOrderScheduled) {
+  TimerQueue timers;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::promise<void> blocking_started;
+  std::promise<void> all_done;
+  std::vector<std::string> order;  // written by the timer thread only
+  // The first task holds the thread, so the others are all due when it lets go.
+  timers.Schedule("hold", 0, [&] {
+    blocking_started.set_value();
+    released.wait();
+    order.push_back("hold");
+  });
+  blocking_started.get_future().wait();
+  timers.Schedule("b", 0, [&] { order.push_back("b"); });
+  timers.Schedule("c", -1, [&] { order.push_back("c"); });
+  timers.Schedule("d", std::nan(""), [&] {
+    order.push_back("d");
+    all_done.set_value();
+  });
+  release.set_value();
+  all_done.get_future().wait();
+  EXPECT_EQ(order, (std::vector<std::string>{"hold", "b", "c", "d"}));
+}
+
+TEST(TimerQueue, StopDropsTasksNotYetDueAndIgnoresLaterOnes) {
+  std::atomic<int> ran{0};
+  TimerQueue timers;
+  timers.Schedule("later", 3600, [&] { ++ran; });
+  EXPECT_EQ(timers.PendingCount(), 1u);
+  timers.Stop();
+  timers.Schedule("after stop", 0, [&] { ++ran; });
+  EXPECT_EQ(timers.PendingCount(), 0u);
+  EXPECT_EQ(ran.load(), 0);
+}
+
+}  // namespace
+}  // namespace devhost
