@@ -7,6 +7,7 @@
 //
 // Usage: node devhost/soak/soak.mjs [cycles, default 1000]
 //   SOAK_SEED=<n> fixes the random choices; SOAK_SLOW_MS sets the slow answer's delay (2000);
+//   SOAK_TOKEN_TTL sets the access tokens' lifetime in seconds (120);
 //   ULIX_PLUGIN=<library> loads that plug-in instead of the host's default; ULIX_DEVHOST (read
 //   by the harness) names the host program.
 // Prints one summary as JSON on standard output and exits 1 on any failed check.
@@ -88,7 +89,12 @@ const errorTexts = [];
 const refreshTokens = new Set();
 const accessTokens = new Set();
 
-const idp = await startIdp(['--gas']);
+// Every sign-on schedules a refresh that nothing cancels: it stays pending at the host and in
+// the plug-in, holding its access token, until it falls due and finds the authorization gone.
+// Short-lived tokens make those callbacks fall due within the run, so that resident memory
+// shows what is kept for good rather than what the schedule holds for the next hour.
+const tokenTtl = process.env.SOAK_TOKEN_TTL ?? '120';
+const idp = await startIdp(['--gas', '--access-token-ttl', tokenTtl]);
 const host = await startDevhost({
   args: process.env.ULIX_PLUGIN ? ['--plugin', process.env.ULIX_PLUGIN] : [],
   pluginArgs: [`--ulix-auth.url=${idp.url}`, '--ulix-auth.client=devhost',
