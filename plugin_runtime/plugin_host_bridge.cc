@@ -153,7 +153,9 @@ void PluginHostBridge::unsubscribe(std::string_view path) {
 }
 
 void PluginHostBridge::DeliverHostEvent(const HostEventDelivery* delivery) {
-  // Called by the host on its own threads: nothing may unwind into it.
+  // Called by the host on its own threads: nothing may unwind into it. A delivery without the
+  // context this bridge subscribed with belongs to no subscription of ours.
+  if (delivery == nullptr || delivery->context == nullptr) return;
   try {
     void* context = delivery->context;
     const HostValue value = delivery->value;

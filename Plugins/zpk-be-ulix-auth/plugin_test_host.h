@@ -82,6 +82,8 @@ class PluginTestHost {
   void Start(bool apply = true);
   void Stop();
   ULIXAuthPlugin& plugin() { return *plugin_; }
+  // The endpoint records of the started plug-in, for tests that build request records by hand.
+  const TypeCatalogue& catalogue() const { return *block_.catalogue; }
 
   struct Reply {
     std::uint32_t status = 0;
