@@ -2,6 +2,7 @@
 
 #include <map>
 #include <mutex>
+#include <new>
 #include <shared_mutex>
 #include <utility>
 #include <vector>
@@ -38,7 +39,9 @@ struct DelayedTicket {
   std::uint64_t id;
 };
 
-// Leaked on purpose: a host may fire a callback while the process exits.
+// Never destroyed: a host may fire a callback while the process exits. Built in static storage
+// rather than on the heap, and empty once every plug-in has stopped, so that unloading the
+// library leaves nothing behind.
 struct TicketTable {
   std::mutex mutex;
   std::uintptr_t next = 1;
@@ -46,7 +49,8 @@ struct TicketTable {
 };
 
 TicketTable& Tickets() {
-  static TicketTable* const kTable = new TicketTable();
+  alignas(TicketTable) static unsigned char storage[sizeof(TicketTable)];
+  static TicketTable* const kTable = new (storage) TicketTable();
   return *kTable;
 }
 

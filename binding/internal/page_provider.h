@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <mutex>
-#include <vector>
 
 namespace binding::internal {
 
@@ -12,7 +11,9 @@ inline constexpr std::size_t kPageBytes = 4096;
 
 // Reserves address space 64 KiB at a time and hands it out page by page. Pages given back are
 // kept for the next store instead of being returned to the system: trees are built and dropped
-// at a high rate and the working set stays small. Any thread may call it.
+// at a high rate and the working set stays small. The spare pages hold their own free list, so
+// the provider owns no heap memory: a host that unloads the library leaves nothing behind. Any
+// thread may call it.
 class PageProvider {
  public:
   static PageProvider& Instance();
@@ -29,8 +30,14 @@ class PageProvider {
  private:
   PageProvider() = default;
 
+  // The first bytes of a spare page point to the next spare page.
+  struct SparePage {
+    SparePage* next;
+  };
+
   mutable std::mutex mutex_;
-  std::vector<void*> spare_pages_;
+  SparePage* spare_pages_ = nullptr;
+  std::size_t spare_page_count_ = 0;
   std::size_t reserved_pages_ = 0;
 };
 
