@@ -276,12 +276,8 @@ std::optional<RemotingError> ULIXAuthPlugin::RefreshTokens(const std::string& ex
       message = "Refresh failed - authorization should be deleted: " + failure->error + " - " +
                 failure->errorDescription;
       logging::Log(logging::kAlways, logging::kGroupDbg, "%s", message.c_str());
-      client->SetTokenSet(std::nullopt);
-      PublishTokenSnapshot();
-      userInfoResource->Clear();
-      events_.Delete(kAuthorizationPath);
-      events_.Delete(kAccessTokenPath);
-      events_.Delete(kIdTokenPath);
+      DropAuthorization();
+      // A refused refresh also retracts the tokens a sign-off leaves to expire on their own.
       events_.Delete(kGasTokenPath);
       events_.Delete(kEntitlementsTokenPath);
     } else {
@@ -348,12 +344,7 @@ RemotingTypedResult<void> ULIXAuthPlugin::HandleAuthorizationDelete() {
   LogAlways("ULIXAuthPlugin::HandleAuthorizationDelete()");
   if (!client->tokens()) return Vorn::NotFound(kNoAuthorization);
   const std::optional<ULIXRequestError> revoked = client->RevokeRefreshToken();
-  client->SetTokenSet(std::nullopt);
-  PublishTokenSnapshot();
-  userInfoResource->Clear();
-  events_.Delete(kAuthorizationPath);
-  events_.Delete(kAccessTokenPath);
-  events_.Delete(kIdTokenPath);
+  DropAuthorization();
   if (revoked) {
     lastAuthError = *revoked;
     return RemotingError{revoked->code, Describe(*revoked)};
@@ -476,6 +467,15 @@ void ULIXAuthPlugin::PublishTokenSnapshot() {
   if (client && client->tokens()) current = client->tokens()->accessToken;
   std::lock_guard<std::mutex> lock(snapshot_mutex_);
   token_snapshot_ = std::move(current);
+}
+
+void ULIXAuthPlugin::DropAuthorization() {
+  client->SetTokenSet(std::nullopt);
+  PublishTokenSnapshot();
+  userInfoResource->Clear();
+  events_.Delete(kAuthorizationPath);
+  events_.Delete(kAccessTokenPath);
+  events_.Delete(kIdTokenPath);
 }
 
 std::optional<std::string> ULIXAuthPlugin::TokenSnapshot() const {

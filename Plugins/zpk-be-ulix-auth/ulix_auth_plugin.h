@@ -118,6 +118,9 @@ class ULIXAuthPlugin : public plugin_runtime::PluginBase {
   // the token set.
   void PublishTokenSnapshot();
   std::optional<std::string> TokenSnapshot() const;
+  // Drops the token set and the cached user info and queues the Delete events every loss of the
+  // authorization announces: userinfo, then authorization, access-token and id-token.
+  void DropAuthorization();
   // Wraps a handler that runs with the state lock held, once the plug-in has started.
   template <typename Result, typename... Args>
   auto Locked(Vorn::RemotingTypedResult<Result> (ULIXAuthPlugin::*handler)(const Args&...));
