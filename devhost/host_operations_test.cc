@@ -148,7 +148,8 @@ TEST_F(HostOperationsTest, RunsDelayedCallbacksOnTheTimerThreadAndAnnouncesThem)
   ASSERT_TRUE(events_.Next(*listener, frame, std::chrono::milliseconds(0), closed));
   // A delay in the past is announced as due now; the label is escaped as JSON text.
   EXPECT_EQ(frame.rfind("event: DevhostTimer\ndata: {\"label\":\"ulix-auth.\\\"refresh\\\"\","
-                        "\"delaySeconds\":0.0,\"dueAt\":", 0),
+                        "\"delaySeconds\":0.0,\"dueAt\":",
+                        0),
             0u)
       << frame;
   events_.Forget(listener);
