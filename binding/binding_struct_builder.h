@@ -45,11 +45,7 @@ class BindingStructBuilder {
                                  std::string_view description = {},
                                  std::uint32_t flags = kFieldFlagsNone,
                                  const BindingTypeIdentifier& host_type = {}) {
-    if (builder_.alreadyRegistered()) return *this;
-    builder_.addField(name, description, OffsetOf(member), BindingStaticTypeOf<Member>(),
-                      TypeIdentifierOf<Member>(registry_), host_type, flags,
-                      std::make_unique<TypedFieldConverter<Member>>());
-    return *this;
+    return Add(member, name, description, flags, host_type, 0);
   }
   // As AddField, with the field's optional mark set: help reports the field as "optional" and
   // the catalogue carries the mark. Conversion is unchanged by it.
@@ -58,11 +54,7 @@ class BindingStructBuilder {
                                          std::string_view description = {},
                                          std::uint32_t flags = kFieldFlagsNone,
                                          const BindingTypeIdentifier& host_type = {}) {
-    if (builder_.alreadyRegistered()) return *this;
-    builder_.addField(name, description, OffsetOf(member), BindingStaticTypeOf<Member>(),
-                      TypeIdentifierOf<Member>(registry_), host_type, flags,
-                      std::make_unique<TypedFieldConverter<Member>>(), 1);
-    return *this;
+    return Add(member, name, description, flags, host_type, 1);
   }
   BindingStructBuilder& Description(std::string_view text) {
     builder_.setDescription(text);
@@ -88,6 +80,18 @@ class BindingStructBuilder {
     const auto* record = reinterpret_cast<const Record*>(storage);
     return static_cast<std::uint32_t>(reinterpret_cast<const std::byte*>(&(record->*member)) -
                                       storage);
+  }
+
+  // `optional_mark` is the field's 8-bit optional mark (1 for AddOptionalField).
+  template <BindingConvertible Member>
+  BindingStructBuilder& Add(Member Record::*member, std::string_view name,
+                            std::string_view description, std::uint32_t flags,
+                            const BindingTypeIdentifier& host_type, std::uint8_t optional_mark) {
+    if (builder_.alreadyRegistered()) return *this;
+    builder_.addField(name, description, OffsetOf(member), BindingStaticTypeOf<Member>(),
+                      TypeIdentifierOf<Member>(registry_), host_type, flags,
+                      std::make_unique<TypedFieldConverter<Member>>(), optional_mark);
+    return *this;
   }
 
   BindingTypeRegistry& registry_;
