@@ -15,8 +15,8 @@
 #include <map>
 #include <string>
 
+#include "Plugins/zpk-be-ulix-auth/client/token_test_support.h"
 #include "Plugins/zpk-be-ulix-auth/client/ulix_client.h"
-#include "binding/base64.h"
 #include "plugin_runtime/plugin_base.h"
 #include "testing/fake_host.h"
 
@@ -24,17 +24,6 @@ namespace {
 
 constexpr char kTokenUrl[] = "https://auth.example.net/token";
 constexpr char kDiscoveryUrl[] = "https://auth.example.net/.well-known/openid-configuration";
-
-std::string Segment(std::string_view text) {
-  std::string segment = binding::Base64Encode(
-      std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-  while (!segment.empty() && segment.back() == '=') segment.pop_back();
-  for (char& c : segment) {
-    if (c == '+') c = '-';
-    if (c == '/') c = '_';
-  }
-  return segment;
-}
 
 // About 900 bytes: a 256-byte signature and claims of the usual shape.
 std::string Token(std::string_view claims) {
@@ -44,8 +33,8 @@ std::string Token(std::string_view claims) {
   std::size_t target = 402 - payload.size() - filler.size() - 2;
   filler.append(target, 'j');
   payload += filler + "\"}";
-  return Segment(R"({"kid":"s1","alg":"RS256"})") + "." + Segment(payload) + "." +
-         Segment(std::string(256, '\x5A'));
+  return ulix_auth::UrlSegment(R"({"kid":"s1","alg":"RS256"})") + "." +
+         ulix_auth::UrlSegment(payload) + "." + ulix_auth::UrlSegment(std::string(256, '\x5A'));
 }
 
 std::string TokenAnswer() {
