@@ -34,12 +34,14 @@ TEST(SmallBlockAllocator, HandsOutDistinctAlignedBlocksAcrossPages) {
     void* block = allocator.Allocate(24);
     ASSERT_EQ(reinterpret_cast<std::uintptr_t>(block) % 8, 0u);
     addresses.insert(reinterpret_cast<std::uintptr_t>(block));
-    pages.insert(PageOf(block));
+    // The built-in area lives inside the allocator, wherever the stack put
+    // it (it may straddle a page boundary), so only the taken pages count.
+    if (i >= 6) pages.insert(PageOf(block));
   }
   EXPECT_EQ(addresses.size(), 1000u);
   // 6 blocks in the built-in area, then 169 per page behind the page header.
   EXPECT_EQ(allocator.PageCount(), 6u);
-  EXPECT_EQ(pages.size(), 7u);  // six pages and the allocator's own area
+  EXPECT_EQ(pages.size(), 6u);
 }
 
 TEST(SmallBlockAllocator, ReusesAFreedBlockOfAFullPageFirst) {
