@@ -343,6 +343,9 @@ int main(int argc, char** argv) {
     server.Stop();
     timers.Stop();
     plugin->Stop();
+    // Everything the plug-in allocated should be given back once it has stopped.
+    const MemoryStatistics memory = plugin->Statistics();
+    log.Host(devhost::MemoryAfterStopLine(memory));
     plugin.reset();
     unlink(lock_path.c_str());
     const std::size_t leaked = devhost::HostOperations::OutstandingResponses();

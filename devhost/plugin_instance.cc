@@ -2,6 +2,9 @@
 
 #include <dlfcn.h>
 
+#include <cstdint>
+#include <string>
+
 namespace devhost {
 
 std::unique_ptr<PluginInstance> PluginInstance::Load(const std::string& path, std::string& error) {
@@ -30,6 +33,7 @@ std::unique_ptr<PluginInstance> PluginInstance::Load(const std::string& path, st
     error = path + " did not complete the handshake";
     return nullptr;
   }
+  instance->entries_ = *instance->block_.entryTable;
   return instance;
 }
 
@@ -39,7 +43,7 @@ PluginInstance::~PluginInstance() {
 }
 
 bool PluginInstance::Start(const HostContext* context) {
-  const bool started = block_.entryTable->start(block_.context, context) != 0;
+  const bool started = entries_.start(block_.context, context) != 0;
   // A plug-in that refused to start is stopped all the same: stop is what frees it.
   started_ = true;
   return started;
@@ -48,14 +52,30 @@ bool PluginInstance::Start(const HostContext* context) {
 void PluginInstance::Stop() {
   if (!started_) return;
   started_ = false;
-  block_.entryTable->stop(block_.context);
+  entries_.stop(block_.context);
   block_.context = nullptr;
 }
 
 MemoryStatistics PluginInstance::Statistics() const {
   MemoryStatistics statistics{};
-  block_.entryTable->getMemoryStatistics(block_.context, &statistics);
+  entries_.getMemoryStatistics(block_.context, &statistics);
   return statistics;
+}
+
+std::string MemoryAfterStopLine(const MemoryStatistics& statistics) {
+  // Packed fields: copied out before use.
+  const std::uint64_t allocated = statistics.bytesAllocated;
+  const std::uint64_t allocations = statistics.allocationCount;
+  const std::uint64_t freed = statistics.bytesFreed;
+  const std::uint64_t frees = statistics.freeCount;
+  std::string line = "plug-in memory after stop: allocated " + std::to_string(allocated) +
+                     " bytes in " + std::to_string(allocations) + " blocks, freed " +
+                     std::to_string(freed) + " bytes in " + std::to_string(frees) + " blocks";
+  if (allocated != freed || allocations != frees) {
+    line += ", not given back: " + std::to_string(allocated - freed) + " bytes in " +
+            std::to_string(allocations - frees) + " blocks";
+  }
+  return line;
 }
 
 }  // namespace devhost

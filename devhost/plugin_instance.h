@@ -23,6 +23,8 @@ class PluginInstance {
   // `context` must outlive the plug-in (until Stop returns).
   bool Start(const HostContext* context);
   void Stop();
+  // Readable after Stop as well, until the library is closed: the counters are the library's,
+  // and the entry table's functions were kept at load (the table itself goes with the plug-in).
   MemoryStatistics Statistics() const;
 
   const TypeCatalogue& catalogue() const { return *block_.catalogue; }
@@ -33,8 +35,13 @@ class PluginInstance {
 
   void* library_ = nullptr;
   HostInitBlock block_{};
+  PluginEntryTable entries_{};
   bool started_ = false;
 };
+
+// The host's log line about a stopped plug-in's memory: what it allocated and freed in total,
+// and what it did not give back, if anything.
+std::string MemoryAfterStopLine(const MemoryStatistics& statistics);
 
 }  // namespace devhost
 

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "logging/console_log_targets.h"
@@ -58,10 +61,22 @@ std::atomic<std::int64_t> g_clock_start{0};
 
 // Read once: the program does not change while it runs. Lines are rendered inside a target's
 // lock, sometimes outside the logger's, so rendering must not need the logger lock.
-const std::string& ExecutableNameOnce() {
-  // A plain static: the library may be unloaded, and its heap must go with it.
-  static const std::string name(platform::ExecutableFileName());
-  return name;
+std::string_view ExecutableNameOnce() {
+  // Kept in static storage rather than on the heap, so that once every plug-in has stopped the
+  // library holds no heap block at all and its memory statistics balance. A file name has at
+  // most 255 bytes.
+  struct Name {
+    char text[256];
+    std::size_t length;
+  };
+  static const Name name = [] {
+    const std::string file_name = platform::ExecutableFileName();
+    Name result{};
+    result.length = std::min(file_name.size(), sizeof(result.text));
+    std::memcpy(result.text, file_name.data(), result.length);
+    return result;
+  }();
+  return std::string_view(name.text, name.length);
 }
 
 // Set while this thread writes a record to the targets.
@@ -299,7 +314,7 @@ std::string Logger::RenderLine(std::string_view line_template, const LogRecord& 
 
 const char* Logger::LevelName(std::int32_t level) { return logging::LevelName(level); }
 
-std::string Logger::ExecutableName() { return ExecutableNameOnce(); }
+std::string Logger::ExecutableName() { return std::string(ExecutableNameOnce()); }
 
 LogTime Logger::CurrentLocalTime() { return ToLogTime(platform::CurrentLocalTime()); }
 

@@ -31,9 +31,13 @@ void StopEntry(void* context) {
   }
 }
 
-void MemoryStatisticsEntry(void* context, MemoryStatistics* statistics) {
+// The counters belong to the library rather than to one instance, so the context is not read: a
+// host that kept this function may pass a null context after stop, to see that every byte the
+// plug-in allocated was given back.
+void MemoryStatisticsEntry(void* /*context*/, MemoryStatistics* statistics) {
+  if (statistics == nullptr) return;
   try {
-    static_cast<const PluginBase*>(context)->FillMemoryStatistics(statistics);
+    PluginBase::FillMemoryStatistics(statistics);
   } catch (...) {
     logging::Log(logging::kError, logging::kGroupDbg, "getMemoryStatistics: unexpected exception");
   }
@@ -115,7 +119,7 @@ void PluginBase::Stop() {
   delete this;
 }
 
-void PluginBase::FillMemoryStatistics(MemoryStatistics* statistics) const {
+void PluginBase::FillMemoryStatistics(MemoryStatistics* statistics) {
   const platform::MemoryCounters counters = platform::ReadMemoryCounters();
   statistics->peakBytesInUse = counters.peak_bytes_in_use;
   statistics->allocationsAtPeak = counters.allocations_at_peak;

@@ -38,7 +38,7 @@ class PluginBase : public PluginHostBridge {
   // Entry 1: shuts down and deletes this object; `this` is invalid afterwards.
   void Stop();
   // Entry 2.
-  void FillMemoryStatistics(MemoryStatistics* statistics) const;
+  static void FillMemoryStatistics(MemoryStatistics* statistics);
 
   // Host operations, forwarded to the function table at the same position.
   void callResource(HostResponse* response, const HostRequest* request) override;

@@ -30,6 +30,7 @@ HostInitBlock& PluginInstance::Load(std::uint32_t major, std::uint32_t minor, st
   block_.minor = minor;
   block_.patch = patch;
   library_.load()(&block_);
+  if (block_.entryTable != nullptr) entries_ = *block_.entryTable;
   return block_;
 }
 
@@ -39,7 +40,7 @@ bool PluginInstance::Start(const HostContext* host_context) {
 
 MemoryStatistics PluginInstance::Statistics() const {
   MemoryStatistics statistics;
-  block_.entryTable->getMemoryStatistics(block_.context, &statistics);
+  entries_.getMemoryStatistics(block_.context, &statistics);
   return statistics;
 }
 

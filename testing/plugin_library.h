@@ -26,7 +26,8 @@ class PluginLibrary {
 };
 
 // One plug-in instance: Load fills the block, then Start, MemoryStatistics and Stop go through
-// the entry table the plug-in wrote back.
+// the entry table the plug-in wrote back. The table lives in the plug-in object, so a copy of its
+// functions is kept: the statistics stay readable after stop, until the library is closed.
 class PluginInstance {
  public:
   explicit PluginInstance(const PluginLibrary& library) : library_(library) {}
@@ -41,6 +42,7 @@ class PluginInstance {
  private:
   const PluginLibrary& library_;
   HostInitBlock block_{};
+  PluginEntryTable entries_{};
 };
 
 }  // namespace ulix_testing

@@ -113,6 +113,22 @@ TEST(MemoryStatistics, CountTheLoadAndLeaveTheReservedWordsZero) {
   plugin.Stop();
 }
 
+TEST(MemoryStatistics, BalanceOnceTheInstanceHasStopped) {
+  // Start reads the host's resources, subscribes and schedules the configuration; stop must give
+  // back every byte of it, and of the load before it.
+  PluginInstance plugin(Library());
+  plugin.Load();
+  FakeHost host;
+  ASSERT_TRUE(plugin.Start(host.context()));
+  ASSERT_FALSE(host.Scheduled().empty());
+  const MemoryStatistics running = plugin.Statistics();
+  EXPECT_GT(running.allocationCount + 0, running.freeCount + 0);
+  plugin.Stop();
+  const MemoryStatistics stopped = plugin.Statistics();
+  EXPECT_EQ(stopped.allocationCount + 0, stopped.freeCount + 0);
+  EXPECT_EQ(stopped.bytesAllocated + 0, stopped.bytesFreed + 0);
+}
+
 TEST(MemoryStatistics, DoNotCountTheHostsOwnAllocations) {
   PluginInstance plugin(Library());
   plugin.Load();

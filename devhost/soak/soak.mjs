@@ -231,6 +231,25 @@ for (const [place, text] of Object.entries(places)) {
 }
 const telemetryFile = path.join(host.state, 'telemetry.jsonl');
 
+// The host logs the plug-in's memory statistics once the plug-in has stopped: every block it
+// allocated must have been freed by then.
+const memoryLine =
+  /plug-in memory after stop: allocated (\d+) bytes in (\d+) blocks, freed (\d+) bytes in (\d+) blocks/
+    .exec(host.log);
+const memoryAfterStop = memoryLine === null ? null : {
+  bytesAllocated: Number(memoryLine[1]),
+  allocations: Number(memoryLine[2]),
+  bytesFreed: Number(memoryLine[3]),
+  frees: Number(memoryLine[4]),
+};
+check('end', 'the host logs the plug-in memory after stop', memoryAfterStop !== null);
+if (memoryAfterStop !== null) {
+  check('end', 'every byte the plug-in allocated is freed after stop',
+    memoryAfterStop.bytesAllocated === memoryAfterStop.bytesFreed &&
+      memoryAfterStop.allocations === memoryAfterStop.frees,
+    memoryLine[0]);
+}
+
 const samples = Object.keys(rss).map(Number).sort((a, b) => a - b);
 const summary = {
   cycles,
@@ -238,8 +257,7 @@ const summary = {
   faults: counts.faults,
   outcomes: counts.outcomes,
   residentKb: rss,
-  // The host has no route for the plug-in's memory statistics; its own tests check them.
-  pluginMemoryStatistics: 'not exposed by the development host',
+  pluginMemoryAfterStop: memoryAfterStop,
   residentGrowthKbFrom100: rss[100] !== undefined
     ? rss[samples[samples.length - 1]] - rss[100] : null,
   audit: {
