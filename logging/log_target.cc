@@ -18,30 +18,23 @@ std::string LogTarget::LineTemplate() const {
 
 bool LogTarget::Write(const LogRecord& record) { return false; }
 
-void LogTarget::SetLevel(std::int32_t level) {
-  Hold hold(lock_);
-  level_ = level;
-}
+void LogTarget::SetLevel(std::int32_t level) { level_.store(level, std::memory_order_relaxed); }
 
-std::int32_t LogTarget::Level() const {
-  Hold hold(lock_);
-  return level_;
-}
+std::int32_t LogTarget::Level() const { return level_.load(std::memory_order_relaxed); }
 
 void LogTarget::SetGroups(std::uint64_t enable, std::uint64_t suppress) {
+  // Writers take the lock so that two of them cannot interleave their pair of stores.
   Hold hold(lock_);
-  enabled_groups_ = enable & ~suppress;
-  suppressed_groups_ = suppress;
+  enabled_groups_.store(enable & ~suppress, std::memory_order_relaxed);
+  suppressed_groups_.store(suppress, std::memory_order_relaxed);
 }
 
 std::uint64_t LogTarget::EnabledGroups() const {
-  Hold hold(lock_);
-  return enabled_groups_;
+  return enabled_groups_.load(std::memory_order_relaxed);
 }
 
 std::uint64_t LogTarget::SuppressedGroups() const {
-  Hold hold(lock_);
-  return suppressed_groups_;
+  return suppressed_groups_.load(std::memory_order_relaxed);
 }
 
 void LogTarget::SetLineTemplate(std::string line_template) {
@@ -55,11 +48,11 @@ bool LogTarget::IsRegistered() const {
 }
 
 bool LogTarget::Accepts(const LogRecord& record) const {
-  Hold hold(lock_);
-  if (record.level < level_) return false;
+  if (record.level < Level()) return false;
   if (record.groups == 0) return true;
-  if ((record.groups & suppressed_groups_) != 0) return false;
-  return enabled_groups_ == 0 || (record.groups & enabled_groups_) != 0;
+  if ((record.groups & SuppressedGroups()) != 0) return false;
+  const std::uint64_t enabled = EnabledGroups();
+  return enabled == 0 || (record.groups & enabled) != 0;
 }
 
 const LogTargetInterface& LogTarget::Interface() const {

@@ -4,6 +4,7 @@
 #ifndef LOGGING_LOG_TARGET_H_
 #define LOGGING_LOG_TARGET_H_
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -91,9 +92,11 @@ class LogTarget {
   // Recursive: Write implementations read the target's own settings.
   mutable std::recursive_mutex lock_;
   bool registered_ = false;
-  std::int32_t level_ = kWarn;
-  std::uint64_t enabled_groups_ = 0;
-  std::uint64_t suppressed_groups_ = 0;
+  // The filter is read for every record by every logging thread: atomics, so that reading it
+  // takes no lock. A record that races a change of groups may see one of the pair changed.
+  std::atomic<std::int32_t> level_{kWarn};
+  std::atomic<std::uint64_t> enabled_groups_{0};
+  std::atomic<std::uint64_t> suppressed_groups_{0};
   std::string line_template_ = kDefaultLineTemplate;
 };
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "logging/console_log_targets.h"
+#include "logging/message_format.h"
 #include "logging/positional_formatter.h"
 #include "platform/executable_name.h"
 #include "platform/local_time.h"
@@ -172,8 +173,7 @@ void LogV(std::int32_t level, std::uint64_t groups, const char* format, std::va_
     return;
   }
   char buffer[kMessageBufferSize];
-  int length = std::vsnprintf(buffer, sizeof(buffer), format, arguments);
-  std::size_t kept = length < 0 ? 0 : std::min<std::size_t>(length, sizeof(buffer) - 1);
+  const std::size_t kept = FormatMessage(buffer, sizeof(buffer), format, arguments);
   LogRecord record{ToLogTime(platform::CurrentLocalTime()), level, groups,
                    std::string_view(buffer, kept)};
   Dispatch(record);

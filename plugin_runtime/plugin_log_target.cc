@@ -1,6 +1,9 @@
 #include "plugin_runtime/plugin_log_target.h"
 
+#include <cstring>
 #include <string>
+
+#include "logging/positional_formatter.h"
 
 namespace plugin_runtime {
 
@@ -10,7 +13,15 @@ PluginLogTarget::PluginLogTarget(const HostFunctionTable* host, std::int32_t lev
 }
 
 bool PluginLogTarget::Write(const logging::LogRecord& record) {
-  // The record's message is a view; the host wants a terminated text.
+  // The record's message is a view; the host wants a terminated text. Messages the logger
+  // formats fit its buffer, so the copy stays on the stack; only longer ones take the heap.
+  char text[logging::kMessageBufferSize];
+  if (record.message.size() < sizeof text) {
+    std::memcpy(text, record.message.data(), record.message.size());
+    text[record.message.size()] = '\0';
+    host_->writeLog(host_, record.level, text);
+    return true;
+  }
   const std::string message(record.message);
   host_->writeLog(host_, record.level, message.c_str());
   return true;
