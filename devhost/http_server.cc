@@ -1,17 +1,20 @@
 #include "devhost/http_server.h"
 
 #include <httplib.h>
+#include <malloc.h>
 #include <strings.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "devhost/curl_transport.h"
@@ -86,6 +89,23 @@ void Reply(httplib::Response& response, int status, const std::string& message) 
 }
 
 }  // namespace
+
+std::string MemoryStatisticsJson(const MemoryStatistics& statistics) {
+  // Packed fields: copied out before use.
+  const std::uint64_t peak = statistics.peakBytesInUse;
+  const std::uint64_t at_peak = statistics.allocationsAtPeak;
+  const std::uint64_t allocated = statistics.bytesAllocated;
+  const std::uint64_t allocations = statistics.allocationCount;
+  const std::uint64_t freed = statistics.bytesFreed;
+  const std::uint64_t frees = statistics.freeCount;
+  return "{\"peakBytesInUse\":" + std::to_string(peak) +
+         ",\"allocationsAtPeak\":" + std::to_string(at_peak) +
+         ",\"bytesAllocated\":" + std::to_string(allocated) +
+         ",\"allocations\":" + std::to_string(allocations) +
+         ",\"bytesFreed\":" + std::to_string(freed) + ",\"frees\":" + std::to_string(frees) +
+         ",\"bytesInUse\":" + std::to_string(static_cast<std::int64_t>(allocated - freed)) +
+         ",\"blocksInUse\":" + std::to_string(static_cast<std::int64_t>(allocations - frees)) + "}";
+}
 
 bool SecretMatches(std::string_view authorization_header, std::string_view secret) {
   constexpr std::string_view kScheme = "Bearer ";
@@ -174,6 +194,19 @@ void ApiServer::Install() {
   server.Get("/openapi.json", [this](const httplib::Request&, httplib::Response& response) {
     response.set_content(openapi_, "application/json");
   });
+  if (settings_.plugin_memory) {
+    server.Get("/memory", [this](const httplib::Request&, httplib::Response& response) {
+      response.set_header("Cache-Control", "no-store");
+      // The process's whole malloc heap beside the plug-in's share: what is in use, and what
+      // the allocator holds (in use, or free but kept).
+      const struct mallinfo2 heap = mallinfo2();
+      std::string json = MemoryStatisticsJson(settings_.plugin_memory());
+      json.pop_back();
+      json += ",\"processHeapInUse\":" + std::to_string(heap.uordblks + heap.hblkhd) +
+              ",\"processHeapHeld\":" + std::to_string(heap.arena + heap.hblkhd) + "}";
+      response.set_content(json, "application/json");
+    });
+  }
 
   // "?replay=1" first sends the events published before the client came (the plug-in signs on
   // from its command line before anyone can listen).

@@ -1,9 +1,10 @@
 // The host's API server: HTTP on 127.0.0.1 only, every request authorised by the run's bearer
 // secret. Plug-in paths go through the catalogue router; the host adds /events (Server-Sent
-// Events) and /openapi.json.
+// Events), /openapi.json and /memory (the plug-in's memory statistics).
 #ifndef DEVHOST_HTTP_SERVER_H_
 #define DEVHOST_HTTP_SERVER_H_
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -33,7 +34,12 @@ struct ServerSettings {
   // One line per plug-in request: method, path, status, time taken and the part of it spent in
   // outgoing HTTP (never bodies).
   bool log_requests = false;
+  // What GET /memory reports; without it that path is 404.
+  std::function<MemoryStatistics()> plugin_memory;
 };
+
+// The statistics as a JSON object: the six counters, and the bytes and blocks in use.
+std::string MemoryStatisticsJson(const MemoryStatistics& statistics);
 
 class ApiServer {
  public:

@@ -1,6 +1,7 @@
 #include "devhost/http_server.h"
 
 #include <arpa/inet.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
@@ -52,6 +53,16 @@ class ApiServerTest : public ::testing::Test {
     settings.secret = "s3cret";
     settings.threads = 4;
     settings.console_folder = console_;
+    settings.plugin_memory = [] {
+      MemoryStatistics statistics{};
+      statistics.peakBytesInUse = 900;
+      statistics.allocationsAtPeak = 9;
+      statistics.bytesAllocated = 5000;
+      statistics.allocationCount = 50;
+      statistics.bytesFreed = 4200;
+      statistics.freeCount = 42;
+      return statistics;
+    };
     server_ = std::make_unique<ApiServer>(std::move(settings), router_, events_, log_);
     port_ = server_->Bind();
     ASSERT_GT(port_, 0);
@@ -78,7 +89,7 @@ class ApiServerTest : public ::testing::Test {
 
 TEST_F(ApiServerTest, RefusesRequestsWithoutTheSecret) {
   httplib::Client anonymous("127.0.0.1", port_);
-  for (const char* path : {"/items", "/openapi.json", "/events", "/nothing"}) {
+  for (const char* path : {"/items", "/openapi.json", "/events", "/memory", "/nothing"}) {
     SCOPED_TRACE(path);
     auto result = anonymous.Get(path);
     ASSERT_TRUE(result);
@@ -110,7 +121,7 @@ TEST_F(ApiServerTest, ServesTheConsoleFilesAloneWithoutTheSecret) {
   EXPECT_EQ(anonymous.Post("/", "", "text/plain")->status, 401);
 }
 
-TEST_F(ApiServerTest, ServesPlugInPathsAndTheOpenApiDocument) {
+TEST_F(ApiServerTest, ServesPlugInPathsTheOpenApiDocumentAndTheMemoryStatistics) {
   httplib::Client client = Client();
   auto result = client.Get("/items/7?x=1", {{"X-Probe", "p"}});
   ASSERT_TRUE(result);
@@ -124,6 +135,14 @@ TEST_F(ApiServerTest, ServesPlugInPathsAndTheOpenApiDocument) {
   result = client.Get("/openapi.json");
   ASSERT_TRUE(result);
   EXPECT_EQ(result->body, R"({"openapi":"3.1.0"})");
+  result = client.Get("/memory");
+  ASSERT_TRUE(result);
+  // The plug-in's counters, then the process heap's figures, which vary.
+  EXPECT_THAT(result->body,
+              ::testing::MatchesRegex(
+                  R"(\{"peakBytesInUse":900,"allocationsAtPeak":9,"bytesAllocated":5000,)"
+                  R"("allocations":50,"bytesFreed":4200,"frees":42,"bytesInUse":800,)"
+                  R"("blocksInUse":8,"processHeapInUse":[0-9]+,"processHeapHeld":[0-9]+\})"));
   EXPECT_EQ(client.Delete("/items/7")->status, 204);
 }
 

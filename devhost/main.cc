@@ -70,8 +70,9 @@ Plug-in arguments (served at /vornclient/command-line-args) follow "--"; argumen
   --ulix-auth.username=demo --ulix-auth.password=secret --ulix-auth.platform=EU
 
 Routes: the plug-in's endpoints (see GET /openapi.json), GET /events (Server-Sent Events: every
-event the plug-in publishes; ?replay=1 sends the earlier ones first), GET /openapi.json, and the
-console page at / (open http://127.0.0.1:<port>/#secret=<secret>). Ctrl-C or SIGTERM stops the
+event the plug-in publishes; ?replay=1 sends the earlier ones first), GET /openapi.json, GET
+/memory (the plug-in's memory statistics) and the console page at / (open
+http://127.0.0.1:<port>/#secret=<secret>). Ctrl-C or SIGTERM stops the
 plug-in and exits 0.
 )";
 
@@ -285,6 +286,7 @@ int main(int argc, char** argv) {
     server_settings.threads = options.threads;
     server_settings.console_folder = options.console;
     server_settings.log_requests = options.log_requests;
+    server_settings.plugin_memory = [&plugin] { return plugin->Statistics(); };
     devhost::ApiServer server(std::move(server_settings), router, events, log);
     const int port = server.Bind();
     if (port < 0) {

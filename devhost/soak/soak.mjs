@@ -85,6 +85,10 @@ function readTree(folder) {
 const failures = [];
 const counts = { faults: {}, outcomes: {} };
 const rss = {};
+// The plug-in's own heap in use (its memory statistics), sampled with the resident memory.
+const pluginKb = {};
+// The whole process's malloc heap in use (host and plug-in together).
+const heapKb = {};
 const errorTexts = [];
 const refreshTokens = new Set();
 const accessTokens = new Set();
@@ -196,7 +200,14 @@ try {
   for (let cycle = 1; cycle <= cycles; ++cycle) {
     await runCycle(cycle);
     if (cycle % 50 === 0 || cycle === cycles) await collectIssuedTokens();
-    if (cycle === 1 || cycle % 50 === 0 || cycle === cycles) rss[cycle] = residentKb(host.pid);
+    if (cycle === 1 || cycle % 50 === 0 || cycle === cycles) {
+      rss[cycle] = residentKb(host.pid);
+      const memory = await host.call('GET', '/memory');
+      pluginKb[cycle] = Math.round(memory.json.bytesInUse / 1024);
+      if (memory.json.processHeapInUse !== undefined) {
+        heapKb[cycle] = Math.round(memory.json.processHeapInUse / 1024);
+      }
+    }
     check(cycle, 'host still running', !host.exited());
     if (host.exited()) break;
   }
@@ -257,6 +268,8 @@ const summary = {
   faults: counts.faults,
   outcomes: counts.outcomes,
   residentKb: rss,
+  pluginInUseKb: pluginKb,
+  processHeapInUseKb: heapKb,
   pluginMemoryAfterStop: memoryAfterStop,
   residentGrowthKbFrom100: rss[100] !== undefined
     ? rss[samples[samples.length - 1]] - rss[100] : null,
