@@ -73,8 +73,14 @@ void EventHub::Announce(std::string_view name, std::string_view json) {
 
 void EventHub::QueueFrame(std::string frame) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (history_.size() >= kHistoryFrames) history_.pop_front();
   history_.push_back(frame);
+  history_bytes_ += frame.size();
+  // The newest frame stays even when it alone is larger than the bound.
+  while (history_.size() > kHistoryFrames ||
+         (history_bytes_ > kHistoryBytes && history_.size() > 1)) {
+    history_bytes_ -= history_.front().size();
+    history_.pop_front();
+  }
   for (const std::shared_ptr<Listener>& listener : listeners_) {
     if (listener->frames_.size() >= kMaxQueuedFrames) listener->frames_.pop_front();
     listener->frames_.push_back(frame);

@@ -27,8 +27,11 @@ class EventHub {
   // kMaxQueuedFrames behind loses the oldest (a stalled client must not grow the host).
   class Listener;
   static constexpr std::size_t kMaxQueuedFrames = 4096;
-  // Frames kept for listeners that ask for what happened before they came.
+  // Frames kept for listeners that ask for what happened before they came: the last 1 024, or
+  // fewer when those would pass 256 KiB (token events are large; the history must not hold
+  // megabytes to tell a new console how the run began).
   static constexpr std::size_t kHistoryFrames = 1024;
+  static constexpr std::size_t kHistoryBytes = 256 * 1024;
 
   EventHub() = default;
   EventHub(const EventHub&) = delete;
@@ -48,8 +51,8 @@ class EventHub {
   // plug-in never hears the host talking about itself.
   void Announce(std::string_view name, std::string_view json);
 
-  // A new listener sees the events published after this call and, with `replay`, the last
-  // kHistoryFrames published before it, oldest first.
+  // A new listener sees the events published after this call and, with `replay`, the history
+  // of those published before it, oldest first.
   std::shared_ptr<Listener> Listen(bool replay = false);
   void Forget(const std::shared_ptr<Listener>& listener);
   // Waits up to `wait` for the next frame of `listener`. False when none came or the hub was
@@ -73,6 +76,7 @@ class EventHub {
   std::vector<Subscription> subscriptions_;
   std::vector<std::shared_ptr<Listener>> listeners_;
   std::deque<std::string> history_;
+  std::size_t history_bytes_ = 0;
   bool closed_ = false;
 };
 

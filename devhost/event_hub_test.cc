@@ -89,6 +89,41 @@ TEST(EventHub, ReplaysEarlierEventsToListenersThatAskForThem) {
   EXPECT_EQ(frame, "event: early\ndata: [\"early\"]\n\n");
 }
 
+TEST(EventHub, KeepsAHistoryBoundedInFramesAndInBytes) {
+  struct Row {
+    std::size_t frames;
+    std::size_t data_bytes;
+  };
+  const Row rows[] = {{EventHub::kHistoryFrames + 5, 10}, {40, EventHub::kHistoryBytes / 8}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.data_bytes);
+    EventHub hub;
+    for (std::size_t i = 0; i < row.frames; ++i) {
+      const std::string tag = std::to_string(i) + ":";
+      const OwnedHostValue value =
+          OwnedHostValue::TextList({tag + std::string(row.data_bytes - tag.size(), 'x')});
+      hub.Publish("n", value.record());
+    }
+    auto replaying = hub.Listen(true);
+    std::vector<std::string> frames;
+    std::string frame;
+    bool closed = false;
+    while (hub.Next(*replaying, frame, std::chrono::milliseconds(0), closed)) {
+      frames.push_back(frame);
+    }
+    ASSERT_FALSE(frames.empty());
+    std::size_t bytes = 0;
+    for (const std::string& kept : frames) bytes += kept.size();
+    EXPECT_LE(frames.size(), EventHub::kHistoryFrames);
+    EXPECT_LE(bytes, EventHub::kHistoryBytes);
+    // The newest frames are the ones kept, as many as the tighter bound allows.
+    EXPECT_NE(frames.back().find("\"" + std::to_string(row.frames - 1) + ":"), std::string::npos);
+    EXPECT_TRUE(frames.size() == EventHub::kHistoryFrames ||
+                bytes + frames.front().size() > EventHub::kHistoryBytes)
+        << frames.size() << " frames, " << bytes << " bytes";
+  }
+}
+
 TEST(EventHub, AStalledListenerLosesTheOldestFrames) {
   EventHub hub;
   auto listener = hub.Listen();
