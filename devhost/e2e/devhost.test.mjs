@@ -89,6 +89,8 @@ describe('sign-on through the development host', { skip: skipReason, timeout: TE
   let idp;
   let host;
   let events;
+  // The configuration token the plug-in sends as its client assertion, once a test installed it.
+  const assertions = [];
   const issuedRefreshTokens = async () => (await idp.requests())
     .map((r) => r.issuedRefreshToken).filter(Boolean);
 
@@ -282,6 +284,7 @@ describe('sign-on through the development host', { skip: skipReason, timeout: TE
     assert.deepEqual((await host.call('DELETE', '/ulix-auth/v1/config')).json?.message, 'No config to delete.');
 
     const { token } = await idp.configToken();
+    assertions.push(token);
     assert.equal((await host.call('POST', '/ulix-auth/v1/config', { token })).status, 204);
     const config = await host.call('GET', '/ulix-auth/v1/config/EU');
     assert.deepEqual(config.json, { token });
@@ -293,7 +296,7 @@ describe('sign-on through the development host', { skip: skipReason, timeout: TE
     assert.ok(seen.some((r) => r.path === '/token' && r.clientAssertion === true));
   });
 
-  test('never writes the password or a refresh token to its log, telemetry or events', async () => {
+  test('never writes the password, a refresh token or a client assertion to its log, telemetry or events', async () => {
     const secrets = [PASSWORD, ...await issuedRefreshTokens()];
     const telemetryFile = path.join(host.state, 'telemetry.jsonl');
     const telemetry = fs.existsSync(telemetryFile) ? fs.readFileSync(telemetryFile, 'utf8') : '';
@@ -302,6 +305,15 @@ describe('sign-on through the development host', { skip: skipReason, timeout: TE
       assert.ok(!host.log.includes(secret), 'log line');
       assert.ok(!telemetry.includes(secret), 'telemetry line');
       assert.ok(!events.raw.includes(secret), 'event');
+    }
+    // The plug-in names the configuration token it applies in one log line of its own; the
+    // assertion it sends appears nowhere else.
+    assert.ok(assertions.length > 0);
+    const otherLines = host.log.split('\n').filter((line) => !line.includes('Using ULIX config from token'));
+    for (const assertion of assertions) {
+      assert.ok(!otherLines.some((line) => line.includes(assertion)), 'log line');
+      assert.ok(!telemetry.includes(assertion), 'telemetry line');
+      assert.ok(!events.raw.includes(assertion), 'event');
     }
   });
 });
