@@ -132,8 +132,8 @@ TEST(ApiHelp, FullDocumentListsSortedRecords) {
   ASSERT_TRUE(types.ok);
   const BindingValue& list = types.value.field("types");
   ASSERT_EQ(list.size(), 15u);
-  EXPECT_EQ(list.element(0).field("name").GetString(), "BindingAsyncCancelEvent");
-  EXPECT_EQ(list.element(1).field("name").GetString(), "BindingAsyncFailureEvent");
+  EXPECT_EQ(list.element(0).field("name").getString(), "BindingAsyncCancelEvent");
+  EXPECT_EQ(list.element(1).field("name").getString(), "BindingAsyncFailureEvent");
   const BindingValue& state = list.element(2);
   EXPECT_EQ(toJson(state.field("values").element(0)),
             R"({"description":"The operation was cancelled","name":"Cancelled","value":3})");
@@ -164,9 +164,9 @@ TEST(ApiHelp, EpytextDocumentMapsNamesToTexts) {
   BindingConversionResult help = buildApiHelp(
       registry, {}, registry.TypeSnapshot(), registry.EventSnapshot(), BindingHelpFormat::kEpytext);
   ASSERT_TRUE(help.ok);
-  EXPECT_EQ(help.value.field("events").field("OnCallback").GetString(),
+  EXPECT_EQ(help.value.field("events").field("OnCallback").getString(),
             "Fired when a callback is invoked.\r\n\r\n@tags: $builtin\r\n");
-  EXPECT_EQ(help.value.field("types").field("BindingAsyncCancelEvent").GetString(),
+  EXPECT_EQ(help.value.field("types").field("BindingAsyncCancelEvent").getString(),
             "Represents a cancelled asynchronous operation.\r\n\r\n"
             "@ivar asyncToken: Asynchronous operation token\r\n"
             "@type asyncToken: uint32\r\n"

@@ -72,7 +72,7 @@ HttpResponse PluginHostBridge::GetText(std::string url,
 Vorn::RemotingTypedResult<void> PluginHostBridge::PublishResourceDelete(
     std::string_view path, std::string_view event_name) {
   binding::BindingValue event;
-  event.ReserveFields(3);
+  event.reserveFields(3);
   event.fieldForWrite("data");
   return SendResourceEvent(PluginResourceEventType::kDelete, path, event, event_name);
 }
@@ -84,9 +84,9 @@ Vorn::RemotingTypedResult<void> PluginHostBridge::SendResourceEvent(PluginResour
   // The same tree toValue would produce for a PluginResourceEvent, built in place so that the
   // data is converted once.
   event.fieldForWrite("eventType")
-      .SetEnum(static_cast<std::int32_t>(type),
+      .setEnum(static_cast<std::int32_t>(type),
                &binding::BindingStaticTypeOf<PluginResourceEventType>());
-  event.fieldForWrite("uri").SetString(path);
+  event.fieldForWrite("uri").setString(path);
 
   HostValue value = binding::toHostValue(event, registry_);
   const std::string derived = ResourceEventName(path);

@@ -112,7 +112,7 @@ class PluginHostBridge : public HostOperations {
       Vorn::Client::PluginResourceEventType type, std::string_view path, const T& data,
       std::string_view event_name = kJsonApiEventName) {
     binding::BindingConversionResult event;
-    event.value.ReserveFields(3);
+    event.value.reserveFields(3);
     // "data" sorts first, so the produced tree is built in key order without shifts.
     binding::ProduceMember(event, event.value.fieldForWrite("data"), data, CallRegistry());
     if (!event.ok) return Vorn::InternalServerError(std::string(binding::errorText(event)));

@@ -25,7 +25,7 @@ void LogAlways(const char* text) { logging::Log(logging::kAlways, logging::kGrou
 // A member that is present with a value: the host's records may carry members as empty values,
 // which the settings treat as missing.
 bool Has(const binding::BindingValue& object, std::string_view name) {
-  return object.IsStructure() && object.hasField(name);
+  return object.isStructure() && object.hasField(name);
 }
 
 }  // namespace
@@ -138,8 +138,8 @@ void ULIXConfigSources::LoadInstallSettings() {
   binding::BindingValue object = std::move(settings).value();
   if (!Has(object, kInstallIdentifier)) {
     // First start on this machine: the identifier is made once and kept by the host.
-    if (!object.IsStructure()) object.ReserveFields(1);
-    object.fieldForWrite(kInstallIdentifier).SetString(NewIdentifier());
+    if (!object.isStructure()) object.reserveFields(1);
+    object.fieldForWrite(kInstallIdentifier).setString(NewIdentifier());
     if (!plugin_runtime::WriteInstallSetting(plugin, kInstallSettingsKey, object)) {
       LogAlways("Could not save local ULIX settings.");
       return;

@@ -67,21 +67,21 @@ std::string ResponseErrorText(const HttpResponse& response) {
 
 std::string HeadersJson(const std::map<std::string, std::string>& headers) {
   binding::BindingValue object;
-  object.ReserveFields(headers.size());  // an object even when there are none
-  for (const auto& [name, value] : headers) object.fieldForWrite(name).SetString(value);
+  object.reserveFields(headers.size());  // an object even when there are none
+  for (const auto& [name, value] : headers) object.fieldForWrite(name).setString(value);
   return binding::toJson(object);
 }
 
 // The fields of a telemetry event, all texts.
 class EventFields {
  public:
-  EventFields() { fields_.ReserveFields(5); }
+  EventFields() { fields_.reserveFields(5); }
   EventFields(std::initializer_list<std::pair<std::string_view, std::string_view>> fields)
       : EventFields() {
     for (const auto& [name, value] : fields) Set(name, value);
   }
   EventFields& Set(std::string_view name, std::string_view value) {
-    fields_.fieldForWrite(name).SetString(value);
+    fields_.fieldForWrite(name).setString(value);
     return *this;
   }
   const binding::BindingValue& value() const { return fields_; }
@@ -101,7 +101,7 @@ std::string DecodingMessage(const HttpResponse& response) {
     return response.message;
   }
   return response.message.substr(0, given + kGivenBody.size()) + "withheld (" +
-         std::to_string(response.value.GetString().size()) + " bytes)";
+         std::to_string(response.value.getString().size()) + " bytes)";
 }
 
 ULIXRequestError Unreachable(std::string_view error_word) {
@@ -198,7 +198,7 @@ void ULIXClient::FetchOpenIdConfiguration() {
   const auto read_set = [&document](std::string_view name, ULIXTextSet& set) {
     const binding::BindingValue& member = document.field(name);
     if (!member.isCollection()) return;
-    for (const binding::BindingValue& element : member.Elements()) set.insert(element.toText());
+    for (const binding::BindingValue& element : member.elements()) set.insert(element.toText());
   };
   read_set("vorn_kiv_regions_supported", discovery.regionsSupported);
   read_set("vorn_kiv_regions_disabled", discovery.regionsDisabled);
