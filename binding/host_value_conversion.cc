@@ -169,10 +169,10 @@ HostValue toHostValue(const BindingValue& value, const BindingTypeRegistry* regi
     case BindingValueKind::kEnum: {
       BindingEnumPair pair = value.getEnum();
       const BindingTypeDescriptor* descriptor = registry != nullptr && pair.type != nullptr
-                                                    ? registry->FindType(pair.type->id())
+                                                    ? registry->findType(pair.type->id())
                                                     : nullptr;
       const BindingEnumValue* enumerator =
-          descriptor != nullptr ? descriptor->FindEnumValue(pair.value) : nullptr;
+          descriptor != nullptr ? descriptor->findEnumValue(pair.value) : nullptr;
       if (enumerator != nullptr) {
         record = MakeText(enumerator->name);
       } else {

@@ -275,9 +275,9 @@ class JsonTreeBuilder {
 std::optional<std::string_view> EnumeratorName(const BindingTypeRegistry* registry,
                                                BindingEnumPair value) {
   if (registry == nullptr || value.type == nullptr) return std::nullopt;
-  const BindingTypeDescriptor* descriptor = registry->FindType(value.type->id());
+  const BindingTypeDescriptor* descriptor = registry->findType(value.type->id());
   if (descriptor == nullptr || !descriptor->isEnum) return std::nullopt;
-  const BindingEnumValue* enumerator = descriptor->FindEnumValue(value.value);
+  const BindingEnumValue* enumerator = descriptor->findEnumValue(value.value);
   if (enumerator == nullptr) return std::nullopt;
   return std::string_view(enumerator->name);
 }

@@ -265,9 +265,9 @@ void AssignString(BindingConversionResult& result, std::string& member, const Bi
     case BindingValueKind::kEnum: {
       BindingEnumPair pair = input.getEnum();
       const BindingTypeDescriptor* descriptor =
-          pair.type != nullptr ? registry.FindType(pair.type->id()) : nullptr;
+          pair.type != nullptr ? registry.findType(pair.type->id()) : nullptr;
       const BindingEnumValue* enumerator =
-          descriptor != nullptr ? descriptor->FindEnumValue(pair.value) : nullptr;
+          descriptor != nullptr ? descriptor->findEnumValue(pair.value) : nullptr;
       if (enumerator != nullptr) {
         member = enumerator->name;
       } else {
@@ -339,7 +339,7 @@ void AssignEnumValue(BindingConversionResult& result, std::int32_t& member,
       std::int64_t number = input.getSigned();
       if (number >= std::numeric_limits<std::int32_t>::min() &&
           number <= std::numeric_limits<std::int32_t>::max() &&
-          descriptor->FindEnumValue(static_cast<std::int32_t>(number)) != nullptr) {
+          descriptor->findEnumValue(static_cast<std::int32_t>(number)) != nullptr) {
         member = static_cast<std::int32_t>(number);
       } else {
         Fail(result, kNotEnumValueMessage, {number, enum_name, name});
@@ -349,7 +349,7 @@ void AssignEnumValue(BindingConversionResult& result, std::int32_t& member,
     case BindingValueKind::kUnsigned: {
       std::uint64_t number = input.getUnsigned();
       if (number <= static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) &&
-          descriptor->FindEnumValue(static_cast<std::int32_t>(number)) != nullptr) {
+          descriptor->findEnumValue(static_cast<std::int32_t>(number)) != nullptr) {
         member = static_cast<std::int32_t>(number);
       } else {
         Fail(result, kNotEnumValueMessage, {number, enum_name, name});
@@ -358,7 +358,7 @@ void AssignEnumValue(BindingConversionResult& result, std::int32_t& member,
     }
     case BindingValueKind::kString: {
       std::string_view text = input.getString();
-      if (const BindingEnumValue* enumerator = descriptor->FindEnumValue(text)) {
+      if (const BindingEnumValue* enumerator = descriptor->findEnumValue(text)) {
         member = enumerator->value;
         return;
       }
@@ -368,7 +368,7 @@ void AssignEnumValue(BindingConversionResult& result, std::int32_t& member,
       std::int64_t number =
           AssignSignedInteger(parse, input, name, std::numeric_limits<std::int32_t>::min(),
                               std::numeric_limits<std::int32_t>::max(), enum_name);
-      if (parse.ok && descriptor->FindEnumValue(static_cast<std::int32_t>(number)) != nullptr) {
+      if (parse.ok && descriptor->findEnumValue(static_cast<std::int32_t>(number)) != nullptr) {
         member = static_cast<std::int32_t>(number);
       } else {
         Fail(result, kNotEnumValueMessage, {text, enum_name, name});
@@ -377,7 +377,7 @@ void AssignEnumValue(BindingConversionResult& result, std::int32_t& member,
     }
     case BindingValueKind::kEnum: {
       std::int32_t number = input.getEnum().value;
-      if (descriptor->FindEnumValue(number) != nullptr) {
+      if (descriptor->findEnumValue(number) != nullptr) {
         member = number;
       } else {
         Fail(result, kNotEnumValueMessage, {number, enum_name, name});
@@ -476,7 +476,7 @@ bool IsDefaultValue(const BindingValue& value) {
 BindingConversionResult toValue(const void* record, const BindingStaticType& static_type,
                                 const BindingTypeRegistry& registry) {
   BindingConversionResult result;
-  ProduceStruct(result, result.value, record, registry.FindType(static_type.id()), registry);
+  ProduceStruct(result, result.value, record, registry.findType(static_type.id()), registry);
   return result;
 }
 
@@ -484,7 +484,7 @@ BindingConversionResult fromValue(const BindingValue& value, void* record,
                                   const BindingStaticType& static_type,
                                   const BindingTypeRegistry& registry, std::string_view name) {
   BindingConversionResult result;
-  AssignStruct(result, record, value, name, registry.FindType(static_type.id()), registry);
+  AssignStruct(result, record, value, name, registry.findType(static_type.id()), registry);
   return result;
 }
 

@@ -95,12 +95,12 @@ void AssignMember(BindingConversionResult& result, T& member, const BindingValue
   } else if constexpr (kKind == NativeTypeKind::kObject) {
     AssignObject(result, member, input);
   } else if constexpr (kKind == NativeTypeKind::kEnum) {
-    if (hint == nullptr) hint = registry.FindType(StaticTypeIdOf<T>());
+    if (hint == nullptr) hint = registry.findType(StaticTypeIdOf<T>());
     auto value = static_cast<std::int32_t>(member);
     AssignEnumValue(result, value, input, name, hint);
     member = static_cast<T>(value);
   } else if constexpr (kKind == NativeTypeKind::kStruct) {
-    if (hint == nullptr) hint = registry.FindType(StaticTypeIdOf<T>());
+    if (hint == nullptr) hint = registry.findType(StaticTypeIdOf<T>());
     AssignStruct(result, &member, input, name, hint, registry);
   } else if constexpr (kKind == NativeTypeKind::kVector) {
     member.clear();
@@ -159,7 +159,7 @@ void ProduceMember(BindingConversionResult& result, BindingValue& target, const 
   } else if constexpr (kKind == NativeTypeKind::kEnum) {
     target.setEnum(static_cast<std::int32_t>(member), &BindingStaticTypeOf<T>());
   } else if constexpr (kKind == NativeTypeKind::kStruct) {
-    if (hint == nullptr) hint = registry.FindType(StaticTypeIdOf<T>());
+    if (hint == nullptr) hint = registry.findType(StaticTypeIdOf<T>());
     ProduceStruct(result, target, &member, hint, registry);
   } else if constexpr (kKind == NativeTypeKind::kVector) {
     target.reserve(member.size());

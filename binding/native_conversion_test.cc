@@ -485,7 +485,7 @@ TEST_F(NativeConversionTest, RecordEntryPointsGoThroughTheStaticType) {
 
 TEST_F(NativeConversionTest, OptionalTextIsAbsentExactlyWhenTheValueIsEmpty) {
   // A type of its own, of the string kind, whose optional mark the builder set.
-  const BindingTypeDescriptor* session = registry_.FindType(StaticTypeIdOf<Session>());
+  const BindingTypeDescriptor* session = registry_.findType(StaticTypeIdOf<Session>());
   ASSERT_NE(session, nullptr);
   ASSERT_EQ(session->fields.size(), 2u);
   EXPECT_EQ(session->fields[0].optional, 1);

@@ -73,7 +73,7 @@ void PluginBase::Handshake(HostInitBlock* block, std::string_view short_name) {
   registerEndpoints();
   // The host sees functions as endpoint records, built from the finished registry.
   catalogue_holder_ = binding::buildTypeCatalogue(
-      registry_.FunctionSnapshot(), registry_.TypeSnapshot(), registry_.EventSnapshot());
+      registry_.functionSnapshot(), registry_.typeSnapshot(), registry_.eventSnapshot());
   router_.Finish(*catalogue_holder_);
   catalogue_ = catalogue_holder_->catalogue();
 

@@ -149,16 +149,16 @@ TEST(RuntimeBuiltins, AreRegisteredAtLoadWithTheirEvents) {
   StartedPlugin plugin(host);
   binding::BindingTypeRegistry& registry = plugin->typeRegistry();
 
-  const binding::BindingTypeDescriptor* event = registry.FindType("PluginResourceEvent");
+  const binding::BindingTypeDescriptor* event = registry.findType("PluginResourceEvent");
   ASSERT_NE(event, nullptr);
   ASSERT_EQ(event->fields.size(), 3u);
   EXPECT_EQ(event->fields[0].name, "uri");
   EXPECT_EQ(event->fields[1].name, "eventType");
-  EXPECT_EQ(event->fields[1].type.descriptor, registry.FindType("PluginResourceEventType"));
+  EXPECT_EQ(event->fields[1].type.descriptor, registry.findType("PluginResourceEventType"));
   EXPECT_EQ(event->fields[2].name, "data");
-  ASSERT_NE(registry.FindType("PluginManagerState"), nullptr);
-  EXPECT_EQ(registry.FindType("PluginManagerState")->FindEnumValue(1)->name, "PluginsInitialized");
-  EXPECT_EQ(registry.FindType("PluginServiceProxyResponse")->fields.size(), 6u);
+  ASSERT_NE(registry.findType("PluginManagerState"), nullptr);
+  EXPECT_EQ(registry.findType("PluginManagerState")->findEnumValue(1)->name, "PluginsInitialized");
+  EXPECT_EQ(registry.findType("PluginServiceProxyResponse")->fields.size(), 6u);
 
   const struct {
     const char* name;
@@ -177,7 +177,7 @@ TEST(RuntimeBuiltins, AreRegisteredAtLoadWithTheirEvents) {
   };
   for (const auto& e : events) {
     SCOPED_TRACE(e.name);
-    const binding::BindingEventDescriptor* found = registry.FindEvent(e.name);
+    const binding::BindingEventDescriptor* found = registry.findEvent(e.name);
     ASSERT_NE(found, nullptr);
     ASSERT_NE(found->payload, nullptr);
     EXPECT_EQ(found->payload->name, e.payload);
@@ -190,7 +190,7 @@ TEST(RuntimeBuiltins, AreRegisteredAtLoadWithTheirEvents) {
                            "PluginResourceEvent", "PluginLcdsEvent", "PluginLcdsResponse",
                            "PluginServiceProxyResponse"}) {
     SCOPED_TRACE(name);
-    const binding::BindingTypeDescriptor* type = registry.FindType(name);
+    const binding::BindingTypeDescriptor* type = registry.findType(name);
     ASSERT_NE(type, nullptr);
     EXPECT_EQ(type->nameSpace, "vclient");
     EXPECT_TRUE(type->tags.empty());
