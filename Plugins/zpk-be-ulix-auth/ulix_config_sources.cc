@@ -87,7 +87,7 @@ TokenConfigResult ULIXConfigSources::BuildFromToken(const std::string& token,
 
 void ULIXConfigSources::LoadCommandLine() {
   Vorn::RemotingTypedResult<std::vector<std::string>> arguments =
-      plugin.TypedCall<std::vector<std::string>>(kHostMethodGet, kCommandLinePath);
+      plugin.typedCall<std::vector<std::string>>(kHostMethodGet, kCommandLinePath);
   if (arguments.ok()) {
     const CommandLineOptions options(std::move(arguments).value());
     if (options.Flag("ulix-auth.disabled")) {
@@ -150,13 +150,13 @@ void ULIXConfigSources::LoadInstallSettings() {
 
 void ULIXConfigSources::LoadRegion() {
   Vorn::RemotingTypedResult<binding::BindingValue> locale =
-      plugin.TypedCall<binding::BindingValue>(kHostMethodGet, kRegionLocalePath);
+      plugin.typedCall<binding::BindingValue>(kHostMethodGet, kRegionLocalePath);
   if (!locale.ok()) {
     LogAlways("ULIX settings not found.");
     return;
   }
   const std::string region = locale.value().field("region").toText();
-  Vorn::RemotingTypedResult<binding::BindingValue> loaded = plugin.TypedCall<binding::BindingValue>(
+  Vorn::RemotingTypedResult<binding::BindingValue> loaded = plugin.typedCall<binding::BindingValue>(
       kHostMethodGet, std::string(kRegionSettingsPrefix) + region + "/ulix");
   if (!loaded.ok()) {
     LogAlways("ULIX settings not found.");

@@ -152,7 +152,7 @@ void ULIXClient::FetchOpenIdConfiguration() {
   // for the full lifetime, so an unreachable service costs at most two time-outs per 300 s.
   discovery_ = std::make_unique<ULIXDiscovery>();
   ULIXDiscovery& discovery = *discovery_;
-  discovery.expiresAt = host_.Now() + kDiscoveryLifetimeNs;
+  discovery.expiresAt = host_.now() + kDiscoveryLifetimeNs;
 
   const std::string& url = config_->url;
   if (url.size() < kTokenSuffixLength) throw std::out_of_range("invalid string position");
@@ -166,7 +166,7 @@ void ULIXClient::FetchOpenIdConfiguration() {
 
   HttpResponse response;
   for (std::size_t attempt = 1; attempt <= 2; ++attempt) {
-    response = host_.SendHttp(request, HttpBodyForm::kJson);
+    response = host_.sendHttp(request, HttpBodyForm::kJson);
     if (Delivered(response)) {
       logging::Log(kAlways, kLogGroup,
                    "ulix-auth: OpenID configuration fetch succeeded after %zu tries", attempt);
@@ -210,7 +210,7 @@ void ULIXClient::FetchOpenIdConfiguration() {
 }
 
 void ULIXClient::EnsureFreshDiscovery() {
-  if (!discovery_ || discovery_->expiresAt < host_.Now()) FetchOpenIdConfiguration();
+  if (!discovery_ || discovery_->expiresAt < host_.now()) FetchOpenIdConfiguration();
 }
 
 bool ULIXClient::IsPlatformAvailable(std::string_view platform_id) {
@@ -280,7 +280,7 @@ HttpResponse ULIXClient::SendTokenEndpointRequest(std::string_view suffix,
   body.append(grant_body);
   request.timeout = kRequestTimeout;
   request.flag = kRequestFlag;
-  return host_.SendHttp(request, HttpBodyForm::kJson);
+  return host_.sendHttp(request, HttpBodyForm::kJson);
 }
 
 std::optional<ULIXRequestError> ULIXClient::RequestToken(std::string_view grant_body) {
@@ -445,7 +445,7 @@ std::optional<ULIXRequestError> ULIXClient::RequestUserInfo() {
       discovery_->userInfoEndpoint.empty()) {
     return std::nullopt;
   }
-  HttpResponse response = host_.GetText(discovery_->userInfoEndpoint,
+  HttpResponse response = host_.getText(discovery_->userInfoEndpoint,
                                         {{"Authorization", "Bearer " + tokens_->accessToken}},
                                         kRequestTimeout, kRequestFlag);
   ReportClientId();
