@@ -46,13 +46,13 @@ void BM_BuildBindingTree(benchmark::State& state) {
     binding::BindingValue& items = root.fieldForWrite("items");
     items.reserve(kRecords);
     for (int i = 0; i < kRecords; ++i) {
-      binding::BindingValue& item = items.AppendElement();
-      item.fieldForWrite("active").SetBool(i % 2 == 0);
-      item.fieldForWrite("groups").AppendElement().SetString("basic");
-      item.fieldForWrite("id").SetUnsigned(i);
-      item.fieldForWrite("name").SetString(texts[i]);
-      item.fieldForWrite("score").SetFloat(i * 0.5);
-      item.fieldForWrite("tag").SetString("standard");
+      binding::BindingValue& item = items.appendElement();
+      item.fieldForWrite("active").setBool(i % 2 == 0);
+      item.fieldForWrite("groups").appendElement().setString("basic");
+      item.fieldForWrite("id").setUnsigned(i);
+      item.fieldForWrite("name").setString(texts[i]);
+      item.fieldForWrite("score").setFloat(i * 0.5);
+      item.fieldForWrite("tag").setString("standard");
     }
     benchmark::DoNotOptimize(root);
   }
@@ -66,13 +66,13 @@ void BM_BuildBindingTreeUnsortedKeys(benchmark::State& state) {
     binding::BindingValue root;
     binding::BindingValue& items = root.fieldForWrite("items");
     for (int i = 0; i < kRecords; ++i) {
-      binding::BindingValue& item = items.AppendElement();
-      item.fieldForWrite("tag").SetString("standard");
-      item.fieldForWrite("name").SetString(texts[i]);
-      item.fieldForWrite("id").SetUnsigned(i);
-      item.fieldForWrite("score").SetFloat(i * 0.5);
-      item.fieldForWrite("active").SetBool(i % 2 == 0);
-      item.fieldForWrite("groups").AppendElement().SetString("basic");
+      binding::BindingValue& item = items.appendElement();
+      item.fieldForWrite("tag").setString("standard");
+      item.fieldForWrite("name").setString(texts[i]);
+      item.fieldForWrite("id").setUnsigned(i);
+      item.fieldForWrite("score").setFloat(i * 0.5);
+      item.fieldForWrite("active").setBool(i % 2 == 0);
+      item.fieldForWrite("groups").appendElement().setString("basic");
     }
     benchmark::DoNotOptimize(root);
   }
@@ -111,9 +111,9 @@ void BM_CopyBindingTree(benchmark::State& state) {
   std::vector<std::string> texts = MakeTexts();
   binding::BindingValue root;
   for (int i = 0; i < kRecords; ++i) {
-    binding::BindingValue& item = root.AppendElement();
-    item.fieldForWrite("id").SetUnsigned(i);
-    item.fieldForWrite("name").SetString(texts[i]);
+    binding::BindingValue& item = root.appendElement();
+    item.fieldForWrite("id").setUnsigned(i);
+    item.fieldForWrite("name").setString(texts[i]);
   }
   for (auto _ : state) {
     binding::BindingValue copy(root);
@@ -163,7 +163,7 @@ void BM_InternTextsDifferingInTheMiddle(benchmark::State& state) {
   for (auto _ : state) {
     binding::BindingValue root;
     root.reserve(count);
-    for (const std::string& text : texts) root.AppendElement().SetString(text);
+    for (const std::string& text : texts) root.appendElement().setString(text);
     benchmark::DoNotOptimize(root);
   }
   state.SetComplexityN(state.range(0));

@@ -95,7 +95,7 @@ void BM_PublishResourceChange(benchmark::State& state) {
   BenchPlugin plugin(host.context());
   const Authorization record = MakeAuthorization();
   for (auto _ : state) {
-    auto result = plugin->PublishResourceChange(Vorn::Client::PluginResourceEventType::kUpdate,
+    auto result = plugin->publishResourceChange(Vorn::Client::PluginResourceEventType::kUpdate,
                                                 "/ulix-auth/v1/authorization", record);
     benchmark::DoNotOptimize(result);
   }
@@ -117,7 +117,7 @@ void BM_TypedGetThroughFakeHost(benchmark::State& state) {
                                           {"scopes", FakeValue::Array(scopes)}})});
   BenchPlugin plugin(host.context());
   for (auto _ : state) {
-    auto result = plugin->TypedCall<Authorization>(kHostMethodGet, "/ulix-auth/v1/authorization");
+    auto result = plugin->typedCall<Authorization>(kHostMethodGet, "/ulix-auth/v1/authorization");
     if (!result.ok()) state.SkipWithError(result.message().c_str());
     benchmark::DoNotOptimize(result);
   }

@@ -131,7 +131,7 @@ void RegisterAsyncAndEventTypes(BindingTypeRegistry& registry) {
 }  // namespace
 
 void registerBuiltins(BindingTypeRegistry& registry) {
-  if (registry.builtinsRegistered()) registry.Reset();
+  if (registry.builtinsRegistered()) registry.reset();
   RegisterHelpTypes(registry);
   RegisterAsyncAndEventTypes(registry);
   registry.setBuiltinsRegistered(true);

@@ -95,7 +95,7 @@ BindingFullEventHelp EventRecord(const BindingEventDescriptor& event) {
 template <typename Record>
 void AppendFull(BindingValue& list, const Record& record, const BindingTypeRegistry& registry) {
   // The element exists before the conversion so that a failed one leaves an empty slot.
-  BindingValue& item = list.AppendElement();
+  BindingValue& item = list.appendElement();
   BindingConversionResult converted = toValue(&record, BindingStaticTypeOf<Record>(), registry);
   if (converted.ok) item = std::move(converted.value);
 }
@@ -208,15 +208,15 @@ BindingConversionResult buildApiHelp(const BindingTypeRegistry& registry,
     return result;
   }
   for (const BindingEventDescriptor* event : events) {
-    event_list.fieldForWrite(event->name).SetString(EventEpytext(*event));
+    event_list.fieldForWrite(event->name).setString(EventEpytext(*event));
   }
   function_list = &result.value.fieldForWrite("functions");
   for (const BindingFunctionDescriptor* function : functions) {
-    function_list->fieldForWrite(function->name).SetString(FunctionEpytext(*function));
+    function_list->fieldForWrite(function->name).setString(FunctionEpytext(*function));
   }
   type_list = &result.value.fieldForWrite("types");
   for (const BindingTypeDescriptor* type : types) {
-    type_list->fieldForWrite(type->name).SetString(TypeEpytext(*type));
+    type_list->fieldForWrite(type->name).setString(TypeEpytext(*type));
   }
   return result;
 }

@@ -22,23 +22,23 @@ TEST(BindingBuiltins, RegistersEveryBuiltinTypeAndTheCallbackEvent) {
   BindingTypeRegistry registry;
   registerBuiltins(registry);
   EXPECT_TRUE(registry.builtinsRegistered());
-  EXPECT_EQ(Names(registry.TypeSnapshot()),
+  EXPECT_EQ(Names(registry.typeSnapshot()),
             (std::vector<std::string>{
                 "BindingAsyncCancelEvent", "BindingAsyncFailureEvent", "BindingAsyncState",
                 "BindingCallbackEvent", "BindingFullApiHelp", "BindingFullArgumentHelp",
                 "BindingFullEnumValueHelp", "BindingFullEventHelp", "BindingFullFieldHelp",
                 "BindingFullFunctionHelp", "BindingFullTypeHelp", "BindingFullTypeIdentifier",
                 "BindingGenericAsyncEvent", "BindingGenericEvent", "BindingHelpFormat"}));
-  const BindingTypeDescriptor* state = registry.FindType(0x4B896D21u);
+  const BindingTypeDescriptor* state = registry.findType(0x4B896D21u);
   ASSERT_NE(state, nullptr);
   EXPECT_EQ(state->name, "BindingAsyncState");
   EXPECT_EQ(state->tags, (std::vector<std::string>{"$builtin", "async"}));
-  ASSERT_NE(registry.FindType(0x2A500213u), nullptr);
-  EXPECT_EQ(registry.FindType(0x2A500213u)->name, "BindingGenericEvent");
-  EXPECT_EQ(registry.FindType("BindingGenericEvent")->tags, (std::vector<std::string>{"$builtin"}));
-  const BindingEventDescriptor* event = registry.FindEvent("OnCallback");
+  ASSERT_NE(registry.findType(0x2A500213u), nullptr);
+  EXPECT_EQ(registry.findType(0x2A500213u)->name, "BindingGenericEvent");
+  EXPECT_EQ(registry.findType("BindingGenericEvent")->tags, (std::vector<std::string>{"$builtin"}));
+  const BindingEventDescriptor* event = registry.findEvent("OnCallback");
   ASSERT_NE(event, nullptr);
-  EXPECT_EQ(event->payload, registry.FindType("BindingCallbackEvent"));
+  EXPECT_EQ(event->payload, registry.findType("BindingCallbackEvent"));
   EXPECT_EQ(event->description, "Fired when a callback is invoked.");
 }
 
@@ -47,9 +47,9 @@ TEST(BindingBuiltins, ASecondRegistrationDropsWhatCameAfterTheFirst) {
   registerBuiltins(registry);
   registry.registerFunction("Later", 0);
   registerBuiltins(registry);
-  EXPECT_EQ(registry.FindFunction("Later"), nullptr);
-  EXPECT_EQ(registry.FindType("BindingAsyncState")->values.size(), 6u);
-  EXPECT_EQ(registry.TypeSnapshot().size(), 15u);
+  EXPECT_EQ(registry.findFunction("Later"), nullptr);
+  EXPECT_EQ(registry.findType("BindingAsyncState")->values.size(), 6u);
+  EXPECT_EQ(registry.typeSnapshot().size(), 15u);
 }
 
 TEST(Epytext, EscapesLeadingDashAndBraces) {
@@ -61,7 +61,7 @@ TEST(Epytext, EscapesLeadingDashAndBraces) {
 TEST(Epytext, DescribesBuiltinTypesAndEvents) {
   BindingTypeRegistry registry;
   registerBuiltins(registry);
-  EXPECT_EQ(TypeEpytext(*registry.FindType("BindingAsyncState")),
+  EXPECT_EQ(TypeEpytext(*registry.findType("BindingAsyncState")),
             "Possible states of an asynchronous operation.\r\n\r\n"
             "@cvar None: (0) Invalid state\r\n"
             "@cvar Running: (1) The operation is in flight\r\n"
@@ -71,14 +71,14 @@ TEST(Epytext, DescribesBuiltinTypesAndEvents) {
             "@cvar Failed: (5) The operation encountered an error\r\n"
             "@tags: $builtin,async\r\n"
             "@size: 4\r\n");
-  EXPECT_EQ(TypeEpytext(*registry.FindType("BindingCallbackEvent")),
+  EXPECT_EQ(TypeEpytext(*registry.findType("BindingCallbackEvent")),
             "Represents the parameters of a call to a provided callback.\r\n\r\n"
             "@ivar id: ID of the callback being invoked\r\n"
             "@type id: uint32\r\n"
             "@ivar parameters: Callback parameters\r\n"
             "@type parameters: list[object]\r\n"
             "@tags: $builtin\r\n");
-  EXPECT_EQ(EventEpytext(*registry.FindEvent("OnCallback")),
+  EXPECT_EQ(EventEpytext(*registry.findEvent("OnCallback")),
             "Fired when a callback is invoked.\r\n\r\n@tags: $builtin\r\n");
 }
 
@@ -94,7 +94,7 @@ TEST(Epytext, DescribesFunctions) {
   full->addArgument("id", "The {id}", {NativeTypeKind::kString}, true);
   full->addArgument("raw", "", {NativeTypeKind::kVector, NativeTypeKind::kUInt8}, false);
   full->returnType = {NativeTypeKind::kEnum, NativeTypeKind::kNone,
-                      registry.FindType("BindingAsyncState")};
+                      registry.findType("BindingAsyncState")};
   full->tags = {"Plugins", "Plugin ulix-auth"};
   full->threadSafe = 1;
   full->async = 1;
@@ -115,8 +115,8 @@ TEST(ApiHelp, FullDocumentListsSortedRecords) {
   registerBuiltins(registry);
   BindingFunctionDescriptor* function = registry.registerFunction("GetThing", 1);
   function->addArgument("id", "Which", {NativeTypeKind::kString}, false);
-  BindingConversionResult help = buildApiHelp(registry, registry.FunctionSnapshot(), {},
-                                              registry.EventSnapshot(), BindingHelpFormat::kFull);
+  BindingConversionResult help = buildApiHelp(registry, registry.functionSnapshot(), {},
+                                              registry.eventSnapshot(), BindingHelpFormat::kFull);
   ASSERT_TRUE(help.ok);
   EXPECT_EQ(toJson(help.value),
             R"({"events":[{"description":"Fired when a callback is invoked.","name":"OnCallback",)"
@@ -128,12 +128,12 @@ TEST(ApiHelp, FullDocumentListsSortedRecords) {
             R"("types":null})");
 
   BindingConversionResult types =
-      buildApiHelp(registry, {}, registry.TypeSnapshot(), {}, BindingHelpFormat::kFull);
+      buildApiHelp(registry, {}, registry.typeSnapshot(), {}, BindingHelpFormat::kFull);
   ASSERT_TRUE(types.ok);
   const BindingValue& list = types.value.field("types");
   ASSERT_EQ(list.size(), 15u);
-  EXPECT_EQ(list.element(0).field("name").GetString(), "BindingAsyncCancelEvent");
-  EXPECT_EQ(list.element(1).field("name").GetString(), "BindingAsyncFailureEvent");
+  EXPECT_EQ(list.element(0).field("name").getString(), "BindingAsyncCancelEvent");
+  EXPECT_EQ(list.element(1).field("name").getString(), "BindingAsyncFailureEvent");
   const BindingValue& state = list.element(2);
   EXPECT_EQ(toJson(state.field("values").element(0)),
             R"({"description":"The operation was cancelled","name":"Cancelled","value":3})");
@@ -162,11 +162,11 @@ TEST(ApiHelp, EpytextDocumentMapsNamesToTexts) {
   BindingTypeRegistry registry;
   registerBuiltins(registry);
   BindingConversionResult help = buildApiHelp(
-      registry, {}, registry.TypeSnapshot(), registry.EventSnapshot(), BindingHelpFormat::kEpytext);
+      registry, {}, registry.typeSnapshot(), registry.eventSnapshot(), BindingHelpFormat::kEpytext);
   ASSERT_TRUE(help.ok);
-  EXPECT_EQ(help.value.field("events").field("OnCallback").GetString(),
+  EXPECT_EQ(help.value.field("events").field("OnCallback").getString(),
             "Fired when a callback is invoked.\r\n\r\n@tags: $builtin\r\n");
-  EXPECT_EQ(help.value.field("types").field("BindingAsyncCancelEvent").GetString(),
+  EXPECT_EQ(help.value.field("types").field("BindingAsyncCancelEvent").getString(),
             "Represents a cancelled asynchronous operation.\r\n\r\n"
             "@ivar asyncToken: Asynchronous operation token\r\n"
             "@type asyncToken: uint32\r\n"

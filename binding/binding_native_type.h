@@ -232,10 +232,10 @@ BindingTypeIdentifier TypeIdentifierOf(const BindingTypeRegistry& registry) {
     type.elementKind = kElementKind;
     if constexpr (kElementKind == NativeTypeKind::kEnum ||
                   kElementKind == NativeTypeKind::kStruct) {
-      type.descriptor = registry.FindType(StaticTypeIdOf<Element>());
+      type.descriptor = registry.findType(StaticTypeIdOf<Element>());
     }
   } else if constexpr (kKind == NativeTypeKind::kEnum || kKind == NativeTypeKind::kStruct) {
-    type.descriptor = registry.FindType(StaticTypeIdOf<T>());
+    type.descriptor = registry.findType(StaticTypeIdOf<T>());
   }
   return type;
 }

@@ -79,14 +79,14 @@ BindingFullTypeIdentifier fullTypeIdentifier(const BindingTypeIdentifier& type) 
 
 // ---- Descriptors --------------------------------------------------------------------------------
 
-const BindingEnumValue* BindingTypeDescriptor::FindEnumValue(std::int32_t value) const {
+const BindingEnumValue* BindingTypeDescriptor::findEnumValue(std::int32_t value) const {
   for (const BindingEnumValue& enumerator : values) {
     if (enumerator.value == value) return &enumerator;
   }
   return nullptr;
 }
 
-const BindingEnumValue* BindingTypeDescriptor::FindEnumValue(std::string_view name) const {
+const BindingEnumValue* BindingTypeDescriptor::findEnumValue(std::string_view name) const {
   auto at = std::lower_bound(values.begin(), values.end(), name,
                              [](const BindingEnumValue& enumerator, std::string_view key) {
                                return enumerator.name < key;
@@ -225,25 +225,25 @@ BindingEventDescriptor* BindingTypeRegistry::registerEvent(std::string_view name
   return raw;
 }
 
-const BindingFunctionDescriptor* BindingTypeRegistry::FindFunction(std::string_view name) const {
+const BindingFunctionDescriptor* BindingTypeRegistry::findFunction(std::string_view name) const {
   std::lock_guard<std::mutex> lock(mutex_);
   auto found = functions_.find(name);
   return found != functions_.end() ? found->second.get() : nullptr;
 }
 
-const BindingTypeDescriptor* BindingTypeRegistry::FindType(std::string_view name) const {
+const BindingTypeDescriptor* BindingTypeRegistry::findType(std::string_view name) const {
   std::lock_guard<std::mutex> lock(mutex_);
   auto found = types_.find(name);
   return found != types_.end() ? found->second.get() : nullptr;
 }
 
-const BindingTypeDescriptor* BindingTypeRegistry::FindType(std::uint32_t static_type_id) const {
+const BindingTypeDescriptor* BindingTypeRegistry::findType(std::uint32_t static_type_id) const {
   std::lock_guard<std::mutex> lock(mutex_);
   auto found = types_by_id_.find(static_type_id);
   return found != types_by_id_.end() ? found->second : nullptr;
 }
 
-const BindingEventDescriptor* BindingTypeRegistry::FindEvent(std::string_view name) const {
+const BindingEventDescriptor* BindingTypeRegistry::findEvent(std::string_view name) const {
   std::lock_guard<std::mutex> lock(mutex_);
   auto found = events_.find(name);
   return found != events_.end() ? found->second.get() : nullptr;
@@ -261,22 +261,22 @@ std::vector<const Descriptor*> Snapshot(const Map& map) {
 
 }  // namespace
 
-std::vector<const BindingFunctionDescriptor*> BindingTypeRegistry::FunctionSnapshot() const {
+std::vector<const BindingFunctionDescriptor*> BindingTypeRegistry::functionSnapshot() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return Snapshot<BindingFunctionDescriptor>(functions_);
 }
 
-std::vector<const BindingTypeDescriptor*> BindingTypeRegistry::TypeSnapshot() const {
+std::vector<const BindingTypeDescriptor*> BindingTypeRegistry::typeSnapshot() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return Snapshot<BindingTypeDescriptor>(types_);
 }
 
-std::vector<const BindingEventDescriptor*> BindingTypeRegistry::EventSnapshot() const {
+std::vector<const BindingEventDescriptor*> BindingTypeRegistry::eventSnapshot() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return Snapshot<BindingEventDescriptor>(events_);
 }
 
-void BindingTypeRegistry::Reset() {
+void BindingTypeRegistry::reset() {
   std::lock_guard<std::mutex> lock(mutex_);
   functions_.clear();
   events_.clear();

@@ -129,8 +129,8 @@ struct BindingTypeDescriptor {
   const BindingTypeRegistry* registry = nullptr;
 
   // The enumerator with `value`, or nullptr (enums only).
-  const BindingEnumValue* FindEnumValue(std::int32_t value) const;
-  const BindingEnumValue* FindEnumValue(std::string_view name) const;
+  const BindingEnumValue* findEnumValue(std::int32_t value) const;
+  const BindingEnumValue* findEnumValue(std::string_view name) const;
 };
 
 struct BindingArgumentDescriptor {
@@ -209,7 +209,7 @@ class BindingTypeBuilder {
 // The plug-in's registry of struct and enum types, functions and events. Filled when the plug-in
 // starts and read afterwards; every registration and look-up takes the one mutex for the time of
 // the map access, and descriptors never change once registered, so any thread may read them.
-// Descriptors live as long as the registry (or until Reset()).
+// Descriptors live as long as the registry (or until reset()).
 class BindingTypeRegistry {
  public:
   BindingTypeRegistry();
@@ -230,18 +230,18 @@ class BindingTypeRegistry {
                                         const BindingTypeDescriptor* payload);
 
   // nullptr when absent.
-  const BindingFunctionDescriptor* FindFunction(std::string_view name) const;
-  const BindingTypeDescriptor* FindType(std::string_view name) const;
-  const BindingTypeDescriptor* FindType(std::uint32_t static_type_id) const;
-  const BindingEventDescriptor* FindEvent(std::string_view name) const;
+  const BindingFunctionDescriptor* findFunction(std::string_view name) const;
+  const BindingTypeDescriptor* findType(std::string_view name) const;
+  const BindingTypeDescriptor* findType(std::uint32_t static_type_id) const;
+  const BindingEventDescriptor* findEvent(std::string_view name) const;
 
   // Copies of the name maps, in ascending byte order of names, for help and the catalogue.
-  std::vector<const BindingFunctionDescriptor*> FunctionSnapshot() const;
-  std::vector<const BindingTypeDescriptor*> TypeSnapshot() const;
-  std::vector<const BindingEventDescriptor*> EventSnapshot() const;
+  std::vector<const BindingFunctionDescriptor*> functionSnapshot() const;
+  std::vector<const BindingTypeDescriptor*> typeSnapshot() const;
+  std::vector<const BindingEventDescriptor*> eventSnapshot() const;
 
   // Drops every function, event and type (the builtin registration starts from scratch).
-  void Reset();
+  void reset();
   bool builtinsRegistered() const;
   void setBuiltinsRegistered(bool registered);
 

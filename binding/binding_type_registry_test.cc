@@ -67,17 +67,17 @@ TEST(BindingTypeRegistry, ASecondRegistrationUnderTheSameNameAddsNothing) {
   again.AddValue(AsyncState::kFailed, "Extra").Tag("more");
   RegisterAsyncState(registry);
   EXPECT_TRUE(again.alreadyRegistered());
-  const BindingTypeDescriptor* descriptor = registry.FindType("BindingAsyncState");
+  const BindingTypeDescriptor* descriptor = registry.findType("BindingAsyncState");
   ASSERT_NE(descriptor, nullptr);
   EXPECT_EQ(descriptor->values.size(), 6u);
   EXPECT_EQ(descriptor->tags, (std::vector<std::string>{"$builtin", "async"}));
-  EXPECT_EQ(registry.TypeSnapshot().size(), 1u);
+  EXPECT_EQ(registry.typeSnapshot().size(), 1u);
 }
 
 TEST(BindingTypeRegistry, KeepsEnumeratorsInNameOrderAndReplacesOnReAdd) {
   BindingTypeRegistry registry;
   RegisterAsyncState(registry);
-  const BindingTypeDescriptor* descriptor = registry.FindType("BindingAsyncState");
+  const BindingTypeDescriptor* descriptor = registry.findType("BindingAsyncState");
   EXPECT_EQ(EnumeratorNames(*descriptor),
             (std::vector<std::string>{"Cancelled", "Cancelling", "Failed", "None", "Running",
                                       "Succeeded"}));
@@ -101,13 +101,13 @@ TEST(BindingTypeRegistry, IndexesByStaticIdExceptTheReservedOne) {
   BindingTypeRegistry registry;
   RegisterAsyncState(registry);
   EXPECT_EQ(BindingStaticTypeOf<AsyncState>().text(), "#4B896D21");
-  EXPECT_EQ(registry.FindType(0x4B896D21u), registry.FindType("BindingAsyncState"));
-  EXPECT_EQ(registry.FindType(0x12345678u), nullptr);
+  EXPECT_EQ(registry.findType(0x4B896D21u), registry.findType("BindingAsyncState"));
+  EXPECT_EQ(registry.findType(0x12345678u), nullptr);
 
   static constexpr BindingStaticType kReserved(kReservedStaticTypeId);
   registry.beginType(8, "ByNameOnly", kReserved, false);
-  EXPECT_NE(registry.FindType("ByNameOnly"), nullptr);
-  EXPECT_EQ(registry.FindType(kReservedStaticTypeId), nullptr);
+  EXPECT_NE(registry.findType("ByNameOnly"), nullptr);
+  EXPECT_EQ(registry.findType(kReservedStaticTypeId), nullptr);
 }
 
 TEST(BindingTypeRegistry, StaticIdsAreStableAndDistinctPerType) {
@@ -137,8 +137,8 @@ TEST(BindingTypeRegistry, FieldsRecordKindsOffsetsHashesAndResolvedElementDescri
       .AddField(&Shape::states, "states")
       .AddField(&Shape::grid, "grid")
       .Description("A polygon.");
-  const BindingTypeDescriptor* point = registry.FindType("Point");
-  const BindingTypeDescriptor* shape = registry.FindType("Shape");
+  const BindingTypeDescriptor* point = registry.findType("Point");
+  const BindingTypeDescriptor* shape = registry.findType("Shape");
   ASSERT_NE(shape, nullptr);
   EXPECT_EQ(point->fields[1].offset, 4u);
   EXPECT_EQ(point->fields[1].nameHash, 0xFC0C4EF4u);  // FNV-1a of "y"
@@ -244,16 +244,16 @@ TEST(BindingTypeRegistry, FunctionsAndEventsAreKeptByNameInByteOrder) {
   EXPECT_EQ(get->arguments[0].optional, 1);
 
   std::vector<std::string> names;
-  for (const BindingFunctionDescriptor* function : registry.FunctionSnapshot()) {
+  for (const BindingFunctionDescriptor* function : registry.functionSnapshot()) {
     names.push_back(function->name);
   }
   EXPECT_EQ(names, (std::vector<std::string>{"B", "a", "b"}));
-  EXPECT_EQ(registry.FindFunction("c"), nullptr);
+  EXPECT_EQ(registry.findFunction("c"), nullptr);
 
   BindingEventDescriptor* event = registry.registerEvent("OnCallback", nullptr);
   EXPECT_EQ(registry.registerEvent("OnCallback", nullptr), event);
-  EXPECT_EQ(registry.FindEvent("OnCallback"), event);
-  EXPECT_EQ(registry.EventSnapshot().size(), 1u);
+  EXPECT_EQ(registry.findEvent("OnCallback"), event);
+  EXPECT_EQ(registry.eventSnapshot().size(), 1u);
 }
 
 TEST(BindingTypeRegistry, ResetForgetsEverything) {
@@ -262,12 +262,12 @@ TEST(BindingTypeRegistry, ResetForgetsEverything) {
   registry.registerFunction("f", 0);
   registry.registerEvent("e", nullptr);
   registry.setBuiltinsRegistered(true);
-  registry.Reset();
+  registry.reset();
   EXPECT_FALSE(registry.builtinsRegistered());
-  EXPECT_EQ(registry.FindType(0x4B896D21u), nullptr);
-  EXPECT_TRUE(registry.TypeSnapshot().empty());
-  EXPECT_TRUE(registry.FunctionSnapshot().empty());
-  EXPECT_TRUE(registry.EventSnapshot().empty());
+  EXPECT_EQ(registry.findType(0x4B896D21u), nullptr);
+  EXPECT_TRUE(registry.typeSnapshot().empty());
+  EXPECT_TRUE(registry.functionSnapshot().empty());
+  EXPECT_TRUE(registry.eventSnapshot().empty());
 }
 
 }  // namespace

@@ -46,24 +46,24 @@ std::string_view BindingValueKindName(BindingValueKind kind) {
 
 // ---- Life cycle ---------------------------------------------------------------------------------
 
-BindingValue::BindingValue(const BindingValue& other) { CopyPayloadFrom(other); }
+BindingValue::BindingValue(const BindingValue& other) { copyPayloadFrom(other); }
 
 BindingValue::BindingValue(BindingValue&& other) noexcept {
   if (other.owns_store_) {
-    SwapWith(other);
+    swapWith(other);
   } else {
-    CopyPayloadFrom(other);
+    copyPayloadFrom(other);
     other.clear();
   }
 }
 
 BindingValue& BindingValue::operator=(const BindingValue& other) {
   if (this == &other) return *this;
-  if (NeedsStore(other.kind_)) EnsureStore();
+  if (NeedsStore(other.kind_)) ensureStore();
   // Built aside first: `other` may live inside what this value is about to drop.
   BindingValue copy(store_);
-  copy.CopyPayloadFrom(other);
-  ReleasePayload();
+  copy.copyPayloadFrom(other);
+  releasePayload();
   payload_ = copy.payload_;
   kind_ = copy.kind_;
   copy.kind_ = BindingValueKind::kEmpty;
@@ -73,15 +73,15 @@ BindingValue& BindingValue::operator=(const BindingValue& other) {
 BindingValue& BindingValue::operator=(BindingValue&& other) noexcept {
   if (this == &other) return *this;
   if (owns_store_ && other.owns_store_) {
-    SwapWith(other);
+    swapWith(other);
     return *this;
   }
-  if (NeedsStore(other.kind_)) EnsureStore();
+  if (NeedsStore(other.kind_)) ensureStore();
   BindingValue copy(store_);
-  copy.CopyPayloadFrom(other);
+  copy.copyPayloadFrom(other);
   // The source is cleared before this value drops its payload, since it may be a descendant.
   other.clear();
-  ReleasePayload();
+  releasePayload();
   payload_ = copy.payload_;
   kind_ = copy.kind_;
   copy.kind_ = BindingValueKind::kEmpty;
@@ -92,14 +92,14 @@ BindingValue::~BindingValue() {
   if (owns_store_ && store_ != nullptr) {
     // The whole tree goes with its store: pooled blocks and string references need no
     // bookkeeping, only what lives outside the store's pages.
-    ReleaseOutsideStore();
+    releaseOutsideStore();
     delete store_;
   } else {
-    ReleasePayload();
+    releasePayload();
   }
 }
 
-void BindingValue::ReleaseOutsideStore() {
+void BindingValue::releaseOutsideStore() {
   switch (kind_) {
     case BindingValueKind::kBlob:
       payload_.blob->~Blob();
@@ -107,7 +107,7 @@ void BindingValue::ReleaseOutsideStore() {
     case BindingValueKind::kCollection: {
       CollectionPayload* collection = payload_.collection;
       for (std::uint32_t i = 0; i < collection->size; ++i) {
-        collection->items[i].ReleaseOutsideStore();
+        collection->items[i].releaseOutsideStore();
       }
       if (collection->capacity * sizeof(BindingValue) > internal::kLargestPooledBlock) {
         store_->Free(collection->items, collection->capacity * sizeof(BindingValue));
@@ -117,7 +117,7 @@ void BindingValue::ReleaseOutsideStore() {
     case BindingValueKind::kStructure: {
       StructurePayload* structure = payload_.structure;
       for (std::uint32_t i = 0; i < structure->size; ++i) {
-        structure->entries[i].value_.ReleaseOutsideStore();
+        structure->entries[i].value_.releaseOutsideStore();
       }
       if (structure->capacity * sizeof(BindingStructureEntry) > internal::kLargestPooledBlock) {
         store_->Free(structure->entries, structure->capacity * sizeof(BindingStructureEntry));
@@ -130,25 +130,25 @@ void BindingValue::ReleaseOutsideStore() {
   kind_ = BindingValueKind::kEmpty;
 }
 
-const BindingValue& BindingValue::Empty() {
+const BindingValue& BindingValue::emptyValue() {
   static const BindingValue empty;
   return empty;
 }
 
-void BindingValue::SwapWith(BindingValue& other) noexcept {
+void BindingValue::swapWith(BindingValue& other) noexcept {
   std::swap(payload_, other.payload_);
   std::swap(store_, other.store_);
   std::swap(kind_, other.kind_);
   std::swap(owns_store_, other.owns_store_);
 }
 
-BindingValueStore* BindingValue::EnsureStore() {
+BindingValueStore* BindingValue::ensureStore() {
   // Only a root can lack a store: children are created with their parent's.
   if (store_ == nullptr) store_ = new BindingValueStore();
   return store_;
 }
 
-void BindingValue::ReleasePayload() {
+void BindingValue::releasePayload() {
   switch (kind_) {
     case BindingValueKind::kString:
       store_->Release(payload_.string);
@@ -187,11 +187,11 @@ void BindingValue::ReleasePayload() {
   kind_ = BindingValueKind::kEmpty;
 }
 
-void BindingValue::clear() { ReleasePayload(); }
+void BindingValue::clear() { releasePayload(); }
 
 // ---- Reading ------------------------------------------------------------------------------------
 
-const std::vector<std::uint8_t>& BindingValue::GetBlob() const {
+const std::vector<std::uint8_t>& BindingValue::getBlob() const {
   static const Blob empty;
   return kind_ == BindingValueKind::kBlob ? *payload_.blob : empty;
 }
@@ -214,7 +214,8 @@ std::size_t BindingValue::size() const {
 }
 
 const BindingValue& BindingValue::element(std::size_t index) const {
-  if (kind_ != BindingValueKind::kCollection || index >= payload_.collection->size) return Empty();
+  if (kind_ != BindingValueKind::kCollection || index >= payload_.collection->size)
+    return emptyValue();
   return payload_.collection->items[index];
 }
 
@@ -238,13 +239,13 @@ std::uint32_t LowerBound(const StructurePayload& structure, std::string_view nam
 }  // namespace
 
 const BindingValue& BindingValue::field(std::string_view name) const {
-  if (kind_ != BindingValueKind::kStructure) return Empty();
+  if (kind_ != BindingValueKind::kStructure) return emptyValue();
   const StructurePayload& structure = *payload_.structure;
   std::uint32_t at = LowerBound(structure, name);
   if (at < structure.size && structure.entries[at].key() == name) {
     return structure.entries[at].value();
   }
-  return Empty();
+  return emptyValue();
 }
 
 bool BindingValue::hasField(std::string_view name) const {
@@ -254,22 +255,22 @@ bool BindingValue::hasField(std::string_view name) const {
   return at < structure.size && structure.entries[at].key() == name;
 }
 
-std::span<const BindingValue> BindingValue::Elements() const {
+std::span<const BindingValue> BindingValue::elements() const {
   if (kind_ != BindingValueKind::kCollection) return {};
   return {payload_.collection->items, payload_.collection->size};
 }
 
-std::span<BindingValue> BindingValue::MutableElements() {
+std::span<BindingValue> BindingValue::mutableElements() {
   if (kind_ != BindingValueKind::kCollection) return {};
   return {payload_.collection->items, payload_.collection->size};
 }
 
-std::span<const BindingStructureEntry> BindingValue::Fields() const {
+std::span<const BindingStructureEntry> BindingValue::fields() const {
   if (kind_ != BindingValueKind::kStructure) return {};
   return {payload_.structure->entries, payload_.structure->size};
 }
 
-std::span<BindingStructureEntry> BindingValue::MutableFields() {
+std::span<BindingStructureEntry> BindingValue::mutableFields() {
   if (kind_ != BindingValueKind::kStructure) return {};
   return {payload_.structure->entries, payload_.structure->size};
 }
@@ -353,68 +354,68 @@ std::string BindingValue::toText() const {
 
 // ---- Writing ------------------------------------------------------------------------------------
 
-void BindingValue::SetBool(bool value) {
-  ReleasePayload();
+void BindingValue::setBool(bool value) {
+  releasePayload();
   payload_.boolean = value;
   kind_ = BindingValueKind::kBool;
 }
 
-void BindingValue::SetSigned(std::int64_t value) {
-  ReleasePayload();
+void BindingValue::setSigned(std::int64_t value) {
+  releasePayload();
   payload_.signed_number = value;
   kind_ = BindingValueKind::kSigned;
 }
 
-void BindingValue::SetUnsigned(std::uint64_t value) {
-  ReleasePayload();
+void BindingValue::setUnsigned(std::uint64_t value) {
+  releasePayload();
   payload_.unsigned_number = value;
   kind_ = BindingValueKind::kUnsigned;
 }
 
-void BindingValue::SetFloat(double value) {
-  ReleasePayload();
+void BindingValue::setFloat(double value) {
+  releasePayload();
   payload_.float_number = value;
   kind_ = BindingValueKind::kFloat;
 }
 
-void BindingValue::SetString(std::string_view text) {
+void BindingValue::setString(std::string_view text) {
   // Interned before the old content goes: the text may be this value's own string.
-  InternedString* entry = EnsureStore()->Intern(text);
-  ReleasePayload();
+  InternedString* entry = ensureStore()->Intern(text);
+  releasePayload();
   payload_.string = entry;
   kind_ = BindingValueKind::kString;
 }
 
-void BindingValue::SetBlob(std::span<const std::uint8_t> bytes) {
-  SetBlob(Blob(bytes.begin(), bytes.end()));
+void BindingValue::setBlob(std::span<const std::uint8_t> bytes) {
+  setBlob(Blob(bytes.begin(), bytes.end()));
 }
 
-void BindingValue::SetBlob(std::vector<std::uint8_t>&& bytes) {
-  void* memory = EnsureStore()->Allocate(sizeof(Blob));
+void BindingValue::setBlob(std::vector<std::uint8_t>&& bytes) {
+  void* memory = ensureStore()->Allocate(sizeof(Blob));
   Blob* blob = new (memory) Blob(std::move(bytes));
-  ReleasePayload();
+  releasePayload();
   payload_.blob = blob;
   kind_ = BindingValueKind::kBlob;
 }
 
-void BindingValue::SetEnum(std::int32_t value, const BindingStaticType* type) {
-  void* memory = EnsureStore()->Allocate(sizeof(BindingEnumPair));
+void BindingValue::setEnum(std::int32_t value, const BindingStaticType* type) {
+  void* memory = ensureStore()->Allocate(sizeof(BindingEnumPair));
   auto* pair = new (memory) BindingEnumPair{value, type};
-  ReleasePayload();
+  releasePayload();
   payload_.enum_pair = pair;
   kind_ = BindingValueKind::kEnum;
 }
 
-void BindingValue::BecomeCollection() {
-  ReleasePayload();
-  void* memory = EnsureStore()->Allocate(sizeof(CollectionPayload));
+void BindingValue::becomeCollection() {
+  releasePayload();
+  void* memory = ensureStore()->Allocate(sizeof(CollectionPayload));
   payload_.collection = new (memory) CollectionPayload{nullptr, 0, 0};
   kind_ = BindingValueKind::kCollection;
 }
 
-void BindingValue::BecomeStructure() {
-  ReleasePayload();
-  void* memory = EnsureStore()->Allocate(sizeof(StructurePayload));
+void BindingValue::becomeStructure() {
+  releasePayload();
+  void* memory = ensureStore()->Allocate(sizeof(StructurePayload));
   payload_.structure = new (memory) StructurePayload{nullptr, 0, 0};
   kind_ = BindingValueKind::kStructure;
 }
@@ -440,19 +441,19 @@ void GrowArray(BindingValueStore& store, Item*& items, std::uint32_t size, std::
 }  // namespace
 
 void BindingValue::reserve(std::size_t count) {
-  if (kind_ != BindingValueKind::kCollection) BecomeCollection();
+  if (kind_ != BindingValueKind::kCollection) becomeCollection();
   CollectionPayload& collection = *payload_.collection;
   GrowArray(*store_, collection.items, collection.size, collection.capacity, count);
 }
 
-void BindingValue::ReserveFields(std::size_t count) {
-  if (kind_ != BindingValueKind::kStructure) BecomeStructure();
+void BindingValue::reserveFields(std::size_t count) {
+  if (kind_ != BindingValueKind::kStructure) becomeStructure();
   StructurePayload& structure = *payload_.structure;
   GrowArray(*store_, structure.entries, structure.size, structure.capacity, count);
 }
 
-BindingValue& BindingValue::AppendElement() {
-  if (kind_ != BindingValueKind::kCollection) BecomeCollection();
+BindingValue& BindingValue::appendElement() {
+  if (kind_ != BindingValueKind::kCollection) becomeCollection();
   CollectionPayload& collection = *payload_.collection;
   if (collection.size == collection.capacity) {
     GrowArray(*store_, collection.items, collection.size, collection.capacity,
@@ -462,7 +463,7 @@ BindingValue& BindingValue::AppendElement() {
 }
 
 BindingValue& BindingValue::elementForWrite(std::size_t index) {
-  if (kind_ != BindingValueKind::kCollection) BecomeCollection();
+  if (kind_ != BindingValueKind::kCollection) becomeCollection();
   CollectionPayload& collection = *payload_.collection;
   if (index >= collection.size) {
     GrowArray(*store_, collection.items, collection.size, collection.capacity, index + 1);
@@ -474,7 +475,7 @@ BindingValue& BindingValue::elementForWrite(std::size_t index) {
 }
 
 BindingValue& BindingValue::fieldForWrite(std::string_view name) {
-  if (kind_ != BindingValueKind::kStructure) BecomeStructure();
+  if (kind_ != BindingValueKind::kStructure) becomeStructure();
   StructurePayload& structure = *payload_.structure;
   std::uint32_t at = structure.size;
   // Parsers of sorted input and copies of structures append: one comparison with the last key.
@@ -497,7 +498,7 @@ BindingValue& BindingValue::fieldForWrite(std::string_view name) {
   return slot->value_;
 }
 
-bool BindingValue::RemoveField(std::string_view name) {
+bool BindingValue::removeField(std::string_view name) {
   if (kind_ != BindingValueKind::kStructure) return false;
   StructurePayload& structure = *payload_.structure;
   std::uint32_t at = LowerBound(structure, name);
@@ -511,7 +512,7 @@ bool BindingValue::RemoveField(std::string_view name) {
   return true;
 }
 
-void BindingValue::CopyPayloadFrom(const BindingValue& source) {
+void BindingValue::copyPayloadFrom(const BindingValue& source) {
   switch (source.kind_) {
     case BindingValueKind::kEmpty:
       break;
@@ -527,15 +528,15 @@ void BindingValue::CopyPayloadFrom(const BindingValue& source) {
         store_->AddReference(source.payload_.string);
         payload_.string = source.payload_.string;
       } else {
-        payload_.string = EnsureStore()->Intern(source.payload_.string->view());
+        payload_.string = ensureStore()->Intern(source.payload_.string->view());
       }
       kind_ = BindingValueKind::kString;
       break;
     case BindingValueKind::kBlob:
-      SetBlob(std::span<const std::uint8_t>(*source.payload_.blob));
+      setBlob(std::span<const std::uint8_t>(*source.payload_.blob));
       break;
     case BindingValueKind::kEnum:
-      SetEnum(*source.payload_.enum_pair);
+      setEnum(*source.payload_.enum_pair);
       break;
     case BindingValueKind::kCollection: {
       const CollectionPayload& from = *source.payload_.collection;
@@ -543,13 +544,13 @@ void BindingValue::CopyPayloadFrom(const BindingValue& source) {
       CollectionPayload& to = *payload_.collection;
       for (std::uint32_t i = 0; i < from.size; ++i) {
         new (&to.items[to.size++]) BindingValue(store_);
-        to.items[i].CopyPayloadFrom(from.items[i]);
+        to.items[i].copyPayloadFrom(from.items[i]);
       }
       break;
     }
     case BindingValueKind::kStructure: {
       const StructurePayload& from = *source.payload_.structure;
-      ReserveFields(from.size);
+      reserveFields(from.size);
       StructurePayload& to = *payload_.structure;
       bool same_store = source.store_ == store_;
       // Already in key order: entries are appended as they come.
@@ -562,7 +563,7 @@ void BindingValue::CopyPayloadFrom(const BindingValue& source) {
           entry.key_ = store_->Intern(from.entries[i].key());
         }
         new (&entry.value_) BindingValue(store_);
-        entry.value_.CopyPayloadFrom(from.entries[i].value_);
+        entry.value_.copyPayloadFrom(from.entries[i].value_);
       }
       break;
     }
@@ -589,9 +590,9 @@ bool BindingValue::operator==(const BindingValue& other) const {
     case BindingValueKind::kEnum:
       return *payload_.enum_pair == *other.payload_.enum_pair;
     case BindingValueKind::kCollection:
-      return std::ranges::equal(Elements(), other.Elements());
+      return std::ranges::equal(elements(), other.elements());
     case BindingValueKind::kStructure:
-      return std::ranges::equal(Fields(), other.Fields(),
+      return std::ranges::equal(fields(), other.fields(),
                                 [](const BindingStructureEntry& a, const BindingStructureEntry& b) {
                                   return a.key() == b.key() && a.value() == b.value();
                                 });
@@ -606,12 +607,12 @@ void fail(BindingConversionResult& result, std::string_view message) {
   std::string text(message);
   result.value.clear();
   result.ok = 0;
-  result.value.fieldForWrite("error").SetString(text);
+  result.value.fieldForWrite("error").setString(text);
 }
 
 std::string_view errorText(const BindingConversionResult& result) {
   if (result.ok == 1) return {};
-  return result.value.field("error").GetString();
+  return result.value.field("error").getString();
 }
 
 }  // namespace binding

@@ -66,26 +66,26 @@ struct StructurePayload {
 
 // A node of a value tree. A value created on its own is the root of its own tree and owns the
 // store (created on first need); children made by elementForWrite, fieldForWrite and
-// AppendElement share their root's store and must not outlive it. A tree may be used by one
+// appendElement share their root's store and must not outlive it. A tree may be used by one
 // thread at a time. References to children stay valid until their parent collection or
 // structure grows or is cleared.
 class BindingValue {
  public:
   BindingValue() = default;
-  explicit BindingValue(bool value) { SetBool(value); }
+  explicit BindingValue(bool value) { setBool(value); }
   template <std::integral T>
   requires(!std::same_as<T, bool>) explicit BindingValue(T value) {
     if constexpr (std::is_signed_v<T>) {
-      SetSigned(value);
+      setSigned(value);
     } else {
-      SetUnsigned(value);
+      setUnsigned(value);
     }
   }
-  explicit BindingValue(double value) { SetFloat(value); }
-  explicit BindingValue(std::string_view text) { SetString(text); }
-  explicit BindingValue(const char* text) { SetString(text != nullptr ? text : ""); }
-  explicit BindingValue(const std::string& text) { SetString(text); }
-  explicit BindingValue(std::vector<std::uint8_t> bytes) { SetBlob(std::move(bytes)); }
+  explicit BindingValue(double value) { setFloat(value); }
+  explicit BindingValue(std::string_view text) { setString(text); }
+  explicit BindingValue(const char* text) { setString(text != nullptr ? text : ""); }
+  explicit BindingValue(const std::string& text) { setString(text); }
+  explicit BindingValue(std::vector<std::uint8_t> bytes) { setBlob(std::move(bytes)); }
 
   // Deep copy into a new root; strings are re-interned in the new tree.
   BindingValue(const BindingValue& other);
@@ -101,52 +101,52 @@ class BindingValue {
   ~BindingValue();
 
   // The shared immutable empty value returned by look-ups that find nothing.
-  static const BindingValue& Empty();
+  static const BindingValue& emptyValue();
 
   // ---- Reading ------------------------------------------------------------------------------
   BindingValueKind kind() const { return kind_; }
   bool isEmpty() const { return kind_ == BindingValueKind::kEmpty; }
   bool isCollection() const { return kind_ == BindingValueKind::kCollection; }
-  bool IsStructure() const { return kind_ == BindingValueKind::kStructure; }
+  bool isStructure() const { return kind_ == BindingValueKind::kStructure; }
 
   // Strict getters: the default when the kind differs (no conversion).
-  bool GetBool(bool default_value = false) const {
+  bool getBool(bool default_value = false) const {
     return kind_ == BindingValueKind::kBool ? payload_.boolean : default_value;
   }
-  std::int64_t GetSigned(std::int64_t default_value = 0) const {
+  std::int64_t getSigned(std::int64_t default_value = 0) const {
     return kind_ == BindingValueKind::kSigned ? payload_.signed_number : default_value;
   }
-  std::uint64_t GetUnsigned(std::uint64_t default_value = 0) const {
+  std::uint64_t getUnsigned(std::uint64_t default_value = 0) const {
     return kind_ == BindingValueKind::kUnsigned ? payload_.unsigned_number : default_value;
   }
-  double GetFloat(double default_value = 0.0) const {
+  double getFloat(double default_value = 0.0) const {
     return kind_ == BindingValueKind::kFloat ? payload_.float_number : default_value;
   }
   // The view's data is NUL-terminated and lives as long as the string stays in this tree.
-  std::string_view GetString(std::string_view default_value = {}) const {
+  std::string_view getString(std::string_view default_value = {}) const {
     return kind_ == BindingValueKind::kString ? payload_.string->view() : default_value;
   }
   // A shared empty vector when the value is not a blob.
-  const std::vector<std::uint8_t>& GetBlob() const;
-  BindingEnumPair GetEnum(BindingEnumPair default_value = {}) const {
+  const std::vector<std::uint8_t>& getBlob() const;
+  BindingEnumPair getEnum(BindingEnumPair default_value = {}) const {
     return kind_ == BindingValueKind::kEnum ? *payload_.enum_pair : default_value;
   }
 
   // 0 for empty; bytes of a string or blob; elements of a collection; fields of a structure;
   // 1 otherwise.
   std::size_t size() const;
-  // The child at `index`, or Empty() when this is not a collection or the index is too big.
+  // The child at `index`, or emptyValue() when this is not a collection or the index is too big.
   const BindingValue& element(std::size_t index) const;
-  // The child under `name`, or Empty() when this is not a structure or has no such key.
+  // The child under `name`, or emptyValue() when this is not a structure or has no such key.
   const BindingValue& field(std::string_view name) const;
   bool hasField(std::string_view name) const;
 
   // Walks in order: collection elements, and structure entries in ascending byte order of keys.
   // Both are empty for other kinds.
-  std::span<const BindingValue> Elements() const;
-  std::span<BindingValue> MutableElements();
-  std::span<const BindingStructureEntry> Fields() const;
-  std::span<BindingStructureEntry> MutableFields();
+  std::span<const BindingValue> elements() const;
+  std::span<BindingValue> mutableElements();
+  std::span<const BindingStructureEntry> fields() const;
+  std::span<BindingStructureEntry> mutableFields();
 
   // ---- Coercions ----------------------------------------------------------------------------
   // bool as is; numbers not zero (NaN is true); string exactly "true" or "1"; blob, collection
@@ -161,32 +161,32 @@ class BindingValue {
 
   // ---- Writing ------------------------------------------------------------------------------
   // Each setter first clears the previous content.
-  void SetBool(bool value);
-  void SetSigned(std::int64_t value);
-  void SetUnsigned(std::uint64_t value);
-  void SetFloat(double value);
+  void setBool(bool value);
+  void setSigned(std::int64_t value);
+  void setUnsigned(std::uint64_t value);
+  void setFloat(double value);
   // Interns the text in this tree: one copy on first sight, a reference count after that.
-  void SetString(std::string_view text);
-  void SetBlob(std::span<const std::uint8_t> bytes);
-  void SetBlob(std::vector<std::uint8_t>&& bytes);
-  void SetEnum(std::int32_t value, const BindingStaticType* type);
-  void SetEnum(BindingEnumPair pair) { SetEnum(pair.value, pair.type); }
+  void setString(std::string_view text);
+  void setBlob(std::span<const std::uint8_t> bytes);
+  void setBlob(std::vector<std::uint8_t>&& bytes);
+  void setEnum(std::int32_t value, const BindingStaticType* type);
+  void setEnum(BindingEnumPair pair) { setEnum(pair.value, pair.type); }
 
   // Turns a non-collection into an empty collection (dropping what it held), appends empty values
   // until `index` exists and returns that child.
   BindingValue& elementForWrite(std::size_t index);
   // Turns a non-collection into an empty collection, appends one empty child and returns it.
-  BindingValue& AppendElement();
+  BindingValue& appendElement();
   // Turns a non-structure into an empty structure and returns the child under `name`, creating
   // an empty one when the key is absent. Keys that arrive in ascending order are appended without
   // a search; out-of-order keys cost a binary search and a shift.
   BindingValue& fieldForWrite(std::string_view name);
   // Removes the entry under `name`; false when this is not a structure or has no such key.
-  bool RemoveField(std::string_view name);
+  bool removeField(std::string_view name);
   // Room for `count` elements; turns a non-collection into an empty collection.
   void reserve(std::size_t count);
   // Room for `count` fields; turns a non-structure into an empty structure.
-  void ReserveFields(std::size_t count);
+  void reserveFields(std::size_t count);
   // Back to empty, releasing payload blocks and string references.
   void clear();
 
@@ -215,16 +215,16 @@ class BindingValue {
   // A child sharing `store`.
   explicit BindingValue(BindingValueStore* store) : store_(store), owns_store_(false) {}
 
-  BindingValueStore* EnsureStore();
-  void ReleasePayload();
+  BindingValueStore* ensureStore();
+  void releasePayload();
   // Teardown of a whole tree: frees only what lives outside the store (blob bytes, large
   // arrays); the store's pages and strings go with the store.
-  void ReleaseOutsideStore();
-  void BecomeCollection();
-  void BecomeStructure();
+  void releaseOutsideStore();
+  void becomeCollection();
+  void becomeStructure();
   // Copies `source` into this empty value, interning into this value's store.
-  void CopyPayloadFrom(const BindingValue& source);
-  void SwapWith(BindingValue& other) noexcept;
+  void copyPayloadFrom(const BindingValue& source);
+  void swapWith(BindingValue& other) noexcept;
 
   Payload payload_{.unsigned_number = 0};
   BindingValueStore* store_ = nullptr;

@@ -20,25 +20,25 @@ BindingValue Blob(std::string_view bytes) {
 
 BindingValue Collection(int count) {
   BindingValue value;
-  for (int i = 0; i < count; ++i) value.AppendElement().SetSigned(i);
+  for (int i = 0; i < count; ++i) value.appendElement().setSigned(i);
   return value;
 }
 
 BindingValue Structure(std::initializer_list<std::string_view> keys) {
   BindingValue value;
-  for (std::string_view key : keys) value.fieldForWrite(key).SetBool(true);
+  for (std::string_view key : keys) value.fieldForWrite(key).setBool(true);
   return value;
 }
 
 BindingValue Enum(std::int32_t number) {
   BindingValue value;
-  value.SetEnum(number, nullptr);
+  value.setEnum(number, nullptr);
   return value;
 }
 
 std::vector<std::string> Keys(const BindingValue& value) {
   std::vector<std::string> keys;
-  for (const BindingStructureEntry& entry : value.Fields()) keys.emplace_back(entry.key());
+  for (const BindingStructureEntry& entry : value.fields()) keys.emplace_back(entry.key());
   return keys;
 }
 
@@ -130,11 +130,11 @@ TEST(BindingValueCoercion, ToTextRendersNumbersBlobsAndEnums) {
 
 TEST(BindingValueReading, StrictGettersAnswerTheDefaultForOtherKinds) {
   BindingValue text("7");
-  EXPECT_EQ(text.GetSigned(-1), -1);
-  EXPECT_EQ(text.GetBool(true), true);
-  EXPECT_EQ(BindingValue(std::int64_t{7}).GetString("none"), "none");
-  EXPECT_TRUE(text.GetBlob().empty());
-  EXPECT_EQ(text.GetEnum({4, nullptr}).value, 4);
+  EXPECT_EQ(text.getSigned(-1), -1);
+  EXPECT_EQ(text.getBool(true), true);
+  EXPECT_EQ(BindingValue(std::int64_t{7}).getString("none"), "none");
+  EXPECT_TRUE(text.getBlob().empty());
+  EXPECT_EQ(text.getEnum({4, nullptr}).value, 4);
 }
 
 TEST(BindingValueReading, SizeCountsBytesElementsAndFields) {
@@ -150,10 +150,10 @@ TEST(BindingValueReading, SizeCountsBytesElementsAndFields) {
 TEST(BindingValueReading, LookupsThatFindNothingAnswerTheSharedEmptyValue) {
   BindingValue structure = Structure({"a"});
   BindingValue collection = Collection(2);
-  EXPECT_EQ(&structure.field("b"), &BindingValue::Empty());
-  EXPECT_EQ(&collection.field("a"), &BindingValue::Empty());
-  EXPECT_EQ(&collection.element(2), &BindingValue::Empty());
-  EXPECT_EQ(&structure.element(0), &BindingValue::Empty());
+  EXPECT_EQ(&structure.field("b"), &BindingValue::emptyValue());
+  EXPECT_EQ(&collection.field("a"), &BindingValue::emptyValue());
+  EXPECT_EQ(&collection.element(2), &BindingValue::emptyValue());
+  EXPECT_EQ(&structure.element(0), &BindingValue::emptyValue());
   EXPECT_FALSE(collection.hasField("a"));
   EXPECT_TRUE(structure.hasField("a"));
   EXPECT_FALSE(structure.hasField("A"));
@@ -167,50 +167,50 @@ TEST(BindingValueStructure, WalksKeysInByteOrderWhateverTheInsertionOrder) {
 
 TEST(BindingValueStructure, FieldForWriteReturnsTheExistingChild) {
   BindingValue value;
-  value.fieldForWrite("z").SetSigned(1);
-  value.fieldForWrite("a").SetSigned(2);
-  value.fieldForWrite("z").SetSigned(3);
+  value.fieldForWrite("z").setSigned(1);
+  value.fieldForWrite("a").setSigned(2);
+  value.fieldForWrite("z").setSigned(3);
   EXPECT_EQ(value.size(), 2u);
-  EXPECT_EQ(value.field("z").GetSigned(), 3);
-  EXPECT_EQ(value.field("a").GetSigned(), 2);
+  EXPECT_EQ(value.field("z").getSigned(), 3);
+  EXPECT_EQ(value.field("a").getSigned(), 2);
 }
 
 TEST(BindingValueStructure, RemoveFieldKeepsTheOtherKeysInOrder) {
   BindingValue value = Structure({"a", "b", "c"});
-  EXPECT_TRUE(value.RemoveField("b"));
-  EXPECT_FALSE(value.RemoveField("b"));
+  EXPECT_TRUE(value.removeField("b"));
+  EXPECT_FALSE(value.removeField("b"));
   EXPECT_EQ(Keys(value), (std::vector<std::string>{"a", "c"}));
 }
 
 TEST(BindingValueWriting, ElementForWriteFillsWithEmptyValuesUpToTheIndex) {
   BindingValue value("dropped");
-  value.elementForWrite(3).SetBool(true);
+  value.elementForWrite(3).setBool(true);
   ASSERT_TRUE(value.isCollection());
   ASSERT_EQ(value.size(), 4u);
   EXPECT_TRUE(value.element(0).isEmpty());
   EXPECT_TRUE(value.element(2).isEmpty());
-  EXPECT_TRUE(value.element(3).GetBool());
-  value.elementForWrite(1).SetSigned(5);
+  EXPECT_TRUE(value.element(3).getBool());
+  value.elementForWrite(1).setSigned(5);
   EXPECT_EQ(value.size(), 4u);
 }
 
 TEST(BindingValueWriting, FieldForWriteTurnsOtherKindsIntoAStructure) {
   BindingValue value = Collection(3);
-  value.fieldForWrite("k").SetString("v");
-  EXPECT_TRUE(value.IsStructure());
+  value.fieldForWrite("k").setString("v");
+  EXPECT_TRUE(value.isStructure());
   EXPECT_EQ(value.size(), 1u);
 }
 
 TEST(BindingValueWriting, SettersReplaceTheContentOfAnyKind) {
   BindingValue value = Structure({"a"});
-  value.SetString("text");
-  EXPECT_EQ(value.GetString(), "text");
-  value.SetString(value.GetString().substr(1));
-  EXPECT_EQ(value.GetString(), "ext");
+  value.setString("text");
+  EXPECT_EQ(value.getString(), "text");
+  value.setString(value.getString().substr(1));
+  EXPECT_EQ(value.getString(), "ext");
   std::vector<std::uint8_t> bytes = {1, 2, 3};
-  value.SetBlob(std::move(bytes));
-  EXPECT_EQ(value.GetBlob(), (std::vector<std::uint8_t>{1, 2, 3}));
-  value.SetEnum(4, nullptr);
+  value.setBlob(std::move(bytes));
+  EXPECT_EQ(value.getBlob(), (std::vector<std::uint8_t>{1, 2, 3}));
+  value.setEnum(4, nullptr);
   EXPECT_EQ(value.kind(), BindingValueKind::kEnum);
   value.clear();
   EXPECT_TRUE(value.isEmpty());
@@ -218,57 +218,57 @@ TEST(BindingValueWriting, SettersReplaceTheContentOfAnyKind) {
 
 TEST(BindingValueCopy, CopiesDeeplyIntoAnIndependentTree) {
   BindingValue source;
-  source.fieldForWrite("list").elementForWrite(1).SetString("x");
+  source.fieldForWrite("list").elementForWrite(1).setString("x");
   source.fieldForWrite("blob") = Blob("ab");
   BindingValue copy(source);
-  source.fieldForWrite("list").elementForWrite(1).SetString("changed");
-  EXPECT_EQ(copy.field("list").element(1).GetString(), "x");
+  source.fieldForWrite("list").elementForWrite(1).setString("changed");
+  EXPECT_EQ(copy.field("list").element(1).getString(), "x");
   EXPECT_EQ(copy.field("blob").toText(), "YWI=");
   EXPECT_FALSE(copy == source);
 }
 
 TEST(BindingValueCopy, AssigningADescendantToItsAncestorKeepsTheDescendantsContent) {
   BindingValue value;
-  value.fieldForWrite("inner").fieldForWrite("leaf").SetString("kept");
+  value.fieldForWrite("inner").fieldForWrite("leaf").setString("kept");
   value = value.field("inner");
-  EXPECT_EQ(value.field("leaf").GetString(), "kept");
+  EXPECT_EQ(value.field("leaf").getString(), "kept");
   value = std::move(value.fieldForWrite("leaf"));
-  EXPECT_EQ(value.GetString(), "kept");
+  EXPECT_EQ(value.getString(), "kept");
 }
 
 TEST(BindingValueMove, SwapsWhenBothValuesOwnTheirTrees) {
   BindingValue left("left");
   BindingValue right("right");
   left = std::move(right);
-  EXPECT_EQ(left.GetString(), "right");
-  EXPECT_EQ(right.GetString(), "left");
+  EXPECT_EQ(left.getString(), "right");
+  EXPECT_EQ(right.getString(), "left");
 }
 
 TEST(BindingValueMove, CopiesAndClearsWhenTheSourceIsAChild) {
   BindingValue parent;
-  parent.fieldForWrite("child").SetString("text");
+  parent.fieldForWrite("child").setString("text");
   BindingValue moved(std::move(parent.fieldForWrite("child")));
-  EXPECT_EQ(moved.GetString(), "text");
+  EXPECT_EQ(moved.getString(), "text");
   EXPECT_TRUE(parent.field("child").isEmpty());
   EXPECT_TRUE(parent.hasField("child"));
 
   BindingValue root("root");
   parent.fieldForWrite("child") = std::move(root);
-  EXPECT_EQ(parent.field("child").GetString(), "root");
+  EXPECT_EQ(parent.field("child").getString(), "root");
   EXPECT_TRUE(root.isEmpty());
 }
 
 TEST(BindingValueStore, SharesOneEntryPerTextAcrossKeysAndValuesOfATree) {
   BindingValue tree;
-  tree.fieldForWrite("name").SetString("name");
-  tree.fieldForWrite("other").SetString("name");
-  tree.fieldForWrite("list").AppendElement().SetString("name");
+  tree.fieldForWrite("name").setString("name");
+  tree.fieldForWrite("other").setString("name");
+  tree.fieldForWrite("list").appendElement().setString("name");
   tree.fieldForWrite("copy") = tree.field("other");
   const BindingValueStore* store = tree.store();
   ASSERT_NE(store, nullptr);
   EXPECT_EQ(store->ReferenceCount("name"), 5u);
   EXPECT_EQ(store->InternedCount(), 4u);  // name, other, list, copy
-  tree.RemoveField("other");
+  tree.removeField("other");
   EXPECT_EQ(store->ReferenceCount("name"), 4u);
   EXPECT_EQ(store->ReferenceCount("other"), 0u);
   tree.fieldForWrite("list").clear();
@@ -284,12 +284,12 @@ TEST(BindingValueStore, TellsLongTextsApartThatDifferOnlyInTheMiddle) {
   const std::string first = head + std::string(1000, 'a') + tail;
   const std::string second = head + std::string(1000, 'b') + tail;
   BindingValue tree;
-  tree.AppendElement().SetString(first);
-  tree.AppendElement().SetString(second);
-  tree.AppendElement().SetString(first);
-  EXPECT_EQ(tree.element(0).GetString(), first);
-  EXPECT_EQ(tree.element(1).GetString(), second);
-  EXPECT_EQ(tree.element(2).GetString(), first);
+  tree.appendElement().setString(first);
+  tree.appendElement().setString(second);
+  tree.appendElement().setString(first);
+  EXPECT_EQ(tree.element(0).getString(), first);
+  EXPECT_EQ(tree.element(1).getString(), second);
+  EXPECT_EQ(tree.element(2).getString(), first);
   EXPECT_EQ(tree.store()->ReferenceCount(first), 2u);
   EXPECT_EQ(tree.store()->ReferenceCount(second), 1u);
   EXPECT_EQ(tree.store()->InternedCount(), 2u);
@@ -360,9 +360,9 @@ TEST(BindingValueStore, GivesItsPagesBackWhenATreeWithLargePartsIsDestroyed) {
     BindingValue tree;
     BindingValue& list = tree.fieldForWrite("list");
     for (int i = 0; i < 2000; ++i) {
-      BindingValue& item = list.AppendElement();
-      item.fieldForWrite("blob").SetBlob(std::vector<std::uint8_t>(100, 7));
-      item.fieldForWrite("text").SetString(std::string(1500, 'a' + i % 26));
+      BindingValue& item = list.appendElement();
+      item.fieldForWrite("blob").setBlob(std::vector<std::uint8_t>(100, 7));
+      item.fieldForWrite("text").setString(std::string(1500, 'a' + i % 26));
     }
     BindingValue copy = tree;
     EXPECT_EQ(copy.field("list").element(1999).field("text").size(), 1500u);
@@ -373,12 +373,12 @@ TEST(BindingValueStore, GivesItsPagesBackWhenATreeWithLargePartsIsDestroyed) {
 
 TEST(BindingConversionResult, FailReplacesTheValueWithTheErrorStructure) {
   BindingConversionResult result;
-  result.value.fieldForWrite("data").SetSigned(1);
+  result.value.fieldForWrite("data").setSigned(1);
   EXPECT_EQ(errorText(result), "");
   fail(result, "went wrong");
   EXPECT_EQ(result.ok, 0);
   EXPECT_EQ(result.value.size(), 1u);
-  EXPECT_EQ(result.value.field("error").GetString(), "went wrong");
+  EXPECT_EQ(result.value.field("error").getString(), "went wrong");
   EXPECT_EQ(errorText(result), "went wrong");
   fail(result, errorText(result).substr(5));
   EXPECT_EQ(errorText(result), "wrong");
@@ -387,7 +387,7 @@ TEST(BindingConversionResult, FailReplacesTheValueWithTheErrorStructure) {
 TEST(BindingConversionResult, ErrorTextIsEmptyWhenTheErrorIsNotAString) {
   BindingConversionResult result;
   result.ok = 0;
-  result.value.fieldForWrite("error").SetSigned(3);
+  result.value.fieldForWrite("error").setSigned(3);
   EXPECT_EQ(errorText(result), "");
 }
 

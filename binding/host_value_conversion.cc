@@ -45,28 +45,28 @@ bool ReadHostValue(BindingConversionResult& result, BindingValue& target, const 
       target.clear();
       return true;
     case kHostValueBool:
-      target.SetBool(record.payload.boolean != 0);
+      target.setBool(record.payload.boolean != 0);
       return true;
     case kHostValueSigned:
-      target.SetSigned(record.payload.int64);
+      target.setSigned(record.payload.int64);
       return true;
     case kHostValueUnsigned:
-      target.SetUnsigned(record.payload.uint64);
+      target.setUnsigned(record.payload.uint64);
       return true;
     case kHostValueDouble:
-      target.SetFloat(record.payload.float64);
+      target.setFloat(record.payload.float64);
       return true;
     case kHostValueText:
     case kHostValueOwnedText: {
       const char* data = record.payload.text.data;
-      target.SetString(data != nullptr ? std::string_view(data) : std::string_view());
+      target.setString(data != nullptr ? std::string_view(data) : std::string_view());
       return true;
     }
     case kHostValueBytes:
     case kHostValueOwnedBytes: {
       const std::uint8_t* data = record.payload.bytes.data;
       std::uint32_t length = record.payload.bytes.length;
-      target.SetBlob(std::span<const std::uint8_t>(data, data != nullptr ? length : 0));
+      target.setBlob(std::span<const std::uint8_t>(data, data != nullptr ? length : 0));
       return true;
     }
     case kHostValueArray: {
@@ -76,14 +76,14 @@ bool ReadHostValue(BindingConversionResult& result, BindingValue& target, const 
       for (std::uint32_t i = 0; i < count; ++i) {
         HostValue item;
         std::memcpy(&item, &items[i], sizeof(HostValue));
-        if (!ReadHostValue(result, target.AppendElement(), item, name)) return false;
+        if (!ReadHostValue(result, target.appendElement(), item, name)) return false;
       }
       return true;
     }
     case kHostValueObject: {
       const HostObjectEntry* entries = record.payload.object.entries;
       std::uint32_t count = entries != nullptr ? record.payload.object.count : 0;
-      target.ReserveFields(count);
+      target.reserveFields(count);
       for (std::uint32_t i = 0; i < count; ++i) {
         HostObjectEntry entry;
         std::memcpy(&entry, &entries[i], sizeof(HostObjectEntry));
@@ -140,25 +140,25 @@ HostValue toHostValue(const BindingValue& value, const BindingTypeRegistry* regi
       break;
     case BindingValueKind::kBool:
       record.kind = kHostValueBool;
-      record.payload.boolean = value.GetBool() ? 1 : 0;
+      record.payload.boolean = value.getBool() ? 1 : 0;
       break;
     case BindingValueKind::kSigned:
       record.kind = kHostValueSigned;
-      record.payload.int64 = value.GetSigned();
+      record.payload.int64 = value.getSigned();
       break;
     case BindingValueKind::kUnsigned:
       record.kind = kHostValueUnsigned;
-      record.payload.uint64 = value.GetUnsigned();
+      record.payload.uint64 = value.getUnsigned();
       break;
     case BindingValueKind::kFloat:
       record.kind = kHostValueDouble;
-      record.payload.float64 = value.GetFloat();
+      record.payload.float64 = value.getFloat();
       break;
     case BindingValueKind::kString:
-      record = MakeText(value.GetString());
+      record = MakeText(value.getString());
       break;
     case BindingValueKind::kBlob: {
-      const std::vector<std::uint8_t>& blob = value.GetBlob();
+      const std::vector<std::uint8_t>& blob = value.getBlob();
       auto* bytes = new std::uint8_t[blob.size() == 0 ? 1 : blob.size()];
       if (!blob.empty()) std::memcpy(bytes, blob.data(), blob.size());
       record.kind = kHostValueOwnedBytes;
@@ -167,12 +167,12 @@ HostValue toHostValue(const BindingValue& value, const BindingTypeRegistry* regi
       break;
     }
     case BindingValueKind::kEnum: {
-      BindingEnumPair pair = value.GetEnum();
+      BindingEnumPair pair = value.getEnum();
       const BindingTypeDescriptor* descriptor = registry != nullptr && pair.type != nullptr
-                                                    ? registry->FindType(pair.type->id())
+                                                    ? registry->findType(pair.type->id())
                                                     : nullptr;
       const BindingEnumValue* enumerator =
-          descriptor != nullptr ? descriptor->FindEnumValue(pair.value) : nullptr;
+          descriptor != nullptr ? descriptor->findEnumValue(pair.value) : nullptr;
       if (enumerator != nullptr) {
         record = MakeText(enumerator->name);
       } else {
@@ -182,7 +182,7 @@ HostValue toHostValue(const BindingValue& value, const BindingTypeRegistry* regi
       break;
     }
     case BindingValueKind::kCollection: {
-      std::span<const BindingValue> elements = value.Elements();
+      std::span<const BindingValue> elements = value.elements();
       auto* items = new HostValue[elements.size() == 0 ? 1 : elements.size()];
       for (std::size_t i = 0; i < elements.size(); ++i) {
         HostValue item = toHostValue(elements[i], registry);
@@ -194,7 +194,7 @@ HostValue toHostValue(const BindingValue& value, const BindingTypeRegistry* regi
       break;
     }
     case BindingValueKind::kStructure: {
-      std::span<const BindingStructureEntry> fields = value.Fields();
+      std::span<const BindingStructureEntry> fields = value.fields();
       auto* entries = new HostObjectEntry[fields.size() == 0 ? 1 : fields.size()];
       for (std::size_t i = 0; i < fields.size(); ++i) {
         HostObjectEntry entry{};

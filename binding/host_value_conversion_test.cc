@@ -54,16 +54,16 @@ TEST(ToHostValue, WritesEveryKindWithCopiesTheRecordOwns) {
   BindingTypeRegistry registry;
   BindingEnumBuilder<Mode>(registry).AddValue(Mode::kOn, "On");
   BindingValue value;
-  value.fieldForWrite("b").SetBool(true);
-  value.fieldForWrite("s").SetSigned(-5);
-  value.fieldForWrite("u").SetUnsigned(5);
-  value.fieldForWrite("f").SetFloat(0.5);
-  value.fieldForWrite("t").SetString("text");
-  value.fieldForWrite("x").SetBlob(std::vector<std::uint8_t>{1, 2, 3});
-  value.fieldForWrite("e").SetEnum(1, &BindingStaticTypeOf<Mode>());
-  value.fieldForWrite("n").SetEnum(7, &BindingStaticTypeOf<Mode>());
-  value.fieldForWrite("a").AppendElement();
-  value.fieldForWrite("a").AppendElement().SetString("item");
+  value.fieldForWrite("b").setBool(true);
+  value.fieldForWrite("s").setSigned(-5);
+  value.fieldForWrite("u").setUnsigned(5);
+  value.fieldForWrite("f").setFloat(0.5);
+  value.fieldForWrite("t").setString("text");
+  value.fieldForWrite("x").setBlob(std::vector<std::uint8_t>{1, 2, 3});
+  value.fieldForWrite("e").setEnum(1, &BindingStaticTypeOf<Mode>());
+  value.fieldForWrite("n").setEnum(7, &BindingStaticTypeOf<Mode>());
+  value.fieldForWrite("a").appendElement();
+  value.fieldForWrite("a").appendElement().setString("item");
 
   HostValue record = toHostValue(value, &registry);
   ASSERT_EQ(+record.kind, static_cast<std::uint32_t>(kHostValueObject));
@@ -90,7 +90,7 @@ TEST(ToHostValue, WritesEveryKindWithCopiesTheRecordOwns) {
   HostValue text = ValueOf(EntryAt(record, 6));
   EXPECT_EQ(+text.payload.text.length, 4u);
   EXPECT_STREQ(text.payload.text.data, "text");
-  EXPECT_NE(+text.payload.text.data, value.field("t").GetString().data());
+  EXPECT_NE(+text.payload.text.data, value.field("t").getString().data());
   HostValue bytes = ValueOf(EntryAt(record, 8));
   EXPECT_EQ(+bytes.kind, static_cast<std::uint32_t>(kHostValueOwnedBytes));
   EXPECT_EQ(+bytes.payload.bytes.length, 3u);
@@ -102,7 +102,7 @@ TEST(ToHostValue, WritesEveryKindWithCopiesTheRecordOwns) {
 
 TEST(ToHostValue, EnumsWithoutARegistryTravelAsNumbers) {
   BindingValue value;
-  value.SetEnum(1, &BindingStaticTypeOf<Mode>());
+  value.setEnum(1, &BindingStaticTypeOf<Mode>());
   HostValue record = toHostValue(value, nullptr);
   EXPECT_EQ(+record.kind, static_cast<std::uint32_t>(kHostValueSigned));
   EXPECT_EQ(+record.payload.int64, 1);
@@ -110,10 +110,10 @@ TEST(ToHostValue, EnumsWithoutARegistryTravelAsNumbers) {
 
 TEST(FromHostValue, ReadsTheRecordsThePlugInWritesBackIntoTheSameTree) {
   BindingValue value;
-  value.fieldForWrite("list").AppendElement().SetFloat(2.5);
-  value.fieldForWrite("list").AppendElement().SetUnsigned(9);
-  value.fieldForWrite("blob").SetBlob(std::vector<std::uint8_t>{0, 255});
-  value.fieldForWrite("flag").SetBool(false);
+  value.fieldForWrite("list").appendElement().setFloat(2.5);
+  value.fieldForWrite("list").appendElement().setUnsigned(9);
+  value.fieldForWrite("blob").setBlob(std::vector<std::uint8_t>{0, 255});
+  value.fieldForWrite("flag").setBool(false);
   value.fieldForWrite("none");
   HostValue record = toHostValue(value, nullptr);
   BindingConversionResult result = fromHostValue(record, "x");
@@ -139,7 +139,7 @@ TEST(FromHostValue, ReadsTextsUpToTheNulAndKeepsTheLastOfRepeatedKeys) {
   object.payload.object.count = 2;
   BindingConversionResult result = fromHostValue(object, "x");
   EXPECT_EQ(result.value.size(), 1u);
-  EXPECT_EQ(result.value.field("k").GetString(), "sec");
+  EXPECT_EQ(result.value.field("k").getString(), "sec");
 }
 
 struct ReleaseLog {

@@ -194,33 +194,33 @@ class JsonTreeBuilder {
     return true;
   }
   bool Bool(bool value) {
-    Target().SetBool(value);
+    Target().setBool(value);
     return true;
   }
   // The reader calls the signed callbacks only for numbers written with a minus sign.
   bool Int(int value) {
-    Target().SetSigned(value);
+    Target().setSigned(value);
     return true;
   }
   bool Int64(std::int64_t value) {
-    Target().SetSigned(value);
+    Target().setSigned(value);
     return true;
   }
   bool Uint(unsigned value) {
-    Target().SetUnsigned(value);
+    Target().setUnsigned(value);
     return true;
   }
   bool Uint64(std::uint64_t value) {
-    Target().SetUnsigned(value);
+    Target().setUnsigned(value);
     return true;
   }
   bool Double(double value) {
-    Target().SetFloat(value);
+    Target().setFloat(value);
     return true;
   }
   bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }  // not requested
   bool String(const char* text, rapidjson::SizeType length, bool) {
-    Target().SetString(std::string_view(text, length));
+    Target().setString(std::string_view(text, length));
     return true;
   }
   bool StartObject() {
@@ -228,7 +228,7 @@ class JsonTreeBuilder {
     BindingValue& target = Target();
     // A repeated member name keeps the last value, not a merge of both.
     if (!target.isEmpty()) target.clear();
-    target.ReserveFields(0);
+    target.reserveFields(0);
     open_.push_back(&target);
     return true;
   }
@@ -257,7 +257,7 @@ class JsonTreeBuilder {
   BindingValue& Target() {
     if (open_.empty()) return root_;
     BindingValue* container = open_.back();
-    return container->isCollection() ? container->AppendElement() : *member_;
+    return container->isCollection() ? container->appendElement() : *member_;
   }
 
   bool CanOpen() {
@@ -275,9 +275,9 @@ class JsonTreeBuilder {
 std::optional<std::string_view> EnumeratorName(const BindingTypeRegistry* registry,
                                                BindingEnumPair value) {
   if (registry == nullptr || value.type == nullptr) return std::nullopt;
-  const BindingTypeDescriptor* descriptor = registry->FindType(value.type->id());
+  const BindingTypeDescriptor* descriptor = registry->findType(value.type->id());
   if (descriptor == nullptr || !descriptor->isEnum) return std::nullopt;
-  const BindingEnumValue* enumerator = descriptor->FindEnumValue(value.value);
+  const BindingEnumValue* enumerator = descriptor->findEnumValue(value.value);
   if (enumerator == nullptr) return std::nullopt;
   return std::string_view(enumerator->name);
 }
@@ -359,28 +359,28 @@ void Walk(const BindingValue& value, Sink& sink) {
       sink.Null();
       return;
     case BindingValueKind::kBool:
-      sink.Bool(value.GetBool());
+      sink.Bool(value.getBool());
       return;
     case BindingValueKind::kSigned:
-      sink.Signed(value.GetSigned());
+      sink.Signed(value.getSigned());
       return;
     case BindingValueKind::kUnsigned:
-      sink.Unsigned(value.GetUnsigned());
+      sink.Unsigned(value.getUnsigned());
       return;
     case BindingValueKind::kFloat:
-      sink.Double(value.GetFloat());
+      sink.Double(value.getFloat());
       return;
     case BindingValueKind::kString:
-      sink.String(value.GetString());
+      sink.String(value.getString());
       return;
     case BindingValueKind::kBlob:
-      sink.Blob(value.GetBlob());
+      sink.Blob(value.getBlob());
       return;
     case BindingValueKind::kEnum:
-      sink.Enum(value.GetEnum());
+      sink.Enum(value.getEnum());
       return;
     case BindingValueKind::kCollection: {
-      const std::span<const BindingValue> elements = value.Elements();
+      const std::span<const BindingValue> elements = value.elements();
       sink.BeginCollection(elements.size());
       for (std::size_t i = 0; i < elements.size(); ++i) {
         sink.BeforeElement(i);
@@ -391,7 +391,7 @@ void Walk(const BindingValue& value, Sink& sink) {
       return;
     }
     case BindingValueKind::kStructure: {
-      const std::span<const BindingStructureEntry> fields = value.Fields();
+      const std::span<const BindingStructureEntry> fields = value.fields();
       sink.BeginStructure(fields.size());
       for (const BindingStructureEntry& field : fields) {
         sink.Key(field.key());

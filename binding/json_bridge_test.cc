@@ -124,20 +124,20 @@ TEST(ParseJson, DeepNestingFailsInsteadOfExhaustingTheStack) {
 
 TEST(ToJson, WritesEveryKindCompactWithKeysInByteOrder) {
   BindingValue value;
-  value.fieldForWrite("b").SetString("q\"\\\n\x01");
+  value.fieldForWrite("b").setString("q\"\\\n\x01");
   value.fieldForWrite("a");  // empty inside a tree is null
-  value.fieldForWrite("B").SetBlob(std::vector<std::uint8_t>{'a', 'b', 'c', 'd'});
+  value.fieldForWrite("B").setBlob(std::vector<std::uint8_t>{'a', 'b', 'c', 'd'});
   BindingValue& list = value.fieldForWrite("c");
-  list.AppendElement().SetBool(true);
-  list.AppendElement().SetSigned(-7);
-  list.AppendElement().SetUnsigned(18446744073709551615u);
-  list.AppendElement().SetFloat(1.0);
-  list.AppendElement().SetFloat(0.1);
-  list.AppendElement().SetFloat(-1e300);
-  list.AppendElement().SetEnum(3, nullptr);
-  list.AppendElement().reserve(0);
-  list.AppendElement().ReserveFields(0);
-  value.fieldForWrite("d\"\t").SetString("plain");
+  list.appendElement().setBool(true);
+  list.appendElement().setSigned(-7);
+  list.appendElement().setUnsigned(18446744073709551615u);
+  list.appendElement().setFloat(1.0);
+  list.appendElement().setFloat(0.1);
+  list.appendElement().setFloat(-1e300);
+  list.appendElement().setEnum(3, nullptr);
+  list.appendElement().reserve(0);
+  list.appendElement().reserveFields(0);
+  value.fieldForWrite("d\"\t").setString("plain");
   EXPECT_EQ(toJson(value),
             "{\"B\":\"YWJjZA==\",\"a\":null,\"b\":\"q\\\"\\\\\\n\\u0001\",\"c\":[true,-7,"
             "18446744073709551615,1.0,0.1,-1e300,3,[],{}],\"d\\\"\\t\":\"plain\"}");
@@ -198,9 +198,9 @@ TEST(ToJson, WritesEnumsByNameWhenTheRegistryKnowsTheValue) {
   builder.addEnumValue("green", 2, "");
 
   BindingValue value;
-  value.AppendElement().SetEnum(2, &kColorType);
-  value.AppendElement().SetEnum(9, &kColorType);
-  value.AppendElement().SetEnum(1, &kUnregisteredType);
+  value.appendElement().setEnum(2, &kColorType);
+  value.appendElement().setEnum(9, &kColorType);
+  value.appendElement().setEnum(1, &kUnregisteredType);
   EXPECT_EQ(toJson(value, &registry), "[\"green\",9,1]");
   EXPECT_EQ(toJson(value), "[2,9,1]");
 }
@@ -250,7 +250,7 @@ TEST(WalkValue, ReportsElementsAndFieldsInOrder) {
   };
   BindingValue value = Map({{"y", List({BindingValue(std::int64_t{-1}), BindingValue()})},
                             {"x", BindingValue(std::vector<std::uint8_t>{1, 2})}});
-  value.fieldForWrite("e").SetEnum(4, nullptr);
+  value.fieldForWrite("e").setEnum(4, nullptr);
   Recorder recorder;
   WalkValue(value, recorder);
   EXPECT_EQ(recorder.log, "{3 e: e4 , x: blob2 , y: [2 <0 s-1 0> <1 null 1> ] , } ");
@@ -261,7 +261,7 @@ TEST(JsonBridge, ReadsAndWritesThroughTheCountingHeap) {
   // output, and every block must come back.
   const std::string nested = std::string(300, '[') + std::string(300, ']');
   BindingValue big;
-  for (int i = 0; i < 2000; ++i) big.AppendElement().SetString("eight ch");
+  for (int i = 0; i < 2000; ++i) big.appendElement().setString("eight ch");
   const platform::MemoryCounters before = platform::ReadMemoryCounters();
   EXPECT_EQ(parseJson(nested.c_str()).ok, 1);
   const std::string text = toJson(big);

@@ -144,7 +144,7 @@ class MessagePackReader {
         continue;
       }
       if (top.state == FrameState::kCollection) {
-        BindingValue* element = &top.value->AppendElement();
+        BindingValue* element = &top.value->appendElement();
         ++top.index;
         frames_.emplace_back(element);
         return true;
@@ -172,19 +172,19 @@ class MessagePackReader {
     BindingValue& value = *frames_.back().value;
     switch (byte_class) {
       case ByteClass::kPositiveFixint:
-        value.SetSigned(type);
+        value.setSigned(type);
         break;
       case ByteClass::kNegativeFixint:
-        value.SetSigned(static_cast<std::int8_t>(type));
+        value.setSigned(static_cast<std::int8_t>(type));
         break;
       case ByteClass::kNil:
         // A repeated map key followed by nil keeps the value the key had.
         break;
       case ByteClass::kFalse:
-        value.SetBool(false);
+        value.setBool(false);
         break;
       case ByteClass::kTrue:
-        value.SetBool(true);
+        value.setBool(true);
         break;
       case ByteClass::kFixstr:
         ReadString(value, type & 0x1F);
@@ -209,12 +209,12 @@ class MessagePackReader {
         break;
       case ByteClass::kFloat32: {
         std::uint32_t bits;
-        if (ReadNumber(bits)) value.SetFloat(std::bit_cast<float>(bits));
+        if (ReadNumber(bits)) value.setFloat(std::bit_cast<float>(bits));
         break;
       }
       case ByteClass::kFloat64: {
         std::uint64_t bits;
-        if (ReadNumber(bits)) value.SetFloat(std::bit_cast<double>(bits));
+        if (ReadNumber(bits)) value.setFloat(std::bit_cast<double>(bits));
         break;
       }
       case ByteClass::kUint8:
@@ -320,9 +320,9 @@ class MessagePackReader {
     Raw raw;
     if (!ReadNumber(raw)) return;
     if constexpr (std::is_signed_v<Stored>) {
-      value.SetSigned(static_cast<Stored>(raw));
+      value.setSigned(static_cast<Stored>(raw));
     } else {
-      value.SetUnsigned(raw);
+      value.setUnsigned(raw);
     }
   }
 
@@ -346,7 +346,7 @@ class MessagePackReader {
       return;
     }
     // Bytes are taken as they are: the body's producer owns their encoding.
-    value.SetString(std::string_view(reinterpret_cast<const char*>(data_ + position_), length));
+    value.setString(std::string_view(reinterpret_cast<const char*>(data_ + position_), length));
     position_ += length;
   }
 
@@ -365,7 +365,7 @@ class MessagePackReader {
             "Invalid MessagePack data. Raw bytes of size %1 at position %2 are truncated.")) {
       return;
     }
-    value.SetBlob(std::span<const std::uint8_t>(data_ + position_, length));
+    value.setBlob(std::span<const std::uint8_t>(data_ + position_, length));
     position_ += length;
   }
 
@@ -396,7 +396,7 @@ class MessagePackReader {
       frame.count = count;
     } else {
       const std::uint64_t pairs_possible = remaining / 2;
-      value.ReserveFields(count < pairs_possible ? count : pairs_possible);
+      value.reserveFields(count < pairs_possible ? count : pairs_possible);
       frame.count = count * 2;
     }
     frame.state = state;

@@ -59,9 +59,9 @@ TEST(MessagePackReader, DecodesEveryScalarClassBigEndian) {
 TEST(MessagePackReader, BuildsContainersAndCountsConsumedBytes) {
   MessagePackReadResult read = Read({0x93, 0x01, 0xFF, 0xC0});
   BindingValue expected;
-  expected.AppendElement().SetSigned(1);
-  expected.AppendElement().SetSigned(-1);
-  expected.AppendElement();
+  expected.appendElement().setSigned(1);
+  expected.appendElement().setSigned(-1);
+  expected.appendElement();
   EXPECT_EQ(read.result.ok, 1);
   EXPECT_EQ(read.result.value, expected);
   EXPECT_EQ(read.consumed, 4u);
@@ -70,9 +70,9 @@ TEST(MessagePackReader, BuildsContainersAndCountsConsumedBytes) {
   read = Read({0x82, 0xA1, 'b', 0x91, 0xC3, 0xA1, 'a', 0x80, 0x01});
   ASSERT_EQ(read.result.ok, 1);
   EXPECT_EQ(read.consumed, 8u);
-  ASSERT_EQ(read.result.value.Fields().size(), 2u);
-  EXPECT_EQ(read.result.value.Fields()[0].key(), "a");
-  EXPECT_TRUE(read.result.value.field("a").IsStructure());
+  ASSERT_EQ(read.result.value.fields().size(), 2u);
+  EXPECT_EQ(read.result.value.fields()[0].key(), "a");
+  EXPECT_TRUE(read.result.value.field("a").isStructure());
   EXPECT_EQ(read.result.value.field("b").element(0), BindingValue(true));
 
   // 16- and 32-bit headers announce counts the same way as the fixed forms.
@@ -159,8 +159,8 @@ TEST(MessagePackReader, RepeatedKeyReplacesContainersButNilKeepsTheValue) {
       {0x84, 0xA1, 'a', 0x92, 0x01, 0x02, 0xA1, 'a', 0x91, 0x03, 0xA1, 'b', 0x01, 0xA1, 'b', 0xC0});
   ASSERT_EQ(read.result.ok, 1);
   BindingValue expected;
-  expected.fieldForWrite("a").AppendElement().SetSigned(3);
-  expected.fieldForWrite("b").SetSigned(1);
+  expected.fieldForWrite("a").appendElement().setSigned(3);
+  expected.fieldForWrite("b").setSigned(1);
   EXPECT_EQ(read.result.value, expected);
 }
 

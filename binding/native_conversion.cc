@@ -79,10 +79,10 @@ void AssignBool(BindingConversionResult& result, bool& member, const BindingValu
       FailRequired(result, name);
       return;
     case BindingValueKind::kBool:
-      member = input.GetBool();
+      member = input.getBool();
       return;
     case BindingValueKind::kString: {
-      std::string_view text = input.GetString();
+      std::string_view text = input.getString();
       if (text == "1" || text == "true") {
         member = true;
       } else if (text != "0" && text != "false") {
@@ -105,19 +105,19 @@ std::int64_t AssignSignedInteger(BindingConversionResult& result, const BindingV
       FailRequired(result, name);
       return 0;
     case BindingValueKind::kSigned: {
-      std::int64_t number = input.GetSigned();
+      std::int64_t number = input.getSigned();
       if (number >= min && number <= max) return number;
       Fail(result, kRangeMessage, {number, name, type_name});
       return 0;
     }
     case BindingValueKind::kUnsigned: {
-      std::uint64_t number = input.GetUnsigned();
+      std::uint64_t number = input.getUnsigned();
       if (number <= static_cast<std::uint64_t>(max)) return static_cast<std::int64_t>(number);
       Fail(result, kRangeMessage, {number, name, type_name});
       return 0;
     }
     case BindingValueKind::kFloat: {
-      double number = input.GetFloat();
+      double number = input.getFloat();
       if (number >= static_cast<double>(min) && number <= static_cast<double>(max)) {
         return TruncateClamped<std::int64_t>(number);
       }
@@ -125,7 +125,7 @@ std::int64_t AssignSignedInteger(BindingConversionResult& result, const BindingV
       return 0;
     }
     case BindingValueKind::kString: {
-      std::string_view text = input.GetString();
+      std::string_view text = input.getString();
       char* end = nullptr;
       errno = 0;
       long long number = std::strtoll(text.data(), &end, 0);
@@ -139,7 +139,7 @@ std::int64_t AssignSignedInteger(BindingConversionResult& result, const BindingV
       return 0;
     }
     case BindingValueKind::kEnum: {
-      std::int32_t number = input.GetEnum().value;
+      std::int32_t number = input.getEnum().value;
       if (number >= min && number <= max) return number;
       Fail(result, kRangeMessage, {number, name, type_name});
       return 0;
@@ -159,7 +159,7 @@ std::uint64_t AssignUnsignedInteger(BindingConversionResult& result, const Bindi
       FailRequired(result, name);
       return 0;
     case BindingValueKind::kSigned: {
-      std::int64_t number = input.GetSigned();
+      std::int64_t number = input.getSigned();
       if (number >= 0 && static_cast<std::uint64_t>(number) <= max) {
         return static_cast<std::uint64_t>(number);
       }
@@ -167,13 +167,13 @@ std::uint64_t AssignUnsignedInteger(BindingConversionResult& result, const Bindi
       return 0;
     }
     case BindingValueKind::kUnsigned: {
-      std::uint64_t number = input.GetUnsigned();
+      std::uint64_t number = input.getUnsigned();
       if (number <= max) return number;
       Fail(result, kRangeMessage, {number, name, type_name});
       return 0;
     }
     case BindingValueKind::kFloat: {
-      double number = input.GetFloat();
+      double number = input.getFloat();
       if (number >= 0.0 && number <= static_cast<double>(max)) {
         return TruncateClamped<std::uint64_t>(number);
       }
@@ -181,7 +181,7 @@ std::uint64_t AssignUnsignedInteger(BindingConversionResult& result, const Bindi
       return 0;
     }
     case BindingValueKind::kString: {
-      std::string_view text = input.GetString();
+      std::string_view text = input.getString();
       char* end = nullptr;
       errno = 0;
       unsigned long long number = std::strtoull(text.data(), &end, 0);
@@ -196,7 +196,7 @@ std::uint64_t AssignUnsignedInteger(BindingConversionResult& result, const Bindi
       return 0;
     }
     case BindingValueKind::kEnum: {
-      std::int32_t number = input.GetEnum().value;
+      std::int32_t number = input.getEnum().value;
       if (number >= 0 && static_cast<std::uint64_t>(number) <= max) {
         return static_cast<std::uint64_t>(number);
       }
@@ -218,7 +218,7 @@ double AssignFloatingPoint(BindingConversionResult& result, const BindingValue& 
       FailRequired(result, name);
       return 0.0;
     case BindingValueKind::kFloat: {
-      double number = input.GetFloat();
+      double number = input.getFloat();
       // Written as "not outside" so that a NaN passes.
       if (!(number < min) && !(number > max)) return number;
       Fail(result, kRangeMessage, {number, name, type_name});
@@ -226,13 +226,13 @@ double AssignFloatingPoint(BindingConversionResult& result, const BindingValue& 
     }
     // Both floating-point ranges exceed every 64-bit integer, so integers always fit.
     case BindingValueKind::kSigned:
-      return static_cast<double>(input.GetSigned());
+      return static_cast<double>(input.getSigned());
     case BindingValueKind::kUnsigned:
-      return static_cast<double>(input.GetUnsigned());
+      return static_cast<double>(input.getUnsigned());
     case BindingValueKind::kEnum:
-      return static_cast<double>(input.GetEnum().value);
+      return static_cast<double>(input.getEnum().value);
     case BindingValueKind::kString: {
-      std::string_view text = input.GetString();
+      std::string_view text = input.getString();
       char* end = nullptr;
       errno = 0;
       double number = std::strtod(text.data(), &end);
@@ -260,14 +260,14 @@ void AssignString(BindingConversionResult& result, std::string& member, const Bi
       FailRequired(result, name);
       return;
     case BindingValueKind::kString:
-      member.assign(input.GetString());
+      member.assign(input.getString());
       return;
     case BindingValueKind::kEnum: {
-      BindingEnumPair pair = input.GetEnum();
+      BindingEnumPair pair = input.getEnum();
       const BindingTypeDescriptor* descriptor =
-          pair.type != nullptr ? registry.FindType(pair.type->id()) : nullptr;
+          pair.type != nullptr ? registry.findType(pair.type->id()) : nullptr;
       const BindingEnumValue* enumerator =
-          descriptor != nullptr ? descriptor->FindEnumValue(pair.value) : nullptr;
+          descriptor != nullptr ? descriptor->findEnumValue(pair.value) : nullptr;
       if (enumerator != nullptr) {
         member = enumerator->name;
       } else {
@@ -304,7 +304,7 @@ void AssignBlob(BindingConversionResult& result, std::vector<std::uint8_t>& memb
                 const BindingValue& input, std::string_view name) {
   if (!result.ok) return;
   if (input.kind() == BindingValueKind::kBlob) {
-    member = input.GetBlob();
+    member = input.getBlob();
     return;
   }
   member.clear();
@@ -336,10 +336,10 @@ void AssignEnumValue(BindingConversionResult& result, std::int32_t& member,
   std::string_view enum_name = descriptor->name;
   switch (input.kind()) {
     case BindingValueKind::kSigned: {
-      std::int64_t number = input.GetSigned();
+      std::int64_t number = input.getSigned();
       if (number >= std::numeric_limits<std::int32_t>::min() &&
           number <= std::numeric_limits<std::int32_t>::max() &&
-          descriptor->FindEnumValue(static_cast<std::int32_t>(number)) != nullptr) {
+          descriptor->findEnumValue(static_cast<std::int32_t>(number)) != nullptr) {
         member = static_cast<std::int32_t>(number);
       } else {
         Fail(result, kNotEnumValueMessage, {number, enum_name, name});
@@ -347,9 +347,9 @@ void AssignEnumValue(BindingConversionResult& result, std::int32_t& member,
       return;
     }
     case BindingValueKind::kUnsigned: {
-      std::uint64_t number = input.GetUnsigned();
+      std::uint64_t number = input.getUnsigned();
       if (number <= static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) &&
-          descriptor->FindEnumValue(static_cast<std::int32_t>(number)) != nullptr) {
+          descriptor->findEnumValue(static_cast<std::int32_t>(number)) != nullptr) {
         member = static_cast<std::int32_t>(number);
       } else {
         Fail(result, kNotEnumValueMessage, {number, enum_name, name});
@@ -357,8 +357,8 @@ void AssignEnumValue(BindingConversionResult& result, std::int32_t& member,
       return;
     }
     case BindingValueKind::kString: {
-      std::string_view text = input.GetString();
-      if (const BindingEnumValue* enumerator = descriptor->FindEnumValue(text)) {
+      std::string_view text = input.getString();
+      if (const BindingEnumValue* enumerator = descriptor->findEnumValue(text)) {
         member = enumerator->value;
         return;
       }
@@ -368,7 +368,7 @@ void AssignEnumValue(BindingConversionResult& result, std::int32_t& member,
       std::int64_t number =
           AssignSignedInteger(parse, input, name, std::numeric_limits<std::int32_t>::min(),
                               std::numeric_limits<std::int32_t>::max(), enum_name);
-      if (parse.ok && descriptor->FindEnumValue(static_cast<std::int32_t>(number)) != nullptr) {
+      if (parse.ok && descriptor->findEnumValue(static_cast<std::int32_t>(number)) != nullptr) {
         member = static_cast<std::int32_t>(number);
       } else {
         Fail(result, kNotEnumValueMessage, {text, enum_name, name});
@@ -376,8 +376,8 @@ void AssignEnumValue(BindingConversionResult& result, std::int32_t& member,
       return;
     }
     case BindingValueKind::kEnum: {
-      std::int32_t number = input.GetEnum().value;
-      if (descriptor->FindEnumValue(number) != nullptr) {
+      std::int32_t number = input.getEnum().value;
+      if (descriptor->findEnumValue(number) != nullptr) {
         member = number;
       } else {
         Fail(result, kNotEnumValueMessage, {number, enum_name, name});
@@ -400,7 +400,7 @@ void AssignStruct(BindingConversionResult& result, void* record, const BindingVa
     Fail(result, kUnregisteredStructMessage, {name});
     return;
   }
-  if (!input.IsStructure()) {
+  if (!input.isStructure()) {
     Fail(result, kNotStructureMessage, {name, std::string_view(descriptor->name)});
     return;
   }
@@ -429,7 +429,7 @@ bool CheckVectorInput(BindingConversionResult& result, const BindingValue& input
 bool CheckMapInput(BindingConversionResult& result, const BindingValue& input,
                    std::string_view name) {
   if (!result.ok) return false;
-  if (input.IsStructure()) return true;
+  if (input.isStructure()) return true;
   Fail(result, kMapNotStructureMessage, {name});
   return false;
 }
@@ -442,14 +442,14 @@ void ProduceStruct(BindingConversionResult& result, BindingValue& target, const 
     return;
   }
   // A structure even without fields: callers tell "no fields" from "no value".
-  target.ReserveFields(descriptor->fields.size());
+  target.reserveFields(descriptor->fields.size());
   const auto* bytes = static_cast<const std::byte*>(record);
   for (const BindingFieldDescriptor& field : descriptor->fields) {
     BindingValue& slot = target.fieldForWrite(field.name);
     field.converter->Produce(result, slot, bytes + field.offset, field.type, registry);
     if (!result.ok) return;
     if ((field.flags & kOmitWhenDefault) != 0 && IsDefaultValue(slot)) {
-      target.RemoveField(field.name);
+      target.removeField(field.name);
     }
   }
 }
@@ -459,15 +459,15 @@ bool IsDefaultValue(const BindingValue& value) {
     case BindingValueKind::kEmpty:
       return true;
     case BindingValueKind::kBool:
-      return !value.GetBool();
+      return !value.getBool();
     case BindingValueKind::kSigned:
-      return value.GetSigned() == 0;
+      return value.getSigned() == 0;
     case BindingValueKind::kUnsigned:
-      return value.GetUnsigned() == 0;
+      return value.getUnsigned() == 0;
     case BindingValueKind::kFloat:
-      return value.GetFloat() == 0.0;
+      return value.getFloat() == 0.0;
     case BindingValueKind::kEnum:
-      return value.GetEnum().value == 0;
+      return value.getEnum().value == 0;
     default:
       return value.size() == 0;
   }
@@ -476,7 +476,7 @@ bool IsDefaultValue(const BindingValue& value) {
 BindingConversionResult toValue(const void* record, const BindingStaticType& static_type,
                                 const BindingTypeRegistry& registry) {
   BindingConversionResult result;
-  ProduceStruct(result, result.value, record, registry.FindType(static_type.id()), registry);
+  ProduceStruct(result, result.value, record, registry.findType(static_type.id()), registry);
   return result;
 }
 
@@ -484,7 +484,7 @@ BindingConversionResult fromValue(const BindingValue& value, void* record,
                                   const BindingStaticType& static_type,
                                   const BindingTypeRegistry& registry, std::string_view name) {
   BindingConversionResult result;
-  AssignStruct(result, record, value, name, registry.FindType(static_type.id()), registry);
+  AssignStruct(result, record, value, name, registry.findType(static_type.id()), registry);
   return result;
 }
 

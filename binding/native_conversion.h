@@ -95,18 +95,18 @@ void AssignMember(BindingConversionResult& result, T& member, const BindingValue
   } else if constexpr (kKind == NativeTypeKind::kObject) {
     AssignObject(result, member, input);
   } else if constexpr (kKind == NativeTypeKind::kEnum) {
-    if (hint == nullptr) hint = registry.FindType(StaticTypeIdOf<T>());
+    if (hint == nullptr) hint = registry.findType(StaticTypeIdOf<T>());
     auto value = static_cast<std::int32_t>(member);
     AssignEnumValue(result, value, input, name, hint);
     member = static_cast<T>(value);
   } else if constexpr (kKind == NativeTypeKind::kStruct) {
-    if (hint == nullptr) hint = registry.FindType(StaticTypeIdOf<T>());
+    if (hint == nullptr) hint = registry.findType(StaticTypeIdOf<T>());
     AssignStruct(result, &member, input, name, hint, registry);
   } else if constexpr (kKind == NativeTypeKind::kVector) {
     member.clear();
     if (!CheckVectorInput(result, input, name)) return;
     member.resize(input.size());
-    std::span<const BindingValue> elements = input.Elements();
+    std::span<const BindingValue> elements = input.elements();
     for (std::size_t i = 0; i < elements.size() && result.ok; ++i) {
       // An empty element keeps the default-constructed one.
       if (elements[i].isEmpty()) continue;
@@ -121,7 +121,7 @@ void AssignMember(BindingConversionResult& result, T& member, const BindingValue
   } else if constexpr (kKind == NativeTypeKind::kMap) {
     member.clear();
     if (!CheckMapInput(result, input, name)) return;
-    for (const BindingStructureEntry& entry : input.Fields()) {
+    for (const BindingStructureEntry& entry : input.fields()) {
       if (!result.ok) break;
       auto& slot = member[std::string(entry.key())];
       if (!entry.value().isEmpty()) AssignMember(result, slot, entry.value(), name, registry, hint);
@@ -137,42 +137,42 @@ void ProduceMember(BindingConversionResult& result, BindingValue& target, const 
                    const BindingTypeDescriptor* hint = nullptr) {
   constexpr NativeTypeKind kKind = NativeKindOf<T>();
   if constexpr (kKind == NativeTypeKind::kBool) {
-    target.SetBool(member);
+    target.setBool(member);
   } else if constexpr (std::is_integral_v<T> && std::is_signed_v<T>) {
-    target.SetSigned(member);
+    target.setSigned(member);
   } else if constexpr (std::is_integral_v<T>) {
-    target.SetUnsigned(member);
+    target.setUnsigned(member);
   } else if constexpr (std::is_floating_point_v<T>) {
-    target.SetFloat(member);
+    target.setFloat(member);
   } else if constexpr (OptionalText<T>) {
     if (member.has_value()) {
-      target.SetString(*member);
+      target.setString(*member);
     } else {
       target.clear();
     }
   } else if constexpr (kKind == NativeTypeKind::kString) {
-    target.SetString(member);
+    target.setString(member);
   } else if constexpr (kKind == NativeTypeKind::kBlob) {
-    target.SetBlob(std::span<const std::uint8_t>(member));
+    target.setBlob(std::span<const std::uint8_t>(member));
   } else if constexpr (kKind == NativeTypeKind::kObject) {
     target = member;
   } else if constexpr (kKind == NativeTypeKind::kEnum) {
-    target.SetEnum(static_cast<std::int32_t>(member), &BindingStaticTypeOf<T>());
+    target.setEnum(static_cast<std::int32_t>(member), &BindingStaticTypeOf<T>());
   } else if constexpr (kKind == NativeTypeKind::kStruct) {
-    if (hint == nullptr) hint = registry.FindType(StaticTypeIdOf<T>());
+    if (hint == nullptr) hint = registry.findType(StaticTypeIdOf<T>());
     ProduceStruct(result, target, &member, hint, registry);
   } else if constexpr (kKind == NativeTypeKind::kVector) {
     target.reserve(member.size());
     for (const auto& element : member) {
       if constexpr (std::is_same_v<typename T::value_type, bool>) {
-        target.AppendElement().SetBool(element);
+        target.appendElement().setBool(element);
       } else {
-        ProduceMember(result, target.AppendElement(), element, registry, hint);
+        ProduceMember(result, target.appendElement(), element, registry, hint);
         if (!result.ok) return;
       }
     }
   } else if constexpr (kKind == NativeTypeKind::kMap) {
-    target.ReserveFields(member.size());
+    target.reserveFields(member.size());
     for (const auto& [key, element] : member) {
       ProduceMember(result, target.fieldForWrite(key), element, registry, hint);
       if (!result.ok) return;

@@ -70,7 +70,7 @@ using conversion_test::Unregistered;
 
 BindingValue Enum(std::int32_t number, const BindingStaticType* type) {
   BindingValue value;
-  value.SetEnum(number, type);
+  value.setEnum(number, type);
   return value;
 }
 
@@ -86,7 +86,7 @@ BindingValue Collection() {
 
 BindingValue Structure() {
   BindingValue value;
-  value.ReserveFields(0);
+  value.reserveFields(0);
   return value;
 }
 
@@ -322,7 +322,7 @@ TEST_F(AssignTest, BlobAndObjectMembers) {
   });
   BindingValue object("old");
   EXPECT_EQ(Assign(object, BindingValue(std::int64_t{4})), "");
-  EXPECT_EQ(object.GetSigned(), 4);
+  EXPECT_EQ(object.getSigned(), 4);
   EXPECT_EQ(Assign(object, BindingValue()), "");
   EXPECT_TRUE(object.isEmpty());
 }
@@ -334,12 +334,12 @@ TEST_F(AssignTest, VectorsAndMapsAreEmptiedFirstAndReportTheirOwnName) {
   EXPECT_TRUE(numbers.empty());
 
   BindingValue input;
-  input.elementForWrite(0).SetSigned(1);
-  input.elementForWrite(2).SetString("oops");
+  input.elementForWrite(0).setSigned(1);
+  input.elementForWrite(2).setString("oops");
   EXPECT_EQ(Assign(numbers, input), "Value oops for 'n' of type int32 is in an incorrect format");
   EXPECT_EQ(numbers, (std::vector<std::int32_t>{1, 0, 0}));
 
-  input.elementForWrite(2).SetString("3");
+  input.elementForWrite(2).setString("3");
   EXPECT_EQ(Assign(numbers, input), "");
   EXPECT_EQ(numbers, (std::vector<std::int32_t>{1, 0, 3}));
 
@@ -348,8 +348,8 @@ TEST_F(AssignTest, VectorsAndMapsAreEmptiedFirstAndReportTheirOwnName) {
             "Couldn't assign value to 'n' of type map because the input not a structure.");
   EXPECT_TRUE(counts.empty());
   BindingValue fields;
-  fields.fieldForWrite("b").SetSigned(2);
-  fields.fieldForWrite("a").SetString("1");
+  fields.fieldForWrite("b").setSigned(2);
+  fields.fieldForWrite("a").setString("1");
   EXPECT_EQ(Assign(counts, fields), "");
   EXPECT_EQ(counts, (std::map<std::string, std::int32_t>{{"a", 1}, {"b", 2}}));
 }
@@ -361,11 +361,11 @@ TEST_F(AssignTest, StructFailuresNameTheStructAndTheField) {
     const char* message;
   };
   BindingValue missing_required;
-  missing_required.fieldForWrite("label").SetString("x");
+  missing_required.fieldForWrite("label").setString("x");
   BindingValue null_required;
   null_required.fieldForWrite("n");
   BindingValue nested_failure;
-  nested_failure.fieldForWrite("n").SetString("abc");
+  nested_failure.fieldForWrite("n").setString("abc");
   Row rows[] = {
       {"not a structure", Collection(),
        "Couldn't assign value to 'arg' of type Inner because the input not a structure."},
@@ -400,9 +400,9 @@ TEST_F(AssignTest, StructFailuresNameTheStructAndTheField) {
 
 TEST_F(AssignTest, StructKeepsFieldsAssignedBeforeAFailureAndSkipsAbsentOnes) {
   BindingValue input;
-  input.fieldForWrite("ratio").SetFloat(0.5);
-  input.fieldForWrite("enabled").SetString("maybe");
-  input.fieldForWrite("unknown").SetSigned(1);
+  input.fieldForWrite("ratio").setFloat(0.5);
+  input.fieldForWrite("enabled").setString("maybe");
+  input.fieldForWrite("unknown").setSigned(1);
   Outer outer;
   outer.inner.label = "untouched";
   BindingConversionResult result = fromValue(input, outer, registry_, "body");
@@ -415,14 +415,14 @@ TEST_F(AssignTest, StructKeepsFieldsAssignedBeforeAFailureAndSkipsAbsentOnes) {
 
 TEST_F(AssignTest, VectorElementsOfStructsAndEnumsUseTheVectorsName) {
   BindingValue input;
-  input.fieldForWrite("colors").elementForWrite(0).SetString("Red");
-  input.fieldForWrite("colors").elementForWrite(1).SetString("Blue");
+  input.fieldForWrite("colors").elementForWrite(0).setString("Red");
+  input.fieldForWrite("colors").elementForWrite(1).setString("Blue");
   Outer outer;
   EXPECT_EQ(errorText(fromValue(input, outer, registry_)),
             "Blue is not a valid Color enumeration value for 'colors'.");
 
   BindingValue items;
-  items.fieldForWrite("items").elementForWrite(1).fieldForWrite("label").SetString("x");
+  items.fieldForWrite("items").elementForWrite(1).fieldForWrite("label").setString("x");
   EXPECT_EQ(errorText(fromValue(items, outer, registry_, "body")),
             "Couldn't assign value to 'items' of type Inner because the input structure doesn't "
             "have required field 'n'.");
@@ -435,23 +435,23 @@ TEST_F(NativeConversionTest, ProducesAStructureInKeyOrderWithNativeKinds) {
   outer.colors = {Color::kGreen};
   outer.counts = {{"z", 1}};
   outer.blob = {1, 2};
-  outer.extra.SetString("free");
+  outer.extra.setString("free");
   outer.color = Color::kRed;
   outer.ratio = 1.5;
   BindingConversionResult result = toValue(outer, registry_);
   ASSERT_EQ(result.ok, 1);
   const BindingValue& value = result.value;
   std::vector<std::string> keys;
-  for (const BindingStructureEntry& entry : value.Fields()) keys.emplace_back(entry.key());
+  for (const BindingStructureEntry& entry : value.fields()) keys.emplace_back(entry.key());
   EXPECT_EQ(keys, (std::vector<std::string>{"blob", "color", "colors", "counts", "enabled", "extra",
                                             "inner", "items", "ratio"}));
   EXPECT_EQ(value.field("inner").field("n").kind(), BindingValueKind::kSigned);
-  EXPECT_EQ(value.field("inner").field("label").GetString(), "seven");
-  EXPECT_EQ(value.field("color").GetEnum().type, &BindingStaticTypeOf<Color>());
-  EXPECT_EQ(value.field("colors").element(0).GetEnum().value, 2);
-  EXPECT_EQ(value.field("counts").field("z").GetSigned(), 1);
+  EXPECT_EQ(value.field("inner").field("label").getString(), "seven");
+  EXPECT_EQ(value.field("color").getEnum().type, &BindingStaticTypeOf<Color>());
+  EXPECT_EQ(value.field("colors").element(0).getEnum().value, 2);
+  EXPECT_EQ(value.field("counts").field("z").getSigned(), 1);
   EXPECT_EQ(value.field("blob").toText(), "AQI=");
-  EXPECT_EQ(value.field("extra").GetString(), "free");
+  EXPECT_EQ(value.field("extra").getString(), "free");
   EXPECT_EQ(value.field("enabled").kind(), BindingValueKind::kBool);
 
   outer.quiet = 3;
@@ -469,14 +469,14 @@ TEST_F(NativeConversionTest, ProducesAStructureInKeyOrderWithNativeKinds) {
 TEST_F(NativeConversionTest, OmittedDefaultsLeaveAnEmptyStructureNotAnEmptyValue) {
   BindingConversionResult result = toValue(Quiet{}, registry_);
   EXPECT_EQ(result.ok, 1);
-  EXPECT_TRUE(result.value.IsStructure());
+  EXPECT_TRUE(result.value.isStructure());
   EXPECT_EQ(result.value.size(), 0u);
 }
 
 TEST_F(NativeConversionTest, RecordEntryPointsGoThroughTheStaticType) {
   Inner inner{3, "x"};
   BindingConversionResult produced = toValue(&inner, BindingStaticTypeOf<Inner>(), registry_);
-  EXPECT_EQ(produced.value.field("n").GetSigned(), 3);
+  EXPECT_EQ(produced.value.field("n").getSigned(), 3);
   Inner back;
   EXPECT_EQ(errorText(fromValue(produced.value, &back, BindingStaticTypeOf<Inner>(), registry_)),
             "");
@@ -485,7 +485,7 @@ TEST_F(NativeConversionTest, RecordEntryPointsGoThroughTheStaticType) {
 
 TEST_F(NativeConversionTest, OptionalTextIsAbsentExactlyWhenTheValueIsEmpty) {
   // A type of its own, of the string kind, whose optional mark the builder set.
-  const BindingTypeDescriptor* session = registry_.FindType(StaticTypeIdOf<Session>());
+  const BindingTypeDescriptor* session = registry_.findType(StaticTypeIdOf<Session>());
   ASSERT_NE(session, nullptr);
   ASSERT_EQ(session->fields.size(), 2u);
   EXPECT_EQ(session->fields[0].optional, 1);

@@ -79,8 +79,8 @@ class TypeCatalogueTest : public ::testing::Test {
     function->threadSafe = 1;
     function->tags = {"Plugins"};
     registry_.registerFunction("GetA", 0);
-    holder_ = buildTypeCatalogue(registry_.FunctionSnapshot(), registry_.TypeSnapshot(),
-                                 registry_.EventSnapshot());
+    holder_ = buildTypeCatalogue(registry_.functionSnapshot(), registry_.typeSnapshot(),
+                                 registry_.eventSnapshot());
   }
 
   const CatalogueType* Type(const std::string& name) const {

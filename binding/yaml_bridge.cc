@@ -84,9 +84,9 @@ bool TypePlainNumber(BindingValue& target, const char* text, std::size_t length)
     if (i == length) {
       // "-0" is an integral value that is not below zero.
       if (negative && number != 0) {
-        target.SetSigned(-static_cast<std::int64_t>(number));
+        target.setSigned(-static_cast<std::int64_t>(number));
       } else {
-        target.SetUnsigned(number);
+        target.setUnsigned(number);
       }
       return true;
     }
@@ -99,20 +99,20 @@ bool TypePlainNumber(BindingValue& target, const char* text, std::size_t length)
   const double number = std::strtod(text, &end);
   if (end != text + length || number == HUGE_VAL) return false;
   if (std::isnan(number) || number != std::trunc(number)) {
-    target.SetFloat(number);
+    target.setFloat(number);
   } else if (number < 0) {
     // Below -2^63 (or -inf) there is no signed form; the double is kept.
     if (number >= -9223372036854775808.0) {
-      target.SetSigned(static_cast<std::int64_t>(number));
+      target.setSigned(static_cast<std::int64_t>(number));
     } else {
-      target.SetFloat(number);
+      target.setFloat(number);
     }
   } else if (number < 18446744073709551616.0) {
-    target.SetUnsigned(static_cast<std::uint64_t>(number));
+    target.setUnsigned(static_cast<std::uint64_t>(number));
   } else {
     // 2^64 and more has no unsigned form; the double keeps the magnitude rather than a wrong
     // number.
-    target.SetFloat(number);
+    target.setFloat(number);
   }
   return true;
 }
@@ -140,7 +140,7 @@ void TypeTaggedInteger(BindingConversionResult& result, BindingValue& target, co
     } else if (errno == ERANGE) {
       fail(result, OutOfRange(view, "int64_t"));
     } else {
-      target.SetSigned(number);
+      target.setSigned(number);
     }
     return;
   }
@@ -150,7 +150,7 @@ void TypeTaggedInteger(BindingConversionResult& result, BindingValue& target, co
   } else if (errno == ERANGE) {
     fail(result, OutOfRange(view, "uint64_t"));
   } else {
-    target.SetUnsigned(number);
+    target.setUnsigned(number);
   }
 }
 
@@ -166,7 +166,7 @@ void TypeTaggedFloat(BindingConversionResult& result, BindingValue& target, cons
   } else if (errno == ERANGE || number < -kMax || number > kMax) {
     fail(result, OutOfRange(view, "double"));
   } else {
-    target.SetFloat(number);
+    target.setFloat(number);
   }
 }
 
@@ -176,7 +176,7 @@ void TypeScalar(BindingConversionResult& result, BindingValue& target, std::stri
   const std::string_view view(text, length);
   if (!tag.empty()) {
     if (tag == kStringTag) {
-      target.SetString(view);
+      target.setString(view);
     } else if (tag == kIntegerTag) {
       TypeTaggedInteger(result, target, text, length);
     } else if (tag == kFloatTag) {
@@ -184,22 +184,22 @@ void TypeScalar(BindingConversionResult& result, BindingValue& target, std::stri
     } else if (tag == kBoolTag) {
       // A word that is no boolean leaves the value as it was.
       const int word = BooleanWord(view);
-      if (word >= 0) target.SetBool(word == 1);
+      if (word >= 0) target.setBool(word == 1);
     } else {
       fail(result, logging::FormatPositional("Unsupported YAML tag '%1'.", {tag}));
     }
     return;
   }
   if (quoted) {
-    target.SetString(view);
+    target.setString(view);
   } else if (IsNullWord(view)) {
     if (!target.isEmpty()) target.clear();
   } else if (!TypePlainNumber(target, text, length)) {
     const int word = BooleanWord(view);
     if (word >= 0) {
-      target.SetBool(word == 1);
+      target.setBool(word == 1);
     } else {
-      target.SetString(view);
+      target.setString(view);
     }
   }
 }
@@ -314,7 +314,7 @@ class YamlLoader {
     if (!parent.is_structure) {
       step_.kind = PathStep::Kind::kIndex;
       step_.index = parent.value->size();
-      return &parent.value->AppendElement();
+      return &parent.value->appendElement();
     }
     if (!key_pending_) return nullptr;
     key_pending_ = false;
@@ -367,7 +367,7 @@ class YamlLoader {
     // A repeated key's new value replaces the old one as a whole.
     if (!target->isEmpty()) target->clear();
     if (is_structure) {
-      target->ReserveFields(0);
+      target->reserveFields(0);
     } else {
       target->reserve(0);
     }
@@ -412,12 +412,12 @@ class YamlLoader {
                "Invalid mapping key. Only string scalar keys are allowed. At line: %1 col: %2");
         return;
       }
-      pending_key_.assign(source != nullptr ? source->GetString() : anchor.key_text);
+      pending_key_.assign(source != nullptr ? source->getString() : anchor.key_text);
       key_pending_ = true;
       return;
     }
     if (source == nullptr) {
-      target->SetString(anchor.key_text);
+      target->setString(anchor.key_text);
       return;
     }
     // A repeated key can make an anchored path lead to a node that is open again.
@@ -448,13 +448,13 @@ class YamlLoader {
     ++nodes;
     std::size_t height = 0;
     if (value.kind() == BindingValueKind::kCollection) {
-      for (const BindingValue& element : value.Elements()) {
+      for (const BindingValue& element : value.elements()) {
         height = std::max(height, Measure(element, nodes));
       }
       return height + 1;
     }
     if (value.kind() == BindingValueKind::kStructure) {
-      for (const BindingStructureEntry& field : value.Fields()) {
+      for (const BindingStructureEntry& field : value.fields()) {
         height = std::max(height, Measure(field.value(), nodes));
       }
       return height + 1;

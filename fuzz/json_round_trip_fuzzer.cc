@@ -23,18 +23,18 @@ bool IsNumber(const binding::BindingValue& value) {
 bool SameAsJson(const binding::BindingValue& a, const binding::BindingValue& b) {
   using binding::BindingValueKind;
   // The reader lets some overflowing numbers through as infinities, which toJson writes as null.
-  if (a.kind() == BindingValueKind::kFloat && !std::isfinite(a.GetFloat())) return b.isEmpty();
+  if (a.kind() == BindingValueKind::kFloat && !std::isfinite(a.getFloat())) return b.isEmpty();
   if (IsNumber(a) && IsNumber(b) && a.kind() != b.kind()) {
     if (a.kind() == BindingValueKind::kFloat || b.kind() == BindingValueKind::kFloat) return false;
     const binding::BindingValue& s = a.kind() == BindingValueKind::kSigned ? a : b;
     const binding::BindingValue& u = a.kind() == BindingValueKind::kSigned ? b : a;
-    return s.GetSigned() >= 0 && static_cast<std::uint64_t>(s.GetSigned()) == u.GetUnsigned();
+    return s.getSigned() >= 0 && static_cast<std::uint64_t>(s.getSigned()) == u.getUnsigned();
   }
   if (a.kind() != b.kind()) return false;
   switch (a.kind()) {
     case BindingValueKind::kFloat: {
-      const double x = a.GetFloat();
-      const double y = b.GetFloat();
+      const double x = a.getFloat();
+      const double y = b.getFloat();
       if (x == y) return true;
       const double scale = std::fmax(std::fabs(x), std::fabs(y));
       return std::fabs(x - y) <= scale * 1e-14 || std::fabs(x - y) < 1e-300;
@@ -48,8 +48,8 @@ bool SameAsJson(const binding::BindingValue& a, const binding::BindingValue& b) 
     }
     case BindingValueKind::kStructure: {
       if (a.size() != b.size()) return false;
-      const auto fields_a = a.Fields();
-      const auto fields_b = b.Fields();
+      const auto fields_a = a.fields();
+      const auto fields_b = b.fields();
       for (std::size_t i = 0; i < fields_a.size(); ++i) {
         if (fields_a[i].key() != fields_b[i].key()) return false;
         if (!SameAsJson(fields_a[i].value(), fields_b[i].value())) return false;

@@ -38,25 +38,25 @@ FakeValue ToFake(const binding::BindingValue& value, int depth = 0) {
   if (depth > 16) return FakeValue();
   switch (value.kind()) {
     case BindingValueKind::kBool:
-      return FakeValue::Bool(value.GetBool());
+      return FakeValue::Bool(value.getBool());
     case BindingValueKind::kSigned:
-      return FakeValue::Signed(value.GetSigned());
+      return FakeValue::Signed(value.getSigned());
     case BindingValueKind::kUnsigned:
-      return FakeValue::Unsigned(value.GetUnsigned());
+      return FakeValue::Unsigned(value.getUnsigned());
     case BindingValueKind::kFloat:
-      return FakeValue::Double(value.GetFloat());
+      return FakeValue::Double(value.getFloat());
     case BindingValueKind::kString:
-      return FakeValue::Text(std::string(value.GetString()));
+      return FakeValue::Text(std::string(value.getString()));
     case BindingValueKind::kCollection: {
       std::vector<FakeValue> items;
-      for (const binding::BindingValue& item : value.Elements()) {
+      for (const binding::BindingValue& item : value.elements()) {
         items.push_back(ToFake(item, depth + 1));
       }
       return FakeValue::Array(std::move(items));
     }
     case BindingValueKind::kStructure: {
       std::vector<std::pair<std::string, FakeValue>> entries;
-      for (const binding::BindingStructureEntry& entry : value.Fields()) {
+      for (const binding::BindingStructureEntry& entry : value.fields()) {
         entries.emplace_back(std::string(entry.key()), ToFake(entry.value(), depth + 1));
       }
       return FakeValue::Object(std::move(entries));

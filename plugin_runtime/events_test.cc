@@ -64,17 +64,17 @@ TEST(MatchesResourcePattern, StarTakesOneSegment) {
   }
 }
 
-TEST(PublishResourceChange, SendsUnderThePathNameAndAgainAsJsonApiEvent) {
+TEST(publishResourceChange, SendsUnderThePathNameAndAgainAsJsonApiEvent) {
   FakeHost host;
   StartedPlugin plugin(host);
   ASSERT_TRUE(plugin
-                  ->PublishResourceChange(PluginResourceEventType::kUpdate,
+                  ->publishResourceChange(PluginResourceEventType::kUpdate,
                                           "/ulix-auth/v1/authorization/refresh",
                                           PluginManagerResource{PluginManagerState::kNotReady})
                   .ok());
-  ASSERT_TRUE(plugin->PublishResourceDelete("/ulix-auth/v1/authorization").ok());
+  ASSERT_TRUE(plugin->publishResourceDelete("/ulix-auth/v1/authorization").ok());
   // A path whose own name is the given one is not sent twice.
-  ASSERT_TRUE(plugin->PublishResourceDelete("/").ok());
+  ASSERT_TRUE(plugin->publishResourceDelete("/").ok());
 
   const std::vector<FakeHost::SentEvent> sent = host.SentEvents();
   ASSERT_EQ(sent.size(), 5u);
@@ -93,11 +93,11 @@ TEST(PublishResourceChange, SendsUnderThePathNameAndAgainAsJsonApiEvent) {
   EXPECT_EQ(sent[4].name, "OnJsonApiEvent");
 }
 
-TEST(PublishResourceChange, SendsNothingWhenTheDataDoesNotConvert) {
+TEST(publishResourceChange, SendsNothingWhenTheDataDoesNotConvert) {
   FakeHost host;
   StartedPlugin plugin(host);
   auto result =
-      plugin->PublishResourceChange(PluginResourceEventType::kCreate, "/a", NotRegistered{});
+      plugin->publishResourceChange(PluginResourceEventType::kCreate, "/a", NotRegistered{});
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.status(), 500);
   EXPECT_EQ(result.message(),
@@ -131,20 +131,20 @@ TEST(Subscription, CountsPerEventFamilyAndStaysSilentInTheLog) {
   EXPECT_TRUE(host.LogLines().empty());
 }
 
-TEST(ObserveResource, ReadsTheResourceFirstThenFollowsItsChanges) {
+TEST(observeResource, ReadsTheResourceFirstThenFollowsItsChanges) {
   FakeHost host;
   host.ScriptResource("/plugin-manager/v1/status",
                       {200, "", FakeValue::Object({{"state", FakeValue::Text("NotReady")}})});
   StartedPlugin plugin(host);
   std::vector<std::string> seen;
-  plugin->ObserveResource("/plugin-manager/v1/status", [&](const PluginResourceEvent& event) {
+  plugin->observeResource("/plugin-manager/v1/status", [&](const PluginResourceEvent& event) {
     seen.push_back(std::to_string(static_cast<int>(event.eventType)) + " " + event.uri + " " +
                    binding::toJson(event.data));
   });
   // The plug-in's own publication comes back through the host's bus.
   ASSERT_TRUE(
       plugin
-          ->PublishResourceChange(PluginResourceEventType::kUpdate, "/plugin-manager/v1/status",
+          ->publishResourceChange(PluginResourceEventType::kUpdate, "/plugin-manager/v1/status",
                                   PluginManagerResource{PluginManagerState::kPluginsInitialized})
           .ok());
   // An event whose uri lacks the leading "/" still finds the observer; one whose payload is
@@ -161,13 +161,13 @@ TEST(ObserveResource, ReadsTheResourceFirstThenFollowsItsChanges) {
                   }));
 }
 
-TEST(ObserveResource, WildcardObserversReceiveMatchingPathsOnly) {
+TEST(observeResource, WildcardObserversReceiveMatchingPathsOnly) {
   FakeHost host;
   StartedPlugin plugin(host);
   std::vector<std::string> middle;
   std::vector<std::string> tail;
-  plugin->ObserveResource("/a/*/c", [&](const PluginResourceEvent& e) { middle.push_back(e.uri); });
-  plugin->ObserveResource("/a/*", [&](const PluginResourceEvent& e) { tail.push_back(e.uri); });
+  plugin->observeResource("/a/*/c", [&](const PluginResourceEvent& e) { middle.push_back(e.uri); });
+  plugin->observeResource("/a/*", [&](const PluginResourceEvent& e) { tail.push_back(e.uri); });
   // No initial read for patterns.
   EXPECT_TRUE(host.ResourceCalls().empty());
 
@@ -182,19 +182,19 @@ TEST(ObserveResource, WildcardObserversReceiveMatchingPathsOnly) {
 
 std::int64_t TenSeconds() { return 10'000'000'000; }
 
-TEST(ScheduleDelayed, CountsIdsAndMeasuresTheDelayOnTheMonotonicClock) {
+TEST(scheduleDelayed, CountsIdsAndMeasuresTheDelayOnTheMonotonicClock) {
   FakeHost host;
   StartedPlugin plugin(host);
-  plugin->SetMonotonicClock(&TenSeconds);
+  plugin->setMonotonicClock(&TenSeconds);
   std::vector<std::string> ran;
 
-  EXPECT_EQ(plugin->ScheduleDelayed("later", 12'500'000'000, [&] { ran.push_back("later"); }), 1u);
-  EXPECT_EQ(plugin->ScheduleDelayed("past", 1'000'000'000,
+  EXPECT_EQ(plugin->scheduleDelayed("later", 12'500'000'000, [&] { ran.push_back("later"); }), 1u);
+  EXPECT_EQ(plugin->scheduleDelayed("past", 1'000'000'000,
                                     [&] {
                                       ran.push_back("past");
                                       // Scheduling from inside a callback takes the next id.
                                       EXPECT_EQ(
-                                          plugin->ScheduleDelayed("again", TenSeconds(),
+                                          plugin->scheduleDelayed("again", TenSeconds(),
                                                                   [&] { ran.push_back("again"); }),
                                           3u);
                                     }),
@@ -208,10 +208,10 @@ TEST(ScheduleDelayed, CountsIdsAndMeasuresTheDelayOnTheMonotonicClock) {
 
   EXPECT_EQ(host.AdvanceClock(0), 2u);
   EXPECT_EQ(ran, (std::vector<std::string>{"past", "again"}));
-  EXPECT_EQ(plugin->PendingDelayedCount(), 1u);
+  EXPECT_EQ(plugin->pendingDelayedCount(), 1u);
   EXPECT_EQ(host.AdvanceClock(2.5), 1u);
   EXPECT_EQ(ran, (std::vector<std::string>{"past", "again", "later"}));
-  EXPECT_EQ(plugin->PendingDelayedCount(), 0u);
+  EXPECT_EQ(plugin->pendingDelayedCount(), 0u);
 }
 
 // A host that runs a callback before scheduleCallback even returns.
@@ -220,26 +220,26 @@ void RunAtOnce(const HostFunctionTable*, const char*, HostDelayedCallback callba
   callback(context);
 }
 
-TEST(ScheduleDelayed, ReturnsTheIdWhenTheHostRunsTheCallbackBeforeReturning) {
+TEST(scheduleDelayed, ReturnsTheIdWhenTheHostRunsTheCallbackBeforeReturning) {
   FakeHost host;
   host.mutable_functions()->scheduleCallback = &RunAtOnce;
   StartedPlugin plugin(host);
   int ran = 0;
-  EXPECT_EQ(plugin->ScheduleDelayed("now", 0, [&] { ++ran; }), 1u);
-  EXPECT_EQ(plugin->ScheduleDelayed("now", 0, [&] { ++ran; }), 2u);
+  EXPECT_EQ(plugin->scheduleDelayed("now", 0, [&] { ++ran; }), 1u);
+  EXPECT_EQ(plugin->scheduleDelayed("now", 0, [&] { ++ran; }), 2u);
   EXPECT_EQ(ran, 2);
-  EXPECT_EQ(plugin->PendingDelayedCount(), 0u);
+  EXPECT_EQ(plugin->pendingDelayedCount(), 0u);
 }
 
-TEST(ScheduleDelayed, RemovesTheEntryOfACallbackThatThrows) {
+TEST(scheduleDelayed, RemovesTheEntryOfACallbackThatThrows) {
   FakeHost host;
   StartedPlugin plugin(host);
-  (void)plugin->ScheduleDelayed("throws", 0, [] { throw std::runtime_error("callback fault"); });
+  (void)plugin->scheduleDelayed("throws", 0, [] { throw std::runtime_error("callback fault"); });
   int ran = 0;
-  (void)plugin->ScheduleDelayed("after", 0, [&] { ++ran; });
+  (void)plugin->scheduleDelayed("after", 0, [&] { ++ran; });
   EXPECT_EQ(host.FireScheduled(), 2u);
   EXPECT_EQ(ran, 1);
-  EXPECT_EQ(plugin->PendingDelayedCount(), 0u);
+  EXPECT_EQ(plugin->pendingDelayedCount(), 0u);
 }
 
 // Asks for delayed callbacks when it starts, as a plug-in that schedules its own work does.
@@ -248,7 +248,7 @@ class SchedulingPlugin : public PluginBase {
   explicit SchedulingPlugin(int& ran) : ran_(ran) {}
   bool onStart() override {
     for (const char* label : {"first", "second"}) {
-      (void)ScheduleDelayed(label, 0, [this] { ++ran_; });
+      (void)scheduleDelayed(label, 0, [this] { ++ran_; });
     }
     return true;
   }
@@ -257,7 +257,7 @@ class SchedulingPlugin : public PluginBase {
   int& ran_;
 };
 
-TEST(ScheduleDelayed, CallbacksTheHostFiresAfterStopRunNothing) {
+TEST(scheduleDelayed, CallbacksTheHostFiresAfterStopRunNothing) {
   // Driven only through the block and the entry table, as a host drives the library.
   FakeHost host;
   int ran = 0;
@@ -281,7 +281,7 @@ TEST(ScheduleDelayed, CallbacksTheHostFiresAfterStopRunNothing) {
   for (const FakeHost::ScheduledCallback& callback : late) callback.callback(callback.context);
   EXPECT_EQ(ran, 1);
   EXPECT_EQ(other_ran, 0);
-  EXPECT_EQ(other->PendingDelayedCount(), 2u);
+  EXPECT_EQ(other->pendingDelayedCount(), 2u);
 }
 
 TEST(PluginStop, UnsubscribesEverythingAtTheHost) {
@@ -296,8 +296,8 @@ TEST(PluginStop, UnsubscribesEverythingAtTheHost) {
   for (const auto& subscription : at_start) EXPECT_EQ(subscription.flag, 1);
 
   plugin->subscribe("/x/y");
-  plugin->ObserveResource("/p/*", [](const PluginResourceEvent&) {});
-  (void)plugin->ScheduleDelayed("never", 0, [] { ADD_FAILURE() << "ran after stop"; });
+  plugin->observeResource("/p/*", [](const PluginResourceEvent&) {});
+  (void)plugin->scheduleDelayed("never", 0, [] { ADD_FAILURE() << "ran after stop"; });
   EXPECT_EQ(host.ActiveSubscriptionCount(), 5u);
   plugin.Stop();
 

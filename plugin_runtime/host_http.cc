@@ -121,7 +121,7 @@ HttpResponse SendHttpRequest(const HostCaller& caller, const HttpRequest& reques
     Fail(response, logging::FormatPositional(
                        "Error deserializing json response for %1: %2 given body %3",
                        {what, binding::errorText(decoded), std::string_view(body_text)}));
-    response.value.SetString(body_text);
+    response.value.setString(body_text);
   }
   return response;
 }

@@ -26,14 +26,14 @@ inline std::string InstallSettingPath(std::string_view key) {
 // conversion messages). Blocks until the host answers.
 template <typename T>
 Vorn::RemotingTypedResult<T> ReadInstallSetting(PluginHostBridge& bridge, std::string_view key) {
-  return bridge.TypedCall<T>(kHostMethodGet, InstallSettingPath(key));
+  return bridge.typedCall<T>(kHostMethodGet, InstallSettingPath(key));
 }
 
 // POSTs `value` as the setting; true when the host reported no error. Why it failed is not
 // kept: callers only ever need to know whether the value was stored.
 template <binding::BindingConvertible T>
 bool WriteInstallSetting(PluginHostBridge& bridge, std::string_view key, const T& value) {
-  return bridge.TypedCall(kHostMethodPost, InstallSettingPath(key), value).ok();
+  return bridge.typedCall(kHostMethodPost, InstallSettingPath(key), value).ok();
 }
 
 }  // namespace plugin_runtime

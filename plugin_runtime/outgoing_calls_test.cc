@@ -23,7 +23,7 @@ struct NotRegistered {
 };
 ULIX_BINDING_TYPE(NotRegistered, "NotRegistered")
 
-TEST(TypedCall, SendsArgumentsAndConvertsTheAnswer) {
+TEST(typedCall, SendsArgumentsAndConvertsTheAnswer) {
   FakeHost host;
   host.ScriptResource(
       "/plugin-manager/v1/status",
@@ -32,11 +32,11 @@ TEST(TypedCall, SendsArgumentsAndConvertsTheAnswer) {
   StartedPlugin plugin(host);
 
   auto state =
-      plugin->TypedCall<PluginManagerResource>(kHostMethodGet, "/plugin-manager/v1/status");
+      plugin->typedCall<PluginManagerResource>(kHostMethodGet, "/plugin-manager/v1/status");
   ASSERT_TRUE(state.ok()) << state.message();
   EXPECT_EQ(state.value().state, PluginManagerState::kPluginsInitialized);
 
-  auto posted = plugin->TypedCall(kHostMethodPost, "/store/x", std::string("v"),
+  auto posted = plugin->typedCall(kHostMethodPost, "/store/x", std::string("v"),
                                   PluginManagerResource{PluginManagerState::kNotReady});
   EXPECT_TRUE(posted.ok());
 
@@ -54,7 +54,7 @@ TEST(TypedCall, SendsArgumentsAndConvertsTheAnswer) {
   EXPECT_EQ(host.released_responses(), 2);
 }
 
-TEST(TypedCall, ReportsEachFailureWithItsStatusAndMessage) {
+TEST(typedCall, ReportsEachFailureWithItsStatusAndMessage) {
   FakeHost host;
   host.ScriptResource("/svc/down", {503, "service down", {}, std::nullopt, false});
   host.ScriptResource("/svc/broken-stream",
@@ -69,20 +69,20 @@ TEST(TypedCall, ReportsEachFailureWithItsStatusAndMessage) {
     std::string message;
   };
   const Case cases[] = {
-      {plugin->TypedCall<PluginManagerResource>(kHostMethodPut, "/svc/x", NotRegistered{}), 400,
+      {plugin->typedCall<PluginManagerResource>(kHostMethodPut, "/svc/x", NotRegistered{}), 400,
        "Request not sent: Error converting parameters for PUT /svc/x: Couldn't convert native "
        "value because it's an unregistered structure."},
-      {plugin->TypedCall<PluginManagerResource>(kHostMethodGet, "/svc/down"), 503,
+      {plugin->typedCall<PluginManagerResource>(kHostMethodGet, "/svc/down"), 503,
        "Error response for GET /svc/down: service down"},
-      {plugin->TypedCall<PluginManagerResource>(kHostMethodGet, "/svc/broken-stream"), 500,
+      {plugin->typedCall<PluginManagerResource>(kHostMethodGet, "/svc/broken-stream"), 500,
        "Error reading streamed response for GET /svc/broken-stream: Stream read error"},
-      {plugin->TypedCall<PluginManagerResource>(kHostMethodGet, "/svc/not-json"), 500,
+      {plugin->typedCall<PluginManagerResource>(kHostMethodGet, "/svc/not-json"), 500,
        "Error reading streamed response for GET /svc/not-json: Error: Missing a name for object "
        "member. at offset 1."},
-      {plugin->TypedCall<PluginManagerResource>(kHostMethodGet, "/svc/text"), 500,
+      {plugin->typedCall<PluginManagerResource>(kHostMethodGet, "/svc/text"), 500,
        "Error converting response for GET /svc/text: Couldn't assign value to '<result>' of type "
        "PluginManagerResource because the input not a structure."},
-      {plugin->TypedCall<PluginManagerResource>(kHostMethodGet, "/unscripted"), 404,
+      {plugin->typedCall<PluginManagerResource>(kHostMethodGet, "/unscripted"), 404,
        "Error response for GET /unscripted: Not found"},
   };
   for (const Case& c : cases) {
@@ -97,7 +97,7 @@ TEST(TypedCall, ReportsEachFailureWithItsStatusAndMessage) {
   EXPECT_EQ(host.closed_streams(), 2);
 }
 
-TEST(TypedCall, ReadsAStreamInPiecesAndYieldsOnlyWhenShortOfData) {
+TEST(typedCall, ReadsAStreamInPiecesAndYieldsOnlyWhenShortOfData) {
   FakeHost host;
   host.ScriptResource("/svc/pieces",
                       {200, "", {}, std::vector<std::string>{"{\"a\":", "", "[1,2]}"}, false});
@@ -105,7 +105,7 @@ TEST(TypedCall, ReadsAStreamInPiecesAndYieldsOnlyWhenShortOfData) {
   host.ScriptResource("/svc/full", {200, "", {}, std::vector<std::string>{full_chunk, "y"}, false});
   StartedPlugin plugin(host);
 
-  auto value = plugin->TypedCall<binding::BindingValue>(kHostMethodGet, "/svc/pieces");
+  auto value = plugin->typedCall<binding::BindingValue>(kHostMethodGet, "/svc/pieces");
   ASSERT_TRUE(value.ok()) << value.message();
   EXPECT_EQ(binding::toJson(value.value()), "{\"a\":[1,2]}");
   // Two short reads announced more data: the host was given two chances to produce it.
@@ -113,7 +113,7 @@ TEST(TypedCall, ReadsAStreamInPiecesAndYieldsOnlyWhenShortOfData) {
   EXPECT_EQ(host.yield_count(), 2);
   EXPECT_EQ(host.finish_wait_count(), 2);
 
-  auto text = plugin->StreamedCall(kHostMethodGet, "/svc/full");
+  auto text = plugin->streamedCall(kHostMethodGet, "/svc/full");
   ASSERT_TRUE(text.ok());
   EXPECT_EQ(text.value().size(), 4097u);
   EXPECT_EQ(text.value().back(), 'y');
@@ -133,9 +133,9 @@ TEST(HostHttp, PutsTheUserAgentFirstUnlessTheRequestNamesOne) {
   request.body = "a=b";
   request.timeout = 30;
   request.flag = 1;
-  (void)plugin->SendHttp(request);
+  (void)plugin->sendHttp(request);
   request.headers = {{"User-Agent", "mine"}};
-  (void)plugin->SendHttp(request);
+  (void)plugin->sendHttp(request);
 
   const std::vector<FakeHost::HttpCall> calls = host.HttpCalls();
   ASSERT_EQ(calls.size(), 2u);
@@ -248,7 +248,7 @@ TEST(HostHttp, ReadsBodiesAndReportsEveryMessage) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     host.ScriptHttp(c.answer);
-    HttpResponse response = plugin->SendHttp(request, c.form);
+    HttpResponse response = plugin->sendHttp(request, c.form);
     ++sent;
     EXPECT_EQ(response.error, c.error);
     EXPECT_EQ(response.message, c.message);
@@ -262,7 +262,7 @@ TEST(HostHttp, KeepsStatusAndHeadersOfASuccessfulExchange) {
   FakeHost host;
   host.ScriptHttp({0, 201, {{"ETag", "x1"}, {"Content-Type", "text/plain"}}, std::string("ok")});
   StartedPlugin plugin(host);
-  HttpResponse response = plugin->GetText("https://sso.example/userinfo", {{"a", "b"}}, 10, 1);
+  HttpResponse response = plugin->getText("https://sso.example/userinfo", {{"a", "b"}}, 10, 1);
   EXPECT_EQ(response.transport, HttpTransportResult::kSuccess);
   EXPECT_EQ(response.status, 201u);
   EXPECT_EQ(response.headers,

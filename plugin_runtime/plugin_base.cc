@@ -73,11 +73,11 @@ void PluginBase::Handshake(HostInitBlock* block, std::string_view short_name) {
   // plug-in's own.
   binding::registerBuiltins(registry_);
   RegisterRuntimeBuiltins(registry_);
-  AttachRegistry(&registry_);
+  attachRegistry(&registry_);
   registerEndpoints();
   // The host sees functions as endpoint records, built from the finished registry.
   catalogue_holder_ = binding::buildTypeCatalogue(
-      registry_.FunctionSnapshot(), registry_.TypeSnapshot(), registry_.EventSnapshot());
+      registry_.functionSnapshot(), registry_.typeSnapshot(), registry_.eventSnapshot());
   router_.Finish(*catalogue_holder_);
   catalogue_ = catalogue_holder_->catalogue();
 
@@ -95,8 +95,8 @@ bool PluginBase::Start(const HostContext* host_context) {
   InstallLogTarget();
   std::string user_agent =
       logging::FormatPositional("VornClient/%1 (%2)", {host_version_.Text(), names_.shortName});
-  AttachHost(host_context->pluginHandle, names_.shortName, std::move(user_agent));
-  RegisterServiceProxyHandlers();
+  attachHost(host_context->pluginHandle, names_.shortName, std::move(user_agent));
+  registerServiceProxyHandlers();
   return onStart();
 }
 
@@ -114,7 +114,7 @@ void PluginBase::InstallLogTarget() {
 }
 
 void PluginBase::Stop() {
-  MarkStopping();
+  markStopping();
   shutdown();
   delete this;
 }

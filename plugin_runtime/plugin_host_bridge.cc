@@ -36,26 +36,26 @@ PluginHostBridge::PluginHostBridge() : clock_(&platform::MonotonicNanoseconds) {
 
 PluginHostBridge::~PluginHostBridge() { delayed_.Close(); }
 
-void PluginHostBridge::AttachHost(std::uint32_t plugin_handle, std::string short_name,
+void PluginHostBridge::attachHost(std::uint32_t plugin_handle, std::string short_name,
                                   std::string user_agent) {
   plugin_handle_ = plugin_handle;
   short_name_ = std::move(short_name);
   user_agent_ = std::move(user_agent);
   service_proxy_.SetLogName(short_name_);
-  telemetry_ = std::make_unique<TelemetrySender>(Caller());
+  telemetry_ = std::make_unique<TelemetrySender>(caller());
 }
 
-const binding::BindingTypeRegistry& PluginHostBridge::CallRegistry() const {
+const binding::BindingTypeRegistry& PluginHostBridge::callRegistry() const {
   return RegistryOrEmpty(registry_);
 }
 
 // ---- HTTP -------------------------------------------------------------------------------------
 
-HttpResponse PluginHostBridge::SendHttp(const HttpRequest& request, HttpBodyForm form) {
-  return SendHttpRequest(Caller(), request, form);
+HttpResponse PluginHostBridge::sendHttp(const HttpRequest& request, HttpBodyForm form) {
+  return SendHttpRequest(caller(), request, form);
 }
 
-HttpResponse PluginHostBridge::GetText(std::string url,
+HttpResponse PluginHostBridge::getText(std::string url,
                                        std::vector<std::pair<std::string, std::string>> headers,
                                        std::uint32_t timeout, std::uint8_t flag) {
   HttpRequest request;
@@ -64,29 +64,29 @@ HttpResponse PluginHostBridge::GetText(std::string url,
   request.headers = std::move(headers);
   request.timeout = timeout;
   request.flag = flag;
-  return SendHttpRequest(Caller(), request, HttpBodyForm::kText);
+  return SendHttpRequest(caller(), request, HttpBodyForm::kText);
 }
 
 // ---- Publishing -------------------------------------------------------------------------------
 
-Vorn::RemotingTypedResult<void> PluginHostBridge::PublishResourceDelete(
+Vorn::RemotingTypedResult<void> PluginHostBridge::publishResourceDelete(
     std::string_view path, std::string_view event_name) {
   binding::BindingValue event;
-  event.ReserveFields(3);
+  event.reserveFields(3);
   event.fieldForWrite("data");
-  return SendResourceEvent(PluginResourceEventType::kDelete, path, event, event_name);
+  return sendResourceEvent(PluginResourceEventType::kDelete, path, event, event_name);
 }
 
-Vorn::RemotingTypedResult<void> PluginHostBridge::SendResourceEvent(PluginResourceEventType type,
+Vorn::RemotingTypedResult<void> PluginHostBridge::sendResourceEvent(PluginResourceEventType type,
                                                                     std::string_view path,
                                                                     binding::BindingValue& event,
                                                                     std::string_view event_name) {
   // The same tree toValue would produce for a PluginResourceEvent, built in place so that the
   // data is converted once.
   event.fieldForWrite("eventType")
-      .SetEnum(static_cast<std::int32_t>(type),
+      .setEnum(static_cast<std::int32_t>(type),
                &binding::BindingStaticTypeOf<PluginResourceEventType>());
-  event.fieldForWrite("uri").SetString(path);
+  event.fieldForWrite("uri").setString(path);
 
   HostValue value = binding::toHostValue(event, registry_);
   const std::string derived = ResourceEventName(path);
@@ -113,15 +113,15 @@ Vorn::RemotingTypedResult<void> PluginHostBridge::SendResourceEvent(PluginResour
 
 // ---- Subscriptions and delivery ---------------------------------------------------------------
 
-void PluginHostBridge::SubscribeAtHost(const std::string& name, std::int32_t flag) {
+void PluginHostBridge::subscribeAtHost(const std::string& name, std::int32_t flag) {
   if (TraceEnabled()) {
     logging::Log(kTraceLevel, kTraceGroups, "%s: Subscribing to event: %s", short_name_.c_str(),
                  name.c_str());
   }
-  subscribeEvent(name.c_str(), plugin_handle_, &DeliverHostEvent, this, flag);
+  subscribeEvent(name.c_str(), plugin_handle_, &deliverHostEvent, this, flag);
 }
 
-void PluginHostBridge::UnsubscribeAtHost(const std::string& name) {
+void PluginHostBridge::unsubscribeAtHost(const std::string& name) {
   if (TraceEnabled()) {
     logging::Log(kTraceLevel, kTraceGroups, "%s: Unsubscribing to event: %s", short_name_.c_str(),
                  name.c_str());
@@ -135,37 +135,37 @@ void PluginHostBridge::subscribe(std::string_view path) {
       name, [this](const binding::BindingValue& payload, std::string& error) {
         PluginResourceEvent event;
         binding::BindingConversionResult assigned =
-            binding::fromValue(payload, event, CallRegistry(), "payload");
+            binding::fromValue(payload, event, callRegistry(), "payload");
         if (!assigned.ok) {
           error = binding::errorText(assigned);
           return false;
         }
-        DispatchResourceEvent(event);
+        dispatchResourceEvent(event);
         return true;
       });
   // The host may deliver at once; the handler is in place before it can.
-  if (first) SubscribeAtHost(name, kResourceSubscriptionFlag);
+  if (first) subscribeAtHost(name, kResourceSubscriptionFlag);
 }
 
 void PluginHostBridge::unsubscribe(std::string_view path) {
   std::string name = ResourceEventName(path);
-  if (events_.RemoveSubscription(name)) UnsubscribeAtHost(name);
+  if (events_.RemoveSubscription(name)) unsubscribeAtHost(name);
 }
 
-void PluginHostBridge::DeliverHostEvent(const HostEventDelivery* delivery) {
+void PluginHostBridge::deliverHostEvent(const HostEventDelivery* delivery) {
   // Called by the host on its own threads: nothing may unwind into it. A delivery without the
   // context this bridge subscribed with belongs to no subscription of ours.
   if (delivery == nullptr || delivery->context == nullptr) return;
   try {
     void* context = delivery->context;
     const HostValue value = delivery->value;
-    static_cast<PluginHostBridge*>(context)->DeliverEvent(delivery->name, value);
+    static_cast<PluginHostBridge*>(context)->deliverEvent(delivery->name, value);
   } catch (...) {
     logging::Log(logging::kError, logging::kGroupDbg, "event callback: unexpected exception");
   }
 }
 
-void PluginHostBridge::DeliverEvent(const char* name, const HostValue& value) {
+void PluginHostBridge::deliverEvent(const char* name, const HostValue& value) {
   if (stopping() || name == nullptr) return;
   std::shared_ptr<const EventSubscriptions::EventDelivery> handler = events_.FindHandler(name);
   if (handler == nullptr) return;
@@ -186,19 +186,19 @@ void PluginHostBridge::DeliverEvent(const char* name, const HostValue& value) {
   }
 }
 
-void PluginHostBridge::DispatchResourceEvent(const PluginResourceEvent& event) {
+void PluginHostBridge::dispatchResourceEvent(const PluginResourceEvent& event) {
   std::string path = event.uri;
   if (!path.starts_with('/')) path.insert(path.begin(), '/');
   for (const auto& observer : events_.ObserversOf(path)) (*observer)(event);
 }
 
-void PluginHostBridge::ObserveResource(std::string path, ResourceObserver observer) {
+void PluginHostBridge::observeResource(std::string path, ResourceObserver observer) {
   std::shared_ptr<const ResourceObserver> shared = events_.AddObserver(path, std::move(observer));
   const bool wildcard = path.find('*') != std::string::npos;
   subscribe(path);
   if (wildcard) return;
   Vorn::RemotingTypedResult<binding::BindingValue> initial =
-      TypedCall<binding::BindingValue>(kHostMethodGet, path);
+      typedCall<binding::BindingValue>(kHostMethodGet, path);
   if (!initial.ok()) return;
   PluginResourceEvent event;
   event.uri = path;
@@ -209,10 +209,10 @@ void PluginHostBridge::ObserveResource(std::string path, ResourceObserver observ
 
 // ---- Delayed callbacks ------------------------------------------------------------------------
 
-std::uint64_t PluginHostBridge::ScheduleDelayed(std::string_view label, std::int64_t deadline_ns,
+std::uint64_t PluginHostBridge::scheduleDelayed(std::string_view label, std::int64_t deadline_ns,
                                                 DelayedFunction function) {
   const DelayedCallbacks::Added added = delayed_.Add(std::move(function));
-  const std::int64_t remaining = deadline_ns - Now();
+  const std::int64_t remaining = deadline_ns - now();
   const double delay_seconds = remaining > 0 ? static_cast<double>(remaining) * 1e-9 : 0.0;
   const std::string label_text(label);
   scheduleCallback(label_text.c_str(), &DelayedCallbacks::RunEntry, added.context, delay_seconds,
@@ -222,31 +222,31 @@ std::uint64_t PluginHostBridge::ScheduleDelayed(std::string_view label, std::int
 
 // ---- Service proxy ----------------------------------------------------------------------------
 
-void PluginHostBridge::RegisterServiceProxyHandlers() {
-  RegisterEventHandler<PluginServiceProxyResponse>(
+void PluginHostBridge::registerServiceProxyHandlers() {
+  registerEventHandler<PluginServiceProxyResponse>(
       std::string(kServiceProxyUuidEventName), [this](const PluginServiceProxyResponse& response) {
         service_proxy_.QueueResponse(response.uuid, response);
       });
-  RegisterEventHandler<PluginServiceProxyResponse>(
+  registerEventHandler<PluginServiceProxyResponse>(
       std::string(kServiceProxyMethodEventName),
       [this](const PluginServiceProxyResponse& response) {
         service_proxy_.QueueResponse(response.serviceName + "." + response.methodName, response);
       });
-  RegisterEventHandler<PluginServiceProxyResponse>(
+  registerEventHandler<PluginServiceProxyResponse>(
       std::string(kServiceProxyAsyncEventName),
       [this](const PluginServiceProxyResponse& response) { service_proxy_.HandleAsync(response); });
   for (std::string_view name :
        {kServiceProxyUuidEventName, kServiceProxyMethodEventName, kServiceProxyAsyncEventName}) {
     const std::string owned(name);
     events_.RecordHostSubscription(owned);
-    SubscribeAtHost(owned, kServiceProxySubscriptionFlag);
+    subscribeAtHost(owned, kServiceProxySubscriptionFlag);
   }
 }
 
 // ---- Stop -------------------------------------------------------------------------------------
 
 void PluginHostBridge::shutdown() {
-  for (const std::string& name : events_.TakeHostSubscriptions()) UnsubscribeAtHost(name);
+  for (const std::string& name : events_.TakeHostSubscriptions()) unsubscribeAtHost(name);
   events_.Clear();
   service_proxy_.Clear();
   delayed_.Close();

@@ -1,7 +1,7 @@
 // The plug-in's side of the host connection, as the plug-in sees it: typed calls of host
 // resources, HTTP through the host, published resource changes, counted event subscriptions with
 // delivery to typed handlers, resource observers, delayed callbacks and the service-proxy queues.
-// The bridge is a front: the outgoing calls live in resource_call and host_http (given Caller()),
+// The bridge is a front: the outgoing calls live in resource_call and host_http (given caller()),
 // the state in three components with their own locks (event_subscriptions, delayed_callbacks,
 // service_proxy_queues). The host operations are declared in HostOperations and forwarded to the
 // host's function table by PluginBase.
@@ -65,42 +65,42 @@ class PluginHostBridge : public HostOperations {
 
   // The narrow view outgoing calls take: the host operations (declared in HostOperations and
   // forwarded to the host's table by PluginBase), the registry, the handle and the user agent.
-  HostCaller Caller() { return HostCaller(*this, registry_, plugin_handle_, user_agent_); }
+  HostCaller caller() { return HostCaller(*this, registry_, plugin_handle_, user_agent_); }
 
   // ---- Typed calls of host resources -----------------------------------------------------------
   // Calls `method` (a host method code) on `path` with `args` as unnamed arguments and returns
   // the response as T (see CallTyped for the types and failure messages). Blocks until the host
   // answers; any thread may call it once the plug-in has started.
   template <typename T = void, typename... Args>
-  Vorn::RemotingTypedResult<T> TypedCall(std::uint32_t method, std::string_view path,
+  Vorn::RemotingTypedResult<T> typedCall(std::uint32_t method, std::string_view path,
                                          const Args&... args) {
     CallArguments arguments;
-    (arguments.Add(args, CallRegistry()), ...);
-    return TypedCallWith<T>(method, path, arguments);
+    (arguments.Add(args, callRegistry()), ...);
+    return typedCallWith<T>(method, path, arguments);
   }
 
-  // As TypedCall, with named or prepared arguments.
+  // As typedCall, with named or prepared arguments.
   template <typename T = void>
-  Vorn::RemotingTypedResult<T> TypedCallWith(std::uint32_t method, std::string_view path,
+  Vorn::RemotingTypedResult<T> typedCallWith(std::uint32_t method, std::string_view path,
                                              const CallArguments& arguments) {
-    return CallTyped<T>(Caller(), method, path, arguments);
+    return CallTyped<T>(caller(), method, path, arguments);
   }
 
   // A call whose streamed body is wanted as text, unparsed. A response that is not streamed
   // gives its value written as JSON.
   template <typename... Args>
-  Vorn::RemotingTypedResult<std::string> StreamedCall(std::uint32_t method, std::string_view path,
+  Vorn::RemotingTypedResult<std::string> streamedCall(std::uint32_t method, std::string_view path,
                                                       const Args&... args) {
     CallArguments arguments;
-    (arguments.Add(args, CallRegistry()), ...);
-    return CallStreamedText(Caller(), method, path, arguments);
+    (arguments.Add(args, callRegistry()), ...);
+    return CallStreamedText(caller(), method, path, arguments);
   }
 
   // ---- HTTP through the host -------------------------------------------------------------------
   // See host_http.h. Blocks until the host answers.
-  HttpResponse SendHttp(const HttpRequest& request, HttpBodyForm form = HttpBodyForm::kJson);
+  HttpResponse sendHttp(const HttpRequest& request, HttpBodyForm form = HttpBodyForm::kJson);
   // GET of an absolute URL whose body is kept as text; `flag` is the request record's final flag.
-  HttpResponse GetText(std::string url, std::vector<std::pair<std::string, std::string>> headers,
+  HttpResponse getText(std::string url, std::vector<std::pair<std::string, std::string>> headers,
                        std::uint32_t timeout, std::uint8_t flag = 0);
 
   // ---- Publishing resource changes -------------------------------------------------------------
@@ -108,18 +108,18 @@ class PluginHostBridge : public HostOperations {
   // `path` and again under `event_name` when that differs. Fails with 500 and the conversion
   // message when `data` cannot be converted; nothing is sent then.
   template <binding::BindingConvertible T>
-  Vorn::RemotingTypedResult<void> PublishResourceChange(
+  Vorn::RemotingTypedResult<void> publishResourceChange(
       Vorn::Client::PluginResourceEventType type, std::string_view path, const T& data,
       std::string_view event_name = kJsonApiEventName) {
     binding::BindingConversionResult event;
-    event.value.ReserveFields(3);
+    event.value.reserveFields(3);
     // "data" sorts first, so the produced tree is built in key order without shifts.
-    binding::ProduceMember(event, event.value.fieldForWrite("data"), data, CallRegistry());
+    binding::ProduceMember(event, event.value.fieldForWrite("data"), data, callRegistry());
     if (!event.ok) return Vorn::InternalServerError(std::string(binding::errorText(event)));
-    return SendResourceEvent(type, path, event.value, event_name);
+    return sendResourceEvent(type, path, event.value, event_name);
   }
   // A "Delete" event with empty data.
-  Vorn::RemotingTypedResult<void> PublishResourceDelete(
+  Vorn::RemotingTypedResult<void> publishResourceDelete(
       std::string_view path, std::string_view event_name = kJsonApiEventName);
 
   // ---- Events and observers --------------------------------------------------------------------
@@ -128,8 +128,8 @@ class PluginHostBridge : public HostOperations {
   // handler of that name. Does not subscribe at the host (subscribe and the service-proxy
   // registration do). Handlers run on the host's delivery thread, without any lock of ours held.
   template <binding::BindingConvertible Payload>
-  void RegisterEventHandler(std::string name, std::function<void(const Payload&)> handler) {
-    const binding::BindingTypeRegistry& registry = CallRegistry();
+  void registerEventHandler(std::string name, std::function<void(const Payload&)> handler) {
+    const binding::BindingTypeRegistry& registry = callRegistry();
     auto delivery = [handler = std::move(handler), &registry](const binding::BindingValue& payload,
                                                               std::string& error) {
       if constexpr (std::same_as<Payload, binding::BindingValue>) {
@@ -153,7 +153,7 @@ class PluginHostBridge : public HostOperations {
   // observer (see MatchesResourcePattern); any other replaces the observer of exactly that path
   // and reads the resource at once: when that GET succeeds the observer receives a "Create"
   // event with the value. Subscribes to the path's events (counted).
-  void ObserveResource(std::string path, ResourceObserver observer);
+  void observeResource(std::string path, ResourceObserver observer);
 
   // ---- Delayed callbacks -----------------------------------------------------------------------
   // Asks the host to run `function` once at `deadline_ns` on the monotonic clock (at once when
@@ -161,24 +161,24 @@ class PluginHostBridge : public HostOperations {
   // the host's diagnostics. Any thread may call it. The entry is removed once the function ran,
   // whether it returned or threw. Nothing cancels it at the host: a callback fired after stop,
   // or after this object is gone, runs nothing; stop waits for a callback that is running.
-  std::uint64_t ScheduleDelayed(std::string_view label, std::int64_t deadline_ns,
+  std::uint64_t scheduleDelayed(std::string_view label, std::int64_t deadline_ns,
                                 DelayedFunction function);
-  // The plug-in's one clock: monotonic nanoseconds. Deadlines given to ScheduleDelayed, token
+  // The plug-in's one clock: monotonic nanoseconds. Deadlines given to scheduleDelayed, token
   // lifetimes and cache ages are all read from it, so a test that moves it moves them together.
-  std::int64_t Now() const { return clock_(); }
-  // Replaces the clock Now() reads (tests move time by hand).
-  void SetMonotonicClock(MonotonicClock clock) { clock_ = clock; }
-  std::size_t PendingDelayedCount() const { return delayed_.PendingCount(); }
+  std::int64_t now() const { return clock_(); }
+  // Replaces the clock now() reads (tests move time by hand).
+  void setMonotonicClock(MonotonicClock clock) { clock_ = clock; }
+  std::size_t pendingDelayedCount() const { return delayed_.PendingCount(); }
 
   // ---- Service proxy ---------------------------------------------------------------------------
   // Completes `handler` once with the first uuid or method response queued under `key` (a uuid,
   // or "service.method"), whether it came before or comes after this call.
-  void AwaitServiceProxyResponse(std::string key, ServiceProxyHandler handler) {
+  void awaitServiceProxyResponse(std::string key, ServiceProxyHandler handler) {
     service_proxy_.AwaitResponse(std::move(key), std::move(handler));
   }
   // Receives every async service-proxy event of `key` ("service.method"); replaces the previous
   // handler of that key.
-  void SetServiceProxyAsyncHandler(std::string key, ServiceProxyHandler handler) {
+  void setServiceProxyAsyncHandler(std::string key, ServiceProxyHandler handler) {
     service_proxy_.SetAsyncHandler(std::move(key), std::move(handler));
   }
 
@@ -194,22 +194,22 @@ class PluginHostBridge : public HostOperations {
 
  protected:
   // Written during load and start, read afterwards.
-  void AttachRegistry(binding::BindingTypeRegistry* registry) { registry_ = registry; }
+  void attachRegistry(binding::BindingTypeRegistry* registry) { registry_ = registry; }
   // Also creates the telemetry sender.
-  void AttachHost(std::uint32_t plugin_handle, std::string short_name, std::string user_agent);
-  void MarkStopping() { stopping_.store(true, std::memory_order_release); }
+  void attachHost(std::uint32_t plugin_handle, std::string short_name, std::string user_agent);
+  void markStopping() { stopping_.store(true, std::memory_order_release); }
   // Handles and subscribes (flag 1) the three service-proxy events. Called by start.
-  void RegisterServiceProxyHandlers();
+  void registerServiceProxyHandlers();
 
  private:
-  static void DeliverHostEvent(const HostEventDelivery* delivery);
+  static void deliverHostEvent(const HostEventDelivery* delivery);
 
-  const binding::BindingTypeRegistry& CallRegistry() const;
-  void SubscribeAtHost(const std::string& name, std::int32_t flag);
-  void UnsubscribeAtHost(const std::string& name);
-  void DeliverEvent(const char* name, const HostValue& value);
-  void DispatchResourceEvent(const Vorn::Client::PluginResourceEvent& event);
-  Vorn::RemotingTypedResult<void> SendResourceEvent(Vorn::Client::PluginResourceEventType type,
+  const binding::BindingTypeRegistry& callRegistry() const;
+  void subscribeAtHost(const std::string& name, std::int32_t flag);
+  void unsubscribeAtHost(const std::string& name);
+  void deliverEvent(const char* name, const HostValue& value);
+  void dispatchResourceEvent(const Vorn::Client::PluginResourceEvent& event);
+  Vorn::RemotingTypedResult<void> sendResourceEvent(Vorn::Client::PluginResourceEventType type,
                                                     std::string_view path,
                                                     binding::BindingValue& event,
                                                     std::string_view event_name);

@@ -148,14 +148,14 @@ void Dispatch::Run(HostResponse& response) {
   if (!MethodAgrees() || !route_.pattern.Match(path_, captures_)) {
     call_.SetStatus(404);
     call_.SetError("Invalid function");
-    WriteResponse(response, BindingValue::Empty());
+    WriteResponse(response, BindingValue::emptyValue());
     return;
   }
   values_.resize(function_.arguments.size());
   for (std::size_t i = 0; i < values_.size(); ++i) {
     const BindingArgumentDescriptor& argument = function_.arguments[i];
     if (!argument.optional && argument.type.kind == NativeTypeKind::kBool) {
-      values_[i].SetBool(false);
+      values_[i].setBool(false);
     }
   }
   BindingValue result;
@@ -314,7 +314,7 @@ bool Dispatch::AssignToArgument(std::size_t index, std::string_view rest, bool h
     if (!text.empty()) return Deserialize(argument, text, value);
     switch (argument.type.kind) {
       case NativeTypeKind::kBool:
-        value.SetBool(true);
+        value.setBool(true);
         return true;
       case NativeTypeKind::kVector:
         value.clear();
@@ -323,7 +323,7 @@ bool Dispatch::AssignToArgument(std::size_t index, std::string_view rest, bool h
       case NativeTypeKind::kStruct:
       case NativeTypeKind::kObject:
         value.clear();
-        value.ReserveFields(0);
+        value.reserveFields(0);
         return true;
       default:
         return Fail(
@@ -397,10 +397,10 @@ bool Dispatch::Deserialize(const BindingArgumentDescriptor& argument, std::strin
   std::string_view message;
   switch (format) {
     case Format::kString:
-      target.SetString(text);
+      target.setString(text);
       return true;
     case Format::kBlob:
-      target.SetBlob(std::span<const std::uint8_t>(
+      target.setBlob(std::span<const std::uint8_t>(
           reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
       return true;
     case Format::kMessagePack: {

@@ -1,6 +1,6 @@
 // Typed calls of host resources: arguments turned into host value records, the request, the
 // response read (plain value or streamed body), its conversion to the caller's type and the
-// messages of every failure. Everything goes through a HostCaller; PluginHostBridge::TypedCall
+// messages of every failure. Everything goes through a HostCaller; PluginHostBridge::typedCall
 // and the telemetry sender are thin forwards to CallTyped.
 #ifndef PLUGIN_RUNTIME_RESOURCE_CALL_H_
 #define PLUGIN_RUNTIME_RESOURCE_CALL_H_

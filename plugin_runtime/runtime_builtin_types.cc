@@ -14,7 +14,7 @@ constexpr std::string_view kNamespaceWord = "vclient";
 
 void RegisterEvent(binding::BindingTypeRegistry& registry, std::string_view name,
                    const binding::BindingTypeDescriptor* payload, std::string_view description) {
-  if (registry.FindEvent(name) != nullptr) return;
+  if (registry.findEvent(name) != nullptr) return;
   binding::BindingEventDescriptor* event = registry.registerEvent(name, payload);
   event->description = description;
   event->nameSpace = kNamespaceWord;

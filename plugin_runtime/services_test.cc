@@ -43,10 +43,10 @@ TEST(ServiceProxy, FulfilsWaitingRequestsInEitherOrder) {
   // The answer arrives before anyone waits for it: it is queued.
   host.Deliver("OnServiceProxyUuidEvent", ProxyAnswer("u-1", "", "", "early"));
   EXPECT_TRUE(completed.empty());
-  plugin->AwaitServiceProxyResponse(
+  plugin->awaitServiceProxyResponse(
       "u-1", [&](const PluginServiceProxyResponse& r) { completed.push_back(r.payload); });
   // The request waits first; a method answer is keyed "service.method".
-  plugin->AwaitServiceProxyResponse("inventory.list", [&](const PluginServiceProxyResponse& r) {
+  plugin->awaitServiceProxyResponse("inventory.list", [&](const PluginServiceProxyResponse& r) {
     completed.push_back(r.payload);
   });
   host.Deliver("OnServiceProxyMethodEvent", ProxyAnswer("", "inventory", "other", "unmatched"));
@@ -66,7 +66,7 @@ TEST(ServiceProxy, AsyncEventsGoToTheirHandlerOrAreLogged) {
   StartedPlugin plugin(host);
   host.ClearLog();
   std::vector<std::string> received;
-  plugin->SetServiceProxyAsyncHandler(
+  plugin->setServiceProxyAsyncHandler(
       "chat.message", [&](const PluginServiceProxyResponse& r) { received.push_back(r.payload); });
 
   host.Deliver("OnServiceProxyAsyncEvent", ProxyAnswer("", "chat", "message", "one"));
@@ -149,16 +149,16 @@ TEST(RuntimeBuiltins, AreRegisteredAtLoadWithTheirEvents) {
   StartedPlugin plugin(host);
   binding::BindingTypeRegistry& registry = plugin->typeRegistry();
 
-  const binding::BindingTypeDescriptor* event = registry.FindType("PluginResourceEvent");
+  const binding::BindingTypeDescriptor* event = registry.findType("PluginResourceEvent");
   ASSERT_NE(event, nullptr);
   ASSERT_EQ(event->fields.size(), 3u);
   EXPECT_EQ(event->fields[0].name, "uri");
   EXPECT_EQ(event->fields[1].name, "eventType");
-  EXPECT_EQ(event->fields[1].type.descriptor, registry.FindType("PluginResourceEventType"));
+  EXPECT_EQ(event->fields[1].type.descriptor, registry.findType("PluginResourceEventType"));
   EXPECT_EQ(event->fields[2].name, "data");
-  ASSERT_NE(registry.FindType("PluginManagerState"), nullptr);
-  EXPECT_EQ(registry.FindType("PluginManagerState")->FindEnumValue(1)->name, "PluginsInitialized");
-  EXPECT_EQ(registry.FindType("PluginServiceProxyResponse")->fields.size(), 6u);
+  ASSERT_NE(registry.findType("PluginManagerState"), nullptr);
+  EXPECT_EQ(registry.findType("PluginManagerState")->findEnumValue(1)->name, "PluginsInitialized");
+  EXPECT_EQ(registry.findType("PluginServiceProxyResponse")->fields.size(), 6u);
 
   const struct {
     const char* name;
@@ -177,7 +177,7 @@ TEST(RuntimeBuiltins, AreRegisteredAtLoadWithTheirEvents) {
   };
   for (const auto& e : events) {
     SCOPED_TRACE(e.name);
-    const binding::BindingEventDescriptor* found = registry.FindEvent(e.name);
+    const binding::BindingEventDescriptor* found = registry.findEvent(e.name);
     ASSERT_NE(found, nullptr);
     ASSERT_NE(found->payload, nullptr);
     EXPECT_EQ(found->payload->name, e.payload);
@@ -190,7 +190,7 @@ TEST(RuntimeBuiltins, AreRegisteredAtLoadWithTheirEvents) {
                            "PluginResourceEvent", "PluginLcdsEvent", "PluginLcdsResponse",
                            "PluginServiceProxyResponse"}) {
     SCOPED_TRACE(name);
-    const binding::BindingTypeDescriptor* type = registry.FindType(name);
+    const binding::BindingTypeDescriptor* type = registry.findType(name);
     ASSERT_NE(type, nullptr);
     EXPECT_EQ(type->nameSpace, "vclient");
     EXPECT_TRUE(type->tags.empty());
@@ -204,7 +204,7 @@ class EchoPlugin : public PluginBase {
     RegisterEndpoint(
         kHostMethodGet, "/echo/{word}",
         [this](CallState&, const std::string& word) -> Vorn::RemotingTypedResult<std::string> {
-          (void)PublishResourceChange(Vorn::Client::PluginResourceEventType::kUpdate,
+          (void)publishResourceChange(Vorn::Client::PluginResourceEventType::kUpdate,
                                       "/echo/" + word, word);
           return word;
         })
@@ -228,7 +228,7 @@ TEST(PluginHostBridgeThreads, DispatchEventsAndDelayedCallbacksRunConcurrently) 
   std::atomic<int> fulfilled{0};
   std::atomic<int> delayed{0};
   std::atomic<int> calls_ok{0};
-  plugin->ObserveResource("/watched/*", [&](const PluginResourceEvent&) { ++observed; });
+  plugin->observeResource("/watched/*", [&](const PluginResourceEvent&) { ++observed; });
 
   std::vector<std::thread> threads;
   threads.emplace_back([&] {
@@ -242,7 +242,7 @@ TEST(PluginHostBridgeThreads, DispatchEventsAndDelayedCallbacksRunConcurrently) 
   });
   threads.emplace_back([&] {
     for (int i = 0; i < kRounds; ++i) {
-      if (plugin->TypedCall<PluginManagerResource>(kHostMethodGet, "/r").ok()) ++calls_ok;
+      if (plugin->typedCall<PluginManagerResource>(kHostMethodGet, "/r").ok()) ++calls_ok;
     }
   });
   threads.emplace_back([&] {
@@ -255,14 +255,14 @@ TEST(PluginHostBridgeThreads, DispatchEventsAndDelayedCallbacksRunConcurrently) 
   threads.emplace_back([&] {
     for (int i = 0; i < kRounds; ++i) {
       const std::string key = "k" + std::to_string(i);
-      plugin->AwaitServiceProxyResponse(key,
+      plugin->awaitServiceProxyResponse(key,
                                         [&](const PluginServiceProxyResponse&) { ++fulfilled; });
       host.Deliver("OnServiceProxyUuidEvent", ProxyAnswer(key.c_str(), "", "", ""));
     }
   });
   threads.emplace_back([&] {
     for (int i = 0; i < kRounds; ++i) {
-      (void)plugin->ScheduleDelayed("tick", 0, [&] { ++delayed; });
+      (void)plugin->scheduleDelayed("tick", 0, [&] { ++delayed; });
       host.FireScheduled();
     }
   });
@@ -270,7 +270,7 @@ TEST(PluginHostBridgeThreads, DispatchEventsAndDelayedCallbacksRunConcurrently) 
     for (int i = 0; i < kRounds; ++i) {
       plugin->subscribe("/other/path");
       ASSERT_TRUE(plugin
-                      ->PublishResourceChange(Vorn::Client::PluginResourceEventType::kUpdate,
+                      ->publishResourceChange(Vorn::Client::PluginResourceEventType::kUpdate,
                                               "/other/path", std::string("v"))
                       .ok());
       plugin->unsubscribe("/other/path");
@@ -283,7 +283,7 @@ TEST(PluginHostBridgeThreads, DispatchEventsAndDelayedCallbacksRunConcurrently) 
   EXPECT_EQ(observed.load(), kRounds);
   EXPECT_EQ(fulfilled.load(), kRounds);
   EXPECT_EQ(delayed.load(), kRounds);
-  EXPECT_EQ(plugin->PendingDelayedCount(), 0u);
+  EXPECT_EQ(plugin->pendingDelayedCount(), 0u);
 }
 
 }  // namespace

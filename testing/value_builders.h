@@ -12,7 +12,7 @@ namespace ulix_testing {
 inline binding::BindingValue List(std::initializer_list<binding::BindingValue> items) {
   binding::BindingValue list;
   list.reserve(items.size());
-  for (const binding::BindingValue& item : items) list.AppendElement() = item;
+  for (const binding::BindingValue& item : items) list.appendElement() = item;
   return list;
 }
 
@@ -20,7 +20,7 @@ inline binding::BindingValue List(std::initializer_list<binding::BindingValue> i
 inline binding::BindingValue Map(
     std::initializer_list<std::pair<const char*, binding::BindingValue>> fields) {
   binding::BindingValue map;
-  map.ReserveFields(0);
+  map.reserveFields(0);
   for (const auto& [key, value] : fields) map.fieldForWrite(key) = value;
   return map;
 }

@@ -31,7 +31,7 @@ TEST(ApiRecords, RegistersElevenRecordsWithTheirFieldsInOrderAndTags) {
   test.Start();
   binding::BindingTypeRegistry& registry = test.plugin().typeRegistry();
   std::vector<std::string> records;
-  for (const binding::BindingTypeDescriptor* type : registry.TypeSnapshot()) {
+  for (const binding::BindingTypeDescriptor* type : registry.typeSnapshot()) {
     if (!type->name.starts_with("UlixAuth")) continue;
     records.push_back(Describe(*type));
     EXPECT_THAT(type->tags, ElementsAre("Plugins", "Plugin ulix-auth")) << type->name;
@@ -52,10 +52,10 @@ TEST(ApiRecords, RegistersElevenRecordsWithTheirFieldsInOrderAndTags) {
                   "UlixAuthPublicClientConfig(url, clientId)", "UlixAuthUserInfo(userInfo)"));
 
   // A second registration changes nothing.
-  const std::size_t before = registry.TypeSnapshot().size();
+  const std::size_t before = registry.typeSnapshot().size();
   RegisterApiRecords(registry, "UlixAuth", {"Plugins"});
-  EXPECT_EQ(registry.TypeSnapshot().size(), before);
-  EXPECT_EQ(Describe(*registry.FindType("UlixAuthULIXJWTConfig")), "UlixAuthULIXJWTConfig(token?)");
+  EXPECT_EQ(registry.typeSnapshot().size(), before);
+  EXPECT_EQ(Describe(*registry.findType("UlixAuthULIXJWTConfig")), "UlixAuthULIXJWTConfig(token?)");
 }
 
 TEST(ApiRecords, NamesTheFunctionsFromMethodAndPath) {
@@ -63,7 +63,7 @@ TEST(ApiRecords, NamesTheFunctionsFromMethodAndPath) {
   test.Start();
   std::vector<std::string> functions;
   for (const binding::BindingFunctionDescriptor* function :
-       test.plugin().typeRegistry().FunctionSnapshot()) {
+       test.plugin().typeRegistry().functionSnapshot()) {
     if (function->name.find("UlixAuth") == std::string::npos) continue;
     std::string text = function->name + "(";
     for (const binding::BindingArgumentDescriptor& argument : function->arguments) {

@@ -5,7 +5,7 @@
 namespace ulix_auth {
 
 void OrderedEventQueue::Delete(std::string_view path) {
-  Add([this, path = std::string(path)] { (void)bridge_.PublishResourceDelete(path); });
+  Add([this, path = std::string(path)] { (void)bridge_.publishResourceDelete(path); });
 }
 
 void OrderedEventQueue::Add(Action action) {

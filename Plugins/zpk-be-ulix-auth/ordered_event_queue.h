@@ -35,7 +35,7 @@ class OrderedEventQueue {
   template <binding::BindingConvertible T>
   void Change(Vorn::Client::PluginResourceEventType type, std::string_view path, T data) {
     Add([this, type, path = std::string(path), data = std::move(data)] {
-      (void)bridge_.PublishResourceChange(type, path, data);
+      (void)bridge_.publishResourceChange(type, path, data);
     });
   }
   // A Delete event on `path`.

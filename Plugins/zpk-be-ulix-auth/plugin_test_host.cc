@@ -220,7 +220,7 @@ void PluginTestHost::Start(bool apply) {
   block_ = HostInitBlock{};
   block_.major = 18;
   plugin_->Handshake(&block_, kShortName);
-  plugin_->SetMonotonicClock(&TestClock);
+  plugin_->setMonotonicClock(&TestClock);
   chooser_ = std::make_unique<ulix_testing::EndpointChooser>(*block_.catalogue);
   ASSERT_TRUE(block_.entryTable->start(block_.context, host_.context()));
   if (apply) {

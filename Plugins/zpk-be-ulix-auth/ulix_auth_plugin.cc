@@ -134,9 +134,9 @@ bool ULIXAuthPlugin::onStart() {
   client = std::make_unique<ULIXClient>(*this);
   configSources = std::make_unique<ULIXConfigSources>(*this, *client);
   events_.Add(
-      [this] { ScheduleDelayed(kConfigureLabel, Now(), [this] { ApplyConfiguration(); }); });
+      [this] { scheduleDelayed(kConfigureLabel, now(), [this] { ApplyConfiguration(); }); });
   userInfoResource = std::make_unique<UserInfoResource>(*client, events_);
-  ObserveResource(kPluginManagerStatusPath, [this](const Vorn::Client::PluginResourceEvent& event) {
+  observeResource(kPluginManagerStatusPath, [this](const Vorn::Client::PluginResourceEvent& event) {
     OnPluginManagerStatus(event);
   });
   return true;
@@ -333,9 +333,9 @@ void ULIXAuthPlugin::ScheduleRefreshRetry() {
 }
 
 void ULIXAuthPlugin::QueueRefreshCallback(std::string access_token, double delay_seconds) {
-  const std::int64_t deadline = Now() + static_cast<std::int64_t>(delay_seconds * 1e9);
+  const std::int64_t deadline = now() + static_cast<std::int64_t>(delay_seconds * 1e9);
   events_.Add([this, deadline, access_token = std::move(access_token)] {
-    ScheduleDelayed(kRefreshLabel, deadline,
+    scheduleDelayed(kRefreshLabel, deadline,
                     [this, access_token] { (void)RefreshTokens(access_token); });
   });
 }

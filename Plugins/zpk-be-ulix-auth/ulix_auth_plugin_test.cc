@@ -727,7 +727,7 @@ TEST(Reentrancy, HostCallsBackFromInsideAnExchangeAndAnEventDelivery) {
     if (url == kTokenUrl) inside.push_back(test.Text(kGet, "/ulix-auth/v1/authorization"));
   });
   // And delivers the plug-in's own change events to it synchronously, inside the send.
-  test.plugin().ObserveResource(
+  test.plugin().observeResource(
       "/ulix-auth/v1/authorization/access-token",
       [&](const Vorn::Client::PluginResourceEvent& event) {
         inside.push_back(test.Text(kGet, "/ulix-auth/v1/authorization/access-token"));

@@ -25,7 +25,7 @@ void LogAlways(const char* text) { logging::Log(logging::kAlways, logging::kGrou
 // A member that is present with a value: the host's records may carry members as empty values,
 // which the settings treat as missing.
 bool Has(const binding::BindingValue& object, std::string_view name) {
-  return object.IsStructure() && object.hasField(name);
+  return object.isStructure() && object.hasField(name);
 }
 
 }  // namespace
@@ -87,7 +87,7 @@ TokenConfigResult ULIXConfigSources::BuildFromToken(const std::string& token,
 
 void ULIXConfigSources::LoadCommandLine() {
   Vorn::RemotingTypedResult<std::vector<std::string>> arguments =
-      plugin.TypedCall<std::vector<std::string>>(kHostMethodGet, kCommandLinePath);
+      plugin.typedCall<std::vector<std::string>>(kHostMethodGet, kCommandLinePath);
   if (arguments.ok()) {
     const CommandLineOptions options(std::move(arguments).value());
     if (options.Flag("ulix-auth.disabled")) {
@@ -138,8 +138,8 @@ void ULIXConfigSources::LoadInstallSettings() {
   binding::BindingValue object = std::move(settings).value();
   if (!Has(object, kInstallIdentifier)) {
     // First start on this machine: the identifier is made once and kept by the host.
-    if (!object.IsStructure()) object.ReserveFields(1);
-    object.fieldForWrite(kInstallIdentifier).SetString(NewIdentifier());
+    if (!object.isStructure()) object.reserveFields(1);
+    object.fieldForWrite(kInstallIdentifier).setString(NewIdentifier());
     if (!plugin_runtime::WriteInstallSetting(plugin, kInstallSettingsKey, object)) {
       LogAlways("Could not save local ULIX settings.");
       return;
@@ -150,13 +150,13 @@ void ULIXConfigSources::LoadInstallSettings() {
 
 void ULIXConfigSources::LoadRegion() {
   Vorn::RemotingTypedResult<binding::BindingValue> locale =
-      plugin.TypedCall<binding::BindingValue>(kHostMethodGet, kRegionLocalePath);
+      plugin.typedCall<binding::BindingValue>(kHostMethodGet, kRegionLocalePath);
   if (!locale.ok()) {
     LogAlways("ULIX settings not found.");
     return;
   }
   const std::string region = locale.value().field("region").toText();
-  Vorn::RemotingTypedResult<binding::BindingValue> loaded = plugin.TypedCall<binding::BindingValue>(
+  Vorn::RemotingTypedResult<binding::BindingValue> loaded = plugin.typedCall<binding::BindingValue>(
       kHostMethodGet, std::string(kRegionSettingsPrefix) + region + "/ulix");
   if (!loaded.ok()) {
     LogAlways("ULIX settings not found.");

@@ -67,21 +67,21 @@ std::string ResponseErrorText(const HttpResponse& response) {
 
 std::string HeadersJson(const std::map<std::string, std::string>& headers) {
   binding::BindingValue object;
-  object.ReserveFields(headers.size());  // an object even when there are none
-  for (const auto& [name, value] : headers) object.fieldForWrite(name).SetString(value);
+  object.reserveFields(headers.size());  // an object even when there are none
+  for (const auto& [name, value] : headers) object.fieldForWrite(name).setString(value);
   return binding::toJson(object);
 }
 
 // The fields of a telemetry event, all texts.
 class EventFields {
  public:
-  EventFields() { fields_.ReserveFields(5); }
+  EventFields() { fields_.reserveFields(5); }
   EventFields(std::initializer_list<std::pair<std::string_view, std::string_view>> fields)
       : EventFields() {
     for (const auto& [name, value] : fields) Set(name, value);
   }
   EventFields& Set(std::string_view name, std::string_view value) {
-    fields_.fieldForWrite(name).SetString(value);
+    fields_.fieldForWrite(name).setString(value);
     return *this;
   }
   const binding::BindingValue& value() const { return fields_; }
@@ -101,7 +101,7 @@ std::string DecodingMessage(const HttpResponse& response) {
     return response.message;
   }
   return response.message.substr(0, given + kGivenBody.size()) + "withheld (" +
-         std::to_string(response.value.GetString().size()) + " bytes)";
+         std::to_string(response.value.getString().size()) + " bytes)";
 }
 
 ULIXRequestError Unreachable(std::string_view error_word) {
@@ -152,7 +152,7 @@ void ULIXClient::FetchOpenIdConfiguration() {
   // for the full lifetime, so an unreachable service costs at most two time-outs per 300 s.
   discovery_ = std::make_unique<ULIXDiscovery>();
   ULIXDiscovery& discovery = *discovery_;
-  discovery.expiresAt = host_.Now() + kDiscoveryLifetimeNs;
+  discovery.expiresAt = host_.now() + kDiscoveryLifetimeNs;
 
   const std::string& url = config_->url;
   if (url.size() < kTokenSuffixLength) throw std::out_of_range("invalid string position");
@@ -166,7 +166,7 @@ void ULIXClient::FetchOpenIdConfiguration() {
 
   HttpResponse response;
   for (std::size_t attempt = 1; attempt <= 2; ++attempt) {
-    response = host_.SendHttp(request, HttpBodyForm::kJson);
+    response = host_.sendHttp(request, HttpBodyForm::kJson);
     if (Delivered(response)) {
       logging::Log(kAlways, kLogGroup,
                    "ulix-auth: OpenID configuration fetch succeeded after %zu tries", attempt);
@@ -198,7 +198,7 @@ void ULIXClient::FetchOpenIdConfiguration() {
   const auto read_set = [&document](std::string_view name, ULIXTextSet& set) {
     const binding::BindingValue& member = document.field(name);
     if (!member.isCollection()) return;
-    for (const binding::BindingValue& element : member.Elements()) set.insert(element.toText());
+    for (const binding::BindingValue& element : member.elements()) set.insert(element.toText());
   };
   read_set("vorn_kiv_regions_supported", discovery.regionsSupported);
   read_set("vorn_kiv_regions_disabled", discovery.regionsDisabled);
@@ -210,7 +210,7 @@ void ULIXClient::FetchOpenIdConfiguration() {
 }
 
 void ULIXClient::EnsureFreshDiscovery() {
-  if (!discovery_ || discovery_->expiresAt < host_.Now()) FetchOpenIdConfiguration();
+  if (!discovery_ || discovery_->expiresAt < host_.now()) FetchOpenIdConfiguration();
 }
 
 bool ULIXClient::IsPlatformAvailable(std::string_view platform_id) {
@@ -280,7 +280,7 @@ HttpResponse ULIXClient::SendTokenEndpointRequest(std::string_view suffix,
   body.append(grant_body);
   request.timeout = kRequestTimeout;
   request.flag = kRequestFlag;
-  return host_.SendHttp(request, HttpBodyForm::kJson);
+  return host_.sendHttp(request, HttpBodyForm::kJson);
 }
 
 std::optional<ULIXRequestError> ULIXClient::RequestToken(std::string_view grant_body) {
@@ -445,7 +445,7 @@ std::optional<ULIXRequestError> ULIXClient::RequestUserInfo() {
       discovery_->userInfoEndpoint.empty()) {
     return std::nullopt;
   }
-  HttpResponse response = host_.GetText(discovery_->userInfoEndpoint,
+  HttpResponse response = host_.getText(discovery_->userInfoEndpoint,
                                         {{"Authorization", "Bearer " + tokens_->accessToken}},
                                         kRequestTimeout, kRequestFlag);
   ReportClientId();

@@ -142,7 +142,7 @@ bool IsKnownCode(const std::optional<ULIXRequestError>& error,
 TEST(ULIXClientProperty, RandomAnswersGiveValuesAndAreAllGivenBack) {
   FakeHost host;
   ulix_testing::StartedPlugin plugin(host);
-  plugin->SetMonotonicClock(&FakeNow);
+  plugin->setMonotonicClock(&FakeNow);
   ulix_testing::HttpScript script(host);
   ULIXClient client(*plugin);
   RandomAnswers answers(20261206);

@@ -79,7 +79,7 @@ class ULIXClientTest : public ::testing::Test {
  protected:
   ULIXClientTest() {
     now_ns = 1000 * kSecond;
-    plugin_->SetMonotonicClock(&FakeNow);
+    plugin_->setMonotonicClock(&FakeNow);
     host_.ClearLog();
   }
   ~ULIXClientTest() override { EXPECT_EQ(script_.outstanding(), 0u) << "an answer was kept"; }
