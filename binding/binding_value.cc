@@ -449,7 +449,7 @@ void BindingValue::ReserveFields(std::size_t count) {
   GrowArray(*store_, structure.entries, structure.size, structure.capacity, count);
 }
 
-BindingValue& BindingValue::AppendElement() {
+BindingValue& BindingValue::AppendElementSlow() {
   if (kind_ != BindingValueKind::kCollection) BecomeCollection();
   CollectionPayload& collection = *payload_.collection;
   if (collection.size == collection.capacity) {
@@ -495,6 +495,36 @@ BindingValue& BindingValue::fieldForWrite(std::string_view name) {
   return slot->value_;
 }
 
+namespace {
+
+// Whether `length` bytes at `a` and `b` are equal; keys are short, and a call to memcmp cost more
+// than comparing them.
+bool SameBytes(const char* a, const char* b, std::size_t length) {
+  if (length >= 8) {
+    if (length > 16) return std::memcmp(a, b, length) == 0;
+    std::uint64_t head_a, head_b, tail_a, tail_b;
+    std::memcpy(&head_a, a, 8);
+    std::memcpy(&head_b, b, 8);
+    std::memcpy(&tail_a, a + length - 8, 8);
+    std::memcpy(&tail_b, b + length - 8, 8);
+    return ((head_a ^ head_b) | (tail_a ^ tail_b)) == 0;
+  }
+  if (length >= 4) {
+    std::uint32_t head_a, head_b, tail_a, tail_b;
+    std::memcpy(&head_a, a, 4);
+    std::memcpy(&head_b, b, 4);
+    std::memcpy(&tail_a, a + length - 4, 4);
+    std::memcpy(&tail_b, b + length - 4, 4);
+    return ((head_a ^ head_b) | (tail_a ^ tail_b)) == 0;
+  }
+  for (std::size_t i = 0; i < length; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 BindingValue& BindingValue::appendFieldUnsorted(std::string_view name,
                                                 const BindingFieldMemo* memo) {
   if (kind_ != BindingValueKind::kStructure) BecomeStructure();
@@ -511,8 +541,7 @@ BindingValue& BindingValue::appendFieldUnsorted(std::string_view name,
   InternedString* predicted = nullptr;
   if (memo != nullptr && index < memo->size_) {
     predicted = memo->keys_[index];
-    if (predicted->length != name.size() ||
-        std::memcmp(predicted->text, name.data(), name.size()) != 0) {
+    if (predicted->length != name.size() || !SameBytes(predicted->text, name.data(), name.size())) {
       predicted = nullptr;
     }
   }
@@ -615,14 +644,22 @@ void BindingValue::sortFields(RepeatedKeys rule, BindingFieldMemo* memo) {
   std::vector<std::uint32_t> large_order;
   std::uint32_t* order = small_order;
   bool remembered = false;
+  bool same_keys = false;
   if (memo != nullptr && memo->size_ == size) {
-    const std::uint32_t* known = memo->order_;
-    std::uint32_t i = 1;
-    while (i < size && KeyBefore(entries[known[i - 1]].key_, entries[known[i]].key_)) ++i;
-    if (i == size) {
-      order = memo->order_;
-      remembered = true;
+    // The very keys the memo holds, in its arrival order: its order sorts them, and they are
+    // distinct, since a memo only remembers structures without repeats.
+    std::uint32_t i = 0;
+    while (i < size && entries[i].key_ == memo->keys_[i]) ++i;
+    same_keys = i == size;
+    remembered = same_keys;
+    if (!remembered) {
+      // Other keys in an order the memo's may still sort.
+      const std::uint32_t* known = memo->order_;
+      i = 1;
+      while (i < size && KeyBefore(entries[known[i - 1]].key_, entries[known[i]].key_)) ++i;
+      remembered = i == size;
     }
+    if (remembered) order = memo->order_;
   }
   if (!remembered) {
     // Sorted by the first eight key bytes, which decide most pairs with one integer comparison;
@@ -666,24 +703,19 @@ void BindingValue::sortFields(RepeatedKeys rule, BindingFieldMemo* memo) {
     structure.entries = entries = fresh;
   }
 
+  if (same_keys) return;
   bool repeated = false;
   for (std::uint32_t i = 1; i < size && !repeated; ++i) {
     repeated = entries[i - 1].key_ == entries[i].key_;
   }
   if (memo != nullptr && !repeated && size <= BindingFieldMemo::kCapacity) {
+    if (!remembered) std::memcpy(memo->order_, order, size * sizeof *order);
+    memo->Forget();
+    memo->size_ = size;
     // The keys in arrival order are those of the sorted entries put back through the order.
-    bool same_keys = remembered;
-    for (std::uint32_t i = 0; i < size && same_keys; ++i) {
-      same_keys = memo->keys_[order[i]] == entries[i].key_;
-    }
-    if (!same_keys) {
-      if (!remembered) std::memcpy(memo->order_, order, size * sizeof *order);
-      memo->Forget();
-      memo->size_ = size;
-      for (std::uint32_t i = 0; i < size; ++i) {
-        store_->AddReference(entries[i].key_);
-        memo->keys_[order[i]] = entries[i].key_;
-      }
+    for (std::uint32_t i = 0; i < size; ++i) {
+      store_->AddReference(entries[i].key_);
+      memo->keys_[order[i]] = entries[i].key_;
     }
   }
   if (!repeated) return;

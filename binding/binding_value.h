@@ -7,6 +7,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -177,7 +178,14 @@ class BindingValue {
   // until `index` exists and returns that child.
   BindingValue& elementForWrite(std::size_t index);
   // Turns a non-collection into an empty collection, appends one empty child and returns it.
-  BindingValue& AppendElement();
+  BindingValue& AppendElement() {
+    // Inline for parsers filling a collection with room to spare.
+    if (kind_ == BindingValueKind::kCollection &&
+        payload_.collection->size < payload_.collection->capacity) {
+      return *new (&payload_.collection->items[payload_.collection->size++]) BindingValue(store_);
+    }
+    return AppendElementSlow();
+  }
   // Turns a non-structure into an empty structure and returns the child under `name`, creating
   // an empty one when the key is absent. Keys that arrive in ascending order are appended without
   // a search; out-of-order keys cost a binary search and a shift.
@@ -235,6 +243,7 @@ class BindingValue {
   explicit BindingValue(BindingValueStore* store) : store_(store), owns_store_(false) {}
 
   BindingValueStore* EnsureStore();
+  BindingValue& AppendElementSlow();
   // Inline for the setters' common case, a value that is still empty.
   void ReleasePayload() {
     if (kind_ != BindingValueKind::kEmpty) ReleaseHeldPayload();

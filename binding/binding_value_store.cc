@@ -124,6 +124,35 @@ void BindingValueStore::FreeLarge(void* memory) {
 }
 
 internal::InternedString* BindingValueStore::Intern(std::string_view text) {
+  if (IsUnhashed(text.size())) {
+    for (internal::InternedString* entry = unhashed_; entry != nullptr; entry = entry->next) {
+      if (entry->length == text.size() && std::memcmp(entry->text, text.data(), text.size()) == 0) {
+        ++entry->references;
+        return entry;
+      }
+    }
+    if (unhashed_count_ < kMaxUnhashed) {
+      internal::InternedString* entry = NewEntry(text, 0);
+      entry->next = unhashed_;
+      unhashed_ = entry;
+      ++unhashed_count_;
+      ++interned_count_;
+      return entry;
+    }
+    // Many long texts: from now on they go through the table like the rest, so that a body full
+    // of them is not compared with every one it holds.
+    hash_long_texts_ = true;
+    for (internal::InternedString* entry = unhashed_; entry != nullptr;) {
+      internal::InternedString* next = entry->next;
+      entry->hash = InternHash(entry->view());
+      internal::InternedString** bucket = &buckets_[entry->hash & (bucket_count_ - 1)];
+      entry->next = *bucket;
+      *bucket = entry;
+      entry = next;
+    }
+    unhashed_ = nullptr;
+    unhashed_count_ = 0;
+  }
   std::uint32_t hash = InternHash(text);
   internal::InternedString** bucket = &buckets_[hash & (bucket_count_ - 1)];
   for (internal::InternedString* entry = *bucket; entry != nullptr; entry = entry->next) {
@@ -133,6 +162,14 @@ internal::InternedString* BindingValueStore::Intern(std::string_view text) {
       return entry;
     }
   }
+  internal::InternedString* entry = NewEntry(text, hash);
+  entry->next = *bucket;
+  *bucket = entry;
+  if (++interned_count_ > bucket_count_) Grow();
+  return entry;
+}
+
+internal::InternedString* BindingValueStore::NewEntry(std::string_view text, std::uint32_t hash) {
   void* memory = Allocate(EntryBytes(text.size()));
   auto* entry = new (memory) internal::InternedString;
   entry->hash = hash;
@@ -141,15 +178,18 @@ internal::InternedString* BindingValueStore::Intern(std::string_view text) {
   char* chars = static_cast<char*>(memory) + offsetof(internal::InternedString, text);
   if (!text.empty()) std::memcpy(chars, text.data(), text.size());
   chars[text.size()] = '\0';
-  entry->next = *bucket;
-  *bucket = entry;
-  if (++interned_count_ > bucket_count_) Grow();
   return entry;
 }
 
 void BindingValueStore::Release(internal::InternedString* entry) {
   if (--entry->references != 0) return;
-  internal::InternedString** link = &buckets_[entry->hash & (bucket_count_ - 1)];
+  internal::InternedString** link;
+  if (IsUnhashed(entry->length)) {
+    link = &unhashed_;
+    --unhashed_count_;
+  } else {
+    link = &buckets_[entry->hash & (bucket_count_ - 1)];
+  }
   while (*link != entry) link = &(*link)->next;
   *link = entry->next;
   --interned_count_;
@@ -157,6 +197,12 @@ void BindingValueStore::Release(internal::InternedString* entry) {
 }
 
 std::uint32_t BindingValueStore::ReferenceCount(std::string_view text) const {
+  if (IsUnhashed(text.size())) {
+    for (internal::InternedString* entry = unhashed_; entry != nullptr; entry = entry->next) {
+      if (entry->view() == text) return entry->references;
+    }
+    return 0;
+  }
   std::uint32_t hash = InternHash(text);
   for (internal::InternedString* entry = buckets_[hash & (bucket_count_ - 1)]; entry != nullptr;
        entry = entry->next) {

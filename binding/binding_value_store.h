@@ -66,6 +66,16 @@ class BindingValueStore {
     LargeBlock* next;
   };
 
+  // The first few long texts of a tree (tokens, mostly) are kept in a short list and found by
+  // comparing bytes: hashing them cost more than a comparison that usually stops within the
+  // first bytes. Past kMaxUnhashed of them, they all move to the table.
+  static constexpr std::size_t kUnhashedLength = 256;
+  static constexpr std::uint32_t kMaxUnhashed = 8;
+
+  bool IsUnhashed(std::size_t length) const {
+    return length >= kUnhashedLength && !hash_long_texts_;
+  }
+  internal::InternedString* NewEntry(std::string_view text, std::uint32_t hash);
   void Grow();
   void* AllocateLarge(std::size_t bytes);
   void FreeLarge(void* block);
@@ -75,7 +85,10 @@ class BindingValueStore {
   std::size_t blob_count_ = 0;
   internal::InternedString** buckets_ = nullptr;
   std::uint32_t bucket_count_ = 0;
-  std::uint32_t interned_count_ = 0;
+  std::uint32_t interned_count_ = 0;  // in the table and in the list
+  internal::InternedString* unhashed_ = nullptr;
+  std::uint32_t unhashed_count_ = 0;
+  bool hash_long_texts_ = false;
 };
 
 }  // namespace binding

@@ -464,6 +464,33 @@ TEST(BindingValueStore, KeepsEveryTextFindableWhileTheTableGrowsAndReleasesThemA
   EXPECT_EQ(store.ReferenceCount("text7"), 0u);
 }
 
+TEST(BindingValueStore, FindsLongTextsBeforeAndAfterManyOfThemArrive) {
+  // A few long texts are kept apart from the table; many of them move into it. Either way each
+  // text is one entry, counted and released like the rest.
+  BindingValueStore store;
+  const auto text = [](int i) { return std::string(300, 'x') + std::to_string(i); };
+  std::vector<internal::InternedString*> entries;
+  for (int i = 0; i < 3; ++i) entries.push_back(store.Intern(text(i)));
+  EXPECT_EQ(store.Intern(text(1)), entries[1]);
+  store.Release(entries[0]);
+  EXPECT_EQ(store.ReferenceCount(text(0)), 0u);
+  EXPECT_EQ(store.ReferenceCount(text(1)), 2u);
+  EXPECT_EQ(store.InternedCount(), 2u);
+  for (int i = 3; i < 40; ++i) entries.push_back(store.Intern(text(i)));
+  EXPECT_EQ(store.InternedCount(), 39u);
+  for (int i = 1; i < 40; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(store.Intern(text(i)), entries[i]);
+    EXPECT_EQ(store.ReferenceCount(text(i)), i == 1 ? 3u : 2u);
+  }
+  for (int i = 1; i < 40; ++i) {
+    store.Release(entries[i]);
+    store.Release(entries[i]);
+  }
+  store.Release(entries[1]);
+  EXPECT_EQ(store.InternedCount(), 0u);
+}
+
 TEST(BindingValueStore, LongTextsLiveOutsideTheSizeClasses) {
   BindingValueStore store;
   std::string long_text(500, 'x');
