@@ -368,8 +368,31 @@ class JsonWriterSink final : public BindingValueSink {
   void WriteVerbatim(std::string_view text) {
     writer_.RawValue("\"", 1, rapidjson::kStringType);
     char* out = output_.Push(text.size() + 1);
-    std::memcpy(out, text.data(), text.size());
+    CopyBytes(out, text.data(), text.size());
     out[text.size()] = '"';
+  }
+
+  // Keys and most values are short: two overlapping word moves cost less than a call to memcpy.
+  static void CopyBytes(char* out, const char* from, std::size_t length) {
+    if (length >= 8 && length <= 16) {
+      std::uint64_t head;
+      std::uint64_t tail;
+      std::memcpy(&head, from, 8);
+      std::memcpy(&tail, from + length - 8, 8);
+      std::memcpy(out, &head, 8);
+      std::memcpy(out + length - 8, &tail, 8);
+    } else if (length >= 4 && length < 8) {
+      std::uint32_t head;
+      std::uint32_t tail;
+      std::memcpy(&head, from, 4);
+      std::memcpy(&tail, from + length - 4, 4);
+      std::memcpy(out, &head, 4);
+      std::memcpy(out + length - 4, &tail, 4);
+    } else if (length < 4) {
+      for (std::size_t i = 0; i < length; ++i) out[i] = from[i];
+    } else {
+      std::memcpy(out, from, length);
+    }
   }
 
   Writer& writer_;
