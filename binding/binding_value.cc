@@ -692,7 +692,17 @@ void BindingValue::sortFields(RepeatedKeys rule, BindingFieldMemo* memo) {
   // Entries hold no pointers into themselves, so they move bytewise.
   std::uint32_t first_moved = 0;
   while (first_moved < size && order[first_moved] == first_moved) ++first_moved;
-  if (first_moved < size) {
+  if (first_moved < size && size <= kSmallStructure) {
+    alignas(
+        BindingStructureEntry) unsigned char held[kSmallStructure * sizeof(BindingStructureEntry)];
+    auto* moved = reinterpret_cast<BindingStructureEntry*>(held);
+    for (std::uint32_t i = first_moved; i < size; ++i) {
+      std::memcpy(static_cast<void*>(&moved[i - first_moved]),
+                  static_cast<const void*>(&entries[order[i]]), sizeof(BindingStructureEntry));
+    }
+    std::memcpy(static_cast<void*>(&entries[first_moved]), held,
+                (size - first_moved) * sizeof(BindingStructureEntry));
+  } else if (first_moved < size) {
     const std::size_t bytes = structure.capacity * sizeof(BindingStructureEntry);
     auto* fresh = static_cast<BindingStructureEntry*>(store_->Allocate(bytes));
     for (std::uint32_t i = 0; i < size; ++i) {

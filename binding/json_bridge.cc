@@ -1,7 +1,9 @@
 #include "binding/json_bridge.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -66,9 +68,9 @@ class PlainStringStream {
 
 // Valid JSON has no raw byte below 0x20 outside whitespace; these are the ones the vector
 // scanners miss. Without the vector scanners there is nothing to look for.
-bool HasUnscannedControlByte(const char* text) {
+bool HasUnscannedControlByte([[maybe_unused]] const char* text,
+                             [[maybe_unused]] std::size_t length) {
 #if defined(RAPIDJSON_SSE2)
-  const std::size_t length = std::strlen(text);
   std::size_t i = 0;
   const __m128i first = _mm_set1_epi8(0x1A);
   const __m128i span = _mm_set1_epi8(5);
@@ -147,7 +149,8 @@ using CompactJsonWriter =
 using PrettyJsonWriter = rapidjson::PrettyWriter<JsonOutput, rapidjson::UTF8<>, rapidjson::UTF8<>,
                                                  CountingJsonAllocator>;
 
-constexpr std::size_t kReaderStackBytes = 4096;
+constexpr std::size_t kReaderStackMinBytes = 256;
+constexpr std::size_t kReaderStackMaxBytes = 4096;
 
 // The reader's explanation for each of its error codes.
 std::string_view JsonErrorText(rapidjson::ParseErrorCode code) {
@@ -474,17 +477,27 @@ BindingConversionResult parseJson(const char* text) {
   while (*start == ' ' || *start == '\n' || *start == '\r' || *start == '\t') ++start;
   if (*start == '\0') return result;  // a blank body carries no value, which is not an error
 
-  // The reader copies each string onto its stack before handing it over; starting that stack at
-  // the size of a token answer's longest strings spares the reallocations of growing it.
-  JsonReader reader(nullptr, kReaderStackBytes);
+  const std::size_t length = std::strlen(start);
+  // The reader copies each string onto its stack before handing it over. Sized after the text (up
+  // to a token answer's longest strings), the stack is allocated once, and small bodies keep to
+  // blocks the heap serves fastest.
+  JsonReader reader(nullptr, std::clamp(length, kReaderStackMinBytes, kReaderStackMaxBytes));
   JsonTreeBuilder builder(result.value);
   rapidjson::ParseResult parsed;
-  if (HasUnscannedControlByte(start)) {
+  if (HasUnscannedControlByte(start, length)) {
     PlainStringStream stream(text);
     parsed = reader.Parse<rapidjson::kParseDefaultFlags>(stream, builder);
   } else {
-    rapidjson::StringStream stream(text);
-    parsed = reader.Parse<rapidjson::kParseDefaultFlags>(stream, builder);
+    // Parsed in place in a copy of the text: the reader then hands each string over where it lies
+    // (unescaped in place) instead of copying it onto its stack first. Offsets stay those of
+    // `text`.
+    const std::size_t bytes = static_cast<std::size_t>(start - text) + length + 1;
+    std::unique_ptr<char, void (*)(char*)> copy(static_cast<char*>(platform::Allocate(bytes)),
+                                                [](char* block) { platform::Free(block); });
+    std::memcpy(copy.get(), text, bytes);
+    rapidjson::InsituStringStream stream(copy.get());
+    parsed =
+        reader.Parse<rapidjson::kParseDefaultFlags | rapidjson::kParseInsituFlag>(stream, builder);
   }
   if (parsed.IsError()) {
     std::string message = "Error: ";
