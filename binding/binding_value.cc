@@ -1,6 +1,7 @@
 #include "binding/binding_value.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <limits>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "binding/base64.h"
 #include "binding/binding_value_store.h"
@@ -90,9 +92,9 @@ BindingValue& BindingValue::operator=(BindingValue&& other) noexcept {
 
 BindingValue::~BindingValue() {
   if (owns_store_ && store_ != nullptr) {
-    // The whole tree goes with its store: pooled blocks and string references need no
-    // bookkeeping, only what lives outside the store's pages.
-    releaseOutsideStore();
+    // The whole tree goes with its store: blocks and string references need no bookkeeping, and
+    // only blobs hold memory the store does not know of.
+    if (store_->HasBlobs()) releaseOutsideStore();
     delete store_;
   } else {
     releasePayload();
@@ -109,18 +111,12 @@ void BindingValue::releaseOutsideStore() {
       for (std::uint32_t i = 0; i < collection->size; ++i) {
         collection->items[i].releaseOutsideStore();
       }
-      if (collection->capacity * sizeof(BindingValue) > internal::kLargestPooledBlock) {
-        store_->Free(collection->items, collection->capacity * sizeof(BindingValue));
-      }
       break;
     }
     case BindingValueKind::kStructure: {
       StructurePayload* structure = payload_.structure;
       for (std::uint32_t i = 0; i < structure->size; ++i) {
         structure->entries[i].value_.releaseOutsideStore();
-      }
-      if (structure->capacity * sizeof(BindingStructureEntry) > internal::kLargestPooledBlock) {
-        store_->Free(structure->entries, structure->capacity * sizeof(BindingStructureEntry));
       }
       break;
     }
@@ -148,7 +144,7 @@ BindingValueStore* BindingValue::ensureStore() {
   return store_;
 }
 
-void BindingValue::releasePayload() {
+void BindingValue::releaseHeldPayload() {
   switch (kind_) {
     case BindingValueKind::kString:
       store_->Release(payload_.string);
@@ -156,6 +152,7 @@ void BindingValue::releasePayload() {
     case BindingValueKind::kBlob:
       payload_.blob->~Blob();
       store_->Free(payload_.blob, sizeof(Blob));
+      store_->ForgetBlob();
       break;
     case BindingValueKind::kEnum:
       store_->Free(payload_.enum_pair, sizeof(BindingEnumPair));
@@ -393,6 +390,7 @@ void BindingValue::setBlob(std::span<const std::uint8_t> bytes) {
 void BindingValue::setBlob(std::vector<std::uint8_t>&& bytes) {
   void* memory = ensureStore()->Allocate(sizeof(Blob));
   Blob* blob = new (memory) Blob(std::move(bytes));
+  store_->AddBlob();
   releasePayload();
   payload_.blob = blob;
   kind_ = BindingValueKind::kBlob;
@@ -452,7 +450,7 @@ void BindingValue::reserveFields(std::size_t count) {
   GrowArray(*store_, structure.entries, structure.size, structure.capacity, count);
 }
 
-BindingValue& BindingValue::appendElement() {
+BindingValue& BindingValue::appendElementSlow() {
   if (kind_ != BindingValueKind::kCollection) becomeCollection();
   CollectionPayload& collection = *payload_.collection;
   if (collection.size == collection.capacity) {
@@ -496,6 +494,266 @@ BindingValue& BindingValue::fieldForWrite(std::string_view name) {
   slot->key_ = store_->Intern(name);
   new (&slot->value_) BindingValue(store_);
   return slot->value_;
+}
+
+namespace {
+
+// Whether `length` bytes at `a` and `b` are equal; keys are short, and a call to memcmp cost more
+// than comparing them.
+bool SameBytes(const char* a, const char* b, std::size_t length) {
+  if (length >= 8) {
+    if (length > 16) return std::memcmp(a, b, length) == 0;
+    std::uint64_t head_a, head_b, tail_a, tail_b;
+    std::memcpy(&head_a, a, 8);
+    std::memcpy(&head_b, b, 8);
+    std::memcpy(&tail_a, a + length - 8, 8);
+    std::memcpy(&tail_b, b + length - 8, 8);
+    return ((head_a ^ head_b) | (tail_a ^ tail_b)) == 0;
+  }
+  if (length >= 4) {
+    std::uint32_t head_a, head_b, tail_a, tail_b;
+    std::memcpy(&head_a, a, 4);
+    std::memcpy(&head_b, b, 4);
+    std::memcpy(&tail_a, a + length - 4, 4);
+    std::memcpy(&tail_b, b + length - 4, 4);
+    return ((head_a ^ head_b) | (tail_a ^ tail_b)) == 0;
+  }
+  for (std::size_t i = 0; i < length; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+BindingValue& BindingValue::appendFieldUnsorted(std::string_view name,
+                                                const BindingFieldMemo* memo) {
+  if (kind_ != BindingValueKind::kStructure) becomeStructure();
+  StructurePayload& structure = *payload_.structure;
+  if (memo != nullptr && memo->store_ != store_) memo = nullptr;
+  if (structure.size == structure.capacity) {
+    // A structure like the last one will want as many entries.
+    std::size_t wanted = structure.size + std::size_t{1};
+    if (memo != nullptr && memo->size_ > wanted) wanted = memo->size_;
+    GrowArray(*store_, structure.entries, structure.size, structure.capacity, wanted);
+  }
+  const std::uint32_t index = structure.size;
+  BindingStructureEntry* slot = &structure.entries[structure.size++];
+  InternedString* predicted = nullptr;
+  if (memo != nullptr && index < memo->size_) {
+    predicted = memo->keys_[index];
+    if (predicted->length != name.size() || !SameBytes(predicted->text, name.data(), name.size())) {
+      predicted = nullptr;
+    }
+  }
+  if (predicted != nullptr) {
+    store_->AddReference(predicted);
+    slot->key_ = predicted;
+  } else {
+    slot->key_ = store_->Intern(name);
+  }
+  new (&slot->value_) BindingValue(store_);
+  return slot->value_;
+}
+
+void BindingFieldMemo::Forget() {
+  for (std::uint32_t i = 0; i < size_; ++i) store_->Release(keys_[i]);
+  size_ = 0;
+}
+
+namespace {
+
+// Byte order of two interned keys of one tree. Equal texts are one entry, so equal pointers are
+// the only way two keys compare equal; most keys differ in their first byte.
+bool KeyBefore(const InternedString* a, const InternedString* b) {
+  if (a == b) return false;
+  // Both texts end in a NUL, which orders a key before its extensions.
+  const std::size_t compared = std::min(a->length, b->length) + std::size_t{1};
+  if (compared >= 8) {
+    // The first eight bytes as big-endian words decide most pairs without a call.
+    std::uint64_t word_a;
+    std::uint64_t word_b;
+    std::memcpy(&word_a, a->text, sizeof word_a);
+    std::memcpy(&word_b, b->text, sizeof word_b);
+    if (word_a != word_b) {
+      if constexpr (std::endian::native == std::endian::little) {
+        return __builtin_bswap64(word_a) < __builtin_bswap64(word_b);
+      } else {
+        return word_a < word_b;
+      }
+    }
+  } else {
+    const auto first_a = static_cast<unsigned char>(a->text[0]);
+    const auto first_b = static_cast<unsigned char>(b->text[0]);
+    if (first_a != first_b) return first_a < first_b;
+  }
+  const int order = std::memcmp(a->text, b->text, compared);
+  // Only keys holding a NUL get here equal; the shorter goes first, as in plain byte order.
+  return order != 0 ? order < 0 : a->length < b->length;
+}
+
+// The first eight bytes of a key as a big-endian number (zeros past its end), so that integer
+// order is byte order.
+std::uint64_t KeyPrefix(const InternedString* key) {
+  std::uint64_t word = 0;
+  if (key->length >= 8) {
+    std::memcpy(&word, key->text, sizeof word);
+    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+    return word;
+  }
+  for (std::uint32_t i = 0; i < key->length; ++i) {
+    word |= static_cast<std::uint64_t>(static_cast<unsigned char>(key->text[i])) << (56 - 8 * i);
+  }
+  return word;
+}
+
+struct SortKey {
+  std::uint64_t prefix;
+  const InternedString* key;
+  std::uint32_t index;  // arrival order
+};
+
+bool SortKeyBefore(const SortKey& a, const SortKey& b) {
+  if (a.prefix != b.prefix) return a.prefix < b.prefix;
+  if (a.key == b.key) return a.index < b.index;
+  return KeyBefore(a.key, b.key);
+}
+
+// Up to this many entries a structure is ordered by insertion on the stack; beyond, through
+// std::stable_sort in O(n log n): a body can hold one object with any number of members.
+constexpr std::uint32_t kSmallStructure = BindingFieldMemo::kCapacity;
+
+}  // namespace
+
+void BindingValue::sortFields(RepeatedKeys rule, BindingFieldMemo* memo) {
+  if (kind_ != BindingValueKind::kStructure) return;
+  StructurePayload& structure = *payload_.structure;
+  BindingStructureEntry* entries = structure.entries;
+  const std::uint32_t size = structure.size;
+  if (size < 2) return;
+  if (memo != nullptr && memo->store_ != store_) {
+    // A memo serves the first tree it meets.
+    if (memo->store_ == nullptr) {
+      memo->store_ = store_;
+    } else {
+      memo = nullptr;
+    }
+  }
+
+  // The arrival index of each entry in key order; ties keep arrival order.
+  std::uint32_t small_order[kSmallStructure];
+  std::vector<std::uint32_t> large_order;
+  std::uint32_t* order = small_order;
+  bool remembered = false;
+  bool same_keys = false;
+  if (memo != nullptr && memo->size_ == size) {
+    // The very keys the memo holds, in its arrival order: its order sorts them, and they are
+    // distinct, since a memo only remembers structures without repeats.
+    std::uint32_t i = 0;
+    while (i < size && entries[i].key_ == memo->keys_[i]) ++i;
+    same_keys = i == size;
+    remembered = same_keys;
+    if (!remembered) {
+      // Other keys in an order the memo's may still sort.
+      const std::uint32_t* known = memo->order_;
+      i = 1;
+      while (i < size && KeyBefore(entries[known[i - 1]].key_, entries[known[i]].key_)) ++i;
+      remembered = i == size;
+    }
+    if (remembered) order = memo->order_;
+  }
+  if (!remembered) {
+    // Sorted by the first eight key bytes, which decide most pairs with one integer comparison;
+    // ties fall back to the whole keys and then to arrival order.
+    SortKey small_keys[kSmallStructure];
+    std::vector<SortKey> large_keys;
+    SortKey* keys = small_keys;
+    if (size > kSmallStructure) {
+      large_order.resize(size);
+      order = large_order.data();
+      large_keys.resize(size);
+      keys = large_keys.data();
+    }
+    for (std::uint32_t i = 0; i < size; ++i) {
+      keys[i] = SortKey{KeyPrefix(entries[i].key_), entries[i].key_, i};
+    }
+    if (size <= kSmallStructure) {
+      for (std::uint32_t i = 1; i < size; ++i) {
+        const SortKey moving = keys[i];
+        std::uint32_t at = i;
+        for (; at > 0 && SortKeyBefore(moving, keys[at - 1]); --at) keys[at] = keys[at - 1];
+        keys[at] = moving;
+      }
+    } else {
+      std::sort(keys, keys + size, SortKeyBefore);
+    }
+    for (std::uint32_t i = 0; i < size; ++i) order[i] = keys[i].index;
+  }
+
+  // Entries hold no pointers into themselves, so they move bytewise.
+  std::uint32_t first_moved = 0;
+  while (first_moved < size && order[first_moved] == first_moved) ++first_moved;
+  if (first_moved < size && size <= kSmallStructure) {
+    alignas(
+        BindingStructureEntry) unsigned char held[kSmallStructure * sizeof(BindingStructureEntry)];
+    auto* moved = reinterpret_cast<BindingStructureEntry*>(held);
+    for (std::uint32_t i = first_moved; i < size; ++i) {
+      std::memcpy(static_cast<void*>(&moved[i - first_moved]),
+                  static_cast<const void*>(&entries[order[i]]), sizeof(BindingStructureEntry));
+    }
+    std::memcpy(static_cast<void*>(&entries[first_moved]), held,
+                (size - first_moved) * sizeof(BindingStructureEntry));
+  } else if (first_moved < size) {
+    const std::size_t bytes = structure.capacity * sizeof(BindingStructureEntry);
+    auto* fresh = static_cast<BindingStructureEntry*>(store_->Allocate(bytes));
+    for (std::uint32_t i = 0; i < size; ++i) {
+      std::memcpy(static_cast<void*>(&fresh[i]), static_cast<const void*>(&entries[order[i]]),
+                  sizeof(BindingStructureEntry));
+    }
+    store_->Free(entries, bytes);
+    structure.entries = entries = fresh;
+  }
+
+  if (same_keys) return;
+  bool repeated = false;
+  for (std::uint32_t i = 1; i < size && !repeated; ++i) {
+    repeated = entries[i - 1].key_ == entries[i].key_;
+  }
+  if (memo != nullptr && !repeated && size <= BindingFieldMemo::kCapacity) {
+    if (!remembered) std::memcpy(memo->order_, order, size * sizeof *order);
+    memo->Forget();
+    memo->size_ = size;
+    // The keys in arrival order are those of the sorted entries put back through the order.
+    for (std::uint32_t i = 0; i < size; ++i) {
+      store_->AddReference(entries[i].key_);
+      memo->keys_[order[i]] = entries[i].key_;
+    }
+  }
+  if (!repeated) return;
+
+  // Runs of one key sit together now; keep one entry of each.
+  std::uint32_t kept = 0;
+  for (std::uint32_t run = 0; run < size;) {
+    std::uint32_t end = run + 1;
+    while (end < size && entries[end].key_ == entries[run].key_) ++end;
+    std::uint32_t keep = end - 1;
+    if (rule == RepeatedKeys::kKeepLastNonEmpty) {
+      while (keep > run && entries[keep].value_.isEmpty()) --keep;
+      if (entries[keep].value_.isEmpty()) keep = end - 1;
+    }
+    for (std::uint32_t i = run; i < end; ++i) {
+      if (i == keep) continue;
+      store_->Release(entries[i].key_);
+      entries[i].value_.~BindingValue();
+    }
+    if (kept != keep) {
+      std::memcpy(static_cast<void*>(&entries[kept]), static_cast<const void*>(&entries[keep]),
+                  sizeof(BindingStructureEntry));
+    }
+    ++kept;
+    run = end;
+  }
+  structure.size = kept;
 }
 
 bool BindingValue::removeField(std::string_view name) {

@@ -7,6 +7,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,6 +21,7 @@ class BindingStaticType;
 class BindingValue;
 class BindingValueStore;
 class BindingStructureEntry;
+class BindingFieldMemo;
 
 // The numbering is part of the host-facing contract; the names appear in conversion messages.
 enum class BindingValueKind : std::uint8_t {
@@ -176,11 +178,36 @@ class BindingValue {
   // until `index` exists and returns that child.
   BindingValue& elementForWrite(std::size_t index);
   // Turns a non-collection into an empty collection, appends one empty child and returns it.
-  BindingValue& appendElement();
+  BindingValue& appendElement() {
+    // Inline for parsers filling a collection with room to spare.
+    if (kind_ == BindingValueKind::kCollection &&
+        payload_.collection->size < payload_.collection->capacity) {
+      return *new (&payload_.collection->items[payload_.collection->size++]) BindingValue(store_);
+    }
+    return appendElementSlow();
+  }
   // Turns a non-structure into an empty structure and returns the child under `name`, creating
   // an empty one when the key is absent. Keys that arrive in ascending order are appended without
   // a search; out-of-order keys cost a binary search and a shift.
   BindingValue& fieldForWrite(std::string_view name);
+  // For parsers, which meet a structure's keys in the producer's order: turns a non-structure into
+  // an empty structure, then appends an empty child under `name` without looking for the key.
+  // Until sortFields() the entries stay in arrival order and may repeat a key, so in between the
+  // structure must not be read, copied or written through fieldForWrite or removeField (clearing
+  // or destroying it is fine).
+  // With `memo` (may be null), a key equal to the one the memo's last structure had at the same
+  // place is taken from the memo without hashing it.
+  BindingValue& appendFieldUnsorted(std::string_view name, const BindingFieldMemo* memo = nullptr);
+  // How sortFields() settles a key that arrived more than once.
+  enum class RepeatedKeys : std::uint8_t {
+    kKeepLast,          // the last value wins, an empty one included (JSON's null)
+    kKeepLastNonEmpty,  // the last value that is not empty wins (MessagePack's nil keeps the old)
+  };
+  // Puts the entries of a structure filled by appendFieldUnsorted() in key order and keeps one
+  // entry per key by `rule`. Structures arriving in key order cost one comparison per entry, and
+  // so do those arriving in the order `memo` (may be null) remembers; `memo` then remembers this
+  // structure. Does nothing to other kinds.
+  void sortFields(RepeatedKeys rule, BindingFieldMemo* memo = nullptr);
   // Removes the entry under `name`; false when this is not a structure or has no such key.
   bool removeField(std::string_view name);
   // Room for `count` elements; turns a non-collection into an empty collection.
@@ -216,9 +243,14 @@ class BindingValue {
   explicit BindingValue(BindingValueStore* store) : store_(store), owns_store_(false) {}
 
   BindingValueStore* ensureStore();
-  void releasePayload();
-  // Teardown of a whole tree: frees only what lives outside the store (blob bytes, large
-  // arrays); the store's pages and strings go with the store.
+  BindingValue& appendElementSlow();
+  // Inline for the setters' common case, a value that is still empty.
+  void releasePayload() {
+    if (kind_ != BindingValueKind::kEmpty) releaseHeldPayload();
+  }
+  void releaseHeldPayload();
+  // Teardown of a whole tree: frees only what lives outside the store (blob bytes); the store's
+  // pages, large blocks and strings go with the store.
   void releaseOutsideStore();
   void becomeCollection();
   void becomeStructure();
@@ -243,6 +275,30 @@ class BindingStructureEntry {
   friend class BindingValue;
   internal::InternedString* key_;
   BindingValue value_;
+};
+
+// What a parser keeps between structures of one shape, such as the records of an array: the keys
+// of the last structure it ordered, in arrival order, and the order that sorted them. One memo
+// serves one tree (a memo meeting another tree starts afresh), must not outlive that tree's root
+// and holds a reference to each key it remembers.
+class BindingFieldMemo {
+ public:
+  BindingFieldMemo() = default;
+  BindingFieldMemo(const BindingFieldMemo&) = delete;
+  BindingFieldMemo& operator=(const BindingFieldMemo&) = delete;
+  ~BindingFieldMemo() { Forget(); }
+
+  // Larger structures are rare enough to be sorted each time.
+  static constexpr std::uint32_t kCapacity = 24;
+
+ private:
+  friend class BindingValue;
+  void Forget();
+
+  BindingValueStore* store_ = nullptr;
+  std::uint32_t size_ = 0;                     // 0: nothing remembered
+  internal::InternedString* keys_[kCapacity];  // one reference each
+  std::uint32_t order_[kCapacity];             // arrival index of each entry in key order
 };
 
 // The result of every conversion: a value and an `ok` flag. A failure replaces the value with the

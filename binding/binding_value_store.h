@@ -12,8 +12,8 @@
 
 namespace binding {
 
-// The hash the intern table keys a text by: FNV-1a for short texts, eight bytes at a time for
-// longer ones; every byte counts.
+// The hash the intern table keys a text by, eight bytes at a time; every byte and the length
+// count.
 std::uint32_t InternHash(std::string_view text);
 
 // Created by a root value on first need and destroyed with it (or handed over by a swap-move).
@@ -38,28 +38,57 @@ class BindingValueStore {
   std::uint32_t ReferenceCount(std::string_view text) const;
 
   // Blocks of up to internal::kLargestPooledBlock bytes come from the size classes, larger ones
-  // from the heap. `bytes` must be the same at Free as at Allocate.
+  // from the heap; the store frees whatever is left of both when it goes, so a tree's teardown
+  // need not visit its values. `bytes` must be the same at Free as at Allocate.
   void* Allocate(std::size_t bytes) {
     return bytes <= internal::kLargestPooledBlock ? small_blocks_.Allocate(bytes)
-                                                  : ::operator new(bytes);
+                                                  : AllocateLarge(bytes);
   }
   void Free(void* block, std::size_t bytes) {
     if (bytes <= internal::kLargestPooledBlock) {
       small_blocks_.Free(block, bytes);
     } else {
-      ::operator delete(block);
+      FreeLarge(block);
     }
   }
+
+  // Blob values hold bytes outside the store, which a tree's teardown must visit to free.
+  void AddBlob() { ++blob_count_; }
+  void ForgetBlob() { --blob_count_; }
+  bool HasBlobs() const { return blob_count_ != 0; }
 
   const internal::SmallBlockAllocator& small_blocks() const { return small_blocks_; }
 
  private:
+  // Heads each heap block, linking the blocks still held.
+  struct alignas(16) LargeBlock {
+    LargeBlock* previous;
+    LargeBlock* next;
+  };
+
+  // The first few long texts of a tree (tokens, mostly) are kept in a short list and found by
+  // comparing bytes: hashing them cost more than a comparison that usually stops within the
+  // first bytes. Past kMaxUnhashed of them, they all move to the table.
+  static constexpr std::size_t kUnhashedLength = 256;
+  static constexpr std::uint32_t kMaxUnhashed = 8;
+
+  bool IsUnhashed(std::size_t length) const {
+    return length >= kUnhashedLength && !hash_long_texts_;
+  }
+  internal::InternedString* NewEntry(std::string_view text, std::uint32_t hash);
   void Grow();
+  void* AllocateLarge(std::size_t bytes);
+  void FreeLarge(void* block);
 
   internal::SmallBlockAllocator small_blocks_;
+  LargeBlock* large_blocks_ = nullptr;
+  std::size_t blob_count_ = 0;
   internal::InternedString** buckets_ = nullptr;
   std::uint32_t bucket_count_ = 0;
-  std::uint32_t interned_count_ = 0;
+  std::uint32_t interned_count_ = 0;  // in the table and in the list
+  internal::InternedString* unhashed_ = nullptr;
+  std::uint32_t unhashed_count_ = 0;
+  bool hash_long_texts_ = false;
 };
 
 }  // namespace binding

@@ -258,6 +258,125 @@ TEST(BindingValueMove, CopiesAndClearsWhenTheSourceIsAChild) {
   EXPECT_TRUE(root.isEmpty());
 }
 
+// The keys of a structure in walk order, joined by commas.
+std::string KeyOrder(const BindingValue& value) {
+  std::string keys;
+  for (const BindingStructureEntry& field : value.fields()) {
+    if (!keys.empty()) keys += ',';
+    keys += field.key();
+  }
+  return keys;
+}
+
+TEST(BindingValueSortFields, OrdersKeysAndSettlesRepeatsByTheRule) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> keys;  // in arrival order; values are their arrival index, "n" empty
+    std::vector<bool> empty;
+    BindingValue::RepeatedKeys rule;
+    std::string order;
+    std::vector<int> kept;  // arrival index of each remaining value, -1 for empty
+  };
+  const Case cases[] = {
+      {"out of order",
+       {"b", "ab", "a", "abc"},
+       {},
+       BindingValue::RepeatedKeys::kKeepLast,
+       "a,ab,abc,b",
+       {2, 1, 3, 0}},
+      {"last wins, empty included",
+       {"k", "a", "k"},
+       {false, false, true},
+       BindingValue::RepeatedKeys::kKeepLast,
+       "a,k",
+       {1, -1}},
+      {"last non-empty wins",
+       {"k", "a", "k", "k"},
+       {false, false, false, true},
+       BindingValue::RepeatedKeys::kKeepLastNonEmpty,
+       "a,k",
+       {1, 2}},
+      {"all empty stays empty",
+       {"k", "k"},
+       {true, true},
+       BindingValue::RepeatedKeys::kKeepLastNonEmpty,
+       "k",
+       {-1}},
+      {"long keys sharing eight bytes",
+       {"prefix_bb", "prefix_b", "prefix_ba", "prefix_"},
+       {},
+       BindingValue::RepeatedKeys::kKeepLast,
+       "prefix_,prefix_b,prefix_ba,prefix_bb",
+       {3, 1, 2, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BindingValue value;
+    for (std::size_t i = 0; i < c.keys.size(); ++i) {
+      BindingValue& field = value.appendFieldUnsorted(c.keys[i]);
+      if (c.empty.empty() || !c.empty[i]) field.setSigned(static_cast<std::int64_t>(i));
+    }
+    value.sortFields(c.rule);
+    EXPECT_EQ(KeyOrder(value), c.order);
+    ASSERT_EQ(value.size(), c.kept.size());
+    for (std::size_t i = 0; i < c.kept.size(); ++i) {
+      const BindingValue& field = value.fields()[i].value();
+      if (c.kept[i] < 0) {
+        EXPECT_TRUE(field.isEmpty()) << i;
+      } else {
+        EXPECT_EQ(field.getSigned(-1), c.kept[i]) << i;
+      }
+    }
+    // Look-ups work on the result, and every dropped entry gave back its key.
+    EXPECT_TRUE(value.hasField(c.keys[0]));
+    EXPECT_EQ(value.store()->ReferenceCount(c.keys[0]), 1u);
+  }
+}
+
+TEST(BindingValueSortFields, OrdersManyKeysWithRepeatsLikeFieldForWrite) {
+  // Past the insertion-sort size, in descending order with every key twice.
+  BindingValue sorted;
+  BindingValue expected;
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 99; i >= 0; --i) {
+      const std::string key = "key" + std::to_string(i);
+      sorted.appendFieldUnsorted(key).setSigned(round * 100 + i);
+      expected.fieldForWrite(key).setSigned(round * 100 + i);
+    }
+  }
+  sorted.sortFields(BindingValue::RepeatedKeys::kKeepLast);
+  EXPECT_EQ(sorted, expected);
+  EXPECT_EQ(sorted.size(), 100u);
+  EXPECT_EQ(sorted.field("key42").getSigned(), 142);
+}
+
+TEST(BindingValueSortFields, AMemoFollowsChangingShapes) {
+  // Structures of one shape, then a different order of the same keys, then other keys.
+  const std::vector<std::vector<std::string>> shapes = {
+      {"id", "name", "email"}, {"id", "name", "email"}, {"email", "id", "name"},
+      {"id", "name", "email"}, {"zeta", "alpha"},       {"id", "name", "email"}};
+  BindingValue tree;
+  {
+    BindingFieldMemo memo;
+    for (const std::vector<std::string>& keys : shapes) {
+      BindingValue& record = tree.appendElement();
+      for (const std::string& key : keys) record.appendFieldUnsorted(key, &memo).setString(key);
+      record.sortFields(BindingValue::RepeatedKeys::kKeepLast, &memo);
+    }
+  }
+  for (std::size_t i = 0; i < shapes.size(); ++i) {
+    SCOPED_TRACE(i);
+    const BindingValue& record = tree.element(i);
+    EXPECT_EQ(KeyOrder(record), i == 4 ? "alpha,zeta" : "email,id,name");
+    for (const BindingStructureEntry& field : record.fields()) {
+      EXPECT_EQ(field.value().getString(), field.key());
+    }
+  }
+  // The memo gave back its references: each key is held by its entries and string values.
+  EXPECT_EQ(tree.store()->ReferenceCount("id"), 10u);
+  EXPECT_EQ(tree.store()->ReferenceCount("zeta"), 2u);
+}
+
 TEST(BindingValueStore, SharesOneEntryPerTextAcrossKeysAndValuesOfATree) {
   BindingValue tree;
   tree.fieldForWrite("name").setString("name");
@@ -343,6 +462,33 @@ TEST(BindingValueStore, KeepsEveryTextFindableWhileTheTableGrowsAndReleasesThemA
   for (std::size_t i = 300; i < entries.size(); ++i) store.Release(entries[i]);
   EXPECT_EQ(store.InternedCount(), 0u);
   EXPECT_EQ(store.ReferenceCount("text7"), 0u);
+}
+
+TEST(BindingValueStore, FindsLongTextsBeforeAndAfterManyOfThemArrive) {
+  // A few long texts are kept apart from the table; many of them move into it. Either way each
+  // text is one entry, counted and released like the rest.
+  BindingValueStore store;
+  const auto text = [](int i) { return std::string(300, 'x') + std::to_string(i); };
+  std::vector<internal::InternedString*> entries;
+  for (int i = 0; i < 3; ++i) entries.push_back(store.Intern(text(i)));
+  EXPECT_EQ(store.Intern(text(1)), entries[1]);
+  store.Release(entries[0]);
+  EXPECT_EQ(store.ReferenceCount(text(0)), 0u);
+  EXPECT_EQ(store.ReferenceCount(text(1)), 2u);
+  EXPECT_EQ(store.InternedCount(), 2u);
+  for (int i = 3; i < 40; ++i) entries.push_back(store.Intern(text(i)));
+  EXPECT_EQ(store.InternedCount(), 39u);
+  for (int i = 1; i < 40; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(store.Intern(text(i)), entries[i]);
+    EXPECT_EQ(store.ReferenceCount(text(i)), i == 1 ? 3u : 2u);
+  }
+  for (int i = 1; i < 40; ++i) {
+    store.Release(entries[i]);
+    store.Release(entries[i]);
+  }
+  store.Release(entries[1]);
+  EXPECT_EQ(store.InternedCount(), 0u);
 }
 
 TEST(BindingValueStore, LongTextsLiveOutsideTheSizeClasses) {

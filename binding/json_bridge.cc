@@ -1,7 +1,9 @@
 #include "binding/json_bridge.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -66,12 +68,23 @@ class PlainStringStream {
 
 // Valid JSON has no raw byte below 0x20 outside whitespace; these are the ones the vector
 // scanners miss. Without the vector scanners there is nothing to look for.
-bool HasUnscannedControlByte(const char* text) {
+bool HasUnscannedControlByte([[maybe_unused]] const char* text,
+                             [[maybe_unused]] std::size_t length) {
 #if defined(RAPIDJSON_SSE2)
-  const std::size_t length = std::strlen(text);
   std::size_t i = 0;
   const __m128i first = _mm_set1_epi8(0x1A);
   const __m128i span = _mm_set1_epi8(5);
+  const auto control = [&](std::size_t at) {
+    const __m128i offset =
+        _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at)), first);
+    return _mm_cmpeq_epi8(_mm_min_epu8(offset, span), offset);
+  };
+  // Four blocks a step with one test: the whole body passes through here.
+  for (; i + 64 <= length; i += 64) {
+    const __m128i any = _mm_or_si128(_mm_or_si128(control(i), control(i + 16)),
+                                     _mm_or_si128(control(i + 32), control(i + 48)));
+    if (_mm_movemask_epi8(any) != 0) return true;
+  }
   for (; i + 16 <= length; i += 16) {
     const __m128i offset =
         _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i)), first);
@@ -135,6 +148,9 @@ using CompactJsonWriter =
     rapidjson::Writer<JsonOutput, rapidjson::UTF8<>, rapidjson::UTF8<>, CountingJsonAllocator>;
 using PrettyJsonWriter = rapidjson::PrettyWriter<JsonOutput, rapidjson::UTF8<>, rapidjson::UTF8<>,
                                                  CountingJsonAllocator>;
+
+constexpr std::size_t kReaderStackMinBytes = 256;
+constexpr std::size_t kReaderStackMaxBytes = 4096;
 
 // The reader's explanation for each of its error codes.
 std::string_view JsonErrorText(rapidjson::ParseErrorCode code) {
@@ -232,11 +248,14 @@ class JsonTreeBuilder {
     open_.push_back(&target);
     return true;
   }
+  // Members are appended as they come and put in key order once the object closes; a repeated
+  // name keeps its last value, null included.
   bool Key(const char* name, rapidjson::SizeType length, bool) {
-    member_ = &open_.back()->fieldForWrite(std::string_view(name, length));
+    member_ = &open_.back()->appendFieldUnsorted(std::string_view(name, length), Memo());
     return true;
   }
   bool EndObject(rapidjson::SizeType) {
+    open_.back()->sortFields(BindingValue::RepeatedKeys::kKeepLast, Memo());
     open_.pop_back();
     return true;
   }
@@ -244,7 +263,8 @@ class JsonTreeBuilder {
     if (!CanOpen()) return false;
     BindingValue& target = Target();
     if (!target.isEmpty()) target.clear();
-    target.reserve(0);
+    // Room for a few elements at once spares the first two doublings of most arrays.
+    target.reserve(4);
     open_.push_back(&target);
     return true;
   }
@@ -260,16 +280,26 @@ class JsonTreeBuilder {
     return container->isCollection() ? container->appendElement() : *member_;
   }
 
+  // Objects at one depth tend to share a shape (the records of an array), so each of the first
+  // few depths remembers the last object closed there.
+  BindingFieldMemo* Memo() {
+    const std::size_t depth = open_.size() - 1;
+    return depth < kMemoDepths ? &memos_[depth] : nullptr;
+  }
+
   bool CanOpen() {
     if (open_.size() < kMaxJsonDepth) return true;
     depth_exceeded_ = true;
     return false;
   }
 
+  static constexpr std::size_t kMemoDepths = 4;
+
   BindingValue& root_;
   BindingValue* member_ = nullptr;
   std::vector<BindingValue*> open_;
   bool depth_exceeded_ = false;
+  BindingFieldMemo memos_[kMemoDepths];
 };
 
 std::optional<std::string_view> EnumeratorName(const BindingTypeRegistry* registry,
@@ -341,8 +371,31 @@ class JsonWriterSink final : public BindingValueSink {
   void WriteVerbatim(std::string_view text) {
     writer_.RawValue("\"", 1, rapidjson::kStringType);
     char* out = output_.Push(text.size() + 1);
-    std::memcpy(out, text.data(), text.size());
+    CopyBytes(out, text.data(), text.size());
     out[text.size()] = '"';
+  }
+
+  // Keys and most values are short: two overlapping word moves cost less than a call to memcpy.
+  static void CopyBytes(char* out, const char* from, std::size_t length) {
+    if (length >= 8 && length <= 16) {
+      std::uint64_t head;
+      std::uint64_t tail;
+      std::memcpy(&head, from, 8);
+      std::memcpy(&tail, from + length - 8, 8);
+      std::memcpy(out, &head, 8);
+      std::memcpy(out + length - 8, &tail, 8);
+    } else if (length >= 4 && length < 8) {
+      std::uint32_t head;
+      std::uint32_t tail;
+      std::memcpy(&head, from, 4);
+      std::memcpy(&tail, from + length - 4, 4);
+      std::memcpy(out, &head, 4);
+      std::memcpy(out + length - 4, &tail, 4);
+    } else if (length < 4) {
+      for (std::size_t i = 0; i < length; ++i) out[i] = from[i];
+    } else {
+      std::memcpy(out, from, length);
+    }
   }
 
   Writer& writer_;
@@ -424,15 +477,27 @@ BindingConversionResult parseJson(const char* text) {
   while (*start == ' ' || *start == '\n' || *start == '\r' || *start == '\t') ++start;
   if (*start == '\0') return result;  // a blank body carries no value, which is not an error
 
-  JsonReader reader;
+  const std::size_t length = std::strlen(start);
+  // The reader copies each string onto its stack before handing it over. Sized after the text (up
+  // to a token answer's longest strings), the stack is allocated once, and small bodies keep to
+  // blocks the heap serves fastest.
+  JsonReader reader(nullptr, std::clamp(length, kReaderStackMinBytes, kReaderStackMaxBytes));
   JsonTreeBuilder builder(result.value);
   rapidjson::ParseResult parsed;
-  if (HasUnscannedControlByte(start)) {
+  if (HasUnscannedControlByte(start, length)) {
     PlainStringStream stream(text);
     parsed = reader.Parse<rapidjson::kParseDefaultFlags>(stream, builder);
   } else {
-    rapidjson::StringStream stream(text);
-    parsed = reader.Parse<rapidjson::kParseDefaultFlags>(stream, builder);
+    // Parsed in place in a copy of the text: the reader then hands each string over where it lies
+    // (unescaped in place) instead of copying it onto its stack first. Offsets stay those of
+    // `text`.
+    const std::size_t bytes = static_cast<std::size_t>(start - text) + length + 1;
+    std::unique_ptr<char, void (*)(char*)> copy(static_cast<char*>(platform::Allocate(bytes)),
+                                                [](char* block) { platform::Free(block); });
+    std::memcpy(copy.get(), text, bytes);
+    rapidjson::InsituStringStream stream(copy.get());
+    parsed =
+        reader.Parse<rapidjson::kParseDefaultFlags | rapidjson::kParseInsituFlag>(stream, builder);
   }
   if (parsed.IsError()) {
     std::string message = "Error: ";

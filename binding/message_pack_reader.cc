@@ -113,6 +113,15 @@ class MessagePackReader {
   MessagePackReadResult Read() {
     frames_.emplace_back(&read_.result.value);
     while (read_.result.ok && position_ < size_ && SelectTarget()) ReadOne();
+    // Input that ended inside maps leaves them as read so far, in key order like every other;
+    // inner ones first, since ordering a map moves its entries.
+    if (read_.result.ok) {
+      for (std::size_t i = frames_.size(); i-- > 0;) {
+        if (frames_[i].state == FrameState::kStructure) {
+          frames_[i].value->sortFields(BindingValue::RepeatedKeys::kKeepLastNonEmpty, Memo(i));
+        }
+      }
+    }
     read_.consumed = position_;
     return std::move(read_);
   }
@@ -140,6 +149,10 @@ class MessagePackReader {
       Frame& top = frames_.back();
       if (top.state == FrameState::kValue) return true;
       if (top.index == top.count) {
+        if (top.state == FrameState::kStructure) {
+          top.value->sortFields(BindingValue::RepeatedKeys::kKeepLastNonEmpty,
+                                Memo(frames_.size() - 1));
+        }
         frames_.pop_back();
         continue;
       }
@@ -154,7 +167,9 @@ class MessagePackReader {
         expecting_key_ = true;
         return true;
       }
-      BindingValue* field = &top.value->fieldForWrite(top.key);
+      // Pairs are appended as they come and put in key order when the map is complete; a
+      // repeated key followed by nil keeps the value it had.
+      BindingValue* field = &top.value->appendFieldUnsorted(top.key, Memo(frames_.size() - 1));
       ++top.index;
       frames_.emplace_back(field);
       return true;
@@ -404,12 +419,22 @@ class MessagePackReader {
 
   void Fail(const std::string& message) { fail(read_.result, message); }
 
+  // Maps at one depth tend to share a shape (the records of an array), so each of the first few
+  // depths remembers the last map completed there.
+  BindingFieldMemo* Memo(std::size_t depth) {
+    return depth < kMemoDepths ? &memos_[depth] : nullptr;
+  }
+
+  static constexpr std::size_t kMemoDepths = 4;
+
   const std::uint8_t* data_;
   std::size_t size_;
   std::size_t position_ = 0;
   bool expecting_key_ = false;
   MessagePackReadResult read_;
   std::vector<Frame> frames_;
+  // Declared after the result: their references to its keys go first.
+  BindingFieldMemo memos_[kMemoDepths];
 };
 
 }  // namespace

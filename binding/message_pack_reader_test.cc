@@ -164,6 +164,23 @@ TEST(MessagePackReader, RepeatedKeyReplacesContainersButNilKeepsTheValue) {
   EXPECT_EQ(read.result.value, expected);
 }
 
+TEST(MessagePackReader, InputEndingInsideMapsLeavesThemInKeyOrder) {
+  // {"z": 1, "m": {"y": 2, "b": 3, "b" <end>: both maps announce three pairs.
+  MessagePackReadResult read =
+      Read({0x83, 0xA1, 'z', 0x01, 0xA1, 'm', 0x83, 0xA1, 'y', 0x02, 0xA1, 'b', 0x03, 0xA1, 'b'});
+  ASSERT_EQ(read.result.ok, 1);
+  EXPECT_EQ(read.consumed, 15u);
+  const BindingValue& value = read.result.value;
+  ASSERT_EQ(value.size(), 2u);
+  EXPECT_EQ(value.fields()[0].key(), "m");
+  EXPECT_EQ(value.fields()[1].key(), "z");
+  const BindingValue& inner = value.field("m");
+  ASSERT_EQ(inner.size(), 2u);
+  EXPECT_EQ(inner.fields()[0].key(), "b");
+  EXPECT_EQ(inner.field("b").getSigned(), 3);
+  EXPECT_EQ(inner.field("y").getSigned(), 2);
+}
+
 TEST(MessagePackReader, DeepNestingFailsInsteadOfExhaustingTheStack) {
   Bytes deep(100000, 0x91);
   MessagePackReadResult read = Read(deep);
