@@ -1,11 +1,12 @@
 // The sign-on plug-in's configuration sources with arbitrary command lines, region settings and
-// configuration bodies, driven through the fake host and the endpoint records: no crash, no leak.
+// configuration bodies, driven through the fake host and the endpoint records: no crash, no leak,
+// every failure names its cause. The command line and the region settings are read when the
+// plug-in starts, so each input starts (and stops) a plug-in of its own.
 //
 // Input: NUL-separated fields: command-line arguments (one per line), the region settings as
 // JSON, a body for POST /ulix-auth/v1/config, a body for POST /ulix-auth/v2/config.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -13,6 +14,7 @@
 
 #include "Plugins/zpk-be-ulix-auth/ulix_auth_plugin.h"
 #include "binding/json_bridge.h"
+#include "fuzz/ulix_auth_fuzz_host.h"
 #include "testing/endpoint_chooser.h"
 #include "testing/fake_host.h"
 
@@ -64,27 +66,6 @@ FakeValue ToFake(const binding::BindingValue& value, int depth = 0) {
     default:
       return FakeValue();
   }
-}
-
-ulix_testing::FakeHost::ResourceAnswer Found(FakeValue value) {
-  ulix_testing::FakeHost::ResourceAnswer answer;
-  answer.value = std::move(value);
-  return answer;
-}
-
-void Send(const ulix_testing::EndpointChooser& chooser, std::uint32_t method,
-          const std::string& path, std::string_view body = {}) {
-  const CatalogueEndpoint* endpoint = chooser.Choose(method, path);
-  if (endpoint == nullptr) std::abort();
-  ulix_testing::TestRequest request;
-  request.method = method;
-  request.path = path;
-  if (!body.empty()) {
-    request.content_type = "application/json";
-    request.body = std::string(body);
-  }
-  ulix_testing::DispatchedResponse response;
-  ulix_testing::Dispatch(*endpoint, request, response);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Arbitrary requests to the sign-on plug-in's own endpoints through their dispatch entry, as a
 // host sends them: any method, path, query, headers, named values and bodies in every content
 // type, with or without a signed-on authorization. No crash, no leak, every failure names its
-// cause.
+// cause. One plug-in serves every input; it is signed off and reconfigured after each (see
+// fuzz/ulix_auth_fuzz_host.h).
 //
 // Input: one control byte (bit 0: sign on first; bit 1: fire the pending callbacks after each
 // request), then requests separated by 0x1E. A request: three control bytes (endpoint, flags,
@@ -87,7 +88,7 @@ void SendOne(SignOnFuzzHost& host, std::string_view input) {
 
   HostResponse response;
   endpoint->dispatch(&response, &request);
-  SignOnFuzzHost::CheckAnswer(response);
+  CheckAnswer(response);
   response.release(&response);
 }
 
@@ -98,26 +99,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1) return 0;
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   // The service signs on, refreshes, revokes and answers user info as it should.
-  fuzz::SignOnFuzzHost host([](const std::string& url, const std::string&) {
-    fuzz::ServiceAnswer answer;
-    answer.transport = 0;
-    answer.status = 200;
-    if (url.ends_with("/.well-known/openid-configuration")) {
-      answer.body = fuzz::DiscoveryBody();
-    } else if (url.ends_with("/token")) {
-      answer.body = fuzz::GoodTokenBody();
-    } else if (url.ends_with("/userinfo")) {
-      answer.body = R"({"sub":"player-1","acct":{"game_name":"ann"}})";
-    } else {
-      answer.body = "{}";
-    }
-    return answer;
-  });
+  fuzz::SignOnFuzzHost& host = fuzz::SignOnFuzzHost::Started();
+  host.BeginInput();
   const unsigned control = static_cast<unsigned char>(input[0]);
-  if (control & 1) {
-    host.Send(kHostMethodPost, "/ulix-auth/v1/authorization/gas",
-              R"({"username":"ann","password":"pw","platformId":"NA1"})");
-  }
+  if (control & 1) host.Send(kHostMethodPost, "/ulix-auth/v1/authorization/gas", fuzz::kSignOnBody);
   std::string_view rest = input.substr(1);
   while (!rest.empty()) {
     const std::size_t end = rest.find('\x1e');
@@ -126,5 +111,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (end == std::string_view::npos) break;
     rest.remove_prefix(end + 1);
   }
+  host.EndInput();
   return 0;
 }

@@ -1,18 +1,30 @@
-// The sign-on plug-in started for one fuzz input against the fake host: region "NA1" configured
-// with a public client at "https://auth.test", the install settings stored, events and log lines
-// dropped (a fuzz run would otherwise keep them all), and the sign-on service answered by a
-// function the target supplies. Requests go through the endpoint records and their dispatch
-// entry, as a host sends them.
+// The sign-on plug-in started against the fake host: region "NA1" configured with a public client
+// at "https://auth.test", the install settings stored, events and log lines dropped (a fuzz run
+// would otherwise keep them all), and the sign-on service answered by a function the target
+// supplies. Requests go through the endpoint records and their dispatch entry, as a host sends
+// them.
+//
+// Starting and stopping a plug-in costs more than a dozen requests, so the request-level targets
+// start it once per process (Started) and put back, after each input, the state an input may change
+// (EndInput): the authorization signed off, the configuration override deleted, the pending
+// delayed callbacks fired, the last sign-on error cleared by a good sign-on and sign-off, and the
+// fake host's records forgotten. Each step goes through the endpoints. Leaks stay visible:
+// what the plug-in keeps is reachable from the started instance, so LeakSanitizer's check after
+// an input reports only blocks nothing points to; the plug-in's own heap counters must come back
+// to where they stood before each input; and the instance is stopped at exit, before
+// LeakSanitizer's last check, so whatever stop leaves behind is reported too.
 #ifndef FUZZ_ULIX_AUTH_FUZZ_HOST_H_
 #define FUZZ_ULIX_AUTH_FUZZ_HOST_H_
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "Plugins/zpk-be-ulix-auth/ulix_auth_plugin.h"
 #include "testing/endpoint_chooser.h"
@@ -36,9 +48,17 @@ inline constexpr const char* kAccessToken =
 inline constexpr const char* kIdToken =
     "eyJhbGciOiJSUzI1NiIsInR5cCI6IkpXVCJ9.eyJleHAiOjE5MDAwMDAxMDAsInRhZyI6WyJlbnQxIiwiZW50MiJdfQ."
     "c2lnbmF0dXJl";
+// The public client of the region settings below, as a v2 configuration body.
+inline constexpr const char* kRegionClient =
+    R"({"url":"https://auth.test","clientId":"pc-client"})";
+inline constexpr const char* kSignOnBody =
+    R"({"username":"ann","password":"pw","platformId":"NA1"})";
 
-inline std::string GoodTokenBody() {
-  return std::string("{\"access_token\":\"") + kAccessToken + "\",\"id_token\":\"" + kIdToken +
+// A token answer whose access token ends in `serial`: the service issues a new one with every
+// grant, so a refresh callback left behind by an earlier token finds it replaced.
+inline std::string GoodTokenBody(unsigned serial = 0) {
+  return std::string("{\"access_token\":\"") + kAccessToken + std::to_string(serial) +
+         "\",\"id_token\":\"" + kIdToken +
          "\",\"refresh_token\":\"refresh/1\",\"expires_in\":3600}";
 }
 
@@ -47,11 +67,64 @@ inline std::string DiscoveryBody() {
          R"("userinfo_endpoint":"https://auth.test/userinfo"})";
 }
 
+// The service as it should be: discovery, tokens (the `serial`th) and user info answered,
+// anything else "{}".
+inline ServiceAnswer GoodService(const std::string& url, unsigned serial) {
+  ServiceAnswer answer;
+  answer.transport = 0;
+  answer.status = 200;
+  if (url.ends_with("/.well-known/openid-configuration")) {
+    answer.body = DiscoveryBody();
+  } else if (url.ends_with("/token")) {
+    answer.body = GoodTokenBody(serial);
+  } else if (url.ends_with("/userinfo")) {
+    answer.body = R"({"sub":"player-1","acct":{"game_name":"ann"}})";
+  } else {
+    answer.body = "{}";
+  }
+  return answer;
+}
+
+// A scripted resource answer of `value`.
+inline ulix_testing::FakeHost::ResourceAnswer Found(ulix_testing::FakeValue value) {
+  ulix_testing::FakeHost::ResourceAnswer answer;
+  answer.value = std::move(value);
+  return answer;
+}
+
+// Aborts when an answer is malformed: a failure must name its cause and every answer must be
+// releasable.
+inline void CheckAnswer(const HostResponse& response) {
+  const char* error = response.errorText;
+  if (error != nullptr && error[0] == '\0') std::abort();
+  if (response.release == nullptr) std::abort();
+}
+
+// Sends a request with a JSON body (when not empty) to the endpoint `chooser` picks, checks the
+// answer's shape and tells whether it succeeded.
+inline bool Send(const ulix_testing::EndpointChooser& chooser, std::uint32_t method,
+                 const std::string& path, std::string_view body = {}) {
+  const CatalogueEndpoint* endpoint = chooser.Choose(method, path);
+  if (endpoint == nullptr) std::abort();
+  ulix_testing::TestRequest request;
+  request.method = method;
+  request.path = path;
+  if (!body.empty()) {
+    request.content_type = "application/json";
+    request.body = std::string(body);
+  }
+  ulix_testing::DispatchedResponse response;
+  ulix_testing::Dispatch(*endpoint, request, response);
+  CheckAnswer(response.record());
+  return response.ok();
+}
+
 class SignOnFuzzHost {
  public:
   using Service = std::function<ServiceAnswer(const std::string& url, const std::string& body)>;
 
-  explicit SignOnFuzzHost(Service service) : service_(std::move(service)) {
+  SignOnFuzzHost() {
+    SetGoodService();
     using ulix_testing::FakeValue;
     host_.ScriptResource("/vornclient/command-line-args", Found(FakeValue::Array({})));
     host_.ScriptResource("/vornclient/region-locale",
@@ -97,38 +170,74 @@ class SignOnFuzzHost {
   SignOnFuzzHost(const SignOnFuzzHost&) = delete;
   SignOnFuzzHost& operator=(const SignOnFuzzHost&) = delete;
 
-  ulix_testing::FakeHost& host() { return host_; }
-  const ulix_testing::EndpointChooser& chooser() const { return *chooser_; }
-
-  // Sends a request with a JSON body (when not empty) and checks the answer's shape: a failure
-  // names its cause and every answer can be released. Returns the status.
-  std::uint32_t Send(std::uint32_t method, const std::string& path, std::string_view body = {}) {
-    const CatalogueEndpoint* endpoint = chooser_->Choose(method, path);
-    if (endpoint == nullptr) std::abort();
-    ulix_testing::TestRequest request;
-    request.method = method;
-    request.path = path;
-    if (!body.empty()) {
-      request.content_type = "application/json";
-      request.body = std::string(body);
-    }
-    ulix_testing::DispatchedResponse response;
-    ulix_testing::Dispatch(*endpoint, request, response);
-    CheckAnswer(response.record());
-    return response.status();
+  // The process's one started plug-in, signed off and with its own configuration between
+  // inputs; stopped when the process exits.
+  static SignOnFuzzHost& Started() {
+    static SignOnFuzzHost host;
+    return host;
   }
 
-  static void CheckAnswer(const HostResponse& response) {
-    const char* error = response.errorText;
-    if (error != nullptr && error[0] == '\0') std::abort();
-    if (response.release == nullptr) std::abort();
+  ulix_testing::FakeHost& host() { return host_; }
+  const ulix_testing::EndpointChooser& chooser() const { return *chooser_; }
+  // Answers with `service` from now on; EndInput puts the good service back.
+  void SetService(Service service) {
+    service_ = std::move(service);
+    service_varied_ = true;
+  }
+
+  bool Send(std::uint32_t method, const std::string& path, std::string_view body = {}) {
+    return fuzz::Send(*chooser_, method, path, body);
+  }
+
+  // Notes the plug-in's heap counters before an input.
+  void BeginInput() {
+    in_use_before_ = BytesInUse();
+    token_serial_ = 0;
+  }
+
+  // Puts back what an input may have changed (see the file comment) and aborts when the
+  // plug-in's own heap does not come back to where it stood before the input.
+  void EndInput() {
+    SetGoodService();
+    Send(kHostMethodDelete, "/ulix-auth/v1/authorization");
+    // Deleting an override installs the region's configuration again and fetches discovery from
+    // the good service, replacing whatever record the input left (an empty one after a failed
+    // fetch is trusted for minutes). With the good service all along, a record the input
+    // fetched is a good one.
+    if (service_varied_) Send(kHostMethodPost, "/ulix-auth/v2/config", kRegionClient);
+    service_varied_ = false;
+    Send(kHostMethodDelete, "/ulix-auth/v1/config");
+    // Only a good sign-on clears the last error; signing off again leaves no authorization.
+    if (Send(kHostMethodGet, "/ulix-auth/v1/authorization/error")) {
+      if (!Send(kHostMethodPost, "/ulix-auth/v1/authorization/gas", kSignOnBody)) {
+        std::fprintf(stderr, "fuzz host: the sign-on that resets the last error failed\n");
+        std::abort();
+      }
+      Send(kHostMethodDelete, "/ulix-auth/v1/authorization");
+    }
+    // Signed off, a refresh callback does nothing and schedules nothing more.
+    for (int round = 0; round < 8 && host_.FireScheduled() > 0; ++round) {
+    }
+    host_.ClearRecords();
+    const std::uint64_t in_use = BytesInUse();
+    if (in_use != in_use_before_) {
+      std::fprintf(stderr, "fuzz host: the plug-in's heap holds %lld bytes more after the input\n",
+                   static_cast<long long>(in_use - in_use_before_));
+      std::abort();
+    }
   }
 
  private:
-  static ulix_testing::FakeHost::ResourceAnswer Found(ulix_testing::FakeValue value) {
-    ulix_testing::FakeHost::ResourceAnswer answer;
-    answer.value = std::move(value);
-    return answer;
+  void SetGoodService() {
+    service_ = [this](const std::string& url, const std::string&) {
+      return GoodService(url, url.ends_with("/token") ? ++token_serial_ : token_serial_);
+    };
+  }
+
+  std::uint64_t BytesInUse() const {
+    MemoryStatistics statistics{};
+    block_.entryTable->getMemoryStatistics(block_.context, &statistics);
+    return statistics.bytesAllocated - statistics.bytesFreed;
   }
 
   Service service_;
@@ -138,6 +247,9 @@ class SignOnFuzzHost {
   std::unique_ptr<ulix_testing::EndpointChooser> chooser_;
   ServiceAnswer kept_;
   std::vector<HostHeaderPair> pairs_;
+  std::uint64_t in_use_before_ = 0;
+  unsigned token_serial_ = 0;
+  bool service_varied_ = false;
 };
 
 }  // namespace fuzz

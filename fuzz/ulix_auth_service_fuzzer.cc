@@ -1,7 +1,10 @@
 // The sign-on service's answers (transport result, status, headers, body) fed to the sign-on
 // plug-in through the fake host while it discovers the service, signs on, reads its tokens,
 // refreshes by hand and by timer, reads user info, signs off (revocation) and signs on again with
-// a configuration token. No crash, no leak, every failure names its cause.
+// a configuration token. No crash, no leak, every failure names its cause. One plug-in serves
+// every input: each input installs the region's public client again through the v2
+// configuration endpoint so that discovery is fetched anew, and the plug-in is signed off and
+// reconfigured after it (see fuzz/ulix_auth_fuzz_host.h).
 //
 // Input: answers separated by 0x1E, handed out in the order the plug-in makes its exchanges
 // (later exchanges fail in transport). An answer: one transport byte (below 0xF0: success;
@@ -63,7 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (end == std::string_view::npos) break;
     input.remove_prefix(end + 1);
   }
-  fuzz::SignOnFuzzHost host([&answers](const std::string&, const std::string&) {
+  fuzz::SignOnFuzzHost& host = fuzz::SignOnFuzzHost::Started();
+  host.BeginInput();
+  host.SetService([&answers](const std::string&, const std::string&) {
     if (answers.empty()) {
       fuzz::ServiceAnswer refused;
       refused.body = "connection refused";
@@ -73,8 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     answers.pop_front();
     return next;
   });
-  host.Send(kHostMethodPost, "/ulix-auth/v1/authorization/gas",
-            R"({"username":"ann","password":"pw","platformId":"NA1"})");
+  // The region's client installed again, so that discovery reads this input's first answers.
+  host.Send(kHostMethodPost, "/ulix-auth/v2/config", fuzz::kRegionClient);
+  host.Send(kHostMethodPost, "/ulix-auth/v1/authorization/gas", fuzz::kSignOnBody);
   for (const char* path :
        {"/ulix-auth/v1/authorization", "/ulix-auth/v1/authorization/access-token",
         "/ulix-auth/v1/authorization/id-token", "/ulix-auth/v1/authorization/entitlements-token",
@@ -93,5 +99,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   host.host().FireScheduled();
   host.Send(kHostMethodGet, "/ulix-auth/v1/authorization/access-token");
   host.Send(kHostMethodDelete, "/ulix-auth/v1/config");
+  host.EndInput();
   return 0;
 }

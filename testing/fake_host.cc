@@ -553,6 +553,16 @@ void FakeHost::ClearLog() {
   log_lines_.clear();
 }
 
+void FakeHost::ClearRecords() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  log_lines_.clear();
+  sent_events_.clear();
+  unsubscriptions_.clear();
+  resource_calls_.clear();
+  http_calls_.clear();
+  wait_reasons_.clear();
+}
+
 std::vector<FakeHost::Subscription> FakeHost::Subscriptions() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return subscriptions_;

@@ -151,6 +151,10 @@ class FakeHost {
 
   std::vector<LogLine> LogLines() const;
   void ClearLog();
+  // Forgets what was recorded (log lines, sent events, unsubscriptions, resource and HTTP calls,
+  // wait reasons) and keeps what is live (subscriptions, scheduled callbacks, scripts, held
+  // responses), so a host that serves one plug-in for a long run stays bounded.
+  void ClearRecords();
 
   std::vector<Subscription> Subscriptions() const;
   std::vector<Unsubscription> Unsubscriptions() const;
