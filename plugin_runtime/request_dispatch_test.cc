@@ -548,7 +548,7 @@ TEST(EndpointRegistration, ReportsDeclarationsThatDoNotMatchTheHandler) {
       "bool, number or enumeration",
       "GetFewer declares no argument for handler parameter 1 (of 2)",
   };
-  EXPECT_EQ(plugin.router().registrationProblems(), expected);
+  EXPECT_EQ(plugin.router().RegistrationProblems(), expected);
   for (const std::string& problem : expected) {
     EXPECT_NE(log.find(" ERROR"), std::string::npos);
     EXPECT_NE(log.find(problem), std::string::npos) << problem;

@@ -19,7 +19,7 @@ namespace ulix_testing {
 
 // Adds one test failure per registration problem the router found.
 inline void ExpectEndpointsMatchHandlers(const plugin_runtime::RequestRouter& router) {
-  for (const std::string& problem : router.registrationProblems()) {
+  for (const std::string& problem : router.RegistrationProblems()) {
     ADD_FAILURE() << "endpoint registration: " << problem;
   }
 }
