@@ -5,7 +5,7 @@
 //   MyPlugin plugin;
 //   HostInitBlock block{};
 //   block.major = 18;
-//   plugin.Handshake(&block, "my-plugin");
+//   plugin.handshake(&block, "my-plugin");
 //   ulix_testing::ExpectEndpointsMatchHandlers(plugin.router());
 #ifndef TESTING_ENDPOINT_CHECKS_H_
 #define TESTING_ENDPOINT_CHECKS_H_
