@@ -45,17 +45,17 @@ class BenchPlugin : public plugin_runtime::PluginBase {
         .AddField(&BenchCredentials::username, "username")
         .AddField(&BenchCredentials::password, "password")
         .AddField(&BenchCredentials::platformId, "platformId");
-    RegisterEndpoint(kHostMethodGet, "/ulix-auth/v1/authorization",
+    registerEndpoint(kHostMethodGet, "/ulix-auth/v1/authorization",
                      [](CallState&) -> RemotingTypedResult<> { return {}; });
-    RegisterEndpoint(kHostMethodGet, "/ulix-auth/v1/config/{platformId}",
+    registerEndpoint(kHostMethodGet, "/ulix-auth/v1/config/{platformId}",
                      [](CallState&, const std::string&) -> RemotingTypedResult<> { return {}; })
         .PathArgument("platformId", "Platform");
-    RegisterEndpoint(
+    registerEndpoint(
         kHostMethodPost, "/ulix-auth/v1/authorization/gas",
         [](CallState&, const BenchCredentials&) -> RemotingTypedResult<> { return {}; })
         .BodyArgument("credentials", "Who signs on");
     for (int i = 3; i < endpoint_count_; ++i) {
-      RegisterEndpoint(kHostMethodGet, "/ulix-auth/v1/filler" + std::to_string(i) + "/{id}",
+      registerEndpoint(kHostMethodGet, "/ulix-auth/v1/filler" + std::to_string(i) + "/{id}",
                        [](CallState&, const std::string&) -> RemotingTypedResult<> { return {}; })
           .PathArgument("id", "Filler");
     }
@@ -73,7 +73,7 @@ class Fixture {
   Fixture(Scenario scenario, int endpoint_count) : plugin_(new BenchPlugin(endpoint_count)) {
     HostInitBlock block{};
     block.major = 18;
-    plugin_->Handshake(&block, "ulix-auth");
+    plugin_->handshake(&block, "ulix-auth");
     ulix_testing::EndpointChooser chooser(*block.catalogue);
     request_ = HostRequest{};
     switch (scenario) {

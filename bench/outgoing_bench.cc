@@ -66,7 +66,7 @@ class BenchPlugin {
   explicit BenchPlugin(const HostContext* context) : plugin_(new plugin_runtime::PluginBase()) {
     HostInitBlock block{};
     block.major = 18;
-    plugin_->Handshake(&block, "bench");
+    plugin_->handshake(&block, "bench");
     RegisterAuthorization(plugin_->typeRegistry());
     block.entryTable->start(block.context, context);
   }

@@ -44,7 +44,7 @@ void BM_LogDeliveredToPluginLogTarget(benchmark::State& state) {
   auto* plugin = new plugin_runtime::PluginBase();
   HostInitBlock block{};
   block.major = 18;
-  plugin->Handshake(&block, "bench");
+  plugin->handshake(&block, "bench");
   const HostContext context{&kSilentHost, 1};
   block.entryTable->start(block.context, &context);
   std::int64_t i = 0;

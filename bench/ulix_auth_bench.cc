@@ -120,7 +120,7 @@ class Fixture {
 
     plugin_ = new ulix_auth::ULIXAuthPlugin();
     block_.major = 18;
-    plugin_->Handshake(&block_, ulix_auth::kShortName);
+    plugin_->handshake(&block_, ulix_auth::kShortName);
     if (!block_.entryTable->start(block_.context, host_.context())) std::abort();
     host_.FireScheduled();  // configure-auth-client
     host_.mutable_functions()->scheduleCallback = &DropTimer;

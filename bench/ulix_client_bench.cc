@@ -107,7 +107,7 @@ class BenchClient {
     host_.mutable_functions()->writeLog = &DropLog;
     HostInitBlock block{};
     block.major = 18;
-    plugin_->Handshake(&block, "bench");
+    plugin_->handshake(&block, "bench");
     block.entryTable->start(block.context, host_.context());
     client_ = std::make_unique<ulix_auth::ULIXClient>(*plugin_);
     Answers()[kDiscoveryUrl] = DiscoveryDocument();

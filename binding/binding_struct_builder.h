@@ -29,7 +29,7 @@
 namespace binding {
 
 // Registers `Record` under its declared name (or `name`) when constructed. When the name is
-// already registered every call does nothing (see alreadyRegistered()). Struct and enum members
+// already registered every call does nothing (see AlreadyRegistered()). Struct and enum members
 // must be registered before the struct that holds them, so that their descriptors resolve.
 template <NamedBindingType Record>
 requires std::is_class_v<Record>
@@ -69,7 +69,7 @@ class BindingStructBuilder {
     return *this;
   }
 
-  bool alreadyRegistered() const { return builder_.alreadyRegistered(); }
+  bool AlreadyRegistered() const { return builder_.alreadyRegistered(); }
   const BindingTypeDescriptor* descriptor() const { return builder_.descriptor(); }
 
  private:
@@ -126,7 +126,7 @@ class BindingEnumBuilder {
     return *this;
   }
 
-  bool alreadyRegistered() const { return builder_.alreadyRegistered(); }
+  bool AlreadyRegistered() const { return builder_.alreadyRegistered(); }
   const BindingTypeDescriptor* descriptor() const { return builder_.descriptor(); }
 
  private:

@@ -66,7 +66,7 @@ TEST(BindingTypeRegistry, ASecondRegistrationUnderTheSameNameAddsNothing) {
   BindingEnumBuilder<AsyncState> again(registry);
   again.AddValue(AsyncState::kFailed, "Extra").Tag("more");
   RegisterAsyncState(registry);
-  EXPECT_TRUE(again.alreadyRegistered());
+  EXPECT_TRUE(again.AlreadyRegistered());
   const BindingTypeDescriptor* descriptor = registry.findType("BindingAsyncState");
   ASSERT_NE(descriptor, nullptr);
   EXPECT_EQ(descriptor->values.size(), 6u);

@@ -41,11 +41,11 @@ class FuzzPlugin : public plugin_runtime::PluginBase {
         .AddField(&FuzzFilter::labels, "labels")
         .AddField(&FuzzFilter::name, "name")
         .AddField(&FuzzFilter::exact, "exact");
-    RegisterEndpoint(
+    registerEndpoint(
         kHostMethodGet, "/ulix-auth/v1/config/{platformId}",
         [](CallState&, std::string id) -> RemotingTypedResult<std::string> { return id; })
         .PathArgument("platformId", "Platform");
-    RegisterEndpoint(kHostMethodGet, "/x/{+rest}",
+    registerEndpoint(kHostMethodGet, "/x/{+rest}",
                      [](CallState& call, std::string rest, std::int64_t limit,
                         bool verbose) -> RemotingTypedResult<std::int64_t> {
                        call.AddHeader("X-Rest", rest);
@@ -56,7 +56,7 @@ class FuzzPlugin : public plugin_runtime::PluginBase {
         .PathArgument("rest", "Rest")
         .Argument("limit", "Limit", true)
         .Argument("verbose", "Verbose", true);
-    RegisterEndpoint(
+    registerEndpoint(
         kHostMethodPut, "/search/{scope}/{#frag}",
         [](CallState&, binding::BindingValue scope, FuzzFilter filter, std::vector<double> weights,
            std::string frag) -> RemotingTypedResult<FuzzFilter> {
@@ -67,7 +67,7 @@ class FuzzPlugin : public plugin_runtime::PluginBase {
         .Argument("filter", "Filter", true)
         .Argument("weights", "Weights", true)
         .PathArgument("frag", "Fragment");
-    RegisterEndpoint(kHostMethodPost, "/login/{user}",
+    registerEndpoint(kHostMethodPost, "/login/{user}",
                      [](CallState&, std::string user, FuzzFilter body,
                         std::uint8_t small) -> RemotingTypedResult<binding::BindingValue> {
                        return binding::BindingValue(user);
@@ -75,7 +75,7 @@ class FuzzPlugin : public plugin_runtime::PluginBase {
         .PathArgument("user", "User")
         .BodyArgument("body", "Body")
         .Argument("small", "Small", true);
-    RegisterEndpoint(kHostMethodAny, "/any",
+    registerEndpoint(kHostMethodAny, "/any",
                      [](CallState&) -> RemotingTypedResult<> { return {}; });
   }
 };
@@ -84,7 +84,7 @@ struct Loaded {
   Loaded() {
     HostInitBlock block{};
     block.major = 18;
-    plugin->Handshake(&block, "ulix-auth");
+    plugin->handshake(&block, "ulix-auth");
     ulix_testing::EndpointChooser chooser(*block.catalogue);
     endpoints = chooser.endpoints();
   }

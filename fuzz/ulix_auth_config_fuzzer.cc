@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto* plugin = new ulix_auth::ULIXAuthPlugin();
   HostInitBlock block{};
   block.major = 18;
-  plugin->Handshake(&block, ulix_auth::kShortName);
+  plugin->handshake(&block, ulix_auth::kShortName);
   block.entryTable->start(block.context, host.context());
   host.FireScheduled();
   {

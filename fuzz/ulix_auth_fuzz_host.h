@@ -160,7 +160,7 @@ class SignOnFuzzHost {
     });
     plugin_ = new ulix_auth::ULIXAuthPlugin();
     block_.major = 18;
-    plugin_->Handshake(&block_, ulix_auth::kShortName);
+    plugin_->handshake(&block_, ulix_auth::kShortName);
     chooser_ = std::make_unique<ulix_testing::EndpointChooser>(*block_.catalogue);
     if (block_.entryTable->start(block_.context, host_.context()) == 0) std::abort();
     host_.FireScheduled();  // applies the configuration

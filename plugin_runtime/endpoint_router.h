@@ -99,7 +99,7 @@ class RequestRouter {
   // name, a path argument where the handler takes a record or list, a body argument where it
   // takes a bool, number or enumeration). Each was also logged as an error when found. Tests
   // check it is empty (testing/endpoint_checks.h).
-  const std::vector<std::string>& registrationProblems() const { return problems_; }
+  const std::vector<std::string>& RegistrationProblems() const { return problems_; }
 
   std::span<const std::unique_ptr<EndpointRoute>> routes() const { return routes_; }
   std::span<const CatalogueEndpoint> endpoints() const {

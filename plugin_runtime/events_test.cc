@@ -263,7 +263,7 @@ TEST(scheduleDelayed, CallbacksTheHostFiresAfterStopRunNothing) {
   int ran = 0;
   HostInitBlock block{};
   block.major = 18;
-  (new SchedulingPlugin(ran))->Handshake(&block, "late");
+  (new SchedulingPlugin(ran))->handshake(&block, "late");
   // The table lives in the plug-in object, which stop deletes.
   const PluginEntryTable entries = *block.entryTable;
   void* const context = block.context;

@@ -10,7 +10,7 @@ const binding::BindingTypeRegistry& RegistryOrEmpty(const binding::BindingTypeRe
   return *kEmpty;
 }
 
-void HostCaller::YieldForStream() const {
+void HostCaller::yieldForStream() const {
   host_->setWaitReason("Wait: yield", 0);
   host_->yieldWait();
   host_->finishWait();

@@ -69,7 +69,7 @@ class HostCaller {
 
   // Lets the host run its own work while a streamed body has more to come but not yet:
   // "Wait: yield", then yield, then finish the wait.
-  void YieldForStream() const;
+  void yieldForStream() const;
 
  private:
   HostOperations* host_;

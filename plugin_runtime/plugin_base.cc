@@ -16,7 +16,7 @@ namespace {
 // The host calls these with the context it received at load. Nothing may unwind into the host.
 std::uint8_t StartEntry(void* context, const HostContext* host_context) {
   try {
-    return static_cast<PluginBase*>(context)->Start(host_context) ? 1 : 0;
+    return static_cast<PluginBase*>(context)->start(host_context) ? 1 : 0;
   } catch (...) {
     logging::Log(logging::kError, logging::kGroupDbg, "start: unexpected exception");
     return 0;
@@ -25,7 +25,7 @@ std::uint8_t StartEntry(void* context, const HostContext* host_context) {
 
 void StopEntry(void* context) {
   try {
-    static_cast<PluginBase*>(context)->Stop();
+    static_cast<PluginBase*>(context)->stop();
   } catch (...) {
     logging::Log(logging::kError, logging::kGroupDbg, "stop: unexpected exception");
   }
@@ -37,7 +37,7 @@ void StopEntry(void* context) {
 void MemoryStatisticsEntry(void* /*context*/, MemoryStatistics* statistics) {
   if (statistics == nullptr) return;
   try {
-    PluginBase::FillMemoryStatistics(statistics);
+    PluginBase::fillMemoryStatistics(statistics);
   } catch (...) {
     logging::Log(logging::kError, logging::kGroupDbg, "getMemoryStatistics: unexpected exception");
   }
@@ -56,7 +56,7 @@ PluginBase::~PluginBase() {
   logging::Logger::Release();
 }
 
-void PluginBase::Handshake(HostInitBlock* block, std::string_view short_name) {
+void PluginBase::handshake(HostInitBlock* block, std::string_view short_name) {
   SemanticVersion host{block->major, block->minor, block->patch, {}, {}};
   if (!IsCompatible(host, PluginApiVersion())) {
     logging::FatalStop("ALE-EECF0606",
@@ -90,9 +90,9 @@ void PluginBase::Handshake(HostInitBlock* block, std::string_view short_name) {
   block->catalogue = &catalogue_;
 }
 
-bool PluginBase::Start(const HostContext* host_context) {
+bool PluginBase::start(const HostContext* host_context) {
   host_context_ = host_context;
-  InstallLogTarget();
+  installLogTarget();
   std::string user_agent =
       logging::FormatPositional("VornClient/%1 (%2)", {host_version_.Text(), names_.shortName});
   attachHost(host_context->pluginHandle, names_.shortName, std::move(user_agent));
@@ -100,7 +100,7 @@ bool PluginBase::Start(const HostContext* host_context) {
   return onStart();
 }
 
-void PluginBase::InstallLogTarget() {
+void PluginBase::installLogTarget() {
   if (logging::Logger::FindTarget(PluginLogTarget::kClassName) != nullptr) return;
   logging::Logger::StdErrTarget()->Detach();
   logging::Logger::StdOutTarget()->Detach();
@@ -113,13 +113,13 @@ void PluginBase::InstallLogTarget() {
   logging::Logger::AddTarget(log_target_.get());
 }
 
-void PluginBase::Stop() {
+void PluginBase::stop() {
   markStopping();
   shutdown();
   delete this;
 }
 
-void PluginBase::FillMemoryStatistics(MemoryStatistics* statistics) {
+void PluginBase::fillMemoryStatistics(MemoryStatistics* statistics) {
   const platform::MemoryCounters counters = platform::ReadMemoryCounters();
   statistics->peakBytesInUse = counters.peak_bytes_in_use;
   statistics->allocationsAtPeak = counters.allocations_at_peak;
@@ -131,38 +131,38 @@ void PluginBase::FillMemoryStatistics(MemoryStatistics* statistics) {
   statistics->reserved[1] = 0;
 }
 
-const HostFunctionTable* PluginBase::Host() const { return host_context_->functions; }
+const HostFunctionTable* PluginBase::host() const { return host_context_->functions; }
 
 void PluginBase::callResource(HostResponse* response, const HostRequest* request) {
-  Host()->callResource(Host(), response, request);
+  host()->callResource(host(), response, request);
 }
 
 void PluginBase::sendHttpRequest(const HostHttpRequest* request, HostHttpResponse* response) {
-  Host()->sendHttpRequest(Host(), request, response);
+  host()->sendHttpRequest(host(), request, response);
 }
 
-void PluginBase::sendEvent(const HostEvent* event) { Host()->sendEvent(Host(), event); }
+void PluginBase::sendEvent(const HostEvent* event) { host()->sendEvent(host(), event); }
 
 void PluginBase::subscribeEvent(const char* name, std::uint32_t plugin_handle,
                                 HostEventCallback callback, void* context, std::int32_t flag) {
-  Host()->subscribeEvent(Host(), name, plugin_handle, callback, context, flag);
+  host()->subscribeEvent(host(), name, plugin_handle, callback, context, flag);
 }
 
 void PluginBase::unsubscribeEvent(const char* name, std::uint32_t plugin_handle) {
-  Host()->unsubscribeEvent(Host(), name, plugin_handle);
+  host()->unsubscribeEvent(host(), name, plugin_handle);
 }
 
 void PluginBase::scheduleCallback(const char* label, HostDelayedCallback callback, void* context,
                                   double delay_seconds, std::int32_t zero) {
-  Host()->scheduleCallback(Host(), label, callback, context, delay_seconds, zero);
+  host()->scheduleCallback(host(), label, callback, context, delay_seconds, zero);
 }
 
-void PluginBase::yieldWait() { Host()->yieldWait(Host()); }
+void PluginBase::yieldWait() { host()->yieldWait(host()); }
 
 void PluginBase::setWaitReason(const char* text, std::int32_t zero) {
-  Host()->setWaitReason(Host(), text, zero);
+  host()->setWaitReason(host(), text, zero);
 }
 
-void PluginBase::finishWait() { Host()->finishWait(Host()); }
+void PluginBase::finishWait() { host()->finishWait(host()); }
 
 }  // namespace plugin_runtime

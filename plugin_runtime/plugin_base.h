@@ -30,15 +30,15 @@ class PluginBase : public PluginHostBridge {
   // Checks the host's plug-in API version (an incompatible host is a fatal stop that never
   // returns), names the plug-in, registers its types and endpoints and writes the plug-in's
   // version, entry table, context, short name and catalogue back into `block`. Called once.
-  void Handshake(HostInitBlock* block, std::string_view short_name);
+  void handshake(HostInitBlock* block, std::string_view short_name);
 
   // Entry 0: keeps `host_context` (which must outlive the plug-in), installs the log target that
   // forwards to the host unless another plug-in of this process already did, and runs onStart.
-  bool Start(const HostContext* host_context);
+  bool start(const HostContext* host_context);
   // Entry 1: shuts down and deletes this object; `this` is invalid afterwards.
-  void Stop();
+  void stop();
   // Entry 2.
-  static void FillMemoryStatistics(MemoryStatistics* statistics);
+  static void fillMemoryStatistics(MemoryStatistics* statistics);
 
   // Host operations, forwarded to the function table at the same position.
   void callResource(HostResponse* response, const HostRequest* request) override;
@@ -58,7 +58,7 @@ class PluginBase : public PluginHostBridge {
   // Registers an endpoint (see RequestRouter::Register) tagged with registrationTags(); only
   // from registerEndpoints. Declare its arguments on the returned builder.
   template <typename Handler>
-  EndpointBuilder RegisterEndpoint(std::uint32_t method, std::string_view path_template,
+  EndpointBuilder registerEndpoint(std::uint32_t method, std::string_view path_template,
                                    Handler handler) {
     return router_.Register(method, path_template, registration_tags_, std::move(handler));
   }
@@ -76,8 +76,8 @@ class PluginBase : public PluginHostBridge {
   const RequestRouter& router() const { return router_; }
 
  private:
-  const HostFunctionTable* Host() const;
-  void InstallLogTarget();
+  const HostFunctionTable* host() const;
+  void installLogTarget();
 
   SemanticVersion host_version_;
   PluginTypeRecord type_;

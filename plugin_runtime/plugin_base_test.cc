@@ -38,7 +38,7 @@ HostInitBlock BlockFor(std::uint32_t major, std::uint32_t minor, std::uint32_t p
 TEST(PluginBase, HandshakeNamesThePluginAndWritesTheBlockBack) {
   auto* plugin = new TestPlugin();
   HostInitBlock block = BlockFor(18, 3, 0);
-  plugin->Handshake(&block, "ulix-auth");
+  plugin->handshake(&block, "ulix-auth");
 
   EXPECT_TRUE(plugin->registered);
   EXPECT_EQ(plugin->hostVersion().Text(), "18.3.0");
@@ -69,7 +69,7 @@ TEST(PluginBase, StartReturnsTheResultOfOnStart) {
   for (bool result : {true, false}) {
     auto* plugin = new TestPlugin(result);
     HostInitBlock block = BlockFor(18, 0, 0);
-    plugin->Handshake(&block, "p");
+    plugin->handshake(&block, "p");
     FakeHost host;
     EXPECT_EQ(block.entryTable->start(block.context, host.context()), result ? 1 : 0);
     block.entryTable->stop(block.context);
@@ -79,7 +79,7 @@ TEST(PluginBase, StartReturnsTheResultOfOnStart) {
 TEST(PluginLogTarget, ForwardsTheFormattedMessageAndLevelToTheHost) {
   auto* plugin = new TestPlugin();
   HostInitBlock block = BlockFor(18, 0, 0);
-  plugin->Handshake(&block, "p");
+  plugin->handshake(&block, "p");
   FakeHost host;
   ASSERT_EQ(block.entryTable->start(block.context, host.context()), 1);
 
@@ -100,8 +100,8 @@ TEST(PluginLogTarget, IsInstalledOnceForTwoPluginsInOneProcess) {
   auto* second = new TestPlugin();
   HostInitBlock first_block = BlockFor(18, 0, 0);
   HostInitBlock second_block = BlockFor(18, 0, 0);
-  first->Handshake(&first_block, "one");
-  second->Handshake(&second_block, "two");
+  first->handshake(&first_block, "one");
+  second->handshake(&second_block, "two");
   FakeHost first_host(1);
   FakeHost second_host(2);
   ASSERT_EQ(first_block.entryTable->start(first_block.context, first_host.context()), 1);

@@ -206,7 +206,7 @@ bool Dispatch::FillHeaders() {
 }
 
 bool Dispatch::FillPath() {
-  const std::vector<std::string>& names = route_.pattern.parameterNames();
+  const std::vector<std::string>& names = route_.pattern.ParameterNames();
   for (std::size_t i = 0; i < captures_.size(); ++i) {
     if (!AssignText(names[i], UrlDecode(captures_[i]), kLocationPath)) return false;
   }

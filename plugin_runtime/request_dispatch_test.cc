@@ -59,22 +59,22 @@ class RoutingPlugin : public PluginBase {
         .AddField(&TestCredentials::password, "password")
         .AddField(&TestCredentials::attempts, "attempts");
 
-    RegisterEndpoint(
+    registerEndpoint(
         kHostMethodGet, "/ulix-auth/v1/config/{platformId}",
         [this](CallState& call, std::string platform) -> RemotingTypedResult<std::string> {
           last_caller = call.callerContext();
           return platform;
         })
         .PathArgument("platformId", "Platform");
-    RegisterEndpoint(kHostMethodGet, "/a/b/", [](CallState&) -> RemotingTypedResult<std::string> {
+    registerEndpoint(kHostMethodGet, "/a/b/", [](CallState&) -> RemotingTypedResult<std::string> {
       return std::string("ab");
     });
-    RegisterEndpoint(
+    registerEndpoint(
         kHostMethodGet, "/x/{+rest}",
         [](CallState&, std::string rest) -> RemotingTypedResult<std::string> { return rest; })
         .PathArgument("rest", "Rest of the path");
     // A query reaches only templates with parameters: a literal path must equal the whole text.
-    RegisterEndpoint(kHostMethodGet, "/search/{scope}",
+    registerEndpoint(kHostMethodGet, "/search/{scope}",
                      [](CallState&, binding::BindingValue, TestFilter filter, bool verbose,
                         std::int32_t count) -> RemotingTypedResult<std::string> {
                        return Show(filter) + (verbose ? " verbose " : " quiet ") +
@@ -84,7 +84,7 @@ class RoutingPlugin : public PluginBase {
         .Argument("filter", "What to look for", true)
         .Argument("verbose", "More detail", true)
         .Argument("count", "How many", true);
-    RegisterEndpoint(kHostMethodPut, "/items/{id}",
+    registerEndpoint(kHostMethodPut, "/items/{id}",
                      [this](CallState&, std::string id, std::string tag,
                             std::string note) -> RemotingTypedResult<std::string> {
                        ++item_calls;
@@ -93,14 +93,14 @@ class RoutingPlugin : public PluginBase {
         .PathArgument("id", "Item")
         .Argument("tag", "Any source")
         .Argument("note", "Any source", true);
-    RegisterEndpoint(
+    registerEndpoint(
         kHostMethodPost, "/login",
         [](CallState&, TestCredentials credentials) -> RemotingTypedResult<std::string> {
           return credentials.user + ":" + credentials.password + ":" +
                  std::to_string(credentials.attempts);
         })
         .BodyArgument("credentials", "Who signs on");
-    RegisterEndpoint(kHostMethodDelete, "/answer/{mode}",
+    registerEndpoint(kHostMethodDelete, "/answer/{mode}",
                      [](CallState& call, std::int32_t mode) -> RemotingTypedResult<std::int32_t> {
                        if (mode == 1) throw std::runtime_error("handler fault");
                        if (mode == 2) return RemotingError{409, "Refresh is stale."};
@@ -113,7 +113,7 @@ class RoutingPlugin : public PluginBase {
                        return 42;
                      })
         .PathArgument("mode", "What to answer");
-    RegisterEndpoint(kHostMethodPost, "/switch",
+    registerEndpoint(kHostMethodPost, "/switch",
                      [](CallState&, bool force, std::int32_t level,
                         TestFilter filter) -> RemotingTypedResult<std::string> {
                        return std::string(force ? "force " : "gentle ") + std::to_string(level) +
@@ -134,7 +134,7 @@ class RequestDispatch : public ::testing::Test {
     plugin_ = std::make_unique<RoutingPlugin>();
     HostInitBlock block{};
     block.major = 18;
-    plugin_->Handshake(&block, "ulix-auth");
+    plugin_->handshake(&block, "ulix-auth");
     chooser_ = std::make_unique<EndpointChooser>(*block.catalogue);
   }
 
@@ -502,7 +502,7 @@ class SlipPlugin : public PluginBase {
   explicit SlipPlugin(bool only_one = false) : only_one_(only_one) {}
 
   void registerEndpoints() override {
-    RegisterEndpoint(
+    registerEndpoint(
         kHostMethodGet, "/fewer",
         [](CallState&, std::string, std::string) -> RemotingTypedResult<void> { return {}; })
         .Argument("a", "");
@@ -510,17 +510,17 @@ class SlipPlugin : public PluginBase {
     binding::BindingStructBuilder<TestFilter>(typeRegistry())
         .AddField(&TestFilter::items, "items")
         .AddField(&TestFilter::name, "name");
-    RegisterEndpoint(kHostMethodGet, "/more",
+    registerEndpoint(kHostMethodGet, "/more",
                      [](CallState&, std::string) -> RemotingTypedResult<void> { return {}; })
         .Argument("a", "")
         .Argument("extra", "");
-    RegisterEndpoint(
+    registerEndpoint(
         kHostMethodGet, "/twice",
         [](CallState&, std::string, std::string) -> RemotingTypedResult<void> { return {}; })
         .Argument("a", "")
         .Argument("a", "");
     // Body and path swapped.
-    RegisterEndpoint(
+    registerEndpoint(
         kHostMethodPost, "/swapped/{id}",
         [](CallState&, TestFilter, std::int32_t) -> RemotingTypedResult<void> { return {}; })
         .PathArgument("id", "")
@@ -536,7 +536,7 @@ TEST(EndpointRegistration, ReportsDeclarationsThatDoNotMatchTheHandler) {
   HostInitBlock block{};
   block.major = 18;
   ::testing::internal::CaptureStderr();
-  plugin.Handshake(&block, "slip");
+  plugin.handshake(&block, "slip");
   const std::string log = ::testing::internal::GetCapturedStderr();
 
   const std::vector<std::string> expected = {
@@ -548,7 +548,7 @@ TEST(EndpointRegistration, ReportsDeclarationsThatDoNotMatchTheHandler) {
       "bool, number or enumeration",
       "GetFewer declares no argument for handler parameter 1 (of 2)",
   };
-  EXPECT_EQ(plugin.router().registrationProblems(), expected);
+  EXPECT_EQ(plugin.router().RegistrationProblems(), expected);
   for (const std::string& problem : expected) {
     EXPECT_NE(log.find(" ERROR"), std::string::npos);
     EXPECT_NE(log.find(problem), std::string::npos) << problem;
@@ -559,7 +559,7 @@ TEST(EndpointRegistration, TheTestHelperFailsOncePerProblem) {
   SlipPlugin plugin(/*only_one=*/true);
   HostInitBlock block{};
   block.major = 18;
-  plugin.Handshake(&block, "slip");
+  plugin.handshake(&block, "slip");
   EXPECT_NONFATAL_FAILURE(ulix_testing::ExpectEndpointsMatchHandlers(plugin.router()),
                           "GetFewer declares no argument for handler parameter 1 (of 2)");
 }

@@ -68,7 +68,7 @@ bool ReadStream(const HostCaller& caller, const HostResponse& response, std::str
     if (more_data == 0) break;
     if (length < kStreamChunk) {
       // The host has more but not yet: let its work run before asking again.
-      caller.YieldForStream();
+      caller.yieldForStream();
     }
   }
   if (close != nullptr) close(context);

@@ -32,9 +32,9 @@ class RoutePattern {
   static RoutePattern Compile(std::string_view path_template);
 
   // True for a template without "{": the path must equal literal() byte for byte.
-  bool isLiteral() const { return literal_; }
+  bool IsLiteral() const { return literal_; }
   const std::string& literal() const { return text_; }
-  const std::vector<std::string>& parameterNames() const { return names_; }
+  const std::vector<std::string>& ParameterNames() const { return names_; }
 
   // Whole-text match. On success `captures` holds one view into `path` per parameter, in order.
   bool Match(std::string_view path, std::vector<std::string_view>& captures) const;

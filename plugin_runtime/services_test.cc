@@ -201,7 +201,7 @@ TEST(RuntimeBuiltins, AreRegisteredAtLoadWithTheirEvents) {
 class EchoPlugin : public PluginBase {
  public:
   void registerEndpoints() override {
-    RegisterEndpoint(
+    registerEndpoint(
         kHostMethodGet, "/echo/{word}",
         [this](CallState&, const std::string& word) -> Vorn::RemotingTypedResult<std::string> {
           (void)publishResourceChange(Vorn::Client::PluginResourceEventType::kUpdate,

@@ -5,7 +5,7 @@
 //   MyPlugin plugin;
 //   HostInitBlock block{};
 //   block.major = 18;
-//   plugin.Handshake(&block, "my-plugin");
+//   plugin.handshake(&block, "my-plugin");
 //   ulix_testing::ExpectEndpointsMatchHandlers(plugin.router());
 #ifndef TESTING_ENDPOINT_CHECKS_H_
 #define TESTING_ENDPOINT_CHECKS_H_
@@ -19,7 +19,7 @@ namespace ulix_testing {
 
 // Adds one test failure per registration problem the router found.
 inline void ExpectEndpointsMatchHandlers(const plugin_runtime::RequestRouter& router) {
-  for (const std::string& problem : router.registrationProblems()) {
+  for (const std::string& problem : router.RegistrationProblems()) {
     ADD_FAILURE() << "endpoint registration: " << problem;
   }
 }

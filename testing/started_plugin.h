@@ -16,7 +16,7 @@ class StartedPlugin {
       : plugin_(plugin) {
     HostInitBlock block{};
     block.major = 18;
-    plugin_->Handshake(&block, "test");
+    plugin_->handshake(&block, "test");
     block.entryTable->start(block.context, host.context());
   }
   ~StartedPlugin() { Stop(); }

@@ -12,7 +12,7 @@ extern "C" __attribute__((visibility("default"))) void load_ulix_auth(HostInitBl
     plugin = new ulix_auth::ULIXAuthPlugin();
     // An incompatible host ends the process inside the handshake; on any other failure the block
     // keeps words 3 to 6 as the host wrote them, which tells the host the load did not happen.
-    plugin->Handshake(block, ulix_auth::kShortName);
+    plugin->handshake(block, ulix_auth::kShortName);
   } catch (...) {
     delete plugin;
     logging::Log(logging::kError, logging::kGroupDbg,

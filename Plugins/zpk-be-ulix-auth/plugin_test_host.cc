@@ -219,7 +219,7 @@ void PluginTestHost::Start(bool apply) {
   plugin_ = new ULIXAuthPlugin();
   block_ = HostInitBlock{};
   block_.major = 18;
-  plugin_->Handshake(&block_, kShortName);
+  plugin_->handshake(&block_, kShortName);
   plugin_->setMonotonicClock(&TestClock);
   chooser_ = std::make_unique<ulix_testing::EndpointChooser>(*block_.catalogue);
   ASSERT_TRUE(block_.entryTable->start(block_.context, host_.context()));

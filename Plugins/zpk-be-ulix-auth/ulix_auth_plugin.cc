@@ -90,43 +90,43 @@ auto ULIXAuthPlugin::Locked(
 void ULIXAuthPlugin::registerEndpoints() {
   RegisterApiRecords(typeRegistry(), identifierName(), registrationTags());
 
-  RegisterEndpoint(kHostMethodGet, kAuthorizationPath, Locked(&ULIXAuthPlugin::GetAuthorization));
-  RegisterEndpoint(kHostMethodGet, "/ulix-auth/v1/authorization/error",
+  registerEndpoint(kHostMethodGet, kAuthorizationPath, Locked(&ULIXAuthPlugin::GetAuthorization));
+  registerEndpoint(kHostMethodGet, "/ulix-auth/v1/authorization/error",
                    Locked(&ULIXAuthPlugin::GetAuthorizationError));
-  RegisterEndpoint(kHostMethodGet, kAccessTokenPath, Locked(&ULIXAuthPlugin::GetAccessToken));
-  RegisterEndpoint(kHostMethodGet, kEntitlementsTokenPath,
+  registerEndpoint(kHostMethodGet, kAccessTokenPath, Locked(&ULIXAuthPlugin::GetAccessToken));
+  registerEndpoint(kHostMethodGet, kEntitlementsTokenPath,
                    Locked(&ULIXAuthPlugin::GetEntitlementsToken));
-  RegisterEndpoint(kHostMethodGet, kIdTokenPath, Locked(&ULIXAuthPlugin::GetIdToken));
-  RegisterEndpoint(kHostMethodGet, kGasTokenPath, Locked(&ULIXAuthPlugin::GetGasToken));
-  RegisterEndpoint(kHostMethodPost, "/ulix-auth/v1/authorization/gas",
+  registerEndpoint(kHostMethodGet, kIdTokenPath, Locked(&ULIXAuthPlugin::GetIdToken));
+  registerEndpoint(kHostMethodGet, kGasTokenPath, Locked(&ULIXAuthPlugin::GetGasToken));
+  registerEndpoint(kHostMethodPost, "/ulix-auth/v1/authorization/gas",
                    Locked(&ULIXAuthPlugin::PostGas))
       .BodyArgument("creds", "User name, password and platform to sign on with");
   // Not locked here: the refresh reads the token it expects before it waits for the lock.
-  RegisterEndpoint(kHostMethodPost, "/ulix-auth/v1/authorization/refresh",
+  registerEndpoint(kHostMethodPost, "/ulix-auth/v1/authorization/refresh",
                    [this](CallState&) { return PostRefresh(); });
-  RegisterEndpoint(kHostMethodDelete, kAuthorizationPath,
+  registerEndpoint(kHostMethodDelete, kAuthorizationPath,
                    Locked(&ULIXAuthPlugin::HandleAuthorizationDelete));
-  RegisterEndpoint(kHostMethodGet, "/ulix-auth/v1/config/{platformId}",
+  registerEndpoint(kHostMethodGet, "/ulix-auth/v1/config/{platformId}",
                    Locked(&ULIXAuthPlugin::GetConfig))
       .PathArgument("platformId", "Platform whose configuration token is read");
-  RegisterEndpoint(kHostMethodGet, "/ulix-auth/v1/status/{platformId}",
+  registerEndpoint(kHostMethodGet, "/ulix-auth/v1/status/{platformId}",
                    Locked(&ULIXAuthPlugin::GetStatus))
       .PathArgument("platformId", "Platform whose sign-on status is read");
-  RegisterEndpoint(kHostMethodPost, "/ulix-auth/v1/config", Locked(&ULIXAuthPlugin::PostConfig))
+  registerEndpoint(kHostMethodPost, "/ulix-auth/v1/config", Locked(&ULIXAuthPlugin::PostConfig))
       .BodyArgument("config", "Configuration token to sign on with");
-  RegisterEndpoint(kHostMethodPut, "/ulix-auth/v1/config", Locked(&ULIXAuthPlugin::PostConfig))
+  registerEndpoint(kHostMethodPut, "/ulix-auth/v1/config", Locked(&ULIXAuthPlugin::PostConfig))
       .BodyArgument("config", "Configuration token to sign on with");
-  RegisterEndpoint(kHostMethodDelete, "/ulix-auth/v1/config",
+  registerEndpoint(kHostMethodDelete, "/ulix-auth/v1/config",
                    Locked(&ULIXAuthPlugin::DeleteConfig));
-  RegisterEndpoint(kHostMethodPost, "/ulix-auth/v2/config",
+  registerEndpoint(kHostMethodPost, "/ulix-auth/v2/config",
                    Locked(&ULIXAuthPlugin::PostPublicClientConfig))
       .BodyArgument("config", "Public client to sign on with");
-  RegisterEndpoint(kHostMethodDelete, "/ulix-auth/v2/config",
+  registerEndpoint(kHostMethodDelete, "/ulix-auth/v2/config",
                    Locked(&ULIXAuthPlugin::DeleteConfig));
-  RegisterEndpoint(kHostMethodPost, "/ulix-auth/v1/device-id",
+  registerEndpoint(kHostMethodPost, "/ulix-auth/v1/device-id",
                    Locked(&ULIXAuthPlugin::PostDeviceId));
-  RegisterEndpoint(kHostMethodPost, kUserInfoPath, Locked(&ULIXAuthPlugin::PostUserInfo));
-  RegisterEndpoint(kHostMethodGet, kUserInfoPath, Locked(&ULIXAuthPlugin::GetUserInfo));
+  registerEndpoint(kHostMethodPost, kUserInfoPath, Locked(&ULIXAuthPlugin::PostUserInfo));
+  registerEndpoint(kHostMethodGet, kUserInfoPath, Locked(&ULIXAuthPlugin::GetUserInfo));
 }
 
 bool ULIXAuthPlugin::onStart() {
