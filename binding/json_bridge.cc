@@ -378,24 +378,25 @@ class JsonWriterSink final : public BindingValueSink {
   // Keys and most values are short: two overlapping word moves cost less than a call to memcpy.
   static void CopyBytes(char* out, const char* from, std::size_t length) {
     if (length >= 8 && length <= 16) {
-      std::uint64_t head;
-      std::uint64_t tail;
-      std::memcpy(&head, from, 8);
-      std::memcpy(&tail, from + length - 8, 8);
-      std::memcpy(out, &head, 8);
-      std::memcpy(out + length - 8, &tail, 8);
+      CopyHeadAndTail<std::uint64_t>(out, from, length);
     } else if (length >= 4 && length < 8) {
-      std::uint32_t head;
-      std::uint32_t tail;
-      std::memcpy(&head, from, 4);
-      std::memcpy(&tail, from + length - 4, 4);
-      std::memcpy(out, &head, 4);
-      std::memcpy(out + length - 4, &tail, 4);
+      CopyHeadAndTail<std::uint32_t>(out, from, length);
     } else if (length < 4) {
       for (std::size_t i = 0; i < length; ++i) out[i] = from[i];
     } else {
       std::memcpy(out, from, length);
     }
+  }
+
+  // `length` is from sizeof(Word) to 2 * sizeof(Word): the two words cover it, overlapping.
+  template <typename Word>
+  static void CopyHeadAndTail(char* out, const char* from, std::size_t length) {
+    Word head;
+    Word tail;
+    std::memcpy(&head, from, sizeof(Word));
+    std::memcpy(&tail, from + length - sizeof(Word), sizeof(Word));
+    std::memcpy(out, &head, sizeof(Word));
+    std::memcpy(out + length - sizeof(Word), &tail, sizeof(Word));
   }
 
   Writer& writer_;

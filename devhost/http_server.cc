@@ -90,7 +90,12 @@ void Reply(httplib::Response& response, int status, const std::string& message) 
 
 }  // namespace
 
-std::string MemoryStatisticsJson(const MemoryStatistics& statistics) {
+ProcessHeap ReadProcessHeap() {
+  const struct mallinfo2 heap = mallinfo2();
+  return {heap.uordblks + heap.hblkhd, heap.arena + heap.hblkhd};
+}
+
+std::string MemoryStatisticsJson(const MemoryStatistics& statistics, const ProcessHeap& heap) {
   // Packed fields: copied out before use.
   const std::uint64_t peak = statistics.peakBytesInUse;
   const std::uint64_t at_peak = statistics.allocationsAtPeak;
@@ -104,7 +109,9 @@ std::string MemoryStatisticsJson(const MemoryStatistics& statistics) {
          ",\"allocations\":" + std::to_string(allocations) +
          ",\"bytesFreed\":" + std::to_string(freed) + ",\"frees\":" + std::to_string(frees) +
          ",\"bytesInUse\":" + std::to_string(static_cast<std::int64_t>(allocated - freed)) +
-         ",\"blocksInUse\":" + std::to_string(static_cast<std::int64_t>(allocations - frees)) + "}";
+         ",\"blocksInUse\":" + std::to_string(static_cast<std::int64_t>(allocations - frees)) +
+         ",\"processHeapInUse\":" + std::to_string(heap.in_use) +
+         ",\"processHeapHeld\":" + std::to_string(heap.held) + "}";
 }
 
 bool SecretMatches(std::string_view authorization_header, std::string_view secret) {
@@ -197,14 +204,8 @@ void ApiServer::Install() {
   if (settings_.plugin_memory) {
     server.Get("/memory", [this](const httplib::Request&, httplib::Response& response) {
       response.set_header("Cache-Control", "no-store");
-      // The process's whole malloc heap beside the plug-in's share: what is in use, and what
-      // the allocator holds (in use, or free but kept).
-      const struct mallinfo2 heap = mallinfo2();
-      std::string json = MemoryStatisticsJson(settings_.plugin_memory());
-      json.pop_back();
-      json += ",\"processHeapInUse\":" + std::to_string(heap.uordblks + heap.hblkhd) +
-              ",\"processHeapHeld\":" + std::to_string(heap.arena + heap.hblkhd) + "}";
-      response.set_content(json, "application/json");
+      response.set_content(MemoryStatisticsJson(settings_.plugin_memory(), ReadProcessHeap()),
+                           "application/json");
     });
   }
 

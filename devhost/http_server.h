@@ -4,6 +4,7 @@
 #ifndef DEVHOST_HTTP_SERVER_H_
 #define DEVHOST_HTTP_SERVER_H_
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -38,8 +39,17 @@ struct ServerSettings {
   std::function<MemoryStatistics()> plugin_memory;
 };
 
-// The statistics as a JSON object: the six counters, and the bytes and blocks in use.
-std::string MemoryStatisticsJson(const MemoryStatistics& statistics);
+// The process's whole malloc heap: what is in use, and what the allocator holds (in use, or
+// free but kept).
+struct ProcessHeap {
+  std::uint64_t in_use = 0;
+  std::uint64_t held = 0;
+};
+ProcessHeap ReadProcessHeap();
+
+// What GET /memory answers: the plug-in's six counters, its bytes and blocks in use, then the
+// process heap beside them.
+std::string MemoryStatisticsJson(const MemoryStatistics& statistics, const ProcessHeap& heap);
 
 class ApiServer {
  public:
