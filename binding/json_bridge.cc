@@ -198,49 +198,59 @@ std::string_view JsonErrorText(rapidjson::ParseErrorCode code) {
 
 // Builds the tree straight from the reader's events. Every container being filled sits on
 // `open_`; its pointer stays valid because a parent only grows once its open child is closed.
+//
+// Given member names, a root object keeps only those members: any other member's value is read
+// (so that errors and the depth limit are what they would be) but not built. A root that is not
+// an object is built whole either way. The plain builder compiles the filter away.
+template <bool kFiltered>
 class JsonTreeBuilder {
  public:
-  explicit JsonTreeBuilder(BindingValue& root) : root_(root) { open_.reserve(16); }
+  JsonTreeBuilder(BindingValue& root, std::span<const std::string_view> kept_members)
+      : root_(root), kept_members_(kept_members) {
+    open_.reserve(16);
+  }
 
   bool depth_exceeded() const { return depth_exceeded_; }
 
   bool Null() {
+    if (Skipped()) return true;
     BindingValue& target = Target();
     if (!target.isEmpty()) target.clear();
     return true;
   }
   bool Bool(bool value) {
-    Target().setBool(value);
+    if (!Skipped()) Target().setBool(value);
     return true;
   }
   // The reader calls the signed callbacks only for numbers written with a minus sign.
   bool Int(int value) {
-    Target().setSigned(value);
+    if (!Skipped()) Target().setSigned(value);
     return true;
   }
   bool Int64(std::int64_t value) {
-    Target().setSigned(value);
+    if (!Skipped()) Target().setSigned(value);
     return true;
   }
   bool Uint(unsigned value) {
-    Target().setUnsigned(value);
+    if (!Skipped()) Target().setUnsigned(value);
     return true;
   }
   bool Uint64(std::uint64_t value) {
-    Target().setUnsigned(value);
+    if (!Skipped()) Target().setUnsigned(value);
     return true;
   }
   bool Double(double value) {
-    Target().setFloat(value);
+    if (!Skipped()) Target().setFloat(value);
     return true;
   }
   bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }  // not requested
   bool String(const char* text, rapidjson::SizeType length, bool) {
-    Target().setString(std::string_view(text, length));
+    if (!Skipped()) Target().setString(std::string_view(text, length));
     return true;
   }
   bool StartObject() {
     if (!CanOpen()) return false;
+    if (OpenSkipped()) return true;
     BindingValue& target = Target();
     // A repeated member name keeps the last value, not a merge of both.
     if (!target.isEmpty()) target.clear();
@@ -251,16 +261,30 @@ class JsonTreeBuilder {
   // Members are appended as they come and put in key order once the object closes; a repeated
   // name keeps its last value, null included.
   bool Key(const char* name, rapidjson::SizeType length, bool) {
-    member_ = &open_.back()->appendFieldUnsorted(std::string_view(name, length), Memo());
+    const std::string_view key(name, length);
+    if constexpr (kFiltered) {
+      if (skipped_depth_ != 0) return true;
+      if (open_.size() == 1 &&
+          std::find(kept_members_.begin(), kept_members_.end(), key) == kept_members_.end()) {
+        skip_value_ = true;
+        return true;
+      }
+    }
+    member_ = &open_.back()->appendFieldUnsorted(key, Memo());
     return true;
   }
   bool EndObject(rapidjson::SizeType) {
+    if (kFiltered && skipped_depth_ != 0) {
+      --skipped_depth_;
+      return true;
+    }
     open_.back()->sortFields(BindingValue::RepeatedKeys::kKeepLast, Memo());
     open_.pop_back();
     return true;
   }
   bool StartArray() {
     if (!CanOpen()) return false;
+    if (OpenSkipped()) return true;
     BindingValue& target = Target();
     if (!target.isEmpty()) target.clear();
     // Room for a few elements at once spares the first two doublings of most arrays.
@@ -269,6 +293,10 @@ class JsonTreeBuilder {
     return true;
   }
   bool EndArray(rapidjson::SizeType) {
+    if (kFiltered && skipped_depth_ != 0) {
+      --skipped_depth_;
+      return true;
+    }
     open_.pop_back();
     return true;
   }
@@ -280,6 +308,22 @@ class JsonTreeBuilder {
     return container->isCollection() ? container->appendElement() : *member_;
   }
 
+  // True for a value read but not built: the value of a member left out, or anything inside
+  // one.
+  bool Skipped() {
+    if constexpr (!kFiltered) return false;
+    if (skipped_depth_ != 0) return true;
+    if (!skip_value_) return false;
+    skip_value_ = false;
+    return true;
+  }
+  // Opens an array or object that is not built; true when it is one.
+  bool OpenSkipped() {
+    if (!Skipped()) return false;
+    ++skipped_depth_;
+    return true;
+  }
+
   // Objects at one depth tend to share a shape (the records of an array), so each of the first
   // few depths remembers the last object closed there.
   BindingFieldMemo* Memo() {
@@ -288,7 +332,7 @@ class JsonTreeBuilder {
   }
 
   bool CanOpen() {
-    if (open_.size() < kMaxJsonDepth) return true;
+    if (open_.size() + skipped_depth_ < kMaxJsonDepth) return true;
     depth_exceeded_ = true;
     return false;
   }
@@ -298,6 +342,9 @@ class JsonTreeBuilder {
   BindingValue& root_;
   BindingValue* member_ = nullptr;
   std::vector<BindingValue*> open_;
+  std::span<const std::string_view> kept_members_;
+  std::size_t skipped_depth_ = 0;  // arrays and objects open inside a value left out
+  bool skip_value_ = false;        // the next value belongs to a member left out
   bool depth_exceeded_ = false;
   BindingFieldMemo memos_[kMemoDepths];
 };
@@ -467,11 +514,9 @@ std::string_view WriteJson(const BindingValue& value, Writer& writer, JsonOutput
   return std::string_view(buffer.GetString(), buffer.GetSize());
 }
 
-}  // namespace
-
-void WalkValue(const BindingValue& value, BindingValueSink& sink) { Walk(value, sink); }
-
-BindingConversionResult parseJson(const char* text) {
+template <bool kFiltered>
+BindingConversionResult ParseJson(const char* text,
+                                  std::span<const std::string_view> kept_members) {
   BindingConversionResult result;
   if (text == nullptr) return result;  // no body at all reads like an empty one
   const char* start = text;
@@ -483,7 +528,7 @@ BindingConversionResult parseJson(const char* text) {
   // to a token answer's longest strings), the stack is allocated once, and small bodies keep to
   // blocks the heap serves fastest.
   JsonReader reader(nullptr, std::clamp(length, kReaderStackMinBytes, kReaderStackMaxBytes));
-  JsonTreeBuilder builder(result.value);
+  JsonTreeBuilder<kFiltered> builder(result.value, kept_members);
   rapidjson::ParseResult parsed;
   if (HasUnscannedControlByte(start, length)) {
     PlainStringStream stream(text);
@@ -514,6 +559,17 @@ BindingConversionResult parseJson(const char* text) {
     fail(result, message);
   }
   return result;
+}
+
+}  // namespace
+
+void WalkValue(const BindingValue& value, BindingValueSink& sink) { Walk(value, sink); }
+
+BindingConversionResult parseJson(const char* text) { return ParseJson<false>(text, {}); }
+
+BindingConversionResult parseJson(const char* text,
+                                  std::span<const std::string_view> kept_members) {
+  return kept_members.empty() ? ParseJson<false>(text, {}) : ParseJson<true>(text, kept_members);
 }
 
 std::string toJson(const BindingValue& value, const BindingTypeRegistry* registry,

@@ -55,6 +55,12 @@ void WalkValue(const BindingValue& value, BindingValueSink& sink);
 // state.
 BindingConversionResult parseJson(const char* text);
 
+// parseJson keeping, of a root object, only the members named in `kept_members` (all of them
+// when it is empty). The others are read as strictly, so the outcome and any error are those of
+// parseJson; only their values are not built. A root that is not an object is kept whole. For a
+// reader that wants a few members of a large document.
+BindingConversionResult parseJson(const char* text, std::span<const std::string_view> kept_members);
+
 // Writes `value` as JSON. The empty value gives "" (no "null"). An empty `line_ending` gives
 // compact output; any other gives one element or member per line, indented by four spaces, lines
 // ended by `line_ending`. Blobs are written as standard base64 strings; enums by name when

@@ -122,6 +122,43 @@ TEST(ParseJson, DeepNestingFailsInsteadOfExhaustingTheStack) {
   EXPECT_EQ(allowed.ok, 1);
 }
 
+TEST(ParseJson, KeepsOnlyTheNamedMembersOfARootObject) {
+  const std::string_view kept[] = {"regions", "uri", "gone"};
+  const char* text = R"({"scopes": ["a", {"b": [1, 2, {"regions": 3}]}], "regions": ["NA1", "EUW1"],
+      "uri": "first", "other": {"uri": "nested"}, "uri": "https://x", "gone": 1, "gone": null,
+      "tail": [[[]]]})";
+  BindingConversionResult filtered = parseJson(text, kept);
+  ASSERT_EQ(filtered.ok, 1) << errorText(filtered);
+  // A repeated member keeps its last value, null included, as in a whole parse.
+  BindingValue expected = Map({{"regions", List({BindingValue("NA1"), BindingValue("EUW1")})},
+                               {"uri", BindingValue("https://x")},
+                               {"gone", BindingValue()}});
+  EXPECT_EQ(filtered.value, expected);
+  BindingConversionResult whole = parseJson(text);
+  for (std::string_view name : kept) EXPECT_EQ(filtered.value.field(name), whole.value.field(name));
+
+  // A root that is not an object is kept whole; no names means no filter.
+  EXPECT_EQ(parseJson(R"([{"other": 1}])", kept).value, parseJson(R"([{"other": 1}])").value);
+  EXPECT_EQ(parseJson(text, {}).value, whole.value);
+}
+
+TEST(ParseJson, LeftOutMembersFailLikeAWholeParse) {
+  const std::string_view kept[] = {"kept"};
+  const std::string deep = std::string(600, '[') + std::string(600, ']');
+  for (const std::string& bad :
+       {std::string("[1,]"), std::string("\"abc"), std::string("1e400"), std::string("{\"a\" 1}"),
+        std::string("\"\\q\""), deep, std::string(511, '[') + std::string(511, ']')}) {
+    for (const std::string& text :
+         {"{\"other\": " + bad + "}", "{\"kept\": 1, \"other\": " + bad + ", \"kept\": 2}"}) {
+      SCOPED_TRACE(text);
+      BindingConversionResult whole = parseJson(text.c_str());
+      BindingConversionResult filtered = parseJson(text.c_str(), kept);
+      EXPECT_EQ(filtered.ok, whole.ok);
+      EXPECT_EQ(errorText(filtered), errorText(whole));
+    }
+  }
+}
+
 TEST(ToJson, WritesEveryKindCompactWithKeysInByteOrder) {
   BindingValue value;
   value.fieldForWrite("b").setString("q\"\\\n\x01");

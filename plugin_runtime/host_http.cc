@@ -71,8 +71,11 @@ HttpResponse SendHttpRequest(const HostCaller& caller, const HttpRequest& reques
   };
   std::unique_ptr<HostHttpResponse, decltype(give_back)> held(&answer, give_back);
 
-  const std::string what = logging::FormatPositional(
-      "%1 %2", {HostMethodName(request.method), std::string_view(request.url)});
+  // "GET <url>", for the error texts only.
+  const auto what = [&request] {
+    return logging::FormatPositional(
+        "%1 %2", {HostMethodName(request.method), std::string_view(request.url)});
+  };
   const auto* body = static_cast<const char*>(answer.body);
   const std::uint32_t body_length = answer.bodyLength;
 
@@ -88,7 +91,7 @@ HttpResponse SendHttpRequest(const HostCaller& caller, const HttpRequest& reques
   const std::uint32_t pair_count = answer.headerCount;
   if (pair_count != 0 && pairs == nullptr) {
     Fail(response,
-         logging::FormatPositional("Error converting response for %1: headers was null", {what}));
+         logging::FormatPositional("Error converting response for %1: headers was null", {what()}));
     return response;
   }
   for (std::uint32_t i = 0; i < pair_count; ++i) {
@@ -100,7 +103,7 @@ HttpResponse SendHttpRequest(const HostCaller& caller, const HttpRequest& reques
   if (form == HttpBodyForm::kText) {
     if (body_length != 0 && body == nullptr) {
       Fail(response,
-           logging::FormatPositional("Error converting response for %1: body was null", {what}));
+           logging::FormatPositional("Error converting response for %1: body was null", {what()}));
       return response;
     }
     if (body != nullptr) response.text.assign(body, body_length);
@@ -109,18 +112,19 @@ HttpResponse SendHttpRequest(const HostCaller& caller, const HttpRequest& reques
 
   if (body == nullptr || body_length == 0) {
     Fail(response,
-         logging::FormatPositional("Error converting response for %1: body was empty", {what}));
+         logging::FormatPositional("Error converting response for %1: body was empty", {what()}));
     return response;
   }
   // The JSON reader wants a terminated text; the host's body is a counted one.
   const std::string body_text(body, body_length);
-  binding::BindingConversionResult decoded = binding::parseJson(body_text.c_str());
+  binding::BindingConversionResult decoded =
+      binding::parseJson(body_text.c_str(), request.keptMembers);
   if (decoded.ok) {
     response.value = std::move(decoded.value);
   } else {
     Fail(response, logging::FormatPositional(
                        "Error deserializing json response for %1: %2 given body %3",
-                       {what, binding::errorText(decoded), std::string_view(body_text)}));
+                       {what(), binding::errorText(decoded), std::string_view(body_text)}));
     response.value.setString(body_text);
   }
   return response;

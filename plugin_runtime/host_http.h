@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -24,6 +25,9 @@ struct HttpRequest {
   std::string body;
   std::uint32_t timeout = 0;
   std::uint8_t flag = 0;
+  // kJson: when not empty, a root object keeps only these members (see binding::parseJson); the
+  // names must outlive the call.
+  std::span<const std::string_view> keptMembers;
 };
 
 // The host's transport codes as the plug-in sees them: -1, 0 and 2 pass unchanged and every

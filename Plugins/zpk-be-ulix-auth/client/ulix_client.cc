@@ -40,6 +40,10 @@ constexpr std::string_view kAssertionPrefix =
 
 constexpr std::string_view kTokenRequestEvent = "ulix_token_request";
 constexpr std::string_view kOpenIdFailureEvent = "ulix_openid_failure";
+// The members of the discovery document the client reads; the rest of it is not kept.
+constexpr std::string_view kDiscoveryMembers[] = {
+    "vorn_kiv_regions_supported", "vorn_kiv_regions_disabled", "vorn_kiv_userinfo_regions_enabled",
+    "vorn_did_uri", "userinfo_endpoint"};
 constexpr std::string_view kRevokeFailureEvent = "ulix_token_revoke_failure";
 constexpr std::string_view kUserInfoFailureEvent = "ulix_user_info_failure";
 
@@ -163,6 +167,7 @@ void ULIXClient::FetchOpenIdConfiguration() {
   request.url.append(kDiscoverySuffix);
   request.timeout = kRequestTimeout;
   request.flag = kRequestFlag;
+  request.keptMembers = kDiscoveryMembers;
 
   HttpResponse response;
   for (std::size_t attempt = 1; attempt <= 2; ++attempt) {
@@ -198,7 +203,11 @@ void ULIXClient::FetchOpenIdConfiguration() {
   const auto read_set = [&document](std::string_view name, ULIXTextSet& set) {
     const binding::BindingValue& member = document.field(name);
     if (!member.isCollection()) return;
-    for (const binding::BindingValue& element : member.elements()) set.insert(element.toText());
+    std::vector<std::string> texts;
+    texts.reserve(member.elements().size());
+    for (const binding::BindingValue& element : member.elements())
+      texts.push_back(element.toText());
+    set = ULIXTextSet(std::move(texts));
   };
   read_set("vorn_kiv_regions_supported", discovery.regionsSupported);
   read_set("vorn_kiv_regions_disabled", discovery.regionsDisabled);

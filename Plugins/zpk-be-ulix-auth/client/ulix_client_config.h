@@ -2,10 +2,13 @@
 #ifndef PLUGINS_ZPK_BE_ULIX_AUTH_CLIENT_ULIX_CLIENT_CONFIG_H_
 #define PLUGINS_ZPK_BE_ULIX_AUTH_CLIENT_ULIX_CLIENT_CONFIG_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
-#include <set>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace ulix_auth {
 
@@ -25,8 +28,22 @@ struct ULIXClientConfig {
   bool operator==(const ULIXClientConfig&) const = default;
 };
 
-// Sets compare whole texts byte by byte, case-sensitively.
-using ULIXTextSet = std::set<std::string, std::less<>>;
+// A set of texts that compares them whole, byte by byte, case-sensitively. Filled once per
+// discovery fetch and then only searched, and small (region ids), so it is the texts as they
+// came, searched in order: no node per text and no sorting.
+class ULIXTextSet {
+ public:
+  ULIXTextSet() = default;
+  // Takes `texts` in any order, repeats included.
+  explicit ULIXTextSet(std::vector<std::string> texts) : texts_(std::move(texts)) {}
+
+  bool contains(std::string_view text) const {
+    return std::find(texts_.begin(), texts_.end(), text) != texts_.end();
+  }
+
+ private:
+  std::vector<std::string> texts_;
+};
 
 // What the client keeps of the discovery document.
 struct ULIXDiscovery {
