@@ -95,7 +95,7 @@ BindingValue::~BindingValue() {
     // The whole tree goes with its store: blocks and string references need no bookkeeping, and
     // only blobs hold memory the store does not know of.
     if (store_->HasBlobs()) releaseOutsideStore();
-    delete store_;
+    BindingValueStore::Destroy(store_);
   } else {
     releasePayload();
   }
@@ -140,7 +140,7 @@ void BindingValue::swapWith(BindingValue& other) noexcept {
 
 BindingValueStore* BindingValue::ensureStore() {
   // Only a root can lack a store: children are created with their parent's.
-  if (store_ == nullptr) store_ = new BindingValueStore();
+  if (store_ == nullptr) store_ = BindingValueStore::Create();
   return store_;
 }
 

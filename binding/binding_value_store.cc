@@ -1,5 +1,6 @@
 #include "binding/binding_value_store.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -91,6 +92,21 @@ BindingValueStore::BindingValueStore() {
   buckets_ = static_cast<internal::InternedString**>(
       Allocate(bucket_count_ * sizeof(internal::InternedString*)));
   std::memset(buckets_, 0, bucket_count_ * sizeof(internal::InternedString*));
+}
+
+BindingValueStore* BindingValueStore::Create() {
+  static_assert(sizeof(BindingValueStore) <= internal::kPageBytes);
+  void* page = internal::PageProvider::Instance().TakePage();
+  // Out of address space: nothing sensible is left to do for a tree under construction.
+  if (page == nullptr) std::abort();
+  return new (page) BindingValueStore();
+}
+
+void BindingValueStore::Destroy(BindingValueStore* store) {
+  internal::PageChain pages = store->small_blocks_.DetachPages();
+  store->~BindingValueStore();
+  pages.Push(store);
+  internal::PageProvider::Instance().GivePages(pages);
 }
 
 BindingValueStore::~BindingValueStore() {

@@ -25,6 +25,12 @@ class BindingValueStore {
   BindingValueStore& operator=(const BindingValueStore&) = delete;
   ~BindingValueStore();
 
+  // A store of its own page from the PageProvider, as roots make them: cheaper than the general
+  // heap for an object of a few KB, and Destroy hands that page back with the allocator's pages
+  // in one step.
+  static BindingValueStore* Create();
+  static void Destroy(BindingValueStore* store);
+
   // The entry for `text` with one more reference; created with one reference when absent.
   internal::InternedString* Intern(std::string_view text);
   void AddReference(internal::InternedString* entry) { ++entry->references; }

@@ -208,6 +208,9 @@ class JsonTreeBuilder {
   JsonTreeBuilder(BindingValue& root, std::span<const std::string_view> kept_members)
       : root_(root), kept_members_(kept_members) {
     open_.reserve(16);
+    for (std::string_view name : kept_members) {
+      kept_lengths_ |= name.size() < 64 ? std::uint64_t{1} << name.size() : kLongNames;
+    }
   }
 
   bool depth_exceeded() const { return depth_exceeded_; }
@@ -264,8 +267,7 @@ class JsonTreeBuilder {
     const std::string_view key(name, length);
     if constexpr (kFiltered) {
       if (skipped_depth_ != 0) return true;
-      if (open_.size() == 1 &&
-          std::find(kept_members_.begin(), kept_members_.end(), key) == kept_members_.end()) {
+      if (open_.size() == 1 && !IsKept(key)) {
         skip_value_ = true;
         return true;
       }
@@ -308,6 +310,13 @@ class JsonTreeBuilder {
     return container->isCollection() ? container->appendElement() : *member_;
   }
 
+  bool IsKept(std::string_view key) const {
+    // Most names are told apart by their length alone.
+    const std::uint64_t length_bit = key.size() < 64 ? std::uint64_t{1} << key.size() : kLongNames;
+    if ((kept_lengths_ & length_bit) == 0) return false;
+    return std::find(kept_members_.begin(), kept_members_.end(), key) != kept_members_.end();
+  }
+
   // True for a value read but not built: the value of a member left out, or anything inside
   // one.
   bool Skipped() {
@@ -343,6 +352,10 @@ class JsonTreeBuilder {
   BindingValue* member_ = nullptr;
   std::vector<BindingValue*> open_;
   std::span<const std::string_view> kept_members_;
+  // Bit n of kept_lengths_: a kept name is n bytes long. Bit 0 stands for 0 and for 64 or more;
+  // the search then decides.
+  static constexpr std::uint64_t kLongNames = std::uint64_t{1};
+  std::uint64_t kept_lengths_ = 0;
   std::size_t skipped_depth_ = 0;  // arrays and objects open inside a value left out
   bool skip_value_ = false;        // the next value belongs to a member left out
   bool depth_exceeded_ = false;
@@ -514,33 +527,35 @@ std::string_view WriteJson(const BindingValue& value, Writer& writer, JsonOutput
   return std::string_view(buffer.GetString(), buffer.GetSize());
 }
 
+// `text` ends at its first NUL byte, if it has one.
 template <bool kFiltered>
-BindingConversionResult ParseJson(const char* text,
+BindingConversionResult ParseJson(std::string_view text,
                                   std::span<const std::string_view> kept_members) {
   BindingConversionResult result;
-  if (text == nullptr) return result;  // no body at all reads like an empty one
-  const char* start = text;
-  while (*start == ' ' || *start == '\n' || *start == '\r' || *start == '\t') ++start;
-  if (*start == '\0') return result;  // a blank body carries no value, which is not an error
+  std::size_t blank = 0;
+  while (blank < text.size() && (text[blank] == ' ' || text[blank] == '\n' || text[blank] == '\r' ||
+                                 text[blank] == '\t')) {
+    ++blank;
+  }
+  if (blank == text.size()) return result;  // a blank body carries no value, which is not an error
 
-  const std::size_t length = std::strlen(start);
-  // The reader copies each string onto its stack before handing it over. Sized after the text (up
-  // to a token answer's longest strings), the stack is allocated once, and small bodies keep to
-  // blocks the heap serves fastest.
+  const char* start = text.data() + blank;
+  const std::size_t length = text.size() - blank;
   JsonReader reader(nullptr, std::clamp(length, kReaderStackMinBytes, kReaderStackMaxBytes));
   JsonTreeBuilder<kFiltered> builder(result.value, kept_members);
+  // One terminated copy of the text. Parsed in place, the reader hands each string over where
+  // it lies (unescaped in place) instead of copying it onto its stack first. Offsets stay those
+  // of `text`.
+  std::unique_ptr<char, void (*)(char*)> copy(
+      static_cast<char*>(platform::Allocate(text.size() + 1)),
+      [](char* block) { platform::Free(block); });
+  std::memcpy(copy.get(), text.data(), text.size());
+  copy.get()[text.size()] = '\0';
   rapidjson::ParseResult parsed;
   if (HasUnscannedControlByte(start, length)) {
-    PlainStringStream stream(text);
+    PlainStringStream stream(copy.get());
     parsed = reader.Parse<rapidjson::kParseDefaultFlags>(stream, builder);
   } else {
-    // Parsed in place in a copy of the text: the reader then hands each string over where it lies
-    // (unescaped in place) instead of copying it onto its stack first. Offsets stay those of
-    // `text`.
-    const std::size_t bytes = static_cast<std::size_t>(start - text) + length + 1;
-    std::unique_ptr<char, void (*)(char*)> copy(static_cast<char*>(platform::Allocate(bytes)),
-                                                [](char* block) { platform::Free(block); });
-    std::memcpy(copy.get(), text, bytes);
     rapidjson::InsituStringStream stream(copy.get());
     parsed =
         reader.Parse<rapidjson::kParseDefaultFlags | rapidjson::kParseInsituFlag>(stream, builder);
@@ -565,10 +580,21 @@ BindingConversionResult ParseJson(const char* text,
 
 void WalkValue(const BindingValue& value, BindingValueSink& sink) { Walk(value, sink); }
 
-BindingConversionResult parseJson(const char* text) { return ParseJson<false>(text, {}); }
+BindingConversionResult parseJson(const char* text) {
+  // No body at all reads like an empty one.
+  return text == nullptr ? BindingConversionResult() : ParseJson<false>(text, {});
+}
 
 BindingConversionResult parseJson(const char* text,
                                   std::span<const std::string_view> kept_members) {
+  if (text == nullptr) return BindingConversionResult();
+  return kept_members.empty() ? ParseJson<false>(text, {}) : ParseJson<true>(text, kept_members);
+}
+
+BindingConversionResult parseJson(std::string_view text,
+                                  std::span<const std::string_view> kept_members) {
+  const void* nul = std::memchr(text.data(), '\0', text.size());
+  if (nul != nullptr) text = text.substr(0, static_cast<const char*>(nul) - text.data());
   return kept_members.empty() ? ParseJson<false>(text, {}) : ParseJson<true>(text, kept_members);
 }
 

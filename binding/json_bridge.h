@@ -61,6 +61,11 @@ BindingConversionResult parseJson(const char* text);
 // reader that wants a few members of a large document.
 BindingConversionResult parseJson(const char* text, std::span<const std::string_view> kept_members);
 
+// parseJson of a counted text (which need not be terminated), read up to its first NUL byte if it
+// has one, keeping what `kept_members` names. Spares a caller holding a counted text a copy.
+BindingConversionResult parseJson(std::string_view text,
+                                  std::span<const std::string_view> kept_members = {});
+
 // Writes `value` as JSON. The empty value gives "" (no "null"). An empty `line_ending` gives
 // compact output; any other gives one element or member per line, indented by four spaces, lines
 // ended by `line_ending`. Blobs are written as standard base64 strings; enums by name when

@@ -123,23 +123,30 @@ TEST(ParseJson, DeepNestingFailsInsteadOfExhaustingTheStack) {
 }
 
 TEST(ParseJson, KeepsOnlyTheNamedMembersOfARootObject) {
-  const std::string_view kept[] = {"regions", "uri", "gone"};
-  const char* text = R"({"scopes": ["a", {"b": [1, 2, {"regions": 3}]}], "regions": ["NA1", "EUW1"],
-      "uri": "first", "other": {"uri": "nested"}, "uri": "https://x", "gone": 1, "gone": null,
-      "tail": [[[]]]})";
+  // Names are told apart by length first; empty and long names take the slow way.
+  const std::string long_name(70, 'n');
+  const std::string_view kept[] = {"regions", "uri", "gone", "", long_name};
+  const std::string text = R"({"scopes": ["a", {"b": [1, 2, {"regions": 3}]}], "regions": ["NA1",
+      "EUW1"], "uri": "first", "other": {"uri": "nested"}, "uri": "https://x", "gone": 1,
+      "gone": null, "tail": [[[]]], "": 0, ")" +
+                           long_name + R"(": 1, ")" + std::string(70, 'm') + R"(": 2, "abc": 3})";
   BindingConversionResult filtered = parseJson(text, kept);
   ASSERT_EQ(filtered.ok, 1) << errorText(filtered);
   // A repeated member keeps its last value, null included, as in a whole parse.
   BindingValue expected = Map({{"regions", List({BindingValue("NA1"), BindingValue("EUW1")})},
                                {"uri", BindingValue("https://x")},
-                               {"gone", BindingValue()}});
+                               {"gone", BindingValue()},
+                               {"", BindingValue(std::uint64_t{0})},
+                               {long_name.c_str(), BindingValue(std::uint64_t{1})}});
   EXPECT_EQ(filtered.value, expected);
-  BindingConversionResult whole = parseJson(text);
+  BindingConversionResult whole = parseJson(text.c_str());
   for (std::string_view name : kept) EXPECT_EQ(filtered.value.field(name), whole.value.field(name));
+  // A counted text is read up to its first NUL, as a terminated one is.
+  EXPECT_EQ(parseJson(std::string_view(text + '\0' + "garbage"), kept).value, filtered.value);
 
   // A root that is not an object is kept whole; no names means no filter.
   EXPECT_EQ(parseJson(R"([{"other": 1}])", kept).value, parseJson(R"([{"other": 1}])").value);
-  EXPECT_EQ(parseJson(text, {}).value, whole.value);
+  EXPECT_EQ(parseJson(text.c_str(), {}).value, whole.value);
 }
 
 TEST(ParseJson, LeftOutMembersFailLikeAWholeParse) {

@@ -115,16 +115,14 @@ HttpResponse SendHttpRequest(const HostCaller& caller, const HttpRequest& reques
          logging::FormatPositional("Error converting response for %1: body was empty", {what()}));
     return response;
   }
-  // The JSON reader wants a terminated text; the host's body is a counted one.
-  const std::string body_text(body, body_length);
-  binding::BindingConversionResult decoded =
-      binding::parseJson(body_text.c_str(), request.keptMembers);
+  const std::string_view body_text(body, body_length);
+  binding::BindingConversionResult decoded = binding::parseJson(body_text, request.keptMembers);
   if (decoded.ok) {
     response.value = std::move(decoded.value);
   } else {
     Fail(response, logging::FormatPositional(
                        "Error deserializing json response for %1: %2 given body %3",
-                       {what(), binding::errorText(decoded), std::string_view(body_text)}));
+                       {what(), binding::errorText(decoded), body_text}));
     response.value.setString(body_text);
   }
   return response;

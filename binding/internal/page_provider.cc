@@ -24,20 +24,30 @@ void* PageProvider::TakePage() {
     reserved_pages_ += kPagesPerReservation;
     // Handed out from the low end first, which keeps a young tree's pages together.
     for (std::size_t i = kPagesPerReservation; i-- > 0;) {
-      spare_pages_ = new (reservation + i * kPageBytes) SparePage{spare_pages_};
+      void* page = reservation + i * kPageBytes;
+      *static_cast<void**>(page) = spare_pages_;
+      spare_pages_ = page;
     }
     spare_page_count_ += kPagesPerReservation;
   }
-  SparePage* page = spare_pages_;
-  spare_pages_ = page->next;
+  void* page = spare_pages_;
+  spare_pages_ = *static_cast<void**>(page);
   --spare_page_count_;
   return page;
 }
 
 void PageProvider::GivePage(void* page) {
+  PageChain chain;
+  chain.Push(page);
+  GivePages(chain);
+}
+
+void PageProvider::GivePages(const PageChain& pages) {
+  if (pages.count == 0) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  spare_pages_ = new (page) SparePage{spare_pages_};
-  ++spare_page_count_;
+  *static_cast<void**>(pages.last) = spare_pages_;
+  spare_pages_ = pages.first;
+  spare_page_count_ += pages.count;
 }
 
 std::size_t PageProvider::ReservedPageCount() const {

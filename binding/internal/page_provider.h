@@ -9,6 +9,21 @@ namespace binding::internal {
 
 inline constexpr std::size_t kPageBytes = 4096;
 
+// Pages on their way back to the provider, linked through their first bytes (whatever they held
+// is given up with them).
+struct PageChain {
+  void* first = nullptr;
+  void* last = nullptr;
+  std::size_t count = 0;
+
+  void Push(void* page) {
+    *static_cast<void**>(page) = first;
+    first = page;
+    if (last == nullptr) last = page;
+    ++count;
+  }
+};
+
 // Reserves address space 64 KiB at a time and hands it out page by page. Pages given back are
 // kept for the next store instead of being returned to the system: trees are built and dropped
 // at a high rate and the working set stays small. The spare pages hold their own free list, so
@@ -22,6 +37,8 @@ class PageProvider {
   // system refuses more memory.
   void* TakePage();
   void GivePage(void* page);
+  // Takes back every page of `pages` at once.
+  void GivePages(const PageChain& pages);
 
   // Figures for tests and statistics.
   std::size_t ReservedPageCount() const;
@@ -30,13 +47,9 @@ class PageProvider {
  private:
   PageProvider() = default;
 
-  // The first bytes of a spare page point to the next spare page.
-  struct SparePage {
-    SparePage* next;
-  };
-
+  // The first bytes of a spare page point to the next spare page, as in a PageChain.
   mutable std::mutex mutex_;
-  SparePage* spare_pages_ = nullptr;
+  void* spare_pages_ = nullptr;
   std::size_t spare_page_count_ = 0;
   std::size_t reserved_pages_ = 0;
 };

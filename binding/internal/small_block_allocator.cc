@@ -26,51 +26,45 @@ void InitArea(SlotArea& area, std::byte* slots, std::size_t slot_size, std::size
 
 }  // namespace
 
-SmallBlockAllocator::SmallBlockAllocator() {
-  for (std::size_t c = 0; c < kSizeClassCount; ++c) {
-    std::size_t slot_size = (c + 1) * kSizeClassStep;
-    InitArea(built_in_areas_[c], built_in_ + c * kBuiltInAreaBytes, slot_size, kBuiltInAreaBytes);
-    classes_[c].next_available = &built_in_areas_[c];
-    classes_[c].next_page = nullptr;
+SmallBlockAllocator::~SmallBlockAllocator() { PageProvider::Instance().GivePages(DetachPages()); }
+
+PageChain SmallBlockAllocator::DetachPages() {
+  PageChain chain;
+  for (SlotArea* page = pages_; page != nullptr;) {
+    SlotArea* next = page->next_page;
+    chain.Push(page);
+    page = next;
   }
-  for (std::size_t c = kSizeClassCount; c < kClassCount; ++c) {
-    classes_[c].next_available = nullptr;
-    classes_[c].next_page = nullptr;
-  }
+  pages_ = nullptr;
+  return chain;
 }
 
-SmallBlockAllocator::~SmallBlockAllocator() {
-  PageProvider& provider = PageProvider::Instance();
-  for (SlotArea& size_class : classes_) {
-    for (SlotArea* page = size_class.next_page; page != nullptr;) {
-      SlotArea* next = page->next_page;
-      provider.GivePage(page);
-      page = next;
-    }
+SlotArea* SmallBlockAllocator::AddArea(std::size_t size_class) {
+  SlotArea* area;
+  const std::uint32_t bit = std::uint32_t{1} << size_class;
+  if (size_class < kSizeClassCount && (built_in_unused_ & bit) != 0) {
+    built_in_unused_ &= ~bit;
+    area = &built_in_areas_[size_class];
+    InitArea(*area, built_in_ + size_class * kBuiltInAreaBytes, SlotSizeOf(size_class),
+             kBuiltInAreaBytes);
+  } else {
+    void* memory = PageProvider::Instance().TakePage();
+    // Out of address space: nothing sensible is left to do for a tree under construction.
+    if (memory == nullptr) std::abort();
+    area = new (memory) SlotArea;
+    InitArea(*area, static_cast<std::byte*>(memory) + kPageHeaderBytes, SlotSizeOf(size_class),
+             kPageBytes - kPageHeaderBytes);
+    area->next_page = pages_;
+    pages_ = area;
   }
-}
-
-SlotArea* SmallBlockAllocator::AddPage(std::size_t size_class) {
-  void* memory = PageProvider::Instance().TakePage();
-  // Out of address space: nothing sensible is left to do for a tree under construction.
-  if (memory == nullptr) std::abort();
-  auto* page = new (memory) SlotArea;
-  InitArea(*page, static_cast<std::byte*>(memory) + kPageHeaderBytes, SlotSizeOf(size_class),
-           kPageBytes - kPageHeaderBytes);
-  page->next_page = classes_[size_class].next_page;
-  classes_[size_class].next_page = page;
-  page->next_available = classes_[size_class].next_available;
-  classes_[size_class].next_available = page;
-  return page;
+  area->next_available = available_[size_class];
+  available_[size_class] = area;
+  return area;
 }
 
 std::size_t SmallBlockAllocator::PageCount() const {
   std::size_t count = 0;
-  for (const SlotArea& size_class : classes_) {
-    for (const SlotArea* page = size_class.next_page; page != nullptr; page = page->next_page) {
-      ++count;
-    }
-  }
+  for (const SlotArea* page = pages_; page != nullptr; page = page->next_page) ++count;
   return count;
 }
 

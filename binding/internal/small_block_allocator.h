@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "binding/internal/page_provider.h"
+
 namespace binding::internal {
 
 inline constexpr std::size_t kSizeClassStep = 4;
@@ -25,7 +27,7 @@ inline constexpr std::size_t kClassCount = kSizeClassCount + kMediumClassCount;
 // 16-bit slot indices stored in the slots themselves; slots never handed out lie past `bump`.
 struct SlotArea {
   SlotArea* next_available;  // areas of the class with a free slot
-  SlotArea* next_page;       // every page of the class, to give them back
+  SlotArea* next_page;       // every page of the allocator, to give them back
   std::byte* slots;
   std::uint16_t slot_size;
   std::uint16_t capacity;
@@ -36,23 +38,24 @@ struct SlotArea {
 };
 
 // Blocks of 1 to 72 bytes in 18 classes of 4-byte steps, and of 73 to 1024 bytes in four
-// power-of-two classes. Each small class starts with a 144-byte area inside the allocator; every
-// class takes 4096-byte pages from the process-wide PageProvider; a freed block returns to the
-// area holding it (for a page, found by rounding its address down to 4096). Blocks are aligned to
-// 8 bytes when their class size is a multiple of 8. Not thread-safe: one tree, one thread at a
-// time. Pages go back to the provider when the allocator is destroyed.
+// power-of-two classes. Each small class starts with a 144-byte area inside the allocator, set up
+// when the class is first used (a small tree touches few classes); every class then takes
+// 4096-byte pages from the process-wide PageProvider; a freed block returns to the area holding it
+// (for a page, found by rounding its address down to 4096). Blocks are aligned to 8 bytes when
+// their class size is a multiple of 8. Not thread-safe: one tree, one thread at a time. Pages go
+// back to the provider, all at once, when the allocator is destroyed or DetachPages is called.
 class SmallBlockAllocator {
  public:
-  SmallBlockAllocator();
+  SmallBlockAllocator() = default;
   SmallBlockAllocator(const SmallBlockAllocator&) = delete;
   SmallBlockAllocator& operator=(const SmallBlockAllocator&) = delete;
   ~SmallBlockAllocator();
 
   // `bytes` is 1 to kLargestPooledBlock. Never returns nullptr: an exhausted system is fatal.
   void* Allocate(std::size_t bytes) {
-    SlotArea& head_holder = classes_[ClassOf(bytes)];
-    SlotArea* area = head_holder.next_available;
-    if (area == nullptr) area = AddPage(ClassOf(bytes));
+    SlotArea*& available = available_[ClassOf(bytes)];
+    SlotArea* area = available;
+    if (area == nullptr) area = AddArea(ClassOf(bytes));
     std::byte* slot;
     if (area->free_head != kNoSlot) {
       slot = area->slots + static_cast<std::size_t>(area->free_head) * area->slot_size;
@@ -62,7 +65,7 @@ class SmallBlockAllocator {
     }
     ++area->used;
     if (area->free_head == kNoSlot && area->bump == area->capacity) {
-      head_holder.next_available = area->next_available;
+      available = area->next_available;
       area->available = false;
     }
     return slot;
@@ -85,13 +88,17 @@ class SmallBlockAllocator {
     --area->used;
     if (!area->available) {
       area->available = true;
-      area->next_available = classes_[size_class].next_available;
-      classes_[size_class].next_available = area;
+      area->next_available = available_[size_class];
+      available_[size_class] = area;
     }
   }
 
   // Pages currently held (tests and statistics).
   std::size_t PageCount() const;
+
+  // Gives up every page, linked for PageProvider::GivePages; the blocks on them are gone. Lets the
+  // owner hand them back in one step with pages of its own.
+  PageChain DetachPages();
 
  private:
   static constexpr std::uint16_t kNoSlot = 0xFFFF;
@@ -106,11 +113,14 @@ class SmallBlockAllocator {
     return size_class < kSizeClassCount ? (size_class + 1) * kSizeClassStep
                                         : kSmallestMediumBlock << (size_class - kSizeClassCount);
   }
-  SlotArea* AddPage(std::size_t size_class);
+  // An area with room for the class: its built-in one on first use, then a new page.
+  SlotArea* AddArea(std::size_t size_class);
 
-  // classes_[c].next_available heads the class's chain of areas with room; next_page heads the
-  // chain of its pages.
-  SlotArea classes_[kClassCount];
+  // The head of each class's chain of areas with room.
+  SlotArea* available_[kClassCount] = {};
+  SlotArea* pages_ = nullptr;  // every page taken, chained through next_page
+  // Bit c: small class c has not used its built-in area yet.
+  std::uint32_t built_in_unused_ = (std::uint32_t{1} << kSizeClassCount) - 1;
   SlotArea built_in_areas_[kSizeClassCount];
   alignas(8) std::byte built_in_[kSizeClassCount * kBuiltInAreaBytes];
 };
