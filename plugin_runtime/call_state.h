@@ -42,7 +42,7 @@ class CallState {
   CallState& operator=(const CallState&) = delete;
 
   // Handed over by the host unchanged; identifies who called.
-  std::uint32_t callerContext() const { return caller_context_; }
+  std::uint32_t caller_context() const { return caller_context_; }
 
   // The status written into the response; 0 when none was set. An error result of the handler
   // sets it to the error's status.
@@ -65,11 +65,11 @@ class CallState {
 
   // An error replaces the value in the response; the status stays as set.
   void SetError(std::string message) { error_ = std::move(message); }
-  bool hasError() const { return error_.has_value(); }
+  bool HasError() const { return error_.has_value(); }
   const std::string& error() const { return *error_; }
 
   // Set for functions whose result is an asynchronous-operation type; nullptr otherwise.
-  const AsyncRequestRecord* asyncRequest() const {
+  const AsyncRequestRecord* async_request() const {
     return async_request_ ? &*async_request_ : nullptr;
   }
   void SetAsyncRequest(AsyncRequestRecord record) { async_request_ = std::move(record); }

@@ -431,7 +431,7 @@ bool Dispatch::Deserialize(const BindingArgumentDescriptor& argument, std::strin
 void Dispatch::WriteResponse(HostResponse& response, const BindingValue& result) {
   response.status = static_cast<std::uint32_t>(call_.status());
   // An error takes the value's place; everything else the handler set goes out either way.
-  if (call_.hasError()) {
+  if (call_.HasError()) {
     response.errorText = binding::CopyHostText(call_.error());
   } else if (!result.isEmpty()) {
     HostValue value = binding::toHostValue(result, route_.registry);

@@ -62,7 +62,7 @@ class RoutingPlugin : public PluginBase {
     registerEndpoint(
         kHostMethodGet, "/ulix-auth/v1/config/{platformId}",
         [this](CallState& call, std::string platform) -> RemotingTypedResult<std::string> {
-          last_caller = call.callerContext();
+          last_caller = call.caller_context();
           return platform;
         })
         .PathArgument("platformId", "Platform");
