@@ -13,10 +13,9 @@
 
 // The SSE2 paths of the reader skip whitespace and scan plain string runs 16 bytes at a time; on
 // token-like bodies (long base64 strings) that cuts the tokenising cost by about three. The
-// packaged version's vector scanners (reader and writer) only notice control bytes up to 0x19, so
-// 0x1A-0x1F would slip through as ordinary characters: input holding such a byte is read by the
-// plain scanners instead (see parseJson), and output never goes through the vector writer (see
-// JsonOutput).
+// packaged version's vector scanners only notice control bytes up to 0x19, so 0x1A-0x1F would
+// slip through as ordinary characters: input holding such a byte is read by the plain scanners
+// instead (see parseJson). Output is written by JsonTextWriter, which escapes every control byte.
 //
 // Those vector loads are aligned 16-byte blocks, so the block holding the terminating NUL may
 // reach a few bytes past the end of the text; that never crosses a page, but AddressSanitizer
@@ -37,10 +36,9 @@
 #include "binding/binding_static_type.h"
 #include "binding/binding_type_registry.h"
 #include "platform/memory_counters.h"
-#include "rapidjson/prettywriter.h"
+#include "rapidjson/internal/dtoa.h"
+#include "rapidjson/internal/itoa.h"
 #include "rapidjson/reader.h"
-#include "rapidjson/stringbuffer.h"
-#include "rapidjson/writer.h"
 
 namespace binding {
 namespace {
@@ -121,8 +119,8 @@ bool NeedsEscape(std::string_view text) {
   return false;
 }
 
-// RapidJSON's buffers (the reader's stack, the writers' stack and output) come from the plug-in's
-// counting heap, so the host's memory statistics cover them like every other allocation.
+// RapidJSON's reader stack comes from the plug-in's counting heap, so the host's memory statistics
+// cover them like every other allocation.
 class CountingJsonAllocator {
  public:
   [[maybe_unused]] static constexpr bool kNeedFree = true;
@@ -139,16 +137,8 @@ class CountingJsonAllocator {
   bool operator!=(const CountingJsonAllocator&) const noexcept { return false; }
 };
 
-// A string buffer of a type of its own (the vector writer is a specialisation for
-// rapidjson::StringBuffer), so writers on this buffer escape every control byte.
-using JsonOutput = rapidjson::GenericStringBuffer<rapidjson::UTF8<>, CountingJsonAllocator>;
 using JsonReader =
     rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, CountingJsonAllocator>;
-using CompactJsonWriter =
-    rapidjson::Writer<JsonOutput, rapidjson::UTF8<>, rapidjson::UTF8<>, CountingJsonAllocator>;
-using PrettyJsonWriter = rapidjson::PrettyWriter<JsonOutput, rapidjson::UTF8<>, rapidjson::UTF8<>,
-                                                 CountingJsonAllocator>;
-
 constexpr std::size_t kReaderStackMinBytes = 256;
 constexpr std::size_t kReaderStackMaxBytes = 4096;
 
@@ -372,67 +362,174 @@ std::optional<std::string_view> EnumeratorName(const BindingTypeRegistry* regist
   return std::string_view(enumerator->name);
 }
 
-template <typename Writer>
-class JsonWriterSink final : public BindingValueSink {
+// Writes JSON text into a growing buffer, straight from the tree: separators and indentation come
+// from the tree's own shape (no writer state per value), numbers from RapidJSON's converters, and
+// strings are copied in one block unless they hold a byte to escape. The text is byte for byte
+// what RapidJSON's writers give: compact, or pretty with four-space indentation.
+template <bool kPretty>
+class JsonTextWriter {
  public:
-  JsonWriterSink(Writer& writer, JsonOutput& output, const BindingTypeRegistry* registry)
-      : writer_(writer), output_(output), registry_(registry) {}
+  explicit JsonTextWriter(const BindingTypeRegistry* registry) : registry_(registry) {}
+  JsonTextWriter(const JsonTextWriter&) = delete;
+  JsonTextWriter& operator=(const JsonTextWriter&) = delete;
+  ~JsonTextWriter() { platform::Free(text_); }
 
-  void Null() override { writer_.Null(); }
-  void Bool(bool value) override { writer_.Bool(value); }
-  void Signed(std::int64_t value) override { writer_.Int64(value); }
-  void Unsigned(std::uint64_t value) override { writer_.Uint64(value); }
-  void Double(double value) override {
-    // The writer refuses non-finite numbers without writing anything, which would leave a member
-    // without a value; null keeps the document well-formed and the member present.
-    if (std::isfinite(value)) {
-      writer_.Double(value);
-    } else {
-      writer_.Null();
+  std::string_view text() const { return std::string_view(text_, size_); }
+
+  void Write(const BindingValue& value, std::size_t depth = 0) {
+    switch (value.kind()) {
+      case BindingValueKind::kBool:
+        if (value.getBool()) {
+          Append("true");
+        } else {
+          Append("false");
+        }
+        return;
+      case BindingValueKind::kSigned:
+        Commit(rapidjson::internal::i64toa(value.getSigned(), Reserve(kLongestNumber)));
+        return;
+      case BindingValueKind::kUnsigned:
+        Commit(rapidjson::internal::u64toa(value.getUnsigned(), Reserve(kLongestNumber)));
+        return;
+      case BindingValueKind::kFloat:
+        // NaN and infinities have no JSON form; null keeps the document well-formed and the
+        // member present.
+        if (std::isfinite(value.getFloat())) {
+          Commit(rapidjson::internal::dtoa(value.getFloat(), Reserve(kLongestNumber)));
+        } else {
+          Append("null");
+        }
+        return;
+      case BindingValueKind::kString:
+        WriteString(value.getString());
+        return;
+      case BindingValueKind::kBlob:
+        AssignBase64(value.getBlob(), scratch_);
+        WriteVerbatim(scratch_);  // base64 needs no escape
+        return;
+      case BindingValueKind::kEnum:
+        if (std::optional<std::string_view> name = EnumeratorName(registry_, value.getEnum())) {
+          WriteString(*name);
+        } else {
+          Commit(rapidjson::internal::i32toa(value.getEnum().value, Reserve(kLongestNumber)));
+        }
+        return;
+      case BindingValueKind::kCollection: {
+        const std::span<const BindingValue> elements = value.elements();
+        if (elements.empty()) {
+          Append("[]");
+          return;
+        }
+        Put('[');
+        for (std::size_t i = 0; i < elements.size(); ++i) {
+          if (i != 0) Put(',');
+          NewLine(depth + 1);
+          Write(elements[i], depth + 1);
+        }
+        NewLine(depth);
+        Put(']');
+        return;
+      }
+      case BindingValueKind::kStructure: {
+        const std::span<const BindingStructureEntry> fields = value.fields();
+        if (fields.empty()) {
+          Append("{}");
+          return;
+        }
+        Put('{');
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+          if (i != 0) Put(',');
+          NewLine(depth + 1);
+          WriteString(fields[i].key());
+          if constexpr (kPretty) {
+            Append(": ");
+          } else {
+            Put(':');
+          }
+          Write(fields[i].value(), depth + 1);
+        }
+        NewLine(depth);
+        Put('}');
+        return;
+      }
+      default:
+        Append("null");  // the empty value, or a kind without a better form
+        return;
     }
   }
-  void String(std::string_view text) override {
+
+ private:
+  // i64toa, u64toa and dtoa write at most 24 bytes.
+  static constexpr std::size_t kLongestNumber = 25;
+  static constexpr std::size_t kInitialBytes = 256;
+
+  void WriteString(std::string_view text) {
     if (NeedsEscape(text)) {
-      writer_.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+      WriteEscaped(text);
     } else {
       WriteVerbatim(text);
     }
   }
-  void Blob(std::span<const std::uint8_t> bytes) override {
-    AssignBase64(bytes, scratch_);
-    WriteVerbatim(scratch_);
-  }
-  void Enum(BindingEnumPair value) override {
-    if (std::optional<std::string_view> name = EnumeratorName(registry_, value)) {
-      String(*name);
-    } else {
-      writer_.Int(value.value);
-    }
-  }
-  void BeginCollection(std::size_t) override { writer_.StartArray(); }
-  void BeforeElement(std::size_t) override {}
-  void AfterElement(std::size_t) override {}
-  void EndCollection() override { writer_.EndArray(); }
-  void BeginStructure(std::size_t) override { writer_.StartObject(); }
-  void Key(std::string_view name) override {
-    if (NeedsEscape(name)) {
-      writer_.Key(name.data(), static_cast<rapidjson::SizeType>(name.size()));
-    } else {
-      WriteVerbatim(name);
-    }
-  }
-  void AfterField() override {}
-  void EndStructure() override { writer_.EndObject(); }
 
- private:
-  // A string with nothing to escape is copied in one block: the writer places the separator,
-  // indentation and opening quote and keeps its count of values, the rest goes straight to the
-  // buffer, which the writer does not cache.
   void WriteVerbatim(std::string_view text) {
-    writer_.RawValue("\"", 1, rapidjson::kStringType);
-    char* out = output_.Push(text.size() + 1);
-    CopyBytes(out, text.data(), text.size());
-    out[text.size()] = '"';
+    char* out = Reserve(text.size() + 2);
+    out[0] = '"';
+    CopyBytes(out + 1, text.data(), text.size());
+    out[text.size() + 1] = '"';
+    size_ += text.size() + 2;
+  }
+
+  // As RapidJSON escapes: the short forms where JSON has them, a six-byte unicode escape with
+  // upper-case hex digits for the other control bytes, every other byte as it is.
+  void WriteEscaped(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    char* const start = Reserve(text.size() * 6 + 2);
+    char* out = start;
+    *out++ = '"';
+    for (const char c : text) {
+      const auto byte = static_cast<unsigned char>(c);
+      char short_form = 0;
+      switch (byte) {
+        case '"':
+          short_form = '"';
+          break;
+        case '\\':
+          short_form = '\\';
+          break;
+        case '\b':
+          short_form = 'b';
+          break;
+        case '\f':
+          short_form = 'f';
+          break;
+        case '\n':
+          short_form = 'n';
+          break;
+        case '\r':
+          short_form = 'r';
+          break;
+        case '\t':
+          short_form = 't';
+          break;
+        default:
+          break;
+      }
+      if (short_form != 0) {
+        *out++ = '\\';
+        *out++ = short_form;
+      } else if (byte < 0x20) {
+        *out++ = '\\';
+        *out++ = 'u';
+        *out++ = '0';
+        *out++ = '0';
+        *out++ = kHex[byte >> 4];
+        *out++ = kHex[byte & 0xF];
+      } else {
+        *out++ = c;
+      }
+    }
+    *out++ = '"';
+    size_ += static_cast<std::size_t>(out - start);
   }
 
   // Keys and most values are short: two overlapping word moves cost less than a call to memcpy.
@@ -459,13 +556,45 @@ class JsonWriterSink final : public BindingValueSink {
     std::memcpy(out + length - sizeof(Word), &tail, sizeof(Word));
   }
 
-  Writer& writer_;
-  JsonOutput& output_;
+  // The pretty form starts each element and member on a line of its own, indented by depth.
+  void NewLine(std::size_t depth) {
+    if constexpr (kPretty) {
+      char* out = Reserve(1 + depth * 4);
+      out[0] = '\n';
+      std::memset(out + 1, ' ', depth * 4);
+      size_ += 1 + depth * 4;
+    }
+  }
+
+  void Put(char c) {
+    *Reserve(1) = c;
+    ++size_;
+  }
+  template <std::size_t kSize>
+  void Append(const char (&text)[kSize]) {
+    std::memcpy(Reserve(kSize - 1), text, kSize - 1);
+    size_ += kSize - 1;
+  }
+  void Commit(char* end) { size_ = static_cast<std::size_t>(end - text_); }
+
+  // Room for `bytes` more at text_ + size_.
+  char* Reserve(std::size_t bytes) {
+    if (capacity_ - size_ < bytes) Grow(bytes);
+    return text_ + size_;
+  }
+  void Grow(std::size_t bytes) {
+    const std::size_t capacity = std::max({kInitialBytes, capacity_ * 2, size_ + bytes});
+    text_ = static_cast<char*>(platform::Reallocate(text_, capacity));
+    capacity_ = capacity;
+  }
+
   const BindingTypeRegistry* registry_;
+  char* text_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
   std::string scratch_;
 };
 
-// A template so that a final sink is called directly rather than through the vtable.
 template <typename Sink>
 void Walk(const BindingValue& value, Sink& sink) {
   switch (value.kind()) {
@@ -517,14 +646,6 @@ void Walk(const BindingValue& value, Sink& sink) {
     }
   }
   sink.Null();  // a kind this walk does not know has no better form
-}
-
-template <typename Writer>
-std::string_view WriteJson(const BindingValue& value, Writer& writer, JsonOutput& buffer,
-                           const BindingTypeRegistry* registry) {
-  JsonWriterSink<Writer> sink(writer, buffer, registry);
-  Walk(value, sink);
-  return std::string_view(buffer.GetString(), buffer.GetSize());
 }
 
 // `text` ends at its first NUL byte, if it has one.
@@ -601,14 +722,14 @@ BindingConversionResult parseJson(std::string_view text,
 std::string toJson(const BindingValue& value, const BindingTypeRegistry* registry,
                    std::string_view line_ending) {
   if (value.isEmpty()) return std::string();
-  JsonOutput buffer;
   if (line_ending.empty()) {
-    CompactJsonWriter writer(buffer);
-    return std::string(WriteJson(value, writer, buffer, registry));
+    JsonTextWriter<false> writer(registry);
+    writer.Write(value);
+    return std::string(writer.text());
   }
-  PrettyJsonWriter writer(buffer);
-  writer.SetIndent(' ', 4);
-  const std::string_view pretty = WriteJson(value, writer, buffer, registry);
+  JsonTextWriter<true> writer(registry);
+  writer.Write(value);
+  const std::string_view pretty = writer.text();
   if (line_ending == "\n") return std::string(pretty);
   // The writer never puts a raw line feed inside a string, so every one of them ends a line.
   std::string converted;

@@ -11,6 +11,10 @@
 #include "binding/binding_type_registry.h"
 #include "gtest/gtest.h"
 #include "platform/memory_counters.h"
+#include "rapidjson/document.h"
+#include "rapidjson/prettywriter.h"
+#include "rapidjson/stringbuffer.h"
+#include "rapidjson/writer.h"
 #include "testing/value_builders.h"
 
 namespace binding {
@@ -193,6 +197,39 @@ TEST(ToJson, EscapesEveryControlByteInLongStrings) {
   text += std::string(20, 'b');
   EXPECT_EQ(toJson(BindingValue(text)), "\"" + std::string(40, 'a') + "\\u001A\\u001F\\u0019\x7F" +
                                             std::string(20, 'b') + "\"");
+}
+
+// The text is RapidJSON's, byte for byte: documents whose keys are already in byte order, read
+// and written by RapidJSON's own document and writers, give the same text as toJson.
+TEST(ToJson, WritesWhatRapidJsonsWritersWrite) {
+  const std::string long_run(40, 'z');
+  const char* const documents[] = {
+      R"({"a":[],"b":{},"c":[[],{}],"d":[1,-2,3.5,-0.0,1e300,2.2250738585072014e-308,0.1]})",
+      R"({"e":18446744073709551615,"f":-9223372036854775808,"g":true,"h":false,"i":null})",
+      R"({"":"","q":"\"\\\/\b\f\n\r\t\u0001\u001A\u001f\u007f","u":"\u00e9\u4e2d"})",
+      R"([{"k":[{"k":[{"k":{}}]}]},"x",[0.30000000000000004,123456789012345680000]])",
+  };
+  for (const char* document : documents) {
+    SCOPED_TRACE(document);
+    rapidjson::Document parsed;
+    parsed.Parse(document);
+    ASSERT_FALSE(parsed.HasParseError());
+    rapidjson::StringBuffer compact;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(compact);
+    parsed.Accept(writer);
+    rapidjson::StringBuffer pretty;
+    rapidjson::PrettyWriter<rapidjson::StringBuffer> pretty_writer(pretty);
+    pretty_writer.SetIndent(' ', 4);
+    parsed.Accept(pretty_writer);
+
+    const BindingConversionResult ours = parseJson(document);
+    ASSERT_EQ(ours.ok, 1) << errorText(ours);
+    EXPECT_EQ(toJson(ours.value), compact.GetString());
+    EXPECT_EQ(toJson(ours.value, nullptr, "\n"), pretty.GetString());
+  }
+  // Long strings with escapes, beside runs the vector scan passes whole.
+  const BindingValue long_text(long_run + "\x1F\"" + long_run + "\\");
+  EXPECT_EQ(toJson(long_text), "\"" + long_run + "\\u001F\\\"" + long_run + "\\\\\"");
 }
 
 TEST(ToJson, WritesBlobsAsPaddedBase64) {
