@@ -138,6 +138,8 @@ void BindingValue::swapWith(BindingValue& other) noexcept {
   std::swap(owns_store_, other.owns_store_);
 }
 
+void BindingValue::reserveTexts(std::size_t count) { ensureStore()->ReserveTexts(count); }
+
 BindingValueStore* BindingValue::ensureStore() {
   // Only a root can lack a store: children are created with their parent's.
   if (store_ == nullptr) store_ = BindingValueStore::Create();

@@ -216,6 +216,9 @@ class BindingValue {
   void reserveFields(std::size_t count);
   // Back to empty, releasing payload blocks and string references.
   void clear();
+  // Sizes the string table of this value's tree for about `count` distinct texts: for a reader
+  // that can tell from its input's size, so that the table is not rebuilt as it fills.
+  void reserveTexts(std::size_t count);
 
   // The tree's store (null until first needed); for statistics and tests.
   const BindingValueStore* store() const { return store_; }

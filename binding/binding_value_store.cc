@@ -1,5 +1,7 @@
 #include "binding/binding_value_store.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -227,8 +229,12 @@ std::uint32_t BindingValueStore::ReferenceCount(std::string_view text) const {
   return 0;
 }
 
-void BindingValueStore::Grow() {
-  std::uint32_t new_count = bucket_count_ * 2;
+void BindingValueStore::ReserveTexts(std::size_t count) {
+  if (count <= bucket_count_) return;
+  Rehash(std::bit_ceil(static_cast<std::uint32_t>(std::min<std::size_t>(count, 1u << 30))));
+}
+
+void BindingValueStore::Rehash(std::uint32_t new_count) {
   auto** new_buckets = static_cast<internal::InternedString**>(
       Allocate(new_count * sizeof(internal::InternedString*)));
   std::memset(new_buckets, 0, new_count * sizeof(internal::InternedString*));

@@ -36,6 +36,8 @@ class BindingValueStore {
   void AddReference(internal::InternedString* entry) { ++entry->references; }
   // Drops one reference; the entry is removed when none is left.
   void Release(internal::InternedString* entry);
+  // Sizes the table for about `count` texts at once, sparing the doublings on the way there.
+  void ReserveTexts(std::size_t count);
 
   // How many distinct texts are interned, and how many references one of them has (0 when it is
   // not interned): what a tree's interning and release can be checked by.
@@ -82,7 +84,8 @@ class BindingValueStore {
     return length >= kUnhashedLength && !hash_long_texts_;
   }
   internal::InternedString* NewEntry(std::string_view text, std::uint32_t hash);
-  void Grow();
+  void Grow() { Rehash(bucket_count_ * 2); }
+  void Rehash(std::uint32_t new_count);
   void* AllocateLarge(std::size_t bytes);
   void FreeLarge(void* block);
 

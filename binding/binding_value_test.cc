@@ -500,6 +500,24 @@ TEST(BindingValueStore, LongTextsLiveOutsideTheSizeClasses) {
   store.Release(entry);
 }
 
+TEST(BindingValueStore, TextsInternedBeforeATableIsSizedAreFoundAfter) {
+  BindingValueStore store;
+  std::vector<internal::InternedString*> entries;
+  for (int i = 0; i < 20; ++i) entries.push_back(store.Intern("text " + std::to_string(i)));
+  store.ReserveTexts(1000);
+  store.ReserveTexts(10);  // never shrinks
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(store.Intern("text " + std::to_string(i)), entries[i]);
+    EXPECT_EQ(store.ReferenceCount("text " + std::to_string(i)), 2u);
+  }
+  EXPECT_EQ(store.InternedCount(), 20u);
+  for (internal::InternedString* entry : entries) {
+    store.Release(entry);
+    store.Release(entry);
+  }
+  EXPECT_EQ(store.InternedCount(), 0u);
+}
+
 TEST(BindingValueStore, GivesItsPagesBackWhenATreeWithLargePartsIsDestroyed) {
   internal::PageProvider& provider = internal::PageProvider::Instance();
   const std::size_t spare_before = provider.SparePageCount();

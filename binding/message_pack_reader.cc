@@ -111,6 +111,8 @@ class MessagePackReader {
   }
 
   MessagePackReadResult Read() {
+    // About one distinct text per 32 bytes, as for JSON: the string table is sized once.
+    read_.result.value.reserveTexts(std::min<std::size_t>(size_ / 32, 4096));
     frames_.emplace_back(&read_.result.value);
     while (read_.result.ok && position_ < size_ && SelectTarget()) ReadOne();
     // Input that ended inside maps leaves them as read so far, in key order like every other;
