@@ -72,7 +72,6 @@ FakeValue ToFake(const binding::BindingValue& value, int depth = 0) {
 }  // namespace fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using fuzz::Found;
   using fuzz::Send;
   using ulix_testing::FakeValue;
   const std::string input(reinterpret_cast<const char*>(data), size);
@@ -84,16 +83,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::string_view argument : fuzz::Split(fields[0], '\n')) {
     arguments.push_back(FakeValue::Text(std::string(argument)));
   }
-  host.ScriptResource("/vornclient/command-line-args",
-                      Found(FakeValue::Array(std::move(arguments))));
+  host.ScriptResource("/vornclient/command-line-args", FakeValue::Array(std::move(arguments)));
   host.ScriptResource("/vornclient/region-locale",
-                      Found(FakeValue::Object({{"region", FakeValue::Text("NA1")}})));
+                      FakeValue::Object({{"region", FakeValue::Text("NA1")}}));
   binding::BindingConversionResult settings = binding::parseJson(std::string(fields[1]).c_str());
   if (settings.ok) {
     host.ScriptResource("/data-store/v1/system-settings/region_data/NA1/ulix",
-                        Found(fuzz::ToFake(settings.value)));
+                        fuzz::ToFake(settings.value));
   }
-  host.ScriptResource("/data-store/v1/install-settings/ulix-auth", Found(FakeValue::Object({})));
+  host.ScriptResource("/data-store/v1/install-settings/ulix-auth", FakeValue::Object({}));
 
   auto* plugin = new ulix_auth::ULIXAuthPlugin();
   HostInitBlock block{};

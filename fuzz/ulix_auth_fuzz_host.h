@@ -85,13 +85,6 @@ inline ServiceAnswer GoodService(const std::string& url, unsigned serial) {
   return answer;
 }
 
-// A scripted resource answer of `value`.
-inline ulix_testing::FakeHost::ResourceAnswer Found(ulix_testing::FakeValue value) {
-  ulix_testing::FakeHost::ResourceAnswer answer;
-  answer.value = std::move(value);
-  return answer;
-}
-
 // Aborts when an answer is malformed: a failure must name its cause and every answer must be
 // releasable.
 inline void CheckAnswer(const HostResponse& response) {
@@ -126,17 +119,16 @@ class SignOnFuzzHost {
   SignOnFuzzHost() {
     SetGoodService();
     using ulix_testing::FakeValue;
-    host_.ScriptResource("/vornclient/command-line-args", Found(FakeValue::Array({})));
+    host_.ScriptResource("/vornclient/command-line-args", FakeValue::Array({}));
     host_.ScriptResource("/vornclient/region-locale",
-                         Found(FakeValue::Object({{"region", FakeValue::Text("NA1")}})));
+                         FakeValue::Object({{"region", FakeValue::Text("NA1")}}));
     host_.ScriptResource("/data-store/v1/system-settings/region_data/NA1/ulix",
-                         Found(FakeValue::Object({
+                         FakeValue::Object({
                              {"client", FakeValue::Text("pc-client")},
                              {"url", FakeValue::Text("https://auth.test")},
-                         })));
-    host_.ScriptResource(
-        "/data-store/v1/install-settings/ulix-auth",
-        Found(FakeValue::Object({{"install-identifier", FakeValue::Text("install-1")}})));
+                         }));
+    host_.ScriptResource("/data-store/v1/install-settings/ulix-auth",
+                         FakeValue::Object({{"install-identifier", FakeValue::Text("install-1")}}));
     HostFunctionTable* functions = host_.mutable_functions();
     functions->sendEvent = [](const HostFunctionTable*, const HostEvent*) {};
     functions->writeLog = [](const HostFunctionTable*, std::int32_t, const char*) {};

@@ -134,7 +134,7 @@ TEST(Subscription, CountsPerEventFamilyAndStaysSilentInTheLog) {
 TEST(observeResource, ReadsTheResourceFirstThenFollowsItsChanges) {
   FakeHost host;
   host.ScriptResource("/plugin-manager/v1/status",
-                      {200, "", FakeValue::Object({{"state", FakeValue::Text("NotReady")}})});
+                      FakeValue::Object({{"state", FakeValue::Text("NotReady")}}));
   StartedPlugin plugin(host);
   std::vector<std::string> seen;
   plugin->observeResource("/plugin-manager/v1/status", [&](const PluginResourceEvent& event) {

@@ -25,10 +25,9 @@ ULIX_BINDING_TYPE(NotRegistered, "NotRegistered")
 
 TEST(typedCall, SendsArgumentsAndConvertsTheAnswer) {
   FakeHost host;
-  host.ScriptResource(
-      "/plugin-manager/v1/status",
-      {200, "", FakeValue::Object({{"state", FakeValue::Text("PluginsInitialized")}})});
-  host.ScriptResource("/store/x", {});
+  host.ScriptResource("/plugin-manager/v1/status",
+                      FakeValue::Object({{"state", FakeValue::Text("PluginsInitialized")}}));
+  host.ScriptResource("/store/x", FakeHost::ResourceAnswer());
   StartedPlugin plugin(host);
 
   auto state =
@@ -60,7 +59,7 @@ TEST(typedCall, ReportsEachFailureWithItsStatusAndMessage) {
   host.ScriptResource("/svc/broken-stream",
                       {200, "", {}, std::vector<std::string>{"{\"a\""}, true});
   host.ScriptResource("/svc/not-json", {200, "", {}, std::vector<std::string>{"{oops"}, false});
-  host.ScriptResource("/svc/text", {200, "", FakeValue::Text("abc")});
+  host.ScriptResource("/svc/text", FakeValue::Text("abc"));
   StartedPlugin plugin(host);
 
   struct Case {

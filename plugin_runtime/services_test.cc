@@ -83,8 +83,8 @@ TEST(ServiceProxy, AsyncEventsGoToTheirHandlerOrAreLogged) {
 
 TEST(TelemetrySender, PostsEventsAndCommonDataUnderTheirPaths) {
   FakeHost host;
-  host.ScriptResource("/telemetry/v1/events/ulix_token_request", {});
-  host.ScriptResource("/telemetry/v1/events/refused", {503, "busy"});
+  host.ScriptResource("/telemetry/v1/events/ulix_token_request", FakeHost::ResourceAnswer());
+  host.ScriptResource("/telemetry/v1/events/refused", {503, "busy", {}, std::nullopt, false});
   StartedPlugin plugin(host);
   ASSERT_NE(plugin->telemetry(), nullptr);
 
@@ -117,9 +117,8 @@ TEST(TelemetrySender, PostsEventsAndCommonDataUnderTheirPaths) {
 
 TEST(InstallSettings, ReadAndWriteTheirKeyUnderTheStore) {
   FakeHost host;
-  host.ScriptResource("/data-store/v1/install-settings/ulix-auth",
-                      {200, "", FakeValue::Text("stored")});
-  host.ScriptResource("/data-store/v1/install-settings/", {200, "", FakeValue::Signed(3)});
+  host.ScriptResource("/data-store/v1/install-settings/ulix-auth", FakeValue::Text("stored"));
+  host.ScriptResource("/data-store/v1/install-settings/", FakeValue::Signed(3));
   StartedPlugin plugin(host);
 
   auto stored = ReadInstallSetting<std::string>(*plugin, "ulix-auth");
@@ -218,7 +217,7 @@ class EchoPlugin : public PluginBase {
 TEST(PluginHostBridgeThreads, DispatchEventsAndDelayedCallbacksRunConcurrently) {
   constexpr int kRounds = 200;
   FakeHost host;
-  host.ScriptResource("/r", {200, "", FakeValue::Object({{"state", FakeValue::Text("NotReady")}})});
+  host.ScriptResource("/r", FakeValue::Object({{"state", FakeValue::Text("NotReady")}}));
   StartedPlugin plugin(host, new EchoPlugin());
   const ulix_testing::EndpointChooser chooser(plugin->typeCatalogue());
   const CatalogueEndpoint* echo = chooser.Choose(kHostMethodGet, "/echo/x");

@@ -178,6 +178,12 @@ class FakeHost {
 
   // Answers calls of `path` (any method) until replaced. Scripts win over the handler.
   void ScriptResource(const std::string& path, ResourceAnswer answer);
+  // The same with a 200 answer holding `value`.
+  void ScriptResource(const std::string& path, FakeValue value) {
+    ResourceAnswer answer;
+    answer.value = std::move(value);
+    ScriptResource(path, std::move(answer));
+  }
   std::vector<ResourceCall> ResourceCalls() const;
   // Scripted responses the plug-in released, and streams it closed.
   int released_responses() const;
