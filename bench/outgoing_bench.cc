@@ -4,7 +4,7 @@
 //
 // Instructions: OUTGOING_BENCH_ITERATIONS fixes every benchmark's iteration count, so two runs
 // under callgrind, with 1 and 1001 iterations, differ by exactly 1000 operations:
-//   OUTGOING_BENCH_ITERATIONS=1001 valgrind --tool=callgrind \
+//   OUTGOING_BENCH_ITERATIONS=1001 valgrind --tool=callgrind
 //     build/outgoing-release/bench/outgoing_bench --benchmark_filter='^BM_PublishResourceChange$'
 // and the same with 1; (Ir of the first - Ir of the second) / 1000 is the cost of one.
 #include <benchmark/benchmark.h>
@@ -109,12 +109,11 @@ void BM_TypedGetThroughFakeHost(benchmark::State& state) {
     scopes.push_back(FakeValue::Text(scope));
   }
   host.ScriptResource("/ulix-auth/v1/authorization",
-                      {200, "",
-                       FakeValue::Object({{"accessToken", FakeValue::Text(std::string(900, 'a'))},
-                                          {"expiry", FakeValue::Signed(1'700'000'000)},
-                                          {"idToken", FakeValue::Text(std::string(700, 'i'))},
-                                          {"isNewPlayer", FakeValue::Bool(true)},
-                                          {"scopes", FakeValue::Array(scopes)}})});
+                      FakeValue::Object({{"accessToken", FakeValue::Text(std::string(900, 'a'))},
+                                         {"expiry", FakeValue::Signed(1'700'000'000)},
+                                         {"idToken", FakeValue::Text(std::string(700, 'i'))},
+                                         {"isNewPlayer", FakeValue::Bool(true)},
+                                         {"scopes", FakeValue::Array(scopes)}}));
   BenchPlugin plugin(host.context());
   for (auto _ : state) {
     auto result = plugin->typedCall<Authorization>(kHostMethodGet, "/ulix-auth/v1/authorization");

@@ -116,7 +116,9 @@ TEST_F(ApiServerTest, ServesTheConsoleFilesAloneWithoutTheSecret) {
     auto result = anonymous.Get(row.path);
     ASSERT_TRUE(result);
     EXPECT_EQ(result->status, row.status);
-    if (row.body != nullptr) EXPECT_EQ(result->body, row.body);
+    if (row.body != nullptr) {
+      EXPECT_EQ(result->body, row.body);
+    }
   }
   EXPECT_EQ(anonymous.Post("/", "", "text/plain")->status, 401);
 }
