@@ -718,6 +718,7 @@ BindingConversionResult parseJson(const char* text,
 
 BindingConversionResult parseJson(std::string_view text,
                                   std::span<const std::string_view> kept_members) {
+  if (text.empty()) return BindingConversionResult();  // blank, like an empty terminated text
   const void* nul = std::memchr(text.data(), '\0', text.size());
   if (nul != nullptr) text = text.substr(0, static_cast<const char*>(nul) - text.data());
   return kept_members.empty() ? ParseJson<false>(text, {}) : ParseJson<true>(text, kept_members);
