@@ -120,9 +120,9 @@ HttpResponse SendHttpRequest(const HostCaller& caller, const HttpRequest& reques
   if (decoded.ok) {
     response.value = std::move(decoded.value);
   } else {
-    Fail(response, logging::FormatPositional(
-                       "Error deserializing json response for %1: %2 given body %3",
-                       {what(), binding::errorText(decoded), body_text}));
+    Fail(response,
+         logging::FormatPositional("Error deserializing json response for %1: %2 given body %3",
+                                   {what(), binding::errorText(decoded), body_text}));
     response.value.setString(body_text);
   }
   return response;
