@@ -120,7 +120,7 @@ bool NeedsEscape(std::string_view text) {
 }
 
 // RapidJSON's reader stack comes from the plug-in's counting heap, so the host's memory statistics
-// cover them like every other allocation.
+// cover it like every other allocation.
 class CountingJsonAllocator {
  public:
   [[maybe_unused]] static constexpr bool kNeedFree = true;
@@ -705,14 +705,11 @@ BindingConversionResult ParseJson(std::string_view text,
 
 void WalkValue(const BindingValue& value, BindingValueSink& sink) { Walk(value, sink); }
 
-BindingConversionResult parseJson(const char* text) {
-  // No body at all reads like an empty one.
-  return text == nullptr ? BindingConversionResult() : ParseJson<false>(text, {});
-}
+BindingConversionResult parseJson(const char* text) { return parseJson(text, {}); }
 
 BindingConversionResult parseJson(const char* text,
                                   std::span<const std::string_view> kept_members) {
-  if (text == nullptr) return BindingConversionResult();
+  if (text == nullptr) return BindingConversionResult();  // no body reads like an empty one
   return kept_members.empty() ? ParseJson<false>(text, {}) : ParseJson<true>(text, kept_members);
 }
 
