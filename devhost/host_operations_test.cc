@@ -1,7 +1,8 @@
 #include "devhost/host_operations.h"
 
 #include <gtest/gtest.h>
-#include <httplib.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -156,13 +157,44 @@ TEST_F(HostOperationsTest, RunsDelayedCallbacksOnTheTimerThreadAndAnnouncesThem)
 }
 
 TEST_F(HostOperationsTest, SendsHttpThroughCurlAndReportsTransportFailures) {
-  httplib::Server server;
-  server.Post("/token", [](const httplib::Request& request, httplib::Response& response) {
-    response.set_header("X-Echo", request.get_header_value("X-Vorn-DSID"));
-    response.set_content(request.body, "application/json");
-  });
-  const int port = server.bind_to_any_port("127.0.0.1");
-  std::thread serving([&server] { server.listen_after_bind(); });
+  // Echoes the body, and the header X-Vorn-DSID as X-Echo.
+  struct Upload {
+    std::string body;
+    bool started = false;
+  };
+  MHD_AccessHandlerCallback echo = [](void*, MHD_Connection* connection, const char*, const char*,
+                                      const char*, const char* data, std::size_t* size,
+                                      void** state) -> MHD_Result {
+    auto* upload = static_cast<Upload*>(*state);
+    if (upload == nullptr) {
+      *state = new Upload;
+      return MHD_YES;
+    }
+    if (*size != 0) {
+      upload->body.append(data, *size);
+      *size = 0;
+      return MHD_YES;
+    }
+    MHD_Response* response = MHD_create_response_from_buffer(
+        upload->body.size(), upload->body.data(), MHD_RESPMEM_MUST_COPY);
+    const char* dsid = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "X-Vorn-DSID");
+    MHD_add_response_header(response, "X-Echo", dsid != nullptr ? dsid : "");
+    const MHD_Result queued = MHD_queue_response(connection, 200, response);
+    MHD_destroy_response(response);
+    return queued;
+  };
+  MHD_RequestCompletedCallback done = [](void*, MHD_Connection*, void** state,
+                                         MHD_RequestTerminationCode) {
+    delete static_cast<Upload*>(*state);
+  };
+  sockaddr_in loopback{};
+  loopback.sin_family = AF_INET;
+  loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  MHD_Daemon* server = MHD_start_daemon(
+      MHD_USE_INTERNAL_POLLING_THREAD, 0, nullptr, nullptr, echo, nullptr, MHD_OPTION_SOCK_ADDR,
+      &loopback, MHD_OPTION_NOTIFY_COMPLETED, done, nullptr, MHD_OPTION_END);
+  ASSERT_NE(server, nullptr);
+  const int port = MHD_get_daemon_info(server, MHD_DAEMON_INFO_BIND_PORT)->port;
 
   const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/token";
   // Closing the connection lets the test server stop at once.
@@ -190,8 +222,7 @@ TEST_F(HostOperationsTest, SendsHttpThroughCurlAndReportsTransportFailures) {
   }
   EXPECT_TRUE(echoed);
   response.release(&response);
-  server.stop();
-  serving.join();
+  MHD_stop_daemon(server);
 
   // Nobody listens there any more.
   HostHttpResponse refused{};

@@ -1,95 +1,230 @@
 #include "devhost/http_server.h"
 
-#include <httplib.h>
+#include <fcntl.h>
 #include <malloc.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
 #include <strings.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
-#include <deque>
+#include <cstdlib>
 #include <filesystem>
-#include <functional>
-#include <mutex>
+#include <fstream>
+#include <memory>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "devhost/curl_transport.h"
 
 namespace devhost {
-namespace {
 
-constexpr const char* kLoopback = "127.0.0.1";
-constexpr std::size_t kMaxWorkers = 256;
-constexpr std::size_t kMaxBody = 8u << 20;
-
-// Runs connections on workers, adding a worker whenever every one is busy (up to a limit). A
-// kept-alive connection holds its worker until it has been quiet for the keep-alive timeout, so
-// with a fixed pool smaller than the number of clients, newcomers would wait for other
-// clients' timeouts. Workers stay for later connections until shutdown.
-class GrowingThreadPool : public httplib::TaskQueue {
- public:
-  GrowingThreadPool(std::size_t initial, std::size_t limit) : limit_(std::max(initial, limit)) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (std::size_t i = 0; i < initial; ++i) workers_.emplace_back([this] { Work(); });
-  }
-
-  void enqueue(std::function<void()> job) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    jobs_.push_back(std::move(job));
-    if (idle_ < jobs_.size() && workers_.size() < limit_) {
-      workers_.emplace_back([this] { Work(); });
-    }
-    ready_.notify_one();
-  }
-
-  // The server calls this once it accepts no more connections.
-  void shutdown() override {
-    std::vector<std::thread> workers;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-      workers.swap(workers_);
-    }
-    ready_.notify_all();
-    for (std::thread& worker : workers) worker.join();
-  }
-
- private:
-  void Work() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      ++idle_;
-      ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-      --idle_;
-      if (jobs_.empty()) return;  // stopping, and nothing left to finish
-      std::function<void()> job = std::move(jobs_.front());
-      jobs_.pop_front();
-      lock.unlock();
-      job();
-      lock.lock();
-    }
-  }
-
-  const std::size_t limit_;
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<std::function<void()>> jobs_;
-  std::vector<std::thread> workers_;
-  std::size_t idle_ = 0;
-  bool stopping_ = false;
+// One request: the target as sent (the query included, which libmicrohttpd's own URL argument
+// leaves out), then the body as it arrives.
+struct ApiServer::Exchange {
+  std::string target;
+  std::string body;
+  bool checked = false;    // the first call, with the headers alone, has been answered
+  bool too_large = false;  // the body passed the limit: the rest is read and dropped
 };
 
-void Reply(httplib::Response& response, int status, const std::string& message) {
-  response.status = status;
-  response.set_content(ErrorBody(status, message), "application/json");
+namespace {
+
+constexpr std::size_t kMaxBody = 8u << 20;
+constexpr unsigned kMaxReadyWaitSeconds = 60;
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// "%xx" escapes of a path decoded ("+" stays: it means a space only in a query).
+std::string DecodePath(std::string_view path) {
+  std::string out;
+  out.reserve(path.size());
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == '%' && i + 2 < path.size() && HexDigit(path[i + 1]) >= 0 &&
+        HexDigit(path[i + 2]) >= 0) {
+      out += static_cast<char>(HexDigit(path[i + 1]) * 16 + HexDigit(path[i + 2]));
+      i += 2;
+    } else {
+      out += path[i];
+    }
+  }
+  return out;
+}
+
+const char* ContentTypeOf(std::string_view file) {
+  struct Row {
+    std::string_view suffix;
+    const char* type;
+  };
+  static constexpr Row kTypes[] = {
+      {".html", "text/html; charset=utf-8"}, {".js", "text/javascript; charset=utf-8"},
+      {".css", "text/css; charset=utf-8"},   {".json", "application/json"},
+      {".svg", "image/svg+xml"},             {".png", "image/png"},
+      {".ico", "image/x-icon"},
+  };
+  for (const Row& row : kTypes) {
+    if (file.ends_with(row.suffix)) return row.type;
+  }
+  return "application/octet-stream";
+}
+
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+MHD_Result Send(MHD_Connection* connection, unsigned status, const std::string& content_type,
+                const std::string& body, const Headers& headers = {}) {
+  MHD_Response* response = MHD_create_response_from_buffer(
+      body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+  if (response == nullptr) return MHD_NO;
+  if (!content_type.empty()) {
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, content_type.c_str());
+  }
+  for (const auto& [name, value] : headers) {
+    MHD_add_response_header(response, name.c_str(), value.c_str());
+  }
+  const MHD_Result queued = MHD_queue_response(connection, status, response);
+  MHD_destroy_response(response);
+  return queued;
+}
+
+MHD_Result SendError(MHD_Connection* connection, unsigned status, const std::string& message,
+                     const Headers& headers = {}) {
+  return Send(connection, status, "application/json", ErrorBody(static_cast<int>(status), message),
+              headers);
+}
+
+const char* HeaderValue(MHD_Connection* connection, const char* name) {
+  return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+}
+
+// The value of `name` in a query ("a=1&b=2"), undecoded; empty when absent.
+std::string_view QueryValue(std::string_view query, std::string_view name) {
+  while (!query.empty()) {
+    const std::size_t amp = query.find('&');
+    const std::string_view piece = query.substr(0, amp);
+    if (piece.starts_with(name) && piece.size() > name.size() && piece[name.size()] == '=') {
+      return piece.substr(name.size() + 1);
+    }
+    if (amp == std::string_view::npos) break;
+    query.remove_prefix(amp + 1);
+  }
+  return {};
+}
+
+// An open /events stream: the frame being written and how much of it went out.
+struct EventStream {
+  EventHub* hub;
+  std::shared_ptr<EventHub::Listener> listener;
+  std::string frame;
+  std::size_t sent = 0;
+  bool greeted = false;
+};
+
+// Runs on the connection's own thread, which may wait here for the next event.
+ssize_t ReadEvents(void* context, std::uint64_t, char* buffer, std::size_t capacity) {
+  EventStream& stream = *static_cast<EventStream*>(context);
+  int idle_waits = 0;
+  while (stream.sent == stream.frame.size()) {
+    stream.frame.clear();
+    stream.sent = 0;
+    if (!stream.greeted) {
+      // A comment line first, so that clients see the stream open at once.
+      stream.greeted = true;
+      stream.frame = ": events of the development host\n\n";
+      break;
+    }
+    bool closed = false;
+    if (stream.hub->Next(*stream.listener, stream.frame, std::chrono::milliseconds(500), closed)) {
+      break;
+    }
+    if (closed) return MHD_CONTENT_READER_END_OF_STREAM;
+    // Quiet for a while: a comment keeps proxies from closing the stream and finds clients
+    // that went away (the write fails).
+    if (++idle_waits >= 30) stream.frame = ":\n\n";
+  }
+  const std::size_t length = std::min(capacity, stream.frame.size() - stream.sent);
+  std::copy_n(stream.frame.data() + stream.sent, length, buffer);
+  stream.sent += length;
+  return static_cast<ssize_t>(length);
+}
+
+void ForgetEvents(void* context) {
+  auto* stream = static_cast<EventStream*>(context);
+  stream->hub->Forget(stream->listener);
+  delete stream;
+}
+
+// What the process's file descriptor limit leaves for connections, beside the host's own
+// files, sockets to the sign-on service and the plug-in's.
+unsigned ConnectionRoom(unsigned wanted) {
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return wanted;
+  constexpr rlim_t kReserved = 128;
+  if (limit.rlim_cur <= kReserved * 2) return static_cast<unsigned>(limit.rlim_cur / 2);
+  return static_cast<unsigned>(std::min<rlim_t>(wanted, limit.rlim_cur - kReserved));
 }
 
 }  // namespace
 
+// libmicrohttpd's callbacks, which reach the server's private parts.
+struct ApiServerCallbacks {
+  // Called with the request line's target before anything else of a request; what it returns
+  // is the request's state from then on.
+  static void* Begin(void*, const char* target, MHD_Connection*) {
+    auto* exchange = new (std::nothrow) ApiServer::Exchange;
+    if (exchange != nullptr) exchange->target = target;
+    return exchange;
+  }
+
+  static void End(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
+    delete static_cast<ApiServer::Exchange*>(*state);
+    *state = nullptr;
+  }
+
+  // First with the headers alone, then once per piece of body, then once more with none.
+  static MHD_Result Access(void* context, MHD_Connection* connection, const char*,
+                           const char* method, const char*, const char* upload,
+                           std::size_t* upload_size, void** state) {
+    auto* exchange = static_cast<ApiServer::Exchange*>(*state);
+    if (exchange == nullptr) return MHD_NO;  // out of memory: drop the connection
+    auto& server = *static_cast<ApiServer*>(context);
+    try {
+      if (!exchange->checked) {
+        exchange->checked = true;
+        return static_cast<MHD_Result>(server.Answer(connection, method, *exchange));
+      }
+      if (*upload_size != 0) {
+        if (exchange->body.size() + *upload_size > kMaxBody) {
+          exchange->too_large = true;
+          exchange->body.clear();
+        } else if (!exchange->too_large) {
+          exchange->body.append(upload, *upload_size);
+        }
+        *upload_size = 0;
+        return MHD_YES;
+      }
+      if (exchange->too_large) {
+        return SendError(connection, MHD_HTTP_CONTENT_TOO_LARGE,
+                         "The body is larger than this host takes.");
+      }
+      return static_cast<MHD_Result>(server.AnswerPlugin(connection, method, *exchange));
+    } catch (const std::exception&) {
+      return SendError(connection, MHD_HTTP_INTERNAL_SERVER_ERROR, "The host failed to answer.");
+    }
+  }
+};
 ProcessHeap ReadProcessHeap() {
   const struct mallinfo2 heap = mallinfo2();
   return {heap.uordblks + heap.hblkhd, heap.arena + heap.hblkhd};
@@ -133,176 +268,191 @@ bool SecretMatches(std::string_view authorization_header, std::string_view secre
 
 ApiServer::ApiServer(ServerSettings settings, const CatalogueRouter& router, EventHub& events,
                      HostLog& log)
-    : settings_(std::move(settings)),
-      router_(router),
-      events_(events),
-      log_(log),
-      server_(std::make_unique<httplib::Server>()) {
-  Install();
-}
-
-ApiServer::~ApiServer() { Stop(); }
-
-int ApiServer::Bind() {
-  if (settings_.port == 0) return server_->bind_to_any_port(kLoopback);
-  return server_->bind_to_port(kLoopback, settings_.port) ? settings_.port : -1;
-}
-
-void ApiServer::Start() {
-  thread_ = std::thread([this] { server_->listen_after_bind(); });
-}
-
-void ApiServer::Stop() {
-  events_.Close();
-  if (server_) server_->stop();
-  if (thread_.joinable()) thread_.join();
-}
-
-void ApiServer::Install() {
-  httplib::Server& server = *server_;
-  const std::size_t threads = static_cast<std::size_t>(std::max(settings_.threads, 4));
-  server.new_task_queue = [threads] { return new GrowingThreadPool(threads, kMaxWorkers); };
-  // Load tests and busy tools reuse their connections far longer than the library's default.
-  // An idle connection holds its worker, and Stop waits for it, for the whole keep-alive
-  // timeout: keep that short.
-  server.set_keep_alive_max_count(100000);
-  server.set_keep_alive_timeout(2);
-  server.set_payload_max_length(kMaxBody);
-  // Headers and body leave in separate writes; without this, Nagle's algorithm holds the body
-  // back until the client's delayed acknowledgement, some 40 ms per kept-alive request.
-  server.set_tcp_nodelay(true);
-
-  if (!settings_.console_folder.empty() && server.set_mount_point("/", settings_.console_folder)) {
+    : settings_(std::move(settings)), router_(router), events_(events), log_(log) {
+  if (!settings_.console_folder.empty()) {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(settings_.console_folder, error)) {
       if (entry.is_regular_file()) {
         console_paths_.push_back("/" + entry.path().filename().string());
       }
     }
-    console_paths_.push_back("/");
+    if (!console_paths_.empty()) console_paths_.push_back("/");
   }
+}
 
-  server.set_pre_routing_handler([this](const httplib::Request& request,
-                                        httplib::Response& response) {
-    // The console's own files are public; only exact names are, never a path below them.
-    if ((request.method == "GET" || request.method == "HEAD") &&
-        std::find(console_paths_.begin(), console_paths_.end(), request.path) !=
-            console_paths_.end()) {
-      response.set_header("Cache-Control", "no-store");
-      return httplib::Server::HandlerResponse::Unhandled;
-    }
-    if (!SecretMatches(request.get_header_value("Authorization"), settings_.secret)) {
-      response.set_header("WWW-Authenticate", "Bearer");
-      Reply(response, 401, "This host needs Authorization: Bearer <secret> (see the lock file).");
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
-  server.Get("/openapi.json", [this](const httplib::Request&, httplib::Response& response) {
-    response.set_content(openapi_, "application/json");
-  });
-  if (settings_.plugin_memory) {
-    server.Get("/memory", [this](const httplib::Request&, httplib::Response& response) {
-      response.set_header("Cache-Control", "no-store");
-      response.set_content(MemoryStatisticsJson(settings_.plugin_memory(), ReadProcessHeap()),
-                           "application/json");
-    });
+ApiServer::~ApiServer() { Stop(); }
+
+int ApiServer::Bind() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return -1;
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(settings_.port));
+  socklen_t length = sizeof address;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(fd, std::max(settings_.backlog, 1)) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    close(fd);
+    return -1;
   }
+  listen_fd_ = fd;
+  return ntohs(address.sin_port);
+}
 
-  // "?replay=1" first sends the events published before the client came (the plug-in signs on
-  // from its command line before anyone can listen).
-  server.Get("/events", [this](const httplib::Request& request, httplib::Response& response) {
-    auto listener = events_.Listen(request.get_param_value("replay") == "1");
-    auto greeted = std::make_shared<bool>(false);
-    response.set_header("Cache-Control", "no-cache");
-    response.set_chunked_content_provider(
-        "text/event-stream",
-        [this, listener, greeted](std::size_t, httplib::DataSink& sink) {
-          // A comment line first, so that clients see the stream open at once.
-          static const std::string kHello = ": events of the development host\n\n";
-          std::string frame = *greeted ? "" : kHello;
-          *greeted = true;
-          bool closed = false;
-          int idle_waits = 0;
-          for (;;) {
-            if (!frame.empty()) return sink.write(frame.data(), frame.size());
-            if (events_.Next(*listener, frame, std::chrono::milliseconds(500), closed)) continue;
-            if (closed || !sink.is_writable()) return false;
-            // Quiet for a while: a comment keeps proxies from closing the stream and finds
-            // clients that went away.
-            if (++idle_waits >= 30) frame = ":\n\n";
-          }
-        },
-        [this, listener](bool) { events_.Forget(listener); });
-  });
+bool ApiServer::Start() {
+  if (listen_fd_ < 0 || daemon_ != nullptr) return false;
+  // The connection threads inherit the caller's signal mask; SIGPIPE of a client gone away is
+  // taken by libmicrohttpd's own sends.
+  daemon_ = MHD_start_daemon(
+      MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL, 0, nullptr,
+      nullptr, &ApiServerCallbacks::Access, this, MHD_OPTION_LISTEN_SOCKET, listen_fd_,
+      MHD_OPTION_CONNECTION_LIMIT, ConnectionRoom(settings_.max_connections),
+      MHD_OPTION_CONNECTION_TIMEOUT, settings_.idle_timeout_seconds,
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, settings_.max_header_bytes,
+      MHD_OPTION_URI_LOG_CALLBACK, &ApiServerCallbacks::Begin, this,
+      MHD_OPTION_NOTIFY_COMPLETED, &ApiServerCallbacks::End, this, MHD_OPTION_END);
+  return daemon_ != nullptr;
+}
 
-  auto dispatch = [this](const httplib::Request& request, std::string body,
-                         httplib::Response& response) {
-    ApiRequest api;
-    api.method = request.method;
-    api.path = request.path;
-    const std::size_t mark = request.target.find('?');
-    if (mark != std::string::npos) api.query = request.target.substr(mark + 1);
-    for (const auto& [name, value] : request.headers) {
-      // The secret is the host's; the plug-in never needs to see it.
-      if (strcasecmp(name.c_str(), "Authorization") == 0) continue;
-      std::string lower = name;
-      for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      api.headers.emplace_back(std::move(lower), value);
+void ApiServer::Stop() {
+  events_.Close();
+  if (daemon_ != nullptr) {
+    // Closes the listening socket too.
+    MHD_stop_daemon(daemon_);
+    daemon_ = nullptr;
+    listen_fd_ = -1;
+  }
+  if (listen_fd_ >= 0) {
+    close(listen_fd_);
+    listen_fd_ = -1;
+  }
+}
+
+std::string ApiServer::ConsoleFile(std::string_view path) const {
+  if (std::find(console_paths_.begin(), console_paths_.end(), path) == console_paths_.end()) {
+    return {};
+  }
+  return settings_.console_folder + (path == "/" ? std::string("/index.html") : std::string(path));
+}
+
+int ApiServer::Answer(MHD_Connection* connection, const char* method_text, Exchange& exchange) {
+  const std::string_view method = method_text;
+  const std::string_view target = exchange.target;
+  const std::string path = DecodePath(target.substr(0, target.find('?')));
+  const std::string_view query =
+      target.find('?') == std::string_view::npos ? "" : target.substr(target.find('?') + 1);
+  const bool reading = method == "GET" || method == "HEAD";
+
+  // The console's own files are public; only exact names are, never a path below them.
+  if (reading) {
+    const std::string file = ConsoleFile(path);
+    if (!file.empty()) {
+      std::ifstream in(file, std::ios::binary);
+      if (!in) return SendError(connection, MHD_HTTP_NOT_FOUND, "No such console file.");
+      std::ostringstream content;
+      content << in.rdbuf();
+      return Send(connection, MHD_HTTP_OK, ContentTypeOf(file), content.str(),
+                  {{"Cache-Control", "no-store"}});
     }
-    api.content_type = request.get_header_value("Content-Type");
-    api.body = std::move(body);
-    const double http_before = ThreadHttpSeconds();
-    const auto started = std::chrono::steady_clock::now();
-    ApiAnswer answer = router_.Handle(api);
-    if (settings_.log_requests) {
-      const double total =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-      const double http = ThreadHttpSeconds() - http_before;
-      char timing[96];
-      std::snprintf(timing, sizeof timing, " in %.3f ms (outgoing HTTP %.3f ms)", total * 1e3,
-                    http * 1e3);
-      log_.Host(request.method + " " + request.path + " " + std::to_string(answer.status) + timing);
+  }
+  const char* authorization = HeaderValue(connection, MHD_HTTP_HEADER_AUTHORIZATION);
+  if (!SecretMatches(authorization != nullptr ? authorization : "", settings_.secret)) {
+    return SendError(connection, MHD_HTTP_UNAUTHORIZED,
+                     "This host needs Authorization: Bearer <secret> (see the lock file).",
+                     {{"WWW-Authenticate", "Bearer"}});
+  }
+  // A body over the limit is refused before a byte of it is read.
+  if (const char* length = HeaderValue(connection, MHD_HTTP_HEADER_CONTENT_LENGTH)) {
+    if (std::strtoull(length, nullptr, 10) > kMaxBody) {
+      return SendError(connection, MHD_HTTP_CONTENT_TOO_LARGE,
+                       "The body is larger than this host takes.");
     }
-    response.status = answer.status;
-    for (const auto& [name, value] : answer.headers) response.set_header(name, value);
-    if (!answer.content_type.empty()) {
-      response.set_content(std::move(answer.body), answer.content_type.c_str());
+  }
+  if (reading) {
+    if (path == "/openapi.json") {
+      return Send(connection, MHD_HTTP_OK, "application/json", openapi_);
     }
-  };
-  auto without_body = [dispatch](const httplib::Request& request, httplib::Response& response) {
-    dispatch(request, "", response);
-  };
-  // The library would wait for the end of the connection for the body of a POST, PUT, PATCH or
-  // DELETE that announces no length (as "curl -X POST" sends them) and then answer 400; these
-  // handlers read a body only when one is announced.
-  const std::size_t limit = kMaxBody;
-  auto with_body = [dispatch, limit](const httplib::Request& request, httplib::Response& response,
-                                     const httplib::ContentReader& read) {
-    std::string body;
-    const bool announced =
-        request.has_header("Content-Length") ||
-        request.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos;
-    bool too_large = false;
-    if (announced) {
-      read([&](const char* data, std::size_t length) {
-        too_large = body.size() + length > limit;
-        if (!too_large) body.append(data, length);
-        return !too_large;
-      });
+    if (path == "/memory" && settings_.plugin_memory) {
+      return Send(connection, MHD_HTTP_OK, "application/json",
+                  MemoryStatisticsJson(settings_.plugin_memory(), ReadProcessHeap()),
+                  {{"Cache-Control", "no-store"}});
     }
-    if (too_large) {
-      Reply(response, 413, "The body is larger than this host takes.");
-      return;
+    if (path == "/ready" && settings_.wait_ready) {
+      // "?wait=SECONDS" (at most a minute) waits for the start-up work to end.
+      const unsigned wait = std::min<unsigned>(
+          static_cast<unsigned>(std::strtoul(std::string(QueryValue(query, "wait")).c_str(),
+                                             nullptr, 10)),
+          kMaxReadyWaitSeconds);
+      const bool ready = settings_.wait_ready(std::chrono::seconds(wait));
+      return Send(connection, ready ? MHD_HTTP_OK : MHD_HTTP_SERVICE_UNAVAILABLE,
+                  "application/json", ready ? R"({"ready":true})" : R"({"ready":false})",
+                  {{"Cache-Control", "no-store"}});
     }
-    dispatch(request, std::move(body), response);
-  };
-  server.Get(".*", without_body);
-  server.Options(".*", without_body);
-  server.Post(".*", with_body);
-  server.Put(".*", with_body);
-  server.Delete(".*", with_body);
-  server.Patch(".*", with_body);
+    if (path == "/events") {
+      // "?replay=1" first sends the events published before the client came (the plug-in
+      // signs on from its command line before anyone can listen).
+      return StreamEvents(connection, QueryValue(query, "replay") == "1");
+    }
+  }
+  return MHD_YES;  // the body, if any, then the plug-in
+}
+
+int ApiServer::StreamEvents(MHD_Connection* connection, bool replay) {
+  auto* stream = new EventStream{&events_, events_.Listen(replay), {}, 0, false};
+  MHD_Response* response =
+      MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 16 * 1024, &ReadEvents, stream,
+                                        &ForgetEvents);
+  if (response == nullptr) {
+    ForgetEvents(stream);
+    return MHD_NO;
+  }
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/event-stream");
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
+  const MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_OK, response);
+  MHD_destroy_response(response);
+  return queued;
+}
+
+int ApiServer::AnswerPlugin(MHD_Connection* connection, const char* method, Exchange& exchange) {
+  ApiRequest api;
+  // A HEAD is answered as the GET it asks about; libmicrohttpd leaves the body out.
+  api.method = std::string_view(method) == "HEAD" ? "GET" : method;
+  const std::size_t mark = exchange.target.find('?');
+  api.path = DecodePath(std::string_view(exchange.target).substr(0, mark));
+  if (mark != std::string::npos) api.query = exchange.target.substr(mark + 1);
+  MHD_get_connection_values(
+      connection, MHD_HEADER_KIND,
+      [](void* context, MHD_ValueKind, const char* name, const char* value) {
+        // The secret is the host's; the plug-in never needs to see it.
+        if (strcasecmp(name, MHD_HTTP_HEADER_AUTHORIZATION) == 0) return MHD_YES;
+        std::string lower = name;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        static_cast<ApiRequest*>(context)->headers.emplace_back(std::move(lower),
+                                                                value != nullptr ? value : "");
+        return MHD_YES;
+      },
+      &api);
+  const char* content_type = HeaderValue(connection, MHD_HTTP_HEADER_CONTENT_TYPE);
+  api.content_type = content_type != nullptr ? content_type : "";
+  api.body = std::move(exchange.body);
+  const double http_before = ThreadHttpSeconds();
+  const auto started = std::chrono::steady_clock::now();
+  ApiAnswer answer = router_.Handle(api);
+  if (settings_.log_requests) {
+    const double total =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double http = ThreadHttpSeconds() - http_before;
+    char timing[96];
+    std::snprintf(timing, sizeof timing, " in %.3f ms (outgoing HTTP %.3f ms)", total * 1e3,
+                  http * 1e3);
+    log_.Host(api.method + " " + api.path + " " + std::to_string(answer.status) + timing);
+  }
+  return Send(connection, static_cast<unsigned>(answer.status),
+              answer.content_type.empty() ? std::string() : answer.content_type, answer.body,
+              answer.headers);
 }
 
 }  // namespace devhost

@@ -1,23 +1,28 @@
 // The host's API server: HTTP on 127.0.0.1 only, every request authorised by the run's bearer
 // secret. Plug-in paths go through the catalogue router; the host adds /events (Server-Sent
-// Events), /openapi.json and /memory (the plug-in's memory statistics).
+// Events), /openapi.json, /memory (the plug-in's memory statistics) and /ready (whether the
+// plug-in's start-up work is done).
+//
+// libmicrohttpd serves it, one thread per connection: a request may wait seconds on the
+// sign-on service and an event stream stays open for the client's life, and neither may hold
+// up anyone else. The host owns the listening socket and its backlog, so that a burst of
+// connections on a busy machine waits in the kernel's queue instead of being dropped.
 #ifndef DEVHOST_HTTP_SERVER_H_
 #define DEVHOST_HTTP_SERVER_H_
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "devhost/catalogue_router.h"
 #include "devhost/event_hub.h"
 #include "devhost/host_log.h"
 
-namespace httplib {
-class Server;
-}
+struct MHD_Daemon;
+struct MHD_Connection;
 
 namespace devhost {
 
@@ -28,7 +33,16 @@ bool SecretMatches(std::string_view authorization_header, std::string_view secre
 struct ServerSettings {
   std::string secret;
   int port = 0;  // 0: any free port
-  int threads = 16;
+  // Connections the kernel holds for the server before it accepts them.
+  int backlog = 4096;
+  // Connections served at once; more are closed as soon as they are accepted. Lowered to what
+  // the process's file descriptor limit leaves room for.
+  unsigned max_connections = 4096;
+  // A connection that sends nothing for this long is closed, between requests or inside one.
+  unsigned idle_timeout_seconds = 10;
+  // The request line and headers together; a request over it is answered 431 (or 414 for the
+  // line alone) before anything is read of its body.
+  std::size_t max_header_bytes = 64 * 1024;
   // Folder of the sign-on console's static files, served at "/" without the secret (they hold
   // none; the page takes the secret from its address fragment). Empty: no console.
   std::string console_folder;
@@ -37,6 +51,9 @@ struct ServerSettings {
   bool log_requests = false;
   // What GET /memory reports; without it that path is 404.
   std::function<MemoryStatistics()> plugin_memory;
+  // What GET /ready asks: waits up to the given time for the plug-in's start-up work and tells
+  // whether it is done. Without it that path is 404.
+  std::function<bool(std::chrono::milliseconds)> wait_ready;
 };
 
 // The process's whole malloc heap: what is in use, and what the allocator holds (in use, or
@@ -60,17 +77,25 @@ class ApiServer {
   ApiServer(const ApiServer&) = delete;
   ApiServer& operator=(const ApiServer&) = delete;
 
-  // Binds 127.0.0.1 and returns the port, or -1 when it cannot.
+  // Binds 127.0.0.1 and listens (connections wait in the backlog until Start); returns the
+  // port, or -1 when it cannot.
   int Bind();
   // The document /openapi.json serves; set before Start.
   void SetOpenApiDocument(std::string document) { openapi_ = std::move(document); }
-  // Serves on a thread of its own until Stop.
-  void Start();
-  // Ends the event streams, stops accepting and waits for requests in flight.
+  // Serves until Stop; false when the server cannot start.
+  bool Start();
+  // Ends the event streams, closes every connection and waits for requests in flight.
   void Stop();
 
+  struct Exchange;  // one request's state, from its first line to its answer
+
  private:
-  void Install();
+  // The answer to a whole request; for libmicrohttpd's access handler.
+  int Answer(MHD_Connection* connection, const char* method, Exchange& exchange);
+  int AnswerPlugin(MHD_Connection* connection, const char* method, Exchange& exchange);
+  int StreamEvents(MHD_Connection* connection, bool replay);
+  // The console file a public path names, if it is one; empty otherwise.
+  std::string ConsoleFile(std::string_view path) const;
 
   ServerSettings settings_;
   const CatalogueRouter& router_;
@@ -78,8 +103,10 @@ class ApiServer {
   HostLog& log_;
   std::string openapi_;
   std::vector<std::string> console_paths_;  // request paths of the console's files
-  std::unique_ptr<httplib::Server> server_;
-  std::thread thread_;
+  int listen_fd_ = -1;
+  MHD_Daemon* daemon_ = nullptr;
+
+  friend struct ApiServerCallbacks;
 };
 
 }  // namespace devhost

@@ -1,15 +1,16 @@
 #include "devhost/http_server.h"
 
 #include <arpa/inet.h>
+#include <curl/curl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <latch>
 #include <string>
 #include <thread>
@@ -42,6 +43,101 @@ TEST(SecretMatches, AcceptsOnlyTheBearerSchemeWithTheExactSecret) {
   EXPECT_FALSE(SecretMatches("Bearer ", ""));
 }
 
+struct Reply {
+  long status = 0;  // 0: no answer
+  std::string body;
+};
+
+// One request through libcurl, as clients of the host send them. `on_data` may end a streamed
+// answer early by returning false.
+Reply Fetch(int port, const std::string& method, const std::string& target,
+            const std::vector<std::string>& headers = {}, const std::string* body = nullptr,
+            std::function<bool(const std::string&)> on_data = {}) {
+  struct Sink {
+    std::string text;
+    std::function<bool(const std::string&)> on_data;
+  } sink{{}, std::move(on_data)};
+  CURL* curl = curl_easy_init();
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + target;
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+  curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
+  if (method == "HEAD") curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+  curl_slist* list = nullptr;
+  for (const std::string& header : headers) list = curl_slist_append(list, header.c_str());
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
+  if (body != nullptr) {
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body->data());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body->size()));
+  }
+  curl_easy_setopt(
+      curl, CURLOPT_WRITEFUNCTION, +[](char* data, std::size_t, std::size_t length, void* context) {
+        auto& sink = *static_cast<Sink*>(context);
+        sink.text.append(data, length);
+        return !sink.on_data || sink.on_data(sink.text) ? length : std::size_t{0};
+      });
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+  Reply reply;
+  curl_easy_perform(curl);
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.status);
+  reply.body = std::move(sink.text);
+  curl_slist_free_all(list);
+  curl_easy_cleanup(curl);
+  return reply;
+}
+
+// A raw connection, for what client libraries will not send.
+class RawClient {
+ public:
+  explicit RawClient(int port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~RawClient() { close(fd_); }
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+
+  bool connected() const { return connected_; }
+  bool Send(std::string_view text) {
+    while (!text.empty()) {
+      const ssize_t sent = send(fd_, text.data(), text.size(), MSG_NOSIGNAL);
+      if (sent <= 0) return false;
+      text.remove_prefix(static_cast<std::size_t>(sent));
+    }
+    return true;
+  }
+  void EndSending() { shutdown(fd_, SHUT_WR); }
+  // Everything the server sends until it closes the connection.
+  std::string ReadToEnd() {
+    std::string answer;
+    char buffer[4096];
+    for (;;) {
+      const ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
+      if (got <= 0) return answer;
+      answer.append(buffer, static_cast<std::size_t>(got));
+    }
+  }
+  std::string StatusLine() {
+    std::string answer;
+    char buffer[512];
+    while (answer.find("\r\n") == std::string::npos) {
+      const ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
+      if (got <= 0) break;
+      answer.append(buffer, static_cast<std::size_t>(got));
+    }
+    return answer.substr(0, answer.find("\r\n"));
+  }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+};
+
+const std::string kAuthorization = "Authorization: Bearer s3cret";
+
 class ApiServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -51,7 +147,6 @@ class ApiServerTest : public ::testing::Test {
     std::ofstream(console_ + "/app.js") << "// app";
     ServerSettings settings;
     settings.secret = "s3cret";
-    settings.threads = 4;
     settings.console_folder = console_;
     settings.plugin_memory = [] {
       MemoryStatistics statistics{};
@@ -63,44 +158,40 @@ class ApiServerTest : public ::testing::Test {
       statistics.freeCount = 42;
       return statistics;
     };
+    settings.wait_ready = [this](std::chrono::milliseconds) { return ready_.load(); };
     server_ = std::make_unique<ApiServer>(std::move(settings), router_, events_, log_);
     port_ = server_->Bind();
     ASSERT_GT(port_, 0);
     server_->SetOpenApiDocument(R"({"openapi":"3.1.0"})");
-    server_->Start();
+    ASSERT_TRUE(server_->Start());
   }
   void TearDown() override {
     server_->Stop();
     std::filesystem::remove_all(console_);
   }
-  httplib::Client Client() {
-    httplib::Client client("127.0.0.1", port_);
-    client.set_bearer_token_auth("s3cret");
-    return client;
+  Reply Get(const std::string& target, std::vector<std::string> headers = {}) {
+    headers.push_back(kAuthorization);
+    return Fetch(port_, "GET", target, headers);
   }
 
   HostLog log_;
   EventHub events_;
   CatalogueRouter router_{devhost_test::EchoCatalogue()};
+  std::atomic<bool> ready_{false};
   std::string console_;
   std::unique_ptr<ApiServer> server_;
   int port_ = 0;
 };
 
 TEST_F(ApiServerTest, RefusesRequestsWithoutTheSecret) {
-  httplib::Client anonymous("127.0.0.1", port_);
-  for (const char* path : {"/items", "/openapi.json", "/events", "/memory", "/nothing"}) {
+  for (const char* path : {"/items", "/openapi.json", "/events", "/memory", "/ready", "/nothing"}) {
     SCOPED_TRACE(path);
-    auto result = anonymous.Get(path);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->status, 401);
+    EXPECT_EQ(Fetch(port_, "GET", path).status, 401);
+    EXPECT_EQ(Fetch(port_, "GET", path, {"Authorization: Bearer guess"}).status, 401);
   }
-  anonymous.set_bearer_token_auth("guess");
-  EXPECT_EQ(anonymous.Get("/items")->status, 401);
 }
 
 TEST_F(ApiServerTest, ServesTheConsoleFilesAloneWithoutTheSecret) {
-  httplib::Client anonymous("127.0.0.1", port_);
   struct Row {
     const char* path;
     int status;
@@ -110,90 +201,113 @@ TEST_F(ApiServerTest, ServesTheConsoleFilesAloneWithoutTheSecret) {
       {"/", 200, "<html>console</html>"}, {"/index.html", 200, "<html>console</html>"},
       {"/app.js", 200, "// app"},         {"/app.js/x", 401, nullptr},
       {"/missing.js", 401, nullptr},      {"/../index.html", 401, nullptr},
+      {"/%61pp.js", 200, "// app"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.path);
-    auto result = anonymous.Get(row.path);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->status, row.status);
+    const Reply reply = Fetch(port_, "GET", row.path);
+    EXPECT_EQ(reply.status, row.status);
     if (row.body != nullptr) {
-      EXPECT_EQ(result->body, row.body);
+      EXPECT_EQ(reply.body, row.body);
     }
   }
-  EXPECT_EQ(anonymous.Post("/", "", "text/plain")->status, 401);
+  const std::string empty;
+  EXPECT_EQ(Fetch(port_, "POST", "/", {}, &empty).status, 401);
 }
 
 TEST_F(ApiServerTest, ServesPlugInPathsTheOpenApiDocumentAndTheMemoryStatistics) {
-  httplib::Client client = Client();
-  auto result = client.Get("/items/7?x=1", {{"X-Probe", "p"}});
-  ASSERT_TRUE(result);
-  EXPECT_EQ(result->status, 200);
-  EXPECT_EQ(result->body, R"({"method":2,"path":"/items/7","query":{"x":"1"},"body":"","type":"",)"
-                          R"("probe":"p"})");
-  result = client.Post("/items", R"({"name":"x"})", "application/json");
-  ASSERT_TRUE(result);
-  EXPECT_NE(result->body.find(R"("body":"{\"name\":\"x\"}","type":"application/json")"),
-            std::string::npos);
-  result = client.Get("/openapi.json");
-  ASSERT_TRUE(result);
-  EXPECT_EQ(result->body, R"({"openapi":"3.1.0"})");
-  result = client.Get("/memory");
-  ASSERT_TRUE(result);
+  Reply reply = Get("/items/7?x=1", {"X-Probe: p"});
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.body, R"({"method":2,"path":"/items/7","query":{"x":"1"},"body":"","type":"",)"
+                        R"("probe":"p"})");
+  const std::string body = R"({"name":"x"})";
+  reply = Fetch(port_, "POST", "/items", {kAuthorization, "Content-Type: application/json"}, &body);
+  EXPECT_NE(reply.body.find(R"("body":"{\"name\":\"x\"}","type":"application/json")"),
+            std::string::npos)
+      << reply.body;
+  reply = Get("/openapi.json");
+  EXPECT_EQ(reply.body, R"({"openapi":"3.1.0"})");
   // The plug-in's counters, then the process heap's figures, which vary.
-  EXPECT_THAT(result->body,
+  EXPECT_THAT(Get("/memory").body,
               ::testing::MatchesRegex(
                   R"(\{"peakBytesInUse":900,"allocationsAtPeak":9,"bytesAllocated":5000,)"
                   R"("allocations":50,"bytesFreed":4200,"frees":42,"bytesInUse":800,)"
                   R"("blocksInUse":8,"processHeapInUse":[0-9]+,"processHeapHeld":[0-9]+\})"));
-  EXPECT_EQ(client.Delete("/items/7")->status, 204);
+  EXPECT_EQ(Fetch(port_, "DELETE", "/items/7", {kAuthorization}).status, 204);
+  EXPECT_EQ(Fetch(port_, "HEAD", "/items/7", {kAuthorization}).status, 200);
 }
 
-TEST_F(ApiServerTest, TakesPostsAndDeletesThatAnnounceNoBody) {
-  // What "curl -X POST" and "curl -X DELETE" send: no Content-Length, no body. Written by hand
-  // because HTTP client libraries add the length themselves.
+TEST_F(ApiServerTest, SaysWhetherTheStartUpWorkIsDone) {
+  Reply reply = Get("/ready?wait=1");
+  EXPECT_EQ(reply.status, 503);
+  EXPECT_EQ(reply.body, R"({"ready":false})");
+  ready_ = true;
+  reply = Get("/ready");
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.body, R"({"ready":true})");
+}
+
+TEST_F(ApiServerTest, AnswersBodiesByWhatTheyAnnounce) {
+  // What "curl -X POST" and "curl -X DELETE" send: no Content-Length, no body. A body over the
+  // limit is refused before it is sent; one cut short never reaches the plug-in.
   struct Row {
-    const char* request_line;
+    const char* request;
     const char* status_line;
   };
   const Row rows[] = {
-      {"POST /items HTTP/1.1", "HTTP/1.1 200 OK"},
-      {"DELETE /items/7 HTTP/1.1", "HTTP/1.1 204 No Content"},
+      {"POST /items HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK"},
+      {"DELETE /items/7 HTTP/1.1\r\n\r\n", "HTTP/1.1 204 No Content"},
+      {"POST /items HTTP/1.1\r\nContent-Length: 9437184\r\n\r\n",
+       "HTTP/1.1 413 Content Too Large"},
+      {"POST /items HTTP/1.1\r\nContent-Length: 10\r\n\r\n{}", ""},
+      {"POST /items HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n{\"a\":\r\n", ""},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.request_line);
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port_));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const std::string request = std::string(row.request_line) +
-                                "\r\nHost: 127.0.0.1\r\nAuthorization: Bearer s3cret\r\n\r\n";
-    ASSERT_EQ(send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
-    std::string answer;
-    char buffer[512];
-    while (answer.find("\r\n") == std::string::npos) {
-      const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-      if (got <= 0) break;
-      answer.append(buffer, static_cast<std::size_t>(got));
-    }
-    close(fd);
-    EXPECT_EQ(answer.substr(0, answer.find("\r\n")), row.status_line);
+    SCOPED_TRACE(row.request);
+    RawClient client(port_);
+    ASSERT_TRUE(client.connected());
+    const std::string request(row.request);
+    const std::size_t line_end = request.find("\r\n") + 2;
+    ASSERT_TRUE(client.Send(request.substr(0, line_end) + "Host: 127.0.0.1\r\n" + kAuthorization +
+                            "\r\n" + request.substr(line_end)));
+    client.EndSending();
+    EXPECT_EQ(client.StatusLine(), row.status_line);
   }
 }
 
-TEST_F(ApiServerTest, ServesMoreLongConnectionsThanItStartedWorkersFor) {
-  // Six event streams on a server that started four workers: every stream must open while the
-  // others stay connected. A fixed pool would leave two waiting for good.
+TEST_F(ApiServerTest, ServesOthersWhileClientsStallOrSendTooMuch) {
+  // Idle connections, a client that sends its headers a byte at a time and never ends them,
+  // and one whose headers pass the limit: none may keep a normal request waiting.
+  std::vector<std::unique_ptr<RawClient>> idle;
+  for (int i = 0; i < 300; ++i) {
+    idle.push_back(std::make_unique<RawClient>(port_));
+    ASSERT_TRUE(idle.back()->connected());
+  }
+  RawClient slow(port_);
+  ASSERT_TRUE(slow.Send("GET /items HTTP/1.1\r\nX-Slow: "));
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(slow.Send("a"));
+  RawClient large(port_);
+  ASSERT_TRUE(large.Send("GET /items HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kAuthorization + "\r\n"));
+  for (int i = 0; i < 10; ++i) {
+    if (!large.Send("X-Padding-" + std::to_string(i) + ": " + std::string(8000, 'p') + "\r\n")) {
+      break;  // the server may close as soon as the limit is passed
+    }
+  }
+  large.Send("\r\n");
+  EXPECT_EQ(large.StatusLine(), "HTTP/1.1 431 Request Header Fields Too Large");
+  EXPECT_EQ(Get("/items").status, 200);
+  // Everyone above is still connected: the answer did not wait for them to go.
+  EXPECT_TRUE(slow.Send("a"));
+}
+
+TEST_F(ApiServerTest, KeepsManyEventStreamsOpenAtOnce) {
   constexpr int kStreams = 6;
   std::latch all_open(kStreams);
   std::vector<std::thread> clients;
   for (int i = 0; i < kStreams; ++i) {
     clients.emplace_back([&] {
-      httplib::Client client = Client();
       bool counted = false;
-      client.Get("/events", [&](const char*, std::size_t) {
+      Fetch(port_, "GET", "/events", {kAuthorization}, nullptr, [&](const std::string&) {
         if (!counted) {
           counted = true;
           all_open.count_down();
@@ -207,22 +321,20 @@ TEST_F(ApiServerTest, ServesMoreLongConnectionsThanItStartedWorkersFor) {
 }
 
 TEST_F(ApiServerTest, StreamsPublishedEventsToListeners) {
-  httplib::Client client = Client();
-  std::string received;
   const OwnedHostValue value = OwnedHostValue::TextObject({{"uri", "/a"}});
-  auto result = client.Get("/events", [&](const char* data, std::size_t length) {
-    received.append(data, length);
-    // The greeting shows the stream is open: publish once, then read until the frame is in.
-    if (received.find("events of the development host") != std::string::npos &&
-        received.find("event: OnJsonApiEvent") == std::string::npos &&
-        received.find("published") == std::string::npos) {
-      received += "published";
-      events_.Publish("OnJsonApiEvent", value.record());
-    }
-    return received.find("data: {\"uri\":\"/a\"}\n\n") == std::string::npos;
-  });
-  EXPECT_NE(received.find("event: OnJsonApiEvent\ndata: {\"uri\":\"/a\"}\n\n"), std::string::npos)
-      << received;
+  bool published = false;
+  const Reply reply =
+      Fetch(port_, "GET", "/events", {kAuthorization}, nullptr, [&](const std::string& received) {
+        // The greeting shows the stream is open: publish once, then read until the frame is in.
+        if (!published && received.find("events of the development host") != std::string::npos) {
+          published = true;
+          events_.Publish("OnJsonApiEvent", value.record());
+        }
+        return received.find("data: {\"uri\":\"/a\"}\n\n") == std::string::npos;
+      });
+  EXPECT_NE(reply.body.find("event: OnJsonApiEvent\ndata: {\"uri\":\"/a\"}\n\n"),
+            std::string::npos)
+      << reply.body;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,8 +59,6 @@ Options:
   --log-file FILE      append the log lines to FILE as well as standard error
   --log-requests       one log line per API request: method, path, status, time, and the time
                        spent in outgoing HTTP (never bodies)
-  --threads N          HTTP worker threads to start with (default 16; more are added while all
-                       are busy, up to 256)
   --console DIR        the sign-on console's files, served at / (default: the source tree's
                        devhost/console; --console= turns it off)
   --help               this text
@@ -71,9 +70,11 @@ Plug-in arguments (served at /vornclient/command-line-args) follow "--"; argumen
 
 Routes: the plug-in's endpoints (see GET /openapi.json), GET /events (Server-Sent Events: every
 event the plug-in publishes; ?replay=1 sends the earlier ones first), GET /openapi.json, GET
-/memory (the plug-in's memory statistics) and the console page at / (open
-http://127.0.0.1:<port>/#secret=<secret>). Ctrl-C or SIGTERM stops the
-plug-in and exits 0.
+/memory (the plug-in's memory statistics), GET /ready?wait=SECONDS (200 once the plug-in's
+start-up work is done: its configuration applied and the sign-on from the command line finished
+or failed; 503 if that has not come within SECONDS, at most 60) and the console page at / (open
+http://127.0.0.1:<port>/#secret=<secret>). The API lines are printed once the plug-in has
+started; Ctrl-C or SIGTERM stops the plug-in and exits 0.
 )";
 
 struct Options {
@@ -85,7 +86,6 @@ struct Options {
   std::vector<std::pair<std::string, std::string>> store;
   std::string log_file;
   bool log_requests = false;
-  int threads = 16;
   std::vector<std::string> plugin_arguments;
 };
 
@@ -120,7 +120,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
     const std::size_t equals = argument.find('=');
     const std::string name = argument.substr(0, equals);
     static const char* const kValued[] = {"--plugin", "--state",   "--region", "--log-file",
-                                          "--port",   "--threads", "--store",  "--console"};
+                                          "--port",   "--store",  "--console"};
     if (std::find(std::begin(kValued), std::end(kValued), name) == std::end(kValued)) {
       return fail("unknown option '" + argument + "'");
     }
@@ -142,13 +142,13 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
       options.console = value;
     } else if (name == "--log-file") {
       options.log_file = value;
-    } else if (name == "--port" || name == "--threads") {
+    } else if (name == "--port") {
       char* end = nullptr;
       const long number = std::strtol(value.c_str(), &end, 10);
       if (end == value.c_str() || *end != '\0' || number < 0 || number > 65535) {
         return fail(name + " needs a number, not '" + value + "'");
       }
-      (name == "--port" ? options.port : options.threads) = static_cast<int>(number);
+      options.port = static_cast<int>(number);
     } else if (name == "--store") {
       const std::size_t split = value.find('=');
       if (split == std::string::npos || !value.starts_with("/")) {
@@ -226,6 +226,12 @@ int main(int argc, char** argv) {
   sigaddset(&stop_signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  // Every client connection is a descriptor: take all the process may have.
+  struct rlimit files {};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
 
   devhost::HostLog log;
   if (!options.log_file.empty() && !log.OpenFile(options.log_file)) {
@@ -283,7 +289,9 @@ int main(int argc, char** argv) {
     devhost::ServerSettings server_settings;
     server_settings.secret = secret;
     server_settings.port = options.port;
-    server_settings.threads = options.threads;
+    server_settings.wait_ready = [&timers](std::chrono::milliseconds wait) {
+      return timers.WaitQuiet(wait);
+    };
     server_settings.console_folder = options.console;
     server_settings.log_requests = options.log_requests;
     server_settings.plugin_memory = [&plugin] { return plugin->Statistics(); };
@@ -308,37 +316,41 @@ int main(int argc, char** argv) {
       // before it hears that the plug-ins are ready.
       timers.Schedule("plugin-manager-status", 0,
                       [&host] { host.PublishPluginManagerState(true); });
-      server.Start();
-      if (!WriteLockFile(lock_path, port, secret)) {
-        log.Host("cannot write the lock file " + lock_path);
-      }
-      const std::string auth = "-H 'Authorization: Bearer " + secret + "'";
-      std::printf(
-          "API:     %s\n"
-          "Secret:  %s\n"
-          "Lock:    %s\n"
-          "Try:\n"
-          "  curl %s %s/ulix-auth/v1/authorization\n"
-          "  curl %s %s/ulix-auth/v1/authorization/access-token\n"
-          "  curl -N %s '%s/events?replay=1'\n"
-          "  curl -X POST %s %s/ulix-auth/v1/authorization/refresh\n"
-          "  curl -X POST %s -H 'Content-Type: application/json' -d "
-          "'{\"username\":\"<user>\",\"password\":\"<password>\",\"platformId\":\"EU\"}' "
-          "%s/ulix-auth/v1/authorization/gas\n"
-          "  curl -X DELETE %s %s/ulix-auth/v1/authorization\n"
-          "  curl %s %s/openapi.json\n"
-          "Console: %s/#secret=%s\n"
-          "Ctrl-C stops the host.\n",
-          address.c_str(), secret.c_str(), lock_path.c_str(), auth.c_str(), address.c_str(),
-          auth.c_str(), address.c_str(), auth.c_str(), address.c_str(), auth.c_str(),
-          address.c_str(), auth.c_str(), address.c_str(), auth.c_str(), address.c_str(),
-          auth.c_str(), address.c_str(), address.c_str(), secret.c_str());
-      std::fflush(stdout);
+      if (!server.Start()) {
+        std::fprintf(stderr, "ulix-devhost: cannot serve on 127.0.0.1:%d\n", port);
+        result = 1;
+      } else {
+        if (!WriteLockFile(lock_path, port, secret)) {
+          log.Host("cannot write the lock file " + lock_path);
+        }
+        const std::string auth = "-H 'Authorization: Bearer " + secret + "'";
+        std::printf(
+            "API:     %s\n"
+            "Secret:  %s\n"
+            "Lock:    %s\n"
+            "Try:\n"
+            "  curl %s %s/ulix-auth/v1/authorization\n"
+            "  curl %s %s/ulix-auth/v1/authorization/access-token\n"
+            "  curl -N %s '%s/events?replay=1'\n"
+            "  curl -X POST %s %s/ulix-auth/v1/authorization/refresh\n"
+            "  curl -X POST %s -H 'Content-Type: application/json' -d "
+            "'{\"username\":\"<user>\",\"password\":\"<password>\",\"platformId\":\"EU\"}' "
+            "%s/ulix-auth/v1/authorization/gas\n"
+            "  curl -X DELETE %s %s/ulix-auth/v1/authorization\n"
+            "  curl %s %s/openapi.json\n"
+            "Console: %s/#secret=%s\n"
+            "Ctrl-C stops the host.\n",
+            address.c_str(), secret.c_str(), lock_path.c_str(), auth.c_str(), address.c_str(),
+            auth.c_str(), address.c_str(), auth.c_str(), address.c_str(), auth.c_str(),
+            address.c_str(), auth.c_str(), address.c_str(), auth.c_str(), address.c_str(),
+            auth.c_str(), address.c_str(), address.c_str(), secret.c_str());
+        std::fflush(stdout);
 
-      int signal_number = 0;
-      while (sigwait(&stop_signals, &signal_number) != 0) {
+        int signal_number = 0;
+        while (sigwait(&stop_signals, &signal_number) != 0) {
+        }
+        log.Host(std::string("stopping on ") + (signal_number == SIGINT ? "SIGINT" : "SIGTERM"));
       }
-      log.Host(std::string("stopping on ") + (signal_number == SIGINT ? "SIGINT" : "SIGTERM"));
     }
     // No new requests, no more callbacks, then the plug-in: nothing can call into it while it
     // takes itself apart.

@@ -25,10 +25,19 @@ void TimerQueue::Stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
     wake_.notify_one();
+    quiet_.notify_all();
   }
   if (thread_.joinable()) thread_.join();
   std::lock_guard<std::mutex> lock(mutex_);
   while (!entries_.empty()) entries_.pop();
+}
+
+bool TimerQueue::WaitQuiet(std::chrono::milliseconds wait) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return quiet_.wait_for(lock, wait, [this] {
+    return stopping_ ||
+           (!running_ && (entries_.empty() || entries_.top().due > Clock::now()));
+  });
 }
 
 std::size_t TimerQueue::PendingCount() const {
@@ -52,10 +61,14 @@ void TimerQueue::Run() {
     Entry entry = entries_.top();
     entries_.pop();
     // The task runs unlocked: it may schedule the next one.
+    running_ = true;
     lock.unlock();
     entry.task();
     lock.lock();
+    running_ = false;
+    quiet_.notify_all();
   }
+  quiet_.notify_all();
 }
 
 }  // namespace devhost

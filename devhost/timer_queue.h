@@ -28,6 +28,9 @@ class TimerQueue {
   // Waits for a running task to return, drops the tasks not yet due and ends the thread.
   void Stop();
   std::size_t PendingCount() const;
+  // Waits up to `wait` until no task runs and none is due: what was scheduled to run now has
+  // run, and so has what it scheduled to run now in turn. True when that came.
+  bool WaitQuiet(std::chrono::milliseconds wait);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -44,6 +47,8 @@ class TimerQueue {
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
+  std::condition_variable quiet_;  // a task returned, or the queue stopped
+  bool running_ = false;
   std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> entries_;
   std::uint64_t next_sequence_ = 0;
   bool stopping_ = false;

@@ -36,6 +36,29 @@ TEST(TimerQueue, RunsTasksDueTogetherInTheOrderScheduled) {
   EXPECT_EQ(order, (std::vector<std::string>{"hold", "b", "c", "d"}));
 }
 
+TEST(TimerQueue, IsQuietOnlyOnceTasksDueNowAndWhatTheyScheduledNowHaveRun) {
+  TimerQueue timers;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::promise<void> second_started;
+  std::atomic<bool> third_ran{false};
+  timers.Schedule("refresh later", 3600, [] {});
+  // A due task that schedules another due task, which holds the thread, then a third.
+  timers.Schedule("first", 0, [&] {
+    timers.Schedule("second", 0, [&] {
+      second_started.set_value();
+      released.wait();
+      timers.Schedule("third", 0, [&] { third_ran = true; });
+    });
+  });
+  second_started.get_future().wait();
+  EXPECT_FALSE(timers.WaitQuiet(std::chrono::milliseconds(0)));
+  release.set_value();
+  EXPECT_TRUE(timers.WaitQuiet(std::chrono::minutes(1)));
+  EXPECT_TRUE(third_ran);
+  EXPECT_EQ(timers.PendingCount(), 1u);  // the task an hour away does not hold it up
+}
+
 TEST(TimerQueue, StopDropsTasksNotYetDueAndIgnoresLaterOnes) {
   std::atomic<int> ran{0};
   TimerQueue timers;

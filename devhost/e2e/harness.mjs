@@ -31,11 +31,28 @@ function waitForLine(child, stream, pattern, name) {
   });
 }
 
+// Resolves with the exit code once the process has ended and its output has all been read.
 async function stopChild(child) {
-  if (child.exitCode !== null || child.signalCode !== null) return child.exitCode;
-  child.kill('SIGTERM');
-  const [code] = await once(child, 'exit');
-  return code;
+  const closed = child.stdout.closed && child.stderr.closed
+    ? Promise.resolve() : once(child, 'close');
+  if (child.exitCode === null && child.signalCode === null) child.kill('SIGTERM');
+  await closed;
+  return child.exitCode;
+}
+
+// Processes that keep the machine's cores busy, as other work on a shared machine does; stopped
+// by the function returned.
+export function busyLoops(count) {
+  const loops = Array.from({ length: count },
+    () => spawn('sh', ['-c', 'while :; do :; done'], { stdio: 'ignore' }));
+  return async () => {
+    await Promise.all(loops.map(async (loop) => {
+      if (loop.exitCode === null && loop.signalCode === null) {
+        loop.kill('SIGKILL');
+        await once(loop, 'exit');
+      }
+    }));
+  };
 }
 
 export async function startIdp(args = []) {
@@ -68,7 +85,9 @@ export function newStateFolder() {
   return fs.mkdtempSync(path.join(os.tmpdir(), 'devhost-e2e-'));
 }
 
-// Starts the development host. `log` collects everything it writes to standard error.
+// Starts the development host and waits until the plug-in's start-up work is done (its
+// configuration applied, the sign-on from its command line finished or failed). `log` collects
+// everything it writes to standard error.
 export async function startDevhost({ state = newStateFolder(), args = [], pluginArgs = [] } = {}) {
   const child = spawn(devhostBinary, ['--state', state, '--port', '0', ...args, '--', ...pluginArgs], {
     stdio: ['ignore', 'pipe', 'pipe'],
@@ -96,9 +115,27 @@ export async function startDevhost({ state = newStateFolder(), args = [], plugin
       try { json = JSON.parse(text); } catch { json = undefined; }
       return { status: response.status, json, text };
     },
+    // Resolves once the host has written a log line matching `pattern`.
+    waitForLog(pattern) {
+      if (pattern.test(host.log)) return Promise.resolve();
+      return new Promise((resolve) => {
+        const onData = () => {
+          if (pattern.test(host.log)) {
+            child.stderr.off('data', onData);
+            resolve();
+          }
+        };
+        child.stderr.on('data', onData);
+      });
+    },
     stop: () => stopChild(child),
     exited: () => child.exitCode !== null || child.signalCode !== null,
   });
+  const ready = await host.call('GET', '/ready?wait=60');
+  if (ready.status !== 200) {
+    await host.stop();
+    throw new Error(`the development host was not ready within a minute:\n${host.log}`);
+  }
   return host;
 }
 
