@@ -18,6 +18,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -40,6 +42,8 @@ namespace {
 
 constexpr std::size_t kMaxBody = 8u << 20;
 constexpr unsigned kMaxReadyWaitSeconds = 60;
+// Connections open at once that count as a burst.
+constexpr std::size_t kBurst = 64;
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -188,6 +192,24 @@ struct ApiServerCallbacks {
     return exchange;
   }
 
+  // Counts connections; when a burst of them has ended, the trimmer hands the memory their
+  // threads freed back to the system.
+  static void Connection(void* context, MHD_Connection*, void**,
+                         MHD_ConnectionNotificationCode code) {
+    auto& server = *static_cast<ApiServer*>(context);
+    std::lock_guard<std::mutex> lock(server.connections_mutex_);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+      server.peak_connections_ = std::max(++server.open_connections_, server.peak_connections_);
+      return;
+    }
+    --server.open_connections_;
+    if (server.peak_connections_ >= kBurst && server.open_connections_ <= kBurst / 8) {
+      server.peak_connections_ = server.open_connections_;
+      server.trim_due_ = true;
+      server.trim_wake_.notify_one();
+    }
+  }
+
   static void End(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
     delete static_cast<ApiServer::Exchange*>(*state);
     *state = nullptr;
@@ -313,12 +335,37 @@ bool ApiServer::Start() {
       MHD_OPTION_CONNECTION_TIMEOUT, settings_.idle_timeout_seconds,
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, settings_.max_header_bytes,
       MHD_OPTION_URI_LOG_CALLBACK, &ApiServerCallbacks::Begin, this,
-      MHD_OPTION_NOTIFY_COMPLETED, &ApiServerCallbacks::End, this, MHD_OPTION_END);
-  return daemon_ != nullptr;
+      MHD_OPTION_NOTIFY_COMPLETED, &ApiServerCallbacks::End, this,
+      MHD_OPTION_NOTIFY_CONNECTION, &ApiServerCallbacks::Connection, this, MHD_OPTION_END);
+  if (daemon_ == nullptr) return false;
+  trimmer_ = std::thread([this] { Trim(); });
+  return true;
+}
+
+void ApiServer::Trim() {
+  std::unique_lock<std::mutex> lock(connections_mutex_);
+  while (!stopping_) {
+    trim_wake_.wait(lock, [this] { return trim_due_ || stopping_; });
+    if (stopping_) break;
+    // The threads of a burst's last connections end and are cleaned up a little after they
+    // report closing; each may have used an allocator arena of its own, which would otherwise
+    // keep its high-water mark for the life of the host.
+    if (trim_wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stopping_; })) break;
+    trim_due_ = false;
+    lock.unlock();
+    malloc_trim(0);
+    lock.lock();
+  }
 }
 
 void ApiServer::Stop() {
   events_.Close();
+  {
+    std::lock_guard<std::mutex> lock(connections_mutex_);
+    stopping_ = true;
+    trim_wake_.notify_one();
+  }
+  if (trimmer_.joinable()) trimmer_.join();
   if (daemon_ != nullptr) {
     // Closes the listening socket too.
     MHD_stop_daemon(daemon_);

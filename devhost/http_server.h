@@ -14,6 +14,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -103,6 +106,16 @@ class ApiServer {
   HostLog& log_;
   std::string openapi_;
   std::vector<std::string> console_paths_;  // request paths of the console's files
+  // Hands freed memory back to the system after a burst of connections.
+  void Trim();
+
+  std::mutex connections_mutex_;
+  std::condition_variable trim_wake_;
+  std::size_t open_connections_ = 0;
+  std::size_t peak_connections_ = 0;  // since the last burst ended
+  bool trim_due_ = false;
+  bool stopping_ = false;
+  std::thread trimmer_;
   int listen_fd_ = -1;
   MHD_Daemon* daemon_ = nullptr;
 

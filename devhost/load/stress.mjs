@@ -1,0 +1,100 @@
+// A stress run of the development host (not a test): many clients connect at once, each on a
+// connection of its own making several GETs over the plug-in's read routes, while busy loops
+// hold the cores. Reports answered and failed requests, latency percentiles and the host's
+// resident memory before and after.
+// Usage: node devhost/load/stress.mjs [connections, default 1000] [requests each, default 5]
+//        [busy loops, default 4]
+// ULIX_DEVHOST picks the host binary (a Release build gives the figures worth reporting).
+import * as fs from 'node:fs';
+import * as http from 'node:http';
+
+import { busyLoops, startDevhost, startIdp } from '../e2e/harness.mjs';
+
+const connections = Number(process.argv[2] || 1000);
+const perConnection = Number(process.argv[3] || 5);
+const loops = Number(process.argv[4] ?? 4);
+const routes = ['/ulix-auth/v1/authorization', '/ulix-auth/v1/authorization/access-token',
+  '/ulix-auth/v1/authorization/id-token', '/ulix-auth/v1/status/EU', '/openapi.json'];
+
+const procStatus = (pid, field) => Number(new RegExp(`^${field}:\\s+(\\d+)`, 'm')
+  .exec(fs.readFileSync(`/proc/${pid}/status`, 'utf8'))[1]);
+const residentKiB = (pid) => procStatus(pid, 'VmRSS');
+
+const idp = await startIdp(['--gas']);
+const host = await startDevhost({
+  pluginArgs: [`--ulix-auth.url=${idp.url}`, '--ulix-auth.client=devhost', '--ulix-auth.username=demo',
+    '--ulix-auth.password=demo-password', '--ulix-auth.platform=EU'],
+});
+const { hostname, port } = new URL(host.url);
+
+// One GET on `agent`'s connection: the time it took, or the error that ended it.
+function get(agent, route) {
+  const started = process.hrtime.bigint();
+  return new Promise((resolve) => {
+    const request = http.get({ host: hostname, port, path: route, agent,
+      headers: { authorization: `Bearer ${host.secret}` } }, (response) => {
+      response.resume();
+      response.on('end', () => resolve({
+        ok: response.statusCode === 200,
+        error: response.statusCode === 200 ? undefined : `status ${response.statusCode}`,
+        ms: Number(process.hrtime.bigint() - started) / 1e6,
+      }));
+    });
+    request.on('error', (error) => resolve({ ok: false, error: error.code || error.message,
+      ms: Number(process.hrtime.bigint() - started) / 1e6 }));
+  });
+}
+
+async function client(index) {
+  // An agent of its own with one socket: a connection per client, kept for its requests.
+  const agent = new http.Agent({ keepAlive: true, maxSockets: 1 });
+  const results = [];
+  for (let i = 0; i < perConnection; i += 1) {
+    results.push(await get(agent, routes[(index + i) % routes.length]));
+  }
+  agent.destroy();
+  return results;
+}
+
+// The host's resident memory once its connection threads have ended (none of them outlives its
+// connection, so the thread count falls back to where it started).
+async function settledResident(threadsBefore) {
+  for (let tries = 0; tries < 600; tries += 1) {
+    if (procStatus(host.pid, 'Threads') <= threadsBefore) break;
+    await new Promise((resolve) => { setTimeout(resolve, 50); });
+  }
+  // The host hands memory back a second after a burst has ended.
+  await new Promise((resolve) => { setTimeout(resolve, 2000); });
+  return residentKiB(host.pid);
+}
+
+// A first, smaller burst touches the code and the data the host keeps for good; the figures
+// compare the host after it with the host after the whole run.
+const threadsBefore = procStatus(host.pid, 'Threads');
+await Promise.all(Array.from({ length: 100 }, (_, i) => client(i)));
+const rssBefore = await settledResident(threadsBefore);
+const stopLoops = busyLoops(loops);
+let results;
+const started = process.hrtime.bigint();
+try {
+  results = (await Promise.all(Array.from({ length: connections }, (_, i) => client(i)))).flat();
+} finally {
+  await stopLoops();
+}
+const wallMs = Number(process.hrtime.bigint() - started) / 1e6;
+const rssAfter = await settledResident(threadsBefore);
+await host.stop();
+await idp.stop();
+
+const times = results.map((r) => r.ms).sort((a, b) => a - b);
+const at = (q) => times[Math.min(times.length - 1, Math.floor(q * times.length))];
+const failures = {};
+for (const r of results.filter((x) => !x.ok)) failures[r.error] = (failures[r.error] || 0) + 1;
+console.log(JSON.stringify({
+  connections, requestsEach: perConnection, busyLoops: loops,
+  answered: results.filter((r) => r.ok).length, failed: results.length - results.filter((r) => r.ok).length,
+  failures,
+  p50Ms: Number(at(0.5).toFixed(1)), p99Ms: Number(at(0.99).toFixed(1)),
+  maxMs: Number(times[times.length - 1].toFixed(1)), wallMs: Math.round(wallMs),
+  rssBeforeKiB: rssBefore, rssAfterKiB: rssAfter, rssGrowthKiB: rssAfter - rssBefore,
+}, null, 2));
