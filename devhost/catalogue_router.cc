@@ -122,7 +122,48 @@ bool TemplateFits(std::string_view path_template, std::string_view path, std::si
   return FitsFrom(path_template, 0, path, 0, literals);
 }
 
-std::string ErrorBody(int status, std::string_view message) {
+// `text` with every byte that does not begin a well-formed UTF-8 sequence replaced by U+FFFD:
+// an error text may echo a path or a name as the client sent it.
+std::string ValidUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    std::size_t length = 0;
+    unsigned least = 0;  // the smallest code point of that length (no overlong forms)
+    if (byte < 0x80) {
+      length = 1;
+    } else if (byte >= 0xc2 && byte <= 0xdf) {
+      length = 2;
+      least = 0x80;
+    } else if (byte >= 0xe0 && byte <= 0xef) {
+      length = 3;
+      least = 0x800;
+    } else if (byte >= 0xf0 && byte <= 0xf4) {
+      length = 4;
+      least = 0x10000;
+    }
+    unsigned code = length == 1 ? byte : byte & (0x7f >> length);
+    bool valid = length != 0 && i + length <= text.size();
+    for (std::size_t k = 1; valid && k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      valid = (next & 0xc0) == 0x80;
+      code = (code << 6) | (next & 0x3f);
+    }
+    valid = valid && code >= least && code <= 0x10ffff && (code < 0xd800 || code > 0xdfff);
+    if (valid) {
+      out.append(text.substr(i, length));
+      i += length;
+    } else {
+      out += "\xef\xbf\xbd";
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::string ErrorBody(int status, std::string_view raw_message) {
+  const std::string message = ValidUtf8(raw_message);
   HostValue text{};
   text.kind = kHostValueText;
   text.payload.text.data = message.data();

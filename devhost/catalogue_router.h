@@ -39,7 +39,8 @@ std::uint32_t MethodCode(std::string_view name);
 // "{+name}" or "{#name}" for the rest of the path. Counts the literal characters matched.
 bool TemplateFits(std::string_view path_template, std::string_view path, std::size_t& literals);
 
-// The error body every failure carries.
+// The error body every failure carries. Bytes of `message` that are not well-formed UTF-8
+// become U+FFFD, so that the body stays valid JSON whatever a client sent.
 std::string ErrorBody(int status, std::string_view message);
 
 class CatalogueRouter {

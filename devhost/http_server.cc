@@ -87,6 +87,17 @@ const char* ContentTypeOf(std::string_view file) {
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
+// No page of another site may frame an answer, read it as another type, or load into the
+// console anything but the host's own files.
+void AddPageGuards(MHD_Response* response) {
+  MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+  MHD_add_response_header(response, "X-Frame-Options", "DENY");
+  MHD_add_response_header(response, "Content-Security-Policy",
+                          "default-src 'self'; frame-ancestors 'none'; base-uri 'none'; "
+                          "form-action 'none'");
+  MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
+}
+
 MHD_Result Send(MHD_Connection* connection, unsigned status, const std::string& content_type,
                 const std::string& body, const Headers& headers = {}) {
   MHD_Response* response = MHD_create_response_from_buffer(
@@ -98,6 +109,7 @@ MHD_Result Send(MHD_Connection* connection, unsigned status, const std::string& 
   for (const auto& [name, value] : headers) {
     MHD_add_response_header(response, name.c_str(), value.c_str());
   }
+  AddPageGuards(response);
   const MHD_Result queued = MHD_queue_response(connection, status, response);
   MHD_destroy_response(response);
   return queued;
@@ -192,25 +204,43 @@ struct ApiServerCallbacks {
     return exchange;
   }
 
-  // Counts connections; when a burst of them has ended, the trimmer hands the memory their
-  // threads freed back to the system.
-  static void Connection(void* context, MHD_Connection*, void**,
+  // Keeps the housekeeper's account of the open connections.
+  static void Connection(void* context, MHD_Connection* connection, void**,
                          MHD_ConnectionNotificationCode code) {
     auto& server = *static_cast<ApiServer*>(context);
     std::lock_guard<std::mutex> lock(server.connections_mutex_);
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-      server.peak_connections_ = std::max(++server.open_connections_, server.peak_connections_);
+      const MHD_ConnectionInfo* info =
+          MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+      server.connections_[connection] = {info != nullptr ? info->connect_fd : -1,
+                                         std::chrono::steady_clock::now(), true};
+      server.peak_connections_ = std::max(server.connections_.size(), server.peak_connections_);
+      server.housekeeping_wake_.notify_one();
       return;
     }
-    --server.open_connections_;
-    if (server.peak_connections_ >= kBurst && server.open_connections_ <= kBurst / 8) {
-      server.peak_connections_ = server.open_connections_;
-      server.trim_due_ = true;
-      server.trim_wake_.notify_one();
+    // Called before the socket is closed: the housekeeper never touches a descriptor that
+    // may have been reused.
+    server.connections_.erase(connection);
+    if (server.peak_connections_ >= kBurst && server.connections_.size() <= kBurst / 8) {
+      server.peak_connections_ = server.connections_.size();
+      // The connections' threads end and are cleaned up a little after they report closing.
+      server.trim_at_ = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+      server.housekeeping_wake_.notify_one();
     }
   }
 
-  static void End(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
+  // The headers of the connection's request are all in, or it starts waiting for the next.
+  static void Headers(ApiServer& server, MHD_Connection* connection, bool complete) {
+    std::lock_guard<std::mutex> lock(server.connections_mutex_);
+    auto found = server.connections_.find(connection);
+    if (found == server.connections_.end()) return;
+    found->second.in_headers = !complete;
+    found->second.since = std::chrono::steady_clock::now();
+  }
+
+  static void End(void* context, MHD_Connection* connection, void** state,
+                  MHD_RequestTerminationCode) {
+    Headers(*static_cast<ApiServer*>(context), connection, false);
     delete static_cast<ApiServer::Exchange*>(*state);
     *state = nullptr;
   }
@@ -225,6 +255,7 @@ struct ApiServerCallbacks {
     try {
       if (!exchange->checked) {
         exchange->checked = true;
+        Headers(server, connection, true);
         return static_cast<MHD_Result>(server.Answer(connection, method, *exchange));
       }
       if (*upload_size != 0) {
@@ -278,8 +309,9 @@ bool SecretMatches(std::string_view authorization_header, std::string_view secre
   }
   unsigned difference = 0;
   for (std::size_t i = 0; i < kScheme.size(); ++i) {
-    difference |= static_cast<unsigned char>(std::tolower(authorization_header[i])) ^
-                  static_cast<unsigned char>(std::tolower(kScheme[i]));
+    difference |=
+        static_cast<unsigned>(std::tolower(static_cast<unsigned char>(authorization_header[i])) ^
+                              std::tolower(static_cast<unsigned char>(kScheme[i])));
   }
   for (std::size_t i = 0; i < secret.size(); ++i) {
     difference |= static_cast<unsigned char>(authorization_header[kScheme.size() + i]) ^
@@ -321,7 +353,8 @@ int ApiServer::Bind() {
     return -1;
   }
   listen_fd_ = fd;
-  return ntohs(address.sin_port);
+  port_ = ntohs(address.sin_port);
+  return port_;
 }
 
 bool ApiServer::Start() {
@@ -338,24 +371,44 @@ bool ApiServer::Start() {
       MHD_OPTION_NOTIFY_COMPLETED, &ApiServerCallbacks::End, this,
       MHD_OPTION_NOTIFY_CONNECTION, &ApiServerCallbacks::Connection, this, MHD_OPTION_END);
   if (daemon_ == nullptr) return false;
-  trimmer_ = std::thread([this] { Trim(); });
+  housekeeper_ = std::thread([this] { Housekeeping(); });
   return true;
 }
 
-void ApiServer::Trim() {
+void ApiServer::Housekeeping() {
+  using Clock = std::chrono::steady_clock;
   std::unique_lock<std::mutex> lock(connections_mutex_);
   while (!stopping_) {
-    trim_wake_.wait(lock, [this] { return trim_due_ || stopping_; });
-    if (stopping_) break;
-    // The threads of a burst's last connections end and are cleaned up a little after they
-    // report closing; each may have used an allocator arena of its own, which would otherwise
-    // keep its high-water mark for the life of the host.
-    if (trim_wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stopping_; })) break;
-    trim_due_ = false;
-    lock.unlock();
-    malloc_trim(0);
-    lock.lock();
+    housekeeping_wake_.wait(lock, [this] { return stopping_ || !connections_.empty() || trim_at_; });
+    if (housekeeping_wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stopping_; })) {
+      break;
+    }
+    const Clock::time_point now = Clock::now();
+    for (auto& [connection, watch] : connections_) {
+      if (watch.in_headers && now - watch.since > settings_.header_deadline && watch.fd >= 0) {
+        // Its thread sees the connection end and closes it.
+        shutdown(watch.fd, SHUT_RDWR);
+        watch.in_headers = false;
+      }
+    }
+    if (trim_at_ && now >= *trim_at_) {
+      trim_at_.reset();
+      // Each connection's thread may have used an allocator arena of its own, which would
+      // otherwise keep the burst's high-water mark for the life of the host.
+      lock.unlock();
+      malloc_trim(0);
+      lock.lock();
+    }
   }
+}
+
+bool ApiServer::HostIsOurs(const char* host) const {
+  if (host == nullptr) return true;  // HTTP/1.0; browsers always send one
+  const std::string port = ":" + std::to_string(port_);
+  for (const char* name : {"127.0.0.1", "localhost"}) {
+    if (strcasecmp(host, (name + port).c_str()) == 0) return true;
+  }
+  return false;
 }
 
 void ApiServer::Stop() {
@@ -363,9 +416,9 @@ void ApiServer::Stop() {
   {
     std::lock_guard<std::mutex> lock(connections_mutex_);
     stopping_ = true;
-    trim_wake_.notify_one();
+    housekeeping_wake_.notify_one();
   }
-  if (trimmer_.joinable()) trimmer_.join();
+  if (housekeeper_.joinable()) housekeeper_.join();
   if (daemon_ != nullptr) {
     // Closes the listening socket too.
     MHD_stop_daemon(daemon_);
@@ -392,6 +445,10 @@ int ApiServer::Answer(MHD_Connection* connection, const char* method_text, Excha
   const std::string_view query =
       target.find('?') == std::string_view::npos ? "" : target.substr(target.find('?') + 1);
   const bool reading = method == "GET" || method == "HEAD";
+  if (!HostIsOurs(HeaderValue(connection, MHD_HTTP_HEADER_HOST))) {
+    return SendError(connection, MHD_HTTP_MISDIRECTED_REQUEST,
+                     "This host answers to 127.0.0.1:" + std::to_string(port_) + " only.");
+  }
 
   // The console's own files are public; only exact names are, never a path below them.
   if (reading) {
@@ -458,6 +515,7 @@ int ApiServer::StreamEvents(MHD_Connection* connection, bool replay) {
   }
   MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/event-stream");
   MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
+  AddPageGuards(response);
   const MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_OK, response);
   MHD_destroy_response(response);
   return queued;

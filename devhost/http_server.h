@@ -11,13 +11,15 @@
 #define DEVHOST_HTTP_SERVER_H_
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "devhost/catalogue_router.h"
@@ -43,6 +45,9 @@ struct ServerSettings {
   unsigned max_connections = 4096;
   // A connection that sends nothing for this long is closed, between requests or inside one.
   unsigned idle_timeout_seconds = 10;
+  // A request line and headers must be complete this long after the connection opened or its
+  // previous request was answered, however slowly they trickle in; else the connection closes.
+  std::chrono::milliseconds header_deadline = std::chrono::seconds(10);
   // The request line and headers together; a request over it is answered 431 (or 414 for the
   // line alone) before anything is read of its body.
   std::size_t max_header_bytes = 64 * 1024;
@@ -106,16 +111,27 @@ class ApiServer {
   HostLog& log_;
   std::string openapi_;
   std::vector<std::string> console_paths_;  // request paths of the console's files
-  // Hands freed memory back to the system after a burst of connections.
-  void Trim();
+  // Once a second while there are connections: closes those past their header deadline, and
+  // after a burst of connections hands the memory their threads freed back to the system.
+  void Housekeeping();
+  // Whether the Host header names this server (a page on another name reaching 127.0.0.1
+  // through DNS rebinding sends its own).
+  bool HostIsOurs(const char* host) const;
 
+  // A connection as the housekeeper sees it.
+  struct Watch {
+    int fd;
+    std::chrono::steady_clock::time_point since;  // of the request being received
+    bool in_headers;
+  };
   std::mutex connections_mutex_;
-  std::condition_variable trim_wake_;
-  std::size_t open_connections_ = 0;
+  std::condition_variable housekeeping_wake_;
+  std::unordered_map<MHD_Connection*, Watch> connections_;
   std::size_t peak_connections_ = 0;  // since the last burst ended
-  bool trim_due_ = false;
+  std::optional<std::chrono::steady_clock::time_point> trim_at_;
   bool stopping_ = false;
-  std::thread trimmer_;
+  std::thread housekeeper_;
+  int port_ = 0;
   int listen_fd_ = -1;
   MHD_Daemon* daemon_ = nullptr;
 

@@ -41,6 +41,8 @@ TEST(SecretMatches, AcceptsOnlyTheBearerSchemeWithTheExactSecret) {
     EXPECT_EQ(SecretMatches(row.header, "s3cret"), row.matches);
   }
   EXPECT_FALSE(SecretMatches("Bearer ", ""));
+  // Bytes above 127 are compared as they are, never handed to tolower as negative numbers.
+  EXPECT_FALSE(SecretMatches("\xc2\xa0" "earer s3cret", "s3cret"));
 }
 
 struct Reply {
@@ -159,6 +161,7 @@ class ApiServerTest : public ::testing::Test {
       return statistics;
     };
     settings.wait_ready = [this](std::chrono::milliseconds) { return ready_.load(); };
+    settings.header_deadline = header_deadline_;
     server_ = std::make_unique<ApiServer>(std::move(settings), router_, events_, log_);
     port_ = server_->Bind();
     ASSERT_GT(port_, 0);
@@ -178,6 +181,7 @@ class ApiServerTest : public ::testing::Test {
   EventHub events_;
   CatalogueRouter router_{devhost_test::EchoCatalogue()};
   std::atomic<bool> ready_{false};
+  std::chrono::milliseconds header_deadline_ = std::chrono::seconds(10);
   std::string console_;
   std::unique_ptr<ApiServer> server_;
   int port_ = 0;
@@ -268,8 +272,8 @@ TEST_F(ApiServerTest, AnswersBodiesByWhatTheyAnnounce) {
     ASSERT_TRUE(client.connected());
     const std::string request(row.request);
     const std::size_t line_end = request.find("\r\n") + 2;
-    ASSERT_TRUE(client.Send(request.substr(0, line_end) + "Host: 127.0.0.1\r\n" + kAuthorization +
-                            "\r\n" + request.substr(line_end)));
+    ASSERT_TRUE(client.Send(request.substr(0, line_end) + "Host: 127.0.0.1:" +
+                            std::to_string(port_) + "\r\n" + kAuthorization + "\r\n" + request.substr(line_end)));
     client.EndSending();
     EXPECT_EQ(client.StatusLine(), row.status_line);
   }
@@ -287,7 +291,8 @@ TEST_F(ApiServerTest, ServesOthersWhileClientsStallOrSendTooMuch) {
   ASSERT_TRUE(slow.Send("GET /items HTTP/1.1\r\nX-Slow: "));
   for (int i = 0; i < 5; ++i) ASSERT_TRUE(slow.Send("a"));
   RawClient large(port_);
-  ASSERT_TRUE(large.Send("GET /items HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kAuthorization + "\r\n"));
+  ASSERT_TRUE(large.Send("GET /items HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_) +
+                         "\r\n" + kAuthorization + "\r\n"));
   for (int i = 0; i < 10; ++i) {
     if (!large.Send("X-Padding-" + std::to_string(i) + ": " + std::string(8000, 'p') + "\r\n")) {
       break;  // the server may close as soon as the limit is passed
@@ -296,8 +301,65 @@ TEST_F(ApiServerTest, ServesOthersWhileClientsStallOrSendTooMuch) {
   large.Send("\r\n");
   EXPECT_EQ(large.StatusLine(), "HTTP/1.1 431 Request Header Fields Too Large");
   EXPECT_EQ(Get("/items").status, 200);
-  // Everyone above is still connected: the answer did not wait for them to go.
-  EXPECT_TRUE(slow.Send("a"));
+  // Stopping waits for none of them: each connection is closed under its client.
+  server_->Stop();
+  EXPECT_EQ(slow.ReadToEnd(), "");
+}
+
+class ShortHeaderDeadlineTest : public ApiServerTest {
+ protected:
+  ShortHeaderDeadlineTest() { header_deadline_ = std::chrono::milliseconds(300); }
+};
+
+TEST_F(ShortHeaderDeadlineTest, ClosesAConnectionWhoseHeadersTrickleInPastTheDeadline) {
+  // A byte every 50 ms is never idle long enough for the idle timeout; only the deadline for
+  // the whole header ends it. Twenty seconds of trickling would mean it never came.
+  RawClient slow(port_);
+  ASSERT_TRUE(slow.Send("GET /items HTTP/1.1\r\nX-Slow: "));
+  int bytes = 0;
+  for (; bytes < 400 && slow.Send("a"); ++bytes) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_LT(bytes, 400);
+  // A request that finishes its headers in time is served as ever.
+  EXPECT_EQ(Get("/items").status, 200);
+}
+
+TEST_F(ApiServerTest, AnswersOnlyToItsOwnNameAndGuardsItsPages) {
+  const std::string port = std::to_string(port_);
+  struct Row {
+    std::string host;
+    long status;
+  };
+  const Row rows[] = {
+      {"127.0.0.1:" + port, 200},
+      {"LOCALHOST:" + port, 200},
+      {"attacker.example:" + port, 421},
+      {"127.0.0.1", 421},
+      {"127.0.0.1:1" + port, 421},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.host);
+    EXPECT_EQ(Get("/items", {"Host: " + row.host}).status, row.status);
+    // The console's files too: a rebinding page must not read them either.
+    EXPECT_EQ(Fetch(port_, "GET", "/", {"Host: " + row.host}).status, row.status);
+  }
+  std::string headers;
+  CURL* curl = curl_easy_init();
+  const std::string url = "http://127.0.0.1:" + port + "/";
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+  curl_easy_setopt(
+      curl, CURLOPT_HEADERFUNCTION, +[](char* data, std::size_t, std::size_t length, void* out) {
+        static_cast<std::string*>(out)->append(data, length);
+        return length;
+      });
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &headers);
+  curl_easy_perform(curl);
+  curl_easy_cleanup(curl);
+  EXPECT_THAT(headers, ::testing::HasSubstr("X-Frame-Options: DENY\r\n"));
+  EXPECT_THAT(headers, ::testing::HasSubstr("X-Content-Type-Options: nosniff\r\n"));
+  EXPECT_THAT(headers, ::testing::HasSubstr("frame-ancestors 'none'"));
 }
 
 TEST_F(ApiServerTest, KeepsManyEventStreamsOpenAtOnce) {
