@@ -25,8 +25,13 @@ CURL* ThreadHandle() {
   return handle.get();
 }
 
+// The largest answer body taken; a larger one ends the exchange as a transport failure.
+constexpr std::size_t kMaxAnswerBody = 8u << 20;
+
 std::size_t CollectBody(char* data, std::size_t size, std::size_t count, void* user) {
-  static_cast<std::string*>(user)->append(data, size * count);
+  auto* body = static_cast<std::string*>(user);
+  if (body->size() + size * count > kMaxAnswerBody) return 0;  // curl reports a write error
+  body->append(data, size * count);
   return size * count;
 }
 
@@ -127,6 +132,10 @@ HttpExchange SendWithCurl(const HostHttpRequest& packed) {
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  // The plug-in speaks to web services only: no file:, no other scheme, and no redirect to one.
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxAnswerBody));
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_buffer);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CollectBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &exchange.body);
@@ -135,8 +144,12 @@ HttpExchange SendWithCurl(const HostHttpRequest& packed) {
 
   const CURLcode code = curl_easy_perform(easy);
   if (code != CURLE_OK) {
+    // Only the body collector refuses to write.
+    const bool too_large = code == CURLE_FILESIZE_EXCEEDED || code == CURLE_WRITE_ERROR;
     exchange = HttpExchange{};
-    exchange.error = error_buffer[0] != '\0' ? error_buffer : curl_easy_strerror(code);
+    exchange.error = too_large ? "the answer's body is larger than 8 MiB"
+                     : error_buffer[0] != '\0' ? error_buffer
+                                                : curl_easy_strerror(code);
     return exchange;
   }
   long status = 0;

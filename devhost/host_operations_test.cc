@@ -222,6 +222,29 @@ TEST_F(HostOperationsTest, SendsHttpThroughCurlAndReportsTransportFailures) {
   }
   EXPECT_TRUE(echoed);
   response.release(&response);
+
+  // An answer over 8 MiB, and any scheme but http and https, fail as transport errors.
+  const std::string large(9u << 20, 'x');
+  request.body = large.data();
+  request.bodyLength = static_cast<std::uint32_t>(large.size());
+  HostHttpResponse too_large{};
+  table->sendHttpRequest(table, &request, &too_large);
+  EXPECT_EQ(too_large.transportResult, 1u);
+  EXPECT_EQ(std::string(static_cast<const char*>(too_large.body), too_large.bodyLength),
+            "the answer's body is larger than 8 MiB");
+  too_large.release(&too_large);
+  request.body = body;
+  request.bodyLength = sizeof body - 1;
+  for (const char* url : {"file:///etc/hostname", "ftp://127.0.0.1/", "gopher://127.0.0.1/"}) {
+    SCOPED_TRACE(url);
+    HostHttpRequest other = request;
+    other.url = url;
+    HostHttpResponse refused{};
+    table->sendHttpRequest(table, &other, &refused);
+    EXPECT_EQ(refused.transportResult, 1u);
+    EXPECT_EQ(refused.status, 0u);
+    refused.release(&refused);
+  }
   MHD_stop_daemon(server);
 
   // Nobody listens there any more.

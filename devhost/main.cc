@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -60,6 +62,8 @@ Options:
   --log-file FILE      append the log lines to FILE as well as standard error
   --log-requests       one log line per API request: method, path, status, time, and the time
                        spent in outgoing HTTP (never bodies)
+  --core-dumps         allow core dumps (off by default: a core file would hold the secret,
+                       tokens and passwords)
   --console DIR        the sign-on console's files, served at / (default: the source tree's
                        devhost/console; --console= turns it off)
   --help               this text
@@ -67,7 +71,11 @@ Options:
 Plug-in arguments (served at /vornclient/command-line-args) follow "--"; arguments starting with
 "--ulix-auth." are handed to the plug-in wherever they stand, for example:
   --ulix-auth.url=http://127.0.0.1:9000 --ulix-auth.client=devhost
-  --ulix-auth.username=demo --ulix-auth.password=secret --ulix-auth.platform=EU
+  --ulix-auth.username=demo --ulix-auth.password-file=FILE --ulix-auth.platform=EU
+The password reaches the plug-in as --ulix-auth.password=..., taken from the first line of the
+file --ulix-auth.password-file names, or from the environment variable ULIX_AUTH_PASSWORD.
+--ulix-auth.password=... works on the command line too, but every local user can read a
+command line in the process table: prefer the file or the variable.
 
 Routes: the plug-in's endpoints (see GET /openapi.json), GET /events (Server-Sent Events: every
 event the plug-in publishes; ?replay=1 sends the earlier ones first), GET /openapi.json, GET
@@ -87,6 +95,7 @@ struct Options {
   std::vector<std::pair<std::string, std::string>> store;
   std::string log_file;
   bool log_requests = false;
+  bool core_dumps = false;
   std::vector<std::string> plugin_arguments;
 };
 
@@ -113,8 +122,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
       options.plugin_arguments.push_back(argument);
       continue;
     }
-    if (argument == "--log-requests") {
-      options.log_requests = true;
+    if (argument == "--log-requests" || argument == "--core-dumps") {
+      (argument == "--log-requests" ? options.log_requests : options.core_dumps) = true;
       continue;
     }
     // Every other option takes a value, as "--name=value" or "--name value".
@@ -158,7 +167,64 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
       options.store.emplace_back(value.substr(0, split), value.substr(split + 1));
     }
   }
+  // The password from a file or the environment, so that it need not stand in the process
+  // table; the plug-in reads it from its command line as ever.
+  constexpr std::string_view kFile = "--ulix-auth.password-file=";
+  constexpr std::string_view kPassword = "--ulix-auth.password=";
+  bool has_password = false;
+  for (std::string& argument : options.plugin_arguments) {
+    if (argument.starts_with(kFile)) {
+      const std::string file = argument.substr(kFile.size());
+      std::ifstream in(file);
+      std::string password;
+      if (!in || !std::getline(in, password)) {
+        return fail("cannot read the password from '" + file + "'");
+      }
+      if (!password.empty() && password.back() == '\r') password.pop_back();
+      argument = std::string(kPassword) + password;
+    }
+    has_password |= argument.starts_with(kPassword);
+  }
+  if (const char* password = std::getenv("ULIX_AUTH_PASSWORD")) {
+    if (!has_password) options.plugin_arguments.push_back(std::string(kPassword) + password);
+    unsetenv("ULIX_AUTH_PASSWORD");
+  }
   return options;
+}
+
+// Refuses a state folder that another user owns or may write to (they could plant links or
+// read the lock file's secret), then holds a lock on it for the host's life: a second host on
+// the same folder stops at once. -1 (with a message printed) when the folder is not ours.
+int LockStateFolder(const std::string& folder) {
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    std::fprintf(stderr, "ulix-devhost: cannot create state folder %s: %s\n", folder.c_str(),
+                 std::strerror(errno));
+    return -1;
+  }
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat status {};
+  if (fd < 0 || fstat(fd, &status) != 0) {
+    std::fprintf(stderr, "ulix-devhost: cannot open state folder %s: %s\n", folder.c_str(),
+                 std::strerror(errno));
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  if (status.st_uid != geteuid() || (status.st_mode & 022) != 0) {
+    std::fprintf(stderr,
+                 "ulix-devhost: state folder %s is %s; it must be yours and writable by you "
+                 "alone (chmod 700)\n",
+                 folder.c_str(),
+                 status.st_uid != geteuid() ? "owned by another user" : "writable by others");
+    close(fd);
+    return -1;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    std::fprintf(stderr, "ulix-devhost: another host is running on %s (see %s/devhost.lock)\n",
+                 folder.c_str(), folder.c_str());
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 std::string NewSecret() {
@@ -182,24 +248,13 @@ std::string NewSecret() {
   return secret;
 }
 
-// Another host alive on the same state folder would share its store and lock file.
-bool LockHeldByLiveHost(const std::string& lock_path) {
-  std::ifstream in(lock_path);
-  if (!in) return false;
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string content = text.str();
-  const std::size_t at = content.find("\"pid\":");
-  if (at == std::string::npos) return false;
-  const long pid = std::strtol(content.c_str() + at + 6, nullptr, 10);
-  return pid > 0 && pid != getpid() && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
-}
-
 bool WriteLockFile(const std::string& path, int port, const std::string& secret) {
+  // A new file of our own, never one that stands there already (nor what a link points to).
   const std::string temporary = path + ".new";
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  unlink(temporary.c_str());
+  const int fd =
+      open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  fchmod(fd, 0600);
   const std::string content = "{\"pid\":" + std::to_string(getpid()) +
                               ",\"port\":" + std::to_string(port) + ",\"secret\":\"" + secret +
                               "\"}\n";
@@ -239,20 +294,24 @@ int main(int argc, char** argv) {
     setrlimit(RLIMIT_NOFILE, &files);
   }
 
+  // The process holds the secret, tokens and passwords: no core file, no ptrace by other
+  // processes of the user, unless asked for.
+  if (!options.core_dumps) {
+    const struct rlimit no_core {0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+  }
+  // Every file the host creates (store, telemetry, lock, log) is its user's alone.
+  umask(077);
+
+  // First of all, so that a second host on the same folder touches nothing.
+  const int state_lock = LockStateFolder(options.state);
+  if (state_lock < 0) return 1;
+  const std::string lock_path = options.state + "/devhost.lock";
+
   devhost::HostLog log;
   if (!options.log_file.empty() && !log.OpenFile(options.log_file)) {
     std::fprintf(stderr, "ulix-devhost: cannot open log file %s\n", options.log_file.c_str());
-    return 1;
-  }
-  if (mkdir(options.state.c_str(), 0700) != 0 && errno != EEXIST) {
-    std::fprintf(stderr, "ulix-devhost: cannot create state folder %s: %s\n", options.state.c_str(),
-                 std::strerror(errno));
-    return 1;
-  }
-  const std::string lock_path = options.state + "/devhost.lock";
-  if (LockHeldByLiveHost(lock_path)) {
-    std::fprintf(stderr, "ulix-devhost: another host is running on %s (see %s)\n",
-                 options.state.c_str(), lock_path.c_str());
     return 1;
   }
 
@@ -367,11 +426,13 @@ int main(int argc, char** argv) {
     const MemoryStatistics memory = plugin->Statistics();
     log.Host(devhost::MemoryAfterStopLine(memory));
     plugin.reset();
+    // Ours: the folder's lock has been held all along.
     unlink(lock_path.c_str());
     const std::size_t leaked = devhost::HostOperations::OutstandingResponses();
     if (leaked != 0) log.Host(std::to_string(leaked) + " host responses were never released");
   }
   store.reset();
   devhost::GlobalCurlCleanup();
+  close(state_lock);
   return result;
 }

@@ -56,6 +56,7 @@ test('signs on, refreshes and signs off through the console, driven by events', 
   await page.goto(`${host.url}/#secret=${host.secret}`, { waitUntil: 'domcontentloaded' });
   await waitForText('#stream', /events: live/);
   await waitForText('#signed-on', /^no$/);
+  assert.ok(!page.url().includes(host.secret), 'the secret stays in the address bar');
 
   await page.$eval('#sign-on input[name=platformId]', (input) => { input.value = 'EU'; });
   await page.type('#sign-on input[name=username]', 'demo');

@@ -16,6 +16,8 @@ const kHiddenMembers = /(password|secret|assertion|refresh|^token$|_token$|^auth
 const kTimelineLimit = 200;
 
 const secret = new URLSearchParams(location.hash.slice(1)).get('secret') || '';
+// Read once and kept in memory only: out of the address bar, the history and screenshots.
+if (location.hash) history.replaceState(null, '', location.pathname + location.search);
 const rawTokens = { access: '', id: '' };  // kept in memory for the copy buttons, never in the DOM
 
 const $ = (selector) => document.querySelector(selector);

@@ -7,7 +7,7 @@ import * as fs from 'node:fs';
 import * as net from 'node:net';
 import * as path from 'node:path';
 
-import { EventReader, busyLoops, startDevhost, startIdp } from './harness.mjs';
+import { EventReader, busyLoops, newStateFolder, startDevhost, startIdp } from './harness.mjs';
 
 const PASSWORD = 'demo-password';
 // Per suite: sanitizer builds of the host run several times slower.
@@ -68,6 +68,32 @@ describe('development host', { timeout: TEST_TIMEOUT }, () => {
     assert.deepEqual(json, { httpStatus: 404, message: 'No endpoint serves /no/such/path.' });
   });
 
+  test('keeps its state folder to itself: one host, no links followed, files for its user alone', async () => {
+    const lock = path.join(host.state, 'devhost.lock');
+    const content = fs.readFileSync(lock, 'utf8');
+    await assert.rejects(startDevhost({ state: host.state }), /another host is running/);
+    assert.equal(fs.readFileSync(lock, 'utf8'), content);
+
+    for (const file of fs.readdirSync(host.state)) {
+      assert.equal(fs.statSync(path.join(host.state, file)).mode & 0o777, 0o600, file);
+    }
+    // Core files would hold the secret and tokens.
+    assert.match(fs.readFileSync(`/proc/${host.pid}/limits`, 'utf8'), /Max core file size\s+0\s+0/);
+
+    // A link planted where the lock file is first written is replaced, not written through.
+    const planted = newStateFolder();
+    const target = path.join(planted, 'precious');
+    fs.writeFileSync(target, 'keep');
+    fs.symlinkSync(target, path.join(planted, 'devhost.lock.new'));
+    const second = await startDevhost({ state: planted });
+    await second.stop();
+    assert.equal(fs.readFileSync(target, 'utf8'), 'keep');
+
+    const open = newStateFolder();
+    fs.chmodSync(open, 0o777);
+    await assert.rejects(startDevhost({ state: open }), /writable by others/);
+  });
+
   test('stops on SIGTERM with status 0 and removes its lock file', async () => {
     assert.equal(await host.stop(), 0);
     assert.ok(!fs.existsSync(path.join(host.state, 'devhost.lock')));
@@ -77,9 +103,15 @@ describe('development host', { timeout: TEST_TIMEOUT }, () => {
 
 // ---- Sign-on scenarios --------------------------------------------------------------------
 
+// The password goes through a file, never the command line, which other users can read.
+function passwordFile() {
+  const file = path.join(newStateFolder(), 'password');
+  fs.writeFileSync(file, `${PASSWORD}\n`, { mode: 0o600 });
+  return file;
+}
 const signOnArgs = (idp, extra = []) => [
   `--ulix-auth.url=${idp.url}`, '--ulix-auth.client=devhost',
-  '--ulix-auth.username=demo', `--ulix-auth.password=${PASSWORD}`, '--ulix-auth.platform=EU',
+  '--ulix-auth.username=demo', `--ulix-auth.password-file=${passwordFile()}`, '--ulix-auth.platform=EU',
   ...extra,
 ];
 const hasChange = (type, uri) => (e) => e.name === 'OnJsonApiEvent' && e.data.eventType === type
@@ -116,6 +148,7 @@ describe('sign-on through the development host', { skip: skipReason, timeout: TE
     ]);
     // Each change also goes out under its path's own event name.
     assert.ok(events.events.some((e) => e.name === 'OnJsonApiEvent_ulix-auth_v1_authorization'));
+    assert.ok(!fs.readFileSync(`/proc/${host.pid}/cmdline`, 'utf8').includes(PASSWORD));
   });
 
   test('serves every token resource of the authorization', async () => {

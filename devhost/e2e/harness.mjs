@@ -88,14 +88,23 @@ export function newStateFolder() {
 // Starts the development host and waits until the plug-in's start-up work is done (its
 // configuration applied, the sign-on from its command line finished or failed). `log` collects
 // everything it writes to standard error.
-export async function startDevhost({ state = newStateFolder(), args = [], pluginArgs = [] } = {}) {
+export async function startDevhost({ state = newStateFolder(), args = [], pluginArgs = [], env = {} } = {}) {
   const child = spawn(devhostBinary, ['--state', state, '--port', '0', ...args, '--', ...pluginArgs], {
     stdio: ['ignore', 'pipe', 'pipe'],
+    env: { ...process.env, ...env },
   });
   const host = { state, pid: child.pid, log: '', stdout: '' };
   child.stderr.on('data', (chunk) => { host.log += chunk; });
   child.stdout.on('data', (chunk) => { host.stdout += chunk; });
-  const [, url, secret] = await waitForLine(child, child.stdout, /API: +(\S+)\nSecret: +(\S+)\n/, 'development host');
+  let url;
+  let secret;
+  try {
+    [, url, secret] = await waitForLine(child, child.stdout, /API: +(\S+)\nSecret: +(\S+)\n/, 'development host');
+  } catch (error) {
+    // What it said on its way out tells why.
+    await stopChild(child);
+    throw new Error(`${error.message}\n${host.log}`);
+  }
   Object.assign(host, {
     url,
     secret,

@@ -23,7 +23,8 @@ const residentKiB = (pid) => procStatus(pid, 'VmRSS');
 const idp = await startIdp(['--gas']);
 const host = await startDevhost({
   pluginArgs: [`--ulix-auth.url=${idp.url}`, '--ulix-auth.client=devhost', '--ulix-auth.username=demo',
-    '--ulix-auth.password=demo-password', '--ulix-auth.platform=EU'],
+    '--ulix-auth.platform=EU'],
+  env: { ULIX_AUTH_PASSWORD: 'demo-password' },
 });
 const { hostname, port } = new URL(host.url);
 
