@@ -162,6 +162,7 @@ class ApiServerTest : public ::testing::Test {
     };
     settings.wait_ready = [this](std::chrono::milliseconds) { return ready_.load(); };
     settings.header_deadline = header_deadline_;
+    settings.max_connections = max_connections_;
     server_ = std::make_unique<ApiServer>(std::move(settings), router_, events_, log_);
     port_ = server_->Bind();
     ASSERT_GT(port_, 0);
@@ -182,6 +183,7 @@ class ApiServerTest : public ::testing::Test {
   CatalogueRouter router_{devhost_test::EchoCatalogue()};
   std::atomic<bool> ready_{false};
   std::chrono::milliseconds header_deadline_ = std::chrono::seconds(10);
+  unsigned max_connections_ = 4096;
   std::string console_;
   std::unique_ptr<ApiServer> server_;
   int port_ = 0;
@@ -323,6 +325,24 @@ TEST_F(ShortHeaderDeadlineTest, ClosesAConnectionWhoseHeadersTrickleInPastTheDea
   EXPECT_LT(bytes, 400);
   // A request that finishes its headers in time is served as ever.
   EXPECT_EQ(Get("/items").status, 200);
+}
+
+class FewConnectionsTest : public ApiServerTest {
+ protected:
+  FewConnectionsTest() { max_connections_ = 4; }
+};
+
+TEST_F(FewConnectionsTest, ClosesConnectionsOverTheCapAtOnce) {
+  std::vector<std::unique_ptr<RawClient>> held;
+  for (int i = 0; i < 4; ++i) {
+    held.push_back(std::make_unique<RawClient>(port_));
+    ASSERT_TRUE(held.back()->connected());
+  }
+  // The kernel completes the handshake; the server closes the connection without reading.
+  RawClient excess(port_);
+  ASSERT_TRUE(excess.connected());
+  EXPECT_EQ(excess.ReadToEnd(), "");
+  held.clear();
 }
 
 TEST_F(ApiServerTest, AnswersOnlyToItsOwnNameAndGuardsItsPages) {
