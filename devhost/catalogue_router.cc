@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "devhost/host_value_json.h"
+#include "wire/url_decode.h"
 
 namespace devhost {
 namespace {
@@ -12,30 +13,6 @@ constexpr std::uint32_t kReadChunk = 4096;
 
 std::string LiteralKey(std::uint32_t method, std::string_view path) {
   return std::to_string(method) + " " + std::string(path);
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::string UrlDecode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '+') {
-      out += ' ';
-    } else if (text[i] == '%' && i + 2 < text.size() + 0 && HexValue(text[i + 1]) >= 0 &&
-               HexValue(text[i + 2]) >= 0) {
-      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
 }
 
 // The query as named text values; names and values are URL-decoded, empty pieces skipped.
@@ -48,9 +25,10 @@ std::vector<std::pair<std::string, std::string>> QueryPieces(std::string_view qu
     const std::string_view piece = query.substr(start, end - start);
     if (!piece.empty()) {
       const std::size_t equals = piece.find('=');
-      pieces.emplace_back(
-          UrlDecode(piece.substr(0, equals)),
-          equals == std::string_view::npos ? "" : UrlDecode(piece.substr(equals + 1)));
+      pieces.emplace_back(wire::PercentDecode(piece.substr(0, equals), true),
+                          equals == std::string_view::npos
+                              ? ""
+                              : wire::PercentDecode(piece.substr(equals + 1), true));
     }
     start = end + 1;
   }

@@ -108,10 +108,13 @@ TEST(ErrorBody, KeepsWellFormedUtf8AndReplacesEveryOtherByte) {
   const Row rows[] = {
       {"plain", "plain"},
       {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x99\x82", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x99\x82"},
-      {"a\xff" "b", "a\xef\xbf\xbd" "b"},                                  // never a lead byte
-      {"\xc0\xaf", "\xef\xbf\xbd\xef\xbf\xbd"},                          // overlong "/"
-      {"\xe2\x82", "\xef\xbf\xbd\xef\xbf\xbd"},                          // cut short
-      {"\xed\xa0\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},        // a surrogate
+      {"a\xff"
+       "b",
+       "a\xef\xbf\xbd"
+       "b"},                                                     // never a lead byte
+      {"\xc0\xaf", "\xef\xbf\xbd\xef\xbf\xbd"},                  // overlong "/"
+      {"\xe2\x82", "\xef\xbf\xbd\xef\xbf\xbd"},                  // cut short
+      {"\xed\xa0\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // a surrogate
       {"\xf4\x90\x80\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // past U+10FFFF
   };
   for (const Row& row : rows) {

@@ -147,9 +147,9 @@ HttpExchange SendWithCurl(const HostHttpRequest& packed) {
     // Only the body collector refuses to write.
     const bool too_large = code == CURLE_FILESIZE_EXCEEDED || code == CURLE_WRITE_ERROR;
     exchange = HttpExchange{};
-    exchange.error = too_large ? "the answer's body is larger than 8 MiB"
+    exchange.error = too_large                 ? "the answer's body is larger than 8 MiB"
                      : error_buffer[0] != '\0' ? error_buffer
-                                                : curl_easy_strerror(code);
+                                               : curl_easy_strerror(code);
     return exchange;
   }
   long status = 0;

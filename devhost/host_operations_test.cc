@@ -190,9 +190,9 @@ TEST_F(HostOperationsTest, SendsHttpThroughCurlAndReportsTransportFailures) {
   sockaddr_in loopback{};
   loopback.sin_family = AF_INET;
   loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  MHD_Daemon* server = MHD_start_daemon(
-      MHD_USE_INTERNAL_POLLING_THREAD, 0, nullptr, nullptr, echo, nullptr, MHD_OPTION_SOCK_ADDR,
-      &loopback, MHD_OPTION_NOTIFY_COMPLETED, done, nullptr, MHD_OPTION_END);
+  MHD_Daemon* server = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD, 0, nullptr, nullptr, echo,
+                                        nullptr, MHD_OPTION_SOCK_ADDR, &loopback,
+                                        MHD_OPTION_NOTIFY_COMPLETED, done, nullptr, MHD_OPTION_END);
   ASSERT_NE(server, nullptr);
   const int port = MHD_get_daemon_info(server, MHD_DAEMON_INFO_BIND_PORT)->port;
 

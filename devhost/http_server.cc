@@ -19,13 +19,14 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "devhost/curl_transport.h"
+#include "wire/url_decode.h"
 
 namespace devhost {
 
@@ -45,38 +46,18 @@ constexpr unsigned kMaxReadyWaitSeconds = 60;
 // Connections open at once that count as a burst.
 constexpr std::size_t kBurst = 64;
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// "%xx" escapes of a path decoded ("+" stays: it means a space only in a query).
-std::string DecodePath(std::string_view path) {
-  std::string out;
-  out.reserve(path.size());
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    if (path[i] == '%' && i + 2 < path.size() && HexDigit(path[i + 1]) >= 0 &&
-        HexDigit(path[i + 2]) >= 0) {
-      out += static_cast<char>(HexDigit(path[i + 1]) * 16 + HexDigit(path[i + 2]));
-      i += 2;
-    } else {
-      out += path[i];
-    }
-  }
-  return out;
-}
-
 const char* ContentTypeOf(std::string_view file) {
   struct Row {
     std::string_view suffix;
     const char* type;
   };
   static constexpr Row kTypes[] = {
-      {".html", "text/html; charset=utf-8"}, {".js", "text/javascript; charset=utf-8"},
-      {".css", "text/css; charset=utf-8"},   {".json", "application/json"},
-      {".svg", "image/svg+xml"},             {".png", "image/png"},
+      {".html", "text/html; charset=utf-8"},
+      {".js", "text/javascript; charset=utf-8"},
+      {".css", "text/css; charset=utf-8"},
+      {".json", "application/json"},
+      {".svg", "image/svg+xml"},
+      {".png", "image/png"},
       {".ico", "image/x-icon"},
   };
   for (const Row& row : kTypes) {
@@ -366,9 +347,8 @@ bool ApiServer::Start() {
       nullptr, &ApiServerCallbacks::Access, this, MHD_OPTION_LISTEN_SOCKET, listen_fd_,
       MHD_OPTION_CONNECTION_LIMIT, ConnectionRoom(settings_.max_connections),
       MHD_OPTION_CONNECTION_TIMEOUT, settings_.idle_timeout_seconds,
-      MHD_OPTION_CONNECTION_MEMORY_LIMIT, settings_.max_header_bytes,
-      MHD_OPTION_URI_LOG_CALLBACK, &ApiServerCallbacks::Begin, this,
-      MHD_OPTION_NOTIFY_COMPLETED, &ApiServerCallbacks::End, this,
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, settings_.max_header_bytes, MHD_OPTION_URI_LOG_CALLBACK,
+      &ApiServerCallbacks::Begin, this, MHD_OPTION_NOTIFY_COMPLETED, &ApiServerCallbacks::End, this,
       MHD_OPTION_NOTIFY_CONNECTION, &ApiServerCallbacks::Connection, this, MHD_OPTION_END);
   if (daemon_ == nullptr) return false;
   housekeeper_ = std::thread([this] { Housekeeping(); });
@@ -379,7 +359,8 @@ void ApiServer::Housekeeping() {
   using Clock = std::chrono::steady_clock;
   std::unique_lock<std::mutex> lock(connections_mutex_);
   while (!stopping_) {
-    housekeeping_wake_.wait(lock, [this] { return stopping_ || !connections_.empty() || trim_at_; });
+    housekeeping_wake_.wait(lock,
+                            [this] { return stopping_ || !connections_.empty() || trim_at_; });
     if (housekeeping_wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stopping_; })) {
       break;
     }
@@ -441,7 +422,7 @@ std::string ApiServer::ConsoleFile(std::string_view path) const {
 int ApiServer::Answer(MHD_Connection* connection, const char* method_text, Exchange& exchange) {
   const std::string_view method = method_text;
   const std::string_view target = exchange.target;
-  const std::string path = DecodePath(target.substr(0, target.find('?')));
+  const std::string path = wire::PercentDecode(target.substr(0, target.find('?')), false);
   const std::string_view query =
       target.find('?') == std::string_view::npos ? "" : target.substr(target.find('?') + 1);
   const bool reading = method == "GET" || method == "HEAD";
@@ -486,10 +467,10 @@ int ApiServer::Answer(MHD_Connection* connection, const char* method_text, Excha
     }
     if (path == "/ready" && settings_.wait_ready) {
       // "?wait=SECONDS" (at most a minute) waits for the start-up work to end.
-      const unsigned wait = std::min<unsigned>(
-          static_cast<unsigned>(std::strtoul(std::string(QueryValue(query, "wait")).c_str(),
-                                             nullptr, 10)),
-          kMaxReadyWaitSeconds);
+      const unsigned wait =
+          std::min<unsigned>(static_cast<unsigned>(std::strtoul(
+                                 std::string(QueryValue(query, "wait")).c_str(), nullptr, 10)),
+                             kMaxReadyWaitSeconds);
       const bool ready = settings_.wait_ready(std::chrono::seconds(wait));
       return Send(connection, ready ? MHD_HTTP_OK : MHD_HTTP_SERVICE_UNAVAILABLE,
                   "application/json", ready ? R"({"ready":true})" : R"({"ready":false})",
@@ -506,9 +487,8 @@ int ApiServer::Answer(MHD_Connection* connection, const char* method_text, Excha
 
 int ApiServer::StreamEvents(MHD_Connection* connection, bool replay) {
   auto* stream = new EventStream{&events_, events_.Listen(replay), {}, 0, false};
-  MHD_Response* response =
-      MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 16 * 1024, &ReadEvents, stream,
-                                        &ForgetEvents);
+  MHD_Response* response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 16 * 1024,
+                                                             &ReadEvents, stream, &ForgetEvents);
   if (response == nullptr) {
     ForgetEvents(stream);
     return MHD_NO;
@@ -526,7 +506,7 @@ int ApiServer::AnswerPlugin(MHD_Connection* connection, const char* method, Exch
   // A HEAD is answered as the GET it asks about; libmicrohttpd leaves the body out.
   api.method = std::string_view(method) == "HEAD" ? "GET" : method;
   const std::size_t mark = exchange.target.find('?');
-  api.path = DecodePath(std::string_view(exchange.target).substr(0, mark));
+  api.path = wire::PercentDecode(std::string_view(exchange.target).substr(0, mark), false);
   if (mark != std::string::npos) api.query = exchange.target.substr(mark + 1);
   MHD_get_connection_values(
       connection, MHD_HEADER_KIND,

@@ -17,8 +17,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 

@@ -42,7 +42,10 @@ TEST(SecretMatches, AcceptsOnlyTheBearerSchemeWithTheExactSecret) {
   }
   EXPECT_FALSE(SecretMatches("Bearer ", ""));
   // Bytes above 127 are compared as they are, never handed to tolower as negative numbers.
-  EXPECT_FALSE(SecretMatches("\xc2\xa0" "earer s3cret", "s3cret"));
+  EXPECT_FALSE(
+      SecretMatches("\xc2\xa0"
+                    "earer s3cret",
+                    "s3cret"));
 }
 
 struct Reply {
@@ -263,8 +266,7 @@ TEST_F(ApiServerTest, AnswersBodiesByWhatTheyAnnounce) {
   const Row rows[] = {
       {"POST /items HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK"},
       {"DELETE /items/7 HTTP/1.1\r\n\r\n", "HTTP/1.1 204 No Content"},
-      {"POST /items HTTP/1.1\r\nContent-Length: 9437184\r\n\r\n",
-       "HTTP/1.1 413 Content Too Large"},
+      {"POST /items HTTP/1.1\r\nContent-Length: 9437184\r\n\r\n", "HTTP/1.1 413 Content Too Large"},
       {"POST /items HTTP/1.1\r\nContent-Length: 10\r\n\r\n{}", ""},
       {"POST /items HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n{\"a\":\r\n", ""},
   };
@@ -274,8 +276,9 @@ TEST_F(ApiServerTest, AnswersBodiesByWhatTheyAnnounce) {
     ASSERT_TRUE(client.connected());
     const std::string request(row.request);
     const std::size_t line_end = request.find("\r\n") + 2;
-    ASSERT_TRUE(client.Send(request.substr(0, line_end) + "Host: 127.0.0.1:" +
-                            std::to_string(port_) + "\r\n" + kAuthorization + "\r\n" + request.substr(line_end)));
+    ASSERT_TRUE(client.Send(request.substr(0, line_end) +
+                            "Host: 127.0.0.1:" + std::to_string(port_) + "\r\n" + kAuthorization +
+                            "\r\n" + request.substr(line_end)));
     client.EndSending();
     EXPECT_EQ(client.StatusLine(), row.status_line);
   }
@@ -352,11 +355,8 @@ TEST_F(ApiServerTest, AnswersOnlyToItsOwnNameAndGuardsItsPages) {
     long status;
   };
   const Row rows[] = {
-      {"127.0.0.1:" + port, 200},
-      {"LOCALHOST:" + port, 200},
-      {"attacker.example:" + port, 421},
-      {"127.0.0.1", 421},
-      {"127.0.0.1:1" + port, 421},
+      {"127.0.0.1:" + port, 200}, {"LOCALHOST:" + port, 200},  {"attacker.example:" + port, 421},
+      {"127.0.0.1", 421},         {"127.0.0.1:1" + port, 421},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.host);
@@ -414,8 +414,7 @@ TEST_F(ApiServerTest, StreamsPublishedEventsToListeners) {
         }
         return received.find("data: {\"uri\":\"/a\"}\n\n") == std::string::npos;
       });
-  EXPECT_NE(reply.body.find("event: OnJsonApiEvent\ndata: {\"uri\":\"/a\"}\n\n"),
-            std::string::npos)
+  EXPECT_NE(reply.body.find("event: OnJsonApiEvent\ndata: {\"uri\":\"/a\"}\n\n"), std::string::npos)
       << reply.body;
 }
 

@@ -129,8 +129,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
     // Every other option takes a value, as "--name=value" or "--name value".
     const std::size_t equals = argument.find('=');
     const std::string name = argument.substr(0, equals);
-    static const char* const kValued[] = {"--plugin", "--state",   "--region", "--log-file",
-                                          "--port",   "--store",  "--console"};
+    static const char* const kValued[] = {"--plugin", "--state", "--region", "--log-file",
+                                          "--port",   "--store", "--console"};
     if (std::find(std::begin(kValued), std::end(kValued), name) == std::end(kValued)) {
       return fail("unknown option '" + argument + "'");
     }
@@ -297,7 +297,7 @@ int main(int argc, char** argv) {
   // The process holds the secret, tokens and passwords: no core file, no ptrace by other
   // processes of the user, unless asked for.
   if (!options.core_dumps) {
-    const struct rlimit no_core {0, 0};
+    const struct rlimit no_core { 0, 0 };
     setrlimit(RLIMIT_CORE, &no_core);
     prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
   }

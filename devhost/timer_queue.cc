@@ -35,8 +35,7 @@ void TimerQueue::Stop() {
 bool TimerQueue::WaitQuiet(std::chrono::milliseconds wait) {
   std::unique_lock<std::mutex> lock(mutex_);
   return quiet_.wait_for(lock, wait, [this] {
-    return stopping_ ||
-           (!running_ && (entries_.empty() || entries_.top().due > Clock::now()));
+    return stopping_ || (!running_ && (entries_.empty() || entries_.top().due > Clock::now()));
   });
 }
 
