@@ -94,9 +94,14 @@ class EventFields {
   binding::BindingValue fields_;
 };
 
+// The members whose values are secrets: a body that names one is never written out.
+constexpr std::string_view kSecretMembers[] = {"access_token", "refresh_token", "id_token",
+                                               "client_assertion"};
+
 // The decoding message of a token-endpoint answer, for logs and telemetry. The runtime's message
-// ends with the body it could not read, and a cut-off token answer still holds the tokens, so
-// the body is replaced by its length.
+// ends with the body it could not read; a cut-off token answer still holds the tokens, so a body
+// that names a secret member is replaced by its length. The names are looked for as plain bytes;
+// one spelled with JSON escapes is not recognised.
 std::string DecodingMessage(const HttpResponse& response) {
   constexpr std::string_view kGivenBody = " given body ";
   const std::size_t given = response.message.find(kGivenBody);
@@ -104,8 +109,14 @@ std::string DecodingMessage(const HttpResponse& response) {
       given == std::string::npos) {
     return response.message;
   }
+  const std::string_view body = response.value.getString();
+  bool secret = false;
+  for (std::string_view member : kSecretMembers) {
+    secret = secret || body.find(member) != std::string_view::npos;
+  }
+  if (!secret) return response.message;
   return response.message.substr(0, given + kGivenBody.size()) + "withheld (" +
-         std::to_string(response.value.getString().size()) + " bytes)";
+         std::to_string(body.size()) + " bytes)";
 }
 
 ULIXRequestError Unreachable(std::string_view error_word) {
