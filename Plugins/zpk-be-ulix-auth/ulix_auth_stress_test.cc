@@ -1,13 +1,19 @@
 // Eight host threads at once on one plug-in: sign-on, reads, refreshes by hand and by timer,
-// configuration changes and sign-off. Meant for the ThreadSanitizer build, where it must run
-// clean; in every build it checks that no change event is lost, sent twice or reordered.
+// configuration changes and sign-off; and reads while the service holds a refresh. Meant for the
+// ThreadSanitizer build, where they must run clean; in every build the first checks that no
+// change event is lost, sent twice or reordered, the second that no read waits for an exchange.
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "Plugins/zpk-be-ulix-auth/plugin_test_host.h"
+#include "gmock/gmock.h"
 #include "gtest/gtest.h"
 
 namespace ulix_auth {
@@ -118,6 +124,101 @@ TEST(ConcurrentHost, KeepsEveryChangeEventOnceAndInOrder) {
   // Sign-on: 4 changes; sign-off: 4; refusal: 6; refresh: 1.
   EXPECT_EQ(changes.size(),
             static_cast<std::size_t>(4 * sign_ons + 4 * sign_offs + 6 * refused + refreshed));
+}
+
+// The service holds a refresh until the readers are done (five seconds at most) while eight
+// threads read every resource: each read answers from the state as it stands, and they all
+// finish while the refresh is provably still held, so none of them waited for it.
+TEST(ConcurrentHost, ReadsAnswerWhileTheServiceHoldsARefresh) {
+  PluginTestHost test;
+  test.Start();
+  ASSERT_EQ(test.SignOn().error, "");
+  test.TakeChanges();
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool holding = false;
+  bool released = false;
+  bool still_held_when_released = false;
+  test.Respond(kTokenUrl, [&](const std::string& body) {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (body.find("grant_type=refresh_token") != std::string::npos) {
+      holding = true;
+      changed.notify_all();
+      changed.wait_for(lock, std::chrono::seconds(5), [&] { return released; });
+      still_held_when_released = released;
+      holding = false;
+    }
+    return TokenReply(AccessTokenFor("player-2"));
+  });
+  std::thread refresh([&] {
+    EXPECT_EQ(test.Text(kHostMethodPost, "/ulix-auth/v1/authorization/refresh"),
+              R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-2"})");
+  });
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return holding; }));
+  }
+  // The sign-on's own timer, due for the tokens being replaced, waits for the refresh and then
+  // meets the stale-token rule.
+  std::thread timer([&] { test.Advance(4000); });
+
+  const std::string old_token =
+      "{\"expiry\":1900000000,\"scopes\":[\"openid\",\"kiv\"],\"token\":\"" + AccessTokenFor() +
+      "\"}";
+  const struct {
+    const char* path;
+    std::string answer;
+  } reads[] = {
+      {"/ulix-auth/v1/authorization",
+       R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-1"})"},
+      {"/ulix-auth/v1/authorization/access-token", old_token},
+      {"/ulix-auth/v1/authorization/id-token",
+       "{\"expiry\":1900000100,\"token\":\"" + IdTokenText() + "\"}"},
+      {"/ulix-auth/v1/authorization/error", "404 No error from last authentication."},
+      {"/ulix-auth/v1/authorization/userinfo",
+       "404 No UserInfo currently exists. Are you logged in?"},
+      {"/ulix-auth/v1/status/NA1",
+       R"({"enabled":true,"isLQFallbackAllowed":true,"isUserInfoEnabled":true,"platformId":"NA1"})"},
+  };
+  std::atomic<std::int64_t> slowest_us{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < kThreads; ++t) {
+    readers.emplace_back([&, t] {
+      for (int round = 0; round < 50; ++round) {
+        const auto& read = reads[(round + t) % std::size(reads)];
+        const auto start = std::chrono::steady_clock::now();
+        const std::string answer = test.Text(kHostMethodGet, read.path);
+        const std::int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(
+                                    std::chrono::steady_clock::now() - start)
+                                    .count();
+        std::int64_t seen = slowest_us.load();
+        while (us > seen && !slowest_us.compare_exchange_weak(seen, us)) {
+        }
+        EXPECT_EQ(answer, read.answer) << read.path;
+      }
+    });
+  }
+  for (std::thread& reader : readers) reader.join();
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    // Still held: not one of the reads waited for the exchange to end.
+    EXPECT_TRUE(holding);
+    released = true;
+    changed.notify_all();
+  }
+  refresh.join();
+  timer.join();
+  EXPECT_TRUE(still_held_when_released);
+  ::testing::Test::RecordProperty("slowest_read_us", std::to_string(slowest_us.load()));
+
+  EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/authorization"),
+            R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-2"})");
+  EXPECT_EQ(test.RequestCount(kTokenUrl), 2);  // the sign-on and one refresh
+  EXPECT_EQ(test.LoggedLine("Attempted token refresh"),
+            "Attempted token refresh, but authorization has already changed.");
+  EXPECT_THAT(test.TakeChanges(),
+              ::testing::ElementsAre("Update /ulix-auth/v1/authorization/access-token"));
 }
 
 }  // namespace

@@ -230,37 +230,48 @@ void ULIXClient::FetchOpenIdConfiguration() {
 }
 
 void ULIXClient::EnsureFreshDiscovery() {
+  if (!config_) return;
   if (!discovery_ || discovery_->expiresAt < host_.now()) FetchOpenIdConfiguration();
 }
 
-bool ULIXClient::IsPlatformAvailable(std::string_view platform_id) {
+bool PlatformAvailableIn(const ULIXDiscovery* discovery, bool configured,
+                         std::string_view platform_id) {
   const std::string id(platform_id);
-  if (!config_) {
+  if (!configured) {
     logging::Log(kAlways, kLogGroup,
                  "ULIXClient::IsPlatformAvailable(%s): false - no config exists", id.c_str());
     return false;
   }
-  EnsureFreshDiscovery();
-  const bool supported = discovery_->regionsSupported.contains(id);
-  const bool disabled = discovery_->regionsDisabled.contains(id);
+  const bool supported = discovery != nullptr && discovery->regionsSupported.contains(id);
+  const bool disabled = discovery != nullptr && discovery->regionsDisabled.contains(id);
   logging::Log(kAlways, kLogGroup,
                "ULIXClient::IsPlatformAvailable(%s): supported: %s, disabled: %s", id.c_str(),
                supported ? "true" : "false", disabled ? "true" : "false");
   return supported && !disabled;
 }
 
-bool ULIXClient::IsUserInfoEnabled(std::string_view platform_id) {
+bool UserInfoEnabledIn(const ULIXDiscovery* discovery, bool configured,
+                       std::string_view platform_id) {
   const std::string id(platform_id);
-  if (!config_) {
+  if (!configured) {
     logging::Log(kAlways, kLogGroup, "ULIXClient::IsUserInfoEnabled(%s): false - no config exists",
                  id.c_str());
     return false;
   }
-  EnsureFreshDiscovery();
-  const bool enabled = discovery_->userInfoRegionsEnabled.contains(id);
+  const bool enabled = discovery != nullptr && discovery->userInfoRegionsEnabled.contains(id);
   logging::Log(kAlways, kLogGroup, "ULIXClient::IsUserInfoEnabled(%s): %s", id.c_str(),
                enabled ? "true" : "false");
   return enabled;
+}
+
+bool ULIXClient::IsPlatformAvailable(std::string_view platform_id) {
+  EnsureFreshDiscovery();
+  return PlatformAvailableIn(discovery_.get(), config_.has_value(), platform_id);
+}
+
+bool ULIXClient::IsUserInfoEnabled(std::string_view platform_id) {
+  EnsureFreshDiscovery();
+  return UserInfoEnabledIn(discovery_.get(), config_.has_value(), platform_id);
 }
 
 // ---- Token requests
