@@ -126,8 +126,70 @@ TEST(ConcurrentHost, KeepsEveryChangeEventOnceAndInOrder) {
             static_cast<std::size_t>(4 * sign_ons + 4 * sign_offs + 6 * refused + refreshed));
 }
 
-// The service holds a refresh until the readers are done (five seconds at most) while eight
-// threads read every resource: each read answers from the state as it stands, and they all
+constexpr const char* kRefreshedAuthorization =
+    R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-2"})";
+
+// A manual refresh on a thread of its own, which the service holds until Release (five seconds
+// at most, so that a plug-in whose reads wait for it still lets the test end).
+class HeldRefresh {
+ public:
+  explicit HeldRefresh(PluginTestHost& test) : test_(test) {
+    test_.Respond(kTokenUrl, [this](const std::string& body) { return Serve(body); });
+    thread_ = std::thread(
+        [this] { answer_ = test_.Text(kHostMethodPost, "/ulix-auth/v1/authorization/refresh"); });
+  }
+  ~HeldRefresh() { Release(); }
+
+  // Waits until the service holds the refresh; false if it never arrives.
+  bool WaitHeld() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [this] { return holding_; });
+  }
+  bool holding() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return holding_;
+  }
+  // Lets the refresh go and returns its answer.
+  std::string Release() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      released_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    return answer_;
+  }
+  // Whether the service held the refresh until Release, rather than giving up.
+  bool held_until_released() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return held_until_released_;
+  }
+
+ private:
+  ServiceReply Serve(const std::string& body) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (body.find("grant_type=refresh_token") != std::string::npos) {
+      holding_ = true;
+      changed_.notify_all();
+      held_until_released_ =
+          changed_.wait_for(lock, std::chrono::seconds(5), [this] { return released_; });
+      holding_ = false;
+    }
+    return TokenReply(AccessTokenFor("player-2"));
+  }
+
+  PluginTestHost& test_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool holding_ = false;
+  bool released_ = false;
+  bool held_until_released_ = false;
+  std::string answer_;
+  std::thread thread_;
+};
+
+// The service holds a refresh until the readers are done while eight threads read every
+// resource: each read answers from the state as it stood before the refresh, and they all
 // finish while the refresh is provably still held, so none of them waited for it.
 TEST(ConcurrentHost, ReadsAnswerWhileTheServiceHoldsARefresh) {
   PluginTestHost test;
@@ -135,30 +197,8 @@ TEST(ConcurrentHost, ReadsAnswerWhileTheServiceHoldsARefresh) {
   ASSERT_EQ(test.SignOn().error, "");
   test.TakeChanges();
 
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool holding = false;
-  bool released = false;
-  bool still_held_when_released = false;
-  test.Respond(kTokenUrl, [&](const std::string& body) {
-    std::unique_lock<std::mutex> lock(mutex);
-    if (body.find("grant_type=refresh_token") != std::string::npos) {
-      holding = true;
-      changed.notify_all();
-      changed.wait_for(lock, std::chrono::seconds(5), [&] { return released; });
-      still_held_when_released = released;
-      holding = false;
-    }
-    return TokenReply(AccessTokenFor("player-2"));
-  });
-  std::thread refresh([&] {
-    EXPECT_EQ(test.Text(kHostMethodPost, "/ulix-auth/v1/authorization/refresh"),
-              R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-2"})");
-  });
-  {
-    std::unique_lock<std::mutex> lock(mutex);
-    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return holding; }));
-  }
+  HeldRefresh refresh(test);
+  ASSERT_TRUE(refresh.WaitHeld());
   // The sign-on's own timer, due for the tokens being replaced, waits for the refresh and then
   // meets the stale-token rule.
   std::thread timer([&] { test.Advance(4000); });
@@ -200,25 +240,41 @@ TEST(ConcurrentHost, ReadsAnswerWhileTheServiceHoldsARefresh) {
     });
   }
   for (std::thread& reader : readers) reader.join();
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    // Still held: not one of the reads waited for the exchange to end.
-    EXPECT_TRUE(holding);
-    released = true;
-    changed.notify_all();
-  }
-  refresh.join();
+  // Still held: not one of the reads waited for the exchange to end.
+  EXPECT_TRUE(refresh.holding());
+  EXPECT_EQ(refresh.Release(), kRefreshedAuthorization);
+  EXPECT_TRUE(refresh.held_until_released());
   timer.join();
-  EXPECT_TRUE(still_held_when_released);
   ::testing::Test::RecordProperty("slowest_read_us", std::to_string(slowest_us.load()));
 
-  EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/authorization"),
-            R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-2"})");
+  EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/authorization"), kRefreshedAuthorization);
   EXPECT_EQ(test.RequestCount(kTokenUrl), 2);  // the sign-on and one refresh
   EXPECT_EQ(test.LoggedLine("Attempted token refresh"),
             "Attempted token refresh, but authorization has already changed.");
   EXPECT_THAT(test.TakeChanges(),
               ::testing::ElementsAre("Update /ulix-auth/v1/authorization/access-token"));
+}
+
+// A status read that finds the discovery record expired fetches it again, but not while a writer
+// runs: then the record as it stands answers.
+TEST(ConcurrentHost, AnExpiredDiscoveryIsFetchedOnlyWhenNoWriterRuns) {
+  PluginTestHost test;
+  test.Start();
+  ASSERT_EQ(test.SignOn().error, "");
+  test.Advance(400);  // past the record's 300 s, before the refresh is due
+  const int fetches = test.RequestCount(kDiscoveryUrl);
+  const std::string status =
+      R"({"enabled":true,"isLQFallbackAllowed":true,"isUserInfoEnabled":true,"platformId":"NA1"})";
+  {
+    HeldRefresh refresh(test);
+    ASSERT_TRUE(refresh.WaitHeld());
+    EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/status/NA1"), status);
+    EXPECT_EQ(test.RequestCount(kDiscoveryUrl), fetches);
+    EXPECT_TRUE(refresh.holding());
+    EXPECT_EQ(refresh.Release(), kRefreshedAuthorization);
+  }
+  EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/status/NA1"), status);
+  EXPECT_EQ(test.RequestCount(kDiscoveryUrl), fetches + 1);
 }
 
 }  // namespace
