@@ -3,8 +3,10 @@
 // them, on one thread and with another thread sending its own events at the same time. Read from
 // the test host's transcript, which holds every host call (log lines, events, timers, exchanges)
 // in the order the host received them.
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
