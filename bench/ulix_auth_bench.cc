@@ -1,20 +1,25 @@
 // The sign-on plug-in's endpoints through the real dispatch entry, as the host calls them, with
 // a host that answers HTTP at once and drops events, log lines and timers: GET authorization,
 // GET access-token, and POST authorization/gas end to end (dispatch, form body, token answer,
-// two token decodes, token set, four changes sent twice each, refresh scheduled).
+// two token decodes, token set, four changes sent twice each, refresh scheduled); and GET
+// authorization while another thread's refresh is held by the service, which a read must not
+// wait for.
 //
 // Besides the Google Benchmark run, `ulix_auth_bench --callgrind <scenario> <count>` runs one
 // scenario `count` times for instruction counting, each request inside OneRequest:
 //   valgrind --tool=callgrind --toggle-collect='*OneRequest*'
 //       build/release/bench/ulix_auth_bench --callgrind sign-on 200
-// Scenarios: authorization, access-token, sign-on.
+// Scenarios: authorization, access-token, sign-on, authorization-during-refresh.
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "Plugins/zpk-be-ulix-auth/ulix_auth_plugin.h"
 #include "benchmark/benchmark.h"
@@ -75,10 +80,34 @@ const std::string& EmptyObject() {
   return empty;
 }
 
-// The service, answering at once without recording anything.
+// A refresh the service holds, while `hold` is set, until the benchmark lets it go.
+struct HeldRefresh {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool hold = false;
+  bool holding = false;
+};
+
+HeldRefresh& Held() {
+  static HeldRefresh held;
+  return held;
+}
+
+// The service, answering at once without recording anything (but a held refresh).
 void AnswerHttp(const HostFunctionTable*, const HostHttpRequest* request,
                 HostHttpResponse* response) {
   const std::string_view url = request->url;
+  const std::string_view form(static_cast<const char*>(request->body), request->bodyLength);
+  if (url.ends_with("/token") && form.find("grant_type=refresh_token") != std::string_view::npos) {
+    HeldRefresh& held = Held();
+    std::unique_lock<std::mutex> lock(held.mutex);
+    if (held.hold) {
+      held.holding = true;
+      held.changed.notify_all();
+      held.changed.wait(lock, [&held] { return !held.hold; });
+      held.holding = false;
+    }
+  }
   const std::string& body = url.ends_with("/token")    ? TokenAnswer()
                             : url.ends_with("/revoke") ? EmptyObject()
                                                        : DiscoveryAnswer();
@@ -99,7 +128,7 @@ void DropLog(const HostFunctionTable*, std::int32_t, const char*) {}
 void DropTimer(const HostFunctionTable*, const char*, HostDelayedCallback, void*, double,
                std::int32_t) {}
 
-enum class Scenario { kAuthorization, kAccessToken, kSignOn };
+enum class Scenario { kAuthorization, kAccessToken, kSignOn, kAuthorizationDuringRefresh };
 
 // A started plug-in, configured from the region settings and signed on unless the scenario is
 // the sign-on itself.
@@ -132,12 +161,25 @@ class Fixture {
     sign_on_.request.body = sign_on_.body.data();
     sign_on_.request.bodyLength = static_cast<std::uint32_t>(sign_on_.body.size());
     sign_off_ = Prepare(chooser, kHostMethodDelete, "/ulix-auth/v1/authorization");
+    refresh_ = Prepare(chooser, kHostMethodPost, "/ulix-auth/v1/authorization/refresh");
     read_ = Prepare(chooser, kHostMethodGet,
                     scenario == Scenario::kAccessToken ? "/ulix-auth/v1/authorization/access-token"
                                                        : "/ulix-auth/v1/authorization");
     if (scenario != Scenario::kSignOn && !Send(sign_on_)) std::abort();
+    if (scenario == Scenario::kAuthorizationDuringRefresh) StartHeldRefresh();
   }
-  ~Fixture() { block_.entryTable->stop(block_.context); }
+  ~Fixture() {
+    if (refresher_.joinable()) {
+      HeldRefresh& held = Held();
+      {
+        std::lock_guard<std::mutex> lock(held.mutex);
+        held.hold = false;
+      }
+      held.changed.notify_all();
+      refresher_.join();
+    }
+    block_.entryTable->stop(block_.context);
+  }
 
   // The measured request.
   bool Once() { return Send(scenario_ == Scenario::kSignOn ? sign_on_ : read_); }
@@ -145,6 +187,15 @@ class Fixture {
   bool Reset() { return scenario_ != Scenario::kSignOn || Send(sign_off_); }
 
  private:
+  // A manual refresh on another thread, returned once the service holds it.
+  void StartHeldRefresh() {
+    HeldRefresh& held = Held();
+    std::unique_lock<std::mutex> lock(held.mutex);
+    held.hold = true;
+    refresher_ = std::thread([this] { (void)Send(refresh_); });
+    held.changed.wait(lock, [&held] { return held.holding; });
+  }
+
   struct Prepared {
     const CatalogueEndpoint* endpoint = nullptr;
     HostRequest request{};
@@ -179,7 +230,9 @@ class Fixture {
   HostInitBlock block_{};
   Prepared sign_on_;
   Prepared sign_off_;
+  Prepared refresh_;
   Prepared read_;
+  std::thread refresher_;
 };
 
 void BM_Endpoint(benchmark::State& state, Scenario scenario) {
@@ -196,6 +249,8 @@ void BM_Endpoint(benchmark::State& state, Scenario scenario) {
 BENCHMARK_CAPTURE(BM_Endpoint, GetAuthorization, Scenario::kAuthorization);
 BENCHMARK_CAPTURE(BM_Endpoint, GetAccessToken, Scenario::kAccessToken);
 BENCHMARK_CAPTURE(BM_Endpoint, PostGasSignOn, Scenario::kSignOn);
+BENCHMARK_CAPTURE(BM_Endpoint, GetAuthorizationDuringRefresh,
+                  Scenario::kAuthorizationDuringRefresh);
 
 // What callgrind counts: one request.
 [[gnu::noinline]] bool OneRequest(Fixture& fixture) { return fixture.Once(); }
@@ -203,7 +258,9 @@ BENCHMARK_CAPTURE(BM_Endpoint, PostGasSignOn, Scenario::kSignOn);
 int CallgrindMain(std::string_view name, int count) {
   const Scenario scenario = name == "sign-on"        ? Scenario::kSignOn
                             : name == "access-token" ? Scenario::kAccessToken
-                                                     : Scenario::kAuthorization;
+                            : name == "authorization-during-refresh"
+                                ? Scenario::kAuthorizationDuringRefresh
+                                : Scenario::kAuthorization;
   Fixture fixture(scenario);
   // The first request touches the allocators' cold paths; the host sends many.
   fixture.Once();

@@ -1,6 +1,7 @@
 #include "Plugins/zpk-be-ulix-auth/plugin_test_host.h"
 
 #include <cstdio>
+#include <map>
 #include <utility>
 
 #include "gtest/gtest.h"
@@ -12,6 +13,10 @@ using ulix_testing::FakeHost;
 using ulix_testing::FakeValue;
 
 std::atomic<std::int64_t> test_clock_ns{0};
+
+// The test host that owns each table: the notes find their host through the table's address.
+std::mutex noting_hosts_mutex;
+std::map<const HostFunctionTable*, PluginTestHost*> noting_hosts;
 
 FakeHost::ResourceAnswer Found(FakeValue value) {
   FakeHost::ResourceAnswer answer;
@@ -26,6 +31,15 @@ FakeHost::ResourceAnswer Missing() {
   return answer;
 }
 std::int64_t TestClock() { return test_clock_ns.load(); }
+
+// The text of `member` in a compact JSON object written by FakeValue, when it is a string.
+std::string StringMember(const std::string& json, std::string_view member) {
+  const std::string key = "\"" + std::string(member) + "\":\"";
+  const std::size_t at = json.find(key);
+  if (at == std::string::npos) return "";
+  const std::size_t begin = at + key.size();
+  return json.substr(begin, json.find('"', begin) - begin);
+}
 
 std::string Base64Url(std::string_view bytes) {
   static constexpr char kAlphabet[] =
@@ -106,9 +120,90 @@ PluginTestHost::PluginTestHost() {
   host_.SetHttpHandler([this](const HostHttpRequest& request, HostHttpResponse& response) {
     HandleExchange(request, response);
   });
+
+  fake_entries_ = *host_.functions();
+  HostFunctionTable* entries = host_.mutable_functions();
+  entries->writeLog = &NoteLog;
+  entries->sendEvent = &NoteEvent;
+  entries->subscribeEvent = &NoteSubscribe;
+  entries->scheduleCallback = &NoteSchedule;
+  entries->sendHttpRequest = &NoteHttp;
+  entries->callResource = &NoteResource;
+  std::lock_guard<std::mutex> lock(noting_hosts_mutex);
+  noting_hosts[host_.functions()] = this;
 }
 
-PluginTestHost::~PluginTestHost() { Stop(); }
+PluginTestHost::~PluginTestHost() {
+  Stop();
+  std::lock_guard<std::mutex> lock(noting_hosts_mutex);
+  noting_hosts.erase(host_.functions());
+}
+
+PluginTestHost& PluginTestHost::From(const HostFunctionTable* self) {
+  std::lock_guard<std::mutex> lock(noting_hosts_mutex);
+  return *noting_hosts.at(self);
+}
+
+void PluginTestHost::Note(std::string line) {
+  std::lock_guard<std::mutex> lock(transcript_mutex_);
+  transcript_.push_back(std::move(line));
+}
+
+std::vector<std::string> PluginTestHost::TakeTranscript() {
+  std::lock_guard<std::mutex> lock(transcript_mutex_);
+  return std::exchange(transcript_, {});
+}
+
+void PluginTestHost::NoteLog(const HostFunctionTable* self, std::int32_t level,
+                             const char* message) {
+  PluginTestHost& test = From(self);
+  test.Note("log " + std::to_string(level) + "|" + (message != nullptr ? message : ""));
+  test.fake_entries_.writeLog(self, level, message);
+}
+
+void PluginTestHost::NoteEvent(const HostFunctionTable* self, const HostEvent* event) {
+  PluginTestHost& test = From(self);
+  const std::string name = event != nullptr && event->name != nullptr ? event->name : "";
+  if (name.starts_with("OnJsonApiEvent_")) {
+    const std::string json = FakeValue::FromHost(event->value).Json();
+    test.Note("change " + StringMember(json, "eventType") + " " + StringMember(json, "uri"));
+  } else if (name != "OnJsonApiEvent") {
+    test.Note("event " + name);
+  }
+  test.fake_entries_.sendEvent(self, event);
+}
+
+void PluginTestHost::NoteSubscribe(const HostFunctionTable* self, const char* name,
+                                   std::uint32_t plugin_handle, HostEventCallback callback,
+                                   void* context, std::int32_t flag) {
+  PluginTestHost& test = From(self);
+  test.Note(std::string("subscribe ") + (name != nullptr ? name : ""));
+  test.fake_entries_.subscribeEvent(self, name, plugin_handle, callback, context, flag);
+}
+
+void PluginTestHost::NoteSchedule(const HostFunctionTable* self, const char* label,
+                                  HostDelayedCallback callback, void* context, double delay_seconds,
+                                  std::int32_t zero) {
+  PluginTestHost& test = From(self);
+  test.Note(std::string("schedule ") + (label != nullptr ? label : ""));
+  test.fake_entries_.scheduleCallback(self, label, callback, context, delay_seconds, zero);
+}
+
+void PluginTestHost::NoteHttp(const HostFunctionTable* self, const HostHttpRequest* request,
+                              HostHttpResponse* response) {
+  PluginTestHost& test = From(self);
+  test.Note(std::string("http ") +
+            (request != nullptr && request->url != nullptr ? request->url : ""));
+  test.fake_entries_.sendHttpRequest(self, request, response);
+}
+
+void PluginTestHost::NoteResource(const HostFunctionTable* self, HostResponse* response,
+                                  const HostRequest* request) {
+  PluginTestHost& test = From(self);
+  test.Note(std::string("resource ") +
+            (request != nullptr && request->path != nullptr ? request->path : ""));
+  test.fake_entries_.callResource(self, response, request);
+}
 
 void PluginTestHost::SetCommandLine(std::vector<std::string> arguments) {
   std::vector<FakeValue> items;
@@ -287,19 +382,6 @@ std::vector<std::string> PluginTestHost::TakeEvents() {
   events_seen_ = sent.size();
   return lines;
 }
-
-namespace {
-
-// The text of `member` in a compact JSON object written by FakeValue, when it is a string.
-std::string StringMember(const std::string& json, std::string_view member) {
-  const std::string key = "\"" + std::string(member) + "\":\"";
-  const std::size_t at = json.find(key);
-  if (at == std::string::npos) return "";
-  const std::size_t begin = at + key.size();
-  return json.substr(begin, json.find('"', begin) - begin);
-}
-
-}  // namespace
 
 std::vector<std::string> PluginTestHost::TakeChanges(std::vector<std::string>* data) {
   const std::vector<FakeHost::SentEvent> sent = host_.SentEvents();

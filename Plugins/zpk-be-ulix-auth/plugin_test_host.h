@@ -113,7 +113,29 @@ class PluginTestHost {
   // The last logged message that begins with `prefix`, or "".
   std::string LoggedLine(std::string_view prefix) const;
 
+  // Every call the plug-in made of the host since the last call, logs and events included, in
+  // the order the host received them, one line each: "log <level>|<message>", "change
+  // <eventType> <uri>" (its copy under "OnJsonApiEvent" is left out), "event <name>",
+  // "subscribe <name>", "schedule <label>", "http <url>", "resource <path>".
+  std::vector<std::string> TakeTranscript();
+
  private:
+  // The host's table entries, each noting the call before the fake host's own entry serves it.
+  static void NoteLog(const HostFunctionTable* self, std::int32_t level, const char* message);
+  static void NoteEvent(const HostFunctionTable* self, const HostEvent* event);
+  static void NoteSubscribe(const HostFunctionTable* self, const char* name,
+                            std::uint32_t plugin_handle, HostEventCallback callback, void* context,
+                            std::int32_t flag);
+  static void NoteSchedule(const HostFunctionTable* self, const char* label,
+                           HostDelayedCallback callback, void* context, double delay_seconds,
+                           std::int32_t zero);
+  static void NoteHttp(const HostFunctionTable* self, const HostHttpRequest* request,
+                       HostHttpResponse* response);
+  static void NoteResource(const HostFunctionTable* self, HostResponse* response,
+                           const HostRequest* request);
+  static PluginTestHost& From(const HostFunctionTable* self);
+  void Note(std::string line);
+
   void HandleExchange(const HostHttpRequest& request, HostHttpResponse& response);
   // The install settings: read, and written unless refused. Everything else unscripted is 404.
   void HandleResource(const HostRequest& request, HostResponse& response);
@@ -135,6 +157,10 @@ class PluginTestHost {
   std::optional<ulix_testing::FakeValue> install_settings_;
   bool install_write_refused_ = false;
   std::deque<ulix_testing::FakeValue::Storage> kept_values_;
+
+  HostFunctionTable fake_entries_{};  // the fake host's own entries, which the notes forward to
+  std::mutex transcript_mutex_;
+  std::vector<std::string> transcript_;
 };
 
 }  // namespace ulix_auth

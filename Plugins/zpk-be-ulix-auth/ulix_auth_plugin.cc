@@ -36,28 +36,66 @@ std::string Describe(const ULIXRequestError& error) {
 
 }  // namespace
 
-// Holds the state lock; the outermost release on a thread hands the queued events to the host.
-class ULIXAuthPlugin::StateLock {
+// The state readers answer from, copied by a writer after each change. Never changed once
+// published: a reader holds it through a shared pointer for as long as it needs it.
+struct ULIXAuthPlugin::View {
+  std::optional<ULIXTokenSet> tokens;
+  std::optional<ULIXRequestError> lastAuthError;
+  std::optional<std::string> userInfo;
+  // The configuration sources: whether there is a region or an override configuration, whether
+  // there is an override, the token holder GET config reads (override first), Kount.
+  bool configured = false;
+  bool overridden = false;
+  std::optional<TokenHolder> configToken;
+  std::optional<KountSettings> kount;
+  // The client's applied configuration and discovery record.
+  bool applied = false;
+  bool allowLqFallback = false;
+  std::optional<ULIXDiscovery> discovery;
+
+  const ULIXDiscovery* discoveryRecord() const { return discovery ? &*discovery : nullptr; }
+};
+
+// Holds the writer lock; the outermost release on a thread publishes the view, so that a change
+// a writer made without announcing it (a discovery record fetched along the way) is seen too.
+class ULIXAuthPlugin::WriteLock {
  public:
-  explicit StateLock(ULIXAuthPlugin& plugin) : plugin_(plugin) {
-    plugin_.state_mutex_.lock();
-    ++plugin_.lock_depth_;
+  explicit WriteLock(ULIXAuthPlugin& plugin) : plugin_(plugin), owns_(true) {
+    plugin_.write_mutex_.lock();
+    ++plugin_.write_depth_;
   }
-  ~StateLock() {
-    const bool outermost = --plugin_.lock_depth_ == 0;
-    plugin_.state_mutex_.unlock();
-    if (outermost) plugin_.events_.Drain();
+  // Takes the lock only when no other thread holds it.
+  WriteLock(ULIXAuthPlugin& plugin, std::try_to_lock_t)
+      : plugin_(plugin), owns_(plugin.write_mutex_.try_lock()) {
+    if (owns_) ++plugin_.write_depth_;
   }
-  StateLock(const StateLock&) = delete;
-  StateLock& operator=(const StateLock&) = delete;
+  ~WriteLock() {
+    if (!owns_) return;
+    if (--plugin_.write_depth_ == 0) {
+      try {
+        plugin_.Publish();
+      } catch (...) {
+        // Out of memory: readers keep the view of the last change announced.
+        logging::Log(logging::kError, logging::kGroupDbg,
+                     "ulix-auth: the state could not be published");
+      }
+    }
+    plugin_.write_mutex_.unlock();
+  }
+  WriteLock(const WriteLock&) = delete;
+  WriteLock& operator=(const WriteLock&) = delete;
+
+  bool owns() const { return owns_; }
 
  private:
   ULIXAuthPlugin& plugin_;
+  const bool owns_;
 };
 
 void UserInfoResource::Clear() {
   if (client_.userInfo()) client_.SetUserInfo(std::nullopt);
-  events_.Delete(kUserInfoPath);
+  plugin_.Publish();
+  (void)plugin_.publishResourceDelete(kUserInfoPath);
 }
 
 ULIXAuthPlugin::ULIXAuthPlugin() = default;
@@ -68,20 +106,30 @@ ULIXAuthPlugin::~ULIXAuthPlugin() = default;
 
 void ULIXAuthPlugin::shutdown() {
   {
-    StateLock lock(*this);
+    WriteLock lock(*this);
     configSources.reset();
     client.reset();
     userInfoResource.reset();
-  }
+  }  // publishes no view: readers answer 500 from here on
   plugin_runtime::PluginBase::shutdown();
 }
 
 template <typename Result, typename... Args>
-auto ULIXAuthPlugin::Locked(
+auto ULIXAuthPlugin::Reader(
+    RemotingTypedResult<Result> (ULIXAuthPlugin::*handler)(const View&, const Args&...)) {
+  return [this, handler](CallState&, Args... args) -> RemotingTypedResult<Result> {
+    const std::shared_ptr<const View> view = CurrentView();
+    // Requests reach a plug-in only between start and stop; this keeps a stray one harmless.
+    if (!view) return Vorn::InternalServerError();
+    return (this->*handler)(*view, args...);
+  };
+}
+
+template <typename Result, typename... Args>
+auto ULIXAuthPlugin::Writer(
     RemotingTypedResult<Result> (ULIXAuthPlugin::*handler)(const Args&...)) {
   return [this, handler](CallState&, Args... args) -> RemotingTypedResult<Result> {
-    StateLock lock(*this);
-    // Requests reach a plug-in only between start and stop; this keeps a stray one harmless.
+    WriteLock lock(*this);
     if (!client) return Vorn::InternalServerError();
     return (this->*handler)(args...);
   };
@@ -90,52 +138,53 @@ auto ULIXAuthPlugin::Locked(
 void ULIXAuthPlugin::registerEndpoints() {
   RegisterApiRecords(typeRegistry(), identifierName(), registrationTags());
 
-  registerEndpoint(kHostMethodGet, kAuthorizationPath, Locked(&ULIXAuthPlugin::GetAuthorization));
+  registerEndpoint(kHostMethodGet, kAuthorizationPath, Reader(&ULIXAuthPlugin::GetAuthorization));
   registerEndpoint(kHostMethodGet, "/ulix-auth/v1/authorization/error",
-                   Locked(&ULIXAuthPlugin::GetAuthorizationError));
-  registerEndpoint(kHostMethodGet, kAccessTokenPath, Locked(&ULIXAuthPlugin::GetAccessToken));
+                   Reader(&ULIXAuthPlugin::GetAuthorizationError));
+  registerEndpoint(kHostMethodGet, kAccessTokenPath, Reader(&ULIXAuthPlugin::GetAccessToken));
   registerEndpoint(kHostMethodGet, kEntitlementsTokenPath,
-                   Locked(&ULIXAuthPlugin::GetEntitlementsToken));
-  registerEndpoint(kHostMethodGet, kIdTokenPath, Locked(&ULIXAuthPlugin::GetIdToken));
-  registerEndpoint(kHostMethodGet, kGasTokenPath, Locked(&ULIXAuthPlugin::GetGasToken));
+                   Reader(&ULIXAuthPlugin::GetEntitlementsToken));
+  registerEndpoint(kHostMethodGet, kIdTokenPath, Reader(&ULIXAuthPlugin::GetIdToken));
+  registerEndpoint(kHostMethodGet, kGasTokenPath, Reader(&ULIXAuthPlugin::GetGasToken));
   registerEndpoint(kHostMethodPost, "/ulix-auth/v1/authorization/gas",
-                   Locked(&ULIXAuthPlugin::PostGas))
+                   Writer(&ULIXAuthPlugin::PostGas))
       .BodyArgument("creds", "User name, password and platform to sign on with");
-  // Not locked here: the refresh reads the token it expects before it waits for the lock.
+  // Not wrapped: the refresh reads the token it expects before it waits for the writer lock.
   registerEndpoint(kHostMethodPost, "/ulix-auth/v1/authorization/refresh",
                    [this](CallState&) { return PostRefresh(); });
   registerEndpoint(kHostMethodDelete, kAuthorizationPath,
-                   Locked(&ULIXAuthPlugin::HandleAuthorizationDelete));
+                   Writer(&ULIXAuthPlugin::HandleAuthorizationDelete));
   registerEndpoint(kHostMethodGet, "/ulix-auth/v1/config/{platformId}",
-                   Locked(&ULIXAuthPlugin::GetConfig))
+                   Reader(&ULIXAuthPlugin::GetConfig))
       .PathArgument("platformId", "Platform whose configuration token is read");
   registerEndpoint(kHostMethodGet, "/ulix-auth/v1/status/{platformId}",
-                   Locked(&ULIXAuthPlugin::GetStatus))
+                   Reader(&ULIXAuthPlugin::GetStatus))
       .PathArgument("platformId", "Platform whose sign-on status is read");
-  registerEndpoint(kHostMethodPost, "/ulix-auth/v1/config", Locked(&ULIXAuthPlugin::PostConfig))
+  registerEndpoint(kHostMethodPost, "/ulix-auth/v1/config", Writer(&ULIXAuthPlugin::PostConfig))
       .BodyArgument("config", "Configuration token to sign on with");
-  registerEndpoint(kHostMethodPut, "/ulix-auth/v1/config", Locked(&ULIXAuthPlugin::PostConfig))
+  registerEndpoint(kHostMethodPut, "/ulix-auth/v1/config", Writer(&ULIXAuthPlugin::PostConfig))
       .BodyArgument("config", "Configuration token to sign on with");
   registerEndpoint(kHostMethodDelete, "/ulix-auth/v1/config",
-                   Locked(&ULIXAuthPlugin::DeleteConfig));
+                   Writer(&ULIXAuthPlugin::DeleteConfig));
   registerEndpoint(kHostMethodPost, "/ulix-auth/v2/config",
-                   Locked(&ULIXAuthPlugin::PostPublicClientConfig))
+                   Writer(&ULIXAuthPlugin::PostPublicClientConfig))
       .BodyArgument("config", "Public client to sign on with");
   registerEndpoint(kHostMethodDelete, "/ulix-auth/v2/config",
-                   Locked(&ULIXAuthPlugin::DeleteConfig));
+                   Writer(&ULIXAuthPlugin::DeleteConfig));
   registerEndpoint(kHostMethodPost, "/ulix-auth/v1/device-id",
-                   Locked(&ULIXAuthPlugin::PostDeviceId));
-  registerEndpoint(kHostMethodPost, kUserInfoPath, Locked(&ULIXAuthPlugin::PostUserInfo));
-  registerEndpoint(kHostMethodGet, kUserInfoPath, Locked(&ULIXAuthPlugin::GetUserInfo));
+                   Reader(&ULIXAuthPlugin::PostDeviceId));
+  registerEndpoint(kHostMethodPost, kUserInfoPath, Writer(&ULIXAuthPlugin::PostUserInfo));
+  registerEndpoint(kHostMethodGet, kUserInfoPath, Reader(&ULIXAuthPlugin::GetUserInfo));
 }
 
 bool ULIXAuthPlugin::onStart() {
-  StateLock lock(*this);
+  WriteLock lock(*this);
   client = std::make_unique<ULIXClient>(*this);
   configSources = std::make_unique<ULIXConfigSources>(*this, *client);
-  events_.Add(
-      [this] { scheduleDelayed(kConfigureLabel, now(), [this] { ApplyConfiguration(); }); });
-  userInfoResource = std::make_unique<UserInfoResource>(*client, events_);
+  // Asked for before the subscription below, whose first read may sign on at once.
+  scheduleDelayed(kConfigureLabel, now(), [this] { ApplyConfiguration(); });
+  userInfoResource = std::make_unique<UserInfoResource>(*this, *client);
+  Publish();
   observeResource(kPluginManagerStatusPath, [this](const Vorn::Client::PluginResourceEvent& event) {
     OnPluginManagerStatus(event);
   });
@@ -143,33 +192,72 @@ bool ULIXAuthPlugin::onStart() {
 }
 
 void ULIXAuthPlugin::ApplyConfiguration() {
-  StateLock lock(*this);
+  WriteLock lock(*this);
   if (configSources) configSources->ApplyConfiguration();
+}
+
+// ---- The published view ------------------------------------------------------------------------
+
+void ULIXAuthPlugin::Publish() {
+  std::shared_ptr<View> view;
+  if (client) {
+    view = std::make_shared<View>();
+    view->tokens = client->tokens();
+    view->lastAuthError = lastAuthError;
+    view->userInfo = client->userInfo();
+    if (configSources) {
+      view->configured = configSources->HasConfiguration();
+      view->overridden = configSources->overrideConfig.has_value();
+      view->configToken =
+          configSources->overrideToken ? configSources->overrideToken : configSources->regionToken;
+      view->kount = configSources->kountSettings;
+    }
+    view->applied = client->HasConfig();
+    view->allowLqFallback = client->AllowLqFallback();
+    if (client->discovery() != nullptr) view->discovery = *client->discovery();
+  }
+  std::lock_guard<std::mutex> lock(view_mutex_);
+  view_ = std::move(view);
+}
+
+std::shared_ptr<const ULIXAuthPlugin::View> ULIXAuthPlugin::CurrentView() const {
+  std::lock_guard<std::mutex> lock(view_mutex_);
+  return view_;
+}
+
+std::shared_ptr<const ULIXAuthPlugin::View> ULIXAuthPlugin::FetchStaleDiscovery(const View& view) {
+  if (!view.applied || (view.discovery && view.discovery->expiresAt >= now())) return nullptr;
+  // A fetch is an exchange: only when no writer is running, and as a writer.
+  WriteLock lock(*this, std::try_to_lock);
+  if (!lock.owns() || !client) return nullptr;
+  client->EnsureFreshDiscovery();
+  Publish();
+  return CurrentView();
 }
 
 // ---- Authorization views ---------------------------------------------------------------------
 
-RemotingTypedResult<api::Authorization> ULIXAuthPlugin::GetAuthorization() {
-  const std::optional<ULIXTokenSet>& tokens = client->tokens();
+RemotingTypedResult<api::Authorization> ULIXAuthPlugin::GetAuthorization(const View& view) {
+  const std::optional<ULIXTokenSet>& tokens = view.tokens;
   if (!tokens) return Vorn::NotFound(kNoAuthorization);
   return api::Authorization{tokens->currentPlatformId,
                             static_cast<std::uint64_t>(tokens->currentAccountId), tokens->subject};
 }
 
-RemotingTypedResult<api::AuthError> ULIXAuthPlugin::GetAuthorizationError() {
-  if (!lastAuthError) return Vorn::NotFound("No error from last authentication.");
-  return api::AuthError{lastAuthError->error, lastAuthError->errorDescription};
+RemotingTypedResult<api::AuthError> ULIXAuthPlugin::GetAuthorizationError(const View& view) {
+  if (!view.lastAuthError) return Vorn::NotFound("No error from last authentication.");
+  return api::AuthError{view.lastAuthError->error, view.lastAuthError->errorDescription};
 }
 
-RemotingTypedResult<api::AccessToken> ULIXAuthPlugin::GetAccessToken() {
-  const std::optional<ULIXTokenSet>& tokens = client->tokens();
+RemotingTypedResult<api::AccessToken> ULIXAuthPlugin::GetAccessToken(const View& view) {
+  const std::optional<ULIXTokenSet>& tokens = view.tokens;
   if (!tokens) return Vorn::NotFound(kNoAuthorization);
   return api::AccessToken{tokens->accessToken, tokens->scopes,
                           static_cast<std::uint64_t>(tokens->accessTokenExpiry)};
 }
 
-RemotingTypedResult<api::EntitlementsToken> ULIXAuthPlugin::GetEntitlementsToken() {
-  const std::optional<ULIXTokenSet>& tokens = client->tokens();
+RemotingTypedResult<api::EntitlementsToken> ULIXAuthPlugin::GetEntitlementsToken(const View& view) {
+  const std::optional<ULIXTokenSet>& tokens = view.tokens;
   if (!tokens) return Vorn::NotFound(kNoAuthorization);
   if (!tokens->entitlementsToken) return Vorn::NotFound("Entitlements not available.");
   const ULIXEntitlementsToken& token = *tokens->entitlementsToken;
@@ -177,15 +265,15 @@ RemotingTypedResult<api::EntitlementsToken> ULIXAuthPlugin::GetEntitlementsToken
                                 static_cast<std::uint64_t>(token.expiry)};
 }
 
-RemotingTypedResult<api::IdToken> ULIXAuthPlugin::GetIdToken() {
-  const std::optional<ULIXTokenSet>& tokens = client->tokens();
+RemotingTypedResult<api::IdToken> ULIXAuthPlugin::GetIdToken(const View& view) {
+  const std::optional<ULIXTokenSet>& tokens = view.tokens;
   if (!tokens) return Vorn::NotFound(kNoAuthorization);
   if (!tokens->idToken) return Vorn::NotFound("ID token not available.");
   return api::IdToken{tokens->idToken->token, static_cast<std::uint64_t>(tokens->idToken->expiry)};
 }
 
-RemotingTypedResult<binding::BindingValue> ULIXAuthPlugin::GetGasToken() {
-  const std::optional<ULIXTokenSet>& tokens = client->tokens();
+RemotingTypedResult<binding::BindingValue> ULIXAuthPlugin::GetGasToken(const View& view) {
+  const std::optional<ULIXTokenSet>& tokens = view.tokens;
   if (!tokens) return Vorn::NotFound(kNoAuthorization);
   if (!tokens->gasToken) return Vorn::NotFound("GAS token not available.");
   return *tokens->gasToken;
@@ -202,9 +290,8 @@ RemotingTypedResult<api::Authorization> ULIXAuthPlugin::PostGas(
     LogAlways("ULIX not configured, but ULIX authorization requested.");
     return Vorn::InternalServerError("Invalid ULIX Config.");
   }
-  // A sign-on that arrives before the configuration callback has run would otherwise send
-  // nothing and answer as if it had succeeded.
-  if (!client->HasConfig()) configSources->ApplyConfiguration();
+  // Before the configuration callback has run the client sends nothing and reports no error:
+  // the Create events then carry the default records and the answer is GET's 404.
   const std::optional<ULIXRequestError> outcome =
       client->LoginWithPassword(credentials.username, credentials.password, credentials.platformId);
   return OnAuthorizationResult(outcome);
@@ -212,38 +299,44 @@ RemotingTypedResult<api::Authorization> ULIXAuthPlugin::PostGas(
 
 RemotingTypedResult<api::Authorization> ULIXAuthPlugin::OnAuthorizationResult(
     const std::optional<ULIXRequestError>& outcome) {
-  StateLock lock(*this);
-  // A failed password sign-on has cleared the token set.
-  PublishTokenSnapshot();
+  WriteLock lock(*this);
   if (outcome) {
+    // A failed password sign-on has cleared the token set.
     lastAuthError = *outcome;
     const bool plain_invalid_request = outcome->error == "invalid_request" &&
                                        outcome->errorDescription != "auth_failure" &&
                                        outcome->errorDescription != "consent_required";
     return RemotingError{plain_invalid_request ? 400 : outcome->code, Describe(*outcome)};
   }
-  QueueChange(PluginResourceEventType::kCreate, kAuthorizationPath, GetAuthorization());
-  QueueChange(PluginResourceEventType::kCreate, kAccessTokenPath, GetAccessToken());
-  QueueChange(PluginResourceEventType::kCreate, kIdTokenPath, GetIdToken());
-  QueueChange(PluginResourceEventType::kCreate, kEntitlementsTokenPath, GetEntitlementsToken());
+  Publish();
+  const std::shared_ptr<const View> view = CurrentView();
+  SendChange(PluginResourceEventType::kCreate, kAuthorizationPath, GetAuthorization(*view));
+  SendChange(PluginResourceEventType::kCreate, kAccessTokenPath, GetAccessToken(*view));
+  SendChange(PluginResourceEventType::kCreate, kIdTokenPath, GetIdToken(*view));
+  SendChange(PluginResourceEventType::kCreate, kEntitlementsTokenPath, GetEntitlementsToken(*view));
   lastAuthError.reset();
+  Publish();
   ScheduleRefresh();
-  return GetAuthorization();
+  return GetAuthorization(*view);
 }
 
 RemotingTypedResult<api::Authorization> ULIXAuthPlugin::PostRefresh() {
   // The token is read without waiting for a refresh in flight, so that this one, once it gets
   // the lock, finds the token replaced and does not refresh a second time.
-  const std::optional<std::string> expected = TokenSnapshot();
-  if (!expected) return Vorn::NotFound(kNoAuthorization);
-  StateLock lock(*this);
+  const std::shared_ptr<const View> before = CurrentView();
+  if (!before) return Vorn::InternalServerError();
+  if (!before->tokens) return Vorn::NotFound(kNoAuthorization);
+  WriteLock lock(*this);
   if (!client) return Vorn::InternalServerError();
-  if (std::optional<RemotingError> failure = RefreshTokens(*expected)) return std::move(*failure);
-  return GetAuthorization();
+  if (std::optional<RemotingError> failure = RefreshTokens(before->tokens->accessToken)) {
+    return std::move(*failure);
+  }
+  Publish();
+  return GetAuthorization(*CurrentView());
 }
 
 std::optional<RemotingError> ULIXAuthPlugin::RefreshTokens(const std::string& expected) {
-  StateLock lock(*this);
+  WriteLock lock(*this);
   if (!client || !client->tokens()) {
     LogAlways("Attempted token refresh, but authorization no longer exists.");
     return RemotingError{404, kNoAuthorization};
@@ -278,8 +371,8 @@ std::optional<RemotingError> ULIXAuthPlugin::RefreshTokens(const std::string& ex
       logging::Log(logging::kAlways, logging::kGroupDbg, "%s", message.c_str());
       DropAuthorization();
       // A refused refresh also retracts the tokens a sign-off leaves to expire on their own.
-      events_.Delete(kGasTokenPath);
-      events_.Delete(kEntitlementsTokenPath);
+      (void)publishResourceDelete(kGasTokenPath);
+      (void)publishResourceDelete(kEntitlementsTokenPath);
     } else {
       message = "Refresh failed due to error - should be retried: " + failure->error + " - " +
                 failure->errorDescription + ".";
@@ -290,9 +383,10 @@ std::optional<RemotingError> ULIXAuthPlugin::RefreshTokens(const std::string& ex
   }
 
   LogAlways("Refresh successful.");
-  PublishTokenSnapshot();
-  QueueChange(PluginResourceEventType::kUpdate, kAccessTokenPath, GetAccessToken());
+  Publish();
+  SendChange(PluginResourceEventType::kUpdate, kAccessTokenPath, GetAccessToken(*CurrentView()));
   lastAuthError.reset();
+  Publish();
   ScheduleRefresh();
   return std::nullopt;
 }
@@ -313,7 +407,7 @@ void ULIXAuthPlugin::ScheduleRefresh() {
                  kRefreshMarginSeconds);
   }
   logging::Log(logging::kAlways, logging::kGroupDbg, "Refreshing tokens in %.1f seconds...", delay);
-  QueueRefreshCallback(tokens->accessToken, delay);
+  ScheduleRefreshCallback(tokens->accessToken, delay);
 }
 
 void ULIXAuthPlugin::ScheduleRefreshRetry() {
@@ -329,14 +423,13 @@ void ULIXAuthPlugin::ScheduleRefreshRetry() {
   const double delay = static_cast<double>(delay_ms) * 0.001;
   logging::Log(logging::kAlways, logging::kGroupDbg,
                "Retrying authorization refresh in %.1f seconds...", delay);
-  QueueRefreshCallback(tokens->accessToken, delay);
+  ScheduleRefreshCallback(tokens->accessToken, delay);
 }
 
-void ULIXAuthPlugin::QueueRefreshCallback(std::string access_token, double delay_seconds) {
+void ULIXAuthPlugin::ScheduleRefreshCallback(std::string access_token, double delay_seconds) {
   const std::int64_t deadline = now() + static_cast<std::int64_t>(delay_seconds * 1e9);
-  events_.Add([this, deadline, access_token = std::move(access_token)] {
-    scheduleDelayed(kRefreshLabel, deadline,
-                    [this, access_token] { (void)RefreshTokens(access_token); });
+  scheduleDelayed(kRefreshLabel, deadline, [this, access_token = std::move(access_token)] {
+    (void)RefreshTokens(access_token);
   });
 }
 
@@ -355,33 +448,34 @@ RemotingTypedResult<void> ULIXAuthPlugin::HandleAuthorizationDelete() {
 
 // ---- Configuration ---------------------------------------------------------------------------
 
-RemotingTypedResult<api::ULIXJWTConfig> ULIXAuthPlugin::GetConfig(const std::string& platform_id) {
-  TokenHolder token;
-  if (configSources->overrideToken) {
-    token = *configSources->overrideToken;
-  } else if (configSources->regionToken) {
-    token = *configSources->regionToken;
-  } else {
-    return Vorn::NotFound("ULIX settings not found.");
-  }
-  if (configSources->overrideConfig || client->IsPlatformAvailable(platform_id)) {
-    return api::ULIXJWTConfig{std::move(token)};
+RemotingTypedResult<api::ULIXJWTConfig> ULIXAuthPlugin::GetConfig(const View& view,
+                                                                  const std::string& platform_id) {
+  if (!view.configToken) return Vorn::NotFound("ULIX settings not found.");
+  if (view.overridden) return api::ULIXJWTConfig{*view.configToken};
+  const std::shared_ptr<const View> fetched = FetchStaleDiscovery(view);
+  const View& current = fetched ? *fetched : view;
+  if (PlatformAvailableIn(current.discoveryRecord(), current.applied, platform_id)) {
+    return api::ULIXJWTConfig{*view.configToken};
   }
   LogAlways("ULIX configuration requested, but server disabled ULIX for this region.");
   return api::ULIXJWTConfig{};
 }
 
-RemotingTypedResult<api::RegionStatus> ULIXAuthPlugin::GetStatus(const std::string& platform_id) {
-  if (!configSources->HasConfiguration()) return Vorn::NotFound("ULIX not configured.");
-  if (!client->HasConfig()) {
+RemotingTypedResult<api::RegionStatus> ULIXAuthPlugin::GetStatus(const View& view,
+                                                                 const std::string& platform_id) {
+  if (!view.configured) return Vorn::NotFound("ULIX not configured.");
+  if (!view.applied) {
     logging::Log(logging::kError, logging::kGroupDbg, "ulix-auth: No configuration applied");
     return Vorn::InternalServerError(
         "Cannot determine if LQ fallback is allowed. ULIXClient failed with: No configuration "
         "applied");
   }
-  // Braces evaluate left to right: availability first, then user info, as the log shows.
-  return api::RegionStatus{platform_id, client->IsPlatformAvailable(platform_id),
-                           client->AllowLqFallback(), client->IsUserInfoEnabled(platform_id)};
+  const std::shared_ptr<const View> fetched = FetchStaleDiscovery(view);
+  const View& current = fetched ? *fetched : view;
+  // Availability first, then user info, as the log shows.
+  const bool enabled = PlatformAvailableIn(current.discoveryRecord(), current.applied, platform_id);
+  const bool user_info = UserInfoEnabledIn(current.discoveryRecord(), current.applied, platform_id);
+  return api::RegionStatus{platform_id, enabled, current.allowLqFallback, user_info};
 }
 
 RemotingTypedResult<void> ULIXAuthPlugin::PostConfig(const api::ULIXJWTConfig& config) {
@@ -414,27 +508,27 @@ RemotingTypedResult<void> ULIXAuthPlugin::PostPublicClientConfig(
 
 // ---- Device id and user info -----------------------------------------------------------------
 
-RemotingTypedResult<api::DeviceId> ULIXAuthPlugin::PostDeviceId() {
-  const std::optional<KountSettings>& kount = configSources->kountSettings;
-  const ULIXDiscovery* discovery = client->discovery();
-  const bool has_frame = client->HasConfig() && discovery != nullptr && !discovery->didUri.empty();
+RemotingTypedResult<api::DeviceId> ULIXAuthPlugin::PostDeviceId(const View& view) {
+  const std::optional<KountSettings>& kount = view.kount;
+  const bool has_frame = view.applied && view.discovery && !view.discovery->didUri.empty();
   if (!kount || !has_frame) return Vorn::NotFound("Device ID not available.");
   return api::DeviceId{"", kount->merchantId, kount->sessionId, kount->installId,
-                       discovery->didUri};
+                       view.discovery->didUri};
 }
 
 RemotingTypedResult<api::UserInfo> ULIXAuthPlugin::PostUserInfo() {
   if (const std::optional<ULIXRequestError> failure = client->RequestUserInfo()) {
     return RemotingError{failure->code, Describe(*failure)};
   }
-  QueueChange(PluginResourceEventType::kCreate, kUserInfoPath, GetUserInfo());
-  return GetUserInfo();
+  Publish();
+  const std::shared_ptr<const View> view = CurrentView();
+  SendChange(PluginResourceEventType::kCreate, kUserInfoPath, GetUserInfo(*view));
+  return GetUserInfo(*view);
 }
 
-RemotingTypedResult<api::UserInfo> ULIXAuthPlugin::GetUserInfo() {
-  const std::optional<std::string>& user_info = client->userInfo();
-  if (!user_info) return Vorn::NotFound("No UserInfo currently exists. Are you logged in?");
-  return api::UserInfo{*user_info};
+RemotingTypedResult<api::UserInfo> ULIXAuthPlugin::GetUserInfo(const View& view) {
+  if (!view.userInfo) return Vorn::NotFound("No UserInfo currently exists. Are you logged in?");
+  return api::UserInfo{*view.userInfo};
 }
 
 // ---- Events ------------------------------------------------------------------------------------
@@ -449,7 +543,7 @@ void ULIXAuthPlugin::OnPluginManagerStatus(const Vorn::Client::PluginResourceEve
       status.state != Vorn::Client::PluginManagerState::kPluginsInitialized) {
     return;
   }
-  StateLock lock(*this);
+  WriteLock lock(*this);
   if (!configSources || !configSources->commandLineCredentials) return;
   const api::ULIXPlayerCredentials credentials = *configSources->commandLineCredentials;
   // The outcome reaches subscribers through the events and the last error.
@@ -457,30 +551,18 @@ void ULIXAuthPlugin::OnPluginManagerStatus(const Vorn::Client::PluginResourceEve
 }
 
 template <typename Record>
-void ULIXAuthPlugin::QueueChange(PluginResourceEventType type, const char* path,
-                                 RemotingTypedResult<Record> get) {
-  events_.Change(type, path, get.ok() ? std::move(get).value() : Record{});
-}
-
-void ULIXAuthPlugin::PublishTokenSnapshot() {
-  std::optional<std::string> current;
-  if (client && client->tokens()) current = client->tokens()->accessToken;
-  std::lock_guard<std::mutex> lock(snapshot_mutex_);
-  token_snapshot_ = std::move(current);
+void ULIXAuthPlugin::SendChange(PluginResourceEventType type, const char* path,
+                                RemotingTypedResult<Record> get) {
+  // A record that does not convert is dropped by the runtime, which sends nothing then.
+  (void)publishResourceChange(type, path, get.ok() ? std::move(get).value() : Record{});
 }
 
 void ULIXAuthPlugin::DropAuthorization() {
   client->SetTokenSet(std::nullopt);
-  PublishTokenSnapshot();
-  userInfoResource->Clear();
-  events_.Delete(kAuthorizationPath);
-  events_.Delete(kAccessTokenPath);
-  events_.Delete(kIdTokenPath);
-}
-
-std::optional<std::string> ULIXAuthPlugin::TokenSnapshot() const {
-  std::lock_guard<std::mutex> lock(snapshot_mutex_);
-  return token_snapshot_;
+  userInfoResource->Clear();  // publishes the view without the token set and user info
+  (void)publishResourceDelete(kAuthorizationPath);
+  (void)publishResourceDelete(kAccessTokenPath);
+  (void)publishResourceDelete(kIdTokenPath);
 }
 
 }  // namespace ulix_auth

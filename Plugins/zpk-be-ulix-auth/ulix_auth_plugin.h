@@ -13,7 +13,6 @@
 
 #include "Plugins/zpk-be-ulix-auth/api_records.h"
 #include "Plugins/zpk-be-ulix-auth/client/ulix_client.h"
-#include "Plugins/zpk-be-ulix-auth/ordered_event_queue.h"
 #include "Plugins/zpk-be-ulix-auth/ulix_config_sources.h"
 #include "binding/binding_value.h"
 #include "plugin_runtime/plugin_base.h"
@@ -25,32 +24,44 @@ inline constexpr const char* kShortName = "ulix-auth";
 inline constexpr const char* kRefreshLabel = "ulix-auth.refresh";
 inline constexpr const char* kPluginManagerStatusPath = "/plugin-manager/v1/status";
 
-// Clears the cached user info and announces its removal. `client` and `events` must outlive it;
-// callers hold the plug-in's state lock.
+class ULIXAuthPlugin;
+
+// Clears the cached user info and announces its removal. `plugin` and `client` must outlive it;
+// callers hold the plug-in's writer lock.
 class UserInfoResource {
  public:
-  UserInfoResource(ULIXClient& client, OrderedEventQueue& events)
-      : client_(client), events_(events) {}
-  // Drops the cached document, if any, and queues a Delete event on the user-info path (always).
+  UserInfoResource(ULIXAuthPlugin& plugin, ULIXClient& client) : plugin_(plugin), client_(client) {}
+  // Drops the cached document, if any, and sends a Delete event on the user-info path (always).
   void Clear();
 
  private:
+  ULIXAuthPlugin& plugin_;
   ULIXClient& client_;
-  OrderedEventQueue& events_;
 };
 
 // Thread-safety: the host may call requests, event callbacks and delayed callbacks on several
-// threads at once. `client`, `configSources` and `lastAuthError` are only touched under the
-// state lock, a recursive mutex, so a host that calls back into the plug-in on the same thread
-// from inside an HTTP exchange finds it open. Events and timers are queued under the lock and
-// handed to the host after it is released (see OrderedEventQueue), so a synchronous event
-// delivery never runs with the lock held. A refresh holds the lock for its whole exchange: two
-// refreshes of one authorization never overlap, and the later one meets the stale-token rule
-// (a manual refresh reads the token it expects before waiting for the lock; one that re-enters
-// from inside a refresh exchange meets it at once). Every exchange with the service blocks the
-// other callers for its duration, as the client can serve one caller at a time. A host that
-// re-enters on the same thread from inside an exchange may read freely; changing the
-// configuration or the authorization from there changes it under the exchange in progress.
+// threads at once. The plug-in serves two kinds of call:
+// - Writers (sign-on, refresh, sign-off, configuration changes, the user-info fetch, the
+//   configuration and refresh callbacks, the command-line sign-on) hold the writer lock, a
+//   recursive mutex, for their whole run, exchanges with the service included, and only they
+//   touch `client`, `configSources` and `lastAuthError`. Writers never overlap, so two refreshes
+//   of one authorization never run together and the later one meets the stale-token rule (a
+//   manual refresh reads the token it expects before it waits for the lock; one that re-enters
+//   from inside a refresh exchange meets it at once). Each writer makes its host calls itself,
+//   in the order of its steps: its change events, log lines and timers reach the host before it
+//   answers and never interleave with another writer's.
+// - Readers (GET of the authorization, its tokens, the last error, the user info, the status and
+//   the configuration token, and POST device-id) never wait for the writer lock: they answer
+//   from the published view, an immutable copy of the state that a writer replaces after each
+//   change and before announcing it, so they answer at once while an exchange is in flight,
+//   with the state as it stood before it. Status and configuration reads that find the
+//   published discovery record expired fetch it again only when no writer is running; otherwise
+//   they answer from the record as it stands.
+// A host that calls back on the same thread, from inside an exchange or an event delivery, finds
+// the writer lock open: it may read and even write (changing the state under the exchange in
+// progress). A write that arrives on another thread waits for the writer in progress, so a host
+// must not make an exchange or an event delivery wait for a write on another thread; reads it
+// may wait for.
 class ULIXAuthPlugin : public plugin_runtime::PluginBase {
  public:
   ULIXAuthPlugin();
@@ -80,63 +91,80 @@ class ULIXAuthPlugin : public plugin_runtime::PluginBase {
   void OnPluginManagerStatus(const Vorn::Client::PluginResourceEvent& event);
 
  private:
-  class StateLock;
+  friend class UserInfoResource;
+  class WriteLock;
+  // What readers answer from; defined with the handlers.
+  struct View;
 
-  // The endpoints, in registration order.
-  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::Authorization> GetAuthorization();
-  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::AuthError> GetAuthorizationError();
-  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::AccessToken> GetAccessToken();
-  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::EntitlementsToken> GetEntitlementsToken();
-  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::IdToken> GetIdToken();
-  Vorn::RemotingTypedResult<binding::BindingValue> GetGasToken();
+  // The endpoints, in registration order. Readers take the view they answer from.
+  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::Authorization> GetAuthorization(
+      const View& view);
+  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::AuthError> GetAuthorizationError(
+      const View& view);
+  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::AccessToken> GetAccessToken(
+      const View& view);
+  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::EntitlementsToken> GetEntitlementsToken(
+      const View& view);
+  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::IdToken> GetIdToken(const View& view);
+  Vorn::RemotingTypedResult<binding::BindingValue> GetGasToken(const View& view);
   Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::Authorization> PostGas(
       const Vorn::Client::UlixAuth::Api::ULIXPlayerCredentials& credentials);
   Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::Authorization> PostRefresh();
   Vorn::RemotingTypedResult<void> HandleAuthorizationDelete();
   Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::ULIXJWTConfig> GetConfig(
-      const std::string& platform_id);
+      const View& view, const std::string& platform_id);
   Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::RegionStatus> GetStatus(
-      const std::string& platform_id);
+      const View& view, const std::string& platform_id);
   Vorn::RemotingTypedResult<void> PostConfig(
       const Vorn::Client::UlixAuth::Api::ULIXJWTConfig& config);
   Vorn::RemotingTypedResult<void> DeleteConfig();
   Vorn::RemotingTypedResult<void> PostPublicClientConfig(
       const Vorn::Client::UlixAuth::Api::PublicClientConfig& config);
-  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::DeviceId> PostDeviceId();
+  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::DeviceId> PostDeviceId(const View& view);
   Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::UserInfo> PostUserInfo();
-  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::UserInfo> GetUserInfo();
+  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::UserInfo> GetUserInfo(const View& view);
 
-  // Queues the Create or Update event of `path` whose data is what GET `get` answers now (the
+  // Wraps a reader: it answers from the view published last (500 before start and after stop).
+  template <typename Result, typename... Args>
+  auto Reader(Vorn::RemotingTypedResult<Result> (ULIXAuthPlugin::*handler)(const View&,
+                                                                           const Args&...));
+  // Wraps a writer: it runs with the writer lock held, once the plug-in has started.
+  template <typename Result, typename... Args>
+  auto Writer(Vorn::RemotingTypedResult<Result> (ULIXAuthPlugin::*handler)(const Args&...));
+
+  // Replaces the published view with the state as it stands. Writers call it after a change
+  // and before announcing it; the outermost release of the writer lock calls it too. Writer
+  // lock held.
+  void Publish();
+  // The view published last; null before start and after stop. Any thread.
+  std::shared_ptr<const View> CurrentView() const;
+  // For a platform question: null when `view`'s discovery record is fresh, or when it is not
+  // but a writer is running (the record as it stands answers then); otherwise the view after
+  // fetching the record again.
+  std::shared_ptr<const View> FetchStaleDiscovery(const View& view);
+  // Sends the Create or Update event of `path` whose data is what GET `get` answers now (the
   // record's defaults when it fails).
   template <typename Record>
-  void QueueChange(Vorn::Client::PluginResourceEventType type, const char* path,
-                   Vorn::RemotingTypedResult<Record> get);
-  // Queues the refresh callback for `access_token` at `delay_seconds` from now.
-  void QueueRefreshCallback(std::string access_token, double delay_seconds);
-  // Copies the current access token (none without an authorization) where a manual refresh
-  // reads it without waiting for the state lock. Called, under the lock, after every change of
-  // the token set.
-  void PublishTokenSnapshot();
-  std::optional<std::string> TokenSnapshot() const;
-  // Drops the token set and the cached user info and queues the Delete events every loss of the
+  void SendChange(Vorn::Client::PluginResourceEventType type, const char* path,
+                  Vorn::RemotingTypedResult<Record> get);
+  // Asks the host for the refresh callback for `access_token` at `delay_seconds` from now.
+  void ScheduleRefreshCallback(std::string access_token, double delay_seconds);
+  // Drops the token set and the cached user info and sends the Delete events every loss of the
   // authorization announces: userinfo, then authorization, access-token and id-token.
   void DropAuthorization();
-  // Wraps a handler that runs with the state lock held, once the plug-in has started.
-  template <typename Result, typename... Args>
-  auto Locked(Vorn::RemotingTypedResult<Result> (ULIXAuthPlugin::*handler)(const Args&...));
 
-  // Guards client, configSources and lastAuthError (see the class comment). `lock_depth_`,
-  // changed only with the mutex held, tells the outermost release, which drains the queue.
-  std::recursive_mutex state_mutex_;
-  int lock_depth_ = 0;
+  // Serialises the writers (see the class comment). `write_depth_`, changed only with the mutex
+  // held, tells the outermost release, which publishes the view.
+  std::recursive_mutex write_mutex_;
+  int write_depth_ = 0;
   // Set while a refresh exchange runs, for a refresh that re-enters from inside it.
   bool refreshing_ = false;
-  OrderedEventQueue events_{*this};
 
-  mutable std::mutex snapshot_mutex_;
-  std::optional<std::string> token_snapshot_;
+  // Taken only to swap or copy the pointer, never across a host call.
+  mutable std::mutex view_mutex_;
+  std::shared_ptr<const View> view_;
 
-  // Owned working state, created by onStart in this order and released in reverse.
+  // Owned working state, created by onStart in this order and released in reverse. Writer lock.
   std::unique_ptr<ULIXClient> client;
   std::unique_ptr<ULIXConfigSources> configSources;
   std::optional<ULIXRequestError> lastAuthError;

@@ -1,13 +1,19 @@
 // Eight host threads at once on one plug-in: sign-on, reads, refreshes by hand and by timer,
-// configuration changes and sign-off. Meant for the ThreadSanitizer build, where it must run
-// clean; in every build it checks that no change event is lost, sent twice or reordered.
+// configuration changes and sign-off; and reads while the service holds a refresh. Meant for the
+// ThreadSanitizer build, where they must run clean; in every build the first checks that no
+// change event is lost, sent twice or reordered, the second that no read waits for an exchange.
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "Plugins/zpk-be-ulix-auth/plugin_test_host.h"
+#include "gmock/gmock.h"
 #include "gtest/gtest.h"
 
 namespace ulix_auth {
@@ -118,6 +124,157 @@ TEST(ConcurrentHost, KeepsEveryChangeEventOnceAndInOrder) {
   // Sign-on: 4 changes; sign-off: 4; refusal: 6; refresh: 1.
   EXPECT_EQ(changes.size(),
             static_cast<std::size_t>(4 * sign_ons + 4 * sign_offs + 6 * refused + refreshed));
+}
+
+constexpr const char* kRefreshedAuthorization =
+    R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-2"})";
+
+// A manual refresh on a thread of its own, which the service holds until Release (five seconds
+// at most, so that a plug-in whose reads wait for it still lets the test end).
+class HeldRefresh {
+ public:
+  explicit HeldRefresh(PluginTestHost& test) : test_(test) {
+    test_.Respond(kTokenUrl, [this](const std::string& body) { return Serve(body); });
+    thread_ = std::thread(
+        [this] { answer_ = test_.Text(kHostMethodPost, "/ulix-auth/v1/authorization/refresh"); });
+  }
+  ~HeldRefresh() { Release(); }
+
+  // Waits until the service holds the refresh; false if it never arrives.
+  bool WaitHeld() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [this] { return holding_; });
+  }
+  bool holding() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return holding_;
+  }
+  // Lets the refresh go and returns its answer.
+  std::string Release() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      released_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    return answer_;
+  }
+  // Whether the service held the refresh until Release, rather than giving up.
+  bool held_until_released() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return held_until_released_;
+  }
+
+ private:
+  ServiceReply Serve(const std::string& body) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (body.find("grant_type=refresh_token") != std::string::npos) {
+      holding_ = true;
+      changed_.notify_all();
+      held_until_released_ =
+          changed_.wait_for(lock, std::chrono::seconds(5), [this] { return released_; });
+      holding_ = false;
+    }
+    return TokenReply(AccessTokenFor("player-2"));
+  }
+
+  PluginTestHost& test_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool holding_ = false;
+  bool released_ = false;
+  bool held_until_released_ = false;
+  std::string answer_;
+  std::thread thread_;
+};
+
+// The service holds a refresh until the readers are done while eight threads read every
+// resource: each read answers from the state as it stood before the refresh, and they all
+// finish while the refresh is provably still held, so none of them waited for it.
+TEST(ConcurrentHost, ReadsAnswerWhileTheServiceHoldsARefresh) {
+  PluginTestHost test;
+  test.Start();
+  ASSERT_EQ(test.SignOn().error, "");
+  test.TakeChanges();
+
+  HeldRefresh refresh(test);
+  ASSERT_TRUE(refresh.WaitHeld());
+  // The sign-on's own timer, due for the tokens being replaced, waits for the refresh and then
+  // meets the stale-token rule.
+  std::thread timer([&] { test.Advance(4000); });
+
+  const std::string old_token =
+      "{\"expiry\":1900000000,\"scopes\":[\"openid\",\"kiv\"],\"token\":\"" + AccessTokenFor() +
+      "\"}";
+  const struct {
+    const char* path;
+    std::string answer;
+  } reads[] = {
+      {"/ulix-auth/v1/authorization",
+       R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-1"})"},
+      {"/ulix-auth/v1/authorization/access-token", old_token},
+      {"/ulix-auth/v1/authorization/id-token",
+       "{\"expiry\":1900000100,\"token\":\"" + IdTokenText() + "\"}"},
+      {"/ulix-auth/v1/authorization/error", "404 No error from last authentication."},
+      {"/ulix-auth/v1/authorization/userinfo",
+       "404 No UserInfo currently exists. Are you logged in?"},
+      {"/ulix-auth/v1/status/NA1",
+       R"({"enabled":true,"isLQFallbackAllowed":true,"isUserInfoEnabled":true,"platformId":"NA1"})"},
+  };
+  std::atomic<std::int64_t> slowest_us{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < kThreads; ++t) {
+    readers.emplace_back([&, t] {
+      for (int round = 0; round < 50; ++round) {
+        const auto& read = reads[(round + t) % std::size(reads)];
+        const auto start = std::chrono::steady_clock::now();
+        const std::string answer = test.Text(kHostMethodGet, read.path);
+        const std::int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(
+                                    std::chrono::steady_clock::now() - start)
+                                    .count();
+        std::int64_t seen = slowest_us.load();
+        while (us > seen && !slowest_us.compare_exchange_weak(seen, us)) {
+        }
+        EXPECT_EQ(answer, read.answer) << read.path;
+      }
+    });
+  }
+  for (std::thread& reader : readers) reader.join();
+  // Still held: not one of the reads waited for the exchange to end.
+  EXPECT_TRUE(refresh.holding());
+  EXPECT_EQ(refresh.Release(), kRefreshedAuthorization);
+  EXPECT_TRUE(refresh.held_until_released());
+  timer.join();
+  ::testing::Test::RecordProperty("slowest_read_us", std::to_string(slowest_us.load()));
+
+  EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/authorization"), kRefreshedAuthorization);
+  EXPECT_EQ(test.RequestCount(kTokenUrl), 2);  // the sign-on and one refresh
+  EXPECT_EQ(test.LoggedLine("Attempted token refresh"),
+            "Attempted token refresh, but authorization has already changed.");
+  EXPECT_THAT(test.TakeChanges(),
+              ::testing::ElementsAre("Update /ulix-auth/v1/authorization/access-token"));
+}
+
+// A status read that finds the discovery record expired fetches it again, but not while a writer
+// runs: then the record as it stands answers.
+TEST(ConcurrentHost, AnExpiredDiscoveryIsFetchedOnlyWhenNoWriterRuns) {
+  PluginTestHost test;
+  test.Start();
+  ASSERT_EQ(test.SignOn().error, "");
+  test.Advance(400);  // past the record's 300 s, before the refresh is due
+  const int fetches = test.RequestCount(kDiscoveryUrl);
+  const std::string status =
+      R"({"enabled":true,"isLQFallbackAllowed":true,"isUserInfoEnabled":true,"platformId":"NA1"})";
+  {
+    HeldRefresh refresh(test);
+    ASSERT_TRUE(refresh.WaitHeld());
+    EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/status/NA1"), status);
+    EXPECT_EQ(test.RequestCount(kDiscoveryUrl), fetches);
+    EXPECT_TRUE(refresh.holding());
+    EXPECT_EQ(refresh.Release(), kRefreshedAuthorization);
+  }
+  EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/status/NA1"), status);
+  EXPECT_EQ(test.RequestCount(kDiscoveryUrl), fetches + 1);
 }
 
 }  // namespace

@@ -22,8 +22,8 @@ constexpr const char* kInstallIdentifier = "install-identifier";
 
 void LogAlways(const char* text) { logging::Log(logging::kAlways, logging::kGroupDbg, "%s", text); }
 
-// A member that is present with a value: the host's records may carry members as empty values,
-// which the settings treat as missing.
+// Whether the settings object has the member `name`. A member present with an empty value
+// counts as present and is read as that value (an empty text stays an empty text).
 bool Has(const binding::BindingValue& object, std::string_view name) {
   return object.isStructure() && object.hasField(name);
 }

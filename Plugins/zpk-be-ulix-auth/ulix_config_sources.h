@@ -35,7 +35,7 @@ inline constexpr std::string_view kBaseScopes = "openid offline_access kiv ban p
 inline constexpr const char* kConfigureLabel = "configure-auth-client";
 
 // Not thread-safe: the plug-in that owns it serialises every use, reads and writes of the
-// members included, with its state lock. `plugin` and `client` must outlive it.
+// members included, with its writer lock. `plugin` and `client` must outlive it.
 class ULIXConfigSources {
  public:
   // Reads the command line, then (unless sign-on is disabled there) the install settings, the

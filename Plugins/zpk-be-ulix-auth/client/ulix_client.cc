@@ -94,9 +94,14 @@ class EventFields {
   binding::BindingValue fields_;
 };
 
+// The members whose values are secrets: a body that names one is never written out.
+constexpr std::string_view kSecretMembers[] = {"access_token", "refresh_token", "id_token",
+                                               "client_assertion"};
+
 // The decoding message of a token-endpoint answer, for logs and telemetry. The runtime's message
-// ends with the body it could not read, and a cut-off token answer still holds the tokens, so
-// the body is replaced by its length.
+// ends with the body it could not read; a cut-off token answer still holds the tokens, so a body
+// that names a secret member is replaced by its length. The names are looked for as plain bytes;
+// one spelled with JSON escapes is not recognised.
 std::string DecodingMessage(const HttpResponse& response) {
   constexpr std::string_view kGivenBody = " given body ";
   const std::size_t given = response.message.find(kGivenBody);
@@ -104,8 +109,14 @@ std::string DecodingMessage(const HttpResponse& response) {
       given == std::string::npos) {
     return response.message;
   }
+  const std::string_view body = response.value.getString();
+  bool secret = false;
+  for (std::string_view member : kSecretMembers) {
+    secret = secret || body.find(member) != std::string_view::npos;
+  }
+  if (!secret) return response.message;
   return response.message.substr(0, given + kGivenBody.size()) + "withheld (" +
-         std::to_string(response.value.getString().size()) + " bytes)";
+         std::to_string(body.size()) + " bytes)";
 }
 
 ULIXRequestError Unreachable(std::string_view error_word) {
@@ -219,37 +230,48 @@ void ULIXClient::FetchOpenIdConfiguration() {
 }
 
 void ULIXClient::EnsureFreshDiscovery() {
+  if (!config_) return;
   if (!discovery_ || discovery_->expiresAt < host_.now()) FetchOpenIdConfiguration();
 }
 
-bool ULIXClient::IsPlatformAvailable(std::string_view platform_id) {
+bool PlatformAvailableIn(const ULIXDiscovery* discovery, bool configured,
+                         std::string_view platform_id) {
   const std::string id(platform_id);
-  if (!config_) {
+  if (!configured) {
     logging::Log(kAlways, kLogGroup,
                  "ULIXClient::IsPlatformAvailable(%s): false - no config exists", id.c_str());
     return false;
   }
-  EnsureFreshDiscovery();
-  const bool supported = discovery_->regionsSupported.contains(id);
-  const bool disabled = discovery_->regionsDisabled.contains(id);
+  const bool supported = discovery != nullptr && discovery->regionsSupported.contains(id);
+  const bool disabled = discovery != nullptr && discovery->regionsDisabled.contains(id);
   logging::Log(kAlways, kLogGroup,
                "ULIXClient::IsPlatformAvailable(%s): supported: %s, disabled: %s", id.c_str(),
                supported ? "true" : "false", disabled ? "true" : "false");
   return supported && !disabled;
 }
 
-bool ULIXClient::IsUserInfoEnabled(std::string_view platform_id) {
+bool UserInfoEnabledIn(const ULIXDiscovery* discovery, bool configured,
+                       std::string_view platform_id) {
   const std::string id(platform_id);
-  if (!config_) {
+  if (!configured) {
     logging::Log(kAlways, kLogGroup, "ULIXClient::IsUserInfoEnabled(%s): false - no config exists",
                  id.c_str());
     return false;
   }
-  EnsureFreshDiscovery();
-  const bool enabled = discovery_->userInfoRegionsEnabled.contains(id);
+  const bool enabled = discovery != nullptr && discovery->userInfoRegionsEnabled.contains(id);
   logging::Log(kAlways, kLogGroup, "ULIXClient::IsUserInfoEnabled(%s): %s", id.c_str(),
                enabled ? "true" : "false");
   return enabled;
+}
+
+bool ULIXClient::IsPlatformAvailable(std::string_view platform_id) {
+  EnsureFreshDiscovery();
+  return PlatformAvailableIn(discovery_.get(), config_.has_value(), platform_id);
+}
+
+bool ULIXClient::IsUserInfoEnabled(std::string_view platform_id) {
+  EnsureFreshDiscovery();
+  return UserInfoEnabledIn(discovery_.get(), config_.has_value(), platform_id);
 }
 
 // ---- Token requests

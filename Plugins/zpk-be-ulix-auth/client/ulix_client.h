@@ -30,6 +30,15 @@ inline constexpr std::int64_t kDiscoveryLifetimeNs = 300'000'000'000;
 // The body of the refresh-token grant for `refresh_token` (form-encoded into it).
 std::string RefreshTokenGrant(std::string_view refresh_token);
 
+// Whether `discovery` offers sign-on for `platform_id` (supported and not disabled), logged as
+// ULIXClient::IsPlatformAvailable logs it. Without a configuration (`configured` false) the answer
+// is false, logged as such; a missing record offers nothing. Never fetches.
+bool PlatformAvailableIn(const ULIXDiscovery* discovery, bool configured,
+                         std::string_view platform_id);
+// Whether `discovery` offers user info for `platform_id`, on the same terms.
+bool UserInfoEnabledIn(const ULIXDiscovery* discovery, bool configured,
+                       std::string_view platform_id);
+
 // Runs every operation synchronously on the caller's thread and blocks while the host performs
 // an exchange; it starts no thread and takes no lock. Callers keep two threads from using one
 // client at the same time. No operation raises, except the discovery fetch (and so
@@ -58,6 +67,9 @@ class ULIXClient {
   // "/.well-known/openid-configuration" (two immediate attempts). A failure leaves the empty
   // record in place, logged and reported; without a configuration nothing happens.
   void FetchOpenIdConfiguration();
+  // Fetches the discovery document when there is none or it has expired; with a configuration
+  // only.
+  void EnsureFreshDiscovery();
   // Whether sign-on is offered for `platform_id`: supported and not disabled. Fetches the
   // discovery document first when there is none or it is stale. False without a configuration.
   bool IsPlatformAvailable(std::string_view platform_id);
@@ -110,8 +122,6 @@ class ULIXClient {
   const std::optional<std::string>& userInfo() const { return userInfo_; }
 
  private:
-  // A fetch when there is no discovery record or it has expired.
-  void EnsureFreshDiscovery();
   // Sets the telemetry common datum "client_id" to the configured client id.
   void ReportClientId();
   // Posts a telemetry event whose payload is `fields` (texts by name).

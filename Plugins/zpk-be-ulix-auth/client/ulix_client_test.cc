@@ -361,11 +361,19 @@ TEST_F(ULIXClientTest, TokenAnswersMapToErrorsByTheirMembersNotTheirStatus) {
   const std::string empty =
       "Error converting response for POST " + std::string(kTokenUrl) + ": body was empty";
   const std::string grant = R"("grant_type":"refresh_token","succeeded":"false"})";
-  // The body of an answer that does not decode may hold tokens: only its length is told.
+  // The body of an answer that does not decode is told, unless it names a token member: a
+  // cut-off token answer still holds the tokens, and then only its length is told.
   const std::string cut_off = "Error deserializing json response for POST " +
                               std::string(kTokenUrl) +
                               ": Error: Missing a closing quotation mark in string. at offset 42. "
                               "given body withheld (42 bytes)";
+  const std::string cut_off_id = "Error deserializing json response for POST " +
+                                 std::string(kTokenUrl) +
+                                 ": Error: Missing a closing quotation mark in string. at offset "
+                                 "17. given body withheld (17 bytes)";
+  const std::string gateway_page =
+      "Error deserializing json response for POST " + std::string(kTokenUrl) +
+      ": Error: Invalid value. at offset 0. given body <p>Bad gateway</p>";
   const Row rows[] = {
       {"unreachable", Unreachable(),
        ULIXRequestError{512, "temporarily_unavailable", "Unable to connect to server"},
@@ -378,6 +386,14 @@ TEST_F(ULIXClientTest, TokenAnswersMapToErrorsByTheirMembersNotTheirStatus) {
        ULIXRequestError{513, "server_error", "Received invalid JSON"},
        R"({"error":"malformed_body","error_description":")" + cut_off + "\"," + grant,
        "1 ULIX received malformed body: " + cut_off},
+      {"cut-off answer with an id token only", Json(200, R"({"id_token": "abc)"),
+       ULIXRequestError{513, "server_error", "Received invalid JSON"},
+       R"({"error":"malformed_body","error_description":")" + cut_off_id + "\"," + grant,
+       "1 ULIX received malformed body: " + cut_off_id},
+      {"gateway page", Json(502, "<p>Bad gateway</p>"),
+       ULIXRequestError{513, "server_error", "Received invalid JSON"},
+       R"({"error":"malformed_body","error_description":")" + gateway_page + "\"," + grant,
+       "1 ULIX received malformed body: " + gateway_page},
       {"error member only", Json(400, R"({"error": "invalid_grant"})"),
        ULIXRequestError{400, "invalid_grant", ""},
        R"({"error":"invalid_grant","error_description":"","grant_type":"refresh_token",)"
@@ -523,6 +539,11 @@ TEST_F(ULIXClientTest, RevocationMapsEachAnswer) {
   };
   const std::string revoke_url = std::string(kTokenUrl) + "/revoke";
   const std::string empty = "Error converting response for POST " + revoke_url + ": body was empty";
+  const std::string not_json = "Error deserializing json response for POST " + revoke_url +
+                               ": Error: Invalid value. at offset 0. given body <p>down</p>";
+  const std::string cut_off = "Error deserializing json response for POST " + revoke_url +
+                              ": Error: Missing a closing quotation mark in string. at offset 22. "
+                              "given body withheld (22 bytes)";
   const Row rows[] = {
       {"unreachable",
        Unreachable(),
@@ -535,6 +556,16 @@ TEST_F(ULIXClientTest, RevocationMapsEachAnswer) {
        ULIXRequestError{513, "server_error", "Received invalid JSON"},
        R"({"error":"malformed_body","error_description":")" + empty + "\"}",
        {"3 ULIX Response 503", "1 ULIX received malformed body: " + empty}},
+      {"502 page",
+       Json(502, "<p>down</p>"),
+       ULIXRequestError{513, "server_error", "Received invalid JSON"},
+       R"({"error":"malformed_body","error_description":")" + not_json + "\"}",
+       {"3 ULIX Response 502", "1 ULIX received malformed body: " + not_json}},
+      {"400 cut off at a refresh token",
+       Json(400, R"({"refresh_token": "r+1)"),
+       ULIXRequestError{513, "server_error", "Received invalid JSON"},
+       R"({"error":"malformed_body","error_description":")" + cut_off + "\"}",
+       {"3 ULIX Response 400", "1 ULIX received malformed body: " + cut_off}},
       {"400 error",
        Json(400, R"({"error": "invalid_token", "error_description": "gone"})"),
        ULIXRequestError{400, "invalid_token", "gone"},
