@@ -24,10 +24,11 @@ const std::array<GUID, kTraceProviderCount> kTraceProviderIds = {{
 }};
 
 EventTracingFunctions FindEventTracingFunctions() {
+  // Only a module the process has already loaded: this runs while the library itself is being
+  // loaded, under the system's loader lock, where loading another library may deadlock. A host
+  // has normally loaded Advapi32.dll long before its plug-ins; when it has not, tracing stays
+  // off.
   HMODULE advapi = GetModuleHandleA("Advapi32.dll");
-  // The library stays loaded for the life of the process once loaded here; unloading it while
-  // providers may still be registered would leave their callbacks dangling.
-  if (advapi == nullptr) advapi = LoadLibraryA("Advapi32.dll");
   if (advapi == nullptr) return {};
   EventTracingFunctions found;
   found.register_provider = FunctionNamed<decltype(&EventRegister)>(advapi, "EventRegister");

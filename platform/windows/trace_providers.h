@@ -22,8 +22,8 @@ struct EventTracingFunctions {
   decltype(&EventUnregister) unregister_provider = nullptr;
 };
 
-// Looks the functions up in Advapi32.dll, loading it if the process has not. Never fails: a
-// missing library or function gives all-null functions.
+// Looks the functions up in Advapi32.dll if the process has loaded it (never loads it). Never
+// fails: a library not loaded or a missing function gives all-null functions.
 EventTracingFunctions FindEventTracingFunctions();
 
 // The providers' identifiers, in registration order. The first one, the load provider, carries
