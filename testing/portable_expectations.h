@@ -3,17 +3,18 @@
 #ifndef TESTING_PORTABLE_EXPECTATIONS_H_
 #define TESTING_PORTABLE_EXPECTATIONS_H_
 
-#include <regex>
 #include <string>
 
 #include "gmock/gmock.h"
 
 namespace ulix_testing {
 
-// Whether the whole text matches `pattern`, an ECMAScript regular expression (std::regex), on
-// every system.
+// Whether all of `text` matches `pattern`, an ECMAScript regular expression (std::regex).
+bool FullyMatchesPattern(const std::string& text, const std::string& pattern);
+
+// The matcher form, on every system.
 MATCHER_P(FullyMatches, pattern, "fully matches " + std::string(pattern)) {
-  return std::regex_match(std::string(arg), std::regex(pattern));
+  return FullyMatchesPattern(std::string(arg), std::string(pattern));
 }
 
 // The file name of the test program `name` as the system spells it.
