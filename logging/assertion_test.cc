@@ -8,6 +8,7 @@
 #include "logging/logger.h"
 #include "logging/uuid.h"
 #include "platform/debugger_output.h"
+#include "testing/portable_expectations.h"
 
 namespace logging {
 namespace {
@@ -16,7 +17,7 @@ using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
+using ulix_testing::FullyMatches;
 using ::testing::Not;
 
 TEST(AssertionText, ListsOnlyThePartsThatArePresent) {
@@ -92,7 +93,7 @@ TEST(Uuid, CreatesDistinctRandomUuids) {
   Uuid second = CreateUuid();
   EXPECT_NE(first, second);
   EXPECT_THAT(UuidText(first),
-              MatchesRegex("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}"));
+              FullyMatches("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/debugger_output.h"
+#include "platform/recursive_lock.h"
 
 namespace logging {
 namespace {
@@ -19,7 +20,7 @@ bool WriteToStream(std::FILE* stream, std::string_view line) {
 const char* BaseConsoleLogTarget::ClassName() const { return "BaseConsoleLogTarget"; }
 
 bool BaseConsoleLogTarget::Write(const LogRecord& record) {
-  std::lock_guard<std::recursive_mutex> hold(lock());
+  std::lock_guard<platform::RecursiveLock> hold(lock());
   return WriteLine(RenderLine(record));
 }
 
@@ -42,12 +43,12 @@ StdOutLogTarget::StdOutLogTarget() {
 const char* StdOutLogTarget::ClassName() const { return "StdOutLogTarget"; }
 
 void StdOutLogTarget::SetFlush(std::int32_t flush) {
-  std::lock_guard<std::recursive_mutex> hold(lock());
+  std::lock_guard<platform::RecursiveLock> hold(lock());
   flush_ = flush;
 }
 
 std::int32_t StdOutLogTarget::Flush() const {
-  std::lock_guard<std::recursive_mutex> hold(lock());
+  std::lock_guard<platform::RecursiveLock> hold(lock());
   return flush_;
 }
 

@@ -5,7 +5,7 @@
 namespace logging {
 namespace {
 
-using Hold = std::lock_guard<std::recursive_mutex>;
+using Hold = std::lock_guard<platform::RecursiveLock>;
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "logging/log_record.h"
+#include "platform/recursive_lock.h"
 
 namespace logging {
 
@@ -82,7 +83,7 @@ class LogTarget {
   const LogTargetInterface& Interface() const;
 
  protected:
-  std::recursive_mutex& lock() const { return lock_; }
+  platform::RecursiveLock& lock() const { return lock_; }
 
  private:
   friend class Logger;
@@ -90,7 +91,7 @@ class LogTarget {
   bool WriteLocked(const LogRecord& record);
 
   // Recursive: Write implementations read the target's own settings.
-  mutable std::recursive_mutex lock_;
+  mutable platform::RecursiveLock lock_;
   bool registered_ = false;
   // The filter is read for every record by every logging thread: atomics, so that reading it
   // takes no lock. A record that races a change of groups may see one of the pair changed.

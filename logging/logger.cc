@@ -17,6 +17,7 @@
 #include "platform/executable_name.h"
 #include "platform/local_time.h"
 #include "platform/monotonic_clock.h"
+#include "platform/recursive_lock.h"
 #include "platform/thread_id.h"
 
 namespace logging {
@@ -38,14 +39,14 @@ struct LoggerState {
   std::unique_ptr<DebuggerConsoleLogTarget> debugger;
 };
 
-using Hold = std::lock_guard<std::recursive_mutex>;
+using Hold = std::lock_guard<platform::RecursiveLock>;
 
 // Recursive: destroying the state detaches targets, which call back into RemoveTarget. Never
 // destroyed, so logging from static destructors still finds a lock; built in static storage
 // rather than on the heap so that unloading the library leaves nothing behind.
-std::recursive_mutex& LoggerLock() {
-  alignas(std::recursive_mutex) static unsigned char storage[sizeof(std::recursive_mutex)];
-  static auto* lock = new (storage) std::recursive_mutex;
+platform::RecursiveLock& LoggerLock() {
+  alignas(platform::RecursiveLock) static unsigned char storage[sizeof(platform::RecursiveLock)];
+  static auto* lock = new (storage) platform::RecursiveLock;
   return *lock;
 }
 

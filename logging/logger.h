@@ -22,10 +22,18 @@ namespace logging {
 // global suppressed groups. Creates the logger state when there is none. Any thread may call it.
 // A call made on the thread that is writing a record, from inside a target, is dropped: it would
 // feed the target that is busy writing.
-void Log(std::int32_t level, std::uint64_t groups, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+// The formatter is our own and follows the C99 rules everywhere; on Windows GCC would check
+// "printf" formats by the older rules of the system's C runtime (no %zu), hence gnu_printf there.
+#if defined(__MINGW32__)
+#define ULIX_LOG_FORMAT(format_index, first_argument) \
+  __attribute__((format(gnu_printf, format_index, first_argument)))
+#else
+#define ULIX_LOG_FORMAT(format_index, first_argument) \
+  __attribute__((format(printf, format_index, first_argument)))
+#endif
+void Log(std::int32_t level, std::uint64_t groups, const char* format, ...) ULIX_LOG_FORMAT(3, 4);
 void LogV(std::int32_t level, std::uint64_t groups, const char* format, std::va_list arguments)
-    __attribute__((format(printf, 3, 0)));
+    ULIX_LOG_FORMAT(3, 0);
 
 // The logger's operations as a table of plain functions, in this order.
 struct LoggerInterface {

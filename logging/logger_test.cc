@@ -8,13 +8,14 @@
 #include "gtest/gtest.h"
 #include "logging/console_log_targets.h"
 #include "platform/debugger_output.h"
+#include "testing/portable_expectations.h"
 
 namespace logging {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using ::testing::MatchesRegex;
+using ulix_testing::FullyMatches;
 
 // Stands in for the plug-in's target: keeps every record it is handed.
 class RecordingTarget : public LogTarget {
@@ -75,7 +76,8 @@ TEST_F(LoggerTest, WithInitialSettingsWritesOneLineToStdErrAndTheDebugger) {
   Log(kAlways, kGroupDbg, "hello %d", 7);
   std::string err = TakeStderr();
 
-  EXPECT_THAT(err, MatchesRegex("logging_test\\(0x[0-9a-f]+\\): ALWAYS\\| hello 7\n"));
+  EXPECT_THAT(err, FullyMatches(ulix_testing::ProgramFileName("logging_test") +
+                                "\\(0x[0-9a-f]+\\): ALWAYS\\| hello 7\n"));
   EXPECT_THAT(debugger_lines_, ElementsAre(err));
 }
 
@@ -208,7 +210,7 @@ TEST_F(LoggerTest, StdOutTargetWritesGenLinesWithItsTemplate) {
   std::string out = ::testing::internal::GetCapturedStdout();
   std::string err = TakeStderr();
   EXPECT_EQ(out, "to stdout\n");
-  EXPECT_THAT(err, MatchesRegex(".*: ALWAYS\\| not to stdout\n"));  // GEN is suppressed there
+  EXPECT_THAT(err, FullyMatches(".*: ALWAYS\\| not to stdout\n"));  // GEN is suppressed there
 }
 
 // A target that logs while writing must not recurse into itself.
@@ -241,7 +243,7 @@ TEST_F(LoggerTest, DeliversEveryRecordIntactFromConcurrentThreads) {
   for (std::thread& thread : threads) thread.join();
   ASSERT_EQ(target.messages.size(), 800u);
   for (const std::string& message : target.messages) {
-    ASSERT_THAT(message, MatchesRegex("thread [0-3] line [0-9]+"));
+    ASSERT_THAT(message, FullyMatches("thread [0-3] line [0-9]+"));
   }
 }
 
@@ -257,7 +259,7 @@ TEST_F(LoggerTest, FunctionTablesReachTheSameOperations) {
   logger.log(kAlways, kGroupGen, "via %s", "table");
   EXPECT_THAT(target.messages, ElementsAre("via table"));
   EXPECT_STREQ(calls.class_name(&target), "RecordingTarget");
-  EXPECT_EQ(logger.executable_name(), "logging_test");
+  EXPECT_EQ(logger.executable_name(), ulix_testing::ProgramFileName("logging_test"));
   EXPECT_EQ(logger.group_names(0x41), "DBG;NET");
 }
 

@@ -127,7 +127,9 @@ bool FormatDirect(Output& out, const char* format, std::va_list& arguments) {
   const char* p = format;
   for (;;) {
     const char* plain = p;
-    p = strchrnul(p, '%');
+    // strchrnul in portable form: Windows' C runtime lacks it.
+    const char* percent = std::strchr(p, '%');
+    p = percent != nullptr ? percent : p + std::strlen(p);
     out.Append(plain, static_cast<std::size_t>(p - plain));
     if (*p == '\0') return true;
     ++p;

@@ -2,11 +2,11 @@
 // the plug-in makes goes through the counting functions, so the host's memory statistics cover
 // it. They are hidden, so the host and any other library keep their own allocator.
 //
-// Two measures keep them hidden. The forms that the compiler declares in every translation unit
-// (plain and aligned new, plain, sized and aligned delete) already have default visibility, so
-// GCC ignores the attribute on them and the assembler directive below hides them instead. The
-// other forms are declared in <new>, also with default visibility, so this file declares them
-// itself first instead of including that header.
+// On ELF systems two measures keep them hidden. The forms that the compiler declares in every
+// translation unit (plain and aligned new, plain, sized and aligned delete) already have default
+// visibility, so GCC ignores the attribute on them and the assembler directive below hides them
+// instead. The other forms are declared in <new>, also with default visibility, so this file
+// declares them itself first instead of including that header.
 
 #include <cstddef>
 
@@ -17,6 +17,7 @@ struct nothrow_t;
 enum class align_val_t : size_t;
 }  // namespace std
 
+#if defined(__ELF__)
 #define ULIX_HIDDEN __attribute__((visibility("hidden")))
 
 // Itanium mangling spells std::size_t "m" where it is unsigned long and "j" where unsigned int.
@@ -53,6 +54,11 @@ asm(".hidden _Znw" ULIX_SIZE
 #define ULIX_HIDDEN_IMPLICIT
 #else
 #define ULIX_HIDDEN_IMPLICIT ULIX_HIDDEN
+#endif
+#else
+// A Windows DLL exports only what it marks for export, so the operators stay inside as they are.
+#define ULIX_HIDDEN
+#define ULIX_HIDDEN_IMPLICIT
 #endif
 
 namespace {
@@ -104,21 +110,25 @@ ULIX_HIDDEN_IMPLICIT void operator delete(void* block, std::size_t) noexcept {
 ULIX_HIDDEN_IMPLICIT void operator delete[](void* block, std::size_t) noexcept {
   platform::internal::FreeForDelete(block);
 }
-ULIX_HIDDEN_IMPLICIT void operator delete(void* block, std::align_val_t) noexcept {
-  platform::internal::FreeForDelete(block);
+ULIX_HIDDEN_IMPLICIT void operator delete(void* block, std::align_val_t alignment) noexcept {
+  platform::internal::FreeForAlignedDelete(block, Alignment(alignment));
 }
-ULIX_HIDDEN_IMPLICIT void operator delete[](void* block, std::align_val_t) noexcept {
-  platform::internal::FreeForDelete(block);
+ULIX_HIDDEN_IMPLICIT void operator delete[](void* block, std::align_val_t alignment) noexcept {
+  platform::internal::FreeForAlignedDelete(block, Alignment(alignment));
 }
-ULIX_HIDDEN_IMPLICIT void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
-  platform::internal::FreeForDelete(block);
+ULIX_HIDDEN_IMPLICIT void operator delete(void* block, std::size_t,
+                                          std::align_val_t alignment) noexcept {
+  platform::internal::FreeForAlignedDelete(block, Alignment(alignment));
 }
-ULIX_HIDDEN_IMPLICIT void operator delete[](void* block, std::size_t, std::align_val_t) noexcept {
-  platform::internal::FreeForDelete(block);
+ULIX_HIDDEN_IMPLICIT void operator delete[](void* block, std::size_t,
+                                            std::align_val_t alignment) noexcept {
+  platform::internal::FreeForAlignedDelete(block, Alignment(alignment));
 }
-ULIX_HIDDEN void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept {
-  platform::internal::FreeForDelete(block);
+ULIX_HIDDEN void operator delete(void* block, std::align_val_t alignment,
+                                 const std::nothrow_t&) noexcept {
+  platform::internal::FreeForAlignedDelete(block, Alignment(alignment));
 }
-ULIX_HIDDEN void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noexcept {
-  platform::internal::FreeForDelete(block);
+ULIX_HIDDEN void operator delete[](void* block, std::align_val_t alignment,
+                                   const std::nothrow_t&) noexcept {
+  platform::internal::FreeForAlignedDelete(block, Alignment(alignment));
 }

@@ -4,6 +4,8 @@
 #include <new>
 #include <utility>
 
+#include "platform/internal/system_debugger_output.h"
+
 namespace platform {
 namespace {
 
@@ -23,6 +25,7 @@ SinkSlot& Slot() {
 }  // namespace
 
 void WriteDebuggerOutput(std::string_view text) {
+  internal::WriteSystemDebuggerOutput(text);
   SinkSlot& slot = Slot();
   std::lock_guard<std::mutex> hold(slot.lock);
   if (slot.sink) slot.sink(text);

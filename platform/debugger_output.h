@@ -1,5 +1,6 @@
-// The debugger's output channel. Linux has no system-wide one, so output goes to a sink that
-// a developer or a test installs, and nowhere by default.
+// The debugger's output channel: the system's own on Windows (what a debugger attached to the
+// process shows), and besides it a sink that a developer or a test installs. Linux has no
+// system-wide channel, so there output reaches the sink alone, and nowhere by default.
 #ifndef PLATFORM_DEBUGGER_OUTPUT_H_
 #define PLATFORM_DEBUGGER_OUTPUT_H_
 
@@ -10,8 +11,8 @@ namespace platform {
 
 using DebuggerSink = std::function<void(std::string_view text)>;
 
-// Hands `text` to the installed sink, if any. Any thread may call it; calls are serialised, so
-// the sink sees one text at a time.
+// Hands `text` to the system's channel and to the installed sink, if any. Any thread may call it;
+// calls are serialised, so the sink sees one text at a time.
 void WriteDebuggerOutput(std::string_view text);
 
 // Installs `sink` (an empty function removes it) and returns the one it replaces. The sink runs

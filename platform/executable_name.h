@@ -9,10 +9,12 @@ namespace platform {
 
 inline constexpr const char* kUnknownExecutableName = "<unknown>";
 
-// The running program's path after its last "/", or "<unknown>" when the path cannot be read.
+// The running program's path after its last separator, or "<unknown>" when the path cannot be
+// read.
 std::string ExecutableFileName();
 
-// The part of `path` after its last "/" (all of it when there is none).
+// The part of `path` after its last separator (all of it when there is none). The separator is
+// "/", and on Windows "\\" too.
 std::string FileNameOfPath(std::string_view path);
 
 }  // namespace platform

@@ -1,10 +1,10 @@
 #include "platform/memory_counters.h"
 
-#include <malloc.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/internal/system_heap.h"
 
 namespace platform {
 namespace {
@@ -24,8 +24,7 @@ void AddTo(std::atomic<std::uint64_t>& counter, std::uint64_t amount) {
   }
 }
 
-void CountAllocation(void* block) {
-  std::uint64_t size = malloc_usable_size(block);
+void CountAllocation(std::uint64_t size) {
   AddTo(g_bytes_allocated, size);
   AddTo(g_allocations, 1);
   // Blocks that other code allocated can be freed through us, so freed bytes may exceed the
@@ -54,27 +53,34 @@ void CountFree(std::uint64_t size) {
 
 void* Allocate(std::size_t bytes) {
   void* block = std::malloc(bytes);
-  if (block != nullptr) CountAllocation(block);
+  if (block != nullptr) CountAllocation(internal::HeapBlockSize(block));
   return block;
 }
 
 void* AllocateAligned(std::size_t bytes, std::size_t alignment) {
   if (alignment < sizeof(void*)) alignment = sizeof(void*);
-  void* block = nullptr;
-  if (posix_memalign(&block, alignment, bytes == 0 ? 1 : bytes) != 0) return nullptr;
-  CountAllocation(block);
+  void* block = internal::AllocateAlignedHeapBlock(bytes == 0 ? 1 : bytes, alignment);
+  if (block == nullptr) return nullptr;
+  CountAllocation(internal::AlignedHeapBlockSize(block, alignment));
   return block;
+}
+
+void FreeAligned(void* block, std::size_t alignment) {
+  if (block == nullptr) return;
+  if (alignment < sizeof(void*)) alignment = sizeof(void*);
+  CountFree(internal::AlignedHeapBlockSize(block, alignment));
+  internal::FreeAlignedHeapBlock(block);
 }
 
 void Free(void* block) {
   if (block == nullptr) return;
-  CountFree(malloc_usable_size(block));
+  CountFree(internal::HeapBlockSize(block));
   std::free(block);
 }
 
 void* Reallocate(void* block, std::size_t bytes) {
   if (block == nullptr) return Allocate(bytes);
-  std::uint64_t old_size = malloc_usable_size(block);
+  std::uint64_t old_size = internal::HeapBlockSize(block);
   void* moved = std::realloc(block, bytes);
   // realloc(p, 0) may free p and return nullptr; the block is then gone all the same.
   if (moved == nullptr) {
@@ -82,7 +88,7 @@ void* Reallocate(void* block, std::size_t bytes) {
     return nullptr;
   }
   CountFree(old_size);
-  CountAllocation(moved);
+  CountAllocation(internal::HeapBlockSize(moved));
   return moved;
 }
 
@@ -95,7 +101,7 @@ char* DuplicateText(const char* text) {
 }
 
 std::size_t UsableSize(const void* block) {
-  return block == nullptr ? 0 : malloc_usable_size(const_cast<void*>(block));
+  return block == nullptr ? 0 : internal::HeapBlockSize(const_cast<void*>(block));
 }
 
 MemoryCounters ReadMemoryCounters() {

@@ -21,10 +21,13 @@ struct MemoryCounters {
 
 // malloc, free, realloc, strdup and malloc_usable_size with counting. Sizes are the usable sizes
 // of the blocks, not the sizes asked for. Failures return nullptr and count nothing. Blocks from
-// any of these functions may be given back with Free (or with free, uncounted). Any thread.
+// any of these functions but AllocateAligned may be given back with Free (or with free,
+// uncounted). Any thread.
 void* Allocate(std::size_t bytes);
-// `alignment` is a power of two; for over-aligned operator new.
+// `alignment` is a power of two; for over-aligned operator new. The block goes back through
+// FreeAligned with the same alignment: on Windows aligned blocks are not ordinary heap blocks.
 void* AllocateAligned(std::size_t bytes, std::size_t alignment);
+void FreeAligned(void* block, std::size_t alignment);
 void Free(void* block);
 // Counts a free of the old block and an allocation of the new one. When it fails, the old
 // block stays valid and nothing is counted.

@@ -98,11 +98,23 @@ TEST(MemoryCounters, CountEveryOperationFromConcurrentThreads) {
   EXPECT_EQ(change.bytes_allocated, change.bytes_freed);
 }
 
-TEST(MemoryCounters, AlignedAllocationsHonourTheAlignment) {
-  void* block = AllocateAligned(100, 256);
-  ASSERT_NE(block, nullptr);
-  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 256, 0u);
-  Free(block);
+TEST(MemoryCounters, AlignedAllocationsHonourTheAlignmentAndBalanceWhenFreed) {
+  for (std::size_t alignment :
+       {std::size_t{1}, std::size_t{16}, std::size_t{256}, std::size_t{4096}}) {
+    SCOPED_TRACE(alignment);
+    MemoryCounters before = ReadMemoryCounters();
+    void* block = AllocateAligned(100, alignment);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % alignment, 0u);
+    std::memset(block, 0x5A, 100);  // the whole size asked for is usable
+    FreeAligned(block, alignment);
+    FreeAligned(nullptr, alignment);  // not a free
+    MemoryCounters change = Difference(ReadMemoryCounters(), before);
+    EXPECT_EQ(change.allocations, 1u);
+    EXPECT_EQ(change.frees, 1u);
+    EXPECT_GE(change.bytes_allocated, 100u);
+    EXPECT_EQ(change.bytes_freed, change.bytes_allocated);
+  }
 }
 
 }  // namespace

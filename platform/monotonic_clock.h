@@ -6,7 +6,8 @@
 
 namespace platform {
 
-// Nanoseconds since an arbitrary fixed point (the machine's boot, on Linux). Unaffected by changes
+// Nanoseconds since an arbitrary fixed point (the machine's boot, on Linux and
+// Windows). Unaffected by changes
 // of the wall-clock time. Any thread may call it.
 std::int64_t MonotonicNanoseconds();
 

@@ -15,6 +15,21 @@
 namespace platform {
 namespace {
 
+// The C runtime's time zone comes from TZ on both systems; only the names of the calls differ.
+void SetTimeZone(const char* zone) {
+#if defined(_WIN32)
+  _putenv_s("TZ", zone != nullptr ? zone : "");
+  _tzset();
+#else
+  if (zone != nullptr) {
+    setenv("TZ", zone, 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+#endif
+}
+
 TEST(Uuid, IsARandomVersion4UuidThatDiffersEachTime) {
   UuidBytes first{};
   UuidBytes second{};
@@ -52,8 +67,7 @@ TEST(LocalTime, SplitsAMomentIntoCalendarFieldsOfTheProcessTimeZone) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.zone);
-    setenv("TZ", row.zone, 1);
-    tzset();
+    SetTimeZone(row.zone);
     LocalTime got = LocalTimeAt(row.seconds, row.nanoseconds);
     EXPECT_EQ(got.year, row.expected.year);
     EXPECT_EQ(got.month, row.expected.month);
@@ -63,12 +77,7 @@ TEST(LocalTime, SplitsAMomentIntoCalendarFieldsOfTheProcessTimeZone) {
     EXPECT_EQ(got.second, row.expected.second);
     EXPECT_EQ(got.millisecond, row.expected.millisecond);
   }
-  if (previous) {
-    setenv("TZ", saved.c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
-  tzset();
+  SetTimeZone(previous != nullptr ? saved.c_str() : nullptr);
 }
 
 TEST(RandomDevice, GivesValuesSpreadOverTheWholeRangeThatDoNotRepeatAsASequence) {

@@ -6,7 +6,8 @@
 
 namespace platform {
 
-// The kernel's id of the calling thread (the one tools such as top and gdb show); never 0.
+// The kernel's id of the calling thread (the one tools such as top, gdb and the Windows task
+// manager show); never 0.
 std::uint64_t CurrentThreadId();
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-// UUID bytes from the system's random source.
+// UUID bytes from the system: its random source on Linux, the RPC runtime on Windows.
 #ifndef PLATFORM_UUID_H_
 #define PLATFORM_UUID_H_
 
@@ -9,9 +9,10 @@ namespace platform {
 
 using UuidBytes = std::array<std::uint8_t, 16>;
 
-// Fills `bytes` with a random (version 4) UUID. Returns 0 on success, otherwise the errno value
-// of the failed read; `bytes` is then unspecified. Never stops the process itself: callers that
-// cannot go on without an identifier decide that. Any thread may call it.
+// Fills `bytes` with a random (version 4) UUID. Returns 0 on success, otherwise the system's
+// error code (errno of the failed read, or the RPC runtime's status); `bytes` is then unspecified.
+// Never stops the process itself: callers that cannot go on without an identifier decide that. Any
+// thread may call it.
 [[nodiscard]] std::int32_t GenerateUuid(UuidBytes& bytes);
 
 }  // namespace platform

@@ -1,28 +1,28 @@
 #include "testing/plugin_library.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstdlib>
+
+#include "platform/shared_library.h"
 
 namespace ulix_testing {
 
 PluginLibrary::PluginLibrary(const std::string& path) {
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  platform::OpenedLibrary opened = platform::OpenSharedLibrary(path);
+  handle_ = opened.handle;
   if (handle_ == nullptr) {
-    std::fprintf(stderr, "cannot open %s: %s\n", path.c_str(), dlerror());
+    std::fprintf(stderr, "cannot open %s: %s\n", path.c_str(), opened.error.c_str());
     std::abort();
   }
-  load_ = reinterpret_cast<LoadUlixAuthFunction>(dlsym(handle_, ULIX_AUTH_EXPORT_NAME));
+  load_ = reinterpret_cast<LoadUlixAuthFunction>(
+      platform::FindLibraryFunction(handle_, ULIX_AUTH_EXPORT_NAME));
   if (load_ == nullptr) {
     std::fprintf(stderr, "%s has no %s\n", path.c_str(), ULIX_AUTH_EXPORT_NAME);
     std::abort();
   }
 }
 
-PluginLibrary::~PluginLibrary() {
-  if (handle_ != nullptr) dlclose(handle_);
-}
+PluginLibrary::~PluginLibrary() { platform::CloseSharedLibrary(handle_); }
 
 HostInitBlock& PluginInstance::Load(std::uint32_t major, std::uint32_t minor, std::uint32_t patch) {
   block_ = HostInitBlock{};

@@ -1,5 +1,5 @@
-// Loads the built plug-in library the way a host does (dlopen, then the one export) and drives
-// one plug-in instance through its entry table.
+// Loads the built plug-in library the way a host does (opens it, then finds the one export) and
+// drives one plug-in instance through its entry table.
 #ifndef TESTING_PLUGIN_LIBRARY_H_
 #define TESTING_PLUGIN_LIBRARY_H_
 

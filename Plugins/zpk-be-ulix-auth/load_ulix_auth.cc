@@ -3,9 +3,10 @@
 
 #include "Plugins/zpk-be-ulix-auth/ulix_auth_plugin.h"
 #include "logging/logger.h"
+#include "platform/library_export.h"
 #include "plugin_host_interface.h"
 
-extern "C" __attribute__((visibility("default"))) void load_ulix_auth(HostInitBlock* block) {
+extern "C" ULIX_LIBRARY_EXPORT void load_ulix_auth(HostInitBlock* block) {
   if (block == nullptr) return;
   ulix_auth::ULIXAuthPlugin* plugin = nullptr;
   try {

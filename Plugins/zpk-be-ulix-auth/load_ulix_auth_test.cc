@@ -1,5 +1,5 @@
-// The plug-in library as a host sees it: opened with dlopen and driven through the block and the
-// two function tables only.
+// The plug-in library as a host sees it: opened as a shared library and driven through the block
+// and the two function tables only.
 #include <cstring>
 #include <memory>
 #include <string>

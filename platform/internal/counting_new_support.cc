@@ -31,4 +31,8 @@ void* AllocateForNew(std::size_t bytes, std::size_t alignment, bool or_null) {
 
 void FreeForDelete(void* block) noexcept { Free(block); }
 
+void FreeForAlignedDelete(void* block, std::size_t alignment) noexcept {
+  FreeAligned(block, alignment);
+}
+
 }  // namespace platform::internal

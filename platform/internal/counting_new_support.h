@@ -12,8 +12,10 @@ namespace platform::internal {
 // nullptr when `or_null` is set. `alignment` 0 means the default alignment.
 void* AllocateForNew(std::size_t bytes, std::size_t alignment, bool or_null = false);
 
-// Counting free; nullptr is ignored.
+// Counting free; nullptr is ignored. Blocks of the aligned forms of new go back through the
+// aligned free with their alignment.
 void FreeForDelete(void* block) noexcept;
+void FreeForAlignedDelete(void* block, std::size_t alignment) noexcept;
 
 }  // namespace platform::internal
 
