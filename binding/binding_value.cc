@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "binding/base64.h"
 #include "binding/binding_value_store.h"
+#include "wire/base64.h"
 
 namespace binding {
 namespace {
@@ -343,7 +343,7 @@ std::string BindingValue::toText() const {
     case BindingValueKind::kString:
       return std::string(payload_.string->view());
     case BindingValueKind::kBlob:
-      return Base64Encode(*payload_.blob);
+      return wire::Base64Encode(*payload_.blob);
     case BindingValueKind::kEnum:
       return std::to_string(payload_.enum_pair->value);
     default:

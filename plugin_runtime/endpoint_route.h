@@ -21,7 +21,7 @@
 #include "binding/native_conversion.h"
 #include "plugin_runtime/call_state.h"
 #include "plugin_runtime/remoting_typed_result.h"
-#include "plugin_runtime/route_pattern.h"
+#include "wire/route_pattern.h"
 
 namespace plugin_runtime {
 
@@ -61,7 +61,7 @@ class EndpointInvoker {
 struct EndpointRoute {
   binding::BindingFunctionDescriptor* function = nullptr;
   std::string path_template;  // trailing "/" removed
-  RoutePattern pattern;
+  wire::RoutePattern pattern;
   std::uint32_t method = 0;
   std::string custom_method;
   // True for the route that registered its function; a later registration under the same name

@@ -90,9 +90,9 @@ EndpointBuilder RequestRouter::Add(std::uint32_t method, std::string_view path_t
                                    const std::vector<std::string>& tags,
                                    std::unique_ptr<EndpointInvoker> invoker) {
   auto route = std::make_unique<EndpointRoute>();
-  route->path_template = std::string(TrimTemplate(path_template));
+  route->path_template = std::string(wire::TrimTemplate(path_template));
   // Compiled once: the template never changes after load, and every request reuses it.
-  route->pattern = RoutePattern::Compile(route->path_template);
+  route->pattern = wire::RoutePattern::Compile(route->path_template);
   route->method = method;
   route->registry = &registry_;
   const std::string name = IdentifierName(route->path_template, HostMethodName(method));

@@ -6,7 +6,6 @@
 
 #include "Plugins/zpk-be-ulix-auth/client/claim_reader.h"
 #include "Plugins/zpk-be-ulix-auth/client/token_claims.h"
-#include "binding/base64.h"
 #include "binding/form_encoding.h"
 #include "binding/json_bridge.h"
 #include "logging/logger.h"
@@ -14,6 +13,7 @@
 #include "plugin_host_interface.h"
 #include "plugin_runtime/plugin_host_bridge.h"
 #include "plugin_runtime/telemetry_sender.h"
+#include "wire/base64.h"
 
 namespace ulix_auth {
 namespace {
@@ -399,7 +399,7 @@ ULIXTokenSet ULIXClient::BuildTokenSet(const binding::BindingValue& document) co
         ULIXEntitlementsToken{std::move(*id_token), std::move(id.entitlements), id.expiry};
   }
   if (document.hasField("gas_token")) {
-    const std::string bytes = binding::Base64UrlDecode(document.field("gas_token").toText());
+    const std::string bytes = wire::Base64UrlDecode(document.field("gas_token").toText());
     // Kept as the conversion gives it, an {"error": ...} structure included.
     tokens.gasToken = binding::parseJson(bytes.c_str()).value;
   }
