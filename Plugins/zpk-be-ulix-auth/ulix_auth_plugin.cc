@@ -207,10 +207,9 @@ void ULIXAuthPlugin::Publish() {
     view->userInfo = client->userInfo();
     if (configSources) {
       view->configured = configSources->HasConfiguration();
-      view->overridden = configSources->overrideConfig.has_value();
-      view->configToken =
-          configSources->overrideToken ? configSources->overrideToken : configSources->regionToken;
-      view->kount = configSources->kountSettings;
+      view->overridden = configSources->HasOverride();
+      view->configToken = configSources->ChosenToken();
+      view->kount = configSources->kount_settings();
     }
     view->applied = client->HasConfig();
     view->allowLqFallback = client->AllowLqFallback();
@@ -480,29 +479,20 @@ RemotingTypedResult<api::RegionStatus> ULIXAuthPlugin::GetStatus(const View& vie
 
 RemotingTypedResult<void> ULIXAuthPlugin::PostConfig(const api::ULIXJWTConfig& config) {
   if (!config.token) return {};
-  TokenConfigResult built = configSources->BuildFromToken(*config.token, true);
-  if (const std::string* reason = std::get_if<std::string>(&built)) {
+  if (std::optional<std::string> reason = configSources->InstallTokenOverride(*config.token)) {
     return RemotingError{400, "Invalid configuration token: " + *reason};
   }
-  configSources->overrideConfig = std::move(std::get<ULIXClientConfig>(built));
-  configSources->overrideToken.emplace(*config.token);
-  configSources->ApplyConfiguration();
   return {};
 }
 
 RemotingTypedResult<void> ULIXAuthPlugin::DeleteConfig() {
-  if (!configSources->overrideConfig) return Vorn::NotFound("No config to delete.");
-  configSources->overrideToken.reset();
-  configSources->overrideConfig.reset();
-  configSources->ApplyConfiguration();
+  if (!configSources->DropOverride()) return Vorn::NotFound("No config to delete.");
   return {};
 }
 
 RemotingTypedResult<void> ULIXAuthPlugin::PostPublicClientConfig(
     const api::PublicClientConfig& config) {
-  configSources->overrideConfig = configSources->BuildPublicClient(config.url, config.clientId,
-                                                                   /*allow_lq_fallback=*/false);
-  configSources->ApplyConfiguration();
+  configSources->InstallPublicClientOverride(config.url, config.clientId);
   return {};
 }
 
@@ -544,8 +534,8 @@ void ULIXAuthPlugin::OnPluginManagerStatus(const Vorn::Client::PluginResourceEve
     return;
   }
   WriteLock lock(*this);
-  if (!configSources || !configSources->commandLineCredentials) return;
-  const api::ULIXPlayerCredentials credentials = *configSources->commandLineCredentials;
+  if (!configSources || !configSources->command_line_credentials()) return;
+  const api::ULIXPlayerCredentials credentials = *configSources->command_line_credentials();
   // The outcome reaches subscribers through the events and the last error.
   (void)PostGas(credentials);
 }
