@@ -259,17 +259,7 @@ std::span<const BindingValue> BindingValue::elements() const {
   return {payload_.collection->items, payload_.collection->size};
 }
 
-std::span<BindingValue> BindingValue::mutableElements() {
-  if (kind_ != BindingValueKind::kCollection) return {};
-  return {payload_.collection->items, payload_.collection->size};
-}
-
 std::span<const BindingStructureEntry> BindingValue::fields() const {
-  if (kind_ != BindingValueKind::kStructure) return {};
-  return {payload_.structure->entries, payload_.structure->size};
-}
-
-std::span<BindingStructureEntry> BindingValue::mutableFields() {
   if (kind_ != BindingValueKind::kStructure) return {};
   return {payload_.structure->entries, payload_.structure->size};
 }

@@ -65,8 +65,6 @@ class BindingValueStore {
   void ForgetBlob() { --blob_count_; }
   bool HasBlobs() const { return blob_count_ != 0; }
 
-  const internal::SmallBlockAllocator& small_blocks() const { return small_blocks_; }
-
  private:
   // Heads each heap block, linking the blocks still held.
   struct alignas(16) LargeBlock {

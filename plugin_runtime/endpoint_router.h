@@ -101,7 +101,6 @@ class RequestRouter {
   // check it is empty (testing/endpoint_checks.h).
   const std::vector<std::string>& RegistrationProblems() const { return problems_; }
 
-  std::span<const std::unique_ptr<EndpointRoute>> routes() const { return routes_; }
   std::span<const CatalogueEndpoint> endpoints() const {
     return {endpoints_.get(), endpoints_ ? routes_.size() : 0};
   }

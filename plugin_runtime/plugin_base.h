@@ -70,7 +70,6 @@ class PluginBase : public PluginHostBridge {
   const std::string& identifierName() const { return identifier_name_; }
   const std::vector<std::string>& registrationTags() const { return registration_tags_; }
   binding::BindingTypeRegistry& typeRegistry() { return registry_; }
-  const HostContext* hostContext() const { return host_context_; }
   const PluginEntryTable& entryTable() const { return entry_table_; }
   const TypeCatalogue& typeCatalogue() const { return catalogue_; }
   const RequestRouter& router() const { return router_; }

@@ -156,7 +156,7 @@ void ULIXClient::ClearConfig() {
   discovery_.reset();
 }
 
-void ULIXClient::SetDeviceSessionId(std::string_view id) { deviceSessionId_ = std::string(id); }
+void ULIXClient::SetDeviceSessionId(std::string_view id) { device_session_id_ = std::string(id); }
 
 void ULIXClient::FetchOpenIdConfiguration() {
   if (!config_) {
@@ -294,8 +294,8 @@ HttpResponse ULIXClient::SendTokenEndpointRequest(std::string_view suffix,
   request.headers.emplace_back("Cache-Control", "no-cache");
   request.headers.emplace_back("Content-Type", "application/x-www-form-urlencoded");
   // The discovery record is taken as it is: a token request never waits for a fetch.
-  if (deviceSessionId_ && discovery_ && !discovery_->didUri.empty()) {
-    request.headers.emplace_back("X-Vorn-DSID", *deviceSessionId_);
+  if (device_session_id_ && discovery_ && !discovery_->didUri.empty()) {
+    request.headers.emplace_back("X-Vorn-DSID", *device_session_id_);
   }
   std::string& body = request.body;
   if (!config_->clientAssertion.empty()) {
@@ -491,7 +491,7 @@ std::optional<ULIXRequestError> ULIXClient::RequestUserInfo() {
   const auto code = static_cast<std::int32_t>(response.status);
   logging::Log(kAlways, kLogGroup, "ULIX Response %i", code);
   if (response.status == 200) {
-    userInfo_ = std::move(response.text);
+    user_info_ = std::move(response.text);
     return std::nullopt;
   }
   // The body of an error answer is not read.
@@ -500,7 +500,7 @@ std::optional<ULIXRequestError> ULIXClient::RequestUserInfo() {
 }
 
 void ULIXClient::SetUserInfo(std::optional<std::string> user_info) {
-  userInfo_ = std::move(user_info);
+  user_info_ = std::move(user_info);
 }
 
 // ---- Telemetry
