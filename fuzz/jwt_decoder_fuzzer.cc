@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ulix_auth::JwtDecoder decoder(token);
     ulix_auth::json::Object payload = decoder.PayloadClaims();
     ulix_auth::json::Object again = decoder.PayloadClaims();
-    if (!(payload == again)) std::abort();  // decoded once, copied twice
+    if (!(payload == again)) std::abort();  // decoded once
     ulix_auth::json::Object header = decoder.HeaderClaims();
     (void)decoder.CryptoText();
     for (std::size_t i = 0; i < payload.size(); ++i) {

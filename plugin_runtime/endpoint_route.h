@@ -1,5 +1,5 @@
 // One registered endpoint as dispatch reads it: the function, its compiled route and its handler
-// with the argument types erased. The router builds these at load; dispatch only reads them, so
+// with the argument types erased. The endpoint registry builds these at load; dispatch only reads them, so
 // both depend on this header and not on each other.
 #ifndef PLUGIN_RUNTIME_ENDPOINT_ROUTE_H_
 #define PLUGIN_RUNTIME_ENDPOINT_ROUTE_H_
@@ -69,7 +69,7 @@ struct EndpointRoute {
   bool declares_function = false;
   std::unique_ptr<EndpointInvoker> invoker;
   const binding::BindingTypeRegistry* registry = nullptr;
-  // Filled by RequestRouter::Finish from the declared arguments.
+  // Filled by EndpointRegistry::Finish from the declared arguments.
   std::vector<std::string> lower_case_names;
   std::size_t body_argument = static_cast<std::size_t>(-1);
 };

@@ -564,7 +564,7 @@ TEST_F(RequestDispatch, DescribesEndpointsInTheCatalogue) {
 }
 
 TEST_F(RequestDispatch, MatchingDeclarationsLeaveNoRegistrationProblem) {
-  ulix_testing::ExpectEndpointsMatchHandlers(plugin_->router());
+  ulix_testing::ExpectEndpointsMatchHandlers(plugin_->endpointRegistry());
 }
 
 // Each endpoint declares its arguments wrongly in one way.
@@ -619,7 +619,7 @@ TEST(EndpointRegistration, ReportsDeclarationsThatDoNotMatchTheHandler) {
       "bool, number or enumeration",
       "GetFewer declares no argument for handler parameter 1 (of 2)",
   };
-  EXPECT_EQ(plugin.router().RegistrationProblems(), expected);
+  EXPECT_EQ(plugin.endpointRegistry().RegistrationProblems(), expected);
   for (const std::string& problem : expected) {
     EXPECT_NE(log.find(" ERROR"), std::string::npos);
     EXPECT_NE(log.find(problem), std::string::npos) << problem;
@@ -631,7 +631,7 @@ TEST(EndpointRegistration, TheTestHelperFailsOncePerProblem) {
   HostInitBlock block{};
   block.major = 18;
   plugin.handshake(&block, "slip");
-  EXPECT_NONFATAL_FAILURE(ulix_testing::ExpectEndpointsMatchHandlers(plugin.router()),
+  EXPECT_NONFATAL_FAILURE(ulix_testing::ExpectEndpointsMatchHandlers(plugin.endpointRegistry()),
                           "GetFewer declares no argument for handler parameter 1 (of 2)");
 }
 

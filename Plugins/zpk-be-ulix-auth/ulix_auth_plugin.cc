@@ -24,10 +24,14 @@ constexpr const char* kGasTokenPath = "/ulix-auth/v1/authorization/gas-token";
 constexpr const char* kUserInfoPath = "/ulix-auth/v1/authorization/userinfo";
 
 constexpr const char* kNoAuthorization = "No authorization currently exists.";
-// Category of the "no authorization to refresh" warnings: the plug-in's group and bit 6.
-constexpr std::uint64_t kRefreshWarningGroups = 65;
-
 void LogAlways(const char* text) { logging::Log(logging::kAlways, logging::kGroupDbg, "%s", text); }
+
+// A refresh with nothing to refresh is logged as an error under the debugging and network
+// groups.
+void LogNothingToRefresh() {
+  logging::Log(logging::kError, logging::kGroupDbg | logging::kGroupNet,
+               "ULIX authorization refresh requested, but no authorization available.");
+}
 
 // How a failed request of the service reads in an answer.
 std::string Describe(const ULIXRequestError& error) {
@@ -393,8 +397,7 @@ std::optional<RemotingError> ULIXAuthPlugin::RefreshTokens(const std::string& ex
 void ULIXAuthPlugin::ScheduleRefresh() {
   const std::optional<ULIXTokenSet>& tokens = client->tokens();
   if (!tokens) {
-    logging::Log(logging::kError, kRefreshWarningGroups,
-                 "ULIX authorization refresh requested, but no authorization available.");
+    LogNothingToRefresh();
     return;
   }
   bool short_lifetime = false;
@@ -412,8 +415,7 @@ void ULIXAuthPlugin::ScheduleRefresh() {
 void ULIXAuthPlugin::ScheduleRefreshRetry() {
   ULIXTokenSet* tokens = client->MutableTokens();
   if (tokens == nullptr) {
-    logging::Log(logging::kError, kRefreshWarningGroups,
-                 "ULIX authorization refresh requested, but no authorization available.");
+    LogNothingToRefresh();
     return;
   }
   const std::uint32_t attempt = ++tokens->refreshAttempts;

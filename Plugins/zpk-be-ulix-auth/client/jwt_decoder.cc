@@ -21,17 +21,12 @@ void ReadClaims(const std::string& text, json::Object& claims) {
 
 JwtDecoder::JwtDecoder(std::string token) : token_(std::move(token)) {}
 
-json::Object JwtDecoder::PayloadClaims() {
+const json::Object& JwtDecoder::PayloadClaims() {
   Decode();
   return payload_claims_;
 }
 
-const json::Object& JwtDecoder::payload_claims() {
-  Decode();
-  return payload_claims_;
-}
-
-json::Object JwtDecoder::HeaderClaims() {
+const json::Object& JwtDecoder::HeaderClaims() {
   Decode();
   return header_claims_;
 }

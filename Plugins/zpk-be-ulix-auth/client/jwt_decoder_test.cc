@@ -126,14 +126,14 @@ TEST(JwtDecoder, DecodesSegmentsThatNeedNoneOneOrTwoPaddingCharacters) {
     Object claims = decoder.PayloadClaims();
     EXPECT_EQ(claims.size(), 1u);
     EXPECT_EQ(claims.members()[0].element.number(), 1);
-    EXPECT_EQ(decoder.HeaderClaims()["alg"].AsString(), "RS256");
+    EXPECT_EQ(Object(decoder.HeaderClaims())["alg"].AsString(), "RS256");
   }
 }
 
 TEST(JwtDecoder, ReadsUrlSafeCharactersAsTheStandardOnes) {
   // "?>>" encodes to "Pz4+" in the standard alphabet and "Pz4-" in the URL-safe one.
   JwtDecoder decoder("e30." + wire::Base64UrlEncode(R"({"s":"?>>?"})") + ".Pz4-");
-  EXPECT_EQ(decoder.PayloadClaims()["s"].AsString(), "?>>?");
+  EXPECT_EQ(Object(decoder.PayloadClaims())["s"].AsString(), "?>>?");
   EXPECT_EQ(decoder.CryptoText(), "?>>");
 }
 
@@ -185,7 +185,7 @@ TEST(JwtDecoder, RaisesSyntaxErrorsOfThePayloadToItsCaller) {
   }
 }
 
-TEST(JwtDecoder, DecodesOnceAndHandsOutEqualCopies) {
+TEST(JwtDecoder, DecodesOnceAndCopiesAreTheCallers) {
   JwtDecoder decoder(ulix_testing::MakeToken("{}", R"({"sub":"p","exp":5})"));
   Object first = decoder.PayloadClaims();
   first["added"] = Element::Boolean(true);  // changes the copy only
