@@ -18,8 +18,8 @@
 #include "benchmark/benchmark.h"
 #include "binding/binding_struct_builder.h"
 #include "plugin_runtime/plugin_base.h"
-#include "plugin_runtime/route_pattern.h"
 #include "testing/endpoint_chooser.h"
+#include "wire/route_pattern.h"
 
 namespace bench {
 
@@ -137,7 +137,7 @@ BENCHMARK_CAPTURE(BM_Dispatch, JsonBodyIntoStruct, Scenario::kJsonBody)->Arg(19)
 // The match alone, as the route would be built at each request: pattern text, std::regex, match.
 bool RegexPerRequest(const std::string& path) {
   std::vector<std::string> names;
-  std::regex pattern(plugin_runtime::TemplateToPattern("/ulix-auth/v1/config/{platformId}", &names),
+  std::regex pattern(wire::TemplateToPattern("/ulix-auth/v1/config/{platformId}", &names),
                      std::regex::ECMAScript | std::regex::optimize);
   std::smatch match;
   return std::regex_match(path, match, pattern) && match[1].length() > 0;
@@ -150,8 +150,8 @@ void BM_RegexPerRequestMatchOnly(benchmark::State& state) {
 BENCHMARK(BM_RegexPerRequestMatchOnly);
 
 void BM_CompiledRouteMatchOnly(benchmark::State& state) {
-  const plugin_runtime::RoutePattern route =
-      plugin_runtime::RoutePattern::Compile("/ulix-auth/v1/config/{platformId}");
+  const wire::RoutePattern route =
+      wire::RoutePattern::Compile("/ulix-auth/v1/config/{platformId}");
   const std::string path = "/ulix-auth/v1/config/PC-Windows";
   std::vector<std::string_view> captures;
   for (auto _ : state) benchmark::DoNotOptimize(route.Match(path, captures));

@@ -1,5 +1,5 @@
 // The sign-on plug-in's endpoints through the real dispatch entry, as the host calls them, with
-// a host that answers HTTP at once and drops events, log lines and timers: GET authorization,
+// a host whose scripted service answers at once and that drops events, log lines and timers: GET authorization,
 // GET access-token, and POST authorization/gas end to end (dispatch, form body, token answer,
 // two token decodes, token set, four changes sent twice each, refresh scheduled); and GET
 // authorization while another thread's refresh is held by the service, which a read must not
@@ -23,39 +23,23 @@
 
 #include "Plugins/zpk-be-ulix-auth/ulix_auth_plugin.h"
 #include "benchmark/benchmark.h"
+#include "testing/compact_token.h"
 #include "testing/endpoint_chooser.h"
 #include "testing/fake_host.h"
+#include "testing/http_script.h"
+#include "testing/sign_on_service.h"
 
 namespace bench {
 namespace {
 
 using ulix_testing::FakeHost;
-using ulix_testing::FakeValue;
-
-std::string Base64Url(std::string_view bytes) {
-  static constexpr char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-  std::string out;
-  unsigned value = 0;
-  int bits = 0;
-  for (unsigned char c : bytes) {
-    value = (value << 8) | c;
-    bits += 8;
-    while (bits >= 6) {
-      bits -= 6;
-      out += kAlphabet[(value >> bits) & 63];
-    }
-  }
-  if (bits > 0) out += kAlphabet[(value << (6 - bits)) & 63];
-  return out;
-}
 
 // A token of about 900 bytes, as the service issues them.
 std::string Token(std::string_view claims) {
   std::string payload(claims);
   payload.insert(payload.size() - 1, ",\"pad\":\"" + std::string(560, 'x') + "\"");
-  return Base64Url(R"({"alg":"RS256","typ":"JWT","kid":"s1"})") + "." + Base64Url(payload) + "." +
-         Base64Url(std::string(128, 's'));
+  return ulix_testing::MakeToken(R"({"alg":"RS256","typ":"JWT","kid":"s1"})", payload,
+                                 std::string(128, 's'));
 }
 
 const std::string& TokenAnswer() {
@@ -66,18 +50,6 @@ const std::string& TokenAnswer() {
       "\",\"id_token\":\"" + Token(R"({"exp":1900000100,"tag":["ent1","ent2"]})") +
       "\",\"refresh_token\":\"refresh-token-text\",\"expires_in\":3600,\"token_type\":\"Bearer\"}";
   return answer;
-}
-
-const std::string& DiscoveryAnswer() {
-  static const std::string answer =
-      R"({"vorn_kiv_regions_supported":["NA1","EUW1"],"vorn_did_uri":"https://did.test/f",)"
-      R"("userinfo_endpoint":"https://auth.test/userinfo"})";
-  return answer;
-}
-
-const std::string& EmptyObject() {
-  static const std::string empty = "{}";
-  return empty;
 }
 
 // A refresh the service holds, while `hold` is set, until the benchmark lets it go.
@@ -93,34 +65,19 @@ HeldRefresh& Held() {
   return held;
 }
 
-// The service, answering at once without recording anything (but a held refresh).
-void AnswerHttp(const HostFunctionTable*, const HostHttpRequest* request,
-                HostHttpResponse* response) {
-  const std::string_view url = request->url;
-  const std::string_view form(static_cast<const char*>(request->body), request->bodyLength);
-  if (url.ends_with("/token") && form.find("grant_type=refresh_token") != std::string_view::npos) {
-    HeldRefresh& held = Held();
-    std::unique_lock<std::mutex> lock(held.mutex);
-    if (held.hold) {
-      held.holding = true;
-      held.changed.notify_all();
-      held.changed.wait(lock, [&held] { return !held.hold; });
-      held.holding = false;
-    }
+// Holds a refresh while `hold` is set, until the benchmark lets it go.
+void HoldRefresh(const std::string& url, const std::string& form) {
+  if (url != ulix_testing::kTokenUrl ||
+      form.find("grant_type=refresh_token") == std::string::npos) {
+    return;
   }
-  const std::string& body = url.ends_with("/token")    ? TokenAnswer()
-                            : url.ends_with("/revoke") ? EmptyObject()
-                                                       : DiscoveryAnswer();
-  *response = HostHttpResponse{};
-  response->status = 200;
-  response->body = body.data();
-  response->bodyLength = static_cast<std::uint32_t>(body.size());
-}
-
-FakeHost::ResourceAnswer Answer(FakeValue value) {
-  FakeHost::ResourceAnswer answer;
-  answer.value = std::move(value);
-  return answer;
+  HeldRefresh& held = Held();
+  std::unique_lock<std::mutex> lock(held.mutex);
+  if (!held.hold) return;
+  held.holding = true;
+  held.changed.notify_all();
+  held.changed.wait(lock, [&held] { return !held.hold; });
+  held.holding = false;
 }
 
 void DropEvent(const HostFunctionTable*, const HostEvent*) {}
@@ -137,15 +94,12 @@ class Fixture {
   explicit Fixture(Scenario scenario) : scenario_(scenario) {
     host_.mutable_functions()->sendEvent = &DropEvent;
     host_.mutable_functions()->writeLog = &DropLog;
-    host_.ScriptResource("/vornclient/command-line-args", Answer(FakeValue::Array({})));
-    host_.ScriptResource("/vornclient/region-locale",
-                         Answer(FakeValue::Object({{"region", FakeValue::Text("NA1")}})));
-    host_.ScriptResource(
-        "/data-store/v1/system-settings/region_data/NA1/ulix",
-        Answer(FakeValue::Object({{"allow_lq_fallback", FakeValue::Bool(true)},
-                                  {"client", FakeValue::Text("pc-client")},
-                                  {"url", FakeValue::Text("https://auth.test")}})));
-    host_.mutable_functions()->sendHttpRequest = &AnswerHttp;
+    ulix_testing::ScriptRegion(host_);
+    service_.Otherwise([](const std::string& url, const std::string&) {
+      return url == ulix_testing::kTokenUrl ? FakeHost::HttpAnswer{0, 200, TokenAnswer()}
+                                            : ulix_testing::GoodAnswer(url);
+    });
+    service_.OnExchange(&HoldRefresh);
 
     plugin_ = new ulix_auth::ULIXAuthPlugin();
     block_.major = 18;
@@ -226,6 +180,7 @@ class Fixture {
 
   Scenario scenario_;
   FakeHost host_;
+  ulix_testing::HttpScript service_{host_};
   ulix_auth::ULIXAuthPlugin* plugin_ = nullptr;
   HostInitBlock block_{};
   Prepared sign_on_;

@@ -15,9 +15,9 @@
 #include <map>
 #include <string>
 
-#include "Plugins/zpk-be-ulix-auth/client/token_test_support.h"
 #include "Plugins/zpk-be-ulix-auth/client/ulix_client.h"
 #include "plugin_runtime/plugin_base.h"
+#include "testing/compact_token.h"
 #include "testing/fake_host.h"
 
 namespace {
@@ -33,8 +33,8 @@ std::string Token(std::string_view claims) {
   std::size_t target = 402 - payload.size() - filler.size() - 2;
   filler.append(target, 'j');
   payload += filler + "\"}";
-  return ulix_auth::UrlSegment(R"({"kid":"s1","alg":"RS256"})") + "." +
-         ulix_auth::UrlSegment(payload) + "." + ulix_auth::UrlSegment(std::string(256, '\x5A'));
+  return wire::Base64UrlEncode(R"({"kid":"s1","alg":"RS256"})") + "." +
+         wire::Base64UrlEncode(payload) + "." + wire::Base64UrlEncode(std::string(256, '\x5A'));
 }
 
 std::string TokenAnswer() {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "binding/binding_static_type.h"
+#include "wire/native_type_kind.h"
 
 namespace binding {
 
@@ -22,29 +23,8 @@ class BindingValue;
 struct BindingConversionResult;
 struct BindingTypeDescriptor;
 
-// The numbers are shared with the host's type catalogue.
-enum class NativeTypeKind : std::uint32_t {
-  kNone = 0,
-  kBool = 1,
-  kInt8 = 2,
-  kUInt8 = 3,
-  kInt16 = 4,
-  kUInt16 = 5,
-  kInt32 = 6,
-  kUInt32 = 7,
-  kInt64 = 8,
-  kUInt64 = 9,
-  kFloat = 10,
-  kDouble = 11,
-  kString = 12,
-  kObject = 13,
-  kBlob = 14,
-  kVector = 15,
-  kEnum = 16,
-  kStruct = 17,
-  kCallback = 18,
-  kMap = 19,
-};
+// The numbers are those of the host's type catalogue.
+using NativeTypeKind = wire::NativeTypeKind;
 
 // What a member, argument or return value is. For a vector or map, `elementKind` and
 // `descriptor` describe the element (one level deep: a vector of vectors has no element

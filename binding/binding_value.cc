@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "binding/base64.h"
 #include "binding/binding_value_store.h"
+#include "wire/base64.h"
 
 namespace binding {
 namespace {
@@ -259,17 +259,7 @@ std::span<const BindingValue> BindingValue::elements() const {
   return {payload_.collection->items, payload_.collection->size};
 }
 
-std::span<BindingValue> BindingValue::mutableElements() {
-  if (kind_ != BindingValueKind::kCollection) return {};
-  return {payload_.collection->items, payload_.collection->size};
-}
-
 std::span<const BindingStructureEntry> BindingValue::fields() const {
-  if (kind_ != BindingValueKind::kStructure) return {};
-  return {payload_.structure->entries, payload_.structure->size};
-}
-
-std::span<BindingStructureEntry> BindingValue::mutableFields() {
   if (kind_ != BindingValueKind::kStructure) return {};
   return {payload_.structure->entries, payload_.structure->size};
 }
@@ -343,7 +333,7 @@ std::string BindingValue::toText() const {
     case BindingValueKind::kString:
       return std::string(payload_.string->view());
     case BindingValueKind::kBlob:
-      return Base64Encode(*payload_.blob);
+      return wire::Base64Encode(*payload_.blob);
     case BindingValueKind::kEnum:
       return std::to_string(payload_.enum_pair->value);
     default:

@@ -146,9 +146,7 @@ class BindingValue {
   // Walks in order: collection elements, and structure entries in ascending byte order of keys.
   // Both are empty for other kinds.
   std::span<const BindingValue> elements() const;
-  std::span<BindingValue> mutableElements();
   std::span<const BindingStructureEntry> fields() const;
-  std::span<BindingStructureEntry> mutableFields();
 
   // ---- Coercions ----------------------------------------------------------------------------
   // bool as is; numbers not zero (NaN is true); string exactly "true" or "1"; blob, collection

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -99,8 +98,8 @@ BindingValueStore::BindingValueStore() {
 BindingValueStore* BindingValueStore::Create() {
   static_assert(sizeof(BindingValueStore) <= internal::kPageBytes);
   void* page = internal::PageProvider::Instance().TakePage();
-  // Out of address space: nothing sensible is left to do for a tree under construction.
-  if (page == nullptr) std::abort();
+  // Out of address space: the same failure as the general heap's (see the header).
+  if (page == nullptr) throw std::bad_alloc();
   return new (page) BindingValueStore();
 }
 

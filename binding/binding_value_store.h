@@ -18,6 +18,10 @@ std::uint32_t InternHash(std::string_view text);
 
 // Created by a root value on first need and destroyed with it (or handed over by a swap-move).
 // Not thread-safe: a tree is used by one thread at a time.
+//
+// Out of memory is one policy across the plug-in: like operator new, the store and its
+// allocator throw std::bad_alloc, and every function the host calls turns it into an error
+// answer (a request's is "Internal server error", 500) instead of stopping the host's process.
 class BindingValueStore {
  public:
   BindingValueStore();
@@ -64,8 +68,6 @@ class BindingValueStore {
   void AddBlob() { ++blob_count_; }
   void ForgetBlob() { --blob_count_; }
   bool HasBlobs() const { return blob_count_ != 0; }
-
-  const internal::SmallBlockAllocator& small_blocks() const { return small_blocks_; }
 
  private:
   // Heads each heap block, linking the blocks still held.

@@ -32,13 +32,13 @@
     (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
 #define RAPIDJSON_SSE2
 #endif
-#include "binding/base64.h"
 #include "binding/binding_static_type.h"
 #include "binding/binding_type_registry.h"
 #include "platform/memory_counters.h"
 #include "rapidjson/internal/dtoa.h"
 #include "rapidjson/internal/itoa.h"
 #include "rapidjson/reader.h"
+#include "wire/base64.h"
 
 namespace binding {
 namespace {
@@ -404,7 +404,7 @@ class JsonTextWriter {
         WriteString(value.getString());
         return;
       case BindingValueKind::kBlob:
-        AssignBase64(value.getBlob(), scratch_);
+        wire::AssignBase64(value.getBlob(), scratch_);
         WriteVerbatim(scratch_);  // base64 needs no escape
         return;
       case BindingValueKind::kEnum:

@@ -11,10 +11,6 @@ namespace {
 
 constexpr std::uint32_t kReadChunk = 4096;
 
-std::string LiteralKey(std::uint32_t method, std::string_view path) {
-  return std::to_string(method) + " " + std::string(path);
-}
-
 // The query as named text values; names and values are URL-decoded, empty pieces skipped.
 std::vector<std::pair<std::string, std::string>> QueryPieces(std::string_view query) {
   std::vector<std::pair<std::string, std::string>> pieces;
@@ -33,33 +29,6 @@ std::vector<std::pair<std::string, std::string>> QueryPieces(std::string_view qu
     start = end + 1;
   }
   return pieces;
-}
-
-bool FitsFrom(std::string_view tmpl, std::size_t t, std::string_view path, std::size_t p,
-              std::size_t& literals) {
-  while (t < tmpl.size()) {
-    if (tmpl[t] == '{') {
-      const std::size_t close = tmpl.find('}', t);
-      if (close == std::string_view::npos) return false;
-      const bool rest = t + 1 < tmpl.size() && (tmpl[t + 1] == '+' || tmpl[t + 1] == '#');
-      std::size_t end = rest ? path.size() : path.find('/', p);
-      if (end == std::string_view::npos) end = path.size();
-      // Longest capture first, so a parameter followed by literal text backs off as needed.
-      for (std::size_t stop = end + 1; stop-- > p;) {
-        std::size_t counted = literals;
-        if (FitsFrom(tmpl, close + 1, path, stop, counted)) {
-          literals = counted;
-          return true;
-        }
-      }
-      return false;
-    }
-    if (p >= path.size() || path[p] != tmpl[t]) return false;
-    ++t;
-    ++p;
-    ++literals;
-  }
-  return p == path.size();
 }
 
 std::string ReadStream(const HostResponse& response, bool& failed) {
@@ -92,12 +61,6 @@ std::uint32_t MethodCode(std::string_view name) {
   if (name == "HEAD") return kHostMethodHead;
   if (name == "OPTIONS") return kHostMethodOptions;
   return kHostMethodCustom;
-}
-
-bool TemplateFits(std::string_view path_template, std::string_view path, std::size_t& literals) {
-  // The plug-in drops one trailing "/" of a template when it registers it.
-  if (path_template.size() > 1 && path_template.back() == '/') path_template.remove_suffix(1);
-  return FitsFrom(path_template, 0, path, 0, literals);
 }
 
 // `text` with every byte that does not begin a well-formed UTF-8 sequence replaced by U+FFFD:
@@ -150,63 +113,16 @@ std::string ErrorBody(int status, std::string_view raw_message) {
          "}";
 }
 
-CatalogueRouter::CatalogueRouter(const TypeCatalogue& catalogue) {
-  const auto* endpoint = static_cast<const CatalogueEndpoint*>(catalogue.functions);
-  for (std::uint32_t i = 0; i < catalogue.functionCount && endpoint != nullptr; ++i) {
-    endpoints_.push_back(endpoint);
-    const char* tmpl = endpoint->pathTemplate;
-    std::string_view path = tmpl != nullptr ? tmpl : "";
-    if (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
-    const std::uint32_t method = endpoint->method;
-    if (!path.empty() && path.find('{') == std::string_view::npos && method != kHostMethodAny &&
-        method != kHostMethodCustom) {
-      literal_.emplace(LiteralKey(method, path), endpoint);
-    }
-    endpoint = static_cast<const CatalogueEndpoint*>(endpoint->function.next);
-  }
-}
+CatalogueRouter::CatalogueRouter(const TypeCatalogue& catalogue) : chooser_(catalogue) {}
 
-const CatalogueEndpoint* CatalogueRouter::Choose(std::uint32_t method, std::string_view path,
-                                                 std::string_view custom_method) const {
-  if (auto found = literal_.find(LiteralKey(method, path)); found != literal_.end()) {
-    return found->second;
-  }
-  const CatalogueEndpoint* best = nullptr;
-  std::size_t best_literals = 0;
-  for (const CatalogueEndpoint* endpoint : endpoints_) {
-    const std::uint32_t wanted = endpoint->method;
-    if (wanted != kHostMethodAny && wanted != method) continue;
-    if (wanted == kHostMethodCustom) {
-      const char* own = endpoint->customMethod;
-      if (std::string_view(own != nullptr ? own : "") != custom_method) continue;
-    }
-    const char* tmpl = endpoint->pathTemplate;
-    std::size_t literals = 0;
-    if (tmpl == nullptr || !TemplateFits(tmpl, path, literals)) continue;
-    if (best == nullptr || literals > best_literals) {
-      best = endpoint;
-      best_literals = literals;
-    }
-  }
-  return best;
-}
-
-bool CatalogueRouter::KnowsPath(std::string_view path) const {
-  for (const CatalogueEndpoint* endpoint : endpoints_) {
-    const char* tmpl = endpoint->pathTemplate;
-    std::size_t literals = 0;
-    if (tmpl != nullptr && TemplateFits(tmpl, path, literals)) return true;
-  }
-  return false;
-}
 
 ApiAnswer CatalogueRouter::Handle(const ApiRequest& request) const {
   ApiAnswer answer;
   const std::uint32_t method = MethodCode(request.method);
   const std::string custom = method == kHostMethodCustom ? request.method : "";
-  const CatalogueEndpoint* endpoint = Choose(method, request.path, custom);
+  const CatalogueEndpoint* endpoint = chooser_.Choose(method, request.path, custom);
   if (endpoint == nullptr) {
-    const bool other_method = KnowsPath(request.path);
+    const bool other_method = chooser_.KnowsPath(request.path);
     answer.status = other_method ? 405 : 404;
     answer.content_type = "application/json";
     answer.body = ErrorBody(

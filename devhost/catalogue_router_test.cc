@@ -9,29 +9,6 @@
 namespace devhost {
 namespace {
 
-TEST(TemplateFits, MatchesSegmentsRestAndTrailingSlash) {
-  struct Row {
-    const char* path_template;
-    const char* path;
-    bool fits;
-  };
-  const Row rows[] = {
-      {"/ulix-auth/v1/config/{platformId}", "/ulix-auth/v1/config/P7", true},
-      {"/ulix-auth/v1/config/{platformId}", "/ulix-auth/v1/config/P7/x", false},
-      {"/ulix-auth/v1/config/{platformId}", "/ulix-auth/v1/config", false},
-      {"/a/b/", "/a/b", true},
-      {"/a/b/", "/a/b/", false},
-      {"/x/{+rest}", "/x/p/q/r", true},
-      {"/x/{id}.json", "/x/7.json", true},
-      {"/ulix-auth/v1/authorization", "/ulix-auth/v1/authorization/error", false},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.path_template) + " " + row.path);
-    std::size_t literals = 0;
-    EXPECT_EQ(TemplateFits(row.path_template, row.path, literals), row.fits);
-  }
-}
-
 class CatalogueRouterTest : public ::testing::Test {
  protected:
   ApiAnswer Call(std::string method, std::string path, std::string query = "",

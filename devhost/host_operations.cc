@@ -11,6 +11,7 @@
 #include "devhost/host_value_json.h"
 #include "rapidjson/stringbuffer.h"
 #include "rapidjson/writer.h"
+#include "wire/resource_event_name.h"
 
 namespace devhost {
 namespace {
@@ -113,25 +114,6 @@ std::optional<HostValue> FirstArgument(const HostRequest& request) {
 
 }  // namespace
 
-std::string ResourceEventName(std::string_view path) {
-  std::vector<std::string_view> pieces;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > start) pieces.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  // The limit counts "OnJsonApiEvent" itself as the first piece.
-  const std::size_t keep = !pieces.empty() && pieces[0] == "kiv-platform-config" ? 5 : 3;
-  std::string name = "OnJsonApiEvent";
-  for (std::size_t i = 0; i < pieces.size() && i < keep; ++i) {
-    name += '_';
-    name.append(pieces[i]);
-  }
-  return name;
-}
-
 HostOperations::HostOperations(HostSettings settings, DataStore& store, EventHub& events,
                                TimerQueue& timers, HostLog& log)
     : settings_(std::move(settings)),
@@ -172,7 +154,7 @@ void HostOperations::PublishResourceEvent(std::string_view path, std::string_vie
     log_.Host("cannot publish " + std::string(path) + ": " + error);
     return;
   }
-  events_.Publish(ResourceEventName(path), value->record());
+  events_.Publish(wire::ResourceEventName(path), value->record());
   events_.Publish("OnJsonApiEvent", value->record());
 }
 

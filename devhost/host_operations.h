@@ -29,10 +29,6 @@ struct HostSettings {
 // The name of the host's own /events frame announcing a delayed callback the plug-in scheduled.
 inline constexpr const char* kTimerEventName = "DevhostTimer";
 
-// The event name the host gives a resource path: "OnJsonApiEvent" and the path's segments,
-// joined with "_", four pieces in all at most (six under "kiv-platform-config").
-std::string ResourceEventName(std::string_view path);
-
 class HostOperations {
  public:
   // The store, hub, timers and log must outlive this object.

@@ -125,17 +125,6 @@ TEST_F(HostOperationsTest, AnswersUnknownResourcesWith404AndAppendsTelemetryLine
   EXPECT_NE(second.find(R"("value":"devhost")"), std::string::npos) << second;
 }
 
-TEST(ResourceEventName, KeepsFourSegmentsOrSixUnderPlatformConfig) {
-  EXPECT_EQ(ResourceEventName("/plugin-manager/v1/status"),
-            "OnJsonApiEvent_plugin-manager_v1_status");
-  EXPECT_EQ(ResourceEventName("/ulix-auth/v1/authorization/access-token"),
-            "OnJsonApiEvent_ulix-auth_v1_authorization");
-  EXPECT_EQ(ResourceEventName("//a//b/"), "OnJsonApiEvent_a_b");
-  EXPECT_EQ(ResourceEventName("/kiv-platform-config/v1/a/b/c/d/e"),
-            "OnJsonApiEvent_kiv-platform-config_v1_a_b_c");
-  EXPECT_EQ(ResourceEventName("/"), "OnJsonApiEvent");
-}
-
 void Fire(void* context) { static_cast<std::promise<void>*>(context)->set_value(); }
 
 TEST_F(HostOperationsTest, RunsDelayedCallbacksOnTheTimerThreadAndAnnouncesThem) {

@@ -5,6 +5,7 @@
 #include "rapidjson/error/en.h"
 #include "rapidjson/stringbuffer.h"
 #include "rapidjson/writer.h"
+#include "wire/base64.h"
 
 namespace devhost {
 namespace {
@@ -48,7 +49,7 @@ void Write(JsonWriter& writer, const HostValue& packed, int depth) {
     case kHostValueOwnedBytes: {
       const auto* data = reinterpret_cast<const char*>(value.payload.bytes.data);
       const std::string encoded =
-          Base64Encode(data != nullptr ? std::string_view(data, value.payload.bytes.length) : "");
+          wire::Base64Encode(data != nullptr ? std::string_view(data, value.payload.bytes.length) : "");
       writer.String(encoded.data(), static_cast<rapidjson::SizeType>(encoded.size()));
       return;
     }
@@ -83,35 +84,6 @@ std::string HostValueToJson(const HostValue& record) {
   JsonWriter writer(buffer);
   Write(writer, record, 0);
   return std::string(buffer.GetString(), buffer.GetSize());
-}
-
-std::string Base64Encode(std::string_view bytes) {
-  static constexpr char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    const std::uint32_t n = (std::uint8_t(bytes[i]) << 16) | (std::uint8_t(bytes[i + 1]) << 8) |
-                            std::uint8_t(bytes[i + 2]);
-    out += kAlphabet[n >> 18];
-    out += kAlphabet[(n >> 12) & 63];
-    out += kAlphabet[(n >> 6) & 63];
-    out += kAlphabet[n & 63];
-  }
-  if (i + 1 == bytes.size()) {
-    const std::uint32_t n = std::uint8_t(bytes[i]) << 16;
-    out += kAlphabet[n >> 18];
-    out += kAlphabet[(n >> 12) & 63];
-    out += "==";
-  } else if (i + 2 == bytes.size()) {
-    const std::uint32_t n = (std::uint8_t(bytes[i]) << 16) | (std::uint8_t(bytes[i + 1]) << 8);
-    out += kAlphabet[n >> 18];
-    out += kAlphabet[(n >> 12) & 63];
-    out += kAlphabet[(n >> 6) & 63];
-    out += '=';
-  }
-  return out;
 }
 
 OwnedHostValue::OwnedHostValue() : storage_(std::make_unique<Storage>()) {}

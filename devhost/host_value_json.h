@@ -49,9 +49,6 @@ class OwnedHostValue {
   HostValue root_{};
 };
 
-// Standard base64 with padding, for byte values in JSON.
-std::string Base64Encode(std::string_view bytes);
-
 }  // namespace devhost
 
 #endif  // DEVHOST_HOST_VALUE_JSON_H_

@@ -64,13 +64,6 @@ TEST(HostValueJson, WritesBytesAsBase64AndSkipsAbsentEntries) {
   EXPECT_EQ(HostValueToJson(object), R"({"blob":"/wBhYg==","text":"abc"})");
 }
 
-TEST(HostValueJson, Base64PadsEveryRemainder) {
-  EXPECT_EQ(Base64Encode(""), "");
-  EXPECT_EQ(Base64Encode("f"), "Zg==");
-  EXPECT_EQ(Base64Encode("fo"), "Zm8=");
-  EXPECT_EQ(Base64Encode("foo"), "Zm9v");
-}
-
 TEST(HostValueJson, BuildsTheRecordsTheHostServes) {
   EXPECT_EQ(HostValueToJson(OwnedHostValue::TextList({"--a=1", ""}).record()), R"(["--a=1",""])");
   EXPECT_EQ(HostValueToJson(OwnedHostValue::TextList({}).record()), "[]");

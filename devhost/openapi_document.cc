@@ -7,35 +7,14 @@
 
 #include "rapidjson/prettywriter.h"
 #include "rapidjson/stringbuffer.h"
+#include "wire/native_type_kind.h"
 
 namespace devhost {
 namespace {
 
 using Writer = rapidjson::PrettyWriter<rapidjson::StringBuffer>;
 
-// Native type kinds as the catalogue numbers them.
-enum Kind : std::uint32_t {
-  kNone = 0,
-  kBool = 1,
-  kInt8 = 2,
-  kUInt8 = 3,
-  kInt16 = 4,
-  kUInt16 = 5,
-  kInt32 = 6,
-  kUInt32 = 7,
-  kInt64 = 8,
-  kUInt64 = 9,
-  kFloat = 10,
-  kDouble = 11,
-  kString = 12,
-  kObject = 13,
-  kBlob = 14,
-  kVector = 15,
-  kEnum = 16,
-  kStruct = 17,
-  kCallback = 18,
-  kMap = 19,
-};
+using enum wire::NativeTypeKind;
 
 std::string_view Text(const char* text) { return text != nullptr ? text : ""; }
 
@@ -51,7 +30,7 @@ void Schema(Writer& writer, std::uint32_t kind, std::uint32_t element_kind,
 
 void ScalarSchema(Writer& writer, std::uint32_t kind, std::string_view type_name) {
   writer.StartObject();
-  switch (kind) {
+  switch (static_cast<wire::NativeTypeKind>(kind)) {
     case kBool:
       Key(writer, "type");
       String(writer, "boolean");
@@ -72,7 +51,7 @@ void ScalarSchema(Writer& writer, std::uint32_t kind, std::string_view type_name
       String(writer, "integer");
       Key(writer, "minimum");
       writer.Int(0);
-      if (kind == kUInt64) {
+      if (kind == static_cast<std::uint32_t>(kUInt64)) {
         Key(writer, "format");
         String(writer, "int64");
       }
@@ -114,11 +93,12 @@ void ScalarSchema(Writer& writer, std::uint32_t kind, std::string_view type_name
 
 void Schema(Writer& writer, std::uint32_t kind, std::uint32_t element_kind,
             std::string_view type_name, bool) {
-  if (kind == kVector || kind == kMap) {
+  const auto native_kind = static_cast<wire::NativeTypeKind>(kind);
+  if (native_kind == kVector || native_kind == kMap) {
     writer.StartObject();
     Key(writer, "type");
-    String(writer, kind == kVector ? "array" : "object");
-    Key(writer, kind == kVector ? "items" : "additionalProperties");
+    String(writer, native_kind == kVector ? "array" : "object");
+    Key(writer, native_kind == kVector ? "items" : "additionalProperties");
     ScalarSchema(writer, element_kind, type_name);
     writer.EndObject();
     return;
@@ -253,7 +233,7 @@ void Operation(Writer& writer, const CatalogueEndpoint& endpoint, std::string_vi
 
   Key(writer, "responses");
   writer.StartObject();
-  if (function.returnKind == kNone) {
+  if (function.returnKind == static_cast<std::uint32_t>(kNone)) {
     Key(writer, "204");
     writer.StartObject();
     Key(writer, "description");

@@ -11,7 +11,7 @@
 #include "Plugins/zpk-be-ulix-auth/client/claim_reader.h"
 #include "Plugins/zpk-be-ulix-auth/client/jwt_decoder.h"
 #include "Plugins/zpk-be-ulix-auth/client/token_claims.h"
-#include "binding/base64.h"
+#include "wire/base64.h"
 
 namespace {
 
@@ -36,14 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string token(reinterpret_cast<const char*>(data), size);
 
   // The lenient reader never yields more than three bytes per four characters.
-  const std::string decoded = binding::Base64UrlDecode(token);
+  const std::string decoded = wire::Base64UrlDecode(token);
   if (decoded.size() > size / 4 * 3 + 2) std::abort();
 
   try {
     ulix_auth::JwtDecoder decoder(token);
     ulix_auth::json::Object payload = decoder.PayloadClaims();
     ulix_auth::json::Object again = decoder.PayloadClaims();
-    if (!(payload == again)) std::abort();  // decoded once, copied twice
+    if (!(payload == again)) std::abort();  // decoded once
     ulix_auth::json::Object header = decoder.HeaderClaims();
     (void)decoder.CryptoText();
     for (std::size_t i = 0; i < payload.size(); ++i) {

@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::SignOnFuzzHost& host = fuzz::SignOnFuzzHost::Started();
   host.BeginInput();
   const unsigned control = static_cast<unsigned char>(input[0]);
-  if (control & 1) host.Send(kHostMethodPost, "/ulix-auth/v1/authorization/gas", fuzz::kSignOnBody);
+  if (control & 1) host.Send(kHostMethodPost, "/ulix-auth/v1/authorization/gas", ulix_testing::kSignOnBody);
   std::string_view rest = input.substr(1);
   while (!rest.empty()) {
     const std::size_t end = rest.find('\x1e');

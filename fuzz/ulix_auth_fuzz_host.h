@@ -29,61 +29,14 @@
 #include "Plugins/zpk-be-ulix-auth/ulix_auth_plugin.h"
 #include "testing/endpoint_chooser.h"
 #include "testing/fake_host.h"
+#include "testing/http_script.h"
+#include "testing/sign_on_service.h"
 
 namespace fuzz {
 
-// A service answer: transport 0 is an exchange with `status`, `headers` and `body`; any other
-// transport result fails the exchange with `body` as its error text.
-struct ServiceAnswer {
-  std::uint32_t transport = 1;
-  std::uint32_t status = 0;
-  std::vector<std::pair<std::string, std::string>> headers;
-  std::string body;
-};
-
-inline constexpr const char* kAccessToken =
-    "eyJhbGciOiJSUzI1NiIsInR5cCI6IkpXVCJ9."
-    "eyJleHAiOjE5MDAwMDAwMDAsInNjcCI6WyJvcGVuaWQiLCJraXYiXSwic3ViIjoicGxheWVyLTEiLCJkYXQiOnsiciI6Ik"
-    "5BMSIsInUiOjEyMzQ1Nn19.c2lnbmF0dXJl";
-inline constexpr const char* kIdToken =
-    "eyJhbGciOiJSUzI1NiIsInR5cCI6IkpXVCJ9.eyJleHAiOjE5MDAwMDAxMDAsInRhZyI6WyJlbnQxIiwiZW50MiJdfQ."
-    "c2lnbmF0dXJl";
-// The public client of the region settings below, as a v2 configuration body.
+// The public client of the region settings, as a v2 configuration body.
 inline constexpr const char* kRegionClient =
     R"({"url":"https://auth.test","clientId":"pc-client"})";
-inline constexpr const char* kSignOnBody =
-    R"({"username":"ann","password":"pw","platformId":"NA1"})";
-
-// A token answer whose access token ends in `serial`: the service issues a new one with every
-// grant, so a refresh callback left behind by an earlier token finds it replaced.
-inline std::string GoodTokenBody(unsigned serial = 0) {
-  return std::string("{\"access_token\":\"") + kAccessToken + std::to_string(serial) +
-         "\",\"id_token\":\"" + kIdToken +
-         "\",\"refresh_token\":\"refresh/1\",\"expires_in\":3600}";
-}
-
-inline std::string DiscoveryBody() {
-  return R"({"vorn_kiv_regions_supported":["NA1"],"vorn_kiv_userinfo_regions_enabled":["NA1"],)"
-         R"("userinfo_endpoint":"https://auth.test/userinfo"})";
-}
-
-// The service as it should be: discovery, tokens (the `serial`th) and user info answered,
-// anything else "{}".
-inline ServiceAnswer GoodService(const std::string& url, unsigned serial) {
-  ServiceAnswer answer;
-  answer.transport = 0;
-  answer.status = 200;
-  if (url.ends_with("/.well-known/openid-configuration")) {
-    answer.body = DiscoveryBody();
-  } else if (url.ends_with("/token")) {
-    answer.body = GoodTokenBody(serial);
-  } else if (url.ends_with("/userinfo")) {
-    answer.body = R"({"sub":"player-1","acct":{"game_name":"ann"}})";
-  } else {
-    answer.body = "{}";
-  }
-  return answer;
-}
 
 // Aborts when an answer is malformed: a failure must name its cause and every answer must be
 // releasable.
@@ -114,42 +67,16 @@ inline bool Send(const ulix_testing::EndpointChooser& chooser, std::uint32_t met
 
 class SignOnFuzzHost {
  public:
-  using Service = std::function<ServiceAnswer(const std::string& url, const std::string& body)>;
-
   SignOnFuzzHost() {
     SetGoodService();
-    using ulix_testing::FakeValue;
-    host_.ScriptResource("/vornclient/command-line-args", FakeValue::Array({}));
-    host_.ScriptResource("/vornclient/region-locale",
-                         FakeValue::Object({{"region", FakeValue::Text("NA1")}}));
-    host_.ScriptResource("/data-store/v1/system-settings/region_data/NA1/ulix",
-                         FakeValue::Object({
-                             {"client", FakeValue::Text("pc-client")},
-                             {"url", FakeValue::Text("https://auth.test")},
-                         }));
-    host_.ScriptResource("/data-store/v1/install-settings/ulix-auth",
-                         FakeValue::Object({{"install-identifier", FakeValue::Text("install-1")}}));
+    ulix_testing::ScriptRegion(host_);
+    host_.ScriptResource(
+        ulix_testing::kInstallSettingsPath,
+        ulix_testing::FakeValue::Object(
+            {{"install-identifier", ulix_testing::FakeValue::Text("install-1")}}));
     HostFunctionTable* functions = host_.mutable_functions();
     functions->sendEvent = [](const HostFunctionTable*, const HostEvent*) {};
     functions->writeLog = [](const HostFunctionTable*, std::int32_t, const char*) {};
-    host_.SetHttpHandler([this](const HostHttpRequest& request, HostHttpResponse& response) {
-      const std::string url = request.url != nullptr ? request.url : "";
-      const char* body = static_cast<const char*>(request.body);
-      ServiceAnswer answer =
-          service_(url, body != nullptr ? std::string(body, request.bodyLength) : std::string());
-      kept_ = std::move(answer);
-      pairs_.clear();
-      for (const auto& [name, value] : kept_.headers) {
-        pairs_.push_back(HostHeaderPair{name.c_str(), value.c_str()});
-      }
-      response = HostHttpResponse{};
-      response.transportResult = kept_.transport;
-      response.status = kept_.status;
-      response.headers = pairs_.empty() ? nullptr : pairs_.data();
-      response.headerCount = static_cast<std::uint32_t>(pairs_.size());
-      response.body = kept_.body.empty() ? nullptr : kept_.body.data();
-      response.bodyLength = static_cast<std::uint32_t>(kept_.body.size());
-    });
     plugin_ = new ulix_auth::ULIXAuthPlugin();
     block_.major = 18;
     plugin_->handshake(&block_, ulix_auth::kShortName);
@@ -172,8 +99,8 @@ class SignOnFuzzHost {
   ulix_testing::FakeHost& host() { return host_; }
   const ulix_testing::EndpointChooser& chooser() const { return *chooser_; }
   // Answers with `service` from now on; EndInput puts the good service back.
-  void SetService(Service service) {
-    service_ = std::move(service);
+  void SetService(ulix_testing::HttpScript::Responder service) {
+    service_.Otherwise(std::move(service));
     service_varied_ = true;
   }
 
@@ -201,7 +128,7 @@ class SignOnFuzzHost {
     Send(kHostMethodDelete, "/ulix-auth/v1/config");
     // Only a good sign-on clears the last error; signing off again leaves no authorization.
     if (Send(kHostMethodGet, "/ulix-auth/v1/authorization/error")) {
-      if (!Send(kHostMethodPost, "/ulix-auth/v1/authorization/gas", kSignOnBody)) {
+      if (!Send(kHostMethodPost, "/ulix-auth/v1/authorization/gas", ulix_testing::kSignOnBody)) {
         std::fprintf(stderr, "fuzz host: the sign-on that resets the last error failed\n");
         std::abort();
       }
@@ -220,10 +147,13 @@ class SignOnFuzzHost {
   }
 
  private:
+  // A token answer's access token ends in the grant's serial: the service issues a new one
+  // with every grant, so a refresh callback left behind by an earlier token finds it replaced.
   void SetGoodService() {
-    service_ = [this](const std::string& url, const std::string&) {
-      return GoodService(url, url.ends_with("/token") ? ++token_serial_ : token_serial_);
-    };
+    service_.Otherwise([this](const std::string& url, const std::string&) {
+      const bool grant = url == ulix_testing::kTokenUrl;
+      return ulix_testing::GoodAnswer(url, grant ? std::to_string(++token_serial_) : "");
+    });
   }
 
   std::uint64_t BytesInUse() const {
@@ -232,13 +162,11 @@ class SignOnFuzzHost {
     return statistics.bytesAllocated - statistics.bytesFreed;
   }
 
-  Service service_;
   ulix_testing::FakeHost host_;
+  ulix_testing::HttpScript service_{host_};
   ulix_auth::ULIXAuthPlugin* plugin_ = nullptr;  // deleted by its stop entry
   HostInitBlock block_{};
   std::unique_ptr<ulix_testing::EndpointChooser> chooser_;
-  ServiceAnswer kept_;
-  std::vector<HostHeaderPair> pairs_;
   std::uint64_t in_use_before_ = 0;
   unsigned token_serial_ = 0;
   bool service_varied_ = false;

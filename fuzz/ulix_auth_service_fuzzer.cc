@@ -22,8 +22,10 @@
 namespace fuzz {
 namespace {
 
-ServiceAnswer ReadAnswer(std::string_view input) {
-  ServiceAnswer answer;
+// A service answer: transport 0 is an exchange with a status, headers and body; any other
+// transport result fails the exchange with the body as its error text.
+ulix_testing::FakeHost::HttpAnswer ReadAnswer(std::string_view input) {
+  ulix_testing::FakeHost::HttpAnswer answer{1, 0};
   if (input.size() < 3) return answer;
   const unsigned transport = static_cast<unsigned char>(input[0]);
   answer.transport = transport < 0xF0 ? 0 : transport - 0xEF;
@@ -33,7 +35,9 @@ ServiceAnswer ReadAnswer(std::string_view input) {
   input.remove_prefix(3);
   const std::size_t split = input.find('\0');
   std::string_view header_block = input.substr(0, split);
-  answer.body = split == std::string_view::npos ? "" : std::string(input.substr(split + 1));
+  if (split != std::string_view::npos && split + 1 < input.size()) {
+    answer.body = std::string(input.substr(split + 1));
+  }
   while (!header_block.empty()) {
     const std::size_t end = header_block.find('\n');
     const std::string_view line = header_block.substr(0, end);
@@ -59,7 +63,7 @@ constexpr const char* kConfigToken =
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);
-  std::deque<fuzz::ServiceAnswer> answers;
+  std::deque<ulix_testing::FakeHost::HttpAnswer> answers;
   while (!input.empty()) {
     const std::size_t end = input.find('\x1e');
     answers.push_back(fuzz::ReadAnswer(input.substr(0, end)));
@@ -70,17 +74,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   host.BeginInput();
   host.SetService([&answers](const std::string&, const std::string&) {
     if (answers.empty()) {
-      fuzz::ServiceAnswer refused;
-      refused.body = "connection refused";
-      return refused;
+      return ulix_testing::FakeHost::HttpAnswer{1, 0, "connection refused"};
     }
-    fuzz::ServiceAnswer next = std::move(answers.front());
+    ulix_testing::FakeHost::HttpAnswer next = std::move(answers.front());
     answers.pop_front();
     return next;
   });
   // The region's client installed again, so that discovery reads this input's first answers.
   host.Send(kHostMethodPost, "/ulix-auth/v2/config", fuzz::kRegionClient);
-  host.Send(kHostMethodPost, "/ulix-auth/v1/authorization/gas", fuzz::kSignOnBody);
+  host.Send(kHostMethodPost, "/ulix-auth/v1/authorization/gas", ulix_testing::kSignOnBody);
   for (const char* path :
        {"/ulix-auth/v1/authorization", "/ulix-auth/v1/authorization/access-token",
         "/ulix-auth/v1/authorization/id-token", "/ulix-auth/v1/authorization/entitlements-token",

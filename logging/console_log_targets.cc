@@ -42,21 +42,7 @@ StdOutLogTarget::StdOutLogTarget() {
 
 const char* StdOutLogTarget::ClassName() const { return "StdOutLogTarget"; }
 
-void StdOutLogTarget::SetFlush(std::int32_t flush) {
-  std::lock_guard<platform::RecursiveLock> hold(lock());
-  flush_ = flush;
-}
-
-std::int32_t StdOutLogTarget::Flush() const {
-  std::lock_guard<platform::RecursiveLock> hold(lock());
-  return flush_;
-}
-
-bool StdOutLogTarget::WriteLine(std::string_view line) {
-  bool written = WriteToStream(stdout, line);
-  if (flush_ == 1) std::fflush(stdout);
-  return written;
-}
+bool StdOutLogTarget::WriteLine(std::string_view line) { return WriteToStream(stdout, line); }
 
 DebuggerConsoleLogTarget::DebuggerConsoleLogTarget() {
   SetLineTemplate(kConsoleLineTemplate);

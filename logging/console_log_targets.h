@@ -37,15 +37,8 @@ class StdOutLogTarget : public BaseConsoleLogTarget {
   StdOutLogTarget();
   const char* ClassName() const override;
 
-  // 1 flushes standard output after each line; default 0.
-  void SetFlush(std::int32_t flush);
-  std::int32_t Flush() const;
-
  protected:
   bool WriteLine(std::string_view line) override;
-
- private:
-  std::int32_t flush_ = 0;
 };
 
 // Lines on the debugger's output channel (platform/debugger_output.h): "#E(#T): #L| #M",

@@ -236,11 +236,6 @@ void Logger::Resume() {
   g_paused.store(false);
 }
 
-bool Logger::IsPaused() {
-  EnsureState();
-  return g_paused.load();
-}
-
 void Logger::SetSecondFlag() {
   Hold hold(LoggerLock());
   StateLocked().second_flag = true;
@@ -249,11 +244,6 @@ void Logger::SetSecondFlag() {
 void Logger::ClearSecondFlag() {
   Hold hold(LoggerLock());
   StateLocked().second_flag = false;
-}
-
-bool Logger::SecondFlag() {
-  Hold hold(LoggerLock());
-  return StateLocked().second_flag;
 }
 
 void Logger::AddTarget(LogTarget* target) {

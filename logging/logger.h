@@ -89,11 +89,9 @@ class Logger {
   // While paused every log call is dropped.
   static void Pause();
   static void Resume();
-  static bool IsPaused();
   // A flag kept for the logger's users; the logger itself never reads it.
   static void SetSecondFlag();
   static void ClearSecondFlag();
-  static bool SecondFlag();
 
   // Registers `target` (borrowed: it must stay alive until removed) after the ones already
   // registered; a target already registered or nullptr is ignored.

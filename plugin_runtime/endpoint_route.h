@@ -1,5 +1,5 @@
 // One registered endpoint as dispatch reads it: the function, its compiled route and its handler
-// with the argument types erased. The router builds these at load; dispatch only reads them, so
+// with the argument types erased. The endpoint registry builds these at load; dispatch only reads them, so
 // both depend on this header and not on each other.
 #ifndef PLUGIN_RUNTIME_ENDPOINT_ROUTE_H_
 #define PLUGIN_RUNTIME_ENDPOINT_ROUTE_H_
@@ -21,7 +21,7 @@
 #include "binding/native_conversion.h"
 #include "plugin_runtime/call_state.h"
 #include "plugin_runtime/remoting_typed_result.h"
-#include "plugin_runtime/route_pattern.h"
+#include "wire/route_pattern.h"
 
 namespace plugin_runtime {
 
@@ -61,7 +61,7 @@ class EndpointInvoker {
 struct EndpointRoute {
   binding::BindingFunctionDescriptor* function = nullptr;
   std::string path_template;  // trailing "/" removed
-  RoutePattern pattern;
+  wire::RoutePattern pattern;
   std::uint32_t method = 0;
   std::string custom_method;
   // True for the route that registered its function; a later registration under the same name
@@ -69,7 +69,7 @@ struct EndpointRoute {
   bool declares_function = false;
   std::unique_ptr<EndpointInvoker> invoker;
   const binding::BindingTypeRegistry* registry = nullptr;
-  // Filled by RequestRouter::Finish from the declared arguments.
+  // Filled by EndpointRegistry::Finish from the declared arguments.
   std::vector<std::string> lower_case_names;
   std::size_t body_argument = static_cast<std::size_t>(-1);
 };

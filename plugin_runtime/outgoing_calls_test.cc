@@ -122,7 +122,7 @@ TEST(typedCall, ReadsAStreamInPiecesAndYieldsOnlyWhenShortOfData) {
 
 TEST(HostHttp, PutsTheUserAgentFirstUnlessTheRequestNamesOne) {
   FakeHost host;
-  host.ScriptHttp({0, 200, {}, std::string("{}")});
+  host.ScriptHttp({0, 200, std::string("{}")});
   StartedPlugin plugin(host);
 
   HttpRequest request;
@@ -186,35 +186,35 @@ TEST(HostHttp, ReadsBodiesAndReportsEveryMessage) {
   };
   const Case cases[] = {
       {"json body",
-       {0, 200, {{"Content-Type", "application/json"}}, std::string("{\"a\":1}")},
+       {0, 200, std::string("{\"a\":1}"), {{"Content-Type", "application/json"}}},
        HttpBodyForm::kJson,
        false,
        "",
        "{\"a\":1}",
        ""},
       {"service error status is not a transport error",
-       {0, 400, {}, std::string("{}")},
+       {0, 400, std::string("{}"), {}},
        HttpBodyForm::kJson,
        false,
        "",
        "{}",
        ""},
       {"transport failure carries the host's text",
-       {7, 0, {}, std::string("connection reset")},
+       {7, 0, std::string("connection reset"), {}},
        HttpBodyForm::kJson,
        true,
        "connection reset",
        "",
        ""},
       {"empty json body",
-       {0, 200, {}, std::string()},
+       {0, 200, std::string()},
        HttpBodyForm::kJson,
        true,
        "Error converting response for POST https://sso.example/token: body was empty",
        "",
        ""},
       {"undecodable json body",
-       {0, 502, {}, std::string("<html>")},
+       {0, 502, std::string("<html>"), {}},
        HttpBodyForm::kJson,
        true,
        "Error deserializing json response for POST https://sso.example/token: Error: Invalid "
@@ -222,21 +222,21 @@ TEST(HostHttp, ReadsBodiesAndReportsEveryMessage) {
        "\"<html>\"",
        ""},
       {"headers announced but missing",
-       {0, 200, {}, std::string("{}"), true},
+       {0, 200, std::string("{}"), {}, true},
        HttpBodyForm::kJson,
        true,
        "Error converting response for POST https://sso.example/token: headers was null",
        "",
        ""},
       {"text body",
-       {0, 200, {}, std::string("plain")},
+       {0, 200, std::string("plain"), {}},
        HttpBodyForm::kText,
        false,
        "",
        "",
        "plain"},
       {"text body announced but missing",
-       {0, 200, {}, std::nullopt, false, 5},
+       {0, 200, std::nullopt, {}, false, 5},
        HttpBodyForm::kText,
        true,
        "Error converting response for POST https://sso.example/token: body was null",
@@ -259,7 +259,7 @@ TEST(HostHttp, ReadsBodiesAndReportsEveryMessage) {
 
 TEST(HostHttp, KeepsStatusAndHeadersOfASuccessfulExchange) {
   FakeHost host;
-  host.ScriptHttp({0, 201, {{"ETag", "x1"}, {"Content-Type", "text/plain"}}, std::string("ok")});
+  host.ScriptHttp({0, 201, std::string("ok"), {{"ETag", "x1"}, {"Content-Type", "text/plain"}}});
   StartedPlugin plugin(host);
   HttpResponse response = plugin->getText("https://sso.example/userinfo", {{"a", "b"}}, 10, 1);
   EXPECT_EQ(response.transport, HttpTransportResult::kSuccess);

@@ -78,7 +78,7 @@ void PluginBase::handshake(HostInitBlock* block, std::string_view short_name) {
   // The host sees functions as endpoint records, built from the finished registry.
   catalogue_holder_ = binding::buildTypeCatalogue(
       registry_.functionSnapshot(), registry_.typeSnapshot(), registry_.eventSnapshot());
-  router_.Finish(*catalogue_holder_);
+  endpoint_registry_.Finish(*catalogue_holder_);
   catalogue_ = catalogue_holder_->catalogue();
 
   block->major = PluginApiVersion().major;

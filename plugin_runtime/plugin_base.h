@@ -12,7 +12,7 @@
 #include "binding/binding_type_registry.h"
 #include "binding/type_catalogue.h"
 #include "plugin_host_interface.h"
-#include "plugin_runtime/endpoint_router.h"
+#include "plugin_runtime/endpoint_registry.h"
 #include "plugin_runtime/plugin_host_bridge.h"
 #include "plugin_runtime/plugin_names.h"
 #include "plugin_runtime/semantic_version.h"
@@ -55,12 +55,12 @@ class PluginBase : public PluginHostBridge {
 
   // The plug-in registers its types, functions and endpoints here.
   virtual void registerEndpoints() {}
-  // Registers an endpoint (see RequestRouter::Register) tagged with registrationTags(); only
+  // Registers an endpoint (see EndpointRegistry::Register) tagged with registrationTags(); only
   // from registerEndpoints. Declare its arguments on the returned builder.
   template <typename Handler>
   EndpointBuilder registerEndpoint(std::uint32_t method, std::string_view path_template,
                                    Handler handler) {
-    return router_.Register(method, path_template, registration_tags_, std::move(handler));
+    return endpoint_registry_.Register(method, path_template, registration_tags_, std::move(handler));
   }
   // The plug-in's start hook; its result is the result of start.
   virtual bool onStart() { return true; }
@@ -70,10 +70,9 @@ class PluginBase : public PluginHostBridge {
   const std::string& identifierName() const { return identifier_name_; }
   const std::vector<std::string>& registrationTags() const { return registration_tags_; }
   binding::BindingTypeRegistry& typeRegistry() { return registry_; }
-  const HostContext* hostContext() const { return host_context_; }
   const PluginEntryTable& entryTable() const { return entry_table_; }
   const TypeCatalogue& typeCatalogue() const { return catalogue_; }
-  const RequestRouter& router() const { return router_; }
+  const EndpointRegistry& endpointRegistry() const { return endpoint_registry_; }
 
  private:
   const HostFunctionTable* host() const;
@@ -86,7 +85,7 @@ class PluginBase : public PluginHostBridge {
   std::vector<std::string> registration_tags_;
   binding::BindingTypeRegistry registry_;
   // Both read the registry's descriptors, so they are declared after it and go before it.
-  RequestRouter router_{registry_};
+  EndpointRegistry endpoint_registry_{registry_};
   std::unique_ptr<binding::TypeCatalogueHolder> catalogue_holder_;
   const HostContext* host_context_ = nullptr;
   PluginEntryTable entry_table_{};

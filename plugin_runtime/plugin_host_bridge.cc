@@ -11,6 +11,7 @@
 #include "platform/monotonic_clock.h"
 #include "plugin_runtime/resource_paths.h"
 #include "plugin_runtime/telemetry_sender.h"
+#include "wire/resource_event_name.h"
 
 namespace plugin_runtime {
 
@@ -89,7 +90,7 @@ Vorn::RemotingTypedResult<void> PluginHostBridge::sendResourceEvent(PluginResour
   event.fieldForWrite("uri").setString(path);
 
   HostValue value = binding::toHostValue(event, registry_);
-  const std::string derived = ResourceEventName(path);
+  const std::string derived = wire::ResourceEventName(path);
   HostEvent record{};
   record.name = derived.c_str();
   record.value = value;
@@ -130,7 +131,7 @@ void PluginHostBridge::unsubscribeAtHost(const std::string& name) {
 }
 
 void PluginHostBridge::subscribe(std::string_view path) {
-  std::string name = ResourceEventName(path);
+  std::string name = wire::ResourceEventName(path);
   const bool first = events_.AddSubscription(
       name, [this](const binding::BindingValue& payload, std::string& error) {
         PluginResourceEvent event;
@@ -148,7 +149,7 @@ void PluginHostBridge::subscribe(std::string_view path) {
 }
 
 void PluginHostBridge::unsubscribe(std::string_view path) {
-  std::string name = ResourceEventName(path);
+  std::string name = wire::ResourceEventName(path);
   if (events_.RemoveSubscription(name)) unsubscribeAtHost(name);
 }
 

@@ -16,6 +16,7 @@
 #include "logging/positional_formatter.h"
 #include "platform/monotonic_clock.h"
 #include "plugin_runtime/endpoint_route.h"
+#include "wire/url_decode.h"
 
 namespace plugin_runtime {
 namespace {
@@ -208,7 +209,7 @@ bool Dispatch::FillHeaders() {
 bool Dispatch::FillPath() {
   const std::vector<std::string>& names = route_.pattern.ParameterNames();
   for (std::size_t i = 0; i < captures_.size(); ++i) {
-    if (!AssignText(names[i], UrlDecode(captures_[i]), kLocationPath)) return false;
+    if (!AssignText(names[i], wire::PercentDecode(captures_[i], true), kLocationPath)) return false;
   }
   return true;
 }
@@ -225,9 +226,9 @@ bool Dispatch::FillQuery() {
     query = end == std::string_view::npos ? std::string_view() : query.substr(end + 1);
     if (piece.empty()) continue;
     const std::size_t equals = piece.find('=');
-    std::string name = UrlDecode(piece.substr(0, equals));
+    std::string name = wire::PercentDecode(piece.substr(0, equals), true);
     std::string value =
-        equals == std::string_view::npos ? std::string() : UrlDecode(piece.substr(equals + 1));
+        equals == std::string_view::npos ? std::string() : wire::PercentDecode(piece.substr(equals + 1), true);
     bool replaced = false;
     for (auto& [known, known_value] : pieces) {
       if (known == name) {

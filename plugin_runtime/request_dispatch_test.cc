@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "binding/binding_builtins.h"
 #include "binding/binding_struct_builder.h"
 #include "binding/host_value_conversion.h"
 #include "gtest/gtest-spi.h"
@@ -122,7 +124,34 @@ class RoutingPlugin : public PluginBase {
         .Argument("force", "Never missing: starts as false")
         .Argument("level", "Required")
         .Argument("filter", "Required record");
+    registerEndpoint(kHostMethodCustom, "/pot",
+                     [](CallState&) -> RemotingTypedResult<std::string> {
+                       return std::string("brewed");
+                     })
+        .CustomMethod("BREW")
+        .ThreadSafe();
+    registerEndpoint(kHostMethodGet, "/stream",
+                     [this](CallState& call) -> RemotingTypedResult<std::string> {
+                       call.SetStream(ResponseStream{&ReadNothing, &CloseNothing, this, 12});
+                       return std::string();
+                     });
+    registerEndpoint(kHostMethodPost, "/brew/{pot}",
+                     [this](CallState& call,
+                            std::string) -> RemotingTypedResult<binding::BindingAsyncCancelEvent> {
+                       if (call.async_request() != nullptr) async_request = *call.async_request();
+                       return binding::BindingAsyncCancelEvent{7};
+                     })
+        .PathArgument("pot", "Which pot");
   }
+
+  static std::uint8_t ReadNothing(void*, char*, std::uint32_t* length, std::uint8_t* more) {
+    *length = 0;
+    *more = 0;
+    return 1;
+  }
+  static void CloseNothing(void*) {}
+
+  std::optional<AsyncRequestRecord> async_request;
 
   std::uint32_t last_caller = 0;
   int item_calls = 0;
@@ -215,6 +244,48 @@ TEST_F(RequestDispatch, AnswersInvalidFunctionWhenPathOrMethodDisagree) {
     EXPECT_EQ(response.status(), 404u);
     EXPECT_EQ(response.record().value.kind, 0u);
   }
+}
+
+TEST_F(RequestDispatch, ServesACustomMethodOnlyUnderItsNameAndMarksItThreadSafe) {
+  const CatalogueEndpoint* pot = chooser_->Choose(kHostMethodCustom, "/pot", "BREW");
+  ASSERT_NE(pot, nullptr);
+  EXPECT_EQ(pot->function.threadSafe, 1u);
+  EXPECT_STREQ(pot->customMethod, "BREW");
+  TestRequest request = Get("/pot");
+  request.method = kHostMethodCustom;
+  request.custom_method = "BREW";
+  EXPECT_EQ(Answer(request), "brewed");
+  request.custom_method = "STIR";
+  DispatchedResponse response;
+  ulix_testing::Dispatch(*pot, request, response);
+  EXPECT_EQ(response.error(), "Invalid function");
+}
+
+TEST_F(RequestDispatch, HandsTheHostTheStreamTheHandlerSet) {
+  DispatchedResponse response;
+  Send(Get("/stream"), response);
+  ASSERT_TRUE(response.ok()) << response.error();
+  EXPECT_EQ(response.record().read, &RoutingPlugin::ReadNothing);
+  EXPECT_EQ(response.record().close, &RoutingPlugin::CloseNothing);
+  EXPECT_EQ(response.record().streamContext, plugin_.get());
+  EXPECT_EQ(response.record().streamSize, 12u);
+}
+
+TEST_F(RequestDispatch, AsynchronousHandlersSeeARecordOfTheirRequest) {
+  TestRequest request = Get("/brew/p1");
+  request.method = kHostMethodPost;
+  request.headers = {{"X-Trace", "t1"}};
+  request.caller_context = 9;
+  DispatchedResponse response;
+  Send(request, response);
+  ASSERT_TRUE(response.ok()) << response.error();
+  ASSERT_TRUE(plugin_->async_request.has_value());
+  const AsyncRequestRecord& record = *plugin_->async_request;
+  EXPECT_EQ(record.callerContext, 9u);
+  EXPECT_EQ(record.path, "/brew/p1");
+  EXPECT_EQ(record.method, static_cast<std::uint32_t>(kHostMethodPost));
+  EXPECT_EQ(record.headers, (std::vector<std::pair<std::string, std::string>>{{"X-Trace", "t1"}}));
+  EXPECT_EQ(record.asyncMarker, "BindingAsyncCancelEvent");
 }
 
 TEST_F(RequestDispatch, FillsQueryArgumentsThroughDottedPaths) {
@@ -488,12 +559,12 @@ TEST_F(RequestDispatch, DescribesEndpointsInTheCatalogue) {
   ASSERT_EQ(endpoint->function.tagCount, 2u);
   EXPECT_STREQ(tags[0], "Plugins");
   EXPECT_STREQ(tags[1], "Plugin ulix-auth");
-  EXPECT_EQ(chooser_->endpoints().size(), 8u);
+  EXPECT_EQ(chooser_->endpoints().size(), 11u);
   EXPECT_EQ(chooser_->Choose(kHostMethodGet, "/a/b/c"), nullptr);
 }
 
 TEST_F(RequestDispatch, MatchingDeclarationsLeaveNoRegistrationProblem) {
-  ulix_testing::ExpectEndpointsMatchHandlers(plugin_->router());
+  ulix_testing::ExpectEndpointsMatchHandlers(plugin_->endpointRegistry());
 }
 
 // Each endpoint declares its arguments wrongly in one way.
@@ -548,7 +619,7 @@ TEST(EndpointRegistration, ReportsDeclarationsThatDoNotMatchTheHandler) {
       "bool, number or enumeration",
       "GetFewer declares no argument for handler parameter 1 (of 2)",
   };
-  EXPECT_EQ(plugin.router().RegistrationProblems(), expected);
+  EXPECT_EQ(plugin.endpointRegistry().RegistrationProblems(), expected);
   for (const std::string& problem : expected) {
     EXPECT_NE(log.find(" ERROR"), std::string::npos);
     EXPECT_NE(log.find(problem), std::string::npos) << problem;
@@ -560,7 +631,7 @@ TEST(EndpointRegistration, TheTestHelperFailsOncePerProblem) {
   HostInitBlock block{};
   block.major = 18;
   plugin.handshake(&block, "slip");
-  EXPECT_NONFATAL_FAILURE(ulix_testing::ExpectEndpointsMatchHandlers(plugin.router()),
+  EXPECT_NONFATAL_FAILURE(ulix_testing::ExpectEndpointsMatchHandlers(plugin.endpointRegistry()),
                           "GetFewer declares no argument for handler parameter 1 (of 2)");
 }
 

@@ -1,5 +1,5 @@
-// Names derived from resource paths: the event a path's changes are published under, the
-// matching of observer patterns, and the names of the host's method codes.
+// The matching of observer patterns against resource paths, and the names of the host's method
+// codes.
 #ifndef PLUGIN_RUNTIME_RESOURCE_PATHS_H_
 #define PLUGIN_RUNTIME_RESOURCE_PATHS_H_
 
@@ -8,13 +8,6 @@
 #include <string_view>
 
 namespace plugin_runtime {
-
-// "OnJsonApiEvent" and the path's non-empty segments joined with "_", cut to 4 pieces (6 when
-// the first segment is "kiv-platform-config"): "/plugin-manager/v1/status" gives
-// "OnJsonApiEvent_plugin-manager_v1_status", "/ulix-auth/v1/authorization/access-token" gives
-// "OnJsonApiEvent_ulix-auth_v1_authorization". Hosts publish one event per resource family, not
-// one per leaf, which is why deep paths share a name.
-std::string ResourceEventName(std::string_view path);
 
 // True when `path` matches `pattern`: "*" takes path characters up to the next "/" or the end,
 // every other character must be equal, and both must end together. "/a/*/c" matches "/a/b/c"

@@ -6,20 +6,20 @@
 //   HostInitBlock block{};
 //   block.major = 18;
 //   plugin.handshake(&block, "my-plugin");
-//   ulix_testing::ExpectEndpointsMatchHandlers(plugin.router());
+//   ulix_testing::ExpectEndpointsMatchHandlers(plugin.endpointRegistry());
 #ifndef TESTING_ENDPOINT_CHECKS_H_
 #define TESTING_ENDPOINT_CHECKS_H_
 
 #include <string>
 
 #include "gtest/gtest.h"
-#include "plugin_runtime/endpoint_router.h"
+#include "plugin_runtime/endpoint_registry.h"
 
 namespace ulix_testing {
 
-// Adds one test failure per registration problem the router found.
-inline void ExpectEndpointsMatchHandlers(const plugin_runtime::RequestRouter& router) {
-  for (const std::string& problem : router.RegistrationProblems()) {
+// Adds one test failure per registration problem the registry found.
+inline void ExpectEndpointsMatchHandlers(const plugin_runtime::EndpointRegistry& registry) {
+  for (const std::string& problem : registry.RegistrationProblems()) {
     ADD_FAILURE() << "endpoint registration: " << problem;
   }
 }

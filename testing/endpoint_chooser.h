@@ -1,6 +1,5 @@
-// The host's side of incoming requests, for tests: choosing the endpoint record of a catalogue
-// that serves a method and path, and calling its dispatch entry with a request record the way a
-// host fills one.
+// The host's side of incoming requests, for tests: calling the dispatch entry of the endpoint
+// record a host chose with a request record the way a host fills one.
 #ifndef TESTING_ENDPOINT_CHOOSER_H_
 #define TESTING_ENDPOINT_CHOOSER_H_
 
@@ -12,29 +11,12 @@
 #include <vector>
 
 #include "plugin_host_interface.h"
+#include "wire/endpoint_chooser.h"
 
 namespace ulix_testing {
 
-// Reads the endpoint records of a catalogue through the C records only. The catalogue must
-// outlive the chooser.
-class EndpointChooser {
- public:
-  explicit EndpointChooser(const TypeCatalogue& catalogue);
-
-  // The endpoint whose method and template serve the request: the method must be the
-  // endpoint's (any for method 0; the custom name too for method 8) and the path, query cut
-  // off, must fit the template, where "{name}" stands for one segment and "{+name}" for any
-  // rest. Among several, the one with the most literal template characters wins. nullptr when
-  // none fits.
-  const CatalogueEndpoint* Choose(std::uint32_t method, std::string_view path,
-                                  std::string_view custom_method = {}) const;
-  // The endpoint whose function is named `name`, or nullptr.
-  const CatalogueEndpoint* Find(std::string_view name) const;
-  const std::vector<const CatalogueEndpoint*>& endpoints() const { return endpoints_; }
-
- private:
-  std::vector<const CatalogueEndpoint*> endpoints_;
-};
+// Chooses endpoints as a host does.
+using EndpointChooser = wire::EndpointChooser;
 
 // A request as a host sends it. Texts are kept here; the record handed to the plug-in borrows
 // them for the call.

@@ -391,37 +391,7 @@ void FakeHost::SendHttpRequest(const HostFunctionTable* self, const HostHttpRequ
     handler = host.http_handler_;
   }
   if (script) {
-    auto held = std::make_unique<HeldHttpResponse>();
-    held->host = &host;
-    held->texts.reserve(script->headers.size() * 2);
-    for (const auto& [name, value] : script->headers) {
-      held->texts.push_back(name);
-      held->texts.push_back(value);
-    }
-    for (std::size_t i = 0; i < held->texts.size(); i += 2) {
-      held->headers.push_back({held->texts[i].c_str(), held->texts[i + 1].c_str()});
-    }
-    response->transportResult = script->transport;
-    response->status = script->status;
-    response->headers =
-        script->null_headers || held->headers.empty() ? nullptr : held->headers.data();
-    response->headerCount =
-        script->null_headers ? 1 : static_cast<std::uint32_t>(held->headers.size());
-    if (script->body) {
-      held->body = *script->body;
-      response->body = held->body.data();
-      response->bodyLength = static_cast<std::uint32_t>(held->body.size());
-    } else {
-      response->body = nullptr;
-      response->bodyLength = script->null_body_length;
-    }
-    response->release = &ReleaseHttpResponse;
-    {
-      std::lock_guard<std::mutex> lock(host.mutex_);
-      host.held_http_[response] = std::move(held);
-    }
-    std::lock_guard<std::mutex> lock(HttpOwnersMutex());
-    HttpOwners()[response] = &host;
+    host.HandOut(*script, *response);
   } else if (handler) {
     handler(*request, *response);
   } else {
@@ -430,6 +400,38 @@ void FakeHost::SendHttpRequest(const HostFunctionTable* self, const HostHttpRequ
     response->body = kNoRoute;
     response->bodyLength = sizeof(kNoRoute) - 1;
   }
+}
+
+void FakeHost::HandOut(const HttpAnswer& answer, HostHttpResponse& response) {
+  auto held = std::make_unique<HeldHttpResponse>();
+  held->host = this;
+  held->texts.reserve(answer.headers.size() * 2);
+  for (const auto& [name, value] : answer.headers) {
+    held->texts.push_back(name);
+    held->texts.push_back(value);
+  }
+  for (std::size_t i = 0; i < held->texts.size(); i += 2) {
+    held->headers.push_back({held->texts[i].c_str(), held->texts[i + 1].c_str()});
+  }
+  response.transportResult = answer.transport;
+  response.status = answer.status;
+  response.headers = answer.null_headers || held->headers.empty() ? nullptr : held->headers.data();
+  response.headerCount = answer.null_headers ? 1 : static_cast<std::uint32_t>(held->headers.size());
+  if (answer.body) {
+    held->body = *answer.body;
+    response.body = held->body.data();
+    response.bodyLength = static_cast<std::uint32_t>(held->body.size());
+  } else {
+    response.body = nullptr;
+    response.bodyLength = answer.null_body_length;
+  }
+  response.release = &ReleaseHttpResponse;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_http_[&response] = std::move(held);
+  }
+  std::lock_guard<std::mutex> lock(HttpOwnersMutex());
+  HttpOwners()[&response] = this;
 }
 
 void FakeHost::ReleaseHttpResponse(HostHttpResponse* response) {
@@ -675,6 +677,11 @@ std::vector<FakeHost::HttpCall> FakeHost::HttpCalls() const {
 int FakeHost::released_http_responses() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return released_http_responses_;
+}
+
+std::size_t FakeHost::outstanding_http_responses() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return held_http_.size();
 }
 
 int FakeHost::yield_count() const {

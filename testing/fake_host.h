@@ -125,8 +125,8 @@ class FakeHost {
   struct HttpAnswer {
     std::uint32_t transport = 0;
     std::uint32_t status = 200;
-    std::vector<std::pair<std::string, std::string>> headers;
-    std::optional<std::string> body;
+    std::optional<std::string> body = std::nullopt;
+    std::vector<std::pair<std::string, std::string>> headers = {};
     bool null_headers = false;
     std::uint32_t null_body_length = 0;
   };
@@ -193,6 +193,11 @@ class FakeHost {
   void ScriptHttp(HttpAnswer answer);
   std::vector<HttpCall> HttpCalls() const;
   int released_http_responses() const;
+  // Answers handed out and not yet released by the plug-in.
+  std::size_t outstanding_http_responses() const;
+  // Fills `response` from `answer`; the host keeps its texts until the plug-in releases it.
+  // For HTTP handlers.
+  void HandOut(const HttpAnswer& answer, HostHttpResponse& response);
 
   void SetResourceHandler(ResourceHandler handler);
   void SetHttpHandler(HttpHandler handler);

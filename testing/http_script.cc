@@ -1,106 +1,94 @@
 #include "testing/http_script.h"
 
+#include <optional>
 #include <utility>
 
 namespace ulix_testing {
-namespace {
-
-// The release callback receives only the response; this finds the script that answered it.
-std::mutex& OwnersMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-std::map<const HostHttpResponse*, HttpScript*>& Owners() {
-  static std::map<const HostHttpResponse*, HttpScript*> owners;
-  return owners;
-}
-
-}  // namespace
-
-struct HttpScript::Held {
-  std::vector<std::string> texts;
-  std::vector<HostHeaderPair> headers;
-  std::string body;
-};
 
 HttpScript::HttpScript(FakeHost& host) : host_(host) {
   host_.SetHttpHandler([this](const HostHttpRequest& request, HostHttpResponse& response) {
-    Respond(request, response);
+    Exchange(request, response);
   });
 }
 
-HttpScript::~HttpScript() {
-  host_.SetHttpHandler({});
-  std::lock_guard<std::mutex> lock(OwnersMutex());
-  std::erase_if(Owners(), [this](const auto& owner) { return owner.second == this; });
+HttpScript::~HttpScript() { host_.SetHttpHandler({}); }
+
+void HttpScript::Answer(const std::string& url, FakeHost::HttpAnswer answer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  always_[url] = std::move(answer);
+}
+
+void HttpScript::AnswerOnce(const std::string& url, FakeHost::HttpAnswer answer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  once_[url].push_back(std::move(answer));
 }
 
 void HttpScript::Answer(const std::string& url, std::vector<FakeHost::HttpAnswer> answers) {
   std::lock_guard<std::mutex> lock(mutex_);
-  answers_[url] = std::deque<FakeHost::HttpAnswer>(answers.begin(), answers.end());
+  std::deque<FakeHost::HttpAnswer>& queued = once_[url];
+  queued.assign(answers.begin(), answers.end());
+  if (queued.empty()) return;
+  always_[url] = std::move(queued.back());
+  queued.pop_back();
 }
 
-std::size_t HttpScript::outstanding() const {
+void HttpScript::Respond(const std::string& url, Responder responder) {
   std::lock_guard<std::mutex> lock(mutex_);
-  return held_.size();
+  responders_[url] = std::move(responder);
 }
 
-void HttpScript::Respond(const HostHttpRequest& request, HostHttpResponse& response) {
-  FakeHost::HttpAnswer answer;
+void HttpScript::Otherwise(Responder responder) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  otherwise_ = std::move(responder);
+}
+
+void HttpScript::OnExchange(
+    std::function<void(const std::string& url, const std::string& body)> hook) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  hook_ = std::move(hook);
+}
+
+std::vector<std::string> HttpScript::RequestedUrls() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return urls_;
+}
+
+int HttpScript::RequestCount(const std::string& url) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int count = 0;
+  for (const std::string& seen : urls_) count += seen == url ? 1 : 0;
+  return count;
+}
+
+void HttpScript::Exchange(const HostHttpRequest& request, HostHttpResponse& response) {
+  const std::string url = request.url != nullptr ? request.url : "";
+  const auto* data = static_cast<const char*>(request.body);
+  const std::string body = data != nullptr ? std::string(data, request.bodyLength) : "";
+  std::function<void(const std::string&, const std::string&)> hook;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto found = answers_.find(request.url != nullptr ? request.url : "");
-    if (found == answers_.end() || found->second.empty()) {
-      static const char kNoRoute[] = "no route to host";
-      response.transportResult = 1;
-      response.body = kNoRoute;
-      response.bodyLength = sizeof(kNoRoute) - 1;
-      return;
+    hook = hook_;
+  }
+  // The hook and the responders run unlocked: they may block, or send requests themselves.
+  if (hook) hook(url, body);
+  Responder responder;
+  std::optional<FakeHost::HttpAnswer> answer;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    urls_.push_back(url);
+    if (auto found = responders_.find(url); found != responders_.end()) {
+      responder = found->second;
+    } else if (auto queued = once_.find(url); queued != once_.end() && !queued->second.empty()) {
+      answer = std::move(queued->second.front());
+      queued->second.pop_front();
+    } else if (auto fixed = always_.find(url); fixed != always_.end()) {
+      answer = fixed->second;
+    } else {
+      responder = otherwise_;
     }
-    answer = found->second.front();
-    if (found->second.size() > 1) found->second.pop_front();
   }
-  auto held = std::make_unique<Held>();
-  held->texts.reserve(answer.headers.size() * 2);
-  for (const auto& [name, value] : answer.headers) {
-    held->texts.push_back(name);
-    held->texts.push_back(value);
-  }
-  for (std::size_t i = 0; i < held->texts.size(); i += 2) {
-    held->headers.push_back({held->texts[i].c_str(), held->texts[i + 1].c_str()});
-  }
-  response.transportResult = answer.transport;
-  response.status = answer.status;
-  response.headers = answer.null_headers || held->headers.empty() ? nullptr : held->headers.data();
-  response.headerCount = answer.null_headers ? 1 : static_cast<std::uint32_t>(held->headers.size());
-  if (answer.body) {
-    held->body = std::move(*answer.body);
-    response.body = held->body.data();
-    response.bodyLength = static_cast<std::uint32_t>(held->body.size());
-  } else {
-    response.body = nullptr;
-    response.bodyLength = answer.null_body_length;
-  }
-  response.release = &Release;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    held_[&response] = std::move(held);
-  }
-  std::lock_guard<std::mutex> lock(OwnersMutex());
-  Owners()[&response] = this;
-}
-
-void HttpScript::Release(HostHttpResponse* response) {
-  HttpScript* script = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(OwnersMutex());
-    auto found = Owners().find(response);
-    if (found == Owners().end()) return;
-    script = found->second;
-    Owners().erase(found);
-  }
-  std::lock_guard<std::mutex> lock(script->mutex_);
-  script->held_.erase(response);
+  if (!answer && responder) answer = responder(url, body);
+  host_.HandOut(answer ? *answer : FakeHost::HttpAnswer{1, 0, "no route to host"}, response);
 }
 
 }  // namespace ulix_testing

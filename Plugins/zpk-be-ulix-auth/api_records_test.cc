@@ -5,15 +5,16 @@
 #include <string>
 #include <vector>
 
-#include "Plugins/zpk-be-ulix-auth/plugin_test_host.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "testing/plugin_test_host.h"
 
 namespace ulix_auth {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::UnorderedElementsAre;
+using ulix_testing::PluginTestHost;
 
 // "Name(field, field?, ...)" with "?" after a field marked optional.
 std::string Describe(const binding::BindingTypeDescriptor& type) {

@@ -10,16 +10,21 @@
 #include <thread>
 #include <vector>
 
-#include "Plugins/zpk-be-ulix-auth/plugin_test_host.h"
 #include "gtest/gtest.h"
 #include "testing/endpoint_chooser.h"
 #include "testing/fake_host.h"
+#include "testing/plugin_test_host.h"
 
 namespace ulix_auth {
 namespace {
 
 using ulix_testing::EndpointChooser;
 using ulix_testing::FakeHost;
+using ulix_testing::PluginTestHost;
+using ulix_testing::kTokenUrl;
+using ulix_testing::kUserInfoUrl;
+using ulix_testing::TokenReply;
+using ulix_testing::AccessTokenFor;
 
 constexpr const char* kCredentials = R"({"username":"ann","password":"pw","platformId":"NA1"})";
 
@@ -269,7 +274,7 @@ TEST(MisbehavingHost, ResourceAnswersWithoutAReleaseFunctionAreRead) {
 }
 
 TEST(MisbehavingHost, TokenAnswersThatBreakTheRecordRulesFailTheSignOn) {
-  const std::string good_body = TokenReply(AccessTokenFor()).body;
+  const std::string good_body = *TokenReply(AccessTokenFor()).body;
   struct Case {
     const char* what;
     HostHttpResponse answer;
@@ -465,9 +470,9 @@ TEST(MisbehavingHost, DelayedCallbacksFiredTwiceOrAfterStopRunOnce) {
   for (const FakeHost::ScheduledCallback& callback : scheduled) {
     SCOPED_TRACE(callback.label);
     callback.callback(callback.context);
-    const std::size_t requests = test.RequestedUrls().size();
+    const std::size_t requests = test.service().RequestedUrls().size();
     callback.callback(callback.context);  // the ticket was used up by the first call
-    EXPECT_EQ(test.RequestedUrls().size(), requests);
+    EXPECT_EQ(test.service().RequestedUrls().size(), requests);
   }
   // Contexts the plug-in never gave out.
   scheduled.front().callback(nullptr);
@@ -476,16 +481,18 @@ TEST(MisbehavingHost, DelayedCallbacksFiredTwiceOrAfterStopRunOnce) {
   // Callbacks still pending at stop run nothing when the host fires them afterwards.
   test.Send(kHostMethodPost, "/ulix-auth/v1/authorization/refresh");
   const std::vector<FakeHost::ScheduledCallback> pending = test.host().Scheduled();
-  const std::size_t requests = test.RequestedUrls().size();
+  const std::size_t requests = test.service().RequestedUrls().size();
   test.Stop();
   for (const FakeHost::ScheduledCallback& callback : pending) callback.callback(callback.context);
-  EXPECT_EQ(test.RequestedUrls().size(), requests);
+  EXPECT_EQ(test.service().RequestedUrls().size(), requests);
 }
 
 // All of the above from eight host threads at once on one plug-in.
 TEST(MisbehavingHost, EightThreadsMisbehavingAtOnce) {
   PluginTestHost test;
-  test.Respond(kTokenUrl, [](const std::string&) { return TokenReply(AccessTokenFor()); });
+  test.service().Respond(kTokenUrl, [](const std::string&, const std::string&) {
+    return TokenReply(AccessTokenFor());
+  });
   test.Start();
   EndpointChooser chooser(test.catalogue());
   const CatalogueEndpoint* status = chooser.Choose(kHostMethodGet, "/ulix-auth/v1/status/NA1");

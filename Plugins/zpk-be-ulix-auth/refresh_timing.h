@@ -22,7 +22,6 @@ class MinimalStandardGenerator {
 
   // The next state, in [1, 2^31 - 2].
   std::uint32_t Next();
-  void Seed(std::uint32_t seed) { state_.store(Reduce(seed), std::memory_order_relaxed); }
 
  private:
   static std::uint32_t Reduce(std::uint32_t seed) {

@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "Plugins/zpk-be-ulix-auth/plugin_test_host.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "testing/plugin_test_host.h"
 
 namespace ulix_auth {
 namespace {
@@ -23,6 +23,11 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 using ulix_testing::FakeValue;
+using ulix_testing::PluginTestHost;
+using ulix_testing::FakeHost;
+using ulix_testing::kTokenUrl;
+using ulix_testing::TokenReply;
+using ulix_testing::AccessTokenFor;
 
 constexpr const char* kRefreshWarning =
     "log 2|ULIX authorization refresh requested, but no authorization available.";
@@ -65,7 +70,7 @@ TEST(StartUp, SchedulesTheConfigurationBeforeSubscribingToThePluginManager) {
                                  "change Create /ulix-auth/v1/authorization/id-token",
                                  "change Create /ulix-auth/v1/authorization/entitlements-token",
                                  kRefreshWarning));
-  EXPECT_EQ(test.RequestCount(kTokenUrl), 0);
+  EXPECT_EQ(test.service().RequestCount(kTokenUrl), 0);
   EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/authorization"),
             "404 No authorization currently exists.");
 }
@@ -99,7 +104,7 @@ TEST(SignOn, WithoutAConfigurationSendsNothing) {
     const PluginTestHost::Reply reply = test.SignOn();
     EXPECT_EQ(std::to_string(reply.status) + " " + reply.error, row.answer);
     EXPECT_THAT(test.TakeTranscript(), ElementsAreArray(row.steps));
-    EXPECT_THAT(test.RequestedUrls(), IsEmpty());
+    EXPECT_THAT(test.service().RequestedUrls(), IsEmpty());
     EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/authorization"),
               "404 No authorization currently exists.");
     EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/authorization/error"),
@@ -124,11 +129,11 @@ TEST(EventOrder, EachStepSendsItsEventsBeforeTheLinesAndTimerThatFollowThem) {
   PluginTestHost test;
   test.Start();
   test.TakeTranscript();
-  const ServiceReply busy{0, 503, R"({"error":"server_error","error_description":"busy"})"};
-  const ServiceReply refused{0, 400, R"({"error":"invalid_grant","error_description":"no"})"};
+  const FakeHost::HttpAnswer busy{0, 503, R"({"error":"server_error","error_description":"busy"})"};
+  const FakeHost::HttpAnswer refused{0, 400, R"({"error":"invalid_grant","error_description":"no"})"};
   const struct {
     const char* name;
-    std::optional<ServiceReply> refresh;  // none: sign on
+    std::optional<FakeHost::HttpAnswer> refresh;  // none: sign on
     std::vector<std::string> steps;
   } rows[] = {
       {"sign-on",
@@ -159,7 +164,7 @@ TEST(EventOrder, EachStepSendsItsEventsBeforeTheLinesAndTimerThatFollowThem) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     if (row.refresh) {
-      test.AnswerOnce(kTokenUrl, *row.refresh);
+      test.service().AnswerOnce(kTokenUrl, *row.refresh);
       test.Send(kHostMethodPost, "/ulix-auth/v1/authorization/refresh");
     } else {
       ASSERT_EQ(test.SignOn().error, "");

@@ -24,10 +24,14 @@ constexpr const char* kGasTokenPath = "/ulix-auth/v1/authorization/gas-token";
 constexpr const char* kUserInfoPath = "/ulix-auth/v1/authorization/userinfo";
 
 constexpr const char* kNoAuthorization = "No authorization currently exists.";
-// Category of the "no authorization to refresh" warnings: the plug-in's group and bit 6.
-constexpr std::uint64_t kRefreshWarningGroups = 65;
-
 void LogAlways(const char* text) { logging::Log(logging::kAlways, logging::kGroupDbg, "%s", text); }
+
+// A refresh with nothing to refresh is logged as an error under the debugging and network
+// groups.
+void LogNothingToRefresh() {
+  logging::Log(logging::kError, logging::kGroupDbg | logging::kGroupNet,
+               "ULIX authorization refresh requested, but no authorization available.");
+}
 
 // How a failed request of the service reads in an answer.
 std::string Describe(const ULIXRequestError& error) {
@@ -207,10 +211,9 @@ void ULIXAuthPlugin::Publish() {
     view->userInfo = client->userInfo();
     if (configSources) {
       view->configured = configSources->HasConfiguration();
-      view->overridden = configSources->overrideConfig.has_value();
-      view->configToken =
-          configSources->overrideToken ? configSources->overrideToken : configSources->regionToken;
-      view->kount = configSources->kountSettings;
+      view->overridden = configSources->HasOverride();
+      view->configToken = configSources->ChosenToken();
+      view->kount = configSources->kount_settings();
     }
     view->applied = client->HasConfig();
     view->allowLqFallback = client->AllowLqFallback();
@@ -394,8 +397,7 @@ std::optional<RemotingError> ULIXAuthPlugin::RefreshTokens(const std::string& ex
 void ULIXAuthPlugin::ScheduleRefresh() {
   const std::optional<ULIXTokenSet>& tokens = client->tokens();
   if (!tokens) {
-    logging::Log(logging::kError, kRefreshWarningGroups,
-                 "ULIX authorization refresh requested, but no authorization available.");
+    LogNothingToRefresh();
     return;
   }
   bool short_lifetime = false;
@@ -413,8 +415,7 @@ void ULIXAuthPlugin::ScheduleRefresh() {
 void ULIXAuthPlugin::ScheduleRefreshRetry() {
   ULIXTokenSet* tokens = client->MutableTokens();
   if (tokens == nullptr) {
-    logging::Log(logging::kError, kRefreshWarningGroups,
-                 "ULIX authorization refresh requested, but no authorization available.");
+    LogNothingToRefresh();
     return;
   }
   const std::uint32_t attempt = ++tokens->refreshAttempts;
@@ -480,29 +481,20 @@ RemotingTypedResult<api::RegionStatus> ULIXAuthPlugin::GetStatus(const View& vie
 
 RemotingTypedResult<void> ULIXAuthPlugin::PostConfig(const api::ULIXJWTConfig& config) {
   if (!config.token) return {};
-  TokenConfigResult built = configSources->BuildFromToken(*config.token, true);
-  if (const std::string* reason = std::get_if<std::string>(&built)) {
+  if (std::optional<std::string> reason = configSources->InstallTokenOverride(*config.token)) {
     return RemotingError{400, "Invalid configuration token: " + *reason};
   }
-  configSources->overrideConfig = std::move(std::get<ULIXClientConfig>(built));
-  configSources->overrideToken.emplace(*config.token);
-  configSources->ApplyConfiguration();
   return {};
 }
 
 RemotingTypedResult<void> ULIXAuthPlugin::DeleteConfig() {
-  if (!configSources->overrideConfig) return Vorn::NotFound("No config to delete.");
-  configSources->overrideToken.reset();
-  configSources->overrideConfig.reset();
-  configSources->ApplyConfiguration();
+  if (!configSources->DropOverride()) return Vorn::NotFound("No config to delete.");
   return {};
 }
 
 RemotingTypedResult<void> ULIXAuthPlugin::PostPublicClientConfig(
     const api::PublicClientConfig& config) {
-  configSources->overrideConfig = configSources->BuildPublicClient(config.url, config.clientId,
-                                                                   /*allow_lq_fallback=*/false);
-  configSources->ApplyConfiguration();
+  configSources->InstallPublicClientOverride(config.url, config.clientId);
   return {};
 }
 
@@ -544,8 +536,8 @@ void ULIXAuthPlugin::OnPluginManagerStatus(const Vorn::Client::PluginResourceEve
     return;
   }
   WriteLock lock(*this);
-  if (!configSources || !configSources->commandLineCredentials) return;
-  const api::ULIXPlayerCredentials credentials = *configSources->commandLineCredentials;
+  if (!configSources || !configSources->command_line_credentials()) return;
+  const api::ULIXPlayerCredentials credentials = *configSources->command_line_credentials();
   // The outcome reaches subscribers through the events and the last error.
   (void)PostGas(credentials);
 }

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "Plugins/zpk-be-ulix-auth/plugin_test_host.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "testing/plugin_test_host.h"
 
 namespace ulix_auth {
 namespace {
@@ -15,6 +15,18 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ulix_testing::FakeValue;
+using ulix_testing::PluginTestHost;
+using ulix_testing::FakeHost;
+using ulix_testing::kServiceUrl;
+using ulix_testing::kTokenUrl;
+using ulix_testing::kDiscoveryUrl;
+using ulix_testing::kUserInfoUrl;
+using ulix_testing::kRevokeUrl;
+using ulix_testing::TokenReply;
+using ulix_testing::AccessTokenFor;
+using ulix_testing::IdTokenText;
+using ulix_testing::ConfigToken;
+using ulix_testing::ServiceToken;
 
 constexpr std::uint32_t kGet = kHostMethodGet;
 constexpr std::uint32_t kPost = kHostMethodPost;
@@ -89,11 +101,11 @@ TEST(ConfigurationSources, LogEveryLoadThatFails) {
                           {"allow_lq_fallback", FakeValue::Bool(true)}}),
        {"3|Kount settings not found."}},
       {"configuration tokens that do not parse are ignored",
-       {"--ulix-auth.token=" + MakeToken("[1]")},
+       {"--ulix-auth.token=" + ServiceToken("[1]")},
        FakeValue::Object({{"install-identifier", FakeValue::Text("i")}}),
        FakeValue::Object({{"allow_lq_fallback", FakeValue::Bool(true)},
-                          {"token", FakeValue::Text(MakeToken("{\"a\":1,\"a\":2}"))}}),
-       {"3|Using ULIX config from token " + MakeToken("[1]"),
+                          {"token", FakeValue::Text(ServiceToken("{\"a\":1,\"a\":2}"))}}),
+       {"3|Using ULIX config from token " + ServiceToken("[1]"),
         "3|Invalid configuration token: Unexpected token: [",
         "3|Invalid configuration token: Object member already exists: a",
         "3|Kount settings not found."}},
@@ -326,7 +338,7 @@ TEST(SignOn, PublishesFourCreatesInOrderAndSchedulesTheRefresh) {
 
 TEST(SignOn, FailuresKeepTheErrorAndAnswer400OnlyForAPlainInvalidRequest) {
   const struct {
-    ServiceReply reply;
+    FakeHost::HttpAnswer reply;
     const char* answer;
     const char* error;
   } rows[] = {
@@ -362,10 +374,10 @@ TEST(SignOn, FailuresKeepTheErrorAndAnswer400OnlyForAPlainInvalidRequest) {
 }
 
 TEST_F(SignedOn, ASecondSignOnAnswers400AndChangesNothing) {
-  const std::vector<std::string> urls = test_.RequestedUrls();
+  const std::vector<std::string> urls = test_.service().RequestedUrls();
   EXPECT_EQ(test_.Text(kPost, "/ulix-auth/v1/authorization/gas", R"({"username":"bob"})"),
             "400 Tried to create an authorization when one already exists.");
-  EXPECT_EQ(test_.RequestedUrls(), urls);
+  EXPECT_EQ(test_.service().RequestedUrls(), urls);
   EXPECT_THAT(test_.TakeChanges(), IsEmpty());
   EXPECT_EQ(test_.Text(kGet, "/ulix-auth/v1/authorization/error"),
             "404 No error from last authentication.");
@@ -392,15 +404,15 @@ TEST(SignOn, WithoutIdTokenSendsEmptyRecordsAndAnswersNotFoundLater) {
 TEST(SignOn, ServesTheDecodedGasToken) {
   PluginTestHost test;
   test.Start();
-  ServiceReply reply = TokenReply(AccessTokenFor());
+  FakeHost::HttpAnswer reply = TokenReply(AccessTokenFor());
   // base64url of {"gas":[1,2]}
-  reply.body.insert(1, R"("gas_token":"eyJnYXMiOlsxLDJdfQ",)");
+  reply.body->insert(1, R"("gas_token":"eyJnYXMiOlsxLDJdfQ",)");
   ASSERT_EQ(test.SignOn(reply).error, "");
   EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization/gas-token"), R"({"gas":[1,2]})");
 }
 
 TEST_F(SignedOn, DeleteDropsTheAuthorizationEvenWhenRevocationFails) {
-  test_.AnswerOnce(std::string(kTokenUrl) + "/revoke",
+  test_.service().AnswerOnce(kRevokeUrl,
                    {0, 400, ErrorBody("invalid_token", "gone")});
   EXPECT_EQ(test_.Text(kDelete, "/ulix-auth/v1/authorization"), "400 invalid_token: gone");
   EXPECT_THAT(test_.TakeChanges(), ElementsAre("Delete /ulix-auth/v1/authorization/userinfo",
@@ -425,7 +437,7 @@ TEST_F(SignedOn, DeleteDropsTheAuthorizationEvenWhenRevocationFails) {
 }
 
 TEST_F(SignedOn, TimerRefreshUpdatesTheAccessTokenAndSchedulesTheNext) {
-  test_.AnswerOnce(kTokenUrl, TokenReply(AccessTokenFor("player-2"), 7200));
+  test_.service().AnswerOnce(kTokenUrl, TokenReply(AccessTokenFor("player-2"), 7200));
   EXPECT_EQ(test_.Advance(3570), 1u);
   std::vector<std::string> data;
   EXPECT_THAT(test_.TakeChanges(&data),
@@ -442,7 +454,7 @@ TEST_F(SignedOn, TimerRefreshUpdatesTheAccessTokenAndSchedulesTheNext) {
 }
 
 TEST_F(SignedOn, RefreshRefusedBelow500DropsTheAuthorizationEverywhere) {
-  test_.AnswerOnce(kTokenUrl, {0, 400, ErrorBody("invalid_grant", "expired")});
+  test_.service().AnswerOnce(kTokenUrl, {0, 400, ErrorBody("invalid_grant", "expired")});
   EXPECT_EQ(test_.Text(kPost, "/ulix-auth/v1/authorization/refresh"),
             "400 Refresh failed - authorization should be deleted: invalid_grant - expired");
   EXPECT_THAT(test_.TakeChanges(),
@@ -465,7 +477,7 @@ TEST_F(SignedOn, RefreshRefusedBelow500DropsTheAuthorizationEverywhere) {
 }
 
 TEST_F(SignedOn, RefreshFailuresFrom500OnRetryWithinTheDoublingCaps) {
-  test_.Answer(kTokenUrl, {1, 0, "refused"});
+  test_.service().Answer(kTokenUrl, {1, 0, "refused"});
   test_.host().FireScheduled();
   const double caps[] = {2, 4, 8, 16, 32, 64, 128, 256, 256, 256};
   for (double cap : caps) {
@@ -488,11 +500,11 @@ TEST_F(SignedOn, RefreshFailuresFrom500OnRetryWithinTheDoublingCaps) {
   EXPECT_THAT(test_.TakeChanges(), IsEmpty());
 
   // A success empties the error and starts the count again.
-  test_.Answer(kTokenUrl, TokenReply(AccessTokenFor("player-2")));
+  test_.service().Answer(kTokenUrl, TokenReply(AccessTokenFor("player-2")));
   ASSERT_EQ(test_.Advance(256), 1u);
   EXPECT_EQ(test_.Text(kGet, "/ulix-auth/v1/authorization/error"),
             "404 No error from last authentication.");
-  test_.Answer(kTokenUrl, {0, 503, ErrorBody("server_error", "busy")});
+  test_.service().Answer(kTokenUrl, {0, 503, ErrorBody("server_error", "busy")});
   EXPECT_EQ(test_.Text(kPost, "/ulix-auth/v1/authorization/refresh"),
             "503 Refresh failed due to error - should be retried: server_error - busy.");
   const double delay = LoggedDelay(test_, "Retrying authorization refresh in ");
@@ -504,19 +516,19 @@ TEST_F(SignedOn, ACallbackForReplacedTokensEndsInTheStaleTokenRule) {
   // Later than the sign-on, so that the manual refresh's callback falls due after the
   // sign-on's.
   EXPECT_EQ(test_.Advance(100), 0u);
-  test_.AnswerOnce(kTokenUrl, TokenReply(AccessTokenFor("player-2")));
+  test_.service().AnswerOnce(kTokenUrl, TokenReply(AccessTokenFor("player-2")));
   EXPECT_EQ(test_.Text(kPost, "/ulix-auth/v1/authorization/refresh"),
             R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-2"})");
   test_.TakeChanges();
   const auto scheduled = test_.host().Scheduled();
   ASSERT_EQ(scheduled.size(), 2u);  // the sign-on's callback and the manual refresh's
-  const int token_requests = test_.RequestCount(kTokenUrl);
+  const int token_requests = test_.service().RequestCount(kTokenUrl);
   test_.TakeLog();
   // The sign-on's callback still carries the first access token.
   EXPECT_EQ(test_.Advance(scheduled[0].due_seconds - test_.host().now_seconds() + 0.001), 1u);
   EXPECT_EQ(test_.LoggedLine("Attempted"),
             "Attempted token refresh, but authorization has already changed.");
-  EXPECT_EQ(test_.RequestCount(kTokenUrl), token_requests);
+  EXPECT_EQ(test_.service().RequestCount(kTokenUrl), token_requests);
   EXPECT_THAT(test_.TakeChanges(), IsEmpty());
 }
 
@@ -526,10 +538,10 @@ TEST(Refresh, WithoutRefreshTokenSucceedsWithoutAsking) {
   ASSERT_EQ(test.SignOn(TokenReply(AccessTokenFor(), 3600, true, /*refresh_token=*/false)).error,
             "");
   test.TakeChanges();
-  const int token_requests = test.RequestCount(kTokenUrl);
+  const int token_requests = test.service().RequestCount(kTokenUrl);
   test.TakeLog();
   EXPECT_EQ(test.Advance(3570), 1u);
-  EXPECT_EQ(test.RequestCount(kTokenUrl), token_requests);
+  EXPECT_EQ(test.service().RequestCount(kTokenUrl), token_requests);
   EXPECT_THAT(test.TakeChanges(), ElementsAre("Update /ulix-auth/v1/authorization/access-token"));
   const double delay = LoggedDelay(test, "Refreshing tokens in ");
   EXPECT_GE(delay, 3510.0);
@@ -545,7 +557,7 @@ TEST(Refresh, ShortLifetimesAreRefreshedAfterHalfOfItButNotSoonerThanFiveSeconds
     SCOPED_TRACE(row.expires_in);
     PluginTestHost test;
     test.Start();
-    test.Answer(kTokenUrl, TokenReply(AccessTokenFor(), row.expires_in));
+    test.service().Answer(kTokenUrl, TokenReply(AccessTokenFor(), row.expires_in));
     ASSERT_EQ(test.Send(kPost, "/ulix-auth/v1/authorization/gas", R"({"username":"a"})").error, "");
     EXPECT_EQ(LoggedDelay(test, "Refreshing tokens in "), row.delay);
     // A service that keeps handing out such sets is asked once per delay, not in a loop.
@@ -568,11 +580,11 @@ TEST(Configuration, TokenEndpointsOverrideTheRegionUntilDeleted) {
   EXPECT_EQ(test.Text(kPost, "/ulix-auth/v1/config", "{}"), "null");
   EXPECT_EQ(test.Text(kDelete, "/ulix-auth/v1/config"), "404 No config to delete.");
   // A token whose claims do not parse.
-  EXPECT_EQ(test.Text(kPut, "/ulix-auth/v1/config", "{\"token\":\"" + MakeToken("[1]") + "\"}"),
+  EXPECT_EQ(test.Text(kPut, "/ulix-auth/v1/config", "{\"token\":\"" + ServiceToken("[1]") + "\"}"),
             "400 Invalid configuration token: Unexpected token: [");
   EXPECT_EQ(test.Text(kDelete, "/ulix-auth/v1/config"), "404 No config to delete.");
 
-  test.Answer("https://jwt.test/.well-known/openid-configuration",
+  test.service().Answer("https://jwt.test/.well-known/openid-configuration",
               {0, 200, R"({"vorn_kiv_regions_supported":["NA1"]})"});
   EXPECT_EQ(test.Text(kPost, "/ulix-auth/v1/config", "{\"token\":\"" + ConfigToken() + "\"}"),
             "null");
@@ -580,7 +592,7 @@ TEST(Configuration, TokenEndpointsOverrideTheRegionUntilDeleted) {
   EXPECT_EQ(
       test.Text(kGet, "/ulix-auth/v1/status/NA1"),
       R"({"enabled":true,"isLQFallbackAllowed":true,"isUserInfoEnabled":false,"platformId":"NA1"})");
-  test.Answer("https://jwt.test/token", TokenReply(AccessTokenFor()));
+  test.service().Answer("https://jwt.test/token", TokenReply(AccessTokenFor()));
   ASSERT_EQ(test.Send(kPost, "/ulix-auth/v1/authorization/gas", R"({"username":"a"})").error, "");
   EXPECT_TRUE(test.host().HttpCalls().back().body.starts_with(
       "client_assertion_type=urn%3Aietf%3Aparams%3Aoauth%3Aclient-assertion-type%3Ajwt-bearer&"
@@ -609,7 +621,7 @@ TEST(Configuration, PublicClientOverrideNeverAllowsFallback) {
 TEST(Configuration, RegionTokenForADisabledPlatformAnswersWithoutToken) {
   PluginTestHost test;
   test.SetRegionSettings(FakeValue::Object({{"token", FakeValue::Text(ConfigToken())}}));
-  test.Answer(
+  test.service().Answer(
       "https://jwt.test/.well-known/openid-configuration",
       {0, 200,
        R"({"vorn_kiv_regions_supported":["NA1","EUW1"],"vorn_kiv_regions_disabled":["EUW1"]})"});
@@ -633,7 +645,7 @@ TEST(Configuration, StatusBeforeTheConfigurationIsAppliedIsAnInternalError) {
 
 TEST(DeviceId, NeedsKountAndTheServicesFrame) {
   PluginTestHost test;
-  test.Answer(kDiscoveryUrl, {0, 200, R"({"vorn_kiv_regions_supported":["NA1"]})"});
+  test.service().Answer(kDiscoveryUrl, {0, 200, R"({"vorn_kiv_regions_supported":["NA1"]})"});
   test.Start();
   EXPECT_EQ(test.Text(kPost, "/ulix-auth/v1/device-id"), "404 Device ID not available.");
   PluginTestHost no_kount;
@@ -656,7 +668,7 @@ TEST(UserInfo, FetchPublishesAndCaches) {
 
   ASSERT_EQ(test.SignOn().error, "");
   test.TakeChanges();
-  test.AnswerOnce(kUserInfoUrl, {0, 200, R"({"sub":"player-1"})"});
+  test.service().AnswerOnce(kUserInfoUrl, {0, 200, R"({"sub":"player-1"})"});
   const std::string expected = R"({"userInfo":"{\"sub\":\"player-1\"}"})";
   EXPECT_EQ(test.Text(kPost, "/ulix-auth/v1/authorization/userinfo"), expected);
   data.clear();
@@ -665,7 +677,7 @@ TEST(UserInfo, FetchPublishesAndCaches) {
   EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization/userinfo"), expected);
 
   // A failure keeps the cached document and leaves the last sign-on error alone.
-  test.AnswerOnce(kUserInfoUrl, {0, 401, ""});
+  test.service().AnswerOnce(kUserInfoUrl, {0, 401, ""});
   EXPECT_EQ(test.Text(kPost, "/ulix-auth/v1/authorization/userinfo"), "401 Error: Error");
   EXPECT_THAT(test.TakeChanges(), IsEmpty());
   EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization/userinfo"), expected);
@@ -690,22 +702,22 @@ TEST(CommandLineSignOn, RunsWhenThePluginManagerReportsItsPluginsInitialized) {
       {"--ulix-auth.username=ann", "--ulix-auth.password=pw", "--ulix-auth.platform=NA1"});
   test.Start();
   test.TakeChanges();
-  test.Answer(kTokenUrl, TokenReply(AccessTokenFor()));
+  test.service().Answer(kTokenUrl, TokenReply(AccessTokenFor()));
   const char* const name = "OnJsonApiEvent_plugin-manager_v1_status";
   test.host().Deliver(name, ManagerEvent("Update", "NotReady"));
   test.host().Deliver(name, ManagerEvent("Delete", "PluginsInitialized"));
-  EXPECT_EQ(test.RequestCount(kTokenUrl), 0);
+  EXPECT_EQ(test.service().RequestCount(kTokenUrl), 0);
   EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization"),
             "404 No authorization currently exists.");
 
   test.host().Deliver(name, ManagerEvent("Update", "PluginsInitialized"));
-  EXPECT_EQ(test.RequestCount(kTokenUrl), 1);
+  EXPECT_EQ(test.service().RequestCount(kTokenUrl), 1);
   EXPECT_EQ(test.TakeChanges().size(), 4u);
   EXPECT_TRUE(test.host().HttpCalls().back().body.starts_with(
       "client_id=pc-client&grant_type=password&username=NA1%7Cann&password=pw&"));
   // A later report meets the existing authorization: no second request.
   test.host().Deliver(name, ManagerEvent("Create", "PluginsInitialized"));
-  EXPECT_EQ(test.RequestCount(kTokenUrl), 1);
+  EXPECT_EQ(test.service().RequestCount(kTokenUrl), 1);
 }
 
 TEST(CommandLineSignOn, NeedsAllThreeCredentials) {
@@ -714,7 +726,7 @@ TEST(CommandLineSignOn, NeedsAllThreeCredentials) {
   test.Start();
   test.host().Deliver("OnJsonApiEvent_plugin-manager_v1_status",
                       ManagerEvent("Update", "PluginsInitialized"));
-  EXPECT_EQ(test.RequestCount(kTokenUrl), 0);
+  EXPECT_EQ(test.service().RequestCount(kTokenUrl), 0);
 }
 
 TEST(Reentrancy, HostCallsBackFromInsideAnExchangeAndAnEventDelivery) {
@@ -723,7 +735,7 @@ TEST(Reentrancy, HostCallsBackFromInsideAnExchangeAndAnEventDelivery) {
   // The host answers a request of the plug-in's on the thread that is waiting for its
   // sign-on exchange.
   std::vector<std::string> inside;
-  test.OnExchange([&](const std::string& url) {
+  test.service().OnExchange([&](const std::string& url, const std::string&) {
     if (url == kTokenUrl) inside.push_back(test.Text(kGet, "/ulix-auth/v1/authorization"));
   });
   // And delivers the plug-in's own change events to it synchronously, inside the send.
@@ -740,8 +752,8 @@ TEST(Reentrancy, HostCallsBackFromInsideAnExchangeAndAnEventDelivery) {
 
   // A refresh asked for from inside a refresh's exchange does not start a second one.
   inside.clear();
-  test.Answer(kTokenUrl, TokenReply(AccessTokenFor("player-2")));
-  test.OnExchange([&](const std::string& url) {
+  test.service().Answer(kTokenUrl, TokenReply(AccessTokenFor("player-2")));
+  test.service().OnExchange([&](const std::string& url, const std::string&) {
     if (url == kTokenUrl) {
       inside.push_back(test.Text(kPost, "/ulix-auth/v1/authorization/refresh"));
     }

@@ -12,13 +12,20 @@
 #include <thread>
 #include <vector>
 
-#include "Plugins/zpk-be-ulix-auth/plugin_test_host.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "testing/plugin_test_host.h"
 
 namespace ulix_auth {
 namespace {
 
+using ulix_testing::PluginTestHost;
+using ulix_testing::FakeHost;
+using ulix_testing::kTokenUrl;
+using ulix_testing::kDiscoveryUrl;
+using ulix_testing::TokenReply;
+using ulix_testing::AccessTokenFor;
+using ulix_testing::IdTokenText;
 constexpr int kThreads = 8;
 constexpr int kRoundsPerThread = 150;
 
@@ -29,13 +36,13 @@ TEST(ConcurrentHost, KeepsEveryChangeEventOnceAndInOrder) {
   std::atomic<int> most_in_flight{0};
   // Token requests: sign-ons succeed; refreshes mostly succeed, some fail for a retry, a few are
   // refused. Counts how many token requests overlap.
-  test.Respond(kTokenUrl, [&](const std::string& body) {
+  test.service().Respond(kTokenUrl, [&](const std::string&, const std::string& body) {
     const int now = ++in_flight;
     int seen = most_in_flight.load();
     while (now > seen && !most_in_flight.compare_exchange_weak(seen, now)) {
     }
     const int n = next_token++;
-    ServiceReply reply = TokenReply(AccessTokenFor("p" + std::to_string(n)));
+    FakeHost::HttpAnswer reply = TokenReply(AccessTokenFor("p" + std::to_string(n)));
     if (body.find("grant_type=refresh_token") != std::string::npos) {
       if (n % 7 == 3) reply = {0, 503, R"({"error":"server_error","error_description":"busy"})"};
       if (n % 11 == 5) reply = {0, 400, R"({"error":"invalid_grant","error_description":"no"})"};
@@ -134,7 +141,8 @@ constexpr const char* kRefreshedAuthorization =
 class HeldRefresh {
  public:
   explicit HeldRefresh(PluginTestHost& test) : test_(test) {
-    test_.Respond(kTokenUrl, [this](const std::string& body) { return Serve(body); });
+    test_.service().Respond(kTokenUrl,
+                           [this](const std::string&, const std::string& body) { return Serve(body); });
     thread_ = std::thread(
         [this] { answer_ = test_.Text(kHostMethodPost, "/ulix-auth/v1/authorization/refresh"); });
   }
@@ -166,7 +174,7 @@ class HeldRefresh {
   }
 
  private:
-  ServiceReply Serve(const std::string& body) {
+  FakeHost::HttpAnswer Serve(const std::string& body) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (body.find("grant_type=refresh_token") != std::string::npos) {
       holding_ = true;
@@ -248,7 +256,7 @@ TEST(ConcurrentHost, ReadsAnswerWhileTheServiceHoldsARefresh) {
   ::testing::Test::RecordProperty("slowest_read_us", std::to_string(slowest_us.load()));
 
   EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/authorization"), kRefreshedAuthorization);
-  EXPECT_EQ(test.RequestCount(kTokenUrl), 2);  // the sign-on and one refresh
+  EXPECT_EQ(test.service().RequestCount(kTokenUrl), 2);  // the sign-on and one refresh
   EXPECT_EQ(test.LoggedLine("Attempted token refresh"),
             "Attempted token refresh, but authorization has already changed.");
   EXPECT_THAT(test.TakeChanges(),
@@ -262,19 +270,19 @@ TEST(ConcurrentHost, AnExpiredDiscoveryIsFetchedOnlyWhenNoWriterRuns) {
   test.Start();
   ASSERT_EQ(test.SignOn().error, "");
   test.Advance(400);  // past the record's 300 s, before the refresh is due
-  const int fetches = test.RequestCount(kDiscoveryUrl);
+  const int fetches = test.service().RequestCount(kDiscoveryUrl);
   const std::string status =
       R"({"enabled":true,"isLQFallbackAllowed":true,"isUserInfoEnabled":true,"platformId":"NA1"})";
   {
     HeldRefresh refresh(test);
     ASSERT_TRUE(refresh.WaitHeld());
     EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/status/NA1"), status);
-    EXPECT_EQ(test.RequestCount(kDiscoveryUrl), fetches);
+    EXPECT_EQ(test.service().RequestCount(kDiscoveryUrl), fetches);
     EXPECT_TRUE(refresh.holding());
     EXPECT_EQ(refresh.Release(), kRefreshedAuthorization);
   }
   EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/status/NA1"), status);
-  EXPECT_EQ(test.RequestCount(kDiscoveryUrl), fetches + 1);
+  EXPECT_EQ(test.service().RequestCount(kDiscoveryUrl), fetches + 1);
 }
 
 }  // namespace

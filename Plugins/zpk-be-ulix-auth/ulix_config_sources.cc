@@ -43,15 +43,15 @@ std::string NewIdentifier() {
 }
 
 ULIXConfigSources::ULIXConfigSources(plugin_runtime::PluginHostBridge& plugin, ULIXClient& client)
-    : plugin(plugin), client(client) {
+    : plugin_(plugin), client_(client) {
   LoadCommandLine();
 }
 
 std::string ULIXConfigSources::ScopeText() const {
   std::string scopes(kBaseScopes);
-  if (!additionalScopes.empty()) {
+  if (!additional_scopes_.empty()) {
     scopes += ' ';
-    scopes += additionalScopes;
+    scopes += additional_scopes_;
   }
   return scopes;
 }
@@ -87,11 +87,11 @@ TokenConfigResult ULIXConfigSources::BuildFromToken(const std::string& token,
 
 void ULIXConfigSources::LoadCommandLine() {
   Vorn::RemotingTypedResult<std::vector<std::string>> arguments =
-      plugin.typedCall<std::vector<std::string>>(kHostMethodGet, kCommandLinePath);
+      plugin_.typedCall<std::vector<std::string>>(kHostMethodGet, kCommandLinePath);
   if (arguments.ok()) {
     const CommandLineOptions options(std::move(arguments).value());
     if (options.Flag("ulix-auth.disabled")) {
-      overrideToken.emplace(std::nullopt);
+      override_token_.emplace(std::nullopt);
       LogAlways("Using ULIX disabled via command line argument");
       return;
     }
@@ -103,14 +103,14 @@ void ULIXConfigSources::LoadCommandLine() {
       logging::Log(logging::kAlways, logging::kGroupDbg,
                    "Using ULIX public client config from commandline: client %s, url %s",
                    client_id->c_str(), url->c_str());
-      overrideConfig = BuildPublicClient(*url, *client_id, allow_lq_fallback);
+      override_config_ = BuildPublicClient(*url, *client_id, allow_lq_fallback);
     } else if (token) {
       logging::Log(logging::kAlways, logging::kGroupDbg, "Using ULIX config from token %s",
                    token->c_str());
       TokenConfigResult built = BuildFromToken(*token, allow_lq_fallback);
       if (ULIXClientConfig* config = std::get_if<ULIXClientConfig>(&built)) {
-        overrideConfig = std::move(*config);
-        overrideToken.emplace(*token);
+        override_config_ = std::move(*config);
+        override_token_.emplace(*token);
       } else {
         logging::Log(logging::kAlways, logging::kGroupDbg, "Invalid configuration token: %s",
                      std::get<std::string>(built).c_str());
@@ -120,7 +120,7 @@ void ULIXConfigSources::LoadCommandLine() {
     std::optional<std::string> password = options.Value("ulix-auth.password");
     std::optional<std::string> platform = options.Value("ulix-auth.platform");
     if (username && password && platform) {
-      commandLineCredentials =
+      command_line_credentials_ =
           ULIXPlayerCredentials{std::move(*username), std::move(*password), std::move(*platform)};
     }
   }
@@ -130,7 +130,7 @@ void ULIXConfigSources::LoadCommandLine() {
 
 void ULIXConfigSources::LoadInstallSettings() {
   Vorn::RemotingTypedResult<binding::BindingValue> settings =
-      plugin_runtime::ReadInstallSetting<binding::BindingValue>(plugin, kInstallSettingsKey);
+      plugin_runtime::ReadInstallSetting<binding::BindingValue>(plugin_, kInstallSettingsKey);
   if (!settings.ok()) {
     LogAlways("Could not load local ULIX settings.");
     return;
@@ -140,23 +140,23 @@ void ULIXConfigSources::LoadInstallSettings() {
     // First start on this machine: the identifier is made once and kept by the host.
     if (!object.isStructure()) object.reserveFields(1);
     object.fieldForWrite(kInstallIdentifier).setString(NewIdentifier());
-    if (!plugin_runtime::WriteInstallSetting(plugin, kInstallSettingsKey, object)) {
+    if (!plugin_runtime::WriteInstallSetting(plugin_, kInstallSettingsKey, object)) {
       LogAlways("Could not save local ULIX settings.");
       return;
     }
   }
-  installSettings = std::move(object);
+  install_settings_ = std::move(object);
 }
 
 void ULIXConfigSources::LoadRegion() {
   Vorn::RemotingTypedResult<binding::BindingValue> locale =
-      plugin.typedCall<binding::BindingValue>(kHostMethodGet, kRegionLocalePath);
+      plugin_.typedCall<binding::BindingValue>(kHostMethodGet, kRegionLocalePath);
   if (!locale.ok()) {
     LogAlways("ULIX settings not found.");
     return;
   }
   const std::string region = locale.value().field("region").toText();
-  Vorn::RemotingTypedResult<binding::BindingValue> loaded = plugin.typedCall<binding::BindingValue>(
+  Vorn::RemotingTypedResult<binding::BindingValue> loaded = plugin_.typedCall<binding::BindingValue>(
       kHostMethodGet, std::string(kRegionSettingsPrefix) + region + "/ulix");
   if (!loaded.ok()) {
     LogAlways("ULIX settings not found.");
@@ -171,18 +171,18 @@ void ULIXConfigSources::LoadRegion() {
     logging::Log(logging::kWarn, logging::kGroupDbg, "ulix-auth: LQ fallback settings not found");
   }
   if (Has(settings, "additional_scopes")) {
-    additionalScopes = settings.field("additional_scopes").toText();
+    additional_scopes_ = settings.field("additional_scopes").toText();
   }
 
   if (Has(settings, "client") && Has(settings, "url")) {
-    regionConfig = BuildPublicClient(settings.field("url").toText(),
+    region_config_ = BuildPublicClient(settings.field("url").toText(),
                                      settings.field("client").toText(), allow_lq_fallback);
   } else if (Has(settings, "token")) {
     const std::string token = settings.field("token").toText();
     TokenConfigResult built = BuildFromToken(token, allow_lq_fallback);
     if (ULIXClientConfig* config = std::get_if<ULIXClientConfig>(&built)) {
-      regionConfig = std::move(*config);
-      regionToken.emplace(token);
+      region_config_ = std::move(*config);
+      region_token_.emplace(token);
     } else {
       // The token is ignored; the fraud-screening identity does not depend on it.
       logging::Log(logging::kAlways, logging::kGroupDbg, "Invalid configuration token: %s",
@@ -200,7 +200,7 @@ void ULIXConfigSources::LoadKount(const binding::BindingValue& settings) {
     LogAlways("Kount settings not found.");
     return;
   }
-  if (!installSettings || !Has(*installSettings, kInstallIdentifier)) {
+  if (!install_settings_ || !Has(*install_settings_, kInstallIdentifier)) {
     LogAlways("Could not load local ULIX settings, cannot configure Kount.");
     return;
   }
@@ -209,19 +209,50 @@ void ULIXConfigSources::LoadKount(const binding::BindingValue& settings) {
     LogAlways("Kount settings invalid.");
     return;
   }
-  kountSettings = KountSettings{kount.field("merchant").toText(), NewIdentifier(),
-                                installSettings->field(kInstallIdentifier).toText()};
+  kount_settings_ = KountSettings{kount.field("merchant").toText(), NewIdentifier(),
+                                install_settings_->field(kInstallIdentifier).toText()};
+}
+
+const ULIXClientConfig* ULIXConfigSources::ChosenConfig() const {
+  if (override_config_) return &*override_config_;
+  if (region_config_) return &*region_config_;
+  return nullptr;
+}
+
+const std::optional<TokenHolder>& ULIXConfigSources::ChosenToken() const {
+  return override_token_ ? override_token_ : region_token_;
 }
 
 void ULIXConfigSources::ApplyConfiguration() {
-  if (overrideConfig) {
-    client.SetULIXConfig(*overrideConfig);
-  } else if (regionConfig) {
-    client.SetULIXConfig(*regionConfig);
+  if (const ULIXClientConfig* chosen = ChosenConfig()) {
+    client_.SetULIXConfig(*chosen);
   } else {
-    client.ClearConfig();
+    client_.ClearConfig();
   }
-  if (kountSettings) client.SetDeviceSessionId(kountSettings->sessionId);
+  if (kount_settings_) client_.SetDeviceSessionId(kount_settings_->sessionId);
+}
+
+std::optional<std::string> ULIXConfigSources::InstallTokenOverride(const std::string& token) {
+  TokenConfigResult built = BuildFromToken(token, /*allow_lq_fallback=*/true);
+  if (std::string* reason = std::get_if<std::string>(&built)) return std::move(*reason);
+  override_config_ = std::move(std::get<ULIXClientConfig>(built));
+  override_token_.emplace(token);
+  ApplyConfiguration();
+  return std::nullopt;
+}
+
+void ULIXConfigSources::InstallPublicClientOverride(std::string_view url,
+                                                    std::string_view client_id) {
+  override_config_ = BuildPublicClient(url, client_id, /*allow_lq_fallback=*/false);
+  ApplyConfiguration();
+}
+
+bool ULIXConfigSources::DropOverride() {
+  if (!override_config_) return false;
+  override_token_.reset();
+  override_config_.reset();
+  ApplyConfiguration();
+  return true;
 }
 
 }  // namespace ulix_auth

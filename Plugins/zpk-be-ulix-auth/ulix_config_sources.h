@@ -34,20 +34,48 @@ using TokenConfigResult = std::variant<ULIXClientConfig, std::string>;
 inline constexpr std::string_view kBaseScopes = "openid offline_access kiv ban profile email phone";
 inline constexpr const char* kConfigureLabel = "configure-auth-client";
 
-// Not thread-safe: the plug-in that owns it serialises every use, reads and writes of the
-// members included, with its writer lock. `plugin` and `client` must outlive it.
+// Not thread-safe: the plug-in that owns it serialises every use with its writer lock. `plugin`
+// and `client` must outlive it. The precedence rules live here alone: an override (from the
+// command line, then replaced through the configuration endpoints) beats the region's
+// configuration, and the override's token holder beats the region's.
 class ULIXConfigSources {
  public:
   // Reads the command line, then (unless sign-on is disabled there) the install settings, the
   // region and the region's settings, through blocking host calls on this thread. Every failure
-  // is logged and leaves the member concerned absent.
+  // is logged and leaves the source concerned absent.
   ULIXConfigSources(plugin_runtime::PluginHostBridge& plugin, ULIXClient& client);
 
-  // Installs the override configuration, else the region configuration, into the client, or
-  // clears the client's configuration when there is neither; then hands the client the Kount
-  // session id when there is one. May fetch the discovery document (blocking).
+  // Installs the chosen configuration into the client, or clears the client's configuration
+  // when there is none; then hands the client the Kount session id when there is one. May fetch
+  // the discovery document (blocking).
   void ApplyConfiguration();
 
+  // Installs, as the override, a configuration built from the configuration token `token`
+  // (LQ fallback allowed) with a token holder holding `token`, and applies it. When the token's
+  // claims do not parse nothing changes and the claim reader's message comes back.
+  [[nodiscard]] std::optional<std::string> InstallTokenOverride(const std::string& token);
+  // Installs, as the override, a public client at `url` + "/token" (LQ fallback not allowed)
+  // and applies it. The override's token holder is left as it was.
+  void InstallPublicClientOverride(std::string_view url, std::string_view client_id);
+  // Drops the override and its token holder and applies the region's configuration, if any.
+  // False, changing nothing, when there is no override.
+  bool DropOverride();
+
+  // Whether sign-on has any configuration to use.
+  bool HasConfiguration() const { return region_config_ || override_config_; }
+  bool HasOverride() const { return override_config_.has_value(); }
+  // The configuration ApplyConfiguration installs: the override's, else the region's; nullptr
+  // when there is neither.
+  const ULIXClientConfig* ChosenConfig() const;
+  // The token holder of the chosen source: the override's when there is one, else the region's.
+  const std::optional<TokenHolder>& ChosenToken() const;
+  const std::optional<KountSettings>& kount_settings() const { return kount_settings_; }
+  const std::optional<Vorn::Client::UlixAuth::Api::ULIXPlayerCredentials>&
+  command_line_credentials() const {
+    return command_line_credentials_;
+  }
+
+ private:
   // A public client at `url` + "/token", with the scope text of this moment.
   ULIXClientConfig BuildPublicClient(std::string_view url, std::string_view client_id,
                                      bool allow_lq_fallback) const;
@@ -55,29 +83,24 @@ class ULIXConfigSources {
   // the client id, the token itself the client assertion), or the claim reader's message when
   // the token's claims do not parse.
   TokenConfigResult BuildFromToken(const std::string& token, bool allow_lq_fallback) const;
-
   // The base scope words, then one blank and the additional ones when there are any.
   std::string ScopeText() const;
 
-  // Whether sign-on has any configuration to use.
-  bool HasConfiguration() const { return regionConfig.has_value() || overrideConfig.has_value(); }
-
-  plugin_runtime::PluginHostBridge& plugin;
-  ULIXClient& client;
-  std::optional<ULIXClientConfig> regionConfig;
-  std::optional<ULIXClientConfig> overrideConfig;
-  std::optional<Vorn::Client::UlixAuth::Api::ULIXPlayerCredentials> commandLineCredentials;
-  std::optional<binding::BindingValue> installSettings;
-  std::optional<TokenHolder> regionToken;
-  std::optional<TokenHolder> overrideToken;
-  std::optional<KountSettings> kountSettings;
-  std::string additionalScopes;
-
- private:
   void LoadCommandLine();
   void LoadInstallSettings();
   void LoadRegion();
   void LoadKount(const binding::BindingValue& settings);
+
+  plugin_runtime::PluginHostBridge& plugin_;
+  ULIXClient& client_;
+  std::optional<ULIXClientConfig> region_config_;
+  std::optional<ULIXClientConfig> override_config_;
+  std::optional<Vorn::Client::UlixAuth::Api::ULIXPlayerCredentials> command_line_credentials_;
+  std::optional<binding::BindingValue> install_settings_;
+  std::optional<TokenHolder> region_token_;
+  std::optional<TokenHolder> override_token_;
+  std::optional<KountSettings> kount_settings_;
+  std::string additional_scopes_;
 };
 
 // A new random identifier: 32 lower-case hexadecimal digits, the UUID's bytes in memory order.

@@ -1,6 +1,5 @@
 #include "binding/internal/small_block_allocator.h"
 
-#include <cstdlib>
 #include <new>
 
 #include "binding/internal/page_provider.h"
@@ -49,8 +48,8 @@ SlotArea* SmallBlockAllocator::AddArea(std::size_t size_class) {
              kBuiltInAreaBytes);
   } else {
     void* memory = PageProvider::Instance().TakePage();
-    // Out of address space: nothing sensible is left to do for a tree under construction.
-    if (memory == nullptr) std::abort();
+    // Out of address space: the same failure as the general heap's (see the header).
+    if (memory == nullptr) throw std::bad_alloc();
     area = new (memory) SlotArea;
     InitArea(*area, static_cast<std::byte*>(memory) + kPageHeaderBytes, SlotSizeOf(size_class),
              kPageBytes - kPageHeaderBytes);

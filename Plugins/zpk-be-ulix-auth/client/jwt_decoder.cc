@@ -1,8 +1,8 @@
 #include "Plugins/zpk-be-ulix-auth/client/jwt_decoder.h"
+#include "wire/base64.h"
 
 #include <utility>
 
-#include "binding/base64.h"
 
 namespace ulix_auth {
 namespace {
@@ -21,17 +21,12 @@ void ReadClaims(const std::string& text, json::Object& claims) {
 
 JwtDecoder::JwtDecoder(std::string token) : token_(std::move(token)) {}
 
-json::Object JwtDecoder::PayloadClaims() {
+const json::Object& JwtDecoder::PayloadClaims() {
   Decode();
   return payload_claims_;
 }
 
-const json::Object& JwtDecoder::payload_claims() {
-  Decode();
-  return payload_claims_;
-}
-
-json::Object JwtDecoder::HeaderClaims() {
+const json::Object& JwtDecoder::HeaderClaims() {
   Decode();
   return header_claims_;
 }
@@ -40,7 +35,7 @@ const std::string& JwtDecoder::CryptoText() {
   Decode();
   if (!crypto_decoded_) {
     if (segments_.size() >= 3 && !segments_[2].empty()) {
-      crypto_text_ = binding::Base64UrlDecode(segments_[2]);
+      crypto_text_ = wire::Base64UrlDecode(segments_[2]);
     } else {
       crypto_text_ = kNoCryptoSegment;
     }
@@ -75,12 +70,12 @@ void JwtDecoder::Decode() {
   if (segments_[0].empty()) {
     header_claims_["error"] = json::Element::Boolean(true);
   } else {
-    header_text_ = binding::Base64UrlDecode(segments_[0]);
+    header_text_ = wire::Base64UrlDecode(segments_[0]);
     ReadClaims(header_text_, header_claims_);
   }
 
   if (segments_.size() >= 2 && !segments_[1].empty()) {
-    payload_text_ = binding::Base64UrlDecode(segments_[1]);
+    payload_text_ = wire::Base64UrlDecode(segments_[1]);
     ReadClaims(payload_text_, payload_claims_);
   } else {
     payload_claims_["error"] = json::Element::Boolean(true);

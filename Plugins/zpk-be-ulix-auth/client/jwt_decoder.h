@@ -24,14 +24,11 @@ class JwtDecoder {
  public:
   explicit JwtDecoder(std::string token);
 
-  // A copy of the payload claims; callers may read it with the tolerant access, which adds
-  // members to their copy only.
-  json::Object PayloadClaims();
-  // The decoder's own payload claims, decoded as PayloadClaims does, for reading without a
-  // copy. Valid while the decoder lives.
-  const json::Object& payload_claims();
-  // A copy of the header claims.
-  json::Object HeaderClaims();
+  // The payload claims, valid while the decoder lives. The tolerant access adds the members it
+  // reads, so a caller that reads that way takes a copy.
+  const json::Object& PayloadClaims();
+  // The header claims, likewise.
+  const json::Object& HeaderClaims();
   // The decoded third segment, or kNoCryptoSegment.
   const std::string& CryptoText();
 

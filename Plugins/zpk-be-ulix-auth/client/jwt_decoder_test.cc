@@ -5,8 +5,8 @@
 
 #include "Plugins/zpk-be-ulix-auth/client/claim_reader.h"
 #include "Plugins/zpk-be-ulix-auth/client/token_claims.h"
-#include "Plugins/zpk-be-ulix-auth/client/token_test_support.h"
 #include "gtest/gtest.h"
+#include "testing/compact_token.h"
 
 namespace ulix_auth {
 namespace {
@@ -122,18 +122,18 @@ TEST(JwtDecoder, DecodesSegmentsThatNeedNoneOneOrTwoPaddingCharacters) {
   const std::string payloads[] = {R"({"a":1})", R"({"":1})", R"({"ab":1})"};
   for (const std::string& payload : payloads) {
     SCOPED_TRACE(payload);
-    JwtDecoder decoder(MakeToken(R"({"alg":"RS256"})", payload));
+    JwtDecoder decoder(ulix_testing::MakeToken(R"({"alg":"RS256"})", payload));
     Object claims = decoder.PayloadClaims();
     EXPECT_EQ(claims.size(), 1u);
     EXPECT_EQ(claims.members()[0].element.number(), 1);
-    EXPECT_EQ(decoder.HeaderClaims()["alg"].AsString(), "RS256");
+    EXPECT_EQ(Object(decoder.HeaderClaims())["alg"].AsString(), "RS256");
   }
 }
 
 TEST(JwtDecoder, ReadsUrlSafeCharactersAsTheStandardOnes) {
   // "?>>" encodes to "Pz4+" in the standard alphabet and "Pz4-" in the URL-safe one.
-  JwtDecoder decoder("e30." + UrlSegment(R"({"s":"?>>?"})") + ".Pz4-");
-  EXPECT_EQ(decoder.PayloadClaims()["s"].AsString(), "?>>?");
+  JwtDecoder decoder("e30." + wire::Base64UrlEncode(R"({"s":"?>>?"})") + ".Pz4-");
+  EXPECT_EQ(Object(decoder.PayloadClaims())["s"].AsString(), "?>>?");
   EXPECT_EQ(decoder.CryptoText(), "?>>");
 }
 
@@ -144,7 +144,7 @@ TEST(JwtDecoder, MarksMissingEmptyOrUnscannableSegmentsAsErrors) {
     bool payload_error;
     std::string_view crypto;
   };
-  const std::string payload = UrlSegment(R"({"sub":"p"})");
+  const std::string payload = wire::Base64UrlEncode(R"({"sub":"p"})");
   const Row rows[] = {
       {"", true, true, kNoCryptoSegment},
       {"e30", false, true, kNoCryptoSegment},
@@ -152,7 +152,7 @@ TEST(JwtDecoder, MarksMissingEmptyOrUnscannableSegmentsAsErrors) {
       {"." + payload, true, false, kNoCryptoSegment},
       {"e30." + payload + ".", false, false, kNoCryptoSegment},
       {"e30." + payload + ".YWJj.extra", false, false, "abc"},
-      {UrlSegment("#") + "." + UrlSegment("{\"a\": @}"), true, true, kNoCryptoSegment},
+      {wire::Base64UrlEncode("#") + "." + wire::Base64UrlEncode("{\"a\": @}"), true, true, kNoCryptoSegment},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.token);
@@ -170,11 +170,11 @@ TEST(JwtDecoder, MarksMissingEmptyOrUnscannableSegmentsAsErrors) {
 }
 
 TEST(JwtDecoder, RaisesSyntaxErrorsOfThePayloadToItsCaller) {
-  JwtDecoder unterminated(MakeToken("{}", R"({"a": 1)"));
+  JwtDecoder unterminated(ulix_testing::MakeToken("{}", R"({"a": 1)"));
   EXPECT_THROW(unterminated.PayloadClaims(), Reader::ParseException);
-  JwtDecoder top_level_array(MakeToken("{}", "[1]"));
+  JwtDecoder top_level_array(ulix_testing::MakeToken("{}", "[1]"));
   EXPECT_THROW(top_level_array.PayloadClaims(), Reader::ParseException);
-  JwtDecoder repeated(MakeToken("{}", R"({"a": 1, "a": 1})"));
+  JwtDecoder repeated(ulix_testing::MakeToken("{}", R"({"a": 1, "a": 1})"));
   try {
     repeated.PayloadClaims();
     ADD_FAILURE() << "no exception";
@@ -185,8 +185,8 @@ TEST(JwtDecoder, RaisesSyntaxErrorsOfThePayloadToItsCaller) {
   }
 }
 
-TEST(JwtDecoder, DecodesOnceAndHandsOutEqualCopies) {
-  JwtDecoder decoder(MakeToken("{}", R"({"sub":"p","exp":5})"));
+TEST(JwtDecoder, DecodesOnceAndCopiesAreTheCallers) {
+  JwtDecoder decoder(ulix_testing::MakeToken("{}", R"({"sub":"p","exp":5})"));
   Object first = decoder.PayloadClaims();
   first["added"] = Element::Boolean(true);  // changes the copy only
   Object second = decoder.PayloadClaims();
@@ -197,7 +197,7 @@ TEST(JwtDecoder, DecodesOnceAndHandsOutEqualCopies) {
 
 TEST(TokenClaims, AccessTokenClaimsWithTheirFallbacks) {
   const AccessTokenClaims full = ReadAccessTokenClaims(
-      MakeToken("{}", R"({"exp": 1700000000.9, "scp": ["openid", 7, "kiv"], "sub": "player",)"
+      ulix_testing::MakeToken("{}", R"({"exp": 1700000000.9, "scp": ["openid", 7, "kiv"], "sub": "player",)"
                       R"( "dat": {"u": 4242, "r": "EUW1"}})"));
   EXPECT_EQ(full.expiry, 1700000000);
   EXPECT_EQ(full.scopes, (std::vector<std::string>{"openid", "", "kiv"}));
@@ -206,14 +206,14 @@ TEST(TokenClaims, AccessTokenClaimsWithTheirFallbacks) {
   EXPECT_EQ(full.currentPlatformId, "EUW1");
 
   const AccessTokenClaims odd = ReadAccessTokenClaims(
-      MakeToken("{}", R"({"exp": "1700000000", "scp": "openid kiv", "sub": 3, "dat": [1]})"));
+      ulix_testing::MakeToken("{}", R"({"exp": "1700000000", "scp": "openid kiv", "sub": 3, "dat": [1]})"));
   EXPECT_EQ(odd.expiry, 0);
   EXPECT_TRUE(odd.scopes.empty());
   EXPECT_EQ(odd.subject, "");
   EXPECT_EQ(odd.currentAccountId, 0);
   EXPECT_EQ(odd.currentPlatformId, "");
 
-  const AccessTokenClaims huge = ReadAccessTokenClaims(MakeToken("{}", R"({"exp": -1e300})"));
+  const AccessTokenClaims huge = ReadAccessTokenClaims(ulix_testing::MakeToken("{}", R"({"exp": -1e300})"));
   EXPECT_EQ(huge.expiry, std::numeric_limits<std::int64_t>::min());
 
   const AccessTokenClaims broken = ReadAccessTokenClaims("not a token");
@@ -222,17 +222,17 @@ TEST(TokenClaims, AccessTokenClaimsWithTheirFallbacks) {
 }
 
 TEST(TokenClaims, IdTokenAndClientAssertionClaims) {
-  const IdTokenClaims id = ReadIdTokenClaims(MakeToken("{}", R"({"exp": 99, "tag": ["a", "b"]})"));
+  const IdTokenClaims id = ReadIdTokenClaims(ulix_testing::MakeToken("{}", R"({"exp": 99, "tag": ["a", "b"]})"));
   EXPECT_EQ(id.expiry, 99);
   EXPECT_EQ(id.entitlements, (std::vector<std::string>{"a", "b"}));
 
   const ClientAssertionClaims assertion = ReadClientAssertionClaims(
-      MakeToken("{}", R"({"aud": "https://auth.example/token", "sub": "client"})"));
+      ulix_testing::MakeToken("{}", R"({"aud": "https://auth.example/token", "sub": "client"})"));
   EXPECT_EQ(assertion.audience, "https://auth.example/token");
   EXPECT_EQ(assertion.subject, "client");
 
   const ClientAssertionClaims array_audience =
-      ReadClientAssertionClaims(MakeToken("{}", R"({"aud": ["https://a"], "sub": "c"})"));
+      ReadClientAssertionClaims(ulix_testing::MakeToken("{}", R"({"aud": ["https://a"], "sub": "c"})"));
   EXPECT_EQ(array_audience.audience, "");
 }
 

@@ -43,7 +43,7 @@ std::vector<std::string> StringsOf(const json::Element* claim) {
 
 AccessTokenClaims ReadAccessTokenClaims(std::string token) {
   JwtDecoder decoder(std::move(token));
-  const json::Object& claims = decoder.payload_claims();
+  const json::Object& claims = decoder.PayloadClaims();
   AccessTokenClaims read;
   read.expiry = TruncateToInt64(NumberOf(claims, "exp"));
   read.scopes = StringsOf(claims.Find("scp"));
@@ -58,7 +58,7 @@ AccessTokenClaims ReadAccessTokenClaims(std::string token) {
 
 IdTokenClaims ReadIdTokenClaims(std::string token) {
   JwtDecoder decoder(std::move(token));
-  const json::Object& claims = decoder.payload_claims();
+  const json::Object& claims = decoder.PayloadClaims();
   IdTokenClaims read;
   read.expiry = TruncateToInt64(NumberOf(claims, "exp"));
   read.entitlements = StringsOf(claims.Find("tag"));
@@ -67,7 +67,7 @@ IdTokenClaims ReadIdTokenClaims(std::string token) {
 
 ClientAssertionClaims ReadClientAssertionClaims(std::string token) {
   JwtDecoder decoder(std::move(token));
-  const json::Object& claims = decoder.payload_claims();
+  const json::Object& claims = decoder.PayloadClaims();
   ClientAssertionClaims read;
   read.audience = StringOf(claims.Find("aud"));
   read.subject = StringOf(claims.Find("sub"));

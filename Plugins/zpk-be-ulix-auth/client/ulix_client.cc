@@ -6,7 +6,6 @@
 
 #include "Plugins/zpk-be-ulix-auth/client/claim_reader.h"
 #include "Plugins/zpk-be-ulix-auth/client/token_claims.h"
-#include "binding/base64.h"
 #include "binding/form_encoding.h"
 #include "binding/json_bridge.h"
 #include "logging/logger.h"
@@ -14,6 +13,7 @@
 #include "plugin_host_interface.h"
 #include "plugin_runtime/plugin_host_bridge.h"
 #include "plugin_runtime/telemetry_sender.h"
+#include "wire/base64.h"
 
 namespace ulix_auth {
 namespace {
@@ -156,7 +156,7 @@ void ULIXClient::ClearConfig() {
   discovery_.reset();
 }
 
-void ULIXClient::SetDeviceSessionId(std::string_view id) { deviceSessionId_ = std::string(id); }
+void ULIXClient::SetDeviceSessionId(std::string_view id) { device_session_id_ = std::string(id); }
 
 void ULIXClient::FetchOpenIdConfiguration() {
   if (!config_) {
@@ -294,8 +294,8 @@ HttpResponse ULIXClient::SendTokenEndpointRequest(std::string_view suffix,
   request.headers.emplace_back("Cache-Control", "no-cache");
   request.headers.emplace_back("Content-Type", "application/x-www-form-urlencoded");
   // The discovery record is taken as it is: a token request never waits for a fetch.
-  if (deviceSessionId_ && discovery_ && !discovery_->didUri.empty()) {
-    request.headers.emplace_back("X-Vorn-DSID", *deviceSessionId_);
+  if (device_session_id_ && discovery_ && !discovery_->didUri.empty()) {
+    request.headers.emplace_back("X-Vorn-DSID", *device_session_id_);
   }
   std::string& body = request.body;
   if (!config_->clientAssertion.empty()) {
@@ -399,7 +399,7 @@ ULIXTokenSet ULIXClient::BuildTokenSet(const binding::BindingValue& document) co
         ULIXEntitlementsToken{std::move(*id_token), std::move(id.entitlements), id.expiry};
   }
   if (document.hasField("gas_token")) {
-    const std::string bytes = binding::Base64UrlDecode(document.field("gas_token").toText());
+    const std::string bytes = wire::Base64UrlDecode(document.field("gas_token").toText());
     // Kept as the conversion gives it, an {"error": ...} structure included.
     tokens.gasToken = binding::parseJson(bytes.c_str()).value;
   }
@@ -491,7 +491,7 @@ std::optional<ULIXRequestError> ULIXClient::RequestUserInfo() {
   const auto code = static_cast<std::int32_t>(response.status);
   logging::Log(kAlways, kLogGroup, "ULIX Response %i", code);
   if (response.status == 200) {
-    userInfo_ = std::move(response.text);
+    user_info_ = std::move(response.text);
     return std::nullopt;
   }
   // The body of an error answer is not read.
@@ -500,7 +500,7 @@ std::optional<ULIXRequestError> ULIXClient::RequestUserInfo() {
 }
 
 void ULIXClient::SetUserInfo(std::optional<std::string> user_info) {
-  userInfo_ = std::move(user_info);
+  user_info_ = std::move(user_info);
 }
 
 // ---- Telemetry

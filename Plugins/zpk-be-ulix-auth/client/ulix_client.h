@@ -118,8 +118,7 @@ class ULIXClient {
   // The stored token set for in-place updates (the refresh schedule's attempt count); null when
   // there is none.
   ULIXTokenSet* MutableTokens() { return tokens_ ? &*tokens_ : nullptr; }
-  const std::optional<std::string>& deviceSessionId() const { return deviceSessionId_; }
-  const std::optional<std::string>& userInfo() const { return userInfo_; }
+  const std::optional<std::string>& userInfo() const { return user_info_; }
 
  private:
   // Sets the telemetry common datum "client_id" to the configured client id.
@@ -136,8 +135,8 @@ class ULIXClient {
   std::optional<ULIXClientConfig> config_;
   std::unique_ptr<ULIXDiscovery> discovery_;
   std::optional<ULIXTokenSet> tokens_;
-  std::optional<std::string> deviceSessionId_;
-  std::optional<std::string> userInfo_;
+  std::optional<std::string> device_session_id_;
+  std::optional<std::string> user_info_;
   plugin_runtime::TelemetrySender* telemetry_;  // owned by `host_`; null before start
 };
 

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "Plugins/zpk-be-ulix-auth/client/token_test_support.h"
 #include "Plugins/zpk-be-ulix-auth/client/ulix_client.h"
 #include "gtest/gtest.h"
 #include "testing/fake_host.h"
 #include "testing/http_script.h"
 #include "testing/started_plugin.h"
+#include "testing/compact_token.h"
 
 namespace ulix_auth {
 namespace {
@@ -75,7 +75,7 @@ class RandomAnswers {
         R"({"x": [[[[{}]]]]})"};
     std::string payload = kPayloads[Pick(8)];
     if (Pick(4) == 0) payload = Bytes(Pick(40));
-    std::string token = UrlSegment("{}") + "." + UrlSegment(payload);
+    std::string token = wire::Base64UrlEncode("{}") + "." + wire::Base64UrlEncode(payload);
     if (Pick(2) == 0) token += "." + Bytes(Pick(6));
     if (Pick(8) == 0) token = Bytes(Pick(30));
     return token;
@@ -109,7 +109,7 @@ class RandomAnswers {
         return Quoted(kTexts[Pick(5)]);
       }
       case 4:
-        return Quoted(Pick(2) ? Token() : UrlSegment(Pick(2) ? R"({"g": 1})" : "nope"));
+        return Quoted(Pick(2) ? Token() : wire::Base64UrlEncode(Pick(2) ? R"({"g": 1})" : "nope"));
       case 5: {
         std::string array = "[";
         for (int i = Pick(4); i > 0; --i) array += Value(depth + 1, false) + (i > 1 ? "," : "");

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "Plugins/zpk-be-ulix-auth/client/token_test_support.h"
 #include "binding/json_bridge.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "testing/fake_host.h"
 #include "testing/http_script.h"
 #include "testing/started_plugin.h"
+#include "testing/compact_token.h"
 
 namespace ulix_auth {
 namespace {
@@ -61,12 +61,12 @@ std::string DiscoveryDocument() {
 }
 
 std::string AccessToken() {
-  return MakeToken(R"({"alg":"RS256"})",
+  return ulix_testing::MakeToken(R"({"alg":"RS256"})",
                    R"({"exp": 1700003600, "scp": ["openid", "kiv"], "sub": "p-1",)"
                    R"( "dat": {"u": 4242, "r": "EUW1"}})");
 }
 std::string IdToken(std::string_view tag = "game") {
-  return MakeToken(R"({"alg":"RS256"})",
+  return ulix_testing::MakeToken(R"({"alg":"RS256"})",
                    R"({"exp": 1700007200, "tag": [")" + std::string(tag) + R"("]})");
 }
 
@@ -432,7 +432,7 @@ TEST_F(ULIXClientTest, TokenAnswersMapToErrorsByTheirMembersNotTheirStatus) {
 
 TEST_F(ULIXClientTest, ASuccessfulAnswerBecomesTheTokenSet) {
   Configure();
-  const std::string gas = UrlSegment(R"({"g": [1, "x"]})");
+  const std::string gas = wire::Base64UrlEncode(R"({"g": [1, "x"]})");
   script_.Answer(kTokenUrl,
                  Json(200, TokenAnswer(R"(, "expires_in": 3600, "gas_token": ")" + gas + "\"")));
   EXPECT_EQ(client_.LoginWithPassword("ann", "pw", "EUW1"), std::nullopt);
@@ -505,7 +505,7 @@ TEST_F(ULIXClientTest, ATokenThatScansButDoesNotParseFailsTheRequestOnly) {
   resource_calls_before_ = host_.ResourceCalls().size();
   host_.ClearLog();
 
-  const std::string broken = MakeToken("{}", R"({"exp": 1)");
+  const std::string broken = ulix_testing::MakeToken("{}", R"({"exp": 1)");
   script_.Answer(kTokenUrl, Json(200, R"({"access_token": ")" + broken + R"("})"));
   EXPECT_EQ(client_.RequestToken(RefreshTokenGrant("r")),
             (ULIXRequestError{513, "server_error",

@@ -1,6 +1,6 @@
-// Templates compiled for matching: the matcher against the ECMAScript pattern it replaces, the
-// pattern text itself, and URL decoding.
-#include "plugin_runtime/route_pattern.h"
+// Templates compiled for matching: the matcher against the ECMAScript pattern it replaces, and
+// the pattern text itself.
+#include "wire/route_pattern.h"
 
 #include <cstdint>
 #include <random>
@@ -10,7 +10,7 @@
 
 #include "gtest/gtest.h"
 
-namespace plugin_runtime {
+namespace wire {
 namespace {
 
 std::vector<std::string> Captures(std::string_view path_template, std::string_view path) {
@@ -119,24 +119,5 @@ TEST(RoutePattern, AgreesWithStdRegexOnGeneratedPaths) {
   }
 }
 
-TEST(UrlDecode, DecodesEscapesAndPlusAndKeepsTheRest) {
-  struct Row {
-    const char* text;
-    std::string decoded;
-  } rows[] = {
-      {"%41%2B+", "A+ "},
-      {"%2f%2F", "//"},
-      {"%4", "%4"},
-      {"%zz", "%zz"},
-      {"100%", "100%"},
-      {"a%00b", {"a\0b", 3}},
-      {"%e2%82%ac", "\xe2\x82\xac"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.text);
-    EXPECT_EQ(UrlDecode(row.text), row.decoded);
-  }
-}
-
 }  // namespace
-}  // namespace plugin_runtime
+}  // namespace wire

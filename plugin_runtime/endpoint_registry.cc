@@ -1,4 +1,4 @@
-#include "plugin_runtime/endpoint_router.h"
+#include "plugin_runtime/endpoint_registry.h"
 
 #include <cctype>
 
@@ -25,7 +25,7 @@ bool IsBoolOrNumber(NativeTypeKind kind) {
 }
 
 void LogProblem(const std::string& problem) {
-  logging::Log(logging::kError, logging::kGroupDbg, "RequestRouter: %s", problem.c_str());
+  logging::Log(logging::kError, logging::kGroupDbg, "EndpointRegistry: %s", problem.c_str());
 }
 
 }  // namespace
@@ -86,13 +86,13 @@ EndpointBuilder& EndpointBuilder::CustomMethod(std::string_view name) {
   return *this;
 }
 
-EndpointBuilder RequestRouter::Add(std::uint32_t method, std::string_view path_template,
+EndpointBuilder EndpointRegistry::Add(std::uint32_t method, std::string_view path_template,
                                    const std::vector<std::string>& tags,
                                    std::unique_ptr<EndpointInvoker> invoker) {
   auto route = std::make_unique<EndpointRoute>();
-  route->path_template = std::string(TrimTemplate(path_template));
+  route->path_template = std::string(wire::TrimTemplate(path_template));
   // Compiled once: the template never changes after load, and every request reuses it.
-  route->pattern = RoutePattern::Compile(route->path_template);
+  route->pattern = wire::RoutePattern::Compile(route->path_template);
   route->method = method;
   route->registry = &registry_;
   const std::string name = IdentifierName(route->path_template, HostMethodName(method));
@@ -111,12 +111,12 @@ EndpointBuilder RequestRouter::Add(std::uint32_t method, std::string_view path_t
   return EndpointBuilder(routes_.back().get(), std::move(types), existed, &problems_);
 }
 
-void RequestRouter::Report(std::string problem) {
+void EndpointRegistry::Report(std::string problem) {
   LogProblem(problem);
   problems_.push_back(std::move(problem));
 }
 
-void RequestRouter::Finish(binding::TypeCatalogueHolder& catalogue) {
+void EndpointRegistry::Finish(binding::TypeCatalogueHolder& catalogue) {
   const std::size_t count = routes_.size();
   // Too few declarations show only now, once every builder has been used.
   for (const auto& route : routes_) {

@@ -3,8 +3,8 @@
 //
 // A handler takes CallState& and then the endpoint's arguments, declared on the builder in the
 // same order, and returns a Vorn::RemotingTypedResult.
-#ifndef PLUGIN_RUNTIME_ENDPOINT_ROUTER_H_
-#define PLUGIN_RUNTIME_ENDPOINT_ROUTER_H_
+#ifndef PLUGIN_RUNTIME_ENDPOINT_REGISTRY_H_
+#define PLUGIN_RUNTIME_ENDPOINT_REGISTRY_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +23,7 @@
 namespace plugin_runtime {
 
 // Declares the arguments of the endpoint just registered, in the handler's order. Valid until
-// the router finishes registration; use it on the registering thread.
+// the registry finishes registration; use it on the registering thread.
 class EndpointBuilder {
  public:
   EndpointBuilder(EndpointRoute* route, std::vector<binding::BindingTypeIdentifier> types,
@@ -63,18 +63,18 @@ class EndpointBuilder {
   EndpointRoute* route_;
   std::vector<binding::BindingTypeIdentifier> types_;
   bool function_existed_;
-  std::vector<std::string>* problems_;  // the router's registration problems
+  std::vector<std::string>* problems_;  // the registry's registration problems
   std::size_t next_argument_ = 0;
 };
 
 // The endpoints of one plug-in. Registration and Finish run on the loading thread; afterwards
 // everything is read-only and requests may be dispatched from any thread.
-class RequestRouter {
+class EndpointRegistry {
  public:
-  // `registry` must outlive the router.
-  explicit RequestRouter(binding::BindingTypeRegistry& registry) : registry_(registry) {}
-  RequestRouter(const RequestRouter&) = delete;
-  RequestRouter& operator=(const RequestRouter&) = delete;
+  // `registry` must outlive this object.
+  explicit EndpointRegistry(binding::BindingTypeRegistry& registry) : registry_(registry) {}
+  EndpointRegistry(const EndpointRegistry&) = delete;
+  EndpointRegistry& operator=(const EndpointRegistry&) = delete;
 
   // Registers `handler`, a callable taking CallState& and then the endpoint's arguments and
   // returning a Vorn::RemotingTypedResult, for `method` (a HostMethodCode, 0 for any) and
@@ -91,7 +91,7 @@ class RequestRouter {
 
   // Ends registration: completes every route from its declared arguments and builds the endpoint
   // records from `catalogue`'s function records, pointing the catalogue's function words at them.
-  // `catalogue` must outlive the router's use by the host.
+  // `catalogue` must outlive the host's use of the endpoint records.
   void Finish(binding::TypeCatalogueHolder& catalogue);
 
   // What registration found wrong, one line each, in registration order: declared arguments
@@ -101,7 +101,6 @@ class RequestRouter {
   // check it is empty (testing/endpoint_checks.h).
   const std::vector<std::string>& RegistrationProblems() const { return problems_; }
 
-  std::span<const std::unique_ptr<EndpointRoute>> routes() const { return routes_; }
   std::span<const CatalogueEndpoint> endpoints() const {
     return {endpoints_.get(), endpoints_ ? routes_.size() : 0};
   }
@@ -123,4 +122,4 @@ class RequestRouter {
 
 }  // namespace plugin_runtime
 
-#endif  // PLUGIN_RUNTIME_ENDPOINT_ROUTER_H_
+#endif  // PLUGIN_RUNTIME_ENDPOINT_REGISTRY_H_

@@ -1,14 +1,13 @@
-// The sign-on plug-in started against the fake host for one test: the host's resources (command
-// line, install and region settings) scripted, a sign-on service answering per URL, requests
-// dispatched through the endpoint records of the catalogue, and one clock moved by hand for both
-// the plug-in and the host's delayed callbacks.
-#ifndef PLUGINS_ZPK_BE_ULIX_AUTH_PLUGIN_TEST_HOST_H_
-#define PLUGINS_ZPK_BE_ULIX_AUTH_PLUGIN_TEST_HOST_H_
+// The sign-on plug-in started against the fake host for one unit test: the host's resources
+// (command line, install and region settings) scripted, the sign-on service answering per URL,
+// requests dispatched through the endpoint records of the catalogue, and one clock moved by hand
+// for both the plug-in and the host's delayed callbacks.
+#ifndef TESTING_PLUGIN_TEST_HOST_H_
+#define TESTING_PLUGIN_TEST_HOST_H_
 
 #include <atomic>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -20,68 +19,33 @@
 #include "Plugins/zpk-be-ulix-auth/ulix_auth_plugin.h"
 #include "testing/endpoint_chooser.h"
 #include "testing/fake_host.h"
+#include "testing/http_script.h"
+#include "testing/sign_on_service.h"
 
-namespace ulix_auth {
-
-// A compact token whose payload is `payload_json` (header and signature are fixed).
-std::string MakeToken(std::string_view payload_json);
-// An access token for player "player-1" (account 123456) on "NA1", expiring at 1900000000.
-std::string AccessTokenFor(std::string_view subject = "player-1");
-// An id token with entitlements "ent1" and "ent2", expiring at 1900000100.
-std::string IdTokenText();
-// A configuration token naming client "jwt-client" at "https://jwt.test/token".
-std::string ConfigToken();
-
-inline constexpr const char* kServiceUrl = "https://auth.test";
-inline constexpr const char* kTokenUrl = "https://auth.test/token";
-inline constexpr const char* kDiscoveryUrl = "https://auth.test/.well-known/openid-configuration";
-inline constexpr const char* kUserInfoUrl = "https://auth.test/userinfo";
-
-// A scripted answer of the sign-on service.
-struct ServiceReply {
-  std::uint32_t transport = 0;  // non-zero: `body` is the transport's error text
-  std::uint32_t status = 200;
-  std::string body;
-};
-
-// The token answer of a successful grant.
-ServiceReply TokenReply(std::string_view access_token, int expires_in = 3600,
-                        bool with_id_token = true, bool with_refresh_token = true);
+namespace ulix_testing {
 
 class PluginTestHost {
  public:
-  // A region "NA1" configured with a public client at kServiceUrl, Kount merchant "m-1", install
-  // identifier "install-1" and no command-line arguments, unless a test changes them before
-  // Start.
+  // ScriptRegion, install identifier "install-1", and the service answering discovery and
+  // revocation, unless a test changes them before Start.
   PluginTestHost();
   ~PluginTestHost();
 
-  ulix_testing::FakeHost& host() { return host_; }
+  FakeHost& host() { return host_; }
+  // The sign-on service's answers and the URLs requested of it.
+  HttpScript& service() { return service_; }
 
   void SetCommandLine(std::vector<std::string> arguments);
   // nullopt: the host answers 404.
-  void SetRegionSettings(std::optional<ulix_testing::FakeValue> settings);
-  void SetInstallSettings(std::optional<ulix_testing::FakeValue> settings);
+  void SetRegionSettings(std::optional<FakeValue> settings);
+  void SetInstallSettings(std::optional<FakeValue> settings);
   // Makes the host refuse to store the install settings.
   void RefuseInstallSettingsWrite() { install_write_refused_ = true; }
-
-  // Answers every request for `url` with `reply`, after the queued ones are used up.
-  void Answer(const std::string& url, ServiceReply reply);
-  // Answers the next request for `url` with `reply`.
-  void AnswerOnce(const std::string& url, ServiceReply reply);
-  // Answers every request for `url` with what `responder` returns for the request's body; wins
-  // over the other answers. `responder` runs on the exchanging thread.
-  void Respond(const std::string& url,
-               std::function<ServiceReply(const std::string& body)> responder);
-  // Runs inside every service exchange, on the exchanging thread, before it answers.
-  void OnExchange(std::function<void(const std::string& url)> hook);
-  std::vector<std::string> RequestedUrls() const;
-  int RequestCount(const std::string& url) const;
 
   // Loads and starts the plug-in; `apply` runs the "configure-auth-client" callback too.
   void Start(bool apply = true);
   void Stop();
-  ULIXAuthPlugin& plugin() { return *plugin_; }
+  ulix_auth::ULIXAuthPlugin& plugin() { return *plugin_; }
   // The endpoint records of the started plug-in, for tests that build request records by hand.
   const TypeCatalogue& catalogue() const { return *block_.catalogue; }
 
@@ -97,7 +61,7 @@ class PluginTestHost {
                    std::optional<std::string> json_body = std::nullopt);
 
   // Signs on as "ann" on "NA1" with the service answering `reply`.
-  Reply SignOn(ServiceReply reply = TokenReply(AccessTokenFor()));
+  Reply SignOn(FakeHost::HttpAnswer reply = TokenReply(AccessTokenFor()));
 
   // Moves the plug-in's clock and the host's together, running the callbacks that fall due.
   std::size_t Advance(double seconds);
@@ -136,33 +100,27 @@ class PluginTestHost {
   static PluginTestHost& From(const HostFunctionTable* self);
   void Note(std::string line);
 
-  void HandleExchange(const HostHttpRequest& request, HostHttpResponse& response);
   // The install settings: read, and written unless refused. Everything else unscripted is 404.
   void HandleResource(const HostRequest& request, HostResponse& response);
 
-  ulix_testing::FakeHost host_;
-  ULIXAuthPlugin* plugin_ = nullptr;
+  FakeHost host_;
+  HttpScript service_{host_};
+  ulix_auth::ULIXAuthPlugin* plugin_ = nullptr;
   HostInitBlock block_{};
-  std::unique_ptr<ulix_testing::EndpointChooser> chooser_;
+  std::unique_ptr<EndpointChooser> chooser_;
   std::size_t events_seen_ = 0;
   std::size_t log_seen_ = 0;
 
   mutable std::mutex mutex_;
-  std::map<std::string, std::deque<ServiceReply>> once_;
-  std::map<std::string, ServiceReply> always_;
-  std::map<std::string, std::function<ServiceReply(const std::string&)>> responders_;
-  std::vector<std::string> urls_;
-  std::function<void(const std::string&)> hook_;
-  std::deque<std::string> kept_;  // bodies handed to the plug-in
-  std::optional<ulix_testing::FakeValue> install_settings_;
+  std::optional<FakeValue> install_settings_;
   bool install_write_refused_ = false;
-  std::deque<ulix_testing::FakeValue::Storage> kept_values_;
+  std::deque<FakeValue::Storage> kept_values_;
 
   HostFunctionTable fake_entries_{};  // the fake host's own entries, which the notes forward to
   std::mutex transcript_mutex_;
   std::vector<std::string> transcript_;
 };
 
-}  // namespace ulix_auth
+}  // namespace ulix_testing
 
-#endif  // PLUGINS_ZPK_BE_ULIX_AUTH_PLUGIN_TEST_HOST_H_
+#endif  // TESTING_PLUGIN_TEST_HOST_H_

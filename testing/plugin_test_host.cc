@@ -1,4 +1,4 @@
-#include "Plugins/zpk-be-ulix-auth/plugin_test_host.h"
+#include "testing/plugin_test_host.h"
 
 #include <cstdio>
 #include <map>
@@ -6,11 +6,8 @@
 
 #include "gtest/gtest.h"
 
-namespace ulix_auth {
+namespace ulix_testing {
 namespace {
-
-using ulix_testing::FakeHost;
-using ulix_testing::FakeValue;
 
 std::atomic<std::int64_t> test_clock_ns{0};
 
@@ -18,18 +15,13 @@ std::atomic<std::int64_t> test_clock_ns{0};
 std::mutex noting_hosts_mutex;
 std::map<const HostFunctionTable*, PluginTestHost*> noting_hosts;
 
-FakeHost::ResourceAnswer Found(FakeValue value) {
-  FakeHost::ResourceAnswer answer;
-  answer.value = std::move(value);
-  return answer;
-}
-
 FakeHost::ResourceAnswer Missing() {
   FakeHost::ResourceAnswer answer;
   answer.status = 404;
   answer.error = "not found";
   return answer;
 }
+
 std::int64_t TestClock() { return test_clock_ns.load(); }
 
 // The text of `member` in a compact JSON object written by FakeValue, when it is a string.
@@ -41,84 +33,16 @@ std::string StringMember(const std::string& json, std::string_view member) {
   return json.substr(begin, json.find('"', begin) - begin);
 }
 
-std::string Base64Url(std::string_view bytes) {
-  static constexpr char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-  std::string out;
-  std::size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                       (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                       static_cast<unsigned char>(bytes[i + 2]);
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += kAlphabet[(v >> 6) & 63];
-    out += kAlphabet[v & 63];
-  }
-  if (i + 1 == bytes.size()) {
-    const unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-  } else if (i + 2 == bytes.size()) {
-    const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                       (static_cast<unsigned char>(bytes[i + 1]) << 8);
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += kAlphabet[(v >> 6) & 63];
-  }
-  return out;
-}
-
 }  // namespace
-
-std::string MakeToken(std::string_view payload_json) {
-  return Base64Url(R"({"alg":"RS256","typ":"JWT"})") + "." + Base64Url(payload_json) + "." +
-         Base64Url("signature");
-}
-
-std::string AccessTokenFor(std::string_view subject) {
-  return MakeToken(std::string(R"({"exp":1900000000,"scp":["openid","kiv"],"sub":")") +
-                   std::string(subject) + R"(","dat":{"r":"NA1","u":123456}})");
-}
-
-std::string IdTokenText() { return MakeToken(R"({"exp":1900000100,"tag":["ent1","ent2"]})"); }
-
-std::string ConfigToken() {
-  return MakeToken(R"({"aud":"https://jwt.test/token","sub":"jwt-client"})");
-}
-
-ServiceReply TokenReply(std::string_view access_token, int expires_in, bool with_id_token,
-                        bool with_refresh_token) {
-  std::string body = "{\"access_token\":\"" + std::string(access_token) + "\"";
-  if (with_id_token) body += ",\"id_token\":\"" + IdTokenText() + "\"";
-  if (with_refresh_token) body += ",\"refresh_token\":\"refresh/1\"";
-  body += ",\"expires_in\":" + std::to_string(expires_in) + "}";
-  return ServiceReply{0, 200, body};
-}
 
 PluginTestHost::PluginTestHost() {
   test_clock_ns.store(1'000'000'000'000);
-  SetCommandLine({});
-  host_.ScriptResource("/vornclient/region-locale",
-                       Found(FakeValue::Object({{"region", FakeValue::Text("NA1")}})));
-  SetRegionSettings(FakeValue::Object({
-      {"allow_lq_fallback", FakeValue::Bool(true)},
-      {"client", FakeValue::Text("pc-client")},
-      {"url", FakeValue::Text(kServiceUrl)},
-      {"kount", FakeValue::Object({{"merchant", FakeValue::Text("m-1")}})},
-  }));
+  ScriptRegion(host_);
   SetInstallSettings(FakeValue::Object({{"install-identifier", FakeValue::Text("install-1")}}));
-  Answer(kDiscoveryUrl,
-         {0, 200,
-          R"({"vorn_kiv_regions_supported":["NA1","EUW1"],"vorn_kiv_regions_disabled":["EUW1"],)"
-          R"("vorn_kiv_userinfo_regions_enabled":["NA1"],"vorn_did_uri":"https://did.test/frame",)"
-          R"("userinfo_endpoint":"https://auth.test/userinfo"})"});
-  Answer(std::string(kTokenUrl) + "/revoke", {0, 200, "{}"});
+  service_.Answer(kDiscoveryUrl, {0, 200, DiscoveryBody()});
+  service_.Answer(kRevokeUrl, {0, 200, "{}"});
   host_.SetResourceHandler([this](const HostRequest& request, HostResponse& response) {
     HandleResource(request, response);
-  });
-  host_.SetHttpHandler([this](const HostHttpRequest& request, HostHttpResponse& response) {
-    HandleExchange(request, response);
   });
 
   fake_entries_ = *host_.functions();
@@ -208,15 +132,14 @@ void PluginTestHost::NoteResource(const HostFunctionTable* self, HostResponse* r
 void PluginTestHost::SetCommandLine(std::vector<std::string> arguments) {
   std::vector<FakeValue> items;
   for (std::string& argument : arguments) items.push_back(FakeValue::Text(std::move(argument)));
-  host_.ScriptResource("/vornclient/command-line-args", Found(FakeValue::Array(std::move(items))));
+  host_.ScriptResource("/vornclient/command-line-args", FakeValue::Array(std::move(items)));
 }
 
 void PluginTestHost::SetRegionSettings(std::optional<FakeValue> settings) {
-  const std::string path = "/data-store/v1/system-settings/region_data/NA1/ulix";
   if (settings) {
-    host_.ScriptResource(path, Found(std::move(*settings)));
+    host_.ScriptResource(kRegionSettingsPath, std::move(*settings));
   } else {
-    host_.ScriptResource(path, Missing());
+    host_.ScriptResource(kRegionSettingsPath, Missing());
   }
 }
 
@@ -229,8 +152,8 @@ void PluginTestHost::HandleResource(const HostRequest& request, HostResponse& re
   static constexpr const char* kNotFound = "not found";
   response = HostResponse{};
   std::lock_guard<std::mutex> lock(mutex_);
-  const bool install = request.path != nullptr && std::string_view(request.path) ==
-                                                      "/data-store/v1/install-settings/ulix-auth";
+  const bool install =
+      request.path != nullptr && std::string_view(request.path) == kInstallSettingsPath;
   if (install && request.method == kHostMethodGet && install_settings_) {
     response.value = install_settings_->Build(kept_values_.emplace_back());
     response.status = 200;
@@ -243,80 +166,13 @@ void PluginTestHost::HandleResource(const HostRequest& request, HostResponse& re
   }
 }
 
-void PluginTestHost::Answer(const std::string& url, ServiceReply reply) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  always_[url] = std::move(reply);
-}
-
-void PluginTestHost::AnswerOnce(const std::string& url, ServiceReply reply) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  once_[url].push_back(std::move(reply));
-}
-
-void PluginTestHost::Respond(const std::string& url,
-                             std::function<ServiceReply(const std::string& body)> responder) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  responders_[url] = std::move(responder);
-}
-
-void PluginTestHost::OnExchange(std::function<void(const std::string& url)> hook) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  hook_ = std::move(hook);
-}
-
-std::vector<std::string> PluginTestHost::RequestedUrls() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return urls_;
-}
-
-int PluginTestHost::RequestCount(const std::string& url) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  int count = 0;
-  for (const std::string& seen : urls_) count += seen == url ? 1 : 0;
-  return count;
-}
-
-void PluginTestHost::HandleExchange(const HostHttpRequest& request, HostHttpResponse& response) {
-  const std::string url = request.url != nullptr ? request.url : "";
-  std::function<void(const std::string&)> hook;
-  std::function<ServiceReply(const std::string&)> responder;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    hook = hook_;
-    if (auto found = responders_.find(url); found != responders_.end()) responder = found->second;
-  }
-  if (hook) hook(url);
-  std::optional<ServiceReply> responded;
-  if (responder) {
-    const char* body = static_cast<const char*>(request.body);
-    responded = responder(body != nullptr ? std::string(body, request.bodyLength) : "");
-  }
-  std::lock_guard<std::mutex> lock(mutex_);
-  urls_.push_back(url);
-  ServiceReply reply{1, 0, "connection refused"};
-  if (responded) {
-    reply = std::move(*responded);
-  } else if (auto queued = once_.find(url); queued != once_.end() && !queued->second.empty()) {
-    reply = std::move(queued->second.front());
-    queued->second.pop_front();
-  } else if (auto fixed = always_.find(url); fixed != always_.end()) {
-    reply = fixed->second;
-  }
-  const std::string& body = kept_.emplace_back(std::move(reply.body));
-  response = HostHttpResponse{};
-  response.transportResult = reply.transport;
-  response.status = reply.status;
-  response.body = body.empty() ? nullptr : body.data();
-  response.bodyLength = static_cast<std::uint32_t>(body.size());
-}
-
 void PluginTestHost::Start(bool apply) {
-  plugin_ = new ULIXAuthPlugin();
+  plugin_ = new ulix_auth::ULIXAuthPlugin();
   block_ = HostInitBlock{};
   block_.major = 18;
-  plugin_->handshake(&block_, kShortName);
+  plugin_->handshake(&block_, ulix_auth::kShortName);
   plugin_->setMonotonicClock(&TestClock);
-  chooser_ = std::make_unique<ulix_testing::EndpointChooser>(*block_.catalogue);
+  chooser_ = std::make_unique<EndpointChooser>(*block_.catalogue);
   ASSERT_TRUE(block_.entryTable->start(block_.context, host_.context()));
   if (apply) {
     for (const FakeHost::ScheduledCallback& callback : host_.Scheduled()) {
@@ -340,15 +196,15 @@ PluginTestHost::Reply PluginTestHost::Send(std::uint32_t method, const std::stri
     ADD_FAILURE() << "no endpoint for " << path;
     return reply;
   }
-  ulix_testing::TestRequest request;
+  TestRequest request;
   request.method = method;
   request.path = path;
   if (json_body) {
     request.content_type = "application/json";
     request.body = std::move(json_body);
   }
-  ulix_testing::DispatchedResponse response;
-  ulix_testing::Dispatch(*endpoint, request, response);
+  DispatchedResponse response;
+  Dispatch(*endpoint, request, response);
   reply.status = response.status();
   reply.error = response.error();
   reply.json = FakeValue::FromHost(response.value()).Json();
@@ -362,10 +218,9 @@ std::string PluginTestHost::Text(std::uint32_t method, const std::string& path,
   return reply.json;
 }
 
-PluginTestHost::Reply PluginTestHost::SignOn(ServiceReply reply) {
-  AnswerOnce(kTokenUrl, std::move(reply));
-  return Send(kHostMethodPost, "/ulix-auth/v1/authorization/gas",
-              R"({"username":"ann","password":"pw","platformId":"NA1"})");
+PluginTestHost::Reply PluginTestHost::SignOn(FakeHost::HttpAnswer reply) {
+  service_.AnswerOnce(kTokenUrl, std::move(reply));
+  return Send(kHostMethodPost, "/ulix-auth/v1/authorization/gas", kSignOnBody);
 }
 
 std::size_t PluginTestHost::Advance(double seconds) {
@@ -423,4 +278,4 @@ std::string PluginTestHost::LoggedLine(std::string_view prefix) const {
   return found;
 }
 
-}  // namespace ulix_auth
+}  // namespace ulix_testing
