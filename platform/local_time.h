@@ -3,6 +3,7 @@
 #define PLATFORM_LOCAL_TIME_H_
 
 #include <cstdint>
+#include <ctime>
 
 namespace platform {
 
@@ -22,6 +23,9 @@ LocalTime CurrentLocalTime();
 // The local time of a moment given as seconds and nanoseconds since 1970-01-01 00:00 UTC, in the
 // time zone the process runs in. Any thread may call it.
 LocalTime LocalTimeAt(std::int64_t seconds, std::int32_t nanoseconds);
+
+// The fields of a C runtime calendar time, with the milliseconds it does not carry.
+LocalTime LocalTimeFromCalendar(const std::tm& fields, std::int32_t millisecond);
 
 }  // namespace platform
 

@@ -28,15 +28,7 @@ LocalTime LocalTimeAt(std::int64_t seconds, std::int32_t nanoseconds) {
   const time_t moment = static_cast<time_t>(seconds);
   tm fields{};
   localtime_r(&moment, &fields);
-  LocalTime result;
-  result.year = fields.tm_year + 1900;
-  result.month = fields.tm_mon + 1;
-  result.day = fields.tm_mday;
-  result.hour = fields.tm_hour;
-  result.minute = fields.tm_min;
-  result.second = fields.tm_sec;
-  result.millisecond = nanoseconds / 1'000'000;
-  return result;
+  return LocalTimeFromCalendar(fields, nanoseconds / 1'000'000);
 }
 
 }  // namespace platform

@@ -25,16 +25,8 @@ LocalTime LocalTimeAt(std::int64_t seconds, std::int32_t nanoseconds) {
   // as the process's time zone does on other systems.
   const __time64_t moment = seconds;
   tm fields{};
-  LocalTime result;
-  if (_localtime64_s(&fields, &moment) != 0) return result;
-  result.year = fields.tm_year + 1900;
-  result.month = fields.tm_mon + 1;
-  result.day = fields.tm_mday;
-  result.hour = fields.tm_hour;
-  result.minute = fields.tm_min;
-  result.second = fields.tm_sec;
-  result.millisecond = nanoseconds / 1'000'000;
-  return result;
+  if (_localtime64_s(&fields, &moment) != 0) return LocalTime{};
+  return LocalTimeFromCalendar(fields, nanoseconds / 1'000'000);
 }
 
 }  // namespace platform
