@@ -150,8 +150,7 @@ void BM_RegexPerRequestMatchOnly(benchmark::State& state) {
 BENCHMARK(BM_RegexPerRequestMatchOnly);
 
 void BM_CompiledRouteMatchOnly(benchmark::State& state) {
-  const wire::RoutePattern route =
-      wire::RoutePattern::Compile("/ulix-auth/v1/config/{platformId}");
+  const wire::RoutePattern route = wire::RoutePattern::Compile("/ulix-auth/v1/config/{platformId}");
   const std::string path = "/ulix-auth/v1/config/PC-Windows";
   std::vector<std::string_view> captures;
   for (auto _ : state) benchmark::DoNotOptimize(route.Match(path, captures));

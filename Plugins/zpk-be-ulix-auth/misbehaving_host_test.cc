@@ -18,13 +18,13 @@
 namespace ulix_auth {
 namespace {
 
+using ulix_testing::AccessTokenFor;
 using ulix_testing::EndpointChooser;
 using ulix_testing::FakeHost;
-using ulix_testing::PluginTestHost;
 using ulix_testing::kTokenUrl;
 using ulix_testing::kUserInfoUrl;
+using ulix_testing::PluginTestHost;
 using ulix_testing::TokenReply;
-using ulix_testing::AccessTokenFor;
 
 constexpr const char* kCredentials = R"({"username":"ann","password":"pw","platformId":"NA1"})";
 

@@ -22,12 +22,12 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
-using ulix_testing::FakeValue;
-using ulix_testing::PluginTestHost;
-using ulix_testing::FakeHost;
-using ulix_testing::kTokenUrl;
-using ulix_testing::TokenReply;
 using ulix_testing::AccessTokenFor;
+using ulix_testing::FakeHost;
+using ulix_testing::FakeValue;
+using ulix_testing::kTokenUrl;
+using ulix_testing::PluginTestHost;
+using ulix_testing::TokenReply;
 
 constexpr const char* kRefreshWarning =
     "log 2|ULIX authorization refresh requested, but no authorization available.";
@@ -130,7 +130,8 @@ TEST(EventOrder, EachStepSendsItsEventsBeforeTheLinesAndTimerThatFollowThem) {
   test.Start();
   test.TakeTranscript();
   const FakeHost::HttpAnswer busy{0, 503, R"({"error":"server_error","error_description":"busy"})"};
-  const FakeHost::HttpAnswer refused{0, 400, R"({"error":"invalid_grant","error_description":"no"})"};
+  const FakeHost::HttpAnswer refused{0, 400,
+                                     R"({"error":"invalid_grant","error_description":"no"})"};
   const struct {
     const char* name;
     std::optional<FakeHost::HttpAnswer> refresh;  // none: sign on

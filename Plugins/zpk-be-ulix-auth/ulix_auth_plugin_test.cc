@@ -14,19 +14,19 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using ulix_testing::FakeValue;
-using ulix_testing::PluginTestHost;
+using ulix_testing::AccessTokenFor;
+using ulix_testing::ConfigToken;
 using ulix_testing::FakeHost;
+using ulix_testing::FakeValue;
+using ulix_testing::IdTokenText;
+using ulix_testing::kDiscoveryUrl;
+using ulix_testing::kRevokeUrl;
 using ulix_testing::kServiceUrl;
 using ulix_testing::kTokenUrl;
-using ulix_testing::kDiscoveryUrl;
 using ulix_testing::kUserInfoUrl;
-using ulix_testing::kRevokeUrl;
-using ulix_testing::TokenReply;
-using ulix_testing::AccessTokenFor;
-using ulix_testing::IdTokenText;
-using ulix_testing::ConfigToken;
+using ulix_testing::PluginTestHost;
 using ulix_testing::ServiceToken;
+using ulix_testing::TokenReply;
 
 constexpr std::uint32_t kGet = kHostMethodGet;
 constexpr std::uint32_t kPost = kHostMethodPost;
@@ -412,8 +412,7 @@ TEST(SignOn, ServesTheDecodedGasToken) {
 }
 
 TEST_F(SignedOn, DeleteDropsTheAuthorizationEvenWhenRevocationFails) {
-  test_.service().AnswerOnce(kRevokeUrl,
-                   {0, 400, ErrorBody("invalid_token", "gone")});
+  test_.service().AnswerOnce(kRevokeUrl, {0, 400, ErrorBody("invalid_token", "gone")});
   EXPECT_EQ(test_.Text(kDelete, "/ulix-auth/v1/authorization"), "400 invalid_token: gone");
   EXPECT_THAT(test_.TakeChanges(), ElementsAre("Delete /ulix-auth/v1/authorization/userinfo",
                                                "Delete /ulix-auth/v1/authorization",
@@ -585,7 +584,7 @@ TEST(Configuration, TokenEndpointsOverrideTheRegionUntilDeleted) {
   EXPECT_EQ(test.Text(kDelete, "/ulix-auth/v1/config"), "404 No config to delete.");
 
   test.service().Answer("https://jwt.test/.well-known/openid-configuration",
-              {0, 200, R"({"vorn_kiv_regions_supported":["NA1"]})"});
+                        {0, 200, R"({"vorn_kiv_regions_supported":["NA1"]})"});
   EXPECT_EQ(test.Text(kPost, "/ulix-auth/v1/config", "{\"token\":\"" + ConfigToken() + "\"}"),
             "null");
   EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/config/EUW1"), "{\"token\":\"" + ConfigToken() + "\"}");

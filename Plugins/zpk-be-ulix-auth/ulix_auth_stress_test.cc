@@ -19,13 +19,13 @@
 namespace ulix_auth {
 namespace {
 
-using ulix_testing::PluginTestHost;
-using ulix_testing::FakeHost;
-using ulix_testing::kTokenUrl;
-using ulix_testing::kDiscoveryUrl;
-using ulix_testing::TokenReply;
 using ulix_testing::AccessTokenFor;
+using ulix_testing::FakeHost;
 using ulix_testing::IdTokenText;
+using ulix_testing::kDiscoveryUrl;
+using ulix_testing::kTokenUrl;
+using ulix_testing::PluginTestHost;
+using ulix_testing::TokenReply;
 constexpr int kThreads = 8;
 constexpr int kRoundsPerThread = 150;
 
@@ -141,8 +141,8 @@ constexpr const char* kRefreshedAuthorization =
 class HeldRefresh {
  public:
   explicit HeldRefresh(PluginTestHost& test) : test_(test) {
-    test_.service().Respond(kTokenUrl,
-                           [this](const std::string&, const std::string& body) { return Serve(body); });
+    test_.service().Respond(
+        kTokenUrl, [this](const std::string&, const std::string& body) { return Serve(body); });
     thread_ = std::thread(
         [this] { answer_ = test_.Text(kHostMethodPost, "/ulix-auth/v1/authorization/refresh"); });
   }

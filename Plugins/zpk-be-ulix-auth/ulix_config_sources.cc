@@ -156,8 +156,9 @@ void ULIXConfigSources::LoadRegion() {
     return;
   }
   const std::string region = locale.value().field("region").toText();
-  Vorn::RemotingTypedResult<binding::BindingValue> loaded = plugin_.typedCall<binding::BindingValue>(
-      kHostMethodGet, std::string(kRegionSettingsPrefix) + region + "/ulix");
+  Vorn::RemotingTypedResult<binding::BindingValue> loaded =
+      plugin_.typedCall<binding::BindingValue>(
+          kHostMethodGet, std::string(kRegionSettingsPrefix) + region + "/ulix");
   if (!loaded.ok()) {
     LogAlways("ULIX settings not found.");
     return;
@@ -176,7 +177,7 @@ void ULIXConfigSources::LoadRegion() {
 
   if (Has(settings, "client") && Has(settings, "url")) {
     region_config_ = BuildPublicClient(settings.field("url").toText(),
-                                     settings.field("client").toText(), allow_lq_fallback);
+                                       settings.field("client").toText(), allow_lq_fallback);
   } else if (Has(settings, "token")) {
     const std::string token = settings.field("token").toText();
     TokenConfigResult built = BuildFromToken(token, allow_lq_fallback);
@@ -210,7 +211,7 @@ void ULIXConfigSources::LoadKount(const binding::BindingValue& settings) {
     return;
   }
   kount_settings_ = KountSettings{kount.field("merchant").toText(), NewIdentifier(),
-                                install_settings_->field(kInstallIdentifier).toText()};
+                                  install_settings_->field(kInstallIdentifier).toText()};
 }
 
 const ULIXClientConfig* ULIXConfigSources::ChosenConfig() const {

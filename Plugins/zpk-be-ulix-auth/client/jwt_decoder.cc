@@ -1,8 +1,8 @@
 #include "Plugins/zpk-be-ulix-auth/client/jwt_decoder.h"
-#include "wire/base64.h"
 
 #include <utility>
 
+#include "wire/base64.h"
 
 namespace ulix_auth {
 namespace {

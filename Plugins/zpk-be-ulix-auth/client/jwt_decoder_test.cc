@@ -152,7 +152,8 @@ TEST(JwtDecoder, MarksMissingEmptyOrUnscannableSegmentsAsErrors) {
       {"." + payload, true, false, kNoCryptoSegment},
       {"e30." + payload + ".", false, false, kNoCryptoSegment},
       {"e30." + payload + ".YWJj.extra", false, false, "abc"},
-      {wire::Base64UrlEncode("#") + "." + wire::Base64UrlEncode("{\"a\": @}"), true, true, kNoCryptoSegment},
+      {wire::Base64UrlEncode("#") + "." + wire::Base64UrlEncode("{\"a\": @}"), true, true,
+       kNoCryptoSegment},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.token);
@@ -196,24 +197,25 @@ TEST(JwtDecoder, DecodesOnceAndCopiesAreTheCallers) {
 }
 
 TEST(TokenClaims, AccessTokenClaimsWithTheirFallbacks) {
-  const AccessTokenClaims full = ReadAccessTokenClaims(
-      ulix_testing::MakeToken("{}", R"({"exp": 1700000000.9, "scp": ["openid", 7, "kiv"], "sub": "player",)"
-                      R"( "dat": {"u": 4242, "r": "EUW1"}})"));
+  const AccessTokenClaims full = ReadAccessTokenClaims(ulix_testing::MakeToken(
+      "{}", R"({"exp": 1700000000.9, "scp": ["openid", 7, "kiv"], "sub": "player",)"
+            R"( "dat": {"u": 4242, "r": "EUW1"}})"));
   EXPECT_EQ(full.expiry, 1700000000);
   EXPECT_EQ(full.scopes, (std::vector<std::string>{"openid", "", "kiv"}));
   EXPECT_EQ(full.subject, "player");
   EXPECT_EQ(full.currentAccountId, 4242);
   EXPECT_EQ(full.currentPlatformId, "EUW1");
 
-  const AccessTokenClaims odd = ReadAccessTokenClaims(
-      ulix_testing::MakeToken("{}", R"({"exp": "1700000000", "scp": "openid kiv", "sub": 3, "dat": [1]})"));
+  const AccessTokenClaims odd = ReadAccessTokenClaims(ulix_testing::MakeToken(
+      "{}", R"({"exp": "1700000000", "scp": "openid kiv", "sub": 3, "dat": [1]})"));
   EXPECT_EQ(odd.expiry, 0);
   EXPECT_TRUE(odd.scopes.empty());
   EXPECT_EQ(odd.subject, "");
   EXPECT_EQ(odd.currentAccountId, 0);
   EXPECT_EQ(odd.currentPlatformId, "");
 
-  const AccessTokenClaims huge = ReadAccessTokenClaims(ulix_testing::MakeToken("{}", R"({"exp": -1e300})"));
+  const AccessTokenClaims huge =
+      ReadAccessTokenClaims(ulix_testing::MakeToken("{}", R"({"exp": -1e300})"));
   EXPECT_EQ(huge.expiry, std::numeric_limits<std::int64_t>::min());
 
   const AccessTokenClaims broken = ReadAccessTokenClaims("not a token");
@@ -222,7 +224,8 @@ TEST(TokenClaims, AccessTokenClaimsWithTheirFallbacks) {
 }
 
 TEST(TokenClaims, IdTokenAndClientAssertionClaims) {
-  const IdTokenClaims id = ReadIdTokenClaims(ulix_testing::MakeToken("{}", R"({"exp": 99, "tag": ["a", "b"]})"));
+  const IdTokenClaims id =
+      ReadIdTokenClaims(ulix_testing::MakeToken("{}", R"({"exp": 99, "tag": ["a", "b"]})"));
   EXPECT_EQ(id.expiry, 99);
   EXPECT_EQ(id.entitlements, (std::vector<std::string>{"a", "b"}));
 
@@ -231,8 +234,8 @@ TEST(TokenClaims, IdTokenAndClientAssertionClaims) {
   EXPECT_EQ(assertion.audience, "https://auth.example/token");
   EXPECT_EQ(assertion.subject, "client");
 
-  const ClientAssertionClaims array_audience =
-      ReadClientAssertionClaims(ulix_testing::MakeToken("{}", R"({"aud": ["https://a"], "sub": "c"})"));
+  const ClientAssertionClaims array_audience = ReadClientAssertionClaims(
+      ulix_testing::MakeToken("{}", R"({"aud": ["https://a"], "sub": "c"})"));
   EXPECT_EQ(array_audience.audience, "");
 }
 

@@ -8,10 +8,10 @@
 
 #include "Plugins/zpk-be-ulix-auth/client/ulix_client.h"
 #include "gtest/gtest.h"
+#include "testing/compact_token.h"
 #include "testing/fake_host.h"
 #include "testing/http_script.h"
 #include "testing/started_plugin.h"
-#include "testing/compact_token.h"
 
 namespace ulix_auth {
 namespace {

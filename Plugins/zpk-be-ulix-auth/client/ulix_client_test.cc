@@ -9,10 +9,10 @@
 #include "binding/json_bridge.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "testing/compact_token.h"
 #include "testing/fake_host.h"
 #include "testing/http_script.h"
 #include "testing/started_plugin.h"
-#include "testing/compact_token.h"
 
 namespace ulix_auth {
 namespace {
@@ -62,12 +62,12 @@ std::string DiscoveryDocument() {
 
 std::string AccessToken() {
   return ulix_testing::MakeToken(R"({"alg":"RS256"})",
-                   R"({"exp": 1700003600, "scp": ["openid", "kiv"], "sub": "p-1",)"
-                   R"( "dat": {"u": 4242, "r": "EUW1"}})");
+                                 R"({"exp": 1700003600, "scp": ["openid", "kiv"], "sub": "p-1",)"
+                                 R"( "dat": {"u": 4242, "r": "EUW1"}})");
 }
 std::string IdToken(std::string_view tag = "game") {
   return ulix_testing::MakeToken(R"({"alg":"RS256"})",
-                   R"({"exp": 1700007200, "tag": [")" + std::string(tag) + R"("]})");
+                                 R"({"exp": 1700007200, "tag": [")" + std::string(tag) + R"("]})");
 }
 
 std::string TokenAnswer(std::string extra = R"(, "expires_in": 3600)") {
