@@ -11,26 +11,6 @@ namespace {
 
 constexpr std::uint32_t kReadChunk = 4096;
 
-// The query as named text values; names and values are URL-decoded, empty pieces skipped.
-std::vector<std::pair<std::string, std::string>> QueryPieces(std::string_view query) {
-  std::vector<std::pair<std::string, std::string>> pieces;
-  std::size_t start = 0;
-  while (start <= query.size()) {
-    std::size_t end = query.find('&', start);
-    if (end == std::string_view::npos) end = query.size();
-    const std::string_view piece = query.substr(start, end - start);
-    if (!piece.empty()) {
-      const std::size_t equals = piece.find('=');
-      pieces.emplace_back(wire::PercentDecode(piece.substr(0, equals), true),
-                          equals == std::string_view::npos
-                              ? ""
-                              : wire::PercentDecode(piece.substr(equals + 1), true));
-    }
-    start = end + 1;
-  }
-  return pieces;
-}
-
 std::string ReadStream(const HostResponse& response, bool& failed) {
   std::string body;
   const std::uint64_t size = response.streamSize;
@@ -115,7 +95,6 @@ std::string ErrorBody(int status, std::string_view raw_message) {
 
 CatalogueRouter::CatalogueRouter(const TypeCatalogue& catalogue) : chooser_(catalogue) {}
 
-
 ApiAnswer CatalogueRouter::Handle(const ApiRequest& request) const {
   ApiAnswer answer;
   const std::uint32_t method = MethodCode(request.method);
@@ -133,7 +112,7 @@ ApiAnswer CatalogueRouter::Handle(const ApiRequest& request) const {
   }
 
   // Query pieces travel as named text values: the plug-in assigns them to arguments by name.
-  const auto pieces = QueryPieces(request.query);
+  const auto pieces = wire::QueryPieces(request.query);
   std::vector<HostNamedValue> named;
   named.reserve(pieces.size());
   for (const auto& [name, value] : pieces) {

@@ -30,10 +30,11 @@
 
 namespace devhost {
 
-// One request: the target as sent (the query included, which libmicrohttpd's own URL argument
-// leaves out), then the body as it arrives.
+// One request: its path (decoded) and query (as sent; libmicrohttpd's own URL argument leaves
+// it out), then the body as it arrives.
 struct ApiServer::Exchange {
-  std::string target;
+  std::string path;
+  std::string query;
   std::string body;
   bool checked = false;    // the first call, with the headers alone, has been answered
   bool too_large = false;  // the body passed the limit: the rest is read and dropped
@@ -106,16 +107,10 @@ const char* HeaderValue(MHD_Connection* connection, const char* name) {
   return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
 }
 
-// The value of `name` in a query ("a=1&b=2"), undecoded; empty when absent.
-std::string_view QueryValue(std::string_view query, std::string_view name) {
-  while (!query.empty()) {
-    const std::size_t amp = query.find('&');
-    const std::string_view piece = query.substr(0, amp);
-    if (piece.starts_with(name) && piece.size() > name.size() && piece[name.size()] == '=') {
-      return piece.substr(name.size() + 1);
-    }
-    if (amp == std::string_view::npos) break;
-    query.remove_prefix(amp + 1);
+// The value of the first piece named `name` in a query; empty when there is none.
+std::string QueryValue(std::string_view query, std::string_view name) {
+  for (auto& [piece, value] : wire::QueryPieces(query)) {
+    if (piece == name) return std::move(value);
   }
   return {};
 }
@@ -181,7 +176,11 @@ struct ApiServerCallbacks {
   // is the request's state from then on.
   static void* Begin(void*, const char* target, MHD_Connection*) {
     auto* exchange = new (std::nothrow) ApiServer::Exchange;
-    if (exchange != nullptr) exchange->target = target;
+    if (exchange == nullptr) return nullptr;
+    const std::string_view text = target;
+    const std::size_t mark = text.find('?');
+    exchange->path = wire::PercentDecode(text.substr(0, mark), false);
+    if (mark != std::string_view::npos) exchange->query = text.substr(mark + 1);
     return exchange;
   }
 
@@ -421,10 +420,8 @@ std::string ApiServer::ConsoleFile(std::string_view path) const {
 
 int ApiServer::Answer(MHD_Connection* connection, const char* method_text, Exchange& exchange) {
   const std::string_view method = method_text;
-  const std::string_view target = exchange.target;
-  const std::string path = wire::PercentDecode(target.substr(0, target.find('?')), false);
-  const std::string_view query =
-      target.find('?') == std::string_view::npos ? "" : target.substr(target.find('?') + 1);
+  const std::string& path = exchange.path;
+  const std::string& query = exchange.query;
   const bool reading = method == "GET" || method == "HEAD";
   if (!HostIsOurs(HeaderValue(connection, MHD_HTTP_HEADER_HOST))) {
     return SendError(connection, MHD_HTTP_MISDIRECTED_REQUEST,
@@ -467,10 +464,9 @@ int ApiServer::Answer(MHD_Connection* connection, const char* method_text, Excha
     }
     if (path == "/ready" && settings_.wait_ready) {
       // "?wait=SECONDS" (at most a minute) waits for the start-up work to end.
-      const unsigned wait =
-          std::min<unsigned>(static_cast<unsigned>(std::strtoul(
-                                 std::string(QueryValue(query, "wait")).c_str(), nullptr, 10)),
-                             kMaxReadyWaitSeconds);
+      const unsigned wait = std::min<unsigned>(
+          static_cast<unsigned>(std::strtoul(QueryValue(query, "wait").c_str(), nullptr, 10)),
+          kMaxReadyWaitSeconds);
       const bool ready = settings_.wait_ready(std::chrono::seconds(wait));
       return Send(connection, ready ? MHD_HTTP_OK : MHD_HTTP_SERVICE_UNAVAILABLE,
                   "application/json", ready ? R"({"ready":true})" : R"({"ready":false})",
@@ -505,9 +501,8 @@ int ApiServer::AnswerPlugin(MHD_Connection* connection, const char* method, Exch
   ApiRequest api;
   // A HEAD is answered as the GET it asks about; libmicrohttpd leaves the body out.
   api.method = std::string_view(method) == "HEAD" ? "GET" : method;
-  const std::size_t mark = exchange.target.find('?');
-  api.path = wire::PercentDecode(std::string_view(exchange.target).substr(0, mark), false);
-  if (mark != std::string::npos) api.query = exchange.target.substr(mark + 1);
+  api.path = exchange.path;
+  api.query = exchange.query;
   MHD_get_connection_values(
       connection, MHD_HEADER_KIND,
       [](void* context, MHD_ValueKind, const char* name, const char* value) {
@@ -535,8 +530,7 @@ int ApiServer::AnswerPlugin(MHD_Connection* connection, const char* method, Exch
                   http * 1e3);
     log_.Host(api.method + " " + api.path + " " + std::to_string(answer.status) + timing);
   }
-  return Send(connection, static_cast<unsigned>(answer.status),
-              answer.content_type.empty() ? std::string() : answer.content_type, answer.body,
+  return Send(connection, static_cast<unsigned>(answer.status), answer.content_type, answer.body,
               answer.headers);
 }
 

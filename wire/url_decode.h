@@ -5,6 +5,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace wire {
 
@@ -33,6 +35,26 @@ inline std::string PercentDecode(std::string_view text, bool plus_is_space) {
     }
   }
   return out;
+}
+
+// A query ("a=1&b=x+y") as named values, names and values decoded, empty pieces skipped, in
+// the order given.
+inline std::vector<std::pair<std::string, std::string>> QueryPieces(std::string_view query) {
+  std::vector<std::pair<std::string, std::string>> pieces;
+  std::size_t start = 0;
+  while (start <= query.size()) {
+    std::size_t end = query.find('&', start);
+    if (end == std::string_view::npos) end = query.size();
+    const std::string_view piece = query.substr(start, end - start);
+    if (!piece.empty()) {
+      const std::size_t equals = piece.find('=');
+      pieces.emplace_back(
+          PercentDecode(piece.substr(0, equals), true),
+          equals == std::string_view::npos ? "" : PercentDecode(piece.substr(equals + 1), true));
+    }
+    start = end + 1;
+  }
+  return pieces;
 }
 
 }  // namespace wire

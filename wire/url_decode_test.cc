@@ -28,5 +28,12 @@ TEST(PercentDecode, DecodesEscapesAndReadsPlusByWhereTheTextStands) {
   }
 }
 
+TEST(QueryPieces, SplitsDecodesAndSkipsEmptyPieces) {
+  using Pieces = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(QueryPieces(""), Pieces{});
+  EXPECT_EQ(QueryPieces("a=1&&b=x+y&c&d=%3D&a=2"),
+            (Pieces{{"a", "1"}, {"b", "x y"}, {"c", ""}, {"d", "="}, {"a", "2"}}));
+}
+
 }  // namespace
 }  // namespace wire

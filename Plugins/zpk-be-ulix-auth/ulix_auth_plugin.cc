@@ -202,7 +202,7 @@ void ULIXAuthPlugin::ApplyConfiguration() {
 
 // ---- The published view ------------------------------------------------------------------------
 
-void ULIXAuthPlugin::Publish() {
+std::shared_ptr<const ULIXAuthPlugin::View> ULIXAuthPlugin::Publish() {
   std::shared_ptr<View> view;
   if (client) {
     view = std::make_shared<View>();
@@ -221,6 +221,7 @@ void ULIXAuthPlugin::Publish() {
   }
   std::lock_guard<std::mutex> lock(view_mutex_);
   view_ = std::move(view);
+  return view_;
 }
 
 std::shared_ptr<const ULIXAuthPlugin::View> ULIXAuthPlugin::CurrentView() const {
@@ -234,8 +235,7 @@ std::shared_ptr<const ULIXAuthPlugin::View> ULIXAuthPlugin::FetchStaleDiscovery(
   WriteLock lock(*this, std::try_to_lock);
   if (!lock.owns() || !client) return nullptr;
   client->EnsureFreshDiscovery();
-  Publish();
-  return CurrentView();
+  return Publish();
 }
 
 // ---- Authorization views ---------------------------------------------------------------------
@@ -311,8 +311,7 @@ RemotingTypedResult<api::Authorization> ULIXAuthPlugin::OnAuthorizationResult(
                                        outcome->errorDescription != "consent_required";
     return RemotingError{plain_invalid_request ? 400 : outcome->code, Describe(*outcome)};
   }
-  Publish();
-  const std::shared_ptr<const View> view = CurrentView();
+  const std::shared_ptr<const View> view = Publish();
   SendChange(PluginResourceEventType::kCreate, kAuthorizationPath, GetAuthorization(*view));
   SendChange(PluginResourceEventType::kCreate, kAccessTokenPath, GetAccessToken(*view));
   SendChange(PluginResourceEventType::kCreate, kIdTokenPath, GetIdToken(*view));
@@ -334,8 +333,7 @@ RemotingTypedResult<api::Authorization> ULIXAuthPlugin::PostRefresh() {
   if (std::optional<RemotingError> failure = RefreshTokens(before->tokens->accessToken)) {
     return std::move(*failure);
   }
-  Publish();
-  return GetAuthorization(*CurrentView());
+  return GetAuthorization(*Publish());
 }
 
 std::optional<RemotingError> ULIXAuthPlugin::RefreshTokens(const std::string& expected) {
@@ -386,8 +384,7 @@ std::optional<RemotingError> ULIXAuthPlugin::RefreshTokens(const std::string& ex
   }
 
   LogAlways("Refresh successful.");
-  Publish();
-  SendChange(PluginResourceEventType::kUpdate, kAccessTokenPath, GetAccessToken(*CurrentView()));
+  SendChange(PluginResourceEventType::kUpdate, kAccessTokenPath, GetAccessToken(*Publish()));
   lastAuthError.reset();
   Publish();
   ScheduleRefresh();
@@ -512,8 +509,7 @@ RemotingTypedResult<api::UserInfo> ULIXAuthPlugin::PostUserInfo() {
   if (const std::optional<ULIXRequestError> failure = client->RequestUserInfo()) {
     return RemotingError{failure->code, Describe(*failure)};
   }
-  Publish();
-  const std::shared_ptr<const View> view = CurrentView();
+  const std::shared_ptr<const View> view = Publish();
   SendChange(PluginResourceEventType::kCreate, kUserInfoPath, GetUserInfo(*view));
   return GetUserInfo(*view);
 }

@@ -133,9 +133,9 @@ class ULIXAuthPlugin : public plugin_runtime::PluginBase {
   auto Writer(Vorn::RemotingTypedResult<Result> (ULIXAuthPlugin::*handler)(const Args&...));
 
   // Replaces the published view with the state as it stands. Writers call it after a change
-  // and before announcing it; the outermost release of the writer lock calls it too. Writer
-  // lock held.
-  void Publish();
+  // and before announcing it; the outermost release of the writer lock calls it too. Returns
+  // the view it published. Writer lock held.
+  std::shared_ptr<const View> Publish();
   // The view published last; null before start and after stop. Any thread.
   std::shared_ptr<const View> CurrentView() const;
   // For a platform question: null when `view`'s discovery record is fresh, or when it is not
