@@ -103,6 +103,12 @@ class SignOnFuzzHost {
     service_.Otherwise(std::move(service));
     service_varied_ = true;
   }
+  // Answers as a good service again. An input that deletes the configuration override after
+  // this leaves a good discovery record behind, which spares EndInput two fetches.
+  void RestoreService() {
+    SetGoodService();
+    service_varied_ = false;
+  }
 
   bool Send(std::uint32_t method, const std::string& path, std::string_view body = {}) {
     return fuzz::Send(*chooser_, method, path, body);
@@ -138,6 +144,7 @@ class SignOnFuzzHost {
     for (int round = 0; round < 8 && host_.FireScheduled() > 0; ++round) {
     }
     host_.ClearRecords();
+    service_.ForgetRequests();
     const std::uint64_t in_use = BytesInUse();
     if (in_use != in_use_before_) {
       std::fprintf(stderr, "fuzz host: the plug-in's heap holds %lld bytes more after the input\n",

@@ -53,6 +53,11 @@ std::vector<std::string> HttpScript::RequestedUrls() const {
   return urls_;
 }
 
+void HttpScript::ForgetRequests() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  urls_.clear();
+}
+
 int HttpScript::RequestCount(const std::string& url) const {
   std::lock_guard<std::mutex> lock(mutex_);
   int count = 0;

@@ -45,6 +45,8 @@ class HttpScript {
 
   std::vector<std::string> RequestedUrls() const;
   int RequestCount(const std::string& url) const;
+  // Forgets the URLs requested so far (a long-lived script would otherwise keep them all).
+  void ForgetRequests();
   // Answers handed out and not yet released by the plug-in.
   std::size_t outstanding() const { return host_.outstanding_http_responses(); }
 
