@@ -122,26 +122,18 @@ class RawClient {
     return true;
   }
   void EndSending() { shutdown(fd_, SHUT_WR); }
-  // Everything the server sends until it closes the connection.
-  std::string ReadToEnd() {
+  // Everything the server sends until it closes the connection, or only its first line.
+  std::string ReadToEnd(bool first_line_only = false) {
     std::string answer;
     char buffer[4096];
-    for (;;) {
-      const ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
-      if (got <= 0) return answer;
-      answer.append(buffer, static_cast<std::size_t>(got));
-    }
-  }
-  std::string StatusLine() {
-    std::string answer;
-    char buffer[512];
-    while (answer.find("\r\n") == std::string::npos) {
+    while (!first_line_only || answer.find("\r\n") == std::string::npos) {
       const ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
       if (got <= 0) break;
       answer.append(buffer, static_cast<std::size_t>(got));
     }
-    return answer.substr(0, answer.find("\r\n"));
+    return first_line_only ? answer.substr(0, answer.find("\r\n")) : answer;
   }
+  std::string StatusLine() { return ReadToEnd(true); }
 
  private:
   int fd_;

@@ -3,6 +3,7 @@
 // stop, the service-proxy queues, telemetry, install settings, the runtime's builtin
 // registrations, and all of it from several host threads at once.
 #include <atomic>
+#include <functional>
 #include <future>
 #include <stdexcept>
 #include <string>
@@ -676,66 +677,56 @@ TEST(PluginHostBridgeThreads, DispatchEventsAndDelayedCallbacksRunConcurrently) 
   const ulix_testing::EndpointChooser chooser(plugin->typeCatalogue());
   const CatalogueEndpoint* echo = chooser.Choose(kHostMethodGet, "/echo/x");
   ASSERT_NE(echo, nullptr);
-  std::atomic<int> echoed{0};
-  std::atomic<int> observed{0};
-  std::atomic<int> fulfilled{0};
-  std::atomic<int> delayed{0};
-  std::atomic<int> calls_ok{0};
-  plugin->observeResource("/watched/*", [&](const PluginResourceEvent&) { ++observed; });
-
+  // Each thread counts the rounds that came through: echoed, called, observed, fulfilled,
+  // delayed, published.
+  enum { kEchoed, kCalled, kObserved, kFulfilled, kDelayed, kPublished, kCounts };
+  std::atomic<int> counts[kCounts] = {};
+  plugin->observeResource("/watched/*", [&](const PluginResourceEvent&) { ++counts[kObserved]; });
+  const std::function<void(int)> rounds[] = {
+      [&](int i) {
+        ulix_testing::TestRequest request;
+        request.path = "/echo/w" + std::to_string(i);
+        ulix_testing::DispatchedResponse response;
+        ulix_testing::Dispatch(*echo, request, response);
+        if (response.ok()) ++counts[kEchoed];
+      },
+      [&](int) {
+        if (plugin->typedCall<PluginManagerResource>(kHostMethodGet, "/r").ok()) ++counts[kCalled];
+      },
+      [&](int) {
+        host.Deliver("OnJsonApiEvent_watched_*",
+                     FakeValue::Object({{"uri", FakeValue::Text("/watched/x")},
+                                        {"eventType", FakeValue::Text("Update")}}));
+      },
+      [&](int i) {
+        const std::string key = "k" + std::to_string(i);
+        plugin->awaitServiceProxyResponse(
+            key, [&](const PluginServiceProxyResponse&) { ++counts[kFulfilled]; });
+        host.Deliver("OnServiceProxyUuidEvent", ProxyAnswer(key.c_str(), "", "", ""));
+      },
+      [&](int) {
+        (void)plugin->scheduleDelayed("tick", 0, [&] { ++counts[kDelayed]; });
+        host.FireScheduled();
+      },
+      [&](int) {
+        plugin->subscribe("/other/path");
+        if (plugin
+                ->publishResourceChange(PluginResourceEventType::kUpdate, "/other/path",
+                                        std::string("v"))
+                .ok()) {
+          ++counts[kPublished];
+        }
+        plugin->unsubscribe("/other/path");
+      },
+  };
   std::vector<std::thread> threads;
-  threads.emplace_back([&] {
-    for (int i = 0; i < kRounds; ++i) {
-      ulix_testing::TestRequest request;
-      request.path = "/echo/w" + std::to_string(i);
-      ulix_testing::DispatchedResponse response;
-      ulix_testing::Dispatch(*echo, request, response);
-      if (response.ok()) ++echoed;
-    }
-  });
-  threads.emplace_back([&] {
-    for (int i = 0; i < kRounds; ++i) {
-      if (plugin->typedCall<PluginManagerResource>(kHostMethodGet, "/r").ok()) ++calls_ok;
-    }
-  });
-  threads.emplace_back([&] {
-    for (int i = 0; i < kRounds; ++i) {
-      host.Deliver("OnJsonApiEvent_watched_*",
-                   FakeValue::Object({{"uri", FakeValue::Text("/watched/x")},
-                                      {"eventType", FakeValue::Text("Update")}}));
-    }
-  });
-  threads.emplace_back([&] {
-    for (int i = 0; i < kRounds; ++i) {
-      const std::string key = "k" + std::to_string(i);
-      plugin->awaitServiceProxyResponse(key,
-                                        [&](const PluginServiceProxyResponse&) { ++fulfilled; });
-      host.Deliver("OnServiceProxyUuidEvent", ProxyAnswer(key.c_str(), "", "", ""));
-    }
-  });
-  threads.emplace_back([&] {
-    for (int i = 0; i < kRounds; ++i) {
-      (void)plugin->scheduleDelayed("tick", 0, [&] { ++delayed; });
-      host.FireScheduled();
-    }
-  });
-  threads.emplace_back([&] {
-    for (int i = 0; i < kRounds; ++i) {
-      plugin->subscribe("/other/path");
-      ASSERT_TRUE(plugin
-                      ->publishResourceChange(Vorn::Client::PluginResourceEventType::kUpdate,
-                                              "/other/path", std::string("v"))
-                      .ok());
-      plugin->unsubscribe("/other/path");
-    }
-  });
+  for (const auto& round : rounds) {
+    threads.emplace_back([&round] {
+      for (int i = 0; i < kRounds; ++i) round(i);
+    });
+  }
   for (std::thread& thread : threads) thread.join();
-
-  EXPECT_EQ(echoed.load(), kRounds);
-  EXPECT_EQ(calls_ok.load(), kRounds);
-  EXPECT_EQ(observed.load(), kRounds);
-  EXPECT_EQ(fulfilled.load(), kRounds);
-  EXPECT_EQ(delayed.load(), kRounds);
+  for (const std::atomic<int>& count : counts) EXPECT_EQ(count.load(), kRounds);
   EXPECT_EQ(plugin->pendingDelayedCount(), 0u);
 }
 
