@@ -65,9 +65,10 @@ TEST(HostValueJson, WritesBytesAsBase64AndSkipsAbsentEntries) {
 }
 
 // Lists and objects of texts built by the host are read back by the event hub's and host
-// operations' tests; what those never build is the empty list.
-TEST(HostValueJson, BuildsAnEmptyTextList) {
+// operations' tests; what those never build is an empty list or an empty text.
+TEST(HostValueJson, BuildsEmptyTextListsAndTexts) {
   EXPECT_EQ(HostValueToJson(OwnedHostValue::TextList({}).record()), "[]");
+  EXPECT_EQ(HostValueToJson(OwnedHostValue::TextList({""}).record()), R"([""])");
 }
 
 }  // namespace
