@@ -39,6 +39,18 @@ struct NotRegistered {
 };
 ULIX_BINDING_TYPE(NotRegistered, "NotRegistered")
 
+// Each resource call the host received: "<method> <path>", then " <name>=<JSON>" per argument
+// (an unnamed argument has an empty name).
+std::vector<std::string> CallsOf(const FakeHost& host) {
+  std::vector<std::string> calls;
+  for (const FakeHost::ResourceCall& call : host.ResourceCalls()) {
+    std::string text = std::to_string(call.method) + " " + call.path;
+    for (const auto& [name, value] : call.arguments) text += " " + name + "=" + value.Json();
+    calls.push_back(text);
+  }
+  return calls;
+}
+
 // Most tests need a plain plug-in started against a fake host; answers may be scripted after the
 // start, since the host reads them when the call comes.
 class StartedTest : public ::testing::Test {
@@ -72,17 +84,11 @@ TEST_F(typedCall, SendsArgumentsAndConvertsTheAnswer) {
                               PluginManagerResource{PluginManagerState::kNotReady})
                   .ok());
 
-  const std::vector<FakeHost::ResourceCall> calls = host.ResourceCalls();
-  ASSERT_EQ(calls.size(), 2u);
-  EXPECT_EQ(calls[0].method, 2u);
-  EXPECT_EQ(calls[0].caller_context, 7u);
-  EXPECT_TRUE(calls[0].arguments.empty());
-  EXPECT_EQ(calls[1].method, 6u);
-  EXPECT_EQ(calls[1].path, "/store/x");
-  ASSERT_EQ(calls[1].arguments.size(), 2u);
-  EXPECT_EQ(calls[1].arguments[0].first, "");
-  EXPECT_EQ(calls[1].arguments[0].second.Json(), "\"v\"");
-  EXPECT_EQ(calls[1].arguments[1].second.Json(), "{\"state\":\"NotReady\"}");
+  EXPECT_EQ(CallsOf(host), (std::vector<std::string>{
+                               "2 /plugin-manager/v1/status",
+                               R"(6 /store/x ="v" ={"state":"NotReady"})",
+                           }));
+  EXPECT_EQ(host.ResourceCalls().at(0).caller_context, 7u);
   EXPECT_EQ(host.released_responses(), 2);
 }
 
@@ -577,16 +583,12 @@ TEST_F(TelemetrySender, PostsEventsAndCommonDataUnderTheirPaths) {
   // Unscripted: the host answers with an error, which common data drops.
   plugin->telemetry()->SetCommonData("client_id", "vorn-client");
 
-  const std::vector<FakeHost::ResourceCall> calls = host.ResourceCalls();
-  ASSERT_EQ(calls.size(), 3u);
-  EXPECT_EQ(calls[0].method, 6u);
-  EXPECT_EQ(calls[0].path, "/telemetry/v1/events/ulix_token_request");
-  ASSERT_EQ(calls[0].arguments.size(), 1u);
-  EXPECT_EQ(calls[0].arguments[0].second.Json(), "{\"state\":\"PluginsInitialized\"}");
-  EXPECT_EQ(calls[2].method, 6u);
-  EXPECT_EQ(calls[2].path, "/telemetry/v1/common-data/client_id");
-  ASSERT_EQ(calls[2].arguments.size(), 1u);
-  EXPECT_EQ(calls[2].arguments[0].second.Json(), "\"vorn-client\"");
+  EXPECT_EQ(CallsOf(host),
+            (std::vector<std::string>{
+                R"(6 /telemetry/v1/events/ulix_token_request ={"state":"PluginsInitialized"})",
+                R"(6 /telemetry/v1/events/refused ="x")",
+                R"(6 /telemetry/v1/common-data/client_id ="vorn-client")",
+            }));
 }
 
 TEST_F(InstallSettings, ReadAndWriteTheirKeyUnderTheStore) {
@@ -607,12 +609,13 @@ TEST_F(InstallSettings, ReadAndWriteTheirKeyUnderTheStore) {
   EXPECT_TRUE(WriteInstallSetting(*plugin, "ulix-auth", std::string("new")));
   EXPECT_FALSE(WriteInstallSetting(*plugin, "absent", std::string("new")));
 
-  const std::vector<FakeHost::ResourceCall> calls = host.ResourceCalls();
-  ASSERT_EQ(calls.size(), 5u);
-  EXPECT_EQ(calls[1].path, "/data-store/v1/install-settings/");
-  EXPECT_EQ(calls[3].method, 6u);
-  EXPECT_EQ(calls[3].path, "/data-store/v1/install-settings/ulix-auth");
-  EXPECT_EQ(calls[3].arguments.at(0).second.Json(), "\"new\"");
+  EXPECT_EQ(CallsOf(host), (std::vector<std::string>{
+                               "2 /data-store/v1/install-settings/ulix-auth",
+                               "2 /data-store/v1/install-settings/",
+                               "2 /data-store/v1/install-settings/absent",
+                               R"(6 /data-store/v1/install-settings/ulix-auth ="new")",
+                               R"(6 /data-store/v1/install-settings/absent ="new")",
+                           }));
 }
 
 // The fields and values of these types are exercised by the calls and events above; what is
