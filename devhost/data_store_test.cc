@@ -29,7 +29,7 @@ class DataStoreTest : public ::testing::Test {
   std::string file_;
 };
 
-TEST_F(DataStoreTest, KeepsReplacesAndRemovesDocuments) {
+TEST_F(DataStoreTest, KeepsReplacesAndRemovesDocumentsAcrossReopening) {
   auto store = Open();
   std::string error;
   const std::string key = "/data-store/v1/install-settings/ulix-auth";
@@ -42,16 +42,9 @@ TEST_F(DataStoreTest, KeepsReplacesAndRemovesDocuments) {
   EXPECT_TRUE(store->Remove(key));
   EXPECT_FALSE(store->Remove(key));
   EXPECT_FALSE(store->Get(key));
-}
-
-TEST_F(DataStoreTest, DocumentsSurviveReopening) {
-  std::string error;
-  {
-    auto store = Open();
-    ASSERT_TRUE(store->Put("/k", R"({"install-identifier":"00ff"})", error)) << error;
-  }
-  auto store = Open();
-  EXPECT_EQ(store->Get("/k"), R"({"install-identifier":"00ff"})");
+  ASSERT_TRUE(store->Put("/k", R"({"install-identifier":"00ff"})", error)) << error;
+  store.reset();
+  EXPECT_EQ(Open()->Get("/k"), R"({"install-identifier":"00ff"})");
 }
 
 TEST_F(DataStoreTest, ReportsAFolderItCannotWrite) {

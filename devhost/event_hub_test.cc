@@ -28,6 +28,15 @@ TEST(ServerSentEvent, FramesNameAndEachDataLine) {
   }
 }
 
+// The frames a listener can read without waiting.
+std::vector<std::string> Drain(EventHub& hub, EventHub::Listener& listener) {
+  std::vector<std::string> frames;
+  std::string frame;
+  bool closed = false;
+  while (hub.Next(listener, frame, std::chrono::milliseconds(0), closed)) frames.push_back(frame);
+  return frames;
+}
+
 struct Received {
   std::vector<std::string> lines;
 };
@@ -61,12 +70,10 @@ TEST(EventHub, ListenersGetFramesInOrderAndWakeOnClose) {
   const OwnedHostValue two = OwnedHostValue::TextList({"2"});
   hub.Publish("first", one.record());
   hub.Publish("second", two.record());
+  EXPECT_EQ(Drain(hub, *listener), (std::vector<std::string>{"event: first\ndata: [\"1\"]\n\n",
+                                                             "event: second\ndata: [\"2\"]\n\n"}));
   std::string frame;
   bool closed = false;
-  ASSERT_TRUE(hub.Next(*listener, frame, std::chrono::milliseconds(0), closed));
-  EXPECT_EQ(frame, "event: first\ndata: [\"1\"]\n\n");
-  ASSERT_TRUE(hub.Next(*listener, frame, std::chrono::milliseconds(0), closed));
-  EXPECT_EQ(frame, "event: second\ndata: [\"2\"]\n\n");
 
   // A waiting reader is woken by Close, however long it meant to wait.
   std::thread closer([&hub] { hub.Close(); });
@@ -82,11 +89,9 @@ TEST(EventHub, ReplaysEarlierEventsToListenersThatAskForThem) {
   hub.Publish("early", value.record());
   auto fresh = hub.Listen();
   auto replaying = hub.Listen(true);
-  std::string frame;
-  bool closed = false;
-  EXPECT_FALSE(hub.Next(*fresh, frame, std::chrono::milliseconds(0), closed));
-  ASSERT_TRUE(hub.Next(*replaying, frame, std::chrono::milliseconds(0), closed));
-  EXPECT_EQ(frame, "event: early\ndata: [\"early\"]\n\n");
+  EXPECT_TRUE(Drain(hub, *fresh).empty());
+  EXPECT_EQ(Drain(hub, *replaying),
+            (std::vector<std::string>{"event: early\ndata: [\"early\"]\n\n"}));
 }
 
 TEST(EventHub, KeepsAHistoryBoundedInFramesAndInBytes) {
@@ -104,13 +109,7 @@ TEST(EventHub, KeepsAHistoryBoundedInFramesAndInBytes) {
           OwnedHostValue::TextList({tag + std::string(row.data_bytes - tag.size(), 'x')});
       hub.Publish("n", value.record());
     }
-    auto replaying = hub.Listen(true);
-    std::vector<std::string> frames;
-    std::string frame;
-    bool closed = false;
-    while (hub.Next(*replaying, frame, std::chrono::milliseconds(0), closed)) {
-      frames.push_back(frame);
-    }
+    const std::vector<std::string> frames = Drain(hub, *hub.Listen(true));
     ASSERT_FALSE(frames.empty());
     std::size_t bytes = 0;
     for (const std::string& kept : frames) bytes += kept.size();
@@ -131,10 +130,9 @@ TEST(EventHub, AStalledListenerLosesTheOldestFrames) {
     const OwnedHostValue value = OwnedHostValue::TextList({std::to_string(i)});
     hub.Publish("n", value.record());
   }
-  std::string frame;
-  bool closed = false;
-  ASSERT_TRUE(hub.Next(*listener, frame, std::chrono::milliseconds(0), closed));
-  EXPECT_EQ(frame, "event: n\ndata: [\"2\"]\n\n");
+  const std::vector<std::string> frames = Drain(hub, *listener);
+  ASSERT_EQ(frames.size(), EventHub::kMaxQueuedFrames);
+  EXPECT_EQ(frames[0], "event: n\ndata: [\"2\"]\n\n");
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 #include "devhost/host_operations.h"
 
 #include <gtest/gtest.h>
-#include <microhttpd.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -14,7 +12,9 @@
 #include <thread>
 
 #include "devhost/host_value_json.h"
+#include "devhost/http_server.h"
 #include "devhost/plugin_instance.h"
+#include "devhost/test_catalogue.h"
 
 namespace devhost {
 namespace {
@@ -85,7 +85,7 @@ TEST_F(HostOperationsTest, ServesTheCommandLineRegionAndPluginManagerState) {
             R"({"state":"PluginsInitialized"})");
 }
 
-TEST_F(HostOperationsTest, KeepsDataStoreDocumentsUnderTheirPaths) {
+TEST_F(HostOperationsTest, KeepsDataStoreDocumentsUnderTheirPathsAndDefaultsInstallSettings) {
   const std::string path = "/data-store/v1/system-settings/region_data/EU/ulix";
   Answer answer = Call(kHostMethodGet, path);
   EXPECT_EQ(answer.status, 404u);
@@ -95,13 +95,11 @@ TEST_F(HostOperationsTest, KeepsDataStoreDocumentsUnderTheirPaths) {
   EXPECT_EQ(Call(kHostMethodPost, path).status, 400u);  // nothing to store
   EXPECT_EQ(Call(kHostMethodDelete, path).status, 200u);
   EXPECT_EQ(Call(kHostMethodGet, path).status, 404u);
-}
-
-TEST_F(HostOperationsTest, ServesEmptyInstallSettingsUntilThePlugInWritesSome) {
-  const std::string path = "/data-store/v1/install-settings/ulix-auth";
-  EXPECT_EQ(Call(kHostMethodGet, path).json, "{}");
-  EXPECT_EQ(Call(kHostMethodPut, path, R"({"install-identifier":"ab"})").status, 200u);
-  EXPECT_EQ(Call(kHostMethodGet, path).json, R"({"install-identifier":"ab"})");
+  // Install settings are empty until the plug-in writes some.
+  const std::string install = "/data-store/v1/install-settings/ulix-auth";
+  EXPECT_EQ(Call(kHostMethodGet, install).json, "{}");
+  EXPECT_EQ(Call(kHostMethodPut, install, R"({"install-identifier":"ab"})").status, 200u);
+  EXPECT_EQ(Call(kHostMethodGet, install).json, R"({"install-identifier":"ab"})");
 }
 
 TEST_F(HostOperationsTest, AnswersUnknownResourcesWith404AndAppendsTelemetryLines) {
@@ -146,48 +144,19 @@ TEST_F(HostOperationsTest, RunsDelayedCallbacksOnTheTimerThreadAndAnnouncesThem)
 }
 
 TEST_F(HostOperationsTest, SendsHttpThroughCurlAndReportsTransportFailures) {
-  // Echoes the body, and the header X-Vorn-DSID as X-Echo.
-  struct Upload {
-    std::string body;
-    bool started = false;
-  };
-  MHD_AccessHandlerCallback echo = [](void*, MHD_Connection* connection, const char*, const char*,
-                                      const char*, const char* data, std::size_t* size,
-                                      void** state) -> MHD_Result {
-    auto* upload = static_cast<Upload*>(*state);
-    if (upload == nullptr) {
-      *state = new Upload;
-      return MHD_YES;
-    }
-    if (*size != 0) {
-      upload->body.append(data, *size);
-      *size = 0;
-      return MHD_YES;
-    }
-    MHD_Response* response = MHD_create_response_from_buffer(
-        upload->body.size(), upload->body.data(), MHD_RESPMEM_MUST_COPY);
-    const char* dsid = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "X-Vorn-DSID");
-    MHD_add_response_header(response, "X-Echo", dsid != nullptr ? dsid : "");
-    const MHD_Result queued = MHD_queue_response(connection, 200, response);
-    MHD_destroy_response(response);
-    return queued;
-  };
-  MHD_RequestCompletedCallback done = [](void*, MHD_Connection*, void** state,
-                                         MHD_RequestTerminationCode) {
-    delete static_cast<Upload*>(*state);
-  };
-  sockaddr_in loopback{};
-  loopback.sin_family = AF_INET;
-  loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  MHD_Daemon* server = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD, 0, nullptr, nullptr, echo,
-                                        nullptr, MHD_OPTION_SOCK_ADDR, &loopback,
-                                        MHD_OPTION_NOTIFY_COMPLETED, done, nullptr, MHD_OPTION_END);
-  ASSERT_NE(server, nullptr);
-  const int port = MHD_get_daemon_info(server, MHD_DAEMON_INFO_BIND_PORT)->port;
+  // The host's own server answers: POST /items echoes the body and the X-Probe header, and the
+  // console folder holds a file larger than any answer the host reads.
+  std::ofstream(folder_ + "/large.js") << std::string(9u << 20, 'x');
+  const CatalogueRouter router(devhost_test::EchoCatalogue());
+  ServerSettings settings;
+  settings.secret = "s";
+  settings.console_folder = folder_;
+  ApiServer server(std::move(settings), router, events_, log_);
+  const std::string base = "http://127.0.0.1:" + std::to_string(server.Bind());
+  ASSERT_TRUE(server.Start());
 
-  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/token";
-  // Closing the connection lets the test server stop at once.
-  const HostHeaderPair headers[] = {{"X-Vorn-DSID", "d5"}, {"Connection", "close"}};
+  const std::string url = base + "/items";
+  const HostHeaderPair headers[] = {{"Authorization", "Bearer s"}, {"X-Probe", "d5"}};
   const char body[] = "grant_type=password";
   HostHttpRequest request{};
   request.method = kHostMethodPost;
@@ -197,51 +166,44 @@ TEST_F(HostOperationsTest, SendsHttpThroughCurlAndReportsTransportFailures) {
   request.body = body;
   request.bodyLength = sizeof body - 1;
   request.timeout = 10;
-  HostHttpResponse response{};
+  // The transport result, status, body and headers (names in lower case) of one exchange.
   const HostFunctionTable* table = host_->functions();
-  table->sendHttpRequest(table, &request, &response);
-  EXPECT_EQ(response.transportResult, 0u);
-  EXPECT_EQ(response.status, 200u);
-  EXPECT_EQ(std::string(static_cast<const char*>(response.body), response.bodyLength), body);
-  bool echoed = false;
-  for (std::uint32_t i = 0; i < response.headerCount; ++i) {
-    HostHeaderPair pair;
-    std::memcpy(&pair, &response.headers[i], sizeof pair);
-    echoed |= std::string(pair.name) == "x-echo" && std::string(pair.value) == "d5";
-  }
-  EXPECT_TRUE(echoed);
-  response.release(&response);
+  auto send = [&](const HostHttpRequest& sent) {
+    HostHttpResponse response{};
+    table->sendHttpRequest(table, &sent, &response);
+    std::string text = std::to_string(response.transportResult) + " " +
+                       std::to_string(response.status) + " " +
+                       std::string(static_cast<const char*>(response.body), response.bodyLength);
+    for (std::uint32_t i = 0; i < response.headerCount; ++i) {
+      HostHeaderPair pair;
+      std::memcpy(&pair, &response.headers[i], sizeof pair);
+      text += std::string("\n") + pair.name + ": " + pair.value;
+    }
+    response.release(&response);
+    return text;
+  };
+  const std::string echoed = send(request);
+  EXPECT_EQ(echoed.rfind(R"(0 200 {"method":6,"path":"/items",)", 0), 0u) << echoed;
+  EXPECT_NE(echoed.find(R"("body":"grant_type=password",)"), std::string::npos) << echoed;
+  EXPECT_NE(echoed.find(R"("probe":"d5"})"), std::string::npos) << echoed;
+  EXPECT_NE(echoed.find("\nx-frame-options: DENY"), std::string::npos) << echoed;
 
   // An answer over 8 MiB, and any scheme but http and https, fail as transport errors.
-  const std::string large(9u << 20, 'x');
-  request.body = large.data();
-  request.bodyLength = static_cast<std::uint32_t>(large.size());
-  HostHttpResponse too_large{};
-  table->sendHttpRequest(table, &request, &too_large);
-  EXPECT_EQ(too_large.transportResult, 1u);
-  EXPECT_EQ(std::string(static_cast<const char*>(too_large.body), too_large.bodyLength),
-            "the answer's body is larger than 8 MiB");
-  too_large.release(&too_large);
-  request.body = body;
-  request.bodyLength = sizeof body - 1;
-  for (const char* url : {"file:///etc/hostname", "ftp://127.0.0.1/", "gopher://127.0.0.1/"}) {
-    SCOPED_TRACE(url);
-    HostHttpRequest other = request;
-    other.url = url;
-    HostHttpResponse refused{};
-    table->sendHttpRequest(table, &other, &refused);
-    EXPECT_EQ(refused.transportResult, 1u);
-    EXPECT_EQ(refused.status, 0u);
-    refused.release(&refused);
+  const std::string large = base + "/large.js";
+  HostHttpRequest other = request;
+  other.method = kHostMethodGet;
+  other.url = large.c_str();
+  EXPECT_EQ(send(other), "1 0 the answer's body is larger than 8 MiB");
+  for (const char* refused : {"file:///etc/hostname", "ftp://127.0.0.1/", "gopher://127.0.0.1/"}) {
+    SCOPED_TRACE(refused);
+    other.url = refused;
+    EXPECT_EQ(send(other).rfind("1 0 ", 0), 0u);
   }
-  MHD_stop_daemon(server);
-
   // Nobody listens there any more.
-  HostHttpResponse refused{};
-  table->sendHttpRequest(table, &request, &refused);
-  EXPECT_EQ(refused.transportResult, 1u);
-  EXPECT_GT(refused.bodyLength, 0u);
-  refused.release(&refused);
+  server.Stop();
+  const std::string unanswered = send(request);
+  EXPECT_EQ(unanswered.rfind("1 0 ", 0), 0u);
+  EXPECT_GT(unanswered.size(), 4u);
 }
 
 TEST(PluginInstance, SaysWhyALibraryCannotBeLoaded) {

@@ -64,11 +64,11 @@ TEST(HostValueJson, WritesBytesAsBase64AndSkipsAbsentEntries) {
   EXPECT_EQ(HostValueToJson(object), R"({"blob":"/wBhYg==","text":"abc"})");
 }
 
-TEST(HostValueJson, BuildsTheRecordsTheHostServes) {
-  EXPECT_EQ(HostValueToJson(OwnedHostValue::TextList({"--a=1", ""}).record()), R"(["--a=1",""])");
+// Lists and objects of texts built by the host are read back by the event hub's and host
+// operations' tests; what those never build is an empty list or an empty text.
+TEST(HostValueJson, BuildsEmptyTextListsAndTexts) {
   EXPECT_EQ(HostValueToJson(OwnedHostValue::TextList({}).record()), "[]");
-  EXPECT_EQ(HostValueToJson(OwnedHostValue::TextObject({{"region", "EU"}}).record()),
-            R"({"region":"EU"})");
+  EXPECT_EQ(HostValueToJson(OwnedHostValue::TextList({""}).record()), R"([""])");
 }
 
 }  // namespace

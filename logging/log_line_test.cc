@@ -13,10 +13,11 @@ LogRecord SampleRecord(std::string_view message) {
 
 constexpr LineContext kContext = {"host", 12'345'678'901, 0x2a};
 
-TEST(LogLine, ReplacesEachCodeOfTheTemplate) {
+TEST(LogLine, ReplacesEachCodeOfTheTemplateAndEndsWithOneLineFeed) {
   struct Case {
     const char* line_template;
     const char* expected;
+    const char* message = "hello";
   };
   const Case cases[] = {
       {"#D", "2026-01-31T23:59:58.250\n"},
@@ -31,17 +32,18 @@ TEST(LogLine, ReplacesEachCodeOfTheTemplate) {
       {"", "\n"},
       {"#D| #L| #G| #M", "2026-01-31T23:59:58.250| ALWAYS| DBG;NET| hello\n"},
       {"#E(#T): #L| #M", "host(0x2a): ALWAYS| hello\n"},
+      // The message's own line feed ends the line; none is added after it.
+      {"#M", "done\n", "done\n"},
+      {"#M", "two\n\n", "two\n\n"},
+      {"#M!", "done\n!\n", "done\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line_template);
-    EXPECT_EQ(RenderLogLine(c.line_template, SampleRecord("hello"), kContext), c.expected);
+    EXPECT_EQ(RenderLogLine(c.line_template, SampleRecord(c.message), kContext), c.expected);
   }
-}
-
-TEST(LogLine, EndsWithTheMessagesOwnLineFeedWithoutAddingAnother) {
-  EXPECT_EQ(RenderLogLine("#M", SampleRecord("done\n"), kContext), "done\n");
-  EXPECT_EQ(RenderLogLine("#M", SampleRecord("two\n\n"), kContext), "two\n\n");
-  EXPECT_EQ(RenderLogLine("#M!", SampleRecord("done\n"), kContext), "done\n!\n");
+  // Thread ids print as addresses: neither cut to 32 bits' sign nor padded.
+  EXPECT_EQ(RenderLogLine("#T", SampleRecord("m"), {"host", 0, 0xabcdef01}), "0xabcdef01\n");
+  EXPECT_EQ(RenderLogLine("#T", SampleRecord("m"), {"host", 0, 1}), "0x1\n");
 }
 
 TEST(LogLine, CutsLongLinesToTheBufferAndStillEndsWithALineFeed) {
@@ -53,24 +55,15 @@ TEST(LogLine, CutsLongLinesToTheBufferAndStillEndsWithALineFeed) {
 }
 
 TEST(LogLine, NamesLevelsAndFormatsTimestamps) {
-  EXPECT_STREQ(LevelName(0), "  OKAY");
-  EXPECT_STREQ(LevelName(1), "  WARN");
-  EXPECT_STREQ(LevelName(2), " ERROR");
-  EXPECT_STREQ(LevelName(3), "ALWAYS");
-  EXPECT_STREQ(LevelName(4), "");
-  EXPECT_STREQ(LevelName(-1), "");
+  std::string names;
+  for (int level = -1; level <= 4; ++level) names += std::string(LevelName(level)) + "|";
+  EXPECT_EQ(names, "|  OKAY|  WARN| ERROR|ALWAYS||");
   LogTime time = {2026, 1, 2, 3, 4, 5, 6};
   EXPECT_EQ(TimestampText(time), "2026-01-02T03:04:05.006");
   EXPECT_EQ(FileNameTimestampText(time), "2026-01-02T03-04-05");
   // Fields too wide for their columns keep printf's rendering.
   EXPECT_EQ(TimestampText({12345, 13, 0, 24, 60, 61, 1000}), "12345-13-00T24:60:61.1000");
   EXPECT_EQ(TimestampText({-1, 1, 1, 0, 0, 0, 0}), "-001-01-01T00:00:00.000");
-}
-
-TEST(LogLine, PrintsThreadIdsAsAddresses) {
-  LogRecord record = SampleRecord("m");
-  EXPECT_EQ(RenderLogLine("#T", record, {"host", 0, 0xabcdef01}), "0xabcdef01\n");
-  EXPECT_EQ(RenderLogLine("#T", record, {"host", 0, 1}), "0x1\n");
 }
 
 }  // namespace

@@ -1,14 +1,23 @@
-// The small system services: UUIDs, clocks, the random device and thread ids.
+// The small system services: UUIDs, clocks, local time, the random device, thread ids, debugger
+// output, the executable's name, page reservation and the recursive lock.
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "platform/debugger_output.h"
+#include "platform/executable_name.h"
 #include "platform/local_time.h"
 #include "platform/monotonic_clock.h"
+#include "platform/page_reservation.h"
 #include "platform/random_device.h"
+#include "platform/recursive_lock.h"
 #include "platform/thread_id.h"
 #include "platform/uuid.h"
 
@@ -65,17 +74,13 @@ TEST(LocalTime, SplitsAMomentIntoCalendarFieldsOfTheProcessTimeZone) {
       // Two hours east of UTC: the same moment is already the next day.
       {"XST-2", 1769903998, 0, {2026, 2, 1, 1, 59, 58, 0}},
   };
+  auto fields = [](const LocalTime& t) {
+    return std::tuple(t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond);
+  };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.zone);
     SetTimeZone(row.zone);
-    LocalTime got = LocalTimeAt(row.seconds, row.nanoseconds);
-    EXPECT_EQ(got.year, row.expected.year);
-    EXPECT_EQ(got.month, row.expected.month);
-    EXPECT_EQ(got.day, row.expected.day);
-    EXPECT_EQ(got.hour, row.expected.hour);
-    EXPECT_EQ(got.minute, row.expected.minute);
-    EXPECT_EQ(got.second, row.expected.second);
-    EXPECT_EQ(got.millisecond, row.expected.millisecond);
+    EXPECT_EQ(fields(LocalTimeAt(row.seconds, row.nanoseconds)), fields(row.expected));
   }
   SetTimeZone(previous != nullptr ? saved.c_str() : nullptr);
 }
@@ -108,6 +113,101 @@ TEST(ThreadId, IsStableWithinAThreadAndDistinctAcrossThreads) {
   std::thread([&] { other = CurrentThreadId(); }).join();
   EXPECT_NE(other, 0u);
   EXPECT_NE(other, mine);
+}
+
+TEST(DebuggerOutput, GoesOnlyToTheInstalledSink) {
+  WriteDebuggerOutput("nobody listens\n");  // must be harmless without a sink
+  std::vector<std::string> seen;
+  EXPECT_FALSE(SetDebuggerSink([&](std::string_view text) { seen.emplace_back(text); }));
+  WriteDebuggerOutput("first\n");
+  WriteDebuggerOutput("second\n");
+  EXPECT_TRUE(SetDebuggerSink({}));  // hands back the sink it removes
+  WriteDebuggerOutput("after removal\n");
+  EXPECT_EQ(seen, (std::vector<std::string>{"first\n", "second\n"}));
+}
+
+TEST(ExecutableName, IsTheRunningProgramsFileName) {
+#if defined(_WIN32)
+  EXPECT_EQ(ExecutableFileName(), "platform_test.exe");
+#else
+  EXPECT_EQ(ExecutableFileName(), "platform_test");
+#endif
+}
+
+TEST(ExecutableName, KeepsWhatFollowsTheLastSeparator) {
+  EXPECT_EQ(FileNameOfPath("/usr/bin/host"), "host");
+  EXPECT_EQ(FileNameOfPath("host"), "host");
+  EXPECT_EQ(FileNameOfPath("/a/b/"), "");
+  EXPECT_EQ(FileNameOfPath(""), "");
+#if defined(_WIN32)
+  // Either separator on Windows; a drive letter is not one.
+  EXPECT_EQ(FileNameOfPath("C:\\Program Files\\Client\\client.exe"), "client.exe");
+  EXPECT_EQ(FileNameOfPath("C:\\Client/bin\\client.exe"), "client.exe");
+  EXPECT_EQ(FileNameOfPath("C:\\Client\\bin/client.exe"), "client.exe");
+  EXPECT_EQ(FileNameOfPath("C:client.exe"), "C:client.exe");
+#else
+  EXPECT_EQ(FileNameOfPath("/opt/odd\\name"), "odd\\name");  // a Linux name may hold one
+#endif
+}
+
+TEST(PageReservation, GivesZeroedWritableBlocksAlignedTo64KiB) {
+  for (std::size_t pages : {1u, 3u, 16u}) {
+    SCOPED_TRACE(pages);
+    std::size_t bytes = pages * 65536;
+    auto* block = static_cast<unsigned char*>(ReservePages(bytes));
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 65536, 0u);
+    EXPECT_EQ(block[0], 0);
+    EXPECT_EQ(block[bytes - 1], 0);
+    std::memset(block, 0xA5, bytes);
+    EXPECT_EQ(block[bytes / 2], 0xA5);
+    ReleasePages(block, bytes);
+  }
+}
+
+TEST(PageReservation, RefusesSizesThatAreNotWholeGranules) {
+  EXPECT_EQ(ReservePages(0), nullptr);
+  EXPECT_EQ(ReservePages(4096), nullptr);
+  EXPECT_EQ(ReservePages(65536 + 1), nullptr);
+  ReleasePages(nullptr, 65536);  // harmless
+}
+
+// Whether another thread can take the lock now.
+bool OtherThreadGetsIt(RecursiveLock& lock) {
+  bool got_it = false;
+  std::thread([&] {
+    got_it = lock.try_lock();
+    if (got_it) lock.unlock();
+  }).join();
+  return got_it;
+}
+
+TEST(RecursiveLock, ItsHolderMayTakeItAgainWhileOtherThreadsWaitForEveryLevel) {
+  RecursiveLock lock;
+  lock.lock();
+  ASSERT_TRUE(lock.try_lock());  // a target that logs while writing
+  EXPECT_FALSE(OtherThreadGetsIt(lock));
+  lock.unlock();
+  EXPECT_FALSE(OtherThreadGetsIt(lock));  // one level released: still held
+  lock.unlock();
+  EXPECT_TRUE(OtherThreadGetsIt(lock));
+}
+
+TEST(RecursiveLock, KeepsCountsExactUnderContention) {
+  RecursiveLock lock;
+  int count = 0;
+  std::thread threads[4];
+  for (std::thread& thread : threads) {
+    thread = std::thread([&] {
+      for (int i = 0; i < 10000; ++i) {
+        std::lock_guard<RecursiveLock> hold(lock);
+        std::lock_guard<RecursiveLock> again(lock);
+        ++count;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(count, 40000);
 }
 
 }  // namespace

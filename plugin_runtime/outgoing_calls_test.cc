@@ -1,11 +1,23 @@
-// Typed calls of host resources and HTTP requests through the host, driven against the fake
-// host as a started plug-in makes them.
+// What a started plug-in asks of its host and hears back, driven against the fake host: typed
+// resource calls, HTTP, published and observed events, counted subscriptions, delayed callbacks,
+// stop, the service-proxy queues, telemetry, install settings, the runtime's builtin
+// registrations, and all of it from several host threads at once.
+#include <atomic>
+#include <functional>
+#include <future>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "binding/binding_type_registry.h"
 #include "binding/json_bridge.h"
 #include "gtest/gtest.h"
+#include "plugin_runtime/install_settings.h"
 #include "plugin_runtime/plugin_base.h"
+#include "plugin_runtime/resource_paths.h"
+#include "plugin_runtime/telemetry_sender.h"
+#include "testing/endpoint_chooser.h"
 #include "testing/fake_host.h"
 #include "testing/started_plugin.h"
 
@@ -17,50 +29,75 @@ using ulix_testing::FakeValue;
 using ulix_testing::StartedPlugin;
 using Vorn::Client::PluginManagerResource;
 using Vorn::Client::PluginManagerState;
+using Vorn::Client::PluginResourceEvent;
+using Vorn::Client::PluginResourceEventType;
+using Vorn::Client::PluginServiceProxyResponse;
+using Headers = std::vector<std::pair<std::string, std::string>>;
 
 struct NotRegistered {
   int n = 0;
 };
 ULIX_BINDING_TYPE(NotRegistered, "NotRegistered")
 
-TEST(typedCall, SendsArgumentsAndConvertsTheAnswer) {
+// Each resource call the host received: "<method> <path>", then " <name>=<JSON>" per argument
+// (an unnamed argument has an empty name).
+std::vector<std::string> CallsOf(const FakeHost& host) {
+  std::vector<std::string> calls;
+  for (const FakeHost::ResourceCall& call : host.ResourceCalls()) {
+    std::string text = std::to_string(call.method) + " " + call.path;
+    for (const auto& [name, value] : call.arguments) text += " " + name + "=" + value.Json();
+    calls.push_back(text);
+  }
+  return calls;
+}
+
+// Most tests need a plain plug-in started against a fake host; answers may be scripted after the
+// start, since the host reads them when the call comes.
+class StartedTest : public ::testing::Test {
+ protected:
   FakeHost host;
+  StartedPlugin plugin{host};
+};
+using typedCall = StartedTest;
+using HostHttp = StartedTest;
+using publishResourceChange = StartedTest;
+using Subscription = StartedTest;
+using observeResource = StartedTest;
+using scheduleDelayed = StartedTest;
+using PluginStop = StartedTest;
+using ServiceProxy = StartedTest;
+using TelemetrySender = StartedTest;
+using InstallSettings = StartedTest;
+using RuntimeBuiltins = StartedTest;
+
+TEST_F(typedCall, SendsArgumentsAndConvertsTheAnswer) {
   host.ScriptResource("/plugin-manager/v1/status",
                       FakeValue::Object({{"state", FakeValue::Text("PluginsInitialized")}}));
   host.ScriptResource("/store/x", FakeHost::ResourceAnswer());
-  StartedPlugin plugin(host);
 
   auto state =
       plugin->typedCall<PluginManagerResource>(kHostMethodGet, "/plugin-manager/v1/status");
   ASSERT_TRUE(state.ok()) << state.message();
   EXPECT_EQ(state.value().state, PluginManagerState::kPluginsInitialized);
+  EXPECT_TRUE(plugin
+                  ->typedCall(kHostMethodPost, "/store/x", std::string("v"),
+                              PluginManagerResource{PluginManagerState::kNotReady})
+                  .ok());
 
-  auto posted = plugin->typedCall(kHostMethodPost, "/store/x", std::string("v"),
-                                  PluginManagerResource{PluginManagerState::kNotReady});
-  EXPECT_TRUE(posted.ok());
-
-  const std::vector<FakeHost::ResourceCall> calls = host.ResourceCalls();
-  ASSERT_EQ(calls.size(), 2u);
-  EXPECT_EQ(calls[0].method, 2u);
-  EXPECT_EQ(calls[0].caller_context, 7u);
-  EXPECT_TRUE(calls[0].arguments.empty());
-  EXPECT_EQ(calls[1].method, 6u);
-  EXPECT_EQ(calls[1].path, "/store/x");
-  ASSERT_EQ(calls[1].arguments.size(), 2u);
-  EXPECT_EQ(calls[1].arguments[0].first, "");
-  EXPECT_EQ(calls[1].arguments[0].second.Json(), "\"v\"");
-  EXPECT_EQ(calls[1].arguments[1].second.Json(), "{\"state\":\"NotReady\"}");
+  EXPECT_EQ(CallsOf(host), (std::vector<std::string>{
+                               "2 /plugin-manager/v1/status",
+                               R"(6 /store/x ="v" ={"state":"NotReady"})",
+                           }));
+  EXPECT_EQ(host.ResourceCalls().at(0).caller_context, 7u);
   EXPECT_EQ(host.released_responses(), 2);
 }
 
-TEST(typedCall, ReportsEachFailureWithItsStatusAndMessage) {
-  FakeHost host;
+TEST_F(typedCall, ReportsEachFailureWithItsStatusAndMessage) {
   host.ScriptResource("/svc/down", {503, "service down", {}, std::nullopt, false});
   host.ScriptResource("/svc/broken-stream",
                       {200, "", {}, std::vector<std::string>{"{\"a\""}, true});
   host.ScriptResource("/svc/not-json", {200, "", {}, std::vector<std::string>{"{oops"}, false});
   host.ScriptResource("/svc/text", FakeValue::Text("abc"));
-  StartedPlugin plugin(host);
 
   struct Case {
     Vorn::RemotingTypedResult<PluginManagerResource> result;
@@ -96,34 +133,28 @@ TEST(typedCall, ReportsEachFailureWithItsStatusAndMessage) {
   EXPECT_EQ(host.closed_streams(), 2);
 }
 
-TEST(typedCall, ReadsAStreamInPiecesAndYieldsOnlyWhenShortOfData) {
-  FakeHost host;
+TEST_F(typedCall, ReadsAStreamInPiecesAndYieldsOnlyWhenShortOfData) {
   host.ScriptResource("/svc/pieces",
                       {200, "", {}, std::vector<std::string>{"{\"a\":", "", "[1,2]}"}, false});
-  const std::string full_chunk(4096, 'x');
-  host.ScriptResource("/svc/full", {200, "", {}, std::vector<std::string>{full_chunk, "y"}, false});
-  StartedPlugin plugin(host);
+  host.ScriptResource("/svc/full",
+                      {200, "", {}, std::vector<std::string>{std::string(4096, 'x'), "y"}, false});
 
   auto value = plugin->typedCall<binding::BindingValue>(kHostMethodGet, "/svc/pieces");
   ASSERT_TRUE(value.ok()) << value.message();
   EXPECT_EQ(binding::toJson(value.value()), "{\"a\":[1,2]}");
   // Two short reads announced more data: the host was given two chances to produce it.
   EXPECT_EQ(host.WaitReasons(), (std::vector<std::string>{"Wait: yield", "Wait: yield"}));
-  EXPECT_EQ(host.yield_count(), 2);
   EXPECT_EQ(host.finish_wait_count(), 2);
 
   auto text = plugin->streamedCall(kHostMethodGet, "/svc/full");
   ASSERT_TRUE(text.ok());
-  EXPECT_EQ(text.value().size(), 4097u);
-  EXPECT_EQ(text.value().back(), 'y');
-  EXPECT_EQ(host.yield_count(), 2);
+  EXPECT_EQ(text.value(), std::string(4096, 'x') + "y");
+  EXPECT_EQ(host.yield_count(), 2);  // a full chunk is no reason to yield
   EXPECT_EQ(host.closed_streams(), 2);
 }
 
-TEST(HostHttp, PutsTheUserAgentFirstUnlessTheRequestNamesOne) {
-  FakeHost host;
+TEST_F(HostHttp, PutsTheUserAgentFirstUnlessTheRequestNamesOne) {
   host.ScriptHttp({0, 200, std::string("{}")});
-  StartedPlugin plugin(host);
 
   HttpRequest request;
   request.method = kHostMethodPost;
@@ -138,7 +169,6 @@ TEST(HostHttp, PutsTheUserAgentFirstUnlessTheRequestNamesOne) {
 
   const std::vector<FakeHost::HttpCall> calls = host.HttpCalls();
   ASSERT_EQ(calls.size(), 2u);
-  using Headers = std::vector<std::pair<std::string, std::string>>;
   EXPECT_EQ(calls[0].headers,
             (Headers{{"user-agent", "VornClient/18.0.0 (test)"}, {"Accept", "application/json"}}));
   EXPECT_EQ(calls[0].method, 6u);
@@ -150,126 +180,557 @@ TEST(HostHttp, PutsTheUserAgentFirstUnlessTheRequestNamesOne) {
   EXPECT_EQ(host.released_http_responses(), 2);
 }
 
-TEST(HostHttp, MapsTransportResults) {
-  const struct {
-    std::uint32_t host_code;
-    HttpTransportResult expected;
-  } cases[] = {
-      {0xFFFFFFFFu, HttpTransportResult::kCancelled},
-      {0, HttpTransportResult::kSuccess},
-      {1, HttpTransportResult::kFailure},
-      {2, HttpTransportResult::kTimedOut},
-      {3, HttpTransportResult::kFailure},
-      {7, HttpTransportResult::kFailure},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.host_code);
-    EXPECT_EQ(MapHttpTransportResult(c.host_code), c.expected);
-  }
+TEST_F(HostHttp, MapsTransportResults) {
+  EXPECT_EQ(MapHttpTransportResult(0), HttpTransportResult::kSuccess);
+  EXPECT_EQ(MapHttpTransportResult(1), HttpTransportResult::kFailure);
+  EXPECT_EQ(MapHttpTransportResult(2), HttpTransportResult::kTimedOut);
+  EXPECT_EQ(MapHttpTransportResult(7), HttpTransportResult::kFailure);  // any code unheard of
+  EXPECT_EQ(MapHttpTransportResult(0xFFFFFFFFu), HttpTransportResult::kCancelled);
 }
 
-TEST(HostHttp, ReadsBodiesAndReportsEveryMessage) {
-  FakeHost host;
-  StartedPlugin plugin(host);
+// "error <message>" or "ok", then the decoded value and the raw text.
+std::string Outcome(const HttpResponse& response) {
+  return (response.error ? "error " + response.message : "ok") + "|" +
+         binding::toJson(response.value) + "|" + response.text;
+}
+
+TEST_F(HostHttp, ReadsBodiesAndReportsEveryMessage) {
   HttpRequest request;
   request.method = kHostMethodPost;
-  request.url = "https://sso.example/token";
+  request.url = "https://s/t";
+  const std::string converting = "error Error converting response for POST https://s/t: ";
 
   struct Case {
     const char* name;
     FakeHost::HttpAnswer answer;
     HttpBodyForm form;
-    bool error;
-    std::string message;
-    std::string value_json;
-    std::string text;
+    std::string outcome;
   };
   const Case cases[] = {
       {"json body",
-       {0, 200, std::string("{\"a\":1}"), {{"Content-Type", "application/json"}}},
+       {0, 200, "{\"a\":1}", {{"Content-Type", "application/json"}}},
        HttpBodyForm::kJson,
-       false,
-       "",
-       "{\"a\":1}",
-       ""},
+       "ok|{\"a\":1}|"},
       {"service error status is not a transport error",
-       {0, 400, std::string("{}"), {}},
+       {0, 400, "{}"},
        HttpBodyForm::kJson,
-       false,
-       "",
-       "{}",
-       ""},
+       "ok|{}|"},
       {"transport failure carries the host's text",
-       {7, 0, std::string("connection reset"), {}},
+       {7, 0, "connection reset"},
        HttpBodyForm::kJson,
-       true,
-       "connection reset",
-       "",
-       ""},
-      {"empty json body",
-       {0, 200, std::string()},
-       HttpBodyForm::kJson,
-       true,
-       "Error converting response for POST https://sso.example/token: body was empty",
-       "",
-       ""},
+       "error connection reset||"},
+      {"empty json body", {0, 200, ""}, HttpBodyForm::kJson, converting + "body was empty||"},
       {"undecodable json body",
-       {0, 502, std::string("<html>"), {}},
+       {0, 502, "<html>"},
        HttpBodyForm::kJson,
-       true,
-       "Error deserializing json response for POST https://sso.example/token: Error: Invalid "
-       "value. at offset 0. given body <html>",
-       "\"<html>\"",
-       ""},
+       "error Error deserializing json response for POST https://s/t: Error: Invalid value. at "
+       "offset 0. given body <html>|\"<html>\"|"},
       {"headers announced but missing",
-       {0, 200, std::string("{}"), {}, true},
+       {0, 200, "{}", {}, true},
        HttpBodyForm::kJson,
-       true,
-       "Error converting response for POST https://sso.example/token: headers was null",
-       "",
-       ""},
-      {"text body",
-       {0, 200, std::string("plain"), {}},
-       HttpBodyForm::kText,
-       false,
-       "",
-       "",
-       "plain"},
+       converting + "headers was null||"},
+      {"text body", {0, 200, "plain"}, HttpBodyForm::kText, "ok||plain"},
       {"text body announced but missing",
        {0, 200, std::nullopt, {}, false, 5},
        HttpBodyForm::kText,
-       true,
-       "Error converting response for POST https://sso.example/token: body was null",
-       "",
-       ""},
+       converting + "body was null||"},
   };
   int sent = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     host.ScriptHttp(c.answer);
-    HttpResponse response = plugin->sendHttp(request, c.form);
-    ++sent;
-    EXPECT_EQ(response.error, c.error);
-    EXPECT_EQ(response.message, c.message);
-    EXPECT_EQ(binding::toJson(response.value), c.value_json);
-    EXPECT_EQ(response.text, c.text);
-    EXPECT_EQ(host.released_http_responses(), sent);
+    EXPECT_EQ(Outcome(plugin->sendHttp(request, c.form)), c.outcome);
+    EXPECT_EQ(host.released_http_responses(), ++sent);
   }
 }
 
-TEST(HostHttp, KeepsStatusAndHeadersOfASuccessfulExchange) {
-  FakeHost host;
+TEST_F(HostHttp, KeepsStatusAndHeadersOfASuccessfulExchange) {
   host.ScriptHttp({0, 201, std::string("ok"), {{"ETag", "x1"}, {"Content-Type", "text/plain"}}});
-  StartedPlugin plugin(host);
   HttpResponse response = plugin->getText("https://sso.example/userinfo", {{"a", "b"}}, 10, 1);
   EXPECT_EQ(response.transport, HttpTransportResult::kSuccess);
   EXPECT_EQ(response.status, 201u);
   EXPECT_EQ(response.headers,
             (std::map<std::string, std::string>{{"Content-Type", "text/plain"}, {"ETag", "x1"}}));
   EXPECT_EQ(response.text, "ok");
-  EXPECT_EQ(host.HttpCalls().at(0).method, 2u);
-  EXPECT_EQ(host.HttpCalls().at(0).timeout, 10u);
-  EXPECT_EQ(host.HttpCalls().at(0).flag, 1u);
+  const FakeHost::HttpCall call = host.HttpCalls().at(0);
+  EXPECT_EQ(call.method, 2u);
+  EXPECT_EQ(call.timeout, 10u);
+  EXPECT_EQ(call.flag, 1u);
+}
+
+// Events, subscriptions, delayed callbacks and stop.
+
+TEST(MatchesResourcePattern, StarTakesOneSegment) {
+  const struct {
+    const char* pattern;
+    const char* path;
+    bool matches;
+  } cases[] = {
+      {"/a/*/c", "/a/b/c", true},   {"/a/*/c", "/a/b/x/c", false},
+      {"/a/*", "/a/b", true},       {"/a/*", "/a/b/c", false},
+      {"/a/*", "/a/", true},        {"/a/b", "/a/b", true},
+      {"/a/b", "/a/bc", false},     {"/a/b*", "/a/bcd", true},
+      {"/a/*/c", "/a/b/c/", false}, {"*", "", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.pattern) + " " + c.path);
+    EXPECT_EQ(MatchesResourcePattern(c.pattern, c.path), c.matches);
+  }
+}
+
+TEST_F(publishResourceChange, SendsUnderThePathNameAndAgainAsJsonApiEvent) {
+  ASSERT_TRUE(plugin
+                  ->publishResourceChange(PluginResourceEventType::kUpdate,
+                                          "/ulix-auth/v1/authorization/refresh",
+                                          PluginManagerResource{PluginManagerState::kNotReady})
+                  .ok());
+  ASSERT_TRUE(plugin->publishResourceDelete("/ulix-auth/v1/authorization").ok());
+  // A path whose own name is the given one is not sent twice.
+  ASSERT_TRUE(plugin->publishResourceDelete("/").ok());
+
+  std::vector<std::string> sent;
+  for (const FakeHost::SentEvent& event : host.SentEvents()) {
+    sent.push_back(event.name + " " + event.value.Json());
+  }
+  const std::string update =
+      R"({"data":{"state":"NotReady"},"eventType":"Update","uri":"/ulix-auth/v1/authorization/refresh"})";
+  const std::string deletion =
+      R"({"data":null,"eventType":"Delete","uri":"/ulix-auth/v1/authorization"})";
+  EXPECT_EQ(sent, (std::vector<std::string>{
+                      "OnJsonApiEvent_ulix-auth_v1_authorization " + update,
+                      "OnJsonApiEvent " + update,
+                      "OnJsonApiEvent_ulix-auth_v1_authorization " + deletion,
+                      "OnJsonApiEvent " + deletion,
+                      R"(OnJsonApiEvent {"data":null,"eventType":"Delete","uri":"/"})",
+                  }));
+}
+
+TEST_F(publishResourceChange, SendsNothingWhenTheDataDoesNotConvert) {
+  auto result =
+      plugin->publishResourceChange(PluginResourceEventType::kCreate, "/a", NotRegistered{});
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.status(), 500);
+  EXPECT_EQ(result.message(),
+            "Couldn't convert native value because it's an unregistered structure.");
+  EXPECT_TRUE(host.SentEvents().empty());
+}
+
+TEST_F(Subscription, CountsPerEventFamilyAndStaysSilentInTheLog) {
+  const std::size_t at_start = host.Subscriptions().size();
+  host.ClearLog();
+
+  plugin->subscribe("/ulix-auth/v1/authorization/access-token");
+  plugin->subscribe("/ulix-auth/v1/authorization/id-token");
+  ASSERT_EQ(host.Subscriptions().size(), at_start + 1);
+  const FakeHost::Subscription added = host.Subscriptions().back();
+  EXPECT_EQ(added.name, "OnJsonApiEvent_ulix-auth_v1_authorization");
+  EXPECT_EQ(added.plugin_handle, 7u);
+  EXPECT_EQ(added.flag, 0);
+
+  plugin->unsubscribe("/ulix-auth/v1/authorization/id-token");
+  EXPECT_TRUE(host.Unsubscriptions().empty());
+  plugin->unsubscribe("/ulix-auth/v1/authorization/access-token");
+  ASSERT_EQ(host.Unsubscriptions().size(), 1u);
+  EXPECT_EQ(host.Unsubscriptions()[0].name, "OnJsonApiEvent_ulix-auth_v1_authorization");
+  // One unsubscribe too many changes nothing.
+  plugin->unsubscribe("/ulix-auth/v1/authorization/access-token");
+  EXPECT_EQ(host.Unsubscriptions().size(), 1u);
+  // Trace points go to a suppressed group.
+  EXPECT_TRUE(host.LogLines().empty());
+}
+
+TEST_F(observeResource, ReadsTheResourceFirstThenFollowsItsChanges) {
+  host.ScriptResource("/plugin-manager/v1/status",
+                      FakeValue::Object({{"state", FakeValue::Text("NotReady")}}));
+  std::vector<std::string> seen;
+  plugin->observeResource("/plugin-manager/v1/status", [&](const PluginResourceEvent& event) {
+    seen.push_back(std::to_string(static_cast<int>(event.eventType)) + " " + event.uri + " " +
+                   binding::toJson(event.data));
+  });
+  // The plug-in's own publication comes back through the host's bus.
+  ASSERT_TRUE(
+      plugin
+          ->publishResourceChange(PluginResourceEventType::kUpdate, "/plugin-manager/v1/status",
+                                  PluginManagerResource{PluginManagerState::kPluginsInitialized})
+          .ok());
+  // An event whose uri lacks the leading "/" still finds the observer; one whose payload is
+  // not a resource event is dropped.
+  host.Deliver("OnJsonApiEvent_plugin-manager_v1_status",
+               FakeValue::Object({{"uri", FakeValue::Text("plugin-manager/v1/status")},
+                                  {"eventType", FakeValue::Text("Delete")}}));
+  host.Deliver("OnJsonApiEvent_plugin-manager_v1_status", FakeValue::Text("garbage"));
+
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      "0 /plugin-manager/v1/status {\"state\":\"NotReady\"}",
+                      "1 /plugin-manager/v1/status {\"state\":\"PluginsInitialized\"}",
+                      "2 plugin-manager/v1/status ",
+                  }));
+}
+
+TEST_F(observeResource, WildcardObserversReceiveMatchingPathsOnly) {
+  std::vector<std::string> middle;
+  std::vector<std::string> tail;
+  plugin->observeResource("/a/*/c", [&](const PluginResourceEvent& e) { middle.push_back(e.uri); });
+  plugin->observeResource("/a/*", [&](const PluginResourceEvent& e) { tail.push_back(e.uri); });
+  // No initial read for patterns.
+  EXPECT_TRUE(host.ResourceCalls().empty());
+
+  for (const char* uri : {"/a/b/c", "/a/b/x/c", "/a/b", "/a/b/c/d"}) {
+    host.Deliver("OnJsonApiEvent_a_*_c",
+                 FakeValue::Object(
+                     {{"uri", FakeValue::Text(uri)}, {"eventType", FakeValue::Text("Update")}}));
+  }
+  EXPECT_EQ(middle, (std::vector<std::string>{"/a/b/c"}));
+  EXPECT_EQ(tail, (std::vector<std::string>{"/a/b"}));
+}
+
+std::int64_t TenSeconds() { return 10'000'000'000; }
+
+TEST_F(scheduleDelayed, CountsIdsAndMeasuresTheDelayOnTheMonotonicClock) {
+  plugin->setMonotonicClock(&TenSeconds);
+  std::vector<std::string> ran;
+
+  EXPECT_EQ(plugin->scheduleDelayed("later", 12'500'000'000, [&] { ran.push_back("later"); }), 1u);
+  EXPECT_EQ(plugin->scheduleDelayed("past", 1'000'000'000,
+                                    [&] {
+                                      ran.push_back("past");
+                                      // Scheduling from inside a callback takes the next id.
+                                      EXPECT_EQ(
+                                          plugin->scheduleDelayed("again", TenSeconds(),
+                                                                  [&] { ran.push_back("again"); }),
+                                          3u);
+                                    }),
+            2u);
+  const std::vector<FakeHost::ScheduledCallback> scheduled = host.Scheduled();
+  ASSERT_EQ(scheduled.size(), 2u);
+  EXPECT_EQ(scheduled[0].label, "later");
+  EXPECT_DOUBLE_EQ(scheduled[0].delay_seconds, 2.5);
+  EXPECT_EQ(scheduled[1].label, "past");
+  EXPECT_DOUBLE_EQ(scheduled[1].delay_seconds, 0.0);
+
+  EXPECT_EQ(host.AdvanceClock(0), 2u);
+  EXPECT_EQ(ran, (std::vector<std::string>{"past", "again"}));
+  EXPECT_EQ(plugin->pendingDelayedCount(), 1u);
+  EXPECT_EQ(host.AdvanceClock(2.5), 1u);
+  EXPECT_EQ(ran, (std::vector<std::string>{"past", "again", "later"}));
+  EXPECT_EQ(plugin->pendingDelayedCount(), 0u);
+}
+
+// A host that runs a callback before scheduleCallback even returns.
+void RunAtOnce(const HostFunctionTable*, const char*, HostDelayedCallback callback, void* context,
+               double, std::int32_t) {
+  callback(context);
+}
+
+TEST(DelayedCallbacks, ReturnsTheIdWhenTheHostRunsTheCallbackBeforeReturning) {
+  FakeHost host;
+  host.mutable_functions()->scheduleCallback = &RunAtOnce;
+  StartedPlugin plugin(host);
+  int ran = 0;
+  EXPECT_EQ(plugin->scheduleDelayed("now", 0, [&] { ++ran; }), 1u);
+  EXPECT_EQ(plugin->scheduleDelayed("now", 0, [&] { ++ran; }), 2u);
+  EXPECT_EQ(ran, 2);
+  EXPECT_EQ(plugin->pendingDelayedCount(), 0u);
+}
+
+TEST_F(scheduleDelayed, RemovesTheEntryOfACallbackThatThrows) {
+  (void)plugin->scheduleDelayed("throws", 0, [] { throw std::runtime_error("callback fault"); });
+  int ran = 0;
+  (void)plugin->scheduleDelayed("after", 0, [&] { ++ran; });
+  EXPECT_EQ(host.FireScheduled(), 2u);
+  EXPECT_EQ(ran, 1);
+  EXPECT_EQ(plugin->pendingDelayedCount(), 0u);
+}
+
+// Asks for delayed callbacks when it starts, as a plug-in that schedules its own work does.
+class SchedulingPlugin : public PluginBase {
+ public:
+  explicit SchedulingPlugin(int& ran) : ran_(ran) {}
+  bool onStart() override {
+    for (const char* label : {"first", "second"}) {
+      (void)scheduleDelayed(label, 0, [this] { ++ran_; });
+    }
+    return true;
+  }
+
+ private:
+  int& ran_;
+};
+
+TEST(DelayedCallbacks, CallbacksTheHostFiresAfterStopRunNothing) {
+  // Driven only through the block and the entry table, as a host drives the library.
+  FakeHost host;
+  int ran = 0;
+  HostInitBlock block{};
+  block.major = 18;
+  (new SchedulingPlugin(ran))->handshake(&block, "late");
+  // The table lives in the plug-in object, which stop deletes.
+  const PluginEntryTable entries = *block.entryTable;
+  void* const context = block.context;
+  ASSERT_TRUE(entries.start(context, host.context()));
+  const std::vector<FakeHost::ScheduledCallback> late = host.Scheduled();
+  ASSERT_EQ(late.size(), 2u);
+  late[0].callback(late[0].context);
+  EXPECT_EQ(ran, 1);
+  entries.stop(context);
+
+  // Another instance may take the first one's place, even its memory: the late callbacks (one of
+  // them fired twice) reach neither.
+  int other_ran = 0;
+  StartedPlugin other(host, new SchedulingPlugin(other_ran));
+  for (const FakeHost::ScheduledCallback& callback : late) callback.callback(callback.context);
+  EXPECT_EQ(ran, 1);
+  EXPECT_EQ(other_ran, 0);
+  EXPECT_EQ(other->pendingDelayedCount(), 2u);
+}
+
+TEST_F(PluginStop, UnsubscribesEverythingAtTheHost) {
+  // Start subscribed the three service-proxy events, with flag 1.
+  const std::vector<FakeHost::Subscription> at_start = host.Subscriptions();
+  ASSERT_EQ(at_start.size(), 3u);
+  EXPECT_EQ(at_start[0].name, "OnServiceProxyUuidEvent");
+  EXPECT_EQ(at_start[1].name, "OnServiceProxyMethodEvent");
+  EXPECT_EQ(at_start[2].name, "OnServiceProxyAsyncEvent");
+  for (const auto& subscription : at_start) EXPECT_EQ(subscription.flag, 1);
+
+  plugin->subscribe("/x/y");
+  plugin->observeResource("/p/*", [](const PluginResourceEvent&) {});
+  (void)plugin->scheduleDelayed("never", 0, [] { ADD_FAILURE() << "ran after stop"; });
+  EXPECT_EQ(host.ActiveSubscriptionCount(), 5u);
+  plugin.Stop();
+
+  EXPECT_EQ(host.ActiveSubscriptionCount(), 0u);
+  std::vector<std::string> names;
+  for (const auto& unsubscription : host.Unsubscriptions()) {
+    EXPECT_EQ(unsubscription.plugin_handle, 7u);
+    names.push_back(unsubscription.name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"OnServiceProxyUuidEvent", "OnServiceProxyMethodEvent",
+                                             "OnServiceProxyAsyncEvent", "OnJsonApiEvent_x_y",
+                                             "OnJsonApiEvent_p_*"}));
+}
+
+// The services built on calls and events.
+
+FakeValue ProxyAnswer(const char* uuid, const char* service, const char* method,
+                      const char* payload) {
+  return FakeValue::Object({{"uuid", FakeValue::Text(uuid)},
+                            {"serviceName", FakeValue::Text(service)},
+                            {"methodName", FakeValue::Text(method)},
+                            {"payload", FakeValue::Text(payload)}});
+}
+
+TEST_F(ServiceProxy, FulfilsWaitingRequestsInEitherOrder) {
+  host.ClearLog();
+  std::vector<std::string> completed;
+
+  // The answer arrives before anyone waits for it: it is queued.
+  host.Deliver("OnServiceProxyUuidEvent", ProxyAnswer("u-1", "", "", "early"));
+  EXPECT_TRUE(completed.empty());
+  plugin->awaitServiceProxyResponse(
+      "u-1", [&](const PluginServiceProxyResponse& r) { completed.push_back(r.payload); });
+  // The request waits first; a method answer is keyed "service.method".
+  plugin->awaitServiceProxyResponse("inventory.list", [&](const PluginServiceProxyResponse& r) {
+    completed.push_back(r.payload);
+  });
+  host.Deliver("OnServiceProxyMethodEvent", ProxyAnswer("", "inventory", "other", "unmatched"));
+  host.Deliver("OnServiceProxyMethodEvent", ProxyAnswer("", "inventory", "list", "late"));
+  // A request completes once.
+  host.Deliver("OnServiceProxyMethodEvent", ProxyAnswer("", "inventory", "list", "again"));
+
+  EXPECT_EQ(completed, (std::vector<std::string>{"early", "late"}));
+  EXPECT_EQ(host.LogLines(), (std::vector<FakeHost::LogLine>{
+                                 {3, "test: Fulfilled service proxy request: u-1"},
+                                 {3, "test: Fulfilled service proxy request: inventory.list"},
+                             }));
+}
+
+TEST_F(ServiceProxy, AsyncEventsGoToTheirHandlerOrAreLogged) {
+  host.ClearLog();
+  std::vector<std::string> received;
+  plugin->setServiceProxyAsyncHandler(
+      "chat.message", [&](const PluginServiceProxyResponse& r) { received.push_back(r.payload); });
+
+  host.Deliver("OnServiceProxyAsyncEvent", ProxyAnswer("", "chat", "message", "one"));
+  host.Deliver("OnServiceProxyAsyncEvent", ProxyAnswer("", "chat", "message", "two"));
+  host.Deliver("OnServiceProxyAsyncEvent", ProxyAnswer("", "chat", "typing", "three"));
+
+  EXPECT_EQ(received, (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(host.LogLines(),
+            (std::vector<FakeHost::LogLine>{
+                {2,
+                 "test: Could not find registered handler for async service proxy event "
+                 "chat.typing"}}));
+}
+
+TEST_F(TelemetrySender, PostsEventsAndCommonDataUnderTheirPaths) {
+  host.ScriptResource("/telemetry/v1/events/ulix_token_request", FakeHost::ResourceAnswer());
+  host.ScriptResource("/telemetry/v1/events/refused", {503, "busy", {}, std::nullopt, false});
+  ASSERT_NE(plugin->telemetry(), nullptr);
+
+  std::future<Vorn::RemotingTypedResult<void>> sent = plugin->telemetry()->SendEvent(
+      "ulix_token_request", PluginManagerResource{PluginManagerState::kPluginsInitialized});
+  ASSERT_EQ(sent.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+  EXPECT_TRUE(sent.get().ok());
+
+  std::future<Vorn::RemotingTypedResult<void>> refused =
+      plugin->telemetry()->SendEvent("refused", std::string("x"));
+  ASSERT_EQ(refused.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+  Vorn::RemotingTypedResult<void> error = refused.get();
+  EXPECT_EQ(error.status(), 503);
+  EXPECT_EQ(error.message(), "Error response for POST /telemetry/v1/events/refused: busy");
+
+  // Unscripted: the host answers with an error, which common data drops.
+  plugin->telemetry()->SetCommonData("client_id", "vorn-client");
+
+  EXPECT_EQ(CallsOf(host),
+            (std::vector<std::string>{
+                R"(6 /telemetry/v1/events/ulix_token_request ={"state":"PluginsInitialized"})",
+                R"(6 /telemetry/v1/events/refused ="x")",
+                R"(6 /telemetry/v1/common-data/client_id ="vorn-client")",
+            }));
+}
+
+TEST_F(InstallSettings, ReadAndWriteTheirKeyUnderTheStore) {
+  host.ScriptResource("/data-store/v1/install-settings/ulix-auth", FakeValue::Text("stored"));
+  host.ScriptResource("/data-store/v1/install-settings/", FakeValue::Signed(3));
+
+  auto stored = ReadInstallSetting<std::string>(*plugin, "ulix-auth");
+  ASSERT_TRUE(stored.ok());
+  EXPECT_EQ(stored.value(), "stored");
+  auto whole = ReadInstallSetting<std::int32_t>(*plugin, "");
+  ASSERT_TRUE(whole.ok());
+  EXPECT_EQ(whole.value(), 3);
+  auto missing = ReadInstallSetting<std::string>(*plugin, "absent");
+  EXPECT_EQ(missing.status(), 404);
+  EXPECT_EQ(missing.message(),
+            "Error response for GET /data-store/v1/install-settings/absent: Not found");
+
+  EXPECT_TRUE(WriteInstallSetting(*plugin, "ulix-auth", std::string("new")));
+  EXPECT_FALSE(WriteInstallSetting(*plugin, "absent", std::string("new")));
+
+  EXPECT_EQ(CallsOf(host), (std::vector<std::string>{
+                               "2 /data-store/v1/install-settings/ulix-auth",
+                               "2 /data-store/v1/install-settings/",
+                               "2 /data-store/v1/install-settings/absent",
+                               R"(6 /data-store/v1/install-settings/ulix-auth ="new")",
+                               R"(6 /data-store/v1/install-settings/absent ="new")",
+                           }));
+}
+
+// The fields and values of these types are exercised by the calls and events above; what is
+// left is how the catalogue presents them.
+TEST_F(RuntimeBuiltins, AreRegisteredAtLoadWithTheirEvents) {
+  binding::BindingTypeRegistry& registry = plugin->typeRegistry();
+  const struct {
+    const char* name;
+    const char* payload;
+  } events[] = {
+      {"OnJsonApiEvent", "PluginResourceEvent"},
+      {"OnLcdsEvent", "PluginLcdsEvent"},
+      {"OnServiceProxyUuidEvent", "PluginServiceProxyResponse"},
+      {"OnServiceProxyMethodEvent", "PluginServiceProxyResponse"},
+      {"OnServiceProxyAsyncEvent", "PluginServiceProxyResponse"},
+  };
+  for (const auto& e : events) {
+    SCOPED_TRACE(e.name);
+    const binding::BindingEventDescriptor* found = registry.findEvent(e.name);
+    ASSERT_NE(found, nullptr);
+    ASSERT_NE(found->payload, nullptr);
+    EXPECT_EQ(found->payload->name, e.payload);
+    EXPECT_FALSE(found->description.empty());
+    EXPECT_EQ(found->nameSpace, "vclient");
+    EXPECT_TRUE(found->tags.empty());
+  }
+  // The word is the namespace of every runtime type, never a tag.
+  for (const char* name : {"PluginManagerState", "PluginManagerResource", "PluginResourceEventType",
+                           "PluginResourceEvent", "PluginLcdsEvent", "PluginLcdsResponse",
+                           "PluginServiceProxyResponse"}) {
+    SCOPED_TRACE(name);
+    const binding::BindingTypeDescriptor* type = registry.findType(name);
+    ASSERT_NE(type, nullptr);
+    EXPECT_EQ(type->nameSpace, "vclient");
+    EXPECT_TRUE(type->tags.empty());
+  }
+}
+
+// A plug-in whose one endpoint publishes a change, as the sign-on handlers do.
+class EchoPlugin : public PluginBase {
+ public:
+  void registerEndpoints() override {
+    registerEndpoint(
+        kHostMethodGet, "/echo/{word}",
+        [this](CallState&, const std::string& word) -> Vorn::RemotingTypedResult<std::string> {
+          (void)publishResourceChange(Vorn::Client::PluginResourceEventType::kUpdate,
+                                      "/echo/" + word, word);
+          return word;
+        })
+        .PathArgument("word", "What comes back");
+  }
+};
+
+// Incoming requests, outgoing calls, event deliveries, delayed callbacks and subscriptions
+// arrive on different host threads at once. Run under the tsan preset to check the locks; here
+// the counts must add up.
+TEST(PluginHostBridgeThreads, DispatchEventsAndDelayedCallbacksRunConcurrently) {
+  constexpr int kRounds = 200;
+  FakeHost host;
+  host.ScriptResource("/r", FakeValue::Object({{"state", FakeValue::Text("NotReady")}}));
+  StartedPlugin plugin(host, new EchoPlugin());
+  const ulix_testing::EndpointChooser chooser(plugin->typeCatalogue());
+  const CatalogueEndpoint* echo = chooser.Choose(kHostMethodGet, "/echo/x");
+  ASSERT_NE(echo, nullptr);
+  // Each thread counts the rounds that came through: echoed, called, observed, fulfilled,
+  // delayed, published.
+  enum { kEchoed, kCalled, kObserved, kFulfilled, kDelayed, kPublished, kCounts };
+  std::atomic<int> counts[kCounts] = {};
+  plugin->observeResource("/watched/*", [&](const PluginResourceEvent&) { ++counts[kObserved]; });
+  const std::function<void(int)> rounds[] = {
+      [&](int i) {
+        ulix_testing::TestRequest request;
+        request.path = "/echo/w" + std::to_string(i);
+        ulix_testing::DispatchedResponse response;
+        ulix_testing::Dispatch(*echo, request, response);
+        if (response.ok()) ++counts[kEchoed];
+      },
+      [&](int) {
+        if (plugin->typedCall<PluginManagerResource>(kHostMethodGet, "/r").ok()) ++counts[kCalled];
+      },
+      [&](int) {
+        host.Deliver("OnJsonApiEvent_watched_*",
+                     FakeValue::Object({{"uri", FakeValue::Text("/watched/x")},
+                                        {"eventType", FakeValue::Text("Update")}}));
+      },
+      [&](int i) {
+        const std::string key = "k" + std::to_string(i);
+        plugin->awaitServiceProxyResponse(
+            key, [&](const PluginServiceProxyResponse&) { ++counts[kFulfilled]; });
+        host.Deliver("OnServiceProxyUuidEvent", ProxyAnswer(key.c_str(), "", "", ""));
+      },
+      [&](int) {
+        (void)plugin->scheduleDelayed("tick", 0, [&] { ++counts[kDelayed]; });
+        host.FireScheduled();
+      },
+      [&](int) {
+        plugin->subscribe("/other/path");
+        if (plugin
+                ->publishResourceChange(PluginResourceEventType::kUpdate, "/other/path",
+                                        std::string("v"))
+                .ok()) {
+          ++counts[kPublished];
+        }
+        plugin->unsubscribe("/other/path");
+      },
+  };
+  std::vector<std::thread> threads;
+  for (const auto& round : rounds) {
+    threads.emplace_back([&round] {
+      for (int i = 0; i < kRounds; ++i) round(i);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (const std::atomic<int>& count : counts) EXPECT_EQ(count.load(), kRounds);
+  EXPECT_EQ(plugin->pendingDelayedCount(), 0u);
 }
 
 }  // namespace

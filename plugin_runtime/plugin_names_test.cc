@@ -1,3 +1,4 @@
+// The names and versions a plug-in derives from its short name and the host's version.
 #include "plugin_runtime/plugin_names.h"
 
 #include <string>
@@ -6,6 +7,7 @@
 #include "gtest/gtest.h"
 #include "logging/log_target.h"
 #include "logging/logger.h"
+#include "plugin_runtime/semantic_version.h"
 
 namespace plugin_runtime {
 namespace {
@@ -56,9 +58,6 @@ TEST(FullName, DependsOnTheExactTypeAndComplainsAboutOthers) {
 
   const PluginNames odd = MakePluginNames("x", PluginTypeRecord{"Backend", "extra"});
   EXPECT_EQ(odd.fullName, "zpk-xx-x");
-  EXPECT_EQ(odd.shortName, "x");
-  EXPECT_EQ(odd.pluginType, "Backend");
-  EXPECT_EQ(odd.extra, "extra");
   ASSERT_EQ(target.lines.size(), 1u);
   EXPECT_EQ(target.lines[0].first, 2);
   EXPECT_EQ(
@@ -70,9 +69,26 @@ TEST(FullName, DependsOnTheExactTypeAndComplainsAboutOthers) {
   logging::Logger::Release();
 }
 
-TEST(RegistrationTags, NameThePluginsGroupAndThePlugin) {
-  EXPECT_EQ(RegistrationTags("ulix-auth"),
-            (std::vector<std::string>{"Plugins", "Plugin ulix-auth"}));
+TEST(SemanticVersion, TextAppendsPrereleaseAndBuildOnlyWhenSet) {
+  EXPECT_EQ((SemanticVersion{1, 2, 3, "rc.1", ""}.Text()), "1.2.3-rc.1");
+  EXPECT_EQ((SemanticVersion{1, 2, 3, "", "b7"}.Text()), "1.2.3+b7");
+  EXPECT_EQ((SemanticVersion{4294967295u, 0, 1, "a", "b"}.Text()), "4294967295.0.1-a+b");
+}
+
+TEST(SemanticVersion, HostMustOfferTheSameMajorAndAtLeastTheMinorAndPatch) {
+  const SemanticVersion plugin{18, 2, 5, "", ""};
+  const struct {
+    SemanticVersion host;
+    bool compatible;
+  } rows[] = {
+      {{18, 2, 5, "", ""}, true},  {{18, 2, 9, "", ""}, true},  {{18, 3, 0, "", ""}, true},
+      {{18, 2, 4, "", ""}, false}, {{18, 1, 9, "", ""}, false}, {{17, 9, 9, "", ""}, false},
+      {{19, 0, 0, "", ""}, false}, {{19, 2, 5, "", ""}, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.host.Text());
+    EXPECT_EQ(IsCompatible(row.host, plugin), row.compatible);
+  }
 }
 
 }  // namespace
