@@ -75,6 +75,25 @@ std::string TokenAnswer(std::string extra = R"(, "expires_in": 3600)") {
          R"(", "refresh_token": "r+1/=")" + extra + "}";
 }
 
+// "<method> <url> <timeout>s flag <flag>" of a request: what every request of the client shares.
+std::string Sent(const FakeHost::HttpCall& call) {
+  return std::string(call.method == kHostMethodGet ? "GET " : "POST ") + call.url + " " +
+         std::to_string(call.timeout) + "s flag " + std::to_string(call.flag);
+}
+
+// The messages of an answer to `request` ("POST <url>") whose body is empty or not JSON.
+std::string EmptyBody(std::string_view request) {
+  return "Error converting response for " + std::string(request) + ": body was empty";
+}
+std::string NotJson(std::string_view request, std::string_view error, std::string_view body) {
+  return "Error deserializing json response for " + std::string(request) +
+         ": Error: " + std::string(error) + " given body " + std::string(body);
+}
+// The telemetry fields of a body that did not decode, before `rest`.
+std::string Malformed(const std::string& message, std::string_view rest = "}") {
+  return R"({"error":"malformed_body","error_description":")" + message + "\"" + std::string(rest);
+}
+
 class ULIXClientTest : public ::testing::Test {
  protected:
   ULIXClientTest() {
@@ -140,13 +159,10 @@ TEST_F(ULIXClientTest, ConfigurationFetchesDiscoveryInPlaceOfTheLastSixCharacter
 
   const auto calls = host_.HttpCalls();
   ASSERT_EQ(calls.size(), 2u);
-  EXPECT_EQ(calls[0].method, kHostMethodGet);
-  EXPECT_EQ(calls[0].url, kDiscoveryUrl);
-  EXPECT_EQ(calls[0].headers.size(), 1u);  // the runtime's user-agent only
+  EXPECT_EQ(Sent(calls[0]), "GET " + std::string(kDiscoveryUrl) + " 10s flag 1");
+  ASSERT_EQ(calls[0].headers.size(), 1u);  // the runtime's user-agent only
   EXPECT_EQ(calls[0].headers[0].first, "user-agent");
   EXPECT_EQ(calls[0].body, "");
-  EXPECT_EQ(calls[0].timeout, 10u);
-  EXPECT_EQ(calls[0].flag, 1);
   EXPECT_EQ(calls[1].url, "https://auth.ex/.well-known/openid-configuration");
   EXPECT_THAT(Logs(),
               ElementsAre("3 ULIXClient::SetULIXConfig url: https://auth.example/token, "
@@ -192,10 +208,13 @@ TEST_F(ULIXClientTest, AvailabilityFollowsTheDiscoveredRegionSets) {
   EXPECT_EQ(client_.discovery()->userInfoEndpoint, kUserInfoUrl);
 }
 
-TEST_F(ULIXClientTest, WithoutConfigurationNothingIsAvailableOrFetched) {
+TEST_F(ULIXClientTest, WithoutConfigurationNothingIsAvailableFetchedOrSent) {
   EXPECT_FALSE(client_.IsPlatformAvailable("NA1"));
   EXPECT_FALSE(client_.IsUserInfoEnabled("NA1"));
   client_.FetchOpenIdConfiguration();
+  EXPECT_EQ(client_.LoginWithPassword("ann", "pw", "EUW1"), std::nullopt);
+  EXPECT_EQ(client_.RequestToken("grant_type=password"), std::nullopt);
+  EXPECT_EQ(client_.SendTokenEndpointRequest("", "x=1").message, "Missing ULIX configuration.");
   EXPECT_THAT(Logs(),
               ElementsAre("3 ULIXClient::IsPlatformAvailable(NA1): false - no config exists",
                           "3 ULIXClient::IsUserInfoEnabled(NA1): false - no config exists",
@@ -244,23 +263,18 @@ TEST_F(ULIXClientTest, DeliveredAnswersAreReadWhateverTheirStatus) {
     std::vector<std::string> events;
     std::string last_line;
   };
-  const std::string not_json = "Error deserializing json response for GET " +
-                               std::string(kDiscoveryUrl) +
-                               ": Error: Invalid value. at offset 0. given body oops";
-  const std::string empty =
-      "Error converting response for GET " + std::string(kDiscoveryUrl) + ": body was empty";
+  const std::string get = "GET " + std::string(kDiscoveryUrl);
+  const std::string not_json = NotJson(get, "Invalid value. at offset 0.", "oops");
   const Row rows[] = {
       {Json(500, R"({"error": "down"})"),
        {},
        "3 ulix-auth: OpenID configuration fetch succeeded after 1 tries"},
       {Json(200, "oops"),
-       {"ulix_openid_failure {\"error\":\"malformed_body\",\"error_description\":\"" + not_json +
-        "\"}"},
+       {"ulix_openid_failure " + Malformed(not_json)},
        "1 ULIX received malformed body: " + not_json},
       {Json(200, ""),
-       {"ulix_openid_failure {\"error\":\"malformed_body\",\"error_description\":\"" + empty +
-        "\"}"},
-       "1 ULIX received malformed body: " + empty},
+       {"ulix_openid_failure " + Malformed(EmptyBody(get))},
+       "1 ULIX received malformed body: " + EmptyBody(get)},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.last_line);
@@ -288,8 +302,7 @@ TEST_F(ULIXClientTest, AUrlShorterThanSixCharactersRaisesAfterInstallingTheRecor
   EXPECT_FALSE(client_.HasConfig());
 }
 
-// ---- Token requests
-// ------------------------------------------------------------------------------
+// ---- Token requests ------------------------------------------------------------------------
 
 TEST_F(ULIXClientTest, PasswordSignOnSendsTheExactFormWithTheClientId) {
   Configure();
@@ -298,10 +311,7 @@ TEST_F(ULIXClientTest, PasswordSignOnSendsTheExactFormWithTheClientId) {
 
   const auto requests = Requests();
   ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].method, kHostMethodPost);
-  EXPECT_EQ(requests[0].url, kTokenUrl);
-  EXPECT_EQ(requests[0].timeout, 10u);
-  EXPECT_EQ(requests[0].flag, 1);
+  EXPECT_EQ(Sent(requests[0]), "POST " + std::string(kTokenUrl) + " 10s flag 1");
   EXPECT_EQ(requests[0].body,
             "client_id=vc&grant_type=password&username=EUW1%7Cann%20b%7Cc"
             "&password=p%26ss%20w%3Drd%2B&scope=openid%20offline_access");
@@ -358,42 +368,28 @@ TEST_F(ULIXClientTest, TokenAnswersMapToErrorsByTheirMembersNotTheirStatus) {
     std::string event;  // empty: none
     std::string log;    // empty: none
   };
-  const std::string empty =
-      "Error converting response for POST " + std::string(kTokenUrl) + ": body was empty";
-  const std::string grant = R"("grant_type":"refresh_token","succeeded":"false"})";
+  const std::string post = "POST " + std::string(kTokenUrl);
+  const std::string grant = R"(,"grant_type":"refresh_token","succeeded":"false"})";
   // The body of an answer that does not decode is told, unless it names a token member: a
   // cut-off token answer still holds the tokens, and then only its length is told.
-  const std::string cut_off = "Error deserializing json response for POST " +
-                              std::string(kTokenUrl) +
-                              ": Error: Missing a closing quotation mark in string. at offset 42. "
-                              "given body withheld (42 bytes)";
-  const std::string cut_off_id = "Error deserializing json response for POST " +
-                                 std::string(kTokenUrl) +
-                                 ": Error: Missing a closing quotation mark in string. at offset "
-                                 "17. given body withheld (17 bytes)";
-  const std::string gateway_page =
-      "Error deserializing json response for POST " + std::string(kTokenUrl) +
-      ": Error: Invalid value. at offset 0. given body <p>Bad gateway</p>";
+  const std::string unquoted = "Missing a closing quotation mark in string. at offset ";
+  const std::string cut_off = NotJson(post, unquoted + "42.", "withheld (42 bytes)");
+  const std::string cut_off_id = NotJson(post, unquoted + "17.", "withheld (17 bytes)");
+  const std::string page = NotJson(post, "Invalid value. at offset 0.", "<p>Bad gateway</p>");
+  const ULIXRequestError not_json{513, "server_error", "Received invalid JSON"};
   const Row rows[] = {
       {"unreachable", Unreachable(),
        ULIXRequestError{512, "temporarily_unavailable", "Unable to connect to server"},
-       R"({"error":"unable_to_connect","error_description":"connection refused",)" + grant,
+       R"({"error":"unable_to_connect","error_description":"connection refused")" + grant,
        "3 ULIX Unable to connect to server: connection refused"},
-      {"empty body", Json(200, ""), ULIXRequestError{513, "server_error", "Received invalid JSON"},
-       R"({"error":"malformed_body","error_description":")" + empty + "\"," + grant,
-       "1 ULIX received malformed body: " + empty},
-      {"cut-off answer", Json(200, R"({"access_token": "secret-at", "refresh_tok)"),
-       ULIXRequestError{513, "server_error", "Received invalid JSON"},
-       R"({"error":"malformed_body","error_description":")" + cut_off + "\"," + grant,
-       "1 ULIX received malformed body: " + cut_off},
-      {"cut-off answer with an id token only", Json(200, R"({"id_token": "abc)"),
-       ULIXRequestError{513, "server_error", "Received invalid JSON"},
-       R"({"error":"malformed_body","error_description":")" + cut_off_id + "\"," + grant,
-       "1 ULIX received malformed body: " + cut_off_id},
-      {"gateway page", Json(502, "<p>Bad gateway</p>"),
-       ULIXRequestError{513, "server_error", "Received invalid JSON"},
-       R"({"error":"malformed_body","error_description":")" + gateway_page + "\"," + grant,
-       "1 ULIX received malformed body: " + gateway_page},
+      {"empty body", Json(200, ""), not_json, Malformed(EmptyBody(post), grant),
+       "1 ULIX received malformed body: " + EmptyBody(post)},
+      {"cut-off answer", Json(200, R"({"access_token": "secret-at", "refresh_tok)"), not_json,
+       Malformed(cut_off, grant), "1 ULIX received malformed body: " + cut_off},
+      {"cut-off answer with an id token only", Json(200, R"({"id_token": "abc)"), not_json,
+       Malformed(cut_off_id, grant), "1 ULIX received malformed body: " + cut_off_id},
+      {"gateway page", Json(502, "<p>Bad gateway</p>"), not_json, Malformed(page, grant),
+       "1 ULIX received malformed body: " + page},
       {"error member only", Json(400, R"({"error": "invalid_grant"})"),
        ULIXRequestError{400, "invalid_grant", ""},
        R"({"error":"invalid_grant","error_description":"","grant_type":"refresh_token",)"
@@ -517,17 +513,7 @@ TEST_F(ULIXClientTest, ATokenThatScansButDoesNotParseFailsTheRequestOnly) {
                                     "\"grant_type\":\"refresh_token\",\"succeeded\":\"false\"}"));
 }
 
-TEST_F(ULIXClientTest, WithoutConfigurationNoTokenRequestIsSent) {
-  EXPECT_EQ(client_.LoginWithPassword("ann", "pw", "EUW1"), std::nullopt);
-  EXPECT_EQ(client_.RequestToken("grant_type=password"), std::nullopt);
-  const plugin_runtime::HttpResponse response = client_.SendTokenEndpointRequest("", "x=1");
-  EXPECT_NE(response.transport, plugin_runtime::HttpTransportResult::kSuccess);
-  EXPECT_EQ(response.message, "Missing ULIX configuration.");
-  EXPECT_THAT(host_.HttpCalls(), IsEmpty());
-}
-
-// ---- Revocation and user info
-// --------------------------------------------------------------------
+// ---- Revocation and user info --------------------------------------------------------------
 
 TEST_F(ULIXClientTest, RevocationMapsEachAnswer) {
   struct Row {
@@ -538,12 +524,12 @@ TEST_F(ULIXClientTest, RevocationMapsEachAnswer) {
     std::vector<std::string> logs;
   };
   const std::string revoke_url = std::string(kTokenUrl) + "/revoke";
-  const std::string empty = "Error converting response for POST " + revoke_url + ": body was empty";
-  const std::string not_json = "Error deserializing json response for POST " + revoke_url +
-                               ": Error: Invalid value. at offset 0. given body <p>down</p>";
-  const std::string cut_off = "Error deserializing json response for POST " + revoke_url +
-                              ": Error: Missing a closing quotation mark in string. at offset 22. "
-                              "given body withheld (22 bytes)";
+  const std::string post = "POST " + revoke_url;
+  const std::string empty = EmptyBody(post);
+  const std::string not_json = NotJson(post, "Invalid value. at offset 0.", "<p>down</p>");
+  const std::string cut_off = NotJson(
+      post, "Missing a closing quotation mark in string. at offset 22.", "withheld (22 bytes)");
+  const ULIXRequestError invalid{513, "server_error", "Received invalid JSON"};
   const Row rows[] = {
       {"unreachable",
        Unreachable(),
@@ -553,18 +539,18 @@ TEST_F(ULIXClientTest, RevocationMapsEachAnswer) {
       {"200 not json", Json(200, "ok"), std::nullopt, "", {"3 ULIX Response 200"}},
       {"503 empty",
        Json(503, ""),
-       ULIXRequestError{513, "server_error", "Received invalid JSON"},
-       R"({"error":"malformed_body","error_description":")" + empty + "\"}",
+       invalid,
+       Malformed(empty),
        {"3 ULIX Response 503", "1 ULIX received malformed body: " + empty}},
       {"502 page",
        Json(502, "<p>down</p>"),
-       ULIXRequestError{513, "server_error", "Received invalid JSON"},
-       R"({"error":"malformed_body","error_description":")" + not_json + "\"}",
+       invalid,
+       Malformed(not_json),
        {"3 ULIX Response 502", "1 ULIX received malformed body: " + not_json}},
       {"400 cut off at a refresh token",
        Json(400, R"({"refresh_token": "r+1)"),
-       ULIXRequestError{513, "server_error", "Received invalid JSON"},
-       R"({"error":"malformed_body","error_description":")" + cut_off + "\"}",
+       invalid,
+       Malformed(cut_off),
        {"3 ULIX Response 400", "1 ULIX received malformed body: " + cut_off}},
       {"400 error",
        Json(400, R"({"error": "invalid_token", "error_description": "gone"})"),
@@ -613,12 +599,9 @@ TEST_F(ULIXClientTest, UserInfoIsFetchedWithTheAccessTokenAndKeptAsText) {
   EXPECT_EQ(client_.RequestUserInfo(), std::nullopt);
   EXPECT_EQ(client_.userInfo(), "not json at all");
   const FakeHost::HttpCall request = Requests().at(0);
-  EXPECT_EQ(request.method, kHostMethodGet);
-  EXPECT_EQ(request.url, kUserInfoUrl);
+  EXPECT_EQ(Sent(request), "GET " + std::string(kUserInfoUrl) + " 10s flag 1");
   EXPECT_EQ(request.headers.back(),
             (std::pair<std::string, std::string>("Authorization", "Bearer at-1")));
-  EXPECT_EQ(request.timeout, 10u);
-  EXPECT_EQ(request.flag, 1);
 
   EXPECT_EQ(client_.RequestUserInfo(), (ULIXRequestError{401, "Error", "Error"}));
   EXPECT_EQ(client_.RequestUserInfo(),
