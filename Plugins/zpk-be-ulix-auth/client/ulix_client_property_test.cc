@@ -33,18 +33,8 @@ class RandomAnswers {
     answer.transport = transport < 7 ? 0 : (transport == 7 ? 1 : (transport == 8 ? 2 : 0xFFFFFFFF));
     static const std::uint32_t kStatuses[] = {200, 200, 201, 204, 301, 400, 401, 404, 500, 503};
     answer.status = Pick(4) == 0 ? static_cast<std::uint32_t>(Pick(1000)) : kStatuses[Pick(10)];
-    switch (Pick(8)) {
-      case 0:
-        break;  // no body
-      case 1:
-        answer.body = "";
-        break;
-      case 2:
-        answer.body = Bytes(Pick(64));
-        break;
-      default:
-        answer.body = Value(0, true);
-    }
+    const int body = Pick(8);  // 0: none
+    if (body > 0) answer.body = body == 1 ? "" : (body == 2 ? Bytes(Pick(64)) : Value(0, true));
     if (Pick(20) == 0) answer.null_headers = true;
     if (!answer.body && Pick(4) == 0) answer.null_body_length = 5;
     if (Pick(3) == 0) answer.headers.emplace_back("Content-Type", Bytes(Pick(8)));
@@ -64,15 +54,12 @@ class RandomAnswers {
 
   // A token whose payload is a random claim text: valid, unterminated, not scanning, not JSON.
   std::string Token() {
+    // clang-format off
     static const char* kPayloads[] = {
         R"({"exp": 1e400, "scp": ["a", 1], "dat": {"u": -1e300, "r": 5}, "tag": [null]})",
-        R"({"exp": 1)",
-        R"({"a": @})",
-        "[1]",
-        R"({"a": 1, "a": 2})",
-        "",
-        R"({"sub": "\u12"})",
+        R"({"exp": 1)", R"({"a": @})", "[1]", R"({"a": 1, "a": 2})", "", R"({"sub": "\u12"})",
         R"({"x": [[[[{}]]]]})"};
+    // clang-format on
     std::string payload = kPayloads[Pick(8)];
     if (Pick(4) == 0) payload = Bytes(Pick(40));
     std::string token = wire::Base64UrlEncode("{}") + "." + wire::Base64UrlEncode(payload);
@@ -82,47 +69,29 @@ class RandomAnswers {
   }
 
   std::string Value(int depth, bool top) {
-    static const char* kNames[] = {"error",
-                                   "error_description",
-                                   "access_token",
-                                   "id_token",
-                                   "refresh_token",
-                                   "gas_token",
-                                   "expires_in",
-                                   "vorn_kiv_regions_supported",
-                                   "vorn_kiv_regions_disabled",
-                                   "vorn_kiv_userinfo_regions_enabled",
-                                   "vorn_did_uri",
-                                   "userinfo_endpoint"};
+    // clang-format off
+    static const char* kNames[] = {
+        "error", "error_description", "access_token", "id_token", "refresh_token", "gas_token",
+        "expires_in", "vorn_kiv_regions_supported", "vorn_kiv_regions_disabled",
+        "vorn_kiv_userinfo_regions_enabled", "vorn_did_uri", "userinfo_endpoint"};
+    // clang-format on
     const int kind = top ? (Pick(6) == 0 ? Pick(7) : 6) : Pick(depth > 2 ? 5 : 7);
-    switch (kind) {
-      case 0:
-        return "null";
-      case 1:
-        return Pick(2) ? "true" : "false";
-      case 2: {
-        static const char* kNumbers[] = {"0", "-1", "3600", "4294967326", "1e308", "-0.5", "29"};
-        return kNumbers[Pick(7)];
-      }
-      case 3: {
-        static const char* kTexts[] = {"EUW1", "0x10", "010", "", kUserInfoUrl};
-        return Quoted(kTexts[Pick(5)]);
-      }
-      case 4:
-        return Quoted(Pick(2) ? Token() : wire::Base64UrlEncode(Pick(2) ? R"({"g": 1})" : "nope"));
-      case 5: {
-        std::string array = "[";
-        for (int i = Pick(4); i > 0; --i) array += Value(depth + 1, false) + (i > 1 ? "," : "");
-        return array + "]";
-      }
-      default: {
-        std::string object = "{";
-        for (int i = Pick(6); i > 0; --i) {
-          object += Quoted(kNames[Pick(12)]) + ":" + Value(depth + 1, false) + (i > 1 ? "," : "");
-        }
-        return object + "}";
-      }
+    static const char* kNumbers[] = {"0", "-1", "3600", "4294967326", "1e308", "-0.5", "29"};
+    static const char* kTexts[] = {"EUW1", "0x10", "010", "", kUserInfoUrl};
+    if (kind == 0) return "null";
+    if (kind == 1) return Pick(2) ? "true" : "false";
+    if (kind == 2) return kNumbers[Pick(7)];
+    if (kind == 3) return Quoted(kTexts[Pick(5)]);
+    if (kind == 4) {
+      return Quoted(Pick(2) ? Token() : wire::Base64UrlEncode(Pick(2) ? R"({"g": 1})" : "nope"));
     }
+    const bool array = kind == 5;
+    std::string text = array ? "[" : "{";
+    for (int i = Pick(array ? 4 : 6); i > 0; --i) {
+      if (!array) text += Quoted(kNames[Pick(12)]) + ":";
+      text += Value(depth + 1, false) + (i > 1 ? "," : "");
+    }
+    return text + (array ? "]" : "}");
   }
 
   std::mt19937 random_;
