@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -24,9 +25,9 @@ using ::testing::Not;
 using ulix_testing::FakeHost;
 using ulix_testing::HttpScript;
 using Answer = FakeHost::HttpAnswer;
-using Headers = std::vector<std::pair<std::string, std::string>>;
 
 constexpr char kTokenUrl[] = "https://auth.example/token";
+constexpr char kRevokeUrl[] = "https://auth.example/token/revoke";
 constexpr char kDiscoveryUrl[] = "https://auth.example/.well-known/openid-configuration";
 constexpr char kUserInfoUrl[] = "https://auth.example/userinfo";
 constexpr std::int64_t kSecond = 1'000'000'000;
@@ -34,19 +35,8 @@ constexpr std::int64_t kSecond = 1'000'000'000;
 std::int64_t now_ns = 0;
 std::int64_t FakeNow() { return now_ns; }
 
-Answer Json(std::uint32_t status, std::string body) {
-  Answer answer;
-  answer.status = status;
-  answer.body = std::move(body);
-  return answer;
-}
-
-Answer Unreachable() {
-  Answer answer;
-  answer.transport = 1;
-  answer.body = "connection refused";
-  return answer;
-}
+Answer Json(std::uint32_t status, std::string body) { return {0, status, std::move(body)}; }
+Answer Unreachable() { return {1, 0, "connection refused"}; }
 
 ULIXClientConfig Config(std::string url = kTokenUrl) {
   return ULIXClientConfig{std::move(url), "vc", "", "openid offline_access", true};
@@ -65,9 +55,8 @@ std::string AccessToken() {
                                  R"({"exp": 1700003600, "scp": ["openid", "kiv"], "sub": "p-1",)"
                                  R"( "dat": {"u": 4242, "r": "EUW1"}})");
 }
-std::string IdToken(std::string_view tag = "game") {
-  return ulix_testing::MakeToken(R"({"alg":"RS256"})",
-                                 R"({"exp": 1700007200, "tag": [")" + std::string(tag) + R"("]})");
+std::string IdToken() {
+  return ulix_testing::MakeToken(R"({"alg":"RS256"})", R"({"exp": 1700007200, "tag": ["game"]})");
 }
 
 std::string TokenAnswer(std::string extra = R"(, "expires_in": 3600)") {
@@ -423,29 +412,6 @@ TEST_F(ULIXClientTest, TokenAnswersMapToErrorsByTheirMembersNotTheirStatus) {
   }
 }
 
-TEST_F(ULIXClientTest, ASuccessfulAnswerBecomesTheTokenSet) {
-  Configure();
-  const std::string gas = wire::Base64UrlEncode(R"({"g": [1, "x"]})");
-  script_.Answer(kTokenUrl,
-                 Json(200, TokenAnswer(R"(, "expires_in": 3600, "gas_token": ")" + gas + "\"")));
-  EXPECT_EQ(client_.LoginWithPassword("ann", "pw", "EUW1"), std::nullopt);
-  ASSERT_TRUE(client_.tokens());
-  const ULIXTokenSet& tokens = *client_.tokens();
-  EXPECT_EQ(tokens.refreshDelaySeconds, 3570.0);
-  EXPECT_EQ(tokens.refreshAttempts, 0u);
-  EXPECT_EQ(tokens.accessToken, AccessToken());
-  EXPECT_EQ(tokens.scopes, (std::vector<std::string>{"openid", "kiv"}));
-  EXPECT_EQ(tokens.accessTokenExpiry, 1700003600);
-  EXPECT_EQ(tokens.subject, "p-1");
-  EXPECT_EQ(tokens.currentPlatformId, "EUW1");
-  EXPECT_EQ(tokens.currentAccountId, 4242);
-  EXPECT_EQ(tokens.refreshToken, "r+1/=");
-  EXPECT_EQ(tokens.idToken, (ULIXIdToken{IdToken(), 1700007200}));
-  EXPECT_EQ(tokens.entitlementsToken, (ULIXEntitlementsToken{IdToken(), {"game"}, 1700007200}));
-  ASSERT_TRUE(tokens.gasToken);
-  EXPECT_EQ(binding::toJson(*tokens.gasToken), R"({"g":[1,"x"]})");
-}
-
 TEST_F(ULIXClientTest, ARefreshKeepsTheIdTokenButNotTheRefreshToken) {
   Configure();
   script_.Answer(kTokenUrl, Json(200, TokenAnswer()));
@@ -520,7 +486,7 @@ TEST_F(ULIXClientTest, RevocationMapsEachAnswer) {
     std::string event;
     std::vector<std::string> logs;
   };
-  const std::string revoke_url = std::string(kTokenUrl) + "/revoke";
+  const std::string revoke_url = kRevokeUrl;
   const std::string post = "POST " + revoke_url;
   const std::string empty = EmptyBody(post);
   const std::string not_json = NotJson(post, "Invalid value. at offset 0.", "<p>down</p>");
@@ -608,6 +574,152 @@ TEST_F(ULIXClientTest, UserInfoWithoutAnEndpointSendsNothing) {
   EXPECT_EQ(client_.RequestUserInfo(), std::nullopt);
   EXPECT_FALSE(client_.userInfo());
   EXPECT_EQ(host_.HttpCalls().size(), 1u);  // the discovery fetch only
+}
+
+// ---- Random answers ------------------------------------------------------------------------
+// Every outcome must be a value (success or a ULIXRequestError with a code the client can
+// produce) and every answer the host lent must be given back.
+
+class RandomAnswers {
+ public:
+  explicit RandomAnswers(std::uint32_t seed) : random_(seed) {}
+
+  FakeHost::HttpAnswer Answer() {
+    FakeHost::HttpAnswer answer;
+    const int transport = Pick(10);
+    answer.transport = transport < 7 ? 0 : (transport == 7 ? 1 : (transport == 8 ? 2 : 0xFFFFFFFF));
+    static const std::uint32_t kStatuses[] = {200, 200, 201, 204, 301, 400, 401, 404, 500, 503};
+    answer.status = Pick(4) == 0 ? static_cast<std::uint32_t>(Pick(1000)) : kStatuses[Pick(10)];
+    const int body = Pick(8);  // 0: none
+    if (body > 0) answer.body = body == 1 ? "" : (body == 2 ? Bytes(Pick(64)) : Value(0, true));
+    if (Pick(20) == 0) answer.null_headers = true;
+    if (!answer.body && Pick(4) == 0) answer.null_body_length = 5;
+    if (Pick(3) == 0) answer.headers.emplace_back("Content-Type", Bytes(Pick(8)));
+    return answer;
+  }
+
+ private:
+  int Pick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(random_); }
+
+  std::string Bytes(int length) {
+    std::string bytes;
+    for (int i = 0; i < length; ++i) bytes.push_back(static_cast<char>(Pick(256)));
+    return bytes;
+  }
+
+  std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+  // A token whose payload is a random claim text: valid, unterminated, not scanning, not JSON.
+  std::string Token() {
+    // clang-format off
+    static const char* kPayloads[] = {
+        R"({"exp": 1e400, "scp": ["a", 1], "dat": {"u": -1e300, "r": 5}, "tag": [null]})",
+        R"({"exp": 1)", R"({"a": @})", "[1]", R"({"a": 1, "a": 2})", "", R"({"sub": "\u12"})",
+        R"({"x": [[[[{}]]]]})"};
+    // clang-format on
+    std::string payload = kPayloads[Pick(8)];
+    if (Pick(4) == 0) payload = Bytes(Pick(40));
+    std::string token = wire::Base64UrlEncode("{}") + "." + wire::Base64UrlEncode(payload);
+    if (Pick(2) == 0) token += "." + Bytes(Pick(6));
+    if (Pick(8) == 0) token = Bytes(Pick(30));
+    return token;
+  }
+
+  std::string Value(int depth, bool top) {
+    // clang-format off
+    static const char* kNames[] = {
+        "error", "error_description", "access_token", "id_token", "refresh_token", "gas_token",
+        "expires_in", "vorn_kiv_regions_supported", "vorn_kiv_regions_disabled",
+        "vorn_kiv_userinfo_regions_enabled", "vorn_did_uri", "userinfo_endpoint"};
+    // clang-format on
+    const int kind = top ? (Pick(6) == 0 ? Pick(7) : 6) : Pick(depth > 2 ? 5 : 7);
+    static const char* kNumbers[] = {"0", "-1", "3600", "4294967326", "1e308", "-0.5", "29"};
+    static const char* kTexts[] = {"EUW1", "0x10", "010", "", kUserInfoUrl};
+    if (kind == 0) return "null";
+    if (kind == 1) return Pick(2) ? "true" : "false";
+    if (kind == 2) return kNumbers[Pick(7)];
+    if (kind == 3) return Quoted(kTexts[Pick(5)]);
+    if (kind == 4) {
+      return Quoted(Pick(2) ? Token() : wire::Base64UrlEncode(Pick(2) ? R"({"g": 1})" : "nope"));
+    }
+    const bool array = kind == 5;
+    std::string text = array ? "[" : "{";
+    for (int i = Pick(array ? 4 : 6); i > 0; --i) {
+      if (!array) text += Quoted(kNames[Pick(12)]) + ":";
+      text += Value(depth + 1, false) + (i > 1 ? "," : "");
+    }
+    return text + (array ? "]" : "}");
+  }
+
+  std::mt19937 random_;
+};
+
+bool IsKnownCode(const std::optional<ULIXRequestError>& error,
+                 const std::vector<FakeHost::HttpCall>& calls, std::size_t before) {
+  if (!error) return true;
+  // Either one of the client's own codes or a status the host just reported.
+  return error->code == kServiceUnreachable || error->code == kAnswerNotJson ||
+         (error->code >= 0 && error->code < 1000 && calls.size() > before);
+}
+
+TEST(ULIXClientProperty, RandomAnswersGiveValuesAndAreAllGivenBack) {
+  FakeHost host;
+  ulix_testing::StartedPlugin plugin(host);
+  plugin->setMonotonicClock(&FakeNow);
+  ulix_testing::HttpScript script(host);
+  ULIXClient client(*plugin);
+  RandomAnswers answers(20261206);
+  std::mt19937 choose(7);
+  // Outcomes seen, so that a change of the generator cannot quietly test nothing.
+  int signed_on = 0, unreachable = 0, not_json = 0, answered = 0;
+
+  for (int round = 0; round < 600; ++round) {
+    SCOPED_TRACE(round);
+    for (const char* url : {kTokenUrl, kRevokeUrl, kDiscoveryUrl, kUserInfoUrl}) {
+      script.Answer(url, {answers.Answer(), answers.Answer()});
+    }
+    now_ns += 100'000'000'000;  // discovery goes stale every third round
+    const std::size_t before = host.HttpCalls().size();
+    std::optional<ULIXRequestError> error;
+    switch (choose() % 7) {
+      case 0:
+        EXPECT_NO_THROW(client.SetULIXConfig(
+            ULIXClientConfig{kTokenUrl, "vc", choose() % 2 ? "a+b" : "", "openid", false}));
+        break;
+      case 1:
+        EXPECT_NO_THROW(client.IsPlatformAvailable("EUW1"));
+        EXPECT_NO_THROW(client.IsUserInfoEnabled("EUW1"));
+        break;
+      case 2:
+        EXPECT_NO_THROW(error = client.LoginWithPassword("ann", "pw", "EUW1"));
+        break;
+      case 3:
+        EXPECT_NO_THROW(error = client.RequestToken(RefreshTokenGrant("r")));
+        break;
+      case 4:
+        EXPECT_NO_THROW(error = client.RevokeRefreshToken());
+        break;
+      case 5:
+        EXPECT_NO_THROW(error = client.RequestUserInfo());
+        break;
+      default:
+        client.SetDeviceSessionId("dsid");
+        EXPECT_NO_THROW(client.FetchOpenIdConfiguration());
+    }
+    EXPECT_TRUE(IsKnownCode(error, host.HttpCalls(), before)) << error->code;
+    if (client.tokens()) ++signed_on;
+    if (error) {
+      ++(error->code == kServiceUnreachable
+             ? unreachable
+             : (error->code == kAnswerNotJson ? not_json : answered));
+    }
+    EXPECT_EQ(script.outstanding(), 0u);
+  }
+  EXPECT_GT(host.HttpCalls().size(), 300u);
+  EXPECT_GT(signed_on, 0);
+  EXPECT_GT(unreachable, 0);
+  EXPECT_GT(not_json, 0);
+  EXPECT_GT(answered, 0);
 }
 
 }  // namespace
