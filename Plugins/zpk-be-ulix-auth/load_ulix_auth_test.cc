@@ -53,25 +53,21 @@ TEST(LoadUlixAuth, ANullBlockReachesNeitherTheHostNorTheAllocator) {
   plugin.Load();
   FakeHost host;
   ASSERT_TRUE(plugin.Start(host.context()));
+  // What the host has received: log lines, subscriptions, timers, events, resource and HTTP calls.
+  const auto received = [&host] {
+    return std::vector<std::size_t>{host.LogLines().size(),      host.Subscriptions().size(),
+                                    host.Scheduled().size(),     host.SentEvents().size(),
+                                    host.ResourceCalls().size(), host.HttpCalls().size()};
+  };
   const MemoryStatistics before = plugin.Statistics();
-  const std::size_t log_lines = host.LogLines().size();
-  const std::size_t subscriptions = host.Subscriptions().size();
-  const std::size_t scheduled = host.Scheduled().size();
-  const std::size_t events = host.SentEvents().size();
-  const std::size_t calls = host.ResourceCalls().size();
-  const std::size_t http_calls = host.HttpCalls().size();
+  const std::vector<std::size_t> received_before = received();
 
   Library().load()(nullptr);
 
   const MemoryStatistics after = plugin.Statistics();
   EXPECT_EQ(after.allocationCount + 0, before.allocationCount + 0);
   EXPECT_EQ(after.bytesAllocated + 0, before.bytesAllocated + 0);
-  EXPECT_EQ(host.LogLines().size(), log_lines);
-  EXPECT_EQ(host.Subscriptions().size(), subscriptions);
-  EXPECT_EQ(host.Scheduled().size(), scheduled);
-  EXPECT_EQ(host.SentEvents().size(), events);
-  EXPECT_EQ(host.ResourceCalls().size(), calls);
-  EXPECT_EQ(host.HttpCalls().size(), http_calls);
+  EXPECT_EQ(received(), received_before);
   plugin.Stop();
 }
 
