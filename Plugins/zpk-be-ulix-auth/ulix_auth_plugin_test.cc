@@ -428,10 +428,15 @@ TEST_F(SignedOn, RefreshFailuresFrom500OnRetryWithinTheDoublingCaps) {
   test_.host().FireScheduled();
   for (double cap : {2, 4, 8, 16, 32, 64, 128, 256, 256, 256}) {
     SCOPED_TRACE(cap);
-    EXPECT_EQ(test_.LoggedLine("Refresh failed"),
-              "Refresh failed due to error - should be retried: temporarily_unavailable - "
+    // This attempt's lines, the last two of the log.
+    const std::vector<std::string> log = test_.TakeLog();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2],
+              "3|Refresh failed due to error - should be retried: temporarily_unavailable - "
               "Unable to connect to server.");
-    const double delay = LoggedDelay(test_, "Retrying authorization refresh in ");
+    const std::string prefix = "3|Retrying authorization refresh in ";
+    ASSERT_TRUE(log.back().starts_with(prefix)) << log.back();
+    const double delay = std::stod(log.back().substr(prefix.size()));
     EXPECT_GE(delay, 0.0);
     EXPECT_LE(delay, cap);
     ASSERT_EQ(test_.Advance(cap), 1u);

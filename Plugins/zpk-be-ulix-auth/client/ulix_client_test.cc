@@ -203,7 +203,9 @@ TEST_F(ULIXClientTest, WithoutConfigurationNothingIsAvailableFetchedOrSent) {
   client_.FetchOpenIdConfiguration();
   EXPECT_EQ(client_.LoginWithPassword("ann", "pw", "EUW1"), std::nullopt);
   EXPECT_EQ(client_.RequestToken("grant_type=password"), std::nullopt);
-  EXPECT_EQ(client_.SendTokenEndpointRequest("", "x=1").message, "Missing ULIX configuration.");
+  const plugin_runtime::HttpResponse unsent = client_.SendTokenEndpointRequest("", "x=1");
+  EXPECT_NE(unsent.transport, plugin_runtime::HttpTransportResult::kSuccess);
+  EXPECT_EQ(unsent.message, "Missing ULIX configuration.");
   EXPECT_THAT(Logs(),
               ElementsAre("3 ULIXClient::IsPlatformAvailable(NA1): false - no config exists",
                           "3 ULIXClient::IsUserInfoEnabled(NA1): false - no config exists",
