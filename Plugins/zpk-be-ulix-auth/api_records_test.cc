@@ -27,7 +27,7 @@ std::string Describe(const binding::BindingTypeDescriptor& type) {
   return text + ")";
 }
 
-TEST(ApiRecords, RegistersElevenRecordsWithTheirFieldsInOrderAndTags) {
+TEST(ApiRecords, RegistersElevenRecordsAndNineteenFunctions) {
   PluginTestHost test;
   test.Start();
   binding::BindingTypeRegistry& registry = test.plugin().typeRegistry();
@@ -57,14 +57,10 @@ TEST(ApiRecords, RegistersElevenRecordsWithTheirFieldsInOrderAndTags) {
   RegisterApiRecords(registry, "UlixAuth", {"Plugins"});
   EXPECT_EQ(registry.typeSnapshot().size(), before);
   EXPECT_EQ(Describe(*registry.findType("UlixAuthULIXJWTConfig")), "UlixAuthULIXJWTConfig(token?)");
-}
 
-TEST(ApiRecords, NamesTheFunctionsFromMethodAndPath) {
-  PluginTestHost test;
-  test.Start();
+  // The functions, named from method and path, with their arguments' locations.
   std::vector<std::string> functions;
-  for (const binding::BindingFunctionDescriptor* function :
-       test.plugin().typeRegistry().functionSnapshot()) {
+  for (const binding::BindingFunctionDescriptor* function : registry.functionSnapshot()) {
     if (function->name.find("UlixAuth") == std::string::npos) continue;
     std::string text = function->name + "(";
     for (const binding::BindingArgumentDescriptor& argument : function->arguments) {

@@ -16,31 +16,21 @@ TEST(CommandLineOptions, FlagsStandAloneAndValuesFollowTheirEqualsSign) {
   const struct {
     const char* name;
     bool flag;
-  } flags[] = {
-      {"ulix-auth.disabled", false},  // a value does not set a flag
-      {"ulix-auth.required", true},
-      {"--ulix-auth.required", true},  // an explicit prefix is not doubled
-      {"ulix-auth.require", false},
-      {"ulix-auth.url", false},
+    std::optional<std::string> value;
+  } rows[] = {
+      {"ulix-auth.disabled", false, "1"},  // a value does not set a flag
+      {"ulix-auth.required", true, std::nullopt},
+      {"--ulix-auth.required", true, std::nullopt},  // an explicit prefix is not doubled
+      {"ulix-auth.require", false, std::nullopt},
+      {"ulix-auth.url", false, ""},         // present, empty
+      {"ulix-auth.client", false, "pc=1"},  // first match, split at the first "="
+      {"--ulix-auth.client", false, "pc=1"},
+      {"ulix-auth.token", false, std::nullopt},     // names are case-sensitive
+      {"ulix-auth.username", false, std::nullopt},  // one dash is not the prefix
   };
-  for (const auto& row : flags) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(options.Flag(row.name), row.flag);
-  }
-  const struct {
-    const char* name;
-    std::optional<std::string> value;
-  } values[] = {
-      {"ulix-auth.url", std::string()},           // present, empty
-      {"ulix-auth.client", std::string("pc=1")},  // first match, split at the first "="
-      {"--ulix-auth.client", std::string("pc=1")},
-      {"ulix-auth.token", std::nullopt},     // names are case-sensitive
-      {"ulix-auth.username", std::nullopt},  // one dash is not the prefix
-      {"ulix-auth.required", std::nullopt},  // a flag has no value
-      {"ulix-auth.disabled", std::string("1")},
-  };
-  for (const auto& row : values) {
-    SCOPED_TRACE(row.name);
     EXPECT_EQ(options.Value(row.name), row.value);
   }
 }

@@ -21,12 +21,14 @@ namespace {
 using ulix_testing::AccessTokenFor;
 using ulix_testing::EndpointChooser;
 using ulix_testing::FakeHost;
+using ulix_testing::kSignOnBody;
 using ulix_testing::kTokenUrl;
 using ulix_testing::kUserInfoUrl;
 using ulix_testing::PluginTestHost;
 using ulix_testing::TokenReply;
 
-constexpr const char* kCredentials = R"({"username":"ann","password":"pw","platformId":"NA1"})";
+constexpr const char* kGasPath = "/ulix-auth/v1/authorization/gas";
+constexpr const char* kStatusPath = "/ulix-auth/v1/status/NA1";
 
 // What the plug-in answered to one hand-built request record, its response released once.
 struct Outcome {
@@ -48,170 +50,145 @@ Outcome DispatchRecord(const CatalogueEndpoint& endpoint, HostRequest record) {
   return outcome;
 }
 
-HostRequest RequestFor(std::uint32_t method, const char* path) {
-  HostRequest record{};
-  record.method = method;
-  record.path = path;
-  return record;
+// Records built field by field: only what a case breaks is set, the rest is zero.
+struct Record : HostRequest {
+  Record() : HostRequest{} {}
+  Record& At(std::uint32_t record_method, const char* record_path) {
+    method = record_method;
+    path = record_path;
+    return *this;
+  }
+  Record& Values(const HostNamedValue* values, std::uint32_t count) {
+    namedValues = values;
+    namedValueCount = count;
+    return *this;
+  }
+  Record& Headers(const HostHeaderPair* pairs, std::uint32_t count) {
+    headers = pairs;
+    headerCount = count;
+    return *this;
+  }
+  Record& Body(const char* type, const void* data, std::uint32_t length) {
+    contentType = type;
+    body = data;
+    bodyLength = length;
+    return *this;
+  }
+};
+struct Answer : HostHttpResponse {
+  explicit Answer(std::uint32_t answer_status, std::uint32_t transport = 0) : HostHttpResponse{} {
+    status = answer_status;
+    transportResult = transport;
+  }
+  Answer& Headers(const HostHeaderPair* pairs, std::uint32_t count) {
+    headers = pairs;
+    headerCount = count;
+    return *this;
+  }
+  Answer& Body(const void* data, std::uint32_t length) {
+    body = data;
+    bodyLength = length;
+    return *this;
+  }
+};
+
+// A named value of `kind` whose payload announces `count` characters or members it does not
+// carry.
+HostNamedValue Announcing(const char* name, std::uint32_t kind, std::uint32_t count) {
+  HostNamedValue named{};
+  named.name = name;
+  named.value.kind = kind;
+  if (kind == kHostValueText) named.value.payload.text.length = count;
+  if (kind == kHostValueArray) named.value.payload.array.count = count;
+  if (kind == kHostValueObject) named.value.payload.object.count = count;
+  return named;
 }
+
+// The sign-on and status endpoint records, chosen as a host chooses them.
+struct Endpoints {
+  explicit Endpoints(PluginTestHost& test)
+      : chooser(test.catalogue()),
+        gas(chooser.Choose(kHostMethodPost, kGasPath)),
+        status(chooser.Choose(kHostMethodGet, kStatusPath)) {}
+  EndpointChooser chooser;
+  const CatalogueEndpoint* gas;
+  const CatalogueEndpoint* status;
+};
 
 TEST(MisbehavingHost, MalformedRequestRecordsGetAnErrorOrAreIgnored) {
   PluginTestHost test;
   test.Start();
-  EndpointChooser chooser(test.catalogue());
-  const CatalogueEndpoint* gas = chooser.Choose(kHostMethodPost, "/ulix-auth/v1/authorization/gas");
-  const CatalogueEndpoint* config = chooser.Choose(kHostMethodGet, "/ulix-auth/v1/config/NA1");
-  const CatalogueEndpoint* status = chooser.Choose(kHostMethodGet, "/ulix-auth/v1/status/NA1");
-  ASSERT_NE(gas, nullptr);
-  ASSERT_NE(config, nullptr);
-  ASSERT_NE(status, nullptr);
+  const Endpoints endpoints(test);
+  ASSERT_NE(endpoints.gas, nullptr);
+  ASSERT_NE(endpoints.status, nullptr);
 
-  HostNamedValue odd_kind{};
-  odd_kind.name = "platformId";
-  odd_kind.value.kind = 99;
-  HostNamedValue null_text{};
-  null_text.name = "platformId";
-  null_text.value.kind = kHostValueText;
-  null_text.value.payload.text.data = nullptr;
-  null_text.value.payload.text.length = 12;
-  HostNamedValue null_entries{};
-  null_entries.name = "creds";
-  null_entries.value.kind = kHostValueObject;
-  null_entries.value.payload.object.entries = nullptr;
-  null_entries.value.payload.object.count = 5;
-  HostNamedValue null_items{};
-  null_items.name = "creds";
-  null_items.value.kind = kHostValueArray;
-  null_items.value.payload.array.items = nullptr;
-  null_items.value.payload.array.count = 5;
+  const HostNamedValue odd_kind = Announcing("platformId", 99, 0);
+  const HostNamedValue unnamed_odd_kind = Announcing(nullptr, 0xFFFFFFFFu, 0);
+  const HostNamedValue null_text = Announcing("platformId", kHostValueText, 12);
+  const HostNamedValue null_entries = Announcing("creds", kHostValueObject, 5);
+  const HostNamedValue null_items = Announcing("creds", kHostValueArray, 5);
   HostObjectEntry null_key_entry{};
-  null_key_entry.key = nullptr;
   null_key_entry.value.kind = kHostValueText;
   null_key_entry.value.payload.text.data = "ann";
   null_key_entry.value.payload.text.length = 3;
-  HostNamedValue null_key{};
-  null_key.name = "creds";
-  null_key.value.kind = kHostValueObject;
+  HostNamedValue null_key = Announcing("creds", kHostValueObject, 1);
   null_key.value.payload.object.entries = &null_key_entry;
-  null_key.value.payload.object.count = 1;
-  HostNamedValue unnamed_odd_kind{};
-  unnamed_odd_kind.value.kind = 0xFFFFFFFFu;
   const HostHeaderPair null_pairs[] = {{nullptr, nullptr}, {"X-Test", nullptr}, {nullptr, "v"}};
-  const char json_body[] = R"({"username":"ann","password":"pw","platformId":"NA1"})";
+  const auto length = static_cast<std::uint32_t>(std::strlen(kSignOnBody));
 
-  struct Case {
+  const struct {
     const char* what;
-    const CatalogueEndpoint* endpoint;
-    HostRequest record;
+    bool sign_on;        // sent as a sign-on, or else as a status read
+    HostRequest record;  // its method and path are the endpoint's
     // Failures of the request record itself carry no status; 512: the record read as an empty
     // sign-on, which then finds no service to exchange with.
     std::uint32_t status;
     bool ok;
+  } rows[] = {
+      // clang-format off
+      {"named-value count without an array", false, Record().Values(nullptr, 3), 0, true},
+      {"header count without an array", false, Record().Headers(nullptr, 4), 0, true},
+      {"header pairs with null texts", false, Record().Headers(null_pairs, 3), 0, true},
+      {"body length without a body", true, Record().Body("application/json", nullptr, 100), 0,
+       false},
+      {"body without a content type", true, Record().Body(nullptr, kSignOnBody, length), 0, false},
+      {"binary body on an endpoint without one", false, Record().Body(nullptr, "\xff\x00\x01", 3),
+       0, true},
+      {"value kind 99", false, Record().Values(&odd_kind, 1), 0, false},
+      {"unnamed value of kind 0xFFFFFFFF", false, Record().Values(&unnamed_odd_kind, 1), 0, false},
+      {"text value without its text", false, Record().Values(&null_text, 1), 0, true},
+      {"object count without entries", true, Record().Values(&null_entries, 1), 512, false},
+      {"array count without items", true, Record().Values(&null_items, 1), 0, false},
+      {"object entry without a key", true, Record().Values(&null_key, 1), 512, false},
+      // clang-format on
   };
-  std::vector<Case> cases;
-  auto add = [&](const char* what, const CatalogueEndpoint* endpoint, HostRequest record,
-                 std::uint32_t want_status, bool ok) {
-    cases.push_back({what, endpoint, record, want_status, ok});
-  };
-  {
-    HostRequest r = RequestFor(kHostMethodGet, nullptr);
-    add("null path", config, r, 404, false);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    HostRequest record = row.record;
+    record.method = row.sign_on ? kHostMethodPost : kHostMethodGet;
+    record.path = row.sign_on ? kGasPath : kStatusPath;
+    const Outcome outcome =
+        DispatchRecord(row.sign_on ? *endpoints.gas : *endpoints.status, record);
+    EXPECT_EQ(outcome.error.empty(), row.ok) << outcome.error;
+    EXPECT_EQ(outcome.status, row.status) << outcome.error;
   }
-  {
-    HostRequest r = RequestFor(kHostMethodGet, "/ulix-auth/v1/status/NA1");
-    r.namedValueCount = 3;
-    add("named-value count without an array", status, r, 0, true);
-  }
-  {
-    HostRequest r = RequestFor(kHostMethodGet, "/ulix-auth/v1/status/NA1");
-    r.headerCount = 4;
-    add("header count without an array", status, r, 0, true);
-  }
-  {
-    HostRequest r = RequestFor(kHostMethodGet, "/ulix-auth/v1/status/NA1");
-    r.headers = null_pairs;
-    r.headerCount = 3;
-    add("header pairs with null texts", status, r, 0, true);
-  }
-  {
-    HostRequest r = RequestFor(kHostMethodPost, "/ulix-auth/v1/authorization/gas");
-    r.contentType = "application/json";
-    r.bodyLength = 100;
-    add("body length without a body", gas, r, 0, false);
-  }
-  {
-    HostRequest r = RequestFor(kHostMethodPost, "/ulix-auth/v1/authorization/gas");
-    r.contentType = nullptr;
-    r.body = json_body;
-    r.bodyLength = sizeof json_body - 1;
-    add("body without a content type", gas, r, 0, false);
-  }
-  {
-    HostRequest r = RequestFor(kHostMethodGet, "/ulix-auth/v1/status/NA1");
-    r.namedValues = &odd_kind;
-    r.namedValueCount = 1;
-    add("value kind 99", status, r, 0, false);
-  }
-  {
-    HostRequest r = RequestFor(kHostMethodGet, "/ulix-auth/v1/status/NA1");
-    r.namedValues = &unnamed_odd_kind;
-    r.namedValueCount = 1;
-    add("unnamed value of kind 0xFFFFFFFF", status, r, 0, false);
-  }
-  {
-    HostRequest r = RequestFor(kHostMethodGet, "/ulix-auth/v1/status/NA1");
-    r.namedValues = &null_text;
-    r.namedValueCount = 1;
-    add("text value without its text", status, r, 0, true);
-  }
-  {
-    HostRequest r = RequestFor(kHostMethodPost, "/ulix-auth/v1/authorization/gas");
-    r.namedValues = &null_entries;
-    r.namedValueCount = 1;
-    add("object count without entries", gas, r, 512, false);
-  }
-  {
-    HostRequest r = RequestFor(kHostMethodPost, "/ulix-auth/v1/authorization/gas");
-    r.namedValues = &null_items;
-    r.namedValueCount = 1;
-    add("array count without items", gas, r, 0, false);
-  }
-  {
-    HostRequest r = RequestFor(kHostMethodPost, "/ulix-auth/v1/authorization/gas");
-    r.namedValues = &null_key;
-    r.namedValueCount = 1;
-    add("object entry without a key", gas, r, 512, false);
-  }
-  {
-    HostRequest r = RequestFor(kHostMethodCustom, "/ulix-auth/v1/status/NA1");
-    r.customMethod = nullptr;
-    add("custom method without its name", status, r, 404, false);
-  }
-  {
-    HostRequest r = RequestFor(kHostMethodGet, "/ulix-auth/v1/status/NA1");
-    r.contentType = nullptr;
-    r.body = "\xff\x00\x01";
-    r.bodyLength = 3;
-    add("binary body on an endpoint without one", status, r, 0, true);
-  }
-
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const Outcome outcome = DispatchRecord(*c.endpoint, c.record);
-    EXPECT_EQ(outcome.error.empty(), c.ok) << outcome.error;
-    EXPECT_EQ(outcome.status, c.status) << outcome.error;
-  }
+  // No path, and a custom method without its name.
+  EXPECT_EQ(DispatchRecord(*endpoints.status, Record().At(kHostMethodGet, nullptr)).status, 404u);
+  const Outcome custom =
+      DispatchRecord(*endpoints.status, Record().At(kHostMethodCustom, kStatusPath));
+  EXPECT_EQ(custom.status, 404u);
+  EXPECT_NE(custom.error, "");
 
   // A request record naming no endpoint, and no request record at all.
   HostResponse response{};
-  gas->dispatch(&response, nullptr);
+  endpoints.gas->dispatch(&response, nullptr);
   EXPECT_STREQ(response.errorText, "Invalid function");
   response.release(&response);
-  HostRequest unnamed = RequestFor(kHostMethodGet, "/ulix-auth/v1/status/NA1");
-  gas->dispatch(&response, &unnamed);
+  Record unnamed = Record().At(kHostMethodGet, kStatusPath);
+  endpoints.gas->dispatch(&response, &unnamed);
   EXPECT_EQ(response.status + 0, 404u);
   response.release(&response);
-  gas->dispatch(nullptr, &unnamed);  // nowhere to answer: ignored
+  endpoints.gas->dispatch(nullptr, &unnamed);  // nowhere to answer: ignored
 }
 
 TEST(MisbehavingHost, ResponsesReleasedTwiceOrOnlyAfterStopAreHarmless) {
@@ -221,34 +198,29 @@ TEST(MisbehavingHost, ResponsesReleasedTwiceOrOnlyAfterStopAreHarmless) {
   EndpointChooser chooser(test.catalogue());
   const CatalogueEndpoint* read =
       chooser.Choose(kHostMethodGet, "/ulix-auth/v1/authorization/access-token");
-  const CatalogueEndpoint* failing = chooser.Choose(kHostMethodGet, "/ulix-auth/v1/config/NA1");
   ASSERT_NE(read, nullptr);
-  ASSERT_NE(failing, nullptr);
-
-  HostRequest record = RequestFor(kHostMethodGet, "/ulix-auth/v1/authorization/access-token");
+  Record record = Record().At(kHostMethodGet, "/ulix-auth/v1/authorization/access-token");
   record.function = read;
+  Record bad = Record().At(kHostMethodGet, nullptr);
+  bad.function = read;
+
   HostResponse twice{};
   read->dispatch(&twice, &record);
   ASSERT_EQ(twice.errorText, nullptr);
-  const std::uint32_t kind = twice.value.kind;
-  EXPECT_EQ(kind, static_cast<std::uint32_t>(kHostValueObject));
-  twice.release(&twice);
-  twice.release(&twice);  // the record was emptied by the first release
-
-  HostRequest bad = RequestFor(kHostMethodGet, nullptr);
-  bad.function = failing;
+  EXPECT_EQ(twice.value.kind + 0, static_cast<std::uint32_t>(kHostValueObject));
   HostResponse error_twice{};
-  failing->dispatch(&error_twice, &bad);
+  read->dispatch(&error_twice, &bad);
   ASSERT_NE(error_twice.errorText, nullptr);
-  error_twice.release(&error_twice);
-  error_twice.release(&error_twice);
+  for (HostResponse* response : {&twice, &twice, &error_twice, &error_twice}) {
+    response->release(response);  // the record was emptied by the first release
+  }
 
   // Held past the plug-in's stop: the release functions and what they free do not depend on the
   // plug-in instance.
   HostResponse late{};
   read->dispatch(&late, &record);
   HostResponse late_error{};
-  failing->dispatch(&late_error, &bad);
+  read->dispatch(&late_error, &bad);
   test.Stop();
   late.release(&late);
   late_error.release(&late_error);
@@ -259,141 +231,79 @@ TEST(MisbehavingHost, ResponsesReleasedTwiceOrOnlyAfterStopAreHarmless) {
 TEST(MisbehavingHost, ResourceAnswersWithoutAReleaseFunctionAreRead) {
   PluginTestHost test;
   std::atomic<int> answered{0};
-  test.host().SetResourceHandler([&](const HostRequest& request, HostResponse& response) {
+  test.host().SetResourceHandler([&](const HostRequest&, HostResponse& response) {
     ++answered;
-    static const char kNotFound[] = "not found";
-    response.errorText = kNotFound;
+    response.errorText = "not found";
     response.errorFlag = 1;
     response.status = 404;
     response.release = nullptr;
-    (void)request;
   });
   test.Start();
   EXPECT_GT(answered.load(), 0);
   EXPECT_EQ(test.Send(kHostMethodGet, "/ulix-auth/v1/authorization").status, 404u);
 }
 
+// `answer` at `url`; every other URL is unreachable.
+void AnswerBroken(PluginTestHost& test, const char* url, const HostHttpResponse& answer) {
+  test.host().SetHttpHandler([url, answer](const HostHttpRequest& request, HostHttpResponse& out) {
+    out = Answer(0, 1);
+    if (request.url != nullptr && std::strcmp(request.url, url) == 0) out = answer;
+  });
+}
+
 TEST(MisbehavingHost, TokenAnswersThatBreakTheRecordRulesFailTheSignOn) {
   const std::string good_body = *TokenReply(AccessTokenFor()).body;
-  struct Case {
-    const char* what;
-    HostHttpResponse answer;
-    bool signs_on;
-    std::uint32_t status;  // of the failed sign-on
-  };
+  const char* const good = good_body.c_str();
+  const auto length = static_cast<std::uint32_t>(good_body.size());
   const HostHeaderPair null_pairs[] = {{nullptr, nullptr}, {"Content-Type", nullptr}};
-  std::vector<Case> cases;
-  {
-    HostHttpResponse a{};
-    a.status = 200;
-    a.bodyLength = 100;
-    cases.push_back({"null body with a length", a, false, 513});
-  }
-  {
-    HostHttpResponse a{};
-    a.status = 200;
-    a.headerCount = 3;
-    a.body = good_body.data();
-    a.bodyLength = static_cast<std::uint32_t>(good_body.size());
-    cases.push_back({"header count without an array", a, false, 513});
-  }
-  {
-    HostHttpResponse a{};
-    a.status = 200;
-    a.headers = null_pairs;
-    a.headerCount = 2;
-    a.body = good_body.data();
-    a.bodyLength = static_cast<std::uint32_t>(good_body.size());
-    cases.push_back({"header pairs with null texts", a, true, 0});
-  }
-  {
-    HostHttpResponse a{};
-    a.status = 200;
-    a.body = good_body.data();
-    a.bodyLength = static_cast<std::uint32_t>(good_body.size());
-    a.release = nullptr;
-    cases.push_back({"no release function", a, true, 0});
-  }
-  {
-    HostHttpResponse a{};
-    a.transportResult = 3;
-    a.bodyLength = 40;
-    cases.push_back({"transport failure with a null error text", a, false, 512});
-  }
-  {
-    HostHttpResponse a{};
-    a.transportResult = 0xFFFFFFFFu;
-    cases.push_back({"transport result outside the table", a, false, 512});
-  }
-  {
-    HostHttpResponse a{};
-    a.status = 0xFFFFFFFFu;
-    a.body = "{}";
-    a.bodyLength = 2;
-    cases.push_back({"status outside HTTP", a, false, 0});
-  }
-
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  const struct {
+    const char* what;
+    HostHttpResponse answer;  // without a release function, as the host may send it
+    std::uint32_t status;     // of the failed sign-on; 0 when it signs on or carries none
+    bool signs_on;
+  } rows[] = {
+      // clang-format off
+      {"null body with a length", Answer(200).Body(nullptr, 100), 513, false},
+      {"header count without an array", Answer(200).Body(good, length).Headers(nullptr, 3), 513,
+       false},
+      {"header pairs with null texts", Answer(200).Body(good, length).Headers(null_pairs, 2), 0,
+       true},
+      {"no release function", Answer(200).Body(good, length), 0, true},
+      {"transport failure with a null error text", Answer(0, 3).Body(nullptr, 40), 512, false},
+      {"transport result outside the table", Answer(0, 0xFFFFFFFFu), 512, false},
+      {"status outside HTTP", Answer(0xFFFFFFFFu).Body("{}", 2), 0, false},
+      // clang-format on
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
     PluginTestHost test;
     test.Start();
-    test.host().SetHttpHandler([&](const HostHttpRequest& request, HostHttpResponse& response) {
-      const std::string url = request.url != nullptr ? request.url : "";
-      if (url == kTokenUrl) {
-        response = c.answer;
-      } else {
-        response = HostHttpResponse{};
-        response.transportResult = 1;
-      }
-    });
-    const PluginTestHost::Reply reply =
-        test.Send(kHostMethodPost, "/ulix-auth/v1/authorization/gas", kCredentials);
-    EXPECT_EQ(reply.error.empty(), c.signs_on) << reply.status << " " << reply.error;
-    if (!c.signs_on && c.status != 0) {
-      EXPECT_EQ(reply.status, c.status) << reply.error;
+    AnswerBroken(test, kTokenUrl, row.answer);
+    const PluginTestHost::Reply reply = test.Send(kHostMethodPost, kGasPath, kSignOnBody);
+    EXPECT_EQ(reply.error.empty(), row.signs_on) << reply.status << " " << reply.error;
+    if (row.status != 0) {
+      EXPECT_EQ(reply.status, row.status) << reply.error;
     }
     // A kept authorization reads back without a status, a missing one as 404.
     EXPECT_EQ(test.Send(kHostMethodGet, "/ulix-auth/v1/authorization").status,
-              c.signs_on ? 0u : 404u);
+              row.signs_on ? 0u : 404u);
   }
 }
 
 // The user-info answer is read as text and only its status decides: a length without a body or
 // a header count without headers reads as an empty 200 document. The authorization stays.
 TEST(MisbehavingHost, UserInfoAnswersThatBreakTheRecordRulesReadAsEmpty) {
-  struct Case {
-    const char* what;
-    HostHttpResponse answer;
+  const HostHttpResponse answers[] = {
+      Answer(200).Body(nullptr, 64),                  // a length without a body
+      Answer(200).Body("{}", 2).Headers(nullptr, 2),  // a header count without headers
   };
-  std::vector<Case> cases;
-  {
-    HostHttpResponse a{};
-    a.status = 200;
-    a.bodyLength = 64;
-    cases.push_back({"null body with a length", a});
-  }
-  {
-    HostHttpResponse a{};
-    a.status = 200;
-    a.headerCount = 2;
-    a.body = "{}";
-    a.bodyLength = 2;
-    cases.push_back({"header count without an array", a});
-  }
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const HostHttpResponse& answer : answers) {
     PluginTestHost test;
     test.Start();
     ASSERT_EQ(test.SignOn().error, "");
-    test.host().SetHttpHandler([&](const HostHttpRequest& request, HostHttpResponse& response) {
-      response = HostHttpResponse{};
-      response.transportResult = 1;
-      if (request.url != nullptr && std::string(request.url) == kUserInfoUrl) response = c.answer;
-    });
-    const PluginTestHost::Reply reply =
-        test.Send(kHostMethodPost, "/ulix-auth/v1/authorization/userinfo");
-    EXPECT_EQ(reply.error, "");
-    EXPECT_EQ(reply.json, R"({"userInfo":""})");
+    AnswerBroken(test, kUserInfoUrl, answer);
+    EXPECT_EQ(test.Text(kHostMethodPost, "/ulix-auth/v1/authorization/userinfo"),
+              R"({"userInfo":""})");
     EXPECT_EQ(test.Send(kHostMethodGet, "/ulix-auth/v1/authorization").error, "");
   }
 }
@@ -414,50 +324,32 @@ TEST(MisbehavingHost, EventsNobodySubscribedToAreIgnored) {
   odd_object.kind = kHostValueObject;
   odd_object.payload.object.entries = &entry;
   odd_object.payload.object.count = 1;
-  HostValue no_entries{};
-  no_entries.kind = kHostValueObject;
-  no_entries.payload.object.count = 9;
-  HostValue odd_kind{};
-  odd_kind.kind = 1234;
-
-  struct Case {
+  const struct {
     const char* what;
     const char* name;
     HostValue value;
+    void* context;
+  } rows[] = {
+      {"a name never subscribed", "OnJsonApiEvent_never_subscribed", {}, real.context},
+      {"a null name", nullptr, {}, real.context},
+      {"no context", real.name.c_str(), {}, nullptr},
+      {"a value of kind 1234", real.name.c_str(), Announcing("", 1234, 0).value, real.context},
+      {"an entry of kind 99", real.name.c_str(), odd_object, real.context},
+      {"an entry count and no entries", real.name.c_str(),
+       Announcing("", kHostValueObject, 9).value, real.context},
   };
-  const Case cases[] = {
-      {"a name never subscribed", "OnJsonApiEvent_never_subscribed", HostValue{}},
-      {"a null name", nullptr, HostValue{}},
-      {"a subscribed name with a value of kind 1234", real.name.c_str(), odd_kind},
-      {"a subscribed name with an entry of kind 99", real.name.c_str(), odd_object},
-      {"a subscribed name with an entry count and no entries", real.name.c_str(), no_entries},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
     HostEventDelivery delivery{};
-    delivery.name = c.name;
-    delivery.value = c.value;
-    delivery.context = real.context;
+    delivery.name = row.name;
+    delivery.value = row.value;
+    delivery.context = row.context;
     real.callback(&delivery);
   }
+  real.callback(nullptr);
   // Nothing changed: the authorization is kept and no change was published.
   EXPECT_EQ(test.Send(kHostMethodGet, "/ulix-auth/v1/authorization").error, "");
   EXPECT_TRUE(test.TakeChanges().empty());
-}
-
-// The event callback used to read the subscription's context from a null delivery and call
-// through a null context.
-TEST(MisbehavingHost, EventDeliveryWithoutADeliveryOrContextIsIgnored) {
-  PluginTestHost test;
-  test.Start();
-  const std::vector<FakeHost::Subscription> subscriptions = test.host().Subscriptions();
-  ASSERT_FALSE(subscriptions.empty());
-  const FakeHost::Subscription& real = subscriptions.front();
-  real.callback(nullptr);
-  HostEventDelivery no_context{};
-  no_context.name = real.name.c_str();
-  real.callback(&no_context);
-  EXPECT_EQ(test.Send(kHostMethodGet, "/ulix-auth/v1/status/NA1").error, "");
 }
 
 TEST(MisbehavingHost, DelayedCallbacksFiredTwiceOrAfterStopRunOnce) {
@@ -494,53 +386,40 @@ TEST(MisbehavingHost, EightThreadsMisbehavingAtOnce) {
     return TokenReply(AccessTokenFor());
   });
   test.Start();
-  EndpointChooser chooser(test.catalogue());
-  const CatalogueEndpoint* status = chooser.Choose(kHostMethodGet, "/ulix-auth/v1/status/NA1");
-  const CatalogueEndpoint* gas = chooser.Choose(kHostMethodPost, "/ulix-auth/v1/authorization/gas");
-  ASSERT_NE(status, nullptr);
-  ASSERT_NE(gas, nullptr);
+  const Endpoints endpoints(test);
+  ASSERT_NE(endpoints.gas, nullptr);
+  ASSERT_NE(endpoints.status, nullptr);
   const FakeHost::Subscription real = test.host().Subscriptions().front();
-  HostNamedValue odd_kind{};
-  odd_kind.name = "platformId";
-  odd_kind.value.kind = 99;
+  const HostNamedValue odd_kind = Announcing("platformId", 99, 0);
+  const auto length = static_cast<std::uint32_t>(std::strlen(kSignOnBody));
 
-  constexpr int kThreads = 8;
-  constexpr int kRounds = 60;
   std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
+  for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&, t] {
-      for (int round = 0; round < kRounds; ++round) {
+      for (int round = 0; round < 60; ++round) {
+        HostEventDelivery delivery{};
         switch ((round + t) % 6) {
-          case 0: {
-            HostRequest r = RequestFor(kHostMethodGet, "/ulix-auth/v1/status/NA1");
-            r.namedValues = &odd_kind;
-            r.namedValueCount = 1;
-            DispatchRecord(*status, r);
+          case 0:
+            DispatchRecord(*endpoints.status,
+                           Record().At(kHostMethodGet, kStatusPath).Values(&odd_kind, 1));
             break;
-          }
-          case 1: {
-            HostRequest r = RequestFor(kHostMethodPost, "/ulix-auth/v1/authorization/gas");
-            r.contentType = "application/json";
-            r.body = kCredentials;
-            r.bodyLength = static_cast<std::uint32_t>(std::strlen(kCredentials));
-            DispatchRecord(*gas, r);
+          case 1:
+            DispatchRecord(*endpoints.gas, Record()
+                                               .At(kHostMethodPost, kGasPath)
+                                               .Body("application/json", kSignOnBody, length));
             break;
-          }
-          case 2: {
-            HostRequest r = RequestFor(kHostMethodPost, nullptr);
-            r.bodyLength = 77;
-            r.headerCount = 5;
-            DispatchRecord(*gas, r);
+          case 2:
+            DispatchRecord(*endpoints.gas, Record()
+                                               .At(kHostMethodPost, nullptr)
+                                               .Headers(nullptr, 5)
+                                               .Body(nullptr, nullptr, 77));
             break;
-          }
-          case 3: {
-            HostEventDelivery delivery{};
+          case 3:
             delivery.name = (t % 2 == 0) ? "OnJsonApiEvent_never_subscribed" : real.name.c_str();
             delivery.value.kind = 77;
             delivery.context = real.context;
             real.callback(&delivery);
             break;
-          }
           case 4:
             for (const FakeHost::ScheduledCallback& c : test.host().Scheduled()) {
               c.callback(c.context);
@@ -557,7 +436,7 @@ TEST(MisbehavingHost, EightThreadsMisbehavingAtOnce) {
   }
   for (std::thread& thread : threads) thread.join();
   test.host().FireScheduled();
-  EXPECT_EQ(test.Send(kHostMethodGet, "/ulix-auth/v1/status/NA1").error, "");
+  EXPECT_EQ(test.Send(kHostMethodGet, kStatusPath).error, "");
 }
 
 }  // namespace

@@ -9,10 +9,8 @@ namespace ulix_auth {
 namespace {
 
 TEST(MinimalStandardGenerator, FollowsTheKnownSequenceAndAvoidsTheZeroState) {
-  MinimalStandardGenerator generator(1);
-  EXPECT_EQ(generator.Next(), 48271u);
-  EXPECT_EQ(generator.Next(), 182605794u);
-  // The 10 000th value of the sequence seeded with 1 is a published check value.
+  // The 10 000th value of the sequence seeded with 1 is a published check value; its first two
+  // are read by UniformUnit below.
   MinimalStandardGenerator check(1);
   std::uint32_t value = 0;
   for (int i = 0; i < 10000; ++i) value = check.Next();

@@ -1,8 +1,16 @@
 // The sign-on plug-in driven as a host drives it: endpoint records chosen from its catalogue,
-// events and log lines read from the fake host, the sign-on service answering per URL.
+// events and log lines read from the fake host, the sign-on service answering per URL. The order
+// tests read the test host's transcript, which holds every host call (log lines, events, timers,
+// exchanges) in the order the host received them.
 #include "Plugins/zpk-be-ulix-auth/ulix_auth_plugin.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gmock/gmock.h"
@@ -13,6 +21,8 @@ namespace ulix_auth {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ulix_testing::AccessTokenFor;
 using ulix_testing::ConfigToken;
@@ -33,37 +43,48 @@ constexpr std::uint32_t kPost = kHostMethodPost;
 constexpr std::uint32_t kPut = kHostMethodPut;
 constexpr std::uint32_t kDelete = kHostMethodDelete;
 
-TEST(Registration, NamesTheNineteenEndpointsFromMethodAndPath) {
+constexpr const char* kAuthorization = "/ulix-auth/v1/authorization";
+constexpr const char* kGas = "/ulix-auth/v1/authorization/gas";
+constexpr const char* kRefresh = "/ulix-auth/v1/authorization/refresh";
+constexpr const char* kError = "/ulix-auth/v1/authorization/error";
+constexpr const char* kNoAuthorization = "404 No authorization currently exists.";
+constexpr const char* kNoError = "404 No error from last authentication.";
+constexpr const char* kRegionStatus =
+    R"({"enabled":true,"isLQFallbackAllowed":true,"isUserInfoEnabled":true,"platformId":"NA1"})";
+constexpr const char* kPlayer2 =
+    R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-2"})";
+
+FakeValue Text(std::string text) { return FakeValue::Text(std::move(text)); }
+FakeValue Object(std::vector<std::pair<std::string, FakeValue>> entries) {
+  return FakeValue::Object(std::move(entries));
+}
+
+// The access-token record of AccessTokenFor(`subject`).
+std::string AccessTokenRecord(std::string_view subject = "player-1") {
+  return R"({"expiry":1900000000,"scopes":["openid","kiv"],"token":")" + AccessTokenFor(subject) +
+         "\"}";
+}
+
+TEST(Registration, TokenReadsAndRefreshWithoutAnAuthorizationAnswerNotFound) {
   PluginTestHost test;
   test.Start();
-  // Every one is reachable by its method and path and carries the name derived from them.
-  const struct {
-    std::uint32_t method;
-    const char* path;
-    const char* answer;
-  } rows[] = {
-      {kGet, "/ulix-auth/v1/authorization", "404 No authorization currently exists."},
-      {kGet, "/ulix-auth/v1/authorization/error", "404 No error from last authentication."},
-      {kGet, "/ulix-auth/v1/authorization/access-token", "404 No authorization currently exists."},
-      {kGet, "/ulix-auth/v1/authorization/entitlements-token",
-       "404 No authorization currently exists."},
-      {kGet, "/ulix-auth/v1/authorization/id-token", "404 No authorization currently exists."},
-      {kGet, "/ulix-auth/v1/authorization/gas-token", "404 No authorization currently exists."},
-      {kPost, "/ulix-auth/v1/authorization/refresh", "404 No authorization currently exists."},
-      {kDelete, "/ulix-auth/v1/authorization", "404 No authorization currently exists."},
-      {kDelete, "/ulix-auth/v1/config", "404 No config to delete."},
-      {kDelete, "/ulix-auth/v2/config", "404 No config to delete."},
-      {kGet, "/ulix-auth/v1/authorization/userinfo",
-       "404 No UserInfo currently exists. Are you logged in?"},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.path);
-    EXPECT_EQ(test.Text(row.method, row.path), row.answer);
+  // The other endpoints' answers without an authorization are read by the tests below.
+  for (std::string path : {"access-token", "entitlements-token", "id-token", "gas-token"}) {
+    EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization/" + path), kNoAuthorization) << path;
   }
+  EXPECT_EQ(test.Text(kPost, kRefresh), kNoAuthorization);
   EXPECT_THAT(test.TakeEvents(), IsEmpty());
 }
 
 TEST(ConfigurationSources, LogEveryLoadThatFails) {
+  const FakeValue install = Object({{"install-identifier", Text("i")}});
+  const FakeValue public_client = Object({{"client", Text("c")},
+                                          {"url", Text(kServiceUrl)},
+                                          {"allow_lq_fallback", FakeValue::Bool(true)}});
+  const FakeValue with_kount = Object({{"client", Text("c")},
+                                       {"url", Text(kServiceUrl)},
+                                       {"allow_lq_fallback", FakeValue::Bool(true)},
+                                       {"kount", Object({{"merchant", Text("m")}})}});
   const struct {
     const char* name;
     std::vector<std::string> command_line;
@@ -71,53 +92,30 @@ TEST(ConfigurationSources, LogEveryLoadThatFails) {
     std::optional<FakeValue> region;
     std::vector<std::string> log;
   } rows[] = {
-      {"nothing found",
-       {},
-       std::nullopt,
-       std::nullopt,
+      // clang-format off
+      {"nothing found", {}, std::nullopt, std::nullopt,
        {"3|Could not load local ULIX settings.", "3|ULIX settings not found."}},
-      {"disabled reads nothing else",
-       {"--ulix-auth.disabled"},
-       std::nullopt,
-       std::nullopt,
+      {"disabled reads nothing else", {"--ulix-auth.disabled"}, std::nullopt, std::nullopt,
        {"3|Using ULIX disabled via command line argument"}},
-      {"region without a client",
-       {},
-       FakeValue::Object({{"install-identifier", FakeValue::Text("i")}}),
-       FakeValue::Object(
-           {{"allow_lq_fallback", FakeValue::Bool(false)}, {"kount", FakeValue::Object({})}}),
+      {"region without a client", {}, install,
+       Object({{"allow_lq_fallback", FakeValue::Bool(false)}, {"kount", Object({})}}),
        {"3|ULIX settings invalid."}},
-      {"token without fallback flag, Kount without merchant",
-       {},
-       FakeValue::Object({{"install-identifier", FakeValue::Text("i")}}),
-       FakeValue::Object({{"token", FakeValue::Text(ConfigToken())},
-                          {"kount", FakeValue::Object({{"merchants", FakeValue::Text("m")}})}}),
+      {"token without fallback flag, Kount without merchant", {}, install,
+       Object({{"token", Text(ConfigToken())}, {"kount", Object({{"merchants", Text("m")}})}}),
        {"1|ulix-auth: LQ fallback settings not found", "3|Kount settings invalid."}},
-      {"no Kount",
-       {},
-       FakeValue::Object({{"install-identifier", FakeValue::Text("i")}}),
-       FakeValue::Object({{"client", FakeValue::Text("c")},
-                          {"url", FakeValue::Text(kServiceUrl)},
-                          {"allow_lq_fallback", FakeValue::Bool(true)}}),
-       {"3|Kount settings not found."}},
+      {"no Kount", {}, install, public_client, {"3|Kount settings not found."}},
       {"configuration tokens that do not parse are ignored",
-       {"--ulix-auth.token=" + ServiceToken("[1]")},
-       FakeValue::Object({{"install-identifier", FakeValue::Text("i")}}),
-       FakeValue::Object({{"allow_lq_fallback", FakeValue::Bool(true)},
-                          {"token", FakeValue::Text(ServiceToken("{\"a\":1,\"a\":2}"))}}),
+       {"--ulix-auth.token=" + ServiceToken("[1]")}, install,
+       Object({{"allow_lq_fallback", FakeValue::Bool(true)},
+               {"token", Text(ServiceToken("{\"a\":1,\"a\":2}"))}}),
        {"3|Using ULIX config from token " + ServiceToken("[1]"),
         "3|Invalid configuration token: Unexpected token: [",
         "3|Invalid configuration token: Object member already exists: a",
         "3|Kount settings not found."}},
-      {"Kount without install settings",
-       {},
-       std::nullopt,
-       FakeValue::Object({{"client", FakeValue::Text("c")},
-                          {"url", FakeValue::Text(kServiceUrl)},
-                          {"allow_lq_fallback", FakeValue::Bool(true)},
-                          {"kount", FakeValue::Object({{"merchant", FakeValue::Text("m")}})}}),
+      {"Kount without install settings", {}, std::nullopt, with_kount,
        {"3|Could not load local ULIX settings.",
         "3|Could not load local ULIX settings, cannot configure Kount."}},
+      // clang-format on
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -141,45 +139,54 @@ TEST(ConfigurationSources, DisabledFlagLeavesInstallSettingsUnreadAndConfigToken
   // client is asked, and with no configuration at all it says no.
   EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/config/NA1"), R"({"token":null})");
   EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/status/NA1"), "404 ULIX not configured.");
-  EXPECT_EQ(test.Text(kPost, "/ulix-auth/v1/authorization/gas", R"({"username":"a"})"),
-            "500 Invalid ULIX Config.");
+  EXPECT_EQ(test.Text(kPost, kGas, R"({"username":"a"})"), "500 Invalid ULIX Config.");
   EXPECT_EQ(test.LoggedLine("ULIX not configured,"),
             "ULIX not configured, but ULIX authorization requested.");
 }
 
-TEST(ConfigurationSources, WritesTheInstallIdentifierOnceAndServesIt) {
-  PluginTestHost test;
-  test.SetInstallSettings(FakeValue::Object({{"other", FakeValue::Text("kept")}}));
-  test.Start();
-  std::vector<ulix_testing::FakeHost::ResourceCall> writes;
-  for (const auto& call : test.host().ResourceCalls()) {
-    if (call.method == kPost && call.path == "/data-store/v1/install-settings/ulix-auth") {
-      writes.push_back(call);
-    }
-  }
-  ASSERT_EQ(writes.size(), 1u);
-  ASSERT_EQ(writes[0].arguments.size(), 1u);
-  const std::string written = writes[0].arguments[0].second.Json();
-  // {"install-identifier":"<32 hex digits>","other":"kept"} in some member order.
-  const std::size_t at = written.find("\"install-identifier\":\"");
-  ASSERT_NE(at, std::string::npos) << written;
-  const std::string identifier = written.substr(at + 22, 32);
-  EXPECT_EQ(identifier.find_first_not_of("0123456789abcdef"), std::string::npos) << identifier;
-  EXPECT_EQ(written[at + 22 + 32], '"');
-  EXPECT_NE(written.find("\"other\":\"kept\""), std::string::npos);
+// The 32 hex digits after `key` in `json`, or "".
+std::string HexAfter(const std::string& json, const std::string& key) {
+  const std::size_t at = json.find(key);
+  if (at == std::string::npos || json.size() < at + key.size() + 33) return "";
+  const std::string hex = json.substr(at + key.size(), 32);
+  const bool ok = hex.find_first_not_of("0123456789abcdef") == std::string::npos &&
+                  json[at + key.size() + 32] == '"';
+  return ok ? hex : "";
+}
 
-  PluginTestHost::Reply device = test.Send(kPost, "/ulix-auth/v1/device-id");
-  ASSERT_EQ(device.error, "");
-  EXPECT_NE(device.json.find("\"installId\":\"" + identifier + "\""), std::string::npos)
-      << device.json;
-  EXPECT_NE(device.json.find("\"merchantId\":\"m-1\""), std::string::npos);
-  EXPECT_NE(device.json.find("\"collectorServerName\":\"\""), std::string::npos);
-  EXPECT_NE(device.json.find("\"frameUrl\":\"https://did.test/frame\""), std::string::npos);
+TEST(ConfigurationSources, WritesTheInstallIdentifierOnceAndServesItWithAFreshKountSession) {
+  std::string sessions[2];
+  for (std::string& session : sessions) {
+    PluginTestHost test;
+    test.SetInstallSettings(Object({{"other", Text("kept")}}));
+    test.Start();
+    std::vector<std::string> writes;
+    for (const auto& call : test.host().ResourceCalls()) {
+      if (call.method == kPost && call.path == "/data-store/v1/install-settings/ulix-auth") {
+        ASSERT_EQ(call.arguments.size(), 1u);
+        writes.push_back(call.arguments[0].second.Json());
+      }
+    }
+    // {"install-identifier":"<32 hex digits>","other":"kept"} in some member order.
+    ASSERT_EQ(writes.size(), 1u);
+    const std::string identifier = HexAfter(writes[0], "\"install-identifier\":\"");
+    ASSERT_NE(identifier, "") << writes[0];
+    EXPECT_THAT(writes[0], HasSubstr("\"other\":\"kept\""));
+
+    const std::string device = test.Text(kPost, "/ulix-auth/v1/device-id");
+    EXPECT_THAT(device, HasSubstr("\"installId\":\"" + identifier + "\""));
+    EXPECT_THAT(device, HasSubstr("\"merchantId\":\"m-1\""));
+    EXPECT_THAT(device, HasSubstr("\"collectorServerName\":\"\""));
+    EXPECT_THAT(device, HasSubstr("\"frameUrl\":\"https://did.test/frame\""));
+    session = HexAfter(device, "\"sessionId\":\"");
+    EXPECT_NE(session, "") << device;
+  }
+  EXPECT_NE(sessions[0], sessions[1]);
 }
 
 TEST(ConfigurationSources, AnIdentifierTheHostDoesNotStoreLeavesKountUnconfigured) {
   PluginTestHost test;
-  test.SetInstallSettings(FakeValue::Object({}));
+  test.SetInstallSettings(Object({}));
   test.RefuseInstallSettingsWrite();
   test.Start(/*apply=*/false);
   EXPECT_THAT(test.TakeLog(),
@@ -191,9 +198,9 @@ TEST(ConfigurationSources, AnIdentifierTheHostDoesNotStoreLeavesKountUnconfigure
 
 TEST(ConfigurationSources, RegionScopesFollowTheBaseScopeButNotOnTheCommandLine) {
   PluginTestHost test;
-  test.SetRegionSettings(FakeValue::Object({{"additional_scopes", FakeValue::Text("lol vip")},
-                                            {"client", FakeValue::Text("pc-client")},
-                                            {"url", FakeValue::Text(kServiceUrl)}}));
+  test.SetRegionSettings(Object({{"additional_scopes", Text("lol vip")},
+                                 {"client", Text("pc-client")},
+                                 {"url", Text(kServiceUrl)}}));
   test.Start();
   ASSERT_EQ(test.SignOn().error, "");
   EXPECT_EQ(test.host().HttpCalls().back().url, kTokenUrl);
@@ -203,68 +210,39 @@ TEST(ConfigurationSources, RegionScopesFollowTheBaseScopeButNotOnTheCommandLine)
   // The command line is read before the region settings.
   PluginTestHost command_line;
   command_line.SetCommandLine({"--ulix-auth.url=https://auth.test", "--ulix-auth.client=cmd"});
-  command_line.SetRegionSettings(FakeValue::Object(
-      {{"additional_scopes", FakeValue::Text("lol")}, {"token", FakeValue::Text(ConfigToken())}}));
+  command_line.SetRegionSettings(
+      Object({{"additional_scopes", Text("lol")}, {"token", Text(ConfigToken())}}));
   command_line.Start();
   ASSERT_EQ(command_line.SignOn().error, "");
   EXPECT_TRUE(command_line.host().HttpCalls().back().body.ends_with("%20email%20phone"));
 }
 
-TEST(ConfigurationSources, GiveEachStartAFreshKountSession) {
-  std::string sessions[2];
-  for (std::string& session : sessions) {
-    PluginTestHost test;
-    test.Start();
-    const std::string json = test.Text(kPost, "/ulix-auth/v1/device-id");
-    const std::size_t at = json.find("\"sessionId\":\"");
-    ASSERT_NE(at, std::string::npos) << json;
-    session = json.substr(at + 13, 32);
-    EXPECT_EQ(session.find_first_not_of("0123456789abcdef"), std::string::npos);
-  }
-  EXPECT_NE(sessions[0], sessions[1]);
-}
-
 TEST(ConfigurationSources, CommandLineOverridesTheRegionAndPublicClientBeatsToken) {
-  const struct {
-    const char* name;
-    std::vector<std::string> command_line;
-    const char* config_answer;  // GET config/NA1
-    const char* status_answer;  // GET status/NA1
-    const char* log;            // the command-line line
-  } rows[] = {
-      {"url, client and token: the public client, no override token",
-       {"--ulix-auth.url=https://auth.test", "--ulix-auth.client=cmd", "--ulix-auth.token=x.y.z"},
-       "404 ULIX settings not found.",
-       R"({"enabled":true,"isLQFallbackAllowed":true,"isUserInfoEnabled":true,"platformId":"NA1"})",
-       "Using ULIX public client config from commandline: client cmd, url https://auth.test"},
-      {"url without client: the token",
-       {"--ulix-auth.url=https://auth.test", "--ulix-auth.token=" + ConfigToken(),
-        "--ulix-auth.required"},
-       nullptr,
-       R"({"enabled":false,"isLQFallbackAllowed":false,"isUserInfoEnabled":false,"platformId":"NA1"})",
-       nullptr},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    PluginTestHost test;
-    test.SetRegionSettings(std::nullopt);
-    test.SetCommandLine(row.command_line);
-    test.Start();
-    if (row.config_answer != nullptr) {
-      EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/config/NA1"), row.config_answer);
-    } else {
-      EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/config/NA1"),
-                "{\"token\":\"" + ConfigToken() + "\"}");
-    }
-    EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/status/NA1"), row.status_answer);
-    if (row.log != nullptr) {
-      EXPECT_EQ(test.LoggedLine("Using ULIX"), row.log);
-    }
-  }
+  // Url, client and token: the public client, and no override token.
+  PluginTestHost test;
+  test.SetRegionSettings(std::nullopt);
+  test.SetCommandLine(
+      {"--ulix-auth.url=https://auth.test", "--ulix-auth.client=cmd", "--ulix-auth.token=x.y.z"});
+  test.Start();
+  EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/config/NA1"), "404 ULIX settings not found.");
+  EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/status/NA1"), kRegionStatus);
+  EXPECT_EQ(test.LoggedLine("Using ULIX"),
+            "Using ULIX public client config from commandline: client cmd, url https://auth.test");
+
+  // Url without client: the token.
+  PluginTestHost token;
+  token.SetRegionSettings(std::nullopt);
+  token.SetCommandLine({"--ulix-auth.url=https://auth.test", "--ulix-auth.token=" + ConfigToken(),
+                        "--ulix-auth.required"});
+  token.Start();
+  EXPECT_EQ(token.Text(kGet, "/ulix-auth/v1/config/NA1"), "{\"token\":\"" + ConfigToken() + "\"}");
+  EXPECT_EQ(
+      token.Text(kGet, "/ulix-auth/v1/status/NA1"),
+      R"({"enabled":false,"isLQFallbackAllowed":false,"isUserInfoEnabled":false,"platformId":"NA1"})");
 }
 
 // The delay of the last log line "<prefix><seconds> seconds...", or -1.
-double LoggedDelay(const PluginTestHost& test, std::string_view prefix) {
+double LoggedDelay(const PluginTestHost& test, std::string_view prefix = "Refreshing tokens in ") {
   const std::string line = test.LoggedLine(prefix);
   if (line.empty()) return -1;
   return std::stod(line.substr(prefix.size()));
@@ -292,9 +270,9 @@ TEST(SignOn, PublishesFourCreatesInOrderAndSchedulesTheRefresh) {
   PluginTestHost test;
   test.Start();
   // A sign-on the service cannot be reached for leaves an error behind.
-  test.Send(kPost, "/ulix-auth/v1/authorization/gas", R"({"username":"x"})");
+  test.Send(kPost, kGas, R"({"username":"x"})");
   ASSERT_EQ(
-      test.Text(kGet, "/ulix-auth/v1/authorization/error"),
+      test.Text(kGet, kError),
       R"({"error":"temporarily_unavailable","errorDescription":"Unable to connect to server"})");
   test.TakeChanges();
 
@@ -310,28 +288,23 @@ TEST(SignOn, PublishesFourCreatesInOrderAndSchedulesTheRefresh) {
                           "Create /ulix-auth/v1/authorization/entitlements-token"));
   ASSERT_EQ(data.size(), 4u);
   EXPECT_EQ(data[0], reply.json);
+  EXPECT_EQ(data[1], AccessTokenRecord());
   EXPECT_EQ(data[1], test.Text(kGet, "/ulix-auth/v1/authorization/access-token"));
-  EXPECT_EQ(data[1], "{\"expiry\":1900000000,\"scopes\":[\"openid\",\"kiv\"],\"token\":\"" +
-                         AccessTokenFor() + "\"}");
   EXPECT_EQ(data[2], "{\"expiry\":1900000100,\"token\":\"" + IdTokenText() + "\"}");
   EXPECT_EQ(data[3], "{\"entitlements\":[\"ent1\",\"ent2\"],\"expiry\":1900000100,\"token\":\"" +
                          IdTokenText() + "\"}");
-  EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization/error"),
-            "404 No error from last authentication.");
+  EXPECT_EQ(test.Text(kGet, kError), kNoError);
 
   // "expires_in" 3600: 90 to 30 seconds before the lifetime ends.
-  const double delay = LoggedDelay(test, "Refreshing tokens in ");
+  const double delay = LoggedDelay(test);
   EXPECT_GE(delay, 3510.0);
   EXPECT_LT(delay, 3570.0);
   const auto scheduled = test.host().Scheduled();
   ASSERT_EQ(scheduled.size(), 1u);
   EXPECT_EQ(scheduled[0].label, "ulix-auth.refresh");
   EXPECT_NEAR(scheduled[0].delay_seconds, delay, 0.05);
-
   // The password grant names the platform and the user, and asks for the region's scopes.
-  const auto calls = test.host().HttpCalls();
-  ASSERT_FALSE(calls.empty());
-  EXPECT_EQ(calls.back().body,
+  EXPECT_EQ(test.host().HttpCalls().back().body,
             "client_id=pc-client&grant_type=password&username=NA1%7Cann&password=pw&scope=openid%"
             "20offline_access%20kiv%20ban%20profile%20email%20phone");
 }
@@ -339,56 +312,56 @@ TEST(SignOn, PublishesFourCreatesInOrderAndSchedulesTheRefresh) {
 TEST(SignOn, FailuresKeepTheErrorAndAnswer400OnlyForAPlainInvalidRequest) {
   const struct {
     FakeHost::HttpAnswer reply;
-    const char* answer;
+    std::uint32_t status;
     const char* error;
+    const char* description;
   } rows[] = {
-      {{0, 418, ErrorBody("invalid_request", "bad_user")},
-       "400 invalid_request: bad_user",
-       R"({"error":"invalid_request","errorDescription":"bad_user"})"},
+      {{0, 418, ErrorBody("invalid_request", "bad_user")}, 400, "invalid_request", "bad_user"},
       {{0, 401, ErrorBody("invalid_request", "auth_failure")},
-       "401 invalid_request: auth_failure",
-       R"({"error":"invalid_request","errorDescription":"auth_failure"})"},
+       401,
+       "invalid_request",
+       "auth_failure"},
       {{0, 403, ErrorBody("invalid_request", "consent_required")},
-       "403 invalid_request: consent_required",
-       R"({"error":"invalid_request","errorDescription":"consent_required"})"},
-      {{0, 409, ErrorBody("invalid_grant", "x")},
-       "409 invalid_grant: x",
-       R"({"error":"invalid_grant","errorDescription":"x"})"},
-      {{1, 0, "refused"},
-       "512 temporarily_unavailable: Unable to connect to server",
-       R"({"error":"temporarily_unavailable","errorDescription":"Unable to connect to server"})"},
+       403,
+       "invalid_request",
+       "consent_required"},
+      {{0, 409, ErrorBody("invalid_grant", "x")}, 409, "invalid_grant", "x"},
+      {{1, 0, "refused"}, 512, "temporarily_unavailable", "Unable to connect to server"},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.answer);
+    SCOPED_TRACE(row.description);
     PluginTestHost test;
     test.Start();
     test.TakeChanges();
     const PluginTestHost::Reply reply = test.SignOn(row.reply);
-    EXPECT_EQ(std::to_string(reply.status) + " " + reply.error, row.answer);
+    EXPECT_EQ(reply.status, row.status);
+    EXPECT_EQ(reply.error, std::string(row.error) + ": " + row.description);
     EXPECT_THAT(test.TakeChanges(), IsEmpty());
-    EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization/error"), row.error);
-    EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization"),
-              "404 No authorization currently exists.");
+    EXPECT_EQ(test.Text(kGet, kError), std::string(R"({"error":")") + row.error +
+                                           R"(","errorDescription":")" + row.description + "\"}");
+    EXPECT_EQ(test.Text(kGet, kAuthorization), kNoAuthorization);
     EXPECT_THAT(test.host().Scheduled(), IsEmpty());
   }
 }
 
 TEST_F(SignedOn, ASecondSignOnAnswers400AndChangesNothing) {
   const std::vector<std::string> urls = test_.service().RequestedUrls();
-  EXPECT_EQ(test_.Text(kPost, "/ulix-auth/v1/authorization/gas", R"({"username":"bob"})"),
+  EXPECT_EQ(test_.Text(kPost, kGas, R"({"username":"bob"})"),
             "400 Tried to create an authorization when one already exists.");
   EXPECT_EQ(test_.service().RequestedUrls(), urls);
   EXPECT_THAT(test_.TakeChanges(), IsEmpty());
-  EXPECT_EQ(test_.Text(kGet, "/ulix-auth/v1/authorization/error"),
-            "404 No error from last authentication.");
+  EXPECT_EQ(test_.Text(kGet, kError), kNoError);
   EXPECT_EQ(test_.host().Scheduled().size(), 1u);
 }
 
-TEST(SignOn, WithoutIdTokenSendsEmptyRecordsAndAnswersNotFoundLater) {
+TEST(SignOn, WithoutIdTokenSendsEmptyRecordsAndServesOnlyTheGasToken) {
   PluginTestHost test;
   test.Start();
   test.TakeChanges();
-  ASSERT_EQ(test.SignOn(TokenReply(AccessTokenFor(), 3600, /*with_id_token=*/false)).error, "");
+  FakeHost::HttpAnswer reply = TokenReply(AccessTokenFor(), 3600, /*with_id_token=*/false);
+  // base64url of {"gas":[1,2]}
+  reply.body->insert(1, R"("gas_token":"eyJnYXMiOlsxLDJdfQ",)");
+  ASSERT_EQ(test.SignOn(reply).error, "");
   std::vector<std::string> data;
   test.TakeChanges(&data);
   ASSERT_EQ(data.size(), 4u);
@@ -397,42 +370,28 @@ TEST(SignOn, WithoutIdTokenSendsEmptyRecordsAndAnswersNotFoundLater) {
   EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization/id-token"), "404 ID token not available.");
   EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization/entitlements-token"),
             "404 Entitlements not available.");
-  EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization/gas-token"),
-            "404 GAS token not available.");
-}
-
-TEST(SignOn, ServesTheDecodedGasToken) {
-  PluginTestHost test;
-  test.Start();
-  FakeHost::HttpAnswer reply = TokenReply(AccessTokenFor());
-  // base64url of {"gas":[1,2]}
-  reply.body->insert(1, R"("gas_token":"eyJnYXMiOlsxLDJdfQ",)");
-  ASSERT_EQ(test.SignOn(reply).error, "");
   EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization/gas-token"), R"({"gas":[1,2]})");
+  PluginTestHost no_gas;
+  no_gas.Start();
+  ASSERT_EQ(no_gas.SignOn().error, "");
+  EXPECT_EQ(no_gas.Text(kGet, "/ulix-auth/v1/authorization/gas-token"),
+            "404 GAS token not available.");
 }
 
 TEST_F(SignedOn, DeleteDropsTheAuthorizationEvenWhenRevocationFails) {
   test_.service().AnswerOnce(kRevokeUrl, {0, 400, ErrorBody("invalid_token", "gone")});
-  EXPECT_EQ(test_.Text(kDelete, "/ulix-auth/v1/authorization"), "400 invalid_token: gone");
-  EXPECT_THAT(test_.TakeChanges(), ElementsAre("Delete /ulix-auth/v1/authorization/userinfo",
-                                               "Delete /ulix-auth/v1/authorization",
-                                               "Delete /ulix-auth/v1/authorization/access-token",
-                                               "Delete /ulix-auth/v1/authorization/id-token"));
-  EXPECT_EQ(test_.Text(kGet, "/ulix-auth/v1/authorization"),
-            "404 No authorization currently exists.");
-  EXPECT_EQ(test_.Text(kGet, "/ulix-auth/v1/authorization/error"),
-            R"({"error":"invalid_token","errorDescription":"gone"})");
-  EXPECT_EQ(test_.LoggedLine("ULIXAuthPlugin::"), "ULIXAuthPlugin::HandleAuthorizationDelete()");
+  EXPECT_EQ(test_.Text(kDelete, kAuthorization), "400 invalid_token: gone");
+  EXPECT_EQ(test_.TakeChanges().size(), 4u);  // their order: EventOrder below
+  EXPECT_EQ(test_.Text(kGet, kAuthorization), kNoAuthorization);
+  EXPECT_EQ(test_.Text(kGet, kError), R"({"error":"invalid_token","errorDescription":"gone"})");
 
   // A successful revocation empties the error.
   ASSERT_EQ(test_.SignOn().error, "");
   test_.TakeChanges();
-  EXPECT_EQ(test_.Text(kDelete, "/ulix-auth/v1/authorization"), "null");
+  EXPECT_EQ(test_.Text(kDelete, kAuthorization), "null");
   EXPECT_EQ(test_.TakeChanges().size(), 4u);
-  EXPECT_EQ(test_.Text(kGet, "/ulix-auth/v1/authorization/error"),
-            "404 No error from last authentication.");
-  EXPECT_EQ(test_.Text(kDelete, "/ulix-auth/v1/authorization"),
-            "404 No authorization currently exists.");
+  EXPECT_EQ(test_.Text(kGet, kError), kNoError);
+  EXPECT_EQ(test_.Text(kDelete, kAuthorization), kNoAuthorization);
 }
 
 TEST_F(SignedOn, TimerRefreshUpdatesTheAccessTokenAndSchedulesTheNext) {
@@ -441,32 +400,21 @@ TEST_F(SignedOn, TimerRefreshUpdatesTheAccessTokenAndSchedulesTheNext) {
   std::vector<std::string> data;
   EXPECT_THAT(test_.TakeChanges(&data),
               ElementsAre("Update /ulix-auth/v1/authorization/access-token"));
-  EXPECT_NE(data[0].find(AccessTokenFor("player-2")), std::string::npos);
+  EXPECT_EQ(data[0], AccessTokenRecord("player-2"));
   EXPECT_EQ(test_.host().HttpCalls().back().body,
             "client_id=pc-client&grant_type=refresh_token&refresh_token=refresh%2F1");
-  EXPECT_EQ(test_.LoggedLine("Refresh "), "Refresh successful.");
-  const double delay = LoggedDelay(test_, "Refreshing tokens in ");
+  const double delay = LoggedDelay(test_);
   EXPECT_GE(delay, 7110.0);
   EXPECT_LT(delay, 7170.0);
-  EXPECT_EQ(test_.Text(kGet, "/ulix-auth/v1/authorization"),
-            R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-2"})");
+  EXPECT_EQ(test_.Text(kGet, kAuthorization), kPlayer2);
 }
 
 TEST_F(SignedOn, RefreshRefusedBelow500DropsTheAuthorizationEverywhere) {
   test_.service().AnswerOnce(kTokenUrl, {0, 400, ErrorBody("invalid_grant", "expired")});
-  EXPECT_EQ(test_.Text(kPost, "/ulix-auth/v1/authorization/refresh"),
+  EXPECT_EQ(test_.Text(kPost, kRefresh),
             "400 Refresh failed - authorization should be deleted: invalid_grant - expired");
-  EXPECT_THAT(test_.TakeChanges(),
-              ElementsAre("Delete /ulix-auth/v1/authorization/userinfo",
-                          "Delete /ulix-auth/v1/authorization",
-                          "Delete /ulix-auth/v1/authorization/access-token",
-                          "Delete /ulix-auth/v1/authorization/id-token",
-                          "Delete /ulix-auth/v1/authorization/gas-token",
-                          "Delete /ulix-auth/v1/authorization/entitlements-token"));
-  EXPECT_EQ(test_.Text(kGet, "/ulix-auth/v1/authorization/error"),
-            R"({"error":"invalid_grant","errorDescription":"expired"})");
-  EXPECT_EQ(test_.LoggedLine("Refresh failed"),
-            "Refresh failed - authorization should be deleted: invalid_grant - expired");
+  EXPECT_EQ(test_.TakeChanges().size(), 6u);  // their order: EventOrder below
+  EXPECT_EQ(test_.Text(kGet, kError), R"({"error":"invalid_grant","errorDescription":"expired"})");
   // Only the sign-on's callback is pending; it finds nothing to refresh.
   EXPECT_EQ(test_.host().Scheduled().size(), 1u);
   test_.host().FireScheduled();
@@ -478,11 +426,11 @@ TEST_F(SignedOn, RefreshRefusedBelow500DropsTheAuthorizationEverywhere) {
 TEST_F(SignedOn, RefreshFailuresFrom500OnRetryWithinTheDoublingCaps) {
   test_.service().Answer(kTokenUrl, {1, 0, "refused"});
   test_.host().FireScheduled();
-  const double caps[] = {2, 4, 8, 16, 32, 64, 128, 256, 256, 256};
-  for (double cap : caps) {
+  for (double cap : {2, 4, 8, 16, 32, 64, 128, 256, 256, 256}) {
     SCOPED_TRACE(cap);
+    // This attempt's lines, the last two of the log.
     const std::vector<std::string> log = test_.TakeLog();
-    ASSERT_FALSE(log.empty());
+    ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[log.size() - 2],
               "3|Refresh failed due to error - should be retried: temporarily_unavailable - "
               "Unable to connect to server.");
@@ -494,17 +442,16 @@ TEST_F(SignedOn, RefreshFailuresFrom500OnRetryWithinTheDoublingCaps) {
     ASSERT_EQ(test_.Advance(cap), 1u);
   }
   EXPECT_EQ(
-      test_.Text(kGet, "/ulix-auth/v1/authorization/error"),
+      test_.Text(kGet, kError),
       R"({"error":"temporarily_unavailable","errorDescription":"Unable to connect to server"})");
   EXPECT_THAT(test_.TakeChanges(), IsEmpty());
 
   // A success empties the error and starts the count again.
   test_.service().Answer(kTokenUrl, TokenReply(AccessTokenFor("player-2")));
   ASSERT_EQ(test_.Advance(256), 1u);
-  EXPECT_EQ(test_.Text(kGet, "/ulix-auth/v1/authorization/error"),
-            "404 No error from last authentication.");
+  EXPECT_EQ(test_.Text(kGet, kError), kNoError);
   test_.service().Answer(kTokenUrl, {0, 503, ErrorBody("server_error", "busy")});
-  EXPECT_EQ(test_.Text(kPost, "/ulix-auth/v1/authorization/refresh"),
+  EXPECT_EQ(test_.Text(kPost, kRefresh),
             "503 Refresh failed due to error - should be retried: server_error - busy.");
   const double delay = LoggedDelay(test_, "Retrying authorization refresh in ");
   EXPECT_GE(delay, 0.0);
@@ -516,13 +463,11 @@ TEST_F(SignedOn, ACallbackForReplacedTokensEndsInTheStaleTokenRule) {
   // sign-on's.
   EXPECT_EQ(test_.Advance(100), 0u);
   test_.service().AnswerOnce(kTokenUrl, TokenReply(AccessTokenFor("player-2")));
-  EXPECT_EQ(test_.Text(kPost, "/ulix-auth/v1/authorization/refresh"),
-            R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-2"})");
+  EXPECT_EQ(test_.Text(kPost, kRefresh), kPlayer2);
   test_.TakeChanges();
   const auto scheduled = test_.host().Scheduled();
   ASSERT_EQ(scheduled.size(), 2u);  // the sign-on's callback and the manual refresh's
   const int token_requests = test_.service().RequestCount(kTokenUrl);
-  test_.TakeLog();
   // The sign-on's callback still carries the first access token.
   EXPECT_EQ(test_.Advance(scheduled[0].due_seconds - test_.host().now_seconds() + 0.001), 1u);
   EXPECT_EQ(test_.LoggedLine("Attempted"),
@@ -542,7 +487,7 @@ TEST(Refresh, WithoutRefreshTokenSucceedsWithoutAsking) {
   EXPECT_EQ(test.Advance(3570), 1u);
   EXPECT_EQ(test.service().RequestCount(kTokenUrl), token_requests);
   EXPECT_THAT(test.TakeChanges(), ElementsAre("Update /ulix-auth/v1/authorization/access-token"));
-  const double delay = LoggedDelay(test, "Refreshing tokens in ");
+  const double delay = LoggedDelay(test);
   EXPECT_GE(delay, 3510.0);
   EXPECT_LT(delay, 3570.0);
 }
@@ -557,10 +502,9 @@ TEST(Refresh, ShortLifetimesAreRefreshedAfterHalfOfItButNotSoonerThanFiveSeconds
     PluginTestHost test;
     test.Start();
     test.service().Answer(kTokenUrl, TokenReply(AccessTokenFor(), row.expires_in));
-    ASSERT_EQ(test.Send(kPost, "/ulix-auth/v1/authorization/gas", R"({"username":"a"})").error, "");
-    EXPECT_EQ(LoggedDelay(test, "Refreshing tokens in "), row.delay);
+    ASSERT_EQ(test.Send(kPost, kGas, R"({"username":"a"})").error, "");
+    EXPECT_EQ(LoggedDelay(test), row.delay);
     // A service that keeps handing out such sets is asked once per delay, not in a loop.
-    test.TakeLog();
     EXPECT_EQ(test.Advance(row.delay + 0.001), 1u);
     ASSERT_EQ(test.host().Scheduled().size(), 1u);
     EXPECT_NEAR(test.host().Scheduled()[0].delay_seconds, row.delay, 1e-6);
@@ -570,9 +514,7 @@ TEST(Refresh, ShortLifetimesAreRefreshedAfterHalfOfItButNotSoonerThanFiveSeconds
 TEST(Configuration, TokenEndpointsOverrideTheRegionUntilDeleted) {
   PluginTestHost test;
   test.Start();
-  const std::string region_status =
-      R"({"enabled":true,"isLQFallbackAllowed":true,"isUserInfoEnabled":true,"platformId":"NA1"})";
-  ASSERT_EQ(test.Text(kGet, "/ulix-auth/v1/status/NA1"), region_status);
+  ASSERT_EQ(test.Text(kGet, "/ulix-auth/v1/status/NA1"), kRegionStatus);
   EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/config/NA1"), "404 ULIX settings not found.");
 
   // No token: nothing changes.
@@ -592,13 +534,13 @@ TEST(Configuration, TokenEndpointsOverrideTheRegionUntilDeleted) {
       test.Text(kGet, "/ulix-auth/v1/status/NA1"),
       R"({"enabled":true,"isLQFallbackAllowed":true,"isUserInfoEnabled":false,"platformId":"NA1"})");
   test.service().Answer("https://jwt.test/token", TokenReply(AccessTokenFor()));
-  ASSERT_EQ(test.Send(kPost, "/ulix-auth/v1/authorization/gas", R"({"username":"a"})").error, "");
+  ASSERT_EQ(test.Send(kPost, kGas, R"({"username":"a"})").error, "");
   EXPECT_TRUE(test.host().HttpCalls().back().body.starts_with(
       "client_assertion_type=urn%3Aietf%3Aparams%3Aoauth%3Aclient-assertion-type%3Ajwt-bearer&"
       "client_assertion="));
 
   EXPECT_EQ(test.Text(kDelete, "/ulix-auth/v1/config"), "null");
-  EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/status/NA1"), region_status);
+  EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/status/NA1"), kRegionStatus);
   EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/config/NA1"), "404 ULIX settings not found.");
 }
 
@@ -619,13 +561,12 @@ TEST(Configuration, PublicClientOverrideNeverAllowsFallback) {
 
 TEST(Configuration, RegionTokenForADisabledPlatformAnswersWithoutToken) {
   PluginTestHost test;
-  test.SetRegionSettings(FakeValue::Object({{"token", FakeValue::Text(ConfigToken())}}));
+  test.SetRegionSettings(Object({{"token", Text(ConfigToken())}}));
   test.service().Answer(
       "https://jwt.test/.well-known/openid-configuration",
       {0, 200,
        R"({"vorn_kiv_regions_supported":["NA1","EUW1"],"vorn_kiv_regions_disabled":["EUW1"]})"});
   test.Start();
-  test.TakeLog();
   EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/config/NA1"), "{\"token\":\"" + ConfigToken() + "\"}");
   EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/config/EUW1"), R"({"token":null})");
   EXPECT_EQ(test.LoggedLine("ULIX configuration requested"),
@@ -648,51 +589,49 @@ TEST(DeviceId, NeedsKountAndTheServicesFrame) {
   test.Start();
   EXPECT_EQ(test.Text(kPost, "/ulix-auth/v1/device-id"), "404 Device ID not available.");
   PluginTestHost no_kount;
-  no_kount.SetRegionSettings(
-      FakeValue::Object({{"client", FakeValue::Text("c")}, {"url", FakeValue::Text(kServiceUrl)}}));
+  no_kount.SetRegionSettings(Object({{"client", Text("c")}, {"url", Text(kServiceUrl)}}));
   no_kount.Start();
   EXPECT_EQ(no_kount.Text(kPost, "/ulix-auth/v1/device-id"), "404 Device ID not available.");
 }
 
 TEST(UserInfo, FetchPublishesAndCaches) {
+  const std::string path = "/ulix-auth/v1/authorization/userinfo";
   PluginTestHost test;
   test.Start();
   test.TakeChanges();
   // Nothing to ask with: the event carries an empty document and the answer is GET's 404.
-  EXPECT_EQ(test.Text(kPost, "/ulix-auth/v1/authorization/userinfo"),
-            "404 No UserInfo currently exists. Are you logged in?");
+  EXPECT_EQ(test.Text(kPost, path), "404 No UserInfo currently exists. Are you logged in?");
   std::vector<std::string> data;
-  EXPECT_THAT(test.TakeChanges(&data), ElementsAre("Create /ulix-auth/v1/authorization/userinfo"));
+  EXPECT_THAT(test.TakeChanges(&data), ElementsAre("Create " + path));
   EXPECT_EQ(data[0], R"({"userInfo":""})");
 
   ASSERT_EQ(test.SignOn().error, "");
   test.TakeChanges();
   test.service().AnswerOnce(kUserInfoUrl, {0, 200, R"({"sub":"player-1"})"});
   const std::string expected = R"({"userInfo":"{\"sub\":\"player-1\"}"})";
-  EXPECT_EQ(test.Text(kPost, "/ulix-auth/v1/authorization/userinfo"), expected);
+  EXPECT_EQ(test.Text(kPost, path), expected);
   data.clear();
-  EXPECT_THAT(test.TakeChanges(&data), ElementsAre("Create /ulix-auth/v1/authorization/userinfo"));
+  EXPECT_THAT(test.TakeChanges(&data), ElementsAre("Create " + path));
   EXPECT_EQ(data[0], expected);
-  EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization/userinfo"), expected);
+  EXPECT_EQ(test.Text(kGet, path), expected);
 
   // A failure keeps the cached document and leaves the last sign-on error alone.
   test.service().AnswerOnce(kUserInfoUrl, {0, 401, ""});
-  EXPECT_EQ(test.Text(kPost, "/ulix-auth/v1/authorization/userinfo"), "401 Error: Error");
+  EXPECT_EQ(test.Text(kPost, path), "401 Error: Error");
   EXPECT_THAT(test.TakeChanges(), IsEmpty());
-  EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization/userinfo"), expected);
-  EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization/error"),
-            "404 No error from last authentication.");
+  EXPECT_EQ(test.Text(kGet, path), expected);
+  EXPECT_EQ(test.Text(kGet, kError), kNoError);
 
   // Sign-off drops it.
-  EXPECT_EQ(test.Text(kDelete, "/ulix-auth/v1/authorization"), "null");
-  EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization/userinfo"),
-            "404 No UserInfo currently exists. Are you logged in?");
+  EXPECT_EQ(test.Text(kDelete, kAuthorization), "null");
+  EXPECT_EQ(test.Text(kGet, path), "404 No UserInfo currently exists. Are you logged in?");
 }
 
-FakeValue ManagerEvent(const char* type, const char* state) {
-  return FakeValue::Object({{"uri", FakeValue::Text("/plugin-manager/v1/status")},
-                            {"eventType", FakeValue::Text(type)},
-                            {"data", FakeValue::Object({{"state", FakeValue::Text(state)}})}});
+void ReportManagerState(PluginTestHost& test, const char* type, const char* state) {
+  test.host().Deliver("OnJsonApiEvent_plugin-manager_v1_status",
+                      Object({{"uri", Text("/plugin-manager/v1/status")},
+                              {"eventType", Text(type)},
+                              {"data", Object({{"state", Text(state)}})}}));
 }
 
 TEST(CommandLineSignOn, RunsWhenThePluginManagerReportsItsPluginsInitialized) {
@@ -702,30 +641,26 @@ TEST(CommandLineSignOn, RunsWhenThePluginManagerReportsItsPluginsInitialized) {
   test.Start();
   test.TakeChanges();
   test.service().Answer(kTokenUrl, TokenReply(AccessTokenFor()));
-  const char* const name = "OnJsonApiEvent_plugin-manager_v1_status";
-  test.host().Deliver(name, ManagerEvent("Update", "NotReady"));
-  test.host().Deliver(name, ManagerEvent("Delete", "PluginsInitialized"));
+  ReportManagerState(test, "Update", "NotReady");
+  ReportManagerState(test, "Delete", "PluginsInitialized");
   EXPECT_EQ(test.service().RequestCount(kTokenUrl), 0);
-  EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization"),
-            "404 No authorization currently exists.");
+  EXPECT_EQ(test.Text(kGet, kAuthorization), kNoAuthorization);
 
-  test.host().Deliver(name, ManagerEvent("Update", "PluginsInitialized"));
+  ReportManagerState(test, "Update", "PluginsInitialized");
   EXPECT_EQ(test.service().RequestCount(kTokenUrl), 1);
   EXPECT_EQ(test.TakeChanges().size(), 4u);
   EXPECT_TRUE(test.host().HttpCalls().back().body.starts_with(
       "client_id=pc-client&grant_type=password&username=NA1%7Cann&password=pw&"));
   // A later report meets the existing authorization: no second request.
-  test.host().Deliver(name, ManagerEvent("Create", "PluginsInitialized"));
+  ReportManagerState(test, "Create", "PluginsInitialized");
   EXPECT_EQ(test.service().RequestCount(kTokenUrl), 1);
-}
 
-TEST(CommandLineSignOn, NeedsAllThreeCredentials) {
-  PluginTestHost test;
-  test.SetCommandLine({"--ulix-auth.username=ann", "--ulix-auth.password=pw"});
-  test.Start();
-  test.host().Deliver("OnJsonApiEvent_plugin-manager_v1_status",
-                      ManagerEvent("Update", "PluginsInitialized"));
-  EXPECT_EQ(test.service().RequestCount(kTokenUrl), 0);
+  // Without all three credentials there is nothing to sign on with.
+  PluginTestHost two;
+  two.SetCommandLine({"--ulix-auth.username=ann", "--ulix-auth.password=pw"});
+  two.Start();
+  ReportManagerState(two, "Update", "PluginsInitialized");
+  EXPECT_EQ(two.service().RequestCount(kTokenUrl), 0);
 }
 
 TEST(Reentrancy, HostCallsBackFromInsideAnExchangeAndAnEventDelivery) {
@@ -735,7 +670,7 @@ TEST(Reentrancy, HostCallsBackFromInsideAnExchangeAndAnEventDelivery) {
   // sign-on exchange.
   std::vector<std::string> inside;
   test.service().OnExchange([&](const std::string& url, const std::string&) {
-    if (url == kTokenUrl) inside.push_back(test.Text(kGet, "/ulix-auth/v1/authorization"));
+    if (url == kTokenUrl) inside.push_back(test.Text(kGet, kAuthorization));
   });
   // And delivers the plug-in's own change events to it synchronously, inside the send.
   test.plugin().observeResource(
@@ -744,24 +679,222 @@ TEST(Reentrancy, HostCallsBackFromInsideAnExchangeAndAnEventDelivery) {
         inside.push_back(test.Text(kGet, "/ulix-auth/v1/authorization/access-token"));
       });
   ASSERT_EQ(test.SignOn().error, "");
-  ASSERT_EQ(inside.size(), 2u);
-  EXPECT_EQ(inside[0], "404 No authorization currently exists.");
-  EXPECT_EQ(inside[1], "{\"expiry\":1900000000,\"scopes\":[\"openid\",\"kiv\"],\"token\":\"" +
-                           AccessTokenFor() + "\"}");
+  EXPECT_THAT(inside, ElementsAre(kNoAuthorization, AccessTokenRecord()));
 
   // A refresh asked for from inside a refresh's exchange does not start a second one.
   inside.clear();
   test.service().Answer(kTokenUrl, TokenReply(AccessTokenFor("player-2")));
   test.service().OnExchange([&](const std::string& url, const std::string&) {
-    if (url == kTokenUrl) {
-      inside.push_back(test.Text(kPost, "/ulix-auth/v1/authorization/refresh"));
-    }
+    if (url == kTokenUrl) inside.push_back(test.Text(kPost, kRefresh));
   });
-  EXPECT_EQ(test.Text(kPost, "/ulix-auth/v1/authorization/refresh"),
-            R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-2"})");
+  EXPECT_EQ(test.Text(kPost, kRefresh), kPlayer2);
   // Then the observer sees the refresh's Update.
-  ASSERT_EQ(inside.size(), 2u);
-  EXPECT_EQ(inside[0], "409 Access token has changed, refresh already occurred.");
+  EXPECT_THAT(inside, ElementsAre("409 Access token has changed, refresh already occurred.",
+                                  AccessTokenRecord("player-2")));
 }
+
+// ---- The order in which the host hears of the plug-in's steps ------------------------------
+
+constexpr const char* kRefreshWarning =
+    "log 2|ULIX authorization refresh requested, but no authorization available.";
+
+// The transcript without the exchanges themselves (HTTP and the client's telemetry calls), and
+// with the random delays of the schedule lines written as "N".
+std::vector<std::string> Steps(PluginTestHost& test) {
+  static const std::regex kDelay(" in [0-9.]+ seconds");
+  std::vector<std::string> steps;
+  for (const std::string& line : test.TakeTranscript()) {
+    if (line.starts_with("http ") || line.starts_with("resource /telemetry/")) continue;
+    steps.push_back(std::regex_replace(line, kDelay, " in N seconds"));
+  }
+  return steps;
+}
+
+const std::vector<std::string> kSignOnCreates = {
+    "change Create /ulix-auth/v1/authorization",
+    "change Create /ulix-auth/v1/authorization/access-token",
+    "change Create /ulix-auth/v1/authorization/id-token",
+    "change Create /ulix-auth/v1/authorization/entitlements-token"};
+
+// `first` followed by `then`.
+std::vector<std::string> Then(std::vector<std::string> first,
+                              const std::vector<std::string>& then) {
+  first.insert(first.end(), then.begin(), then.end());
+  return first;
+}
+
+TEST(StartUp, SchedulesTheConfigurationBeforeSubscribingToThePluginManager) {
+  PluginTestHost test;
+  test.SetCommandLine(
+      {"--ulix-auth.username=ann", "--ulix-auth.password=pw", "--ulix-auth.platform=NA1"});
+  // The plug-in manager has initialised its plug-ins already: the subscription's first read
+  // runs the command-line sign-on inside start, before the configuration callback has run.
+  test.host().ScriptResource("/plugin-manager/v1/status",
+                             Object({{"state", Text("PluginsInitialized")}}));
+  test.Start(/*apply=*/false);
+  std::vector<std::string> steps = Steps(test);
+  // The runtime's own subscriptions come first.
+  ASSERT_GE(steps.size(), 3u);
+  steps.erase(steps.begin(), steps.begin() + 3);
+  EXPECT_THAT(steps, ElementsAreArray(Then({"resource /vornclient/command-line-args",
+                                            "resource /data-store/v1/install-settings/ulix-auth",
+                                            "resource /vornclient/region-locale",
+                                            "resource /data-store/v1/system-settings/region_data/"
+                                            "NA1/ulix",
+                                            "schedule configure-auth-client",
+                                            "subscribe OnJsonApiEvent_plugin-manager_v1_status",
+                                            "resource /plugin-manager/v1/status"},
+                                           // Nothing is sent without a configuration applied.
+                                           Then(kSignOnCreates, {kRefreshWarning}))));
+  EXPECT_EQ(test.service().RequestCount(kTokenUrl), 0);
+  EXPECT_EQ(test.Text(kGet, kAuthorization), kNoAuthorization);
+}
+
+TEST(SignOn, WithoutAConfigurationSendsNothing) {
+  const struct {
+    const char* name;
+    bool region_settings;
+    const char* answer;
+    std::vector<std::string> steps;
+    std::vector<std::string> data;  // of the changes
+  } rows[] = {
+      {"configured, not yet applied: default records and no authorization",
+       true,
+       kNoAuthorization,
+       Then(kSignOnCreates, {kRefreshWarning}),
+       {R"({"currentAccountId":0,"currentPlatformId":"","subject":""})",
+        R"({"expiry":0,"scopes":[],"token":""})", R"({"expiry":0,"token":""})",
+        R"({"entitlements":[],"expiry":0,"token":""})"}},
+      {"no configuration at all",
+       false,
+       "500 Invalid ULIX Config.",
+       {"log 3|ULIX not configured, but ULIX authorization requested."},
+       {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    PluginTestHost test;
+    if (!row.region_settings) test.SetRegionSettings(std::nullopt);
+    test.Start(/*apply=*/false);
+    test.TakeTranscript();
+    test.TakeChanges();
+    const PluginTestHost::Reply reply = test.SignOn();
+    EXPECT_EQ(std::to_string(reply.status) + " " + reply.error, row.answer);
+    EXPECT_THAT(test.TakeTranscript(), ElementsAreArray(row.steps));
+    std::vector<std::string> data;
+    test.TakeChanges(&data);
+    EXPECT_EQ(data, row.data);
+    EXPECT_THAT(test.service().RequestedUrls(), IsEmpty());
+    EXPECT_EQ(test.Text(kGet, kAuthorization), kNoAuthorization);
+    EXPECT_EQ(test.Text(kGet, kError), kNoError);
+  }
+}
+
+const std::vector<std::string> kSignOffDeletes = {
+    "change Delete /ulix-auth/v1/authorization/userinfo",
+    "change Delete /ulix-auth/v1/authorization",
+    "change Delete /ulix-auth/v1/authorization/access-token",
+    "change Delete /ulix-auth/v1/authorization/id-token"};
+
+TEST(EventOrder, EachStepSendsItsEventsBeforeTheLinesAndTimerThatFollowThem) {
+  PluginTestHost test;
+  test.Start();
+  test.TakeTranscript();
+  const std::vector<std::string> refreshing = {"log 3|Refreshing tokens in N seconds...",
+                                               "schedule ulix-auth.refresh"};
+  const struct {
+    const char* name;
+    std::optional<FakeHost::HttpAnswer> refresh;  // none: sign on
+    std::vector<std::string> steps;
+  } rows[] = {
+      {"sign-on", std::nullopt, Then(kSignOnCreates, refreshing)},
+      {"refresh", TokenReply(AccessTokenFor("player-2")),
+       Then({"log 3|Refresh successful.", "change Update /ulix-auth/v1/authorization/access-token"},
+            refreshing)},
+      {"refresh to retry",
+       FakeHost::HttpAnswer{0, 503, ErrorBody("server_error", "busy")},
+       {"log 3|Refresh failed due to error - should be retried: server_error - busy.",
+        "log 3|Retrying authorization refresh in N seconds...", "schedule ulix-auth.refresh"}},
+      {"refresh refused", FakeHost::HttpAnswer{0, 400, ErrorBody("invalid_grant", "no")},
+       Then(Then({"log 3|Refresh failed - authorization should be deleted: invalid_grant - no"},
+                 kSignOffDeletes),
+            {"change Delete /ulix-auth/v1/authorization/gas-token",
+             "change Delete /ulix-auth/v1/authorization/entitlements-token"})},
+      {"sign-on again", std::nullopt, Then(kSignOnCreates, refreshing)},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.refresh) {
+      test.service().AnswerOnce(kTokenUrl, *row.refresh);
+      test.Send(kPost, kRefresh);
+    } else {
+      ASSERT_EQ(test.SignOn().error, "");
+    }
+    EXPECT_THAT(Steps(test), ElementsAreArray(row.steps));
+  }
+  test.Send(kDelete, kAuthorization);
+  EXPECT_THAT(Steps(test),
+              ElementsAreArray(Then(
+                  {"log 3|ULIXAuthPlugin::HandleAuthorizationDelete()", "log 3|ULIX Response 200"},
+                  kSignOffDeletes)));
+}
+
+// Another thread is still sending the events of a sign-on (the host holds their delivery) when
+// a sign-off arrives: the sign-off may wait, but it must not answer before its own events have
+// been sent.
+TEST(EventOrder, AHandlerAnswersOnlyAfterItsEventsWhileAnotherThreadIsSending) {
+  PluginTestHost test;
+  test.Start();
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool delivering = false;
+  bool signed_off = false;
+  bool held = false;
+  test.plugin().observeResource(
+      "/ulix-auth/v1/authorization", [&](const Vorn::Client::PluginResourceEvent& event) {
+        if (event.eventType != Vorn::Client::PluginResourceEventType::kCreate) return;
+        std::unique_lock<std::mutex> lock(mutex);
+        if (held) return;
+        held = true;
+        delivering = true;
+        changed.notify_all();
+        // Released by the sign-off's answer. A plug-in that lets the sign-off wait for this
+        // delivery never sends that signal; the bound only ends the hold then, and the
+        // assertions below do not depend on it.
+        changed.wait_for(lock, std::chrono::seconds(1), [&] { return signed_off; });
+      });
+  test.TakeChanges();
+
+  std::thread sign_on([&] { EXPECT_EQ(test.SignOn().error, ""); });
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return delivering; });
+  }
+  std::vector<std::string> seen_at_answer;
+  std::thread sign_off([&] {
+    EXPECT_EQ(test.Send(kDelete, kAuthorization).error, "");
+    for (const auto& event : test.host().SentEvents()) {
+      const std::string json = event.value.Json();
+      if (event.name.starts_with("OnJsonApiEvent_") &&
+          json.find(R"("uri":"/ulix-auth/v1/authorization")") != std::string::npos) {
+        seen_at_answer.push_back(json);
+      }
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    signed_off = true;
+    changed.notify_all();
+  });
+  sign_on.join();
+  sign_off.join();
+
+  // The sign-on's Create and the sign-off's Delete, both sent before the sign-off answered.
+  ASSERT_EQ(seen_at_answer.size(), 2u);
+  EXPECT_THAT(seen_at_answer[0], HasSubstr(R"("eventType":"Create")"));
+  EXPECT_THAT(seen_at_answer[1], HasSubstr(R"("eventType":"Delete")"));
+  std::vector<std::string> changes = test.TakeChanges();
+  for (std::string& change : changes) change = "change " + change;
+  EXPECT_EQ(changes, Then(kSignOnCreates, kSignOffDeletes));
+}
+
 }  // namespace
 }  // namespace ulix_auth

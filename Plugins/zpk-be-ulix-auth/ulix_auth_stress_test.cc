@@ -31,9 +31,7 @@ constexpr int kRoundsPerThread = 150;
 
 TEST(ConcurrentHost, KeepsEveryChangeEventOnceAndInOrder) {
   PluginTestHost test;
-  std::atomic<int> next_token{0};
-  std::atomic<int> in_flight{0};
-  std::atomic<int> most_in_flight{0};
+  std::atomic<int> next_token{0}, in_flight{0}, most_in_flight{0};
   // Token requests: sign-ons succeed; refreshes mostly succeed, some fail for a retry, a few are
   // refused. Counts how many token requests overlap.
   test.service().Respond(kTokenUrl, [&](const std::string&, const std::string& body) {
@@ -53,8 +51,7 @@ TEST(ConcurrentHost, KeepsEveryChangeEventOnceAndInOrder) {
   test.Start();
   test.TakeChanges();
 
-  std::atomic<int> sign_ons{0};
-  std::atomic<int> sign_offs{0};
+  std::atomic<int> sign_ons{0}, sign_offs{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
@@ -100,29 +97,24 @@ TEST(ConcurrentHost, KeepsEveryChangeEventOnceAndInOrder) {
   EXPECT_EQ(most_in_flight.load(), 1);
   // TakeChanges fails the test for a change not sent under both names.
   const std::vector<std::string> changes = test.TakeChanges();
-  int refreshed = 0;
-  int refused = 0;
+  int refreshed = 0, refused = 0;
   for (const auto& line : test.host().LogLines()) {
     refreshed += line.message == "Refresh successful." ? 1 : 0;
     refused += line.message.starts_with("Refresh failed - authorization should be deleted") ? 1 : 0;
   }
-  int creates = 0;
-  int deletes = 0;
-  int updates = 0;
-  bool present = false;
+  int creates = 0, deletes = 0, updates = 0;
+  bool present = false;  // whether an authorization exists after the changes read so far
   for (const std::string& change : changes) {
-    if (change == "Create /ulix-auth/v1/authorization") {
-      EXPECT_FALSE(present) << "two sign-ons without a sign-off between them";
-      present = true;
-      ++creates;
-    } else if (change == "Delete /ulix-auth/v1/authorization") {
-      EXPECT_TRUE(present) << "a sign-off without a sign-on before it";
-      present = false;
-      ++deletes;
-    } else if (change == "Update /ulix-auth/v1/authorization/access-token") {
-      EXPECT_TRUE(present) << "a refresh outside an authorization";
-      ++updates;
+    const bool create = change == "Create /ulix-auth/v1/authorization";
+    const bool remove = change == "Delete /ulix-auth/v1/authorization";
+    const bool update = change == "Update /ulix-auth/v1/authorization/access-token";
+    if (create || remove || update) {
+      EXPECT_EQ(present, !create) << "out of order: " << change;
     }
+    present = create || (present && !remove);
+    creates += create;
+    deletes += remove;
+    updates += update;
   }
   EXPECT_GT(sign_ons.load(), 0);
   EXPECT_EQ(creates, sign_ons.load());
@@ -157,7 +149,8 @@ class HeldRefresh {
     std::lock_guard<std::mutex> lock(mutex_);
     return holding_;
   }
-  // Lets the refresh go and returns its answer.
+  // Lets the refresh go and returns its answer; fails the test if the service gave up holding it
+  // before.
   std::string Release() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -165,12 +158,8 @@ class HeldRefresh {
     }
     changed_.notify_all();
     if (thread_.joinable()) thread_.join();
+    EXPECT_TRUE(held_until_released_) << "the hold ended before the release";
     return answer_;
-  }
-  // Whether the service held the refresh until Release, rather than giving up.
-  bool held_until_released() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return held_until_released_;
   }
 
  private:
@@ -229,21 +218,12 @@ TEST(ConcurrentHost, ReadsAnswerWhileTheServiceHoldsARefresh) {
       {"/ulix-auth/v1/status/NA1",
        R"({"enabled":true,"isLQFallbackAllowed":true,"isUserInfoEnabled":true,"platformId":"NA1"})"},
   };
-  std::atomic<std::int64_t> slowest_us{0};
   std::vector<std::thread> readers;
   for (int t = 0; t < kThreads; ++t) {
     readers.emplace_back([&, t] {
       for (int round = 0; round < 50; ++round) {
         const auto& read = reads[(round + t) % std::size(reads)];
-        const auto start = std::chrono::steady_clock::now();
-        const std::string answer = test.Text(kHostMethodGet, read.path);
-        const std::int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(
-                                    std::chrono::steady_clock::now() - start)
-                                    .count();
-        std::int64_t seen = slowest_us.load();
-        while (us > seen && !slowest_us.compare_exchange_weak(seen, us)) {
-        }
-        EXPECT_EQ(answer, read.answer) << read.path;
+        EXPECT_EQ(test.Text(kHostMethodGet, read.path), read.answer) << read.path;
       }
     });
   }
@@ -251,9 +231,7 @@ TEST(ConcurrentHost, ReadsAnswerWhileTheServiceHoldsARefresh) {
   // Still held: not one of the reads waited for the exchange to end.
   EXPECT_TRUE(refresh.holding());
   EXPECT_EQ(refresh.Release(), kRefreshedAuthorization);
-  EXPECT_TRUE(refresh.held_until_released());
   timer.join();
-  ::testing::Test::RecordProperty("slowest_read_us", std::to_string(slowest_us.load()));
 
   EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/authorization"), kRefreshedAuthorization);
   EXPECT_EQ(test.service().RequestCount(kTokenUrl), 2);  // the sign-on and one refresh

@@ -15,33 +15,30 @@ using json::Element;
 using json::Object;
 using json::Reader;
 
-// The message of what Read raises for `text`, and which class it was.
-struct Raised {
-  std::string kind;  // "scan", "parse", "plain", or "none"
-  std::string message;
-};
-
-Raised ReadRaises(std::string_view text) {
+// "<class> <message>" of what Read raises for `text` ("scan", "parse" or "plain" for the
+// reader's base class), or "none". An error leaves the object as it was.
+std::string ReadRaises(std::string_view text) {
   Object object;
   try {
     Reader::Read(text, object);
-  } catch (const Reader::ScanException& e) {
-    return {"scan", e.what()};
-  } catch (const Reader::ParseException& e) {
-    return {"parse", e.what()};
+    return "none";
   } catch (const json::Exception& e) {
-    return {"plain", e.what()};
+    EXPECT_TRUE(object.empty()) << "members left behind";
+    const char* kind = dynamic_cast<const Reader::ScanException*>(&e)    ? "scan "
+                       : dynamic_cast<const Reader::ParseException*>(&e) ? "parse "
+                                                                         : "plain ";
+    return kind + std::string(e.what());
   }
-  return {"none", ""};
 }
 
 TEST(ClaimReader, RaisesEachErrorWithItsClassAndMessage) {
   struct Row {
-    std::string_view text;
-    std::string_view kind;
-    std::string_view message;
+    std::string text;
+    std::string kind;
+    std::string message;
   };
   const Row rows[] = {
+      // clang-format off
       {R"({"a": @})", "scan", "Unexpected character in stream: @"},
       {R"({"a": tru})", "scan", "Expected string: true"},
       {R"({"a": nul})", "scan", "Expected string: null"},
@@ -64,21 +61,18 @@ TEST(ClaimReader, RaisesEachErrorWithItsClassAndMessage) {
       {R"({"a": -})", "parse", "Unexpected character in NUMBER token: -"},
       {R"({} {})", "parse", "Expected End of token stream; found {"},
       {R"({"a": 1, "a": 2})", "plain", "Object member already exists: a"},
+      // Objects and arrays nest up to the limit, and no deeper.
+      {"{\"a\": " + std::string(200, '[') + std::string(200, ']') + "}", "none", ""},
+      {"{\"a\": " + std::string(300, '[') + std::string(300, ']') + "}", "parse",
+       "Nesting too deep"},
       {R"({"a": {"b": [true, false, null, "s", -1.5e2, {}]}})", "none", ""},
+      // clang-format on
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.text);
-    const Raised raised = ReadRaises(row.text);
-    EXPECT_EQ(raised.kind, row.kind);
-    EXPECT_EQ(raised.message, row.message);
+    SCOPED_TRACE(row.text.substr(0, 40));
+    const std::string raised = ReadRaises(row.text);
+    EXPECT_EQ(raised, row.kind == "none" ? "none" : row.kind + " " + row.message);
   }
-}
-
-TEST(ClaimReader, ExceptionsShareTheReaderBaseAndTheStandardRuntimeError) {
-  Object object;
-  EXPECT_THROW(Reader::Read("{]", object), json::Exception);
-  EXPECT_THROW(Reader::Read("#", object), std::runtime_error);
-  EXPECT_TRUE(object.empty());
 }
 
 TEST(ClaimReader, ResolvesEscapesButKeepsUnicodeEscapesAsWritten) {
@@ -91,13 +85,6 @@ TEST(ClaimReader, StopsAtTheFirstZeroByte) {
   Object object;
   Reader::Read(std::string_view("{\"a\": 1}\0 garbage", 17), object);
   EXPECT_EQ(object["a"].AsNumber(), 1);
-}
-
-TEST(ClaimReader, RefusesNestingBeyondItsLimit) {
-  std::string deep = "{\"a\": " + std::string(300, '[') + std::string(300, ']') + "}";
-  EXPECT_EQ(ReadRaises(deep).kind, "parse");
-  std::string fine = "{\"a\": " + std::string(200, '[') + std::string(200, ']') + "}";
-  EXPECT_EQ(ReadRaises(fine).kind, "none");
 }
 
 TEST(ClaimAccess, MissingOrMistypedClaimsReadAsNeutralValues) {
@@ -171,17 +158,16 @@ TEST(JwtDecoder, MarksMissingEmptyOrUnscannableSegmentsAsErrors) {
 }
 
 TEST(JwtDecoder, RaisesSyntaxErrorsOfThePayloadToItsCaller) {
-  JwtDecoder unterminated(ulix_testing::MakeToken("{}", R"({"a": 1)"));
-  EXPECT_THROW(unterminated.PayloadClaims(), Reader::ParseException);
-  JwtDecoder top_level_array(ulix_testing::MakeToken("{}", "[1]"));
-  EXPECT_THROW(top_level_array.PayloadClaims(), Reader::ParseException);
+  for (const char* payload : {R"({"a": 1)", "[1]"}) {
+    JwtDecoder decoder(ulix_testing::MakeToken("{}", payload));
+    EXPECT_THROW(decoder.PayloadClaims(), Reader::ParseException) << payload;
+  }
   JwtDecoder repeated(ulix_testing::MakeToken("{}", R"({"a": 1, "a": 1})"));
   try {
     repeated.PayloadClaims();
     ADD_FAILURE() << "no exception";
-  } catch (const Reader::ParseException&) {
-    ADD_FAILURE() << "a repeated name is not a syntax error";
   } catch (const json::Exception& e) {
+    EXPECT_EQ(dynamic_cast<const Reader::ParseException*>(&e), nullptr) << "not a syntax error";
     EXPECT_STREQ(e.what(), "Object member already exists: a");
   }
 }
