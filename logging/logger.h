@@ -34,6 +34,10 @@ namespace logging {
 void Log(std::int32_t level, std::uint64_t groups, const char* format, ...) ULIX_LOG_FORMAT(3, 4);
 void LogV(std::int32_t level, std::uint64_t groups, const char* format, std::va_list arguments)
     ULIX_LOG_FORMAT(3, 0);
+// A fixed text, written as it is (no format directives are read from it).
+inline void LogText(std::int32_t level, std::uint64_t groups, const char* text) {
+  Log(level, groups, "%s", text);
+}
 
 // The logger's operations as a table of plain functions, in this order.
 struct LoggerInterface {

@@ -24,7 +24,7 @@ constexpr const char* kGasTokenPath = "/ulix-auth/v1/authorization/gas-token";
 constexpr const char* kUserInfoPath = "/ulix-auth/v1/authorization/userinfo";
 
 constexpr const char* kNoAuthorization = "No authorization currently exists.";
-void LogAlways(const char* text) { logging::Log(logging::kAlways, logging::kGroupDbg, "%s", text); }
+void LogAlways(const char* text) { logging::LogText(logging::kAlways, logging::kGroupDbg, text); }
 
 // A refresh with nothing to refresh is logged as an error under the debugging and network
 // groups.

@@ -20,8 +20,6 @@ constexpr const char* kRegionSettingsPrefix = "/data-store/v1/system-settings/re
 constexpr const char* kInstallSettingsKey = "ulix-auth";
 constexpr const char* kInstallIdentifier = "install-identifier";
 
-void LogAlways(const char* text) { logging::Log(logging::kAlways, logging::kGroupDbg, "%s", text); }
-
 // Whether the settings object has the member `name`. A member present with an empty value
 // counts as present and is read as that value (an empty text stays an empty text).
 bool Has(const binding::BindingValue& object, std::string_view name) {
@@ -92,7 +90,8 @@ void ULIXConfigSources::LoadCommandLine() {
     const CommandLineOptions options(std::move(arguments).value());
     if (options.Flag("ulix-auth.disabled")) {
       override_token_.emplace(std::nullopt);
-      LogAlways("Using ULIX disabled via command line argument");
+      logging::LogText(logging::kAlways, logging::kGroupDbg,
+                       "Using ULIX disabled via command line argument");
       return;
     }
     const std::optional<std::string> url = options.Value("ulix-auth.url");
@@ -132,7 +131,7 @@ void ULIXConfigSources::LoadInstallSettings() {
   Vorn::RemotingTypedResult<binding::BindingValue> settings =
       plugin_runtime::ReadInstallSetting<binding::BindingValue>(plugin_, kInstallSettingsKey);
   if (!settings.ok()) {
-    LogAlways("Could not load local ULIX settings.");
+    logging::LogText(logging::kAlways, logging::kGroupDbg, "Could not load local ULIX settings.");
     return;
   }
   binding::BindingValue object = std::move(settings).value();
@@ -141,7 +140,7 @@ void ULIXConfigSources::LoadInstallSettings() {
     if (!object.isStructure()) object.reserveFields(1);
     object.fieldForWrite(kInstallIdentifier).setString(NewIdentifier());
     if (!plugin_runtime::WriteInstallSetting(plugin_, kInstallSettingsKey, object)) {
-      LogAlways("Could not save local ULIX settings.");
+      logging::LogText(logging::kAlways, logging::kGroupDbg, "Could not save local ULIX settings.");
       return;
     }
   }
@@ -152,7 +151,7 @@ void ULIXConfigSources::LoadRegion() {
   Vorn::RemotingTypedResult<binding::BindingValue> locale =
       plugin_.typedCall<binding::BindingValue>(kHostMethodGet, kRegionLocalePath);
   if (!locale.ok()) {
-    LogAlways("ULIX settings not found.");
+    logging::LogText(logging::kAlways, logging::kGroupDbg, "ULIX settings not found.");
     return;
   }
   const std::string region = locale.value().field("region").toText();
@@ -160,7 +159,7 @@ void ULIXConfigSources::LoadRegion() {
       plugin_.typedCall<binding::BindingValue>(
           kHostMethodGet, std::string(kRegionSettingsPrefix) + region + "/ulix");
   if (!loaded.ok()) {
-    LogAlways("ULIX settings not found.");
+    logging::LogText(logging::kAlways, logging::kGroupDbg, "ULIX settings not found.");
     return;
   }
   const binding::BindingValue& settings = loaded.value();
@@ -190,7 +189,7 @@ void ULIXConfigSources::LoadRegion() {
                    std::get<std::string>(built).c_str());
     }
   } else {
-    LogAlways("ULIX settings invalid.");
+    logging::LogText(logging::kAlways, logging::kGroupDbg, "ULIX settings invalid.");
     return;
   }
   LoadKount(settings);
@@ -198,16 +197,17 @@ void ULIXConfigSources::LoadRegion() {
 
 void ULIXConfigSources::LoadKount(const binding::BindingValue& settings) {
   if (!Has(settings, "kount")) {
-    LogAlways("Kount settings not found.");
+    logging::LogText(logging::kAlways, logging::kGroupDbg, "Kount settings not found.");
     return;
   }
   if (!install_settings_ || !Has(*install_settings_, kInstallIdentifier)) {
-    LogAlways("Could not load local ULIX settings, cannot configure Kount.");
+    logging::LogText(logging::kAlways, logging::kGroupDbg,
+                     "Could not load local ULIX settings, cannot configure Kount.");
     return;
   }
   const binding::BindingValue& kount = settings.field("kount");
   if (!Has(kount, "merchant")) {
-    LogAlways("Kount settings invalid.");
+    logging::LogText(logging::kAlways, logging::kGroupDbg, "Kount settings invalid.");
     return;
   }
   kount_settings_ = KountSettings{kount.field("merchant").toText(), NewIdentifier(),
