@@ -450,12 +450,16 @@ TEST_F(SignedOn, RefreshFailuresFrom500OnRetryWithinTheDoublingCaps) {
   test_.service().Answer(kTokenUrl, TokenReply(AccessTokenFor("player-2")));
   ASSERT_EQ(test_.Advance(256), 1u);
   EXPECT_EQ(test_.Text(kGet, kError), kNoError);
-  test_.service().Answer(kTokenUrl, {0, 503, ErrorBody("server_error", "busy")});
+  test_.service().Answer(kTokenUrl, {0, 500, ErrorBody("server_error", "busy")});
   EXPECT_EQ(test_.Text(kPost, kRefresh),
-            "503 Refresh failed due to error - should be retried: server_error - busy.");
+            "500 Refresh failed due to error - should be retried: server_error - busy.");
   const double delay = LoggedDelay(test_, "Retrying authorization refresh in ");
   EXPECT_GE(delay, 0.0);
   EXPECT_LE(delay, 2.0);
+
+  // Signing off forgets the error a retried refresh left.
+  EXPECT_EQ(test_.Text(kDelete, kAuthorization), "null");
+  EXPECT_EQ(test_.Text(kGet, kError), kNoError);
 }
 
 TEST_F(SignedOn, ACallbackForReplacedTokensEndsInTheStaleTokenRule) {
