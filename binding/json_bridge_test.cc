@@ -72,6 +72,7 @@ TEST(ParseJson, ReportsReaderErrorsWithTextAndOffset) {
   const Case cases[] = {
       {"[1,", "Error: Invalid value. at offset 3."},
       {"  [1,]", "Error: Invalid value. at offset 5."},
+      {"nul", "Error: Invalid value. at offset 3."},
       {"NaN", "Error: Invalid value. at offset 0."},
       {"// note\n1", "Error: Invalid value. at offset 0."},
       {"1 2", "Error: The document root must not be followed by other values. at offset 2."},
@@ -191,8 +192,9 @@ TEST(ToJson, WritesWhatRapidJsonsWritersWrite) {
   const std::string long_run(40, 'z');
   const char* const documents[] = {
       R"({"a":[],"b":{},"c":[[],{}],"d":[1,-2,3.5,-0.0,1e300,2.2250738585072014e-308,0.1]})",
+      R"([1.7976931348623157e308,5e-324,1e-300,3.25])",
       R"({"e":18446744073709551615,"f":-9223372036854775808,"g":true,"h":false,"i":null})",
-      R"({"":"","q":"\"\\\/\b\f\n\r\t\u0001\u001A\u001f\u007f","u":"\u00e9\u4e2d"})",
+      R"({"":"","q":"\"\\\/\b\f\n\r\t\u0000\u0001\u001A\u001f\u007f","u":"\u00e9\u4e2d"})",
       R"([{"k":[{"k":[{"k":{}}]}]},"x",[0.30000000000000004,123456789012345680000]])",
   };
   for (const char* document : documents) {
@@ -252,25 +254,6 @@ TEST(ToJson, WritesEnumsByNameWhenTheRegistryKnowsTheValue) {
   value.appendElement().setEnum(1, &kUnregisteredType);
   EXPECT_EQ(toJson(value, &registry), "[\"green\",9,1]");
   EXPECT_EQ(toJson(value), "[2,9,1]");
-}
-
-TEST(JsonRoundTrip, ParsedWrittenAndParsedAgainIsEqual) {
-  const char* texts[] = {
-      "{\"z\":[1,-2,3.25,1e-300,true,false,null,\"\\u0000x\\u001f\"],\"a\":{\"\":{}}}",
-      "[1.7976931348623157e308,5e-324,-0.0,123456789012345680000.0]",
-      "\"\\ud83d\\ude00\\t\"",
-  };
-  for (const char* text : texts) {
-    SCOPED_TRACE(text);
-    BindingConversionResult first = parseJson(text);
-    ASSERT_EQ(first.ok, 1);
-    for (const char* line_ending : {"", "\r\n"}) {
-      const std::string written = toJson(first.value, nullptr, line_ending);
-      BindingConversionResult second = parseJson(written.c_str());
-      ASSERT_EQ(second.ok, 1) << written;
-      EXPECT_EQ(second.value, first.value) << written;
-    }
-  }
 }
 
 // The walk is the contract every serialiser is written against.

@@ -80,6 +80,12 @@ BindingValue Blob(std::string_view bytes) {
 
 BindingValue Json(const char* text) { return parseJson(text).value; }
 
+// Inputs of each kind.
+BindingValue S(std::int64_t number) { return BindingValue(number); }
+BindingValue U(std::uint64_t number) { return BindingValue(number); }
+BindingValue F(double number) { return BindingValue(number); }
+BindingValue T(const char* text) { return BindingValue(text); }
+
 BindingValue Structure() {
   BindingValue value;
   value.reserveFields(0);
@@ -167,89 +173,84 @@ class AssignTest : public NativeConversionTest {
 TEST_F(AssignTest, BoolAcceptsBoolsAndFourExactTexts) {
   Check<bool>({
       {"bool", BindingValue(true), true, ""},
-      {"text 1", BindingValue("1"), true, ""},
-      {"text true", BindingValue("true"), true, ""},
-      {"text 0", BindingValue("0"), false, ""},
-      {"text false", BindingValue("false"), false, ""},
-      {"upper case", BindingValue("TRUE"), false,
+      {"text 1", T("1"), true, ""},
+      {"text true", T("true"), true, ""},
+      {"text 0", T("0"), false, ""},
+      {"text false", T("false"), false, ""},
+      {"upper case", T("TRUE"), false,
        Format("TRUE", "bool") + ". Options are \"true\", \"false\", \"1\", \"0\"."},
-      {"number", BindingValue(std::int64_t{1}), false, Invalid("bool", "signed")},
+      {"number", S(1), false, Invalid("bool", "signed")},
       {"missing", BindingValue(), false, kRequired},
   });
 }
 
 TEST_F(AssignTest, SignedTypesCheckTheirOwnBoundsForEveryInputKind) {
   Check<std::int32_t>({
-      {"signed", BindingValue(std::int64_t{-2147483648LL}), -2147483647 - 1, ""},
-      {"signed above", BindingValue(std::int64_t{2147483648LL}), 0, Range("2147483648", "int32")},
-      {"signed below", BindingValue(std::int64_t{-2147483649LL}), 0, Range("-2147483649", "int32")},
-      {"unsigned above", BindingValue(std::uint64_t{18446744073709551615u}), 0,
-       Range("18446744073709551615", "int32")},
-      {"float truncates", BindingValue(-3.9), -3, ""},
-      {"float above", BindingValue(1e10), 0, Range("1e+10", "int32")},
-      {"float nan", BindingValue(std::nan("")), 0, Range("nan", "int32")},
-      {"hex text", BindingValue("0x10"), 16, ""},
-      {"octal text", BindingValue("-010"), -8, ""},
-      {"junk after number", BindingValue("12abc"), 0, Format("12abc", "int32")},
-      {"text above", BindingValue("2147483648"), 0, Range("2147483648", "int32")},
-      {"text beyond 64 bits", BindingValue("99999999999999999999"), 0,
-       Range("99999999999999999999", "int32")},
+      {"signed", S(-2147483648LL), -2147483647 - 1, ""},
+      {"signed above", S(2147483648LL), 0, Range("2147483648", "int32")},
+      {"signed below", S(-2147483649LL), 0, Range("-2147483649", "int32")},
+      {"unsigned above", U(18446744073709551615u), 0, Range("18446744073709551615", "int32")},
+      {"float truncates", F(-3.9), -3, ""},
+      {"float above", F(1e10), 0, Range("1e+10", "int32")},
+      {"float nan", F(std::nan("")), 0, Range("nan", "int32")},
+      {"hex text", T("0x10"), 16, ""},
+      {"octal text", T("-010"), -8, ""},
+      {"junk after number", T("12abc"), 0, Format("12abc", "int32")},
+      {"text above", T("2147483648"), 0, Range("2147483648", "int32")},
+      {"text beyond 64 bits", T("99999999999999999999"), 0, Range("99999999999999999999", "int32")},
       {"enum", Enum(7, nullptr), 7, ""},
       {"bool", BindingValue(true), 0, Invalid("int32", "bool")},
       {"blob", Blob("1"), 0, Invalid("int32", "blob")},
       {"missing", BindingValue(), 0, kRequired},
   });
   Check<std::int8_t>({
-      {"int8 above", BindingValue(std::int64_t{128}), 0, Range("128", "int8")},
-      {"int8 text below", BindingValue("-129"), 0, Range("-129", "int8")},
+      {"int8 above", S(128), 0, Range("128", "int8")},
+      {"int8 text below", T("-129"), 0, Range("-129", "int8")},
       {"int8 enum", Enum(300, nullptr), 0, Range("300", "int8")},
   });
   Check<std::int64_t>({
-      {"int64 minimum text", BindingValue("-9223372036854775808"), INT64_MIN, ""},
-      {"int64 unsigned above", BindingValue(std::uint64_t{9223372036854775808u}), 0,
-       Range("9223372036854775808", "int64")},
-      {"int64 float above", BindingValue(9.3e18), 0, Range("9.3e+18", "int64")},
+      {"int64 minimum text", T("-9223372036854775808"), INT64_MIN, ""},
+      {"int64 unsigned above", U(9223372036854775808u), 0, Range("9223372036854775808", "int64")},
+      {"int64 float above", F(9.3e18), 0, Range("9.3e+18", "int64")},
   });
 }
 
 TEST_F(AssignTest, UnsignedTypesRejectNegativesAndValuesPastTheirMaximum) {
   Check<std::uint32_t>({
-      {"unsigned above", BindingValue(std::uint64_t{4294967296u}), 0u,
-       Range("4294967296", "uint32")},
-      {"unsigned maximum", BindingValue(std::uint64_t{4294967295u}), 4294967295u, ""},
-      {"signed negative", BindingValue(std::int64_t{-1}), 0u, Range("-1", "uint32")},
-      {"float negative", BindingValue(-0.5), 0u, Range("-0.5", "uint32")},
-      {"float truncates", BindingValue(7.99), 7u, ""},
-      {"text negative", BindingValue("-1"), 0u, Range("-1", "uint32")},
-      {"text junk", BindingValue("1 "), 0u, Format("1 ", "uint32")},
+      {"unsigned above", U(4294967296u), 0u, Range("4294967296", "uint32")},
+      {"unsigned maximum", U(4294967295u), 4294967295u, ""},
+      {"signed negative", S(-1), 0u, Range("-1", "uint32")},
+      {"float negative", F(-0.5), 0u, Range("-0.5", "uint32")},
+      {"float truncates", F(7.99), 7u, ""},
+      {"text negative", T("-1"), 0u, Range("-1", "uint32")},
+      {"text junk", T("1 "), 0u, Format("1 ", "uint32")},
       {"enum negative", Enum(-2, nullptr), 0u, Range("-2", "uint32")},
       {"structure", Structure(), 0u, Invalid("uint32", "structure")},
   });
   Check<std::uint64_t>({
-      {"text maximum", BindingValue("18446744073709551615"), 18446744073709551615u, ""},
-      {"text beyond", BindingValue("18446744073709551616"), 0u,
-       Range("18446744073709551616", "uint64")},
-      {"hex text", BindingValue("0xff"), 255u, ""},
+      {"text maximum", T("18446744073709551615"), 18446744073709551615u, ""},
+      {"text beyond", T("18446744073709551616"), 0u, Range("18446744073709551616", "uint64")},
+      {"hex text", T("0xff"), 255u, ""},
   });
 }
 
 TEST_F(AssignTest, FloatingPointAcceptsNumbersAndWholeTexts) {
   Check<double>({
-      {"signed", BindingValue(std::int64_t{-4}), -4.0, ""},
-      {"unsigned", BindingValue(std::uint64_t{5}), 5.0, ""},
+      {"signed", S(-4), -4.0, ""},
+      {"unsigned", U(5), 5.0, ""},
       {"enum", Enum(2, nullptr), 2.0, ""},
-      {"text", BindingValue("2.5e3"), 2500.0, ""},
-      {"text junk", BindingValue("1.5x"), 0.0, Format("1.5x", "double")},
-      {"text overflow", BindingValue("1e400"), 0.0, Range("1e400", "double")},
+      {"text", T("2.5e3"), 2500.0, ""},
+      {"text junk", T("1.5x"), 0.0, Format("1.5x", "double")},
+      {"text overflow", T("1e400"), 0.0, Range("1e400", "double")},
       {"bool", BindingValue(false), 0.0, Invalid("double", "bool")},
   });
   Check<float>({
-      {"float above", BindingValue(1e39), 0.0f, Range("1e+39", "float")},
-      {"text above", BindingValue("-1e39"), 0.0f, Range("-1e39", "float")},
-      {"float", BindingValue(0.25), 0.25f, ""},
+      {"float above", F(1e39), 0.0f, Range("1e+39", "float")},
+      {"text above", T("-1e39"), 0.0f, Range("-1e39", "float")},
+      {"float", F(0.25), 0.25f, ""},
   });
   double member = 1.0;
-  EXPECT_EQ(Assign(member, BindingValue(std::nan(""))), "");
+  EXPECT_EQ(Assign(member, F(std::nan(""))), "");
   EXPECT_TRUE(std::isnan(member));
 }
 
@@ -258,37 +259,36 @@ TEST_F(AssignTest, TextsTakeStringsAndNamesOfEnumeratorsAndOptionalOnesMayBeAbse
       "Couldn't assign value to 'n' because the input is not a string.";
   const BindingValue green = Enum(2, &BindingStaticTypeOf<Color>());
   Check<std::string>({
-      {"text", BindingValue("abc"), "abc", ""},
+      {"text", T("abc"), "abc", ""},
       {"enum", green, "Green", ""},
       {"enum without such value", Enum(9, &BindingStaticTypeOf<Color>()), "",
        "9 is not a valid enumeration value for 'n'."},
       {"enum of unknown type", Enum(1, nullptr), "", "1 is not a valid enumeration value for 'n'."},
-      {"number", BindingValue(std::int64_t{5}), "", not_a_string},
+      {"number", S(5), "", not_a_string},
       {"missing", BindingValue(), "", kRequired},
   });
   using Optional = std::optional<std::string>;
   Check<Optional>({
       {"missing", BindingValue(), std::nullopt, ""},
-      {"empty text", BindingValue(""), Optional(""), ""},
+      {"empty text", T(""), Optional(""), ""},
       {"enum", green, Optional("Green"), ""},
-      {"number", BindingValue(std::int64_t{5}), std::nullopt, not_a_string},
+      {"number", S(5), std::nullopt, not_a_string},
   });
 }
 
 TEST_F(AssignTest, EnumAcceptsValuesNamesAndNumericTextsOfItsEnumerators) {
   Check<Color>({
-      {"signed", BindingValue(std::int64_t{2}), Color::kGreen, ""},
-      {"signed unknown", BindingValue(std::int64_t{3}), Color::kNone, NotColor("3")},
-      {"unsigned beyond 32 bits", BindingValue(std::uint64_t{4294967297u}), Color::kNone,
-       NotColor("4294967297")},
-      {"name", BindingValue("Red"), Color::kRed, ""},
-      {"name in another case", BindingValue("red"), Color::kNone, NotColor("red")},
-      {"numeric text", BindingValue("0x2"), Color::kGreen, ""},
-      {"numeric text unknown", BindingValue("5"), Color::kNone, NotColor("5")},
-      {"numeric text too big", BindingValue("4294967297"), Color::kNone, NotColor("4294967297")},
+      {"signed", S(2), Color::kGreen, ""},
+      {"signed unknown", S(3), Color::kNone, NotColor("3")},
+      {"unsigned beyond 32 bits", U(4294967297u), Color::kNone, NotColor("4294967297")},
+      {"name", T("Red"), Color::kRed, ""},
+      {"name in another case", T("red"), Color::kNone, NotColor("red")},
+      {"numeric text", T("0x2"), Color::kGreen, ""},
+      {"numeric text unknown", T("5"), Color::kNone, NotColor("5")},
+      {"numeric text too big", T("4294967297"), Color::kNone, NotColor("4294967297")},
       {"enum of another type", Enum(1, &BindingStaticTypeOf<Shade>()), Color::kRed, ""},
       {"enum unknown value", Enum(4, &BindingStaticTypeOf<Color>()), Color::kNone, NotColor("4")},
-      {"float", BindingValue(1.0), Color::kNone,
+      {"float", F(1.0), Color::kNone,
        "Couldn't assign value to 'n' of enum type because the input is of an invalid type float."},
       {"missing", BindingValue(), Color::kNone, kRequired},
   });
@@ -298,12 +298,12 @@ TEST_F(AssignTest, BlobAndObjectMembers) {
   Check<std::vector<std::uint8_t>>({
       {"blob", Blob("ab"), {'a', 'b'}, ""},
       {"text",
-       BindingValue("ab"),
+       T("ab"),
        {},
        "Couldn't assign value to 'n' of type blob because the input not a blob."},
   });
   BindingValue object("old");
-  EXPECT_EQ(Assign(object, BindingValue(std::int64_t{4})), "");
+  EXPECT_EQ(Assign(object, S(4)), "");
   EXPECT_EQ(object.getSigned(), 4);
   EXPECT_EQ(Assign(object, BindingValue()), "");
   EXPECT_TRUE(object.isEmpty());
@@ -311,7 +311,7 @@ TEST_F(AssignTest, BlobAndObjectMembers) {
 
 TEST_F(AssignTest, VectorsAndMapsAreEmptiedFirstAndReportTheirOwnName) {
   std::vector<std::int32_t> numbers = {9, 9};
-  EXPECT_EQ(Assign(numbers, BindingValue("x")),
+  EXPECT_EQ(Assign(numbers, T("x")),
             "Couldn't assign value to 'n' of type vector because the input not a collection.");
   EXPECT_TRUE(numbers.empty());
   EXPECT_EQ(Assign(numbers, Json(R"([1, null, "oops"])")), Format("oops", "int32"));
@@ -442,11 +442,11 @@ TEST_F(NativeConversionTest, OptionalTextIsAbsentExactlyWhenTheValueIsEmpty) {
 
 TEST(IsDefaultValue, MatchesTheOmitRules) {
   EXPECT_TRUE(IsDefaultValue(BindingValue()));
-  EXPECT_TRUE(IsDefaultValue(BindingValue(0.0)));
-  EXPECT_FALSE(IsDefaultValue(BindingValue(std::nan(""))));
-  EXPECT_TRUE(IsDefaultValue(BindingValue("")));
+  EXPECT_TRUE(IsDefaultValue(F(0.0)));
+  EXPECT_FALSE(IsDefaultValue(F(std::nan(""))));
+  EXPECT_TRUE(IsDefaultValue(T("")));
   EXPECT_TRUE(IsDefaultValue(Json("[]")));
-  EXPECT_FALSE(IsDefaultValue(BindingValue(std::uint64_t{1})));
+  EXPECT_FALSE(IsDefaultValue(U(1)));
   EXPECT_TRUE(IsDefaultValue(Enum(0, nullptr)));
 }
 
