@@ -159,11 +159,12 @@ const char kRequired[] = "A value for 'n' is required.";
 
 class AssignTest : public NativeConversionTest {
  public:
+  // Each row assigns to a member holding `start`.
   template <typename T>
-  void Check(std::vector<AssignRow<T>> rows) {
+  void Check(std::vector<AssignRow<T>> rows, const T& start = T{}) {
     for (const AssignRow<T>& row : rows) {
       SCOPED_TRACE(row.label);
-      T member{};
+      T member = start;
       EXPECT_EQ(Assign(member, row.input), row.message);
       EXPECT_EQ(member, row.expected);
     }
@@ -212,6 +213,7 @@ TEST_F(AssignTest, SignedTypesCheckTheirOwnBoundsForEveryInputKind) {
       {"int64 minimum text", T("-9223372036854775808"), INT64_MIN, ""},
       {"int64 unsigned above", U(9223372036854775808u), 0, Range("9223372036854775808", "int64")},
       {"int64 float above", F(9.3e18), 0, Range("9.3e+18", "int64")},
+      {"int64 float at the bound", F(9223372036854775808.0), INT64_MAX, ""},
   });
 }
 
@@ -222,6 +224,7 @@ TEST_F(AssignTest, UnsignedTypesRejectNegativesAndValuesPastTheirMaximum) {
       {"signed negative", S(-1), 0u, Range("-1", "uint32")},
       {"float negative", F(-0.5), 0u, Range("-0.5", "uint32")},
       {"float truncates", F(7.99), 7u, ""},
+      {"float zero", F(0.0), 0u, ""},
       {"text negative", T("-1"), 0u, Range("-1", "uint32")},
       {"text junk", T("1 "), 0u, Format("1 ", "uint32")},
       {"enum negative", Enum(-2, nullptr), 0u, Range("-2", "uint32")},
@@ -258,22 +261,27 @@ TEST_F(AssignTest, TextsTakeStringsAndNamesOfEnumeratorsAndOptionalOnesMayBeAbse
   const std::string not_a_string =
       "Couldn't assign value to 'n' because the input is not a string.";
   const BindingValue green = Enum(2, &BindingStaticTypeOf<Color>());
-  Check<std::string>({
-      {"text", T("abc"), "abc", ""},
-      {"enum", green, "Green", ""},
-      {"enum without such value", Enum(9, &BindingStaticTypeOf<Color>()), "",
-       "9 is not a valid enumeration value for 'n'."},
-      {"enum of unknown type", Enum(1, nullptr), "", "1 is not a valid enumeration value for 'n'."},
-      {"number", S(5), "", not_a_string},
-      {"missing", BindingValue(), "", kRequired},
-  });
+  Check<std::string>(
+      {
+          {"text", T("abc"), "abc", ""},
+          {"enum", green, "Green", ""},
+          {"enum without such value", Enum(9, &BindingStaticTypeOf<Color>()), "",
+           "9 is not a valid enumeration value for 'n'."},
+          {"enum of unknown type", Enum(1, nullptr), "",
+           "1 is not a valid enumeration value for 'n'."},
+          {"number", S(5), "", not_a_string},
+          {"missing", BindingValue(), "", kRequired},
+      },
+      std::string("old"));
   using Optional = std::optional<std::string>;
-  Check<Optional>({
-      {"missing", BindingValue(), std::nullopt, ""},
-      {"empty text", T(""), Optional(""), ""},
-      {"enum", green, Optional("Green"), ""},
-      {"number", S(5), std::nullopt, not_a_string},
-  });
+  Check<Optional>(
+      {
+          {"missing", BindingValue(), std::nullopt, ""},
+          {"empty text", T(""), Optional(""), ""},
+          {"enum", green, Optional("Green"), ""},
+          {"number", S(5), std::nullopt, not_a_string},
+      },
+      Optional("old"));
 }
 
 TEST_F(AssignTest, EnumAcceptsValuesNamesAndNumericTextsOfItsEnumerators) {
