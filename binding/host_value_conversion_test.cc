@@ -106,6 +106,7 @@ TEST(FromHostValue, ReadsTheRecordsThePlugInWritesBackIntoTheSameTree) {
   BindingValue value;
   value.fieldForWrite("list").appendElement().setFloat(2.5);
   value.fieldForWrite("list").appendElement().setUnsigned(9);
+  value.fieldForWrite("list").appendElement();
   value.fieldForWrite("blob").setBlob(std::vector<std::uint8_t>{0, 255});
   value.fieldForWrite("flag").setBool(false);
   value.fieldForWrite("none");
