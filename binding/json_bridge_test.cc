@@ -44,6 +44,8 @@ TEST(ParseJson, TypesNumbersBySignAndForm) {
       {" \"a\\u00e9\\n\" ", BindingValue("a\xC3\xA9\n")},
       {"\"\\ud83d\\ude00\"", BindingValue("\xF0\x9F\x98\x80")},
       {"null", BindingValue()},
+      {" \r\n\t", BindingValue()},  // blank text is an empty value, not an error
+      {"", BindingValue()},
       {"[]", List({})},
       {"{\"b\": {}, \"a\": [null]}", Map({{"a", List({BindingValue()})}, {"b", Map({})}})},
       // The last of repeated names wins, whatever the earlier value was.
@@ -56,15 +58,6 @@ TEST(ParseJson, TypesNumbersBySignAndForm) {
     BindingConversionResult result = parseJson(c.text);
     EXPECT_EQ(result.ok, 1);
     EXPECT_EQ(result.value, c.expected);
-  }
-}
-
-TEST(ParseJson, BlankTextIsAnEmptyValueNotAnError) {
-  for (const char* text : {"", "  ", " \r\n\t"}) {
-    SCOPED_TRACE(testing::PrintToString(text));
-    BindingConversionResult result = parseJson(text);
-    EXPECT_EQ(result.ok, 1);
-    EXPECT_TRUE(result.value.isEmpty());
   }
 }
 
@@ -175,6 +168,7 @@ TEST(ToJson, WritesEveryKindCompactWithKeysInByteOrder) {
   value.fieldForWrite("b").setString("q\"\\\n\x01");
   value.fieldForWrite("a");  // empty inside a tree is null
   value.fieldForWrite("B").setBlob(std::vector<std::uint8_t>{'a', 'b', 'c', 'd'});
+  value.fieldForWrite("C").setBlob(std::vector<std::uint8_t>{0xFB, 0xFF});
   BindingValue& list = value.fieldForWrite("c");
   list.appendElement().setBool(true);
   list.appendElement().setSigned(-7);
@@ -186,17 +180,10 @@ TEST(ToJson, WritesEveryKindCompactWithKeysInByteOrder) {
   list.appendElement().reserve(0);
   list.appendElement().reserveFields(0);
   value.fieldForWrite("d\"\t").setString("plain");
-  EXPECT_EQ(toJson(value),
-            "{\"B\":\"YWJjZA==\",\"a\":null,\"b\":\"q\\\"\\\\\\n\\u0001\",\"c\":[true,-7,"
-            "18446744073709551615,1.0,0.1,-1e300,3,[],{}],\"d\\\"\\t\":\"plain\"}");
-}
-
-TEST(ToJson, EscapesEveryControlByteInLongStrings) {
-  std::string text(40, 'a');
-  text += "\x1A\x1F\x19\x7F";
-  text += std::string(20, 'b');
-  EXPECT_EQ(toJson(BindingValue(text)), "\"" + std::string(40, 'a') + "\\u001A\\u001F\\u0019\x7F" +
-                                            std::string(20, 'b') + "\"");
+  EXPECT_EQ(
+      toJson(value),
+      "{\"B\":\"YWJjZA==\",\"C\":\"+/8=\",\"a\":null,\"b\":\"q\\\"\\\\\\n\\u0001\",\"c\":[true,-7,"
+      "18446744073709551615,1.0,0.1,-1e300,3,[],{}],\"d\\\"\\t\":\"plain\"}");
 }
 
 // The text is RapidJSON's, byte for byte: documents whose keys are already in byte order, read
@@ -205,8 +192,9 @@ TEST(ToJson, WritesWhatRapidJsonsWritersWrite) {
   const std::string long_run(40, 'z');
   const char* const documents[] = {
       R"({"a":[],"b":{},"c":[[],{}],"d":[1,-2,3.5,-0.0,1e300,2.2250738585072014e-308,0.1]})",
+      R"([1.7976931348623157e308,5e-324,1e-300,3.25])",
       R"({"e":18446744073709551615,"f":-9223372036854775808,"g":true,"h":false,"i":null})",
-      R"({"":"","q":"\"\\\/\b\f\n\r\t\u0001\u001A\u001f\u007f","u":"\u00e9\u4e2d"})",
+      R"({"":"","q":"\"\\\/\b\f\n\r\t\u0000\u0001\u001A\u001f\u007f","u":"\u00e9\u4e2d"})",
       R"([{"k":[{"k":[{"k":{}}]}]},"x",[0.30000000000000004,123456789012345680000]])",
   };
   for (const char* document : documents) {
@@ -228,26 +216,10 @@ TEST(ToJson, WritesWhatRapidJsonsWritersWrite) {
     EXPECT_EQ(toJson(ours.value, nullptr, "\n"), pretty.GetString());
   }
   // Long strings with escapes, beside runs the vector scan passes whole.
-  const BindingValue long_text(long_run + "\x1F\"" + long_run + "\\");
-  EXPECT_EQ(toJson(long_text), "\"" + long_run + "\\u001F\\\"" + long_run + "\\\\\"");
-}
-
-TEST(ToJson, WritesBlobsAsPaddedBase64) {
-  struct Case {
-    std::vector<std::uint8_t> bytes;
-    const char* json;
-  };
-  const Case cases[] = {
-      {{}, "\"\""},
-      {{'a'}, "\"YQ==\""},
-      {{'a', 'b'}, "\"YWI=\""},
-      {{'a', 'b', 'c'}, "\"YWJj\""},
-      {{0xFB, 0xFF, 0xBF}, "\"+/+/\""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.json);
-    EXPECT_EQ(toJson(BindingValue(c.bytes)), c.json);
-  }
+  // The packaged vector scanner misses 0x1A-0x1F; the plain one must still see them.
+  const BindingValue long_text(long_run + "\x1F\x1A\x19\x7F\"" + long_run + "\\");
+  EXPECT_EQ(toJson(long_text),
+            "\"" + long_run + "\\u001F\\u001A\\u0019\x7F\\\"" + long_run + "\\\\\"");
 }
 
 TEST(ToJson, EmptyValueIsEmptyTextAndNonFiniteNumbersAreNull) {
@@ -266,8 +238,6 @@ TEST(ToJson, PrettyOutputIndentsByFourAndUsesTheGivenLineEnding) {
   EXPECT_EQ(toJson(value, nullptr, "\r\n"),
             "{\r\n    \"a\": \"x\",\r\n    \"b\": [\r\n        1,\r\n        {},\r\n        "
             "[]\r\n    ]\r\n}");
-  EXPECT_EQ(toJson(value, nullptr, "\n"),
-            "{\n    \"a\": \"x\",\n    \"b\": [\n        1,\n        {},\n        []\n    ]\n}");
 }
 
 TEST(ToJson, WritesEnumsByNameWhenTheRegistryKnowsTheValue) {
@@ -284,25 +254,6 @@ TEST(ToJson, WritesEnumsByNameWhenTheRegistryKnowsTheValue) {
   value.appendElement().setEnum(1, &kUnregisteredType);
   EXPECT_EQ(toJson(value, &registry), "[\"green\",9,1]");
   EXPECT_EQ(toJson(value), "[2,9,1]");
-}
-
-TEST(JsonRoundTrip, ParsedWrittenAndParsedAgainIsEqual) {
-  const char* texts[] = {
-      "{\"z\":[1,-2,3.25,1e-300,true,false,null,\"\\u0000x\\u001f\"],\"a\":{\"\":{}}}",
-      "[1.7976931348623157e308,5e-324,-0.0,123456789012345680000.0]",
-      "\"\\ud83d\\ude00\\t\"",
-  };
-  for (const char* text : texts) {
-    SCOPED_TRACE(text);
-    BindingConversionResult first = parseJson(text);
-    ASSERT_EQ(first.ok, 1);
-    for (const char* line_ending : {"", "\r\n"}) {
-      const std::string written = toJson(first.value, nullptr, line_ending);
-      BindingConversionResult second = parseJson(written.c_str());
-      ASSERT_EQ(second.ok, 1) << written;
-      EXPECT_EQ(second.value, first.value) << written;
-    }
-  }
 }
 
 // The walk is the contract every serialiser is written against.

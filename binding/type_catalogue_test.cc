@@ -26,31 +26,43 @@ ULIX_BINDING_TYPE(CatalogueColour, "CatalogueColour")
 
 namespace {
 
-// Reads a packed record field by field: native-sized addresses, 32-bit numbers, 8-bit flags.
-class ByteReader {
- public:
-  explicit ByteReader(const void* record) : at_(static_cast<const unsigned char*>(record)) {}
-  const void* Address() { return Take<const void*>(); }
-  std::string Text() {
-    const char* text = static_cast<const char*>(Address());
-    return text != nullptr ? text : "<null>";
+// Reads a packed record as `layout` says and joins its fields with '|': 'n' a 32-bit number,
+// 'f' an 8-bit flag, 't' a text ("<null>" when absent), 'a' an address ("null" or "set") and
+// 'x' the address of the next record ("null", or "+N" when it lies N bytes on). Ends with
+// "=" and the count of bytes read, so that a host reading the fields finds them where they are.
+std::string Fields(const void* record, std::string_view layout) {
+  const auto* start = static_cast<const unsigned char*>(record);
+  const unsigned char* at = start;
+  std::string out;
+  for (char c : layout) {
+    if (at != start) out += '|';
+    if (c == 'n') {
+      std::uint32_t number;
+      std::memcpy(&number, at, sizeof number);
+      at += sizeof number;
+      out += std::to_string(number);
+      continue;
+    }
+    if (c == 'f') {
+      out += std::to_string(*at++);
+      continue;
+    }
+    const char* address;
+    std::memcpy(&address, at, sizeof address);
+    at += sizeof address;
+    if (c == 't') {
+      out += address != nullptr ? address : "<null>";
+    } else if (address == nullptr) {
+      out += "null";
+    } else {
+      out +=
+          c == 'a' ? "set" : "+" + std::to_string(address - reinterpret_cast<const char*>(start));
+    }
   }
-  std::uint32_t Number() { return Take<std::uint32_t>(); }
-  std::uint8_t Flag() { return Take<std::uint8_t>(); }
-  std::size_t consumed(const void* record) const {
-    return static_cast<std::size_t>(at_ - static_cast<const unsigned char*>(record));
-  }
+  return out + "=" + std::to_string(at - start);
+}
 
- private:
-  template <typename T>
-  T Take() {
-    T value;
-    std::memcpy(&value, at_, sizeof value);
-    at_ += sizeof value;
-    return value;
-  }
-  const unsigned char* at_;
-};
+std::string Bytes(std::size_t count) { return std::to_string(count); }
 
 constexpr std::size_t P = sizeof(void*);
 
@@ -108,111 +120,55 @@ TEST_F(TypeCatalogueTest, ListsEverythingInNameOrderChainedAndContiguous) {
   std::vector<std::string> names;
   for (const CatalogueType* type = types; type != nullptr; type = type->next) {
     names.push_back(type->name);
-    if (type->next != nullptr) {
-      EXPECT_EQ(type->next, type + 1);
-    }
+    if (type->next != nullptr) EXPECT_EQ(type->next, type + 1);
   }
   ASSERT_EQ(names.size(), 18u);
   EXPECT_EQ(names[0], "BindingAsyncCancelEvent");
-  EXPECT_EQ(names[15], "CatalogueColour");
-  EXPECT_EQ(names[16], "CatalogueEmpty");
-  EXPECT_EQ(names[17], "CatalogueItem");
-  if (P == 4) {
-    EXPECT_EQ(
-        reinterpret_cast<const char*>(&functions[1]) - reinterpret_cast<const char*>(functions),
-        61);
-    EXPECT_EQ(reinterpret_cast<const char*>(&types[1]) - reinterpret_cast<const char*>(types), 40);
-  }
+  EXPECT_EQ(std::vector<std::string>(names.begin() + 15, names.end()),
+            (std::vector<std::string>{"CatalogueColour", "CatalogueEmpty", "CatalogueItem"}));
 }
 
 TEST_F(TypeCatalogueTest, FunctionRecordBytes) {
   const CatalogueFunction* record = holder_->FindFunction("PostItems");
   ASSERT_NE(record, nullptr);
-  ByteReader read(record);
-  EXPECT_EQ(read.Address(), nullptr);  // last record
-  EXPECT_EQ(read.Address(), nullptr);
-  EXPECT_EQ(read.Address(), nullptr);  // route data, filled by the runtime
-  EXPECT_EQ(read.Text(), "PostItems");
-  EXPECT_EQ(read.Text(), "");
-  const void* arguments = read.Address();
-  EXPECT_EQ(read.Number(), 2u);
-  EXPECT_EQ(read.Number(), 17u);  // struct
-  EXPECT_EQ(read.Number(), 0u);
-  EXPECT_EQ(read.Text(), "CatalogueItem");
-  EXPECT_EQ(read.Text(), "Stores items");
-  EXPECT_EQ(read.Text(), "");
-  EXPECT_EQ(read.Flag(), 1);
-  EXPECT_EQ(read.Text(), "");  // not asynchronous
-  const auto* tags = static_cast<const char* const*>(read.Address());
-  EXPECT_EQ(read.Number(), 1u);
-  EXPECT_EQ(read.consumed(record), 11 * P + 17);
-  ASSERT_NE(tags, nullptr);
-  EXPECT_STREQ(tags[0], "Plugins");
-
-  ByteReader first(arguments);
-  EXPECT_EQ(first.Address(), static_cast<const char*>(arguments) + (4 * P + 9));
-  EXPECT_EQ(first.Text(), "items");
-  EXPECT_EQ(first.Text(), "All of them");
-  EXPECT_EQ(first.Number(), 15u);  // vector
-  EXPECT_EQ(first.Number(), 17u);  // of struct
-  EXPECT_EQ(first.Text(), "CatalogueItem");
-  EXPECT_EQ(first.Flag(), 0);
-  ByteReader second(static_cast<const char*>(arguments) + (4 * P + 9));
-  EXPECT_EQ(second.Address(), nullptr);
-  EXPECT_EQ(second.Text(), "colour");
-  EXPECT_EQ(second.Text(), "");
-  EXPECT_EQ(second.Number(), 16u);
-  EXPECT_EQ(second.Number(), 0u);
-  EXPECT_EQ(second.Text(), "CatalogueColour");
-  EXPECT_EQ(second.Flag(), 1);
+  // Last record, reserved, route data (filled by the runtime), name, name space, arguments,
+  // their count, return kind, element kind and type, description, help, thread-safe flag, async
+  // result type, tags and their count.
+  EXPECT_EQ(Fields(record, "aaattannntttftan"),
+            "null|null|null|PostItems||set|2|17|0|CatalogueItem|Stores items||1||set|1=" +
+                Bytes(11 * P + 17));
+  EXPECT_STREQ(record->tags[0], "Plugins");
+  const auto* arguments = reinterpret_cast<const char*>(record->arguments);
+  const std::string stride = Bytes(4 * P + 9);
+  EXPECT_EQ(Fields(arguments, "xttnntf"),
+            "+" + stride + "|items|All of them|15|17|CatalogueItem|0=" + stride);
+  EXPECT_EQ(Fields(arguments + 4 * P + 9, "xttnntf"),
+            "null|colour||16|0|CatalogueColour|1=" + stride);
 }
 
 TEST_F(TypeCatalogueTest, TypeRecordsDescribeFieldsOrEnumerators) {
   const CatalogueType* item = Type("CatalogueItem");
   ASSERT_NE(item, nullptr);
-  ByteReader read(item);
-  EXPECT_EQ(read.Address(), nullptr);
-  EXPECT_EQ(read.Text(), "CatalogueItem");
-  EXPECT_EQ(read.Text(), "");
-  EXPECT_EQ(read.Number(), sizeof(CatalogueItem));
-  EXPECT_EQ(read.Text(), "An item");
-  const auto* tags = static_cast<const char* const*>(read.Address());
-  EXPECT_EQ(read.Number(), 2u);
-  const void* fields = read.Address();
-  EXPECT_EQ(read.Address(), nullptr);
-  EXPECT_EQ(read.Number(), 2u);
-  EXPECT_EQ(read.consumed(item), 7 * P + 12);
-  EXPECT_STREQ(tags[1], "Plugin ulix-auth");
-
+  // Next, name, name space, size, description, tags and their count, fields, enumerators and
+  // the count of members.
+  EXPECT_EQ(Fields(item, "xttntanaan"), "null|CatalogueItem||" + Bytes(sizeof(CatalogueItem)) +
+                                            "|An item|set|2|set|null|2=" + Bytes(7 * P + 12));
+  EXPECT_STREQ(item->tags[1], "Plugin ulix-auth");
   // The host type replaces the declared one: count is announced as a string.
-  ByteReader count(fields);
-  EXPECT_EQ(count.Address(), static_cast<const char*>(fields) + (4 * P + 13));
-  EXPECT_EQ(count.Text(), "count");
-  EXPECT_EQ(count.Text(), "How many");
-  EXPECT_EQ(count.Number(), 0u);
-  EXPECT_EQ(count.Number(), 12u);
-  EXPECT_EQ(count.Number(), 0u);
-  EXPECT_EQ(count.Text(), "");
-  EXPECT_EQ(count.Flag(), 0);
-  ByteReader label(static_cast<const char*>(fields) + (4 * P + 13));
-  EXPECT_EQ(label.Address(), nullptr);
-  EXPECT_EQ(label.Text(), "label");
-  EXPECT_EQ(label.Text(), "");
-  EXPECT_EQ(label.Number(), static_cast<std::uint32_t>(offsetof(CatalogueItem, label)));
+  const auto* fields = reinterpret_cast<const char*>(item->fields);
+  const std::string stride = Bytes(4 * P + 13);
+  EXPECT_EQ(Fields(fields, "xttnnntf"), "+" + stride + "|count|How many|0|12|0||0=" + stride);
+  EXPECT_EQ(Fields(fields + 4 * P + 13, "xttn"),
+            "null|label||" + Bytes(offsetof(CatalogueItem, label)) + "=" + Bytes(3 * P + 4));
 
   const CatalogueType* colour = Type("CatalogueColour");
   ASSERT_NE(colour, nullptr);
   EXPECT_EQ(colour->fields, nullptr);
   ASSERT_EQ(colour->memberCount, 2u);
-  ByteReader blue(colour->enumerators);
-  EXPECT_EQ(blue.Address(),
-            static_cast<const char*>(static_cast<const void*>(colour->enumerators)) + (3 * P + 4));
-  EXPECT_EQ(blue.Text(), "Blue");
-  EXPECT_EQ(blue.Text(), "");
-  EXPECT_EQ(blue.Number(), 1u);
-  EXPECT_STREQ(colour->enumerators[1].name, "Red");
-  EXPECT_EQ(colour->enumerators[1].value, 2);
-  EXPECT_STREQ(colour->enumerators[1].description, "Warm");
+  const auto* enumerators = reinterpret_cast<const char*>(colour->enumerators);
+  const std::string size = Bytes(3 * P + 4);
+  EXPECT_EQ(Fields(enumerators, "xttn"), "+" + size + "|Blue||1=" + size);
+  EXPECT_EQ(Fields(enumerators + 3 * P + 4, "xttn"), "null|Red|Warm|2=" + size);
 
   const CatalogueType* empty = Type("CatalogueEmpty");
   ASSERT_NE(empty, nullptr);
@@ -223,17 +179,12 @@ TEST_F(TypeCatalogueTest, TypeRecordsDescribeFieldsOrEnumerators) {
 }
 
 TEST_F(TypeCatalogueTest, EventRecordBytes) {
-  const void* record = holder_->catalogue().events;
-  ByteReader read(record);
-  EXPECT_EQ(read.Address(), nullptr);
-  EXPECT_EQ(read.Text(), "OnCallback");
-  EXPECT_EQ(read.Text(), "");
-  EXPECT_EQ(read.Text(), "BindingCallbackEvent");
-  EXPECT_EQ(read.Text(), "Fired when a callback is invoked.");
-  const auto* tags = static_cast<const char* const*>(read.Address());
-  EXPECT_EQ(read.Number(), 1u);
-  EXPECT_EQ(read.consumed(record), 6 * P + 4);
-  EXPECT_STREQ(tags[0], "$builtin");
+  // Next, name, name space, payload type, description, tags and their count.
+  const auto* record = static_cast<const CatalogueEvent*>(holder_->catalogue().events);
+  EXPECT_EQ(Fields(record, "xttttan"),
+            "null|OnCallback||BindingCallbackEvent|Fired when a callback is invoked.|set|1=" +
+                Bytes(6 * P + 4));
+  EXPECT_STREQ(record->tags[0], "$builtin");
 }
 
 }  // namespace
