@@ -10,9 +10,13 @@
 #include "binding/binding_value_store.h"
 #include "binding/internal/page_provider.h"
 #include "gtest/gtest.h"
+#include "testing/value_builders.h"
 
 namespace binding {
 namespace {
+
+using ulix_testing::List;
+using ulix_testing::Map;
 
 BindingValue Blob(std::string_view bytes) {
   return BindingValue(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
@@ -122,26 +126,22 @@ TEST(BindingValueStructure, KeepsKeysInByteOrderThroughWritesAndRemovals) {
 }
 
 TEST(BindingValueWriting, WritersTurnOtherKindsIntoWhatTheyWrite) {
+  const BindingValue empty;
   BindingValue value("dropped");
   value.elementForWrite(3).setBool(true);  // filled with empty values up to the index
-  ASSERT_TRUE(value.isCollection());
-  ASSERT_EQ(value.size(), 4u);
-  EXPECT_TRUE(value.element(0).isEmpty());
-  EXPECT_TRUE(value.element(2).isEmpty());
-  EXPECT_TRUE(value.element(3).getBool());
+  EXPECT_EQ(value, List({empty, empty, empty, BindingValue(true)}));
   value.elementForWrite(1).setSigned(5);
-  EXPECT_EQ(value.size(), 4u);
+  EXPECT_EQ(value, List({empty, BindingValue(std::int64_t{5}), empty, BindingValue(true)}));
 
   value.fieldForWrite("k").setString("text");
-  EXPECT_TRUE(value.isStructure());
-  EXPECT_EQ(value.size(), 1u);
+  EXPECT_EQ(value, Map({{"k", BindingValue("text")}}));
   value.setString(value.field("k").getString());
   value.setString(value.getString().substr(1));
-  EXPECT_EQ(value.getString(), "ext");
+  EXPECT_EQ(value, BindingValue("ext"));
   value.setBlob(std::vector<std::uint8_t>{1, 2, 3});
-  EXPECT_EQ(value.getBlob(), (std::vector<std::uint8_t>{1, 2, 3}));
+  EXPECT_EQ(value, Blob("\x01\x02\x03"));
   value.setEnum(4, nullptr);
-  EXPECT_EQ(value.kind(), BindingValueKind::kEnum);
+  EXPECT_EQ(value, Enum(4));
   value.clear();
   EXPECT_TRUE(value.isEmpty());
 }

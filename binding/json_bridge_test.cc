@@ -164,22 +164,17 @@ TEST(ParseJson, LeftOutMembersFailLikeAWholeParse) {
 }
 
 TEST(ToJson, WritesEveryKindCompactWithKeysInByteOrder) {
-  BindingValue value;
-  value.fieldForWrite("b").setString("q\"\\\n\x01");
-  value.fieldForWrite("a");  // empty inside a tree is null
-  value.fieldForWrite("B").setBlob(std::vector<std::uint8_t>{'a', 'b', 'c', 'd'});
-  value.fieldForWrite("C").setBlob(std::vector<std::uint8_t>{0xFB, 0xFF});
-  BindingValue& list = value.fieldForWrite("c");
-  list.appendElement().setBool(true);
-  list.appendElement().setSigned(-7);
-  list.appendElement().setUnsigned(18446744073709551615u);
-  list.appendElement().setFloat(1.0);
-  list.appendElement().setFloat(0.1);
-  list.appendElement().setFloat(-1e300);
-  list.appendElement().setEnum(3, nullptr);
-  list.appendElement().reserve(0);
-  list.appendElement().reserveFields(0);
-  value.fieldForWrite("d\"\t").setString("plain");
+  BindingValue enumerator;
+  enumerator.setEnum(3, nullptr);
+  const BindingValue value =
+      Map({{"b", BindingValue("q\"\\\n\x01")},
+           {"a", BindingValue()},  // empty inside a tree is null
+           {"B", BindingValue(std::vector<std::uint8_t>{'a', 'b', 'c', 'd'})},
+           {"C", BindingValue(std::vector<std::uint8_t>{0xFB, 0xFF})},
+           {"c", List({BindingValue(true), BindingValue(std::int64_t{-7}),
+                       BindingValue(std::uint64_t{18446744073709551615u}), BindingValue(1.0),
+                       BindingValue(0.1), BindingValue(-1e300), enumerator, List({}), Map({})})},
+           {"d\"\t", BindingValue("plain")}});
   EXPECT_EQ(
       toJson(value),
       "{\"B\":\"YWJjZA==\",\"C\":\"+/8=\",\"a\":null,\"b\":\"q\\\"\\\\\\n\\u0001\",\"c\":[true,-7,"
@@ -225,11 +220,11 @@ TEST(ToJson, WritesWhatRapidJsonsWritersWrite) {
 TEST(ToJson, EmptyValueIsEmptyTextAndNonFiniteNumbersAreNull) {
   EXPECT_EQ(toJson(BindingValue()), "");
   EXPECT_EQ(toJson(BindingValue(), nullptr, "\r\n"), "");
-  const BindingValue list = List({BindingValue(std::numeric_limits<double>::quiet_NaN()),
-                                  BindingValue(-std::numeric_limits<double>::infinity())});
-  EXPECT_EQ(toJson(list), "[null,null]");
-  EXPECT_EQ(toJson(Map({{"x", BindingValue(std::numeric_limits<double>::infinity())}})),
-            "{\"x\":null}");
+  const double infinity = std::numeric_limits<double>::infinity();
+  const BindingValue value =
+      Map({{"x", BindingValue(infinity)},
+           {"y", List({BindingValue(std::nan("")), BindingValue(-infinity)})}});
+  EXPECT_EQ(toJson(value), R"({"x":null,"y":[null,null]})");
 }
 
 TEST(ToJson, PrettyOutputIndentsByFourAndUsesTheGivenLineEnding) {
