@@ -375,8 +375,7 @@ TEST_F(AssignTest, StructFailuresNameTheStructAndTheField) {
 }
 
 TEST_F(AssignTest, StructKeepsFieldsAssignedBeforeAFailureAndSkipsAbsentOnes) {
-  Outer outer;
-  outer.inner.label = "untouched";
+  Outer outer{.inner = {0, "untouched"}};
   EXPECT_EQ(errorText(fromValue(Json(R"({"ratio": 0.5, "enabled": "maybe", "unknown": 1})"), outer,
                                 registry_, "body")),
             "Value maybe for 'enabled' of type bool is in an incorrect format. Options are "
@@ -386,15 +385,14 @@ TEST_F(AssignTest, StructKeepsFieldsAssignedBeforeAFailureAndSkipsAbsentOnes) {
 }
 
 TEST_F(NativeConversionTest, ProducesAStructureInKeyOrderWithNativeKindsAndReadsItBack) {
-  Outer outer;
-  outer.inner = {7, "seven"};
-  outer.items = {{1, "a"}};
-  outer.colors = {Color::kGreen};
-  outer.counts = {{"z", 1}};
-  outer.blob = {1, 2};
-  outer.extra.setString("free");
-  outer.color = Color::kRed;
-  outer.ratio = 1.5;
+  Outer outer{.inner = {7, "seven"},
+              .items = {{1, "a"}},
+              .colors = {Color::kGreen},
+              .counts = {{"z", 1}},
+              .blob = {1, 2},
+              .extra = T("free"),
+              .color = Color::kRed,
+              .ratio = 1.5};
   EXPECT_EQ(toJson(toValue(outer, registry_).value, &registry_),  // quiet left out
             R"({"blob":"AQI=","color":"Red","colors":["Green"],"counts":{"z":1},"enabled":false,)"
             R"("extra":"free","inner":{"label":"seven","n":7},"items":[{"label":"a","n":1}],)"
