@@ -109,14 +109,9 @@ TEST(ParseJson, ReportsReaderErrorsWithTextAndOffset) {
 }
 
 TEST(ParseJson, DeepNestingFailsInsteadOfExhaustingTheStack) {
-  BindingConversionResult result = parseJson(std::string(100000, '[').c_str());
-  EXPECT_EQ(result.ok, 0);
-  EXPECT_EQ(errorText(result),
+  EXPECT_EQ(errorText(parseJson(std::string(100000, '[').c_str())),
             "Error: Arrays and objects nest deeper than 512 levels. at offset 513.");
-
-  BindingConversionResult allowed =
-      parseJson((std::string(512, '[') + std::string(512, ']')).c_str());
-  EXPECT_EQ(allowed.ok, 1);
+  EXPECT_EQ(parseJson((std::string(512, '[') + std::string(512, ']')).c_str()).ok, 1);
 }
 
 TEST(ParseJson, KeepsOnlyTheNamedMembersOfARootObject) {
