@@ -62,14 +62,6 @@ std::string Describe(const HostValue& value) {
   return "kind" + std::to_string(+value.kind);
 }
 
-HostValue Text(const char* text, std::uint32_t length) {
-  HostValue value{};
-  value.kind = kHostValueText;
-  value.payload.text.data = text;
-  value.payload.text.length = length;
-  return value;
-}
-
 TEST(ToHostValue, WritesEveryKindWithCopiesTheRecordOwns) {
   BindingTypeRegistry registry;
   BindingEnumBuilder<Mode>(registry).AddValue(Mode::kOn, "On");
@@ -113,8 +105,9 @@ TEST(FromHostValue, ReadsTheRecordsThePlugInWritesBackIntoTheSameTree) {
 TEST(FromHostValue, ReadsTextsUpToTheNulAndKeepsTheLastOfRepeatedKeys) {
   HostObjectEntry entries[2] = {};
   entries[0].key = entries[1].key = "k";
-  entries[0].value = Text("first", 5);
-  entries[1].value = Text("sec\0ond", 7);
+  entries[0].value.kind = entries[1].value.kind = kHostValueText;
+  entries[0].value.payload.text = {"first", 5};
+  entries[1].value.payload.text = {"sec\0ond", 7};
   HostValue object{};
   object.kind = kHostValueObject;
   object.payload.object.entries = entries;
