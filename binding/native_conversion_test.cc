@@ -310,11 +310,8 @@ TEST_F(AssignTest, BlobAndObjectMembers) {
        {},
        "Couldn't assign value to 'n' of type blob because the input not a blob."},
   });
-  BindingValue object("old");
-  EXPECT_EQ(Assign(object, S(4)), "");
-  EXPECT_EQ(object.getSigned(), 4);
-  EXPECT_EQ(Assign(object, BindingValue()), "");
-  EXPECT_TRUE(object.isEmpty());
+  Check<BindingValue>({{"number", S(4), S(4), ""}, {"missing", BindingValue(), BindingValue(), ""}},
+                      T("old"));
 }
 
 TEST_F(AssignTest, VectorsAndMapsAreEmptiedFirstAndReportTheirOwnName) {
@@ -378,8 +375,7 @@ TEST_F(AssignTest, StructFailuresNameTheStructAndTheField) {
 }
 
 TEST_F(AssignTest, StructKeepsFieldsAssignedBeforeAFailureAndSkipsAbsentOnes) {
-  Outer outer;
-  outer.inner.label = "untouched";
+  Outer outer{.inner = {0, "untouched"}};
   EXPECT_EQ(errorText(fromValue(Json(R"({"ratio": 0.5, "enabled": "maybe", "unknown": 1})"), outer,
                                 registry_, "body")),
             "Value maybe for 'enabled' of type bool is in an incorrect format. Options are "
@@ -389,32 +385,28 @@ TEST_F(AssignTest, StructKeepsFieldsAssignedBeforeAFailureAndSkipsAbsentOnes) {
 }
 
 TEST_F(NativeConversionTest, ProducesAStructureInKeyOrderWithNativeKindsAndReadsItBack) {
-  Outer outer;
-  outer.inner = {7, "seven"};
-  outer.items = {{1, "a"}};
-  outer.colors = {Color::kGreen};
-  outer.counts = {{"z", 1}};
-  outer.blob = {1, 2};
-  outer.extra.setString("free");
-  outer.color = Color::kRed;
-  outer.ratio = 1.5;
-  const std::string json =
-      R"({"blob":"AQI=","color":"Red","colors":["Green"],"counts":{"z":1},"enabled":false,)"
-      R"("extra":"free","inner":{"label":"seven","n":7},"items":[{"label":"a","n":1}],)"
-      R"("ratio":1.5})";
-  EXPECT_EQ(toJson(toValue(outer, registry_).value, &registry_), json);  // quiet left out
+  Outer outer{.inner = {7, "seven"},
+              .items = {{1, "a"}},
+              .colors = {Color::kGreen},
+              .counts = {{"z", 1}},
+              .blob = {1, 2},
+              .extra = T("free"),
+              .color = Color::kRed,
+              .ratio = 1.5};
+  EXPECT_EQ(toJson(toValue(outer, registry_).value, &registry_),  // quiet left out
+            R"({"blob":"AQI=","color":"Red","colors":["Green"],"counts":{"z":1},"enabled":false,)"
+            R"("extra":"free","inner":{"label":"seven","n":7},"items":[{"label":"a","n":1}],)"
+            R"("ratio":1.5})");
   outer.quiet = 3;
   BindingConversionResult produced = toValue(outer, registry_);
-  EXPECT_EQ(produced.value.field("inner").field("n").kind(), BindingValueKind::kSigned);
-  EXPECT_EQ(produced.value.field("quiet").kind(), BindingValueKind::kUnsigned);
+  EXPECT_EQ(produced.value.field("inner").field("n"), S(7));  // native kinds
+  EXPECT_EQ(produced.value.field("quiet"), U(3));
   Outer back;
   EXPECT_EQ(errorText(fromValue(produced.value, back, registry_)), "");
   EXPECT_EQ(toValue(back, registry_).value, produced.value);
 
   // Omitting every field leaves an empty structure, not an empty value.
-  BindingConversionResult quiet = toValue(Quiet{}, registry_);
-  EXPECT_TRUE(quiet.value.isStructure());
-  EXPECT_EQ(quiet.value.size(), 0u);
+  EXPECT_EQ(toValue(Quiet{}, registry_).value, Structure());
 
   // The record entry points go through the static type.
   Inner inner{3, "x"};
@@ -442,20 +434,18 @@ TEST_F(NativeConversionTest, OptionalTextIsAbsentExactlyWhenTheValueIsEmpty) {
   std::optional<std::string> text = "old";
   EXPECT_EQ(errorText(fromValue(BindingValue(), text, registry_)), "");
   EXPECT_FALSE(text.has_value());
-  Session back{"keep", "keep"};
+  Session back{"keep", "keep"};  // an absent field is untouched
   EXPECT_EQ(errorText(fromValue(Json(R"({"hint":"h"})"), back, registry_)), "");
-  EXPECT_EQ(back.token, std::optional<std::string>("keep"));  // an absent field is untouched
-  EXPECT_EQ(back.hint, std::optional<std::string>("h"));
+  EXPECT_EQ(toJson(toValue(back, registry_).value), R"({"hint":"h","token":"keep"})");
 }
 
 TEST(IsDefaultValue, MatchesTheOmitRules) {
-  EXPECT_TRUE(IsDefaultValue(BindingValue()));
-  EXPECT_TRUE(IsDefaultValue(F(0.0)));
-  EXPECT_FALSE(IsDefaultValue(F(std::nan(""))));
-  EXPECT_TRUE(IsDefaultValue(T("")));
-  EXPECT_TRUE(IsDefaultValue(Json("[]")));
-  EXPECT_FALSE(IsDefaultValue(U(1)));
-  EXPECT_TRUE(IsDefaultValue(Enum(0, nullptr)));
+  std::string defaults;  // '+' for a default value
+  for (const BindingValue& value :
+       {BindingValue(), F(0.0), F(std::nan("")), T(""), Json("[]"), U(1), Enum(0, nullptr)}) {
+    defaults += IsDefaultValue(value) ? '+' : '-';
+  }
+  EXPECT_EQ(defaults, "++-++-+");
 }
 
 }  // namespace
