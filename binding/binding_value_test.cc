@@ -89,7 +89,9 @@ TEST(BindingValueCoercion, EachKindFollowsTheRulesOfToBoolToInt64ToTextAndSize) 
     SCOPED_TRACE(row.label);
     EXPECT_EQ(row.value.toBool(), row.to_bool);
     EXPECT_EQ(row.value.toInt64(99), row.to_int64);
-    if (row.to_text != nullptr) EXPECT_EQ(row.value.toText(), row.to_text);
+    if (row.to_text != nullptr) {
+      EXPECT_EQ(row.value.toText(), row.to_text);
+    }
     EXPECT_EQ(row.value.size(), row.size);
   }
 }

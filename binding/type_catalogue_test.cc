@@ -120,7 +120,9 @@ TEST_F(TypeCatalogueTest, ListsEverythingInNameOrderChainedAndContiguous) {
   std::vector<std::string> names;
   for (const CatalogueType* type = types; type != nullptr; type = type->next) {
     names.push_back(type->name);
-    if (type->next != nullptr) EXPECT_EQ(type->next, type + 1);
+    if (type->next != nullptr) {
+      EXPECT_EQ(type->next, type + 1);
+    }
   }
   ASSERT_EQ(names.size(), 18u);
   EXPECT_EQ(names[0], "BindingAsyncCancelEvent");
