@@ -151,9 +151,51 @@ std::vector<std::string> HttpCallsOf(const FakeHost& host) {
   return calls;
 }
 
-TEST_F(Started, HttpPutsTheUserAgentFirstUnlessTheRequestNamesOne) {
-  host.ScriptHttp({0, 200, std::string("{}")});
+// The transport result, "error <message>" or "ok", then the decoded value and the raw text.
+std::string Outcome(const HttpResponse& response) {
+  return std::to_string(static_cast<int>(response.transport)) + " " +
+         (response.error ? "error " + response.message : "ok") + "|" +
+         binding::toJson(response.value) + "|" + response.text;
+}
 
+TEST_F(Started, HttpReadsBodiesAndReportsEveryMessage) {
+  HttpRequest request;
+  request.method = kHostMethodPost;
+  request.url = "https://s/t";
+  const std::string converting = "0 error Error converting response for POST https://s/t: ";
+  using enum HttpBodyForm;
+  // Transport results: 0 success, 1 failure, 2 timed out, 3 cancelled.
+  const std::tuple<FakeHost::HttpAnswer, HttpBodyForm, std::string> cases[] = {
+      {{0, 200, "{\"a\":1}", {{"Content-Type", "application/json"}}}, kJson, "0 ok|{\"a\":1}|"},
+      // A service's error status is no transport error.
+      {{0, 400, "{}"}, kJson, "0 ok|{}|"},
+      // A transport failure carries the host's text; any code unheard of is a failure.
+      {{7, 0, "connection reset"}, kJson, "1 error connection reset||"},
+      {{1, 0, "refused"}, kJson, "1 error refused||"},
+      {{2, 0, "slow"}, kJson, "2 error slow||"},
+      {{0xFFFFFFFFu, 0, "stopped"}, kJson, "-1 error stopped||"},
+      {{0, 200, ""}, kJson, converting + "body was empty||"},
+      {{0, 502, "<html>"},
+       kJson,
+       "0 error Error deserializing json response for POST https://s/t: Error: Invalid value. at "
+       "offset 0. given body <html>|\"<html>\"|"},
+      // Headers announced but missing.
+      {{0, 200, "{}", {}, true}, kJson, converting + "headers was null||"},
+      {{0, 200, "plain"}, kText, "0 ok||plain"},
+      // A text body announced but missing.
+      {{0, 200, std::nullopt, {}, false, 5}, kText, converting + "body was null||"},
+  };
+  int sent = 0;
+  for (const auto& [answer, form, outcome] : cases) {
+    SCOPED_TRACE(outcome);
+    host.ScriptHttp(answer);
+    EXPECT_EQ(Outcome(plugin->sendHttp(request, form)), outcome);
+    EXPECT_EQ(host.released_http_responses(), ++sent);
+  }
+}
+
+TEST_F(Started, HttpSendsTheRequestWithTheUserAgentFirstUnlessItNamesOne) {
+  host.ScriptHttp({0, 201, std::string("ok"), {{"ETag", "x1"}, {"Content-Type", "text/plain"}}});
   HttpRequest request;
   request.method = kHostMethodPost;
   request.url = "https://sso.example/token";
@@ -164,92 +206,20 @@ TEST_F(Started, HttpPutsTheUserAgentFirstUnlessTheRequestNamesOne) {
   (void)plugin->sendHttp(request);
   request.headers = {{"User-Agent", "mine"}};
   (void)plugin->sendHttp(request);
-
-  EXPECT_EQ(HttpCallsOf(host), (std::vector<std::string>{
-                                   "6 https://sso.example/token a=b 30 1 | user-agent: VornClient/"
-                                   "18.0.0 (test) | Accept: application/json",
-                                   "6 https://sso.example/token a=b 30 1 | User-Agent: mine",
-                               }));
-  EXPECT_EQ(host.released_http_responses(), 2);
-}
-
-TEST_F(Started, HttpMapsTransportResults) {
-  std::vector<HttpTransportResult> results;
-  for (std::uint32_t code : {0u, 1u, 2u, 7u, 0xFFFFFFFFu}) {
-    results.push_back(MapHttpTransportResult(code));
-  }
-  // Any code unheard of (7) is a failure.
-  EXPECT_EQ(results, (std::vector{HttpTransportResult::kSuccess, HttpTransportResult::kFailure,
-                                  HttpTransportResult::kTimedOut, HttpTransportResult::kFailure,
-                                  HttpTransportResult::kCancelled}));
-}
-
-// "error <message>" or "ok", then the decoded value and the raw text.
-std::string Outcome(const HttpResponse& response) {
-  return (response.error ? "error " + response.message : "ok") + "|" +
-         binding::toJson(response.value) + "|" + response.text;
-}
-
-TEST_F(Started, HttpReadsBodiesAndReportsEveryMessage) {
-  HttpRequest request;
-  request.method = kHostMethodPost;
-  request.url = "https://s/t";
-  const std::string converting = "error Error converting response for POST https://s/t: ";
-
-  struct Case {
-    const char* name;
-    FakeHost::HttpAnswer answer;
-    HttpBodyForm form;
-    std::string outcome;
-  };
-  const Case cases[] = {
-      {"json body",
-       {0, 200, "{\"a\":1}", {{"Content-Type", "application/json"}}},
-       HttpBodyForm::kJson,
-       "ok|{\"a\":1}|"},
-      {"service error status is not a transport error",
-       {0, 400, "{}"},
-       HttpBodyForm::kJson,
-       "ok|{}|"},
-      {"transport failure carries the host's text",
-       {7, 0, "connection reset"},
-       HttpBodyForm::kJson,
-       "error connection reset||"},
-      {"empty json body", {0, 200, ""}, HttpBodyForm::kJson, converting + "body was empty||"},
-      {"undecodable json body",
-       {0, 502, "<html>"},
-       HttpBodyForm::kJson,
-       "error Error deserializing json response for POST https://s/t: Error: Invalid value. at "
-       "offset 0. given body <html>|\"<html>\"|"},
-      {"headers announced but missing",
-       {0, 200, "{}", {}, true},
-       HttpBodyForm::kJson,
-       converting + "headers was null||"},
-      {"text body", {0, 200, "plain"}, HttpBodyForm::kText, "ok||plain"},
-      {"text body announced but missing",
-       {0, 200, std::nullopt, {}, false, 5},
-       HttpBodyForm::kText,
-       converting + "body was null||"},
-  };
-  int sent = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    host.ScriptHttp(c.answer);
-    EXPECT_EQ(Outcome(plugin->sendHttp(request, c.form)), c.outcome);
-    EXPECT_EQ(host.released_http_responses(), ++sent);
-  }
-}
-
-TEST_F(Started, HttpKeepsStatusAndHeadersOfASuccessfulExchange) {
-  host.ScriptHttp({0, 201, std::string("ok"), {{"ETag", "x1"}, {"Content-Type", "text/plain"}}});
+  // A successful exchange keeps its status and headers.
   HttpResponse response = plugin->getText("https://sso.example/userinfo", {{"a", "b"}}, 10, 1);
-  EXPECT_EQ(response.transport, HttpTransportResult::kSuccess);
-  std::string answer = std::to_string(response.status) + " " + response.text;
+  std::string answer = Outcome(response) + " " + std::to_string(response.status);
   for (const auto& [name, value] : response.headers) answer += " | " + name + ": " + value;
-  EXPECT_EQ(answer, "201 ok | Content-Type: text/plain | ETag: x1");
-  EXPECT_EQ(HttpCallsOf(host), (std::vector<std::string>{
-                                   "2 https://sso.example/userinfo  10 1 | user-agent: VornClient/"
-                                   "18.0.0 (test) | a: b"}));
+  EXPECT_EQ(answer, "0 ok||ok 201 | Content-Type: text/plain | ETag: x1");
+
+  const std::string agent = " | user-agent: VornClient/18.0.0 (test)";
+  EXPECT_EQ(HttpCallsOf(host),
+            (std::vector<std::string>{
+                "6 https://sso.example/token a=b 30 1" + agent + " | Accept: application/json",
+                "6 https://sso.example/token a=b 30 1 | User-Agent: mine",
+                "2 https://sso.example/userinfo  10 1" + agent + " | a: b",
+            }));
+  EXPECT_EQ(host.released_http_responses(), 3);
 }
 
 // Events, subscriptions, delayed callbacks and stop.
@@ -306,11 +276,13 @@ TEST_F(Started, PublishSendsNothingWhenTheDataDoesNotConvert) {
   EXPECT_TRUE(host.SentEvents().empty());
 }
 
-// "<name> <plug-in handle> <flag>" of each subscription or unsubscription.
-std::vector<std::string> Names(const std::vector<FakeHost::Subscription>& subscriptions) {
+// "<name> <plug-in handle>" of each subscription or unsubscription, then a subscription's flag.
+template <typename Record>
+std::vector<std::string> Names(const std::vector<Record>& records) {
   std::vector<std::string> names;
-  for (const FakeHost::Subscription& s : subscriptions) {
-    names.push_back(s.name + " " + std::to_string(s.plugin_handle) + " " + std::to_string(s.flag));
+  for (const Record& record : records) {
+    names.push_back(record.name + " " + std::to_string(record.plugin_handle));
+    if constexpr (requires { record.flag; }) names.back() += " " + std::to_string(record.flag);
   }
   return names;
 }
@@ -330,7 +302,7 @@ TEST_F(Started, SubscriptionCountsPerEventFamilyAndStaysSilentInTheLog) {
   // One unsubscribe too many changes nothing.
   plugin->unsubscribe("/ulix-auth/v1/authorization/access-token");
   EXPECT_EQ(Names(host.Unsubscriptions()),
-            (std::vector<std::string>{"OnJsonApiEvent_ulix-auth_v1_authorization 7 0"}));
+            (std::vector<std::string>{"OnJsonApiEvent_ulix-auth_v1_authorization 7"}));
   // Trace points go to a suppressed group.
   EXPECT_TRUE(host.LogLines().empty());
 }
@@ -384,31 +356,30 @@ std::int64_t TenSeconds() { return 10'000'000'000; }
 
 TEST_F(Started, DelayedCountsIdsAndMeasuresTheDelayOnTheMonotonicClock) {
   plugin->setMonotonicClock(&TenSeconds);
-  std::vector<std::string> ran;
-
-  EXPECT_EQ(plugin->scheduleDelayed("later", 12'500'000'000, [&] { ran.push_back("later"); }), 1u);
-  EXPECT_EQ(plugin->scheduleDelayed("past", 1'000'000'000,
-                                    [&] {
-                                      ran.push_back("past");
-                                      // Scheduling from inside a callback takes the next id.
-                                      EXPECT_EQ(
-                                          plugin->scheduleDelayed("again", TenSeconds(),
-                                                                  [&] { ran.push_back("again"); }),
-                                          3u);
-                                    }),
-            2u);
+  std::vector<std::string> ran;  // labels of the callbacks that ran
+  auto note = [&ran](const char* label) { return [&ran, label] { ran.push_back(label); }; };
+  const auto past = [&] {
+    ran.push_back("past");
+    // Scheduling from inside a callback takes the next id.
+    ran.push_back(std::to_string(plugin->scheduleDelayed("again", TenSeconds(), note("again"))));
+  };
+  EXPECT_EQ(plugin->scheduleDelayed("later", 12'500'000'000, note("later")), 1u);
+  EXPECT_EQ(plugin->scheduleDelayed("past", 1'000'000'000, past), 2u);
   std::vector<std::string> scheduled;
   for (const auto& callback : host.Scheduled()) {
     scheduled.push_back(callback.label + " " + std::to_string(callback.delay_seconds));
   }
   EXPECT_EQ(scheduled, (std::vector<std::string>{"later 2.500000", "past 0.000000"}));
 
-  EXPECT_EQ(host.AdvanceClock(0), 2u);
-  EXPECT_EQ(ran, (std::vector<std::string>{"past", "again"}));
-  EXPECT_EQ(plugin->pendingDelayedCount(), 1u);
-  EXPECT_EQ(host.AdvanceClock(2.5), 1u);
-  EXPECT_EQ(ran, (std::vector<std::string>{"past", "again", "later"}));
-  EXPECT_EQ(plugin->pendingDelayedCount(), 0u);
+  // How many callbacks the clock fired, and how many remain.
+  auto advance = [&](double seconds) {
+    return std::to_string(host.AdvanceClock(seconds)) + " " +
+           std::to_string(plugin->pendingDelayedCount());
+  };
+  EXPECT_EQ(advance(0), "2 1");
+  EXPECT_EQ(ran, (std::vector<std::string>{"past", "3", "again"}));
+  EXPECT_EQ(advance(2.5), "1 0");
+  EXPECT_EQ(ran, (std::vector<std::string>{"past", "3", "again", "later"}));
 }
 
 // A host that runs a callback before scheduleCallback even returns.
@@ -493,11 +464,10 @@ TEST_F(Started, StopUnsubscribesEverythingAtTheHost) {
   plugin.Stop();
 
   EXPECT_EQ(host.ActiveSubscriptionCount(), 0u);
-  EXPECT_EQ(
-      Names(host.Unsubscriptions()),
-      (std::vector<std::string>{"OnServiceProxyUuidEvent 7 0", "OnServiceProxyMethodEvent 7 0",
-                                "OnServiceProxyAsyncEvent 7 0", "OnJsonApiEvent_x_y 7 0",
-                                "OnJsonApiEvent_p_* 7 0"}));
+  EXPECT_EQ(Names(host.Unsubscriptions()),
+            (std::vector<std::string>{"OnServiceProxyUuidEvent 7", "OnServiceProxyMethodEvent 7",
+                                      "OnServiceProxyAsyncEvent 7", "OnJsonApiEvent_x_y 7",
+                                      "OnJsonApiEvent_p_* 7"}));
 }
 
 // The services built on calls and events.
