@@ -296,7 +296,10 @@ TEST_F(FewConnectionsTest, ClosesConnectionsOverTheCapAtOnce) {
   std::vector<std::unique_ptr<RawClient>> held;
   for (int i = 0; i < 4; ++i) {
     held.push_back(std::make_unique<RawClient>(port_));
-    ASSERT_TRUE(held.back()->connected());
+    // An answer shows the server has taken the connection, which stays open after it.
+    ASSERT_TRUE(held.back()->Send("GET /items HTTP/1.1\r\nHost: 127.0.0.1:" +
+                                  std::to_string(port_) + "\r\n" + kAuthorization + "\r\n\r\n"));
+    ASSERT_EQ(held.back()->ReadToEnd(true), "HTTP/1.1 200 OK");
   }
   // The kernel completes the handshake; the server closes the connection without reading.
   RawClient excess(port_);
