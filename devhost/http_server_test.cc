@@ -318,10 +318,9 @@ TEST_F(ApiServerTest, AnswersOnlyToItsOwnNameAndGuardsItsPages) {
   };
   for (const auto& [host, status] : rows) {
     SCOPED_TRACE(host);
+    EXPECT_EQ(Get("/items", {"Host: " + host}).status, status);
     // The console's files too: a rebinding page must not read them either.
-    EXPECT_EQ(std::to_string(Get("/items", {"Host: " + host}).status) + " " +
-                  std::to_string(Fetch(port_, "GET", "/", {"Host: " + host}).status),
-              std::to_string(status) + " " + std::to_string(status));
+    EXPECT_EQ(Fetch(port_, "GET", "/", {"Host: " + host}).status, status);
   }
   const std::string head = Raw("HEAD / HTTP/1.1\r\nConnection: close\r\n\r\n", false);
   EXPECT_THAT(head, ::testing::AllOf(::testing::HasSubstr("X-Frame-Options: DENY\r\n"),

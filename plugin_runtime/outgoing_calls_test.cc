@@ -482,16 +482,14 @@ FakeValue ProxyAnswer(const char* uuid, const char* service, const char* method,
 TEST_F(Started, ServiceProxyFulfilsWaitingRequestsInEitherOrder) {
   host.ClearLog();
   std::vector<std::string> completed;
+  auto keep = [&](const PluginServiceProxyResponse& r) { completed.push_back(r.payload); };
 
   // The answer arrives before anyone waits for it: it is queued.
   host.Deliver("OnServiceProxyUuidEvent", ProxyAnswer("u-1", "", "", "early"));
   EXPECT_TRUE(completed.empty());
-  plugin->awaitServiceProxyResponse(
-      "u-1", [&](const PluginServiceProxyResponse& r) { completed.push_back(r.payload); });
+  plugin->awaitServiceProxyResponse("u-1", keep);
   // The request waits first; a method answer is keyed "service.method".
-  plugin->awaitServiceProxyResponse("inventory.list", [&](const PluginServiceProxyResponse& r) {
-    completed.push_back(r.payload);
-  });
+  plugin->awaitServiceProxyResponse("inventory.list", keep);
   host.Deliver("OnServiceProxyMethodEvent", ProxyAnswer("", "inventory", "other", "unmatched"));
   host.Deliver("OnServiceProxyMethodEvent", ProxyAnswer("", "inventory", "list", "late"));
   // A request completes once.
