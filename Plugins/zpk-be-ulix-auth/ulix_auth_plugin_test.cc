@@ -163,14 +163,11 @@ TEST(ConfigurationSources, DisabledFlagLeavesInstallSettingsUnreadAndConfigToken
             "ULIX not configured, but ULIX authorization requested.");
 }
 
-// The 32 hex digits after `key` in `json`, or "".
-std::string HexAfter(const std::string& json, const std::string& key) {
-  const std::size_t at = json.find(key);
-  if (at == std::string::npos || json.size() < at + key.size() + 33) return "";
-  const std::string hex = json.substr(at + key.size(), 32);
-  const bool ok = hex.find_first_not_of("0123456789abcdef") == std::string::npos &&
-                  json[at + key.size() + 32] == '"';
-  return ok ? hex : "";
+// The 32 hex digits of the text member `member` of `json`, or "".
+std::string HexOf(const std::string& json, const std::string& member) {
+  std::smatch match;
+  std::regex_search(json, match, std::regex("\"" + member + "\":\"([0-9a-f]{32})\""));
+  return match.empty() ? "" : match[1].str();
 }
 
 TEST(ConfigurationSources, WritesTheInstallIdentifierOnceAndServesItWithAFreshKountSession) {
@@ -188,12 +185,12 @@ TEST(ConfigurationSources, WritesTheInstallIdentifierOnceAndServesItWithAFreshKo
     }
     // {"install-identifier":"<32 hex digits>","other":"kept"} in some member order.
     ASSERT_EQ(writes.size(), 1u);
-    const std::string identifier = HexAfter(writes[0], "\"install-identifier\":\"");
+    const std::string identifier = HexOf(writes[0], "install-identifier");
     ASSERT_NE(identifier, "") << writes[0];
     EXPECT_THAT(writes[0], HasSubstr("\"other\":\"kept\""));
 
     const std::string device = test.Text(kPost, "/ulix-auth/v1/device-id");
-    session = HexAfter(device, "\"sessionId\":\"");
+    session = HexOf(device, "sessionId");
     EXPECT_EQ(device,
               R"({"collectorServerName":"","frameUrl":"https://did.test/frame","installId":")" +
                   identifier + R"(","merchantId":"m-1","sessionId":")" + session + "\"}");
