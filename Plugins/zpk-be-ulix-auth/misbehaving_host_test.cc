@@ -114,8 +114,7 @@ TEST(MisbehavingHost, MalformedRequestRecordsGetAnErrorOrAreIgnored) {
   PluginTestHost test;
   test.Start();
   const Endpoints endpoints(test);
-  ASSERT_NE(endpoints.gas, nullptr);
-  ASSERT_NE(endpoints.status, nullptr);
+  ASSERT_TRUE(endpoints.gas != nullptr && endpoints.status != nullptr);
 
   const HostNamedValue odd_kind = Announcing("platformId", 99, 0);
   const HostNamedValue unnamed_odd_kind = Announcing(nullptr, 0xFFFFFFFFu, 0);
@@ -178,7 +177,7 @@ TEST(MisbehavingHost, MalformedRequestRecordsGetAnErrorOrAreIgnored) {
   endpoints.gas->dispatch(&response, nullptr);
   EXPECT_STREQ(response.errorText, "Invalid function");
   response.release(&response);
-  Record unnamed = Record(kHostMethodGet, kStatusPath);
+  Record unnamed(kHostMethodGet, kStatusPath);
   endpoints.gas->dispatch(&response, &unnamed);
   EXPECT_EQ(response.status + 0, 404u);
   response.release(&response);
@@ -193,31 +192,25 @@ TEST(MisbehavingHost, ResponsesReleasedTwiceOrOnlyAfterStopAreHarmless) {
   const CatalogueEndpoint* read =
       chooser.Choose(kHostMethodGet, "/ulix-auth/v1/authorization/access-token");
   ASSERT_NE(read, nullptr);
-  Record record = Record(kHostMethodGet, "/ulix-auth/v1/authorization/access-token");
+  Record record(kHostMethodGet, "/ulix-auth/v1/authorization/access-token");
   record.function = read;
-  Record bad = Record(kHostMethodGet, nullptr);
+  Record bad(kHostMethodGet, nullptr);
   bad.function = read;
 
-  HostResponse twice{};
-  read->dispatch(&twice, &record);
-  ASSERT_EQ(twice.errorText, nullptr);
-  EXPECT_EQ(twice.value.kind + 0, static_cast<std::uint32_t>(kHostValueObject));
-  HostResponse error_twice{};
-  read->dispatch(&error_twice, &bad);
-  ASSERT_NE(error_twice.errorText, nullptr);
-  for (HostResponse* response : {&twice, &twice, &error_twice, &error_twice}) {
-    response->release(response);  // the record was emptied by the first release
+  // A value and an error, then another of each.
+  HostResponse responses[4] = {};
+  for (int i = 0; i < 4; ++i) read->dispatch(&responses[i], i % 2 == 0 ? &record : &bad);
+  ASSERT_EQ(responses[0].errorText, nullptr);
+  EXPECT_EQ(responses[0].value.kind + 0, static_cast<std::uint32_t>(kHostValueObject));
+  ASSERT_NE(responses[1].errorText, nullptr);
+  // The record was emptied by the first release.
+  for (HostResponse* twice : {&responses[0], &responses[0], &responses[1], &responses[1]}) {
+    twice->release(twice);
   }
-
   // Held past the plug-in's stop: the release functions and what they free do not depend on the
   // plug-in instance.
-  HostResponse late{};
-  read->dispatch(&late, &record);
-  HostResponse late_error{};
-  read->dispatch(&late_error, &bad);
   test.Stop();
-  late.release(&late);
-  late_error.release(&late_error);
+  for (HostResponse* late : {&responses[2], &responses[3]}) late->release(late);
 }
 
 // The host's answers to the plug-in's own resource calls without a release function: the
@@ -376,8 +369,7 @@ TEST(MisbehavingHost, EightThreadsMisbehavingAtOnce) {
   });
   test.Start();
   const Endpoints endpoints(test);
-  ASSERT_NE(endpoints.gas, nullptr);
-  ASSERT_NE(endpoints.status, nullptr);
+  ASSERT_TRUE(endpoints.gas != nullptr && endpoints.status != nullptr);
   const FakeHost::Subscription real = test.host().Subscriptions().front();
   const HostNamedValue odd_kind = Announcing("platformId", 99, 0);
   const auto length = static_cast<std::uint32_t>(std::strlen(kSignOnBody));
