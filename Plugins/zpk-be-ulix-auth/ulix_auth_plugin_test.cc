@@ -20,10 +20,15 @@
 namespace ulix_auth {
 namespace {
 
+using ::testing::_;
+using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using ::testing::Ge;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Le;
+using ::testing::Lt;
 using ulix_testing::AccessTokenFor;
 using ulix_testing::ConfigToken;
 using ulix_testing::FakeHost;
@@ -49,14 +54,29 @@ constexpr const char* kRefresh = "/ulix-auth/v1/authorization/refresh";
 constexpr const char* kError = "/ulix-auth/v1/authorization/error";
 constexpr const char* kNoAuthorization = "404 No authorization currently exists.";
 constexpr const char* kNoError = "404 No error from last authentication.";
-constexpr const char* kRegionStatus =
-    R"({"enabled":true,"isLQFallbackAllowed":true,"isUserInfoEnabled":true,"platformId":"NA1"})";
+constexpr const char* kStatus = "/ulix-auth/v1/status/NA1";
 constexpr const char* kPlayer2 =
     R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-2"})";
 
 FakeValue Text(std::string text) { return FakeValue::Text(std::move(text)); }
 FakeValue Object(std::vector<std::pair<std::string, FakeValue>> entries) {
   return FakeValue::Object(std::move(entries));
+}
+
+// The status record of NA1.
+std::string Status(bool enabled, bool fallback, bool user_info) {
+  const auto flag = [](bool on) { return on ? "true" : "false"; };
+  return std::string(R"({"enabled":)") + flag(enabled) + R"(,"isLQFallbackAllowed":)" +
+         flag(fallback) + R"(,"isUserInfoEnabled":)" + flag(user_info) + R"(,"platformId":"NA1"})";
+}
+const std::string kRegionStatus = Status(true, true, true);
+
+// The answers to GET of each of `records` under the authorization.
+std::vector<std::string> Reads(PluginTestHost& test, std::vector<std::string> records) {
+  for (std::string& record : records) {
+    record = test.Text(kGet, "/ulix-auth/v1/authorization/" + record);
+  }
+  return records;
 }
 
 // The access-token record of AccessTokenFor(`subject`).
@@ -69,9 +89,8 @@ TEST(Registration, TokenReadsAndRefreshWithoutAnAuthorizationAnswerNotFound) {
   PluginTestHost test;
   test.Start();
   // The other endpoints' answers without an authorization are read by the tests below.
-  for (std::string path : {"access-token", "entitlements-token", "id-token", "gas-token"}) {
-    EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization/" + path), kNoAuthorization) << path;
-  }
+  EXPECT_THAT(Reads(test, {"access-token", "entitlements-token", "id-token", "gas-token"}),
+              ::testing::Each(kNoAuthorization));
   EXPECT_EQ(test.Text(kPost, kRefresh), kNoAuthorization);
   EXPECT_THAT(test.TakeEvents(), IsEmpty());
 }
@@ -138,20 +157,17 @@ TEST(ConfigurationSources, DisabledFlagLeavesInstallSettingsUnreadAndConfigToken
   // The override holder exists and holds nothing; without an override configuration the
   // client is asked, and with no configuration at all it says no.
   EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/config/NA1"), R"({"token":null})");
-  EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/status/NA1"), "404 ULIX not configured.");
+  EXPECT_EQ(test.Text(kGet, kStatus), "404 ULIX not configured.");
   EXPECT_EQ(test.Text(kPost, kGas, R"({"username":"a"})"), "500 Invalid ULIX Config.");
   EXPECT_EQ(test.LoggedLine("ULIX not configured,"),
             "ULIX not configured, but ULIX authorization requested.");
 }
 
-// The 32 hex digits after `key` in `json`, or "".
-std::string HexAfter(const std::string& json, const std::string& key) {
-  const std::size_t at = json.find(key);
-  if (at == std::string::npos || json.size() < at + key.size() + 33) return "";
-  const std::string hex = json.substr(at + key.size(), 32);
-  const bool ok = hex.find_first_not_of("0123456789abcdef") == std::string::npos &&
-                  json[at + key.size() + 32] == '"';
-  return ok ? hex : "";
+// The 32 hex digits of the text member `member` of `json`, or "".
+std::string HexOf(const std::string& json, const std::string& member) {
+  std::smatch match;
+  std::regex_search(json, match, std::regex("\"" + member + "\":\"([0-9a-f]{32})\""));
+  return match.empty() ? "" : match[1].str();
 }
 
 TEST(ConfigurationSources, WritesTheInstallIdentifierOnceAndServesItWithAFreshKountSession) {
@@ -169,17 +185,16 @@ TEST(ConfigurationSources, WritesTheInstallIdentifierOnceAndServesItWithAFreshKo
     }
     // {"install-identifier":"<32 hex digits>","other":"kept"} in some member order.
     ASSERT_EQ(writes.size(), 1u);
-    const std::string identifier = HexAfter(writes[0], "\"install-identifier\":\"");
+    const std::string identifier = HexOf(writes[0], "install-identifier");
     ASSERT_NE(identifier, "") << writes[0];
     EXPECT_THAT(writes[0], HasSubstr("\"other\":\"kept\""));
 
     const std::string device = test.Text(kPost, "/ulix-auth/v1/device-id");
-    EXPECT_THAT(device, HasSubstr("\"installId\":\"" + identifier + "\""));
-    EXPECT_THAT(device, HasSubstr("\"merchantId\":\"m-1\""));
-    EXPECT_THAT(device, HasSubstr("\"collectorServerName\":\"\""));
-    EXPECT_THAT(device, HasSubstr("\"frameUrl\":\"https://did.test/frame\""));
-    session = HexAfter(device, "\"sessionId\":\"");
-    EXPECT_NE(session, "") << device;
+    session = HexOf(device, "sessionId");
+    EXPECT_EQ(device,
+              R"({"collectorServerName":"","frameUrl":"https://did.test/frame","installId":")" +
+                  identifier + R"(","merchantId":"m-1","sessionId":")" + session + "\"}");
+    EXPECT_NE(session, "");
   }
   EXPECT_NE(sessions[0], sessions[1]);
 }
@@ -225,7 +240,7 @@ TEST(ConfigurationSources, CommandLineOverridesTheRegionAndPublicClientBeatsToke
       {"--ulix-auth.url=https://auth.test", "--ulix-auth.client=cmd", "--ulix-auth.token=x.y.z"});
   test.Start();
   EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/config/NA1"), "404 ULIX settings not found.");
-  EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/status/NA1"), kRegionStatus);
+  EXPECT_EQ(test.Text(kGet, kStatus), kRegionStatus);
   EXPECT_EQ(test.LoggedLine("Using ULIX"),
             "Using ULIX public client config from commandline: client cmd, url https://auth.test");
 
@@ -236,9 +251,7 @@ TEST(ConfigurationSources, CommandLineOverridesTheRegionAndPublicClientBeatsToke
                         "--ulix-auth.required"});
   token.Start();
   EXPECT_EQ(token.Text(kGet, "/ulix-auth/v1/config/NA1"), "{\"token\":\"" + ConfigToken() + "\"}");
-  EXPECT_EQ(
-      token.Text(kGet, "/ulix-auth/v1/status/NA1"),
-      R"({"enabled":false,"isLQFallbackAllowed":false,"isUserInfoEnabled":false,"platformId":"NA1"})");
+  EXPECT_EQ(token.Text(kGet, kStatus), Status(false, false, false));
 }
 
 // The delay of the last log line "<prefix><seconds> seconds...", or -1.
@@ -280,25 +293,18 @@ TEST(SignOn, PublishesFourCreatesInOrderAndSchedulesTheRefresh) {
   EXPECT_EQ(reply.error, "");
   EXPECT_EQ(reply.json,
             R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-1"})");
+  // The changes' order: EventOrder below.
   std::vector<std::string> data;
-  EXPECT_THAT(test.TakeChanges(&data),
-              ElementsAre("Create /ulix-auth/v1/authorization",
-                          "Create /ulix-auth/v1/authorization/access-token",
-                          "Create /ulix-auth/v1/authorization/id-token",
-                          "Create /ulix-auth/v1/authorization/entitlements-token"));
-  ASSERT_EQ(data.size(), 4u);
-  EXPECT_EQ(data[0], reply.json);
-  EXPECT_EQ(data[1], AccessTokenRecord());
+  test.TakeChanges(&data);
+  const std::string id_token = R"("expiry":1900000100,"token":")" + IdTokenText() + "\"}";
+  EXPECT_THAT(data, ElementsAre(reply.json, AccessTokenRecord(), "{" + id_token,
+                                R"({"entitlements":["ent1","ent2"],)" + id_token));
   EXPECT_EQ(data[1], test.Text(kGet, "/ulix-auth/v1/authorization/access-token"));
-  EXPECT_EQ(data[2], "{\"expiry\":1900000100,\"token\":\"" + IdTokenText() + "\"}");
-  EXPECT_EQ(data[3], "{\"entitlements\":[\"ent1\",\"ent2\"],\"expiry\":1900000100,\"token\":\"" +
-                         IdTokenText() + "\"}");
   EXPECT_EQ(test.Text(kGet, kError), kNoError);
 
   // "expires_in" 3600: 90 to 30 seconds before the lifetime ends.
   const double delay = LoggedDelay(test);
-  EXPECT_GE(delay, 3510.0);
-  EXPECT_LT(delay, 3570.0);
+  EXPECT_THAT(delay, AllOf(Ge(3510.0), Lt(3570.0)));
   const auto scheduled = test.host().Scheduled();
   ASSERT_EQ(scheduled.size(), 1u);
   EXPECT_EQ(scheduled[0].label, "ulix-auth.refresh");
@@ -311,29 +317,26 @@ TEST(SignOn, PublishesFourCreatesInOrderAndSchedulesTheRefresh) {
 
 TEST(SignOn, FailuresKeepTheErrorAndAnswer400OnlyForAPlainInvalidRequest) {
   const struct {
-    FakeHost::HttpAnswer reply;
-    std::uint32_t status;
+    std::uint32_t answered;  // 0: the service is unreachable
     const char* error;
     const char* description;
+    std::uint32_t status;
   } rows[] = {
-      {{0, 418, ErrorBody("invalid_request", "bad_user")}, 400, "invalid_request", "bad_user"},
-      {{0, 401, ErrorBody("invalid_request", "auth_failure")},
-       401,
-       "invalid_request",
-       "auth_failure"},
-      {{0, 403, ErrorBody("invalid_request", "consent_required")},
-       403,
-       "invalid_request",
-       "consent_required"},
-      {{0, 409, ErrorBody("invalid_grant", "x")}, 409, "invalid_grant", "x"},
-      {{1, 0, "refused"}, 512, "temporarily_unavailable", "Unable to connect to server"},
+      {418, "invalid_request", "bad_user", 400},
+      {401, "invalid_request", "auth_failure", 401},
+      {403, "invalid_request", "consent_required", 403},
+      {409, "invalid_grant", "x", 409},
+      {0, "temporarily_unavailable", "Unable to connect to server", 512},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.description);
     PluginTestHost test;
     test.Start();
     test.TakeChanges();
-    const PluginTestHost::Reply reply = test.SignOn(row.reply);
+    const PluginTestHost::Reply reply = test.SignOn(
+        row.answered == 0
+            ? FakeHost::HttpAnswer{1, 0, "refused"}
+            : FakeHost::HttpAnswer{0, row.answered, ErrorBody(row.error, row.description)});
     EXPECT_EQ(reply.status, row.status);
     EXPECT_EQ(reply.error, std::string(row.error) + ": " + row.description);
     EXPECT_THAT(test.TakeChanges(), IsEmpty());
@@ -364,18 +367,15 @@ TEST(SignOn, WithoutIdTokenSendsEmptyRecordsAndServesOnlyTheGasToken) {
   ASSERT_EQ(test.SignOn(reply).error, "");
   std::vector<std::string> data;
   test.TakeChanges(&data);
-  ASSERT_EQ(data.size(), 4u);
-  EXPECT_EQ(data[2], R"({"expiry":0,"token":""})");
-  EXPECT_EQ(data[3], R"({"entitlements":[],"expiry":0,"token":""})");
-  EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization/id-token"), "404 ID token not available.");
-  EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization/entitlements-token"),
-            "404 Entitlements not available.");
-  EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/authorization/gas-token"), R"({"gas":[1,2]})");
+  EXPECT_THAT(data, ElementsAre(_, _, R"({"expiry":0,"token":""})",
+                                R"({"entitlements":[],"expiry":0,"token":""})"));
+  EXPECT_THAT(Reads(test, {"id-token", "entitlements-token", "gas-token"}),
+              ElementsAre("404 ID token not available.", "404 Entitlements not available.",
+                          R"({"gas":[1,2]})"));
   PluginTestHost no_gas;
   no_gas.Start();
   ASSERT_EQ(no_gas.SignOn().error, "");
-  EXPECT_EQ(no_gas.Text(kGet, "/ulix-auth/v1/authorization/gas-token"),
-            "404 GAS token not available.");
+  EXPECT_THAT(Reads(no_gas, {"gas-token"}), ElementsAre("404 GAS token not available."));
 }
 
 TEST_F(SignedOn, DeleteDropsTheAuthorizationEvenWhenRevocationFails) {
@@ -403,9 +403,7 @@ TEST_F(SignedOn, TimerRefreshUpdatesTheAccessTokenAndSchedulesTheNext) {
   EXPECT_EQ(data[0], AccessTokenRecord("player-2"));
   EXPECT_EQ(test_.host().HttpCalls().back().body,
             "client_id=pc-client&grant_type=refresh_token&refresh_token=refresh%2F1");
-  const double delay = LoggedDelay(test_);
-  EXPECT_GE(delay, 7110.0);
-  EXPECT_LT(delay, 7170.0);
+  EXPECT_THAT(LoggedDelay(test_), AllOf(Ge(7110.0), Lt(7170.0)));
   EXPECT_EQ(test_.Text(kGet, kAuthorization), kPlayer2);
 }
 
@@ -423,6 +421,8 @@ TEST_F(SignedOn, RefreshRefusedBelow500DropsTheAuthorizationEverywhere) {
   EXPECT_THAT(test_.TakeChanges(), IsEmpty());
 }
 
+const std::string kRetrying = "Retrying authorization refresh in ";
+
 TEST_F(SignedOn, RefreshFailuresFrom500OnRetryWithinTheDoublingCaps) {
   test_.service().Answer(kTokenUrl, {1, 0, "refused"});
   test_.host().FireScheduled();
@@ -434,11 +434,8 @@ TEST_F(SignedOn, RefreshFailuresFrom500OnRetryWithinTheDoublingCaps) {
     EXPECT_EQ(log[log.size() - 2],
               "3|Refresh failed due to error - should be retried: temporarily_unavailable - "
               "Unable to connect to server.");
-    const std::string prefix = "3|Retrying authorization refresh in ";
-    ASSERT_TRUE(log.back().starts_with(prefix)) << log.back();
-    const double delay = std::stod(log.back().substr(prefix.size()));
-    EXPECT_GE(delay, 0.0);
-    EXPECT_LE(delay, cap);
+    ASSERT_TRUE(log.back().starts_with("3|" + kRetrying)) << log.back();
+    EXPECT_THAT(std::stod(log.back().substr(kRetrying.size() + 2)), AllOf(Ge(0.0), Le(cap)));
     ASSERT_EQ(test_.Advance(cap), 1u);
   }
   EXPECT_EQ(
@@ -453,9 +450,7 @@ TEST_F(SignedOn, RefreshFailuresFrom500OnRetryWithinTheDoublingCaps) {
   test_.service().Answer(kTokenUrl, {0, 500, ErrorBody("server_error", "busy")});
   EXPECT_EQ(test_.Text(kPost, kRefresh),
             "500 Refresh failed due to error - should be retried: server_error - busy.");
-  const double delay = LoggedDelay(test_, "Retrying authorization refresh in ");
-  EXPECT_GE(delay, 0.0);
-  EXPECT_LE(delay, 2.0);
+  EXPECT_THAT(LoggedDelay(test_, kRetrying), AllOf(Ge(0.0), Le(2.0)));
 
   // Signing off forgets the error a retried refresh left.
   EXPECT_EQ(test_.Text(kDelete, kAuthorization), "null");
@@ -491,9 +486,7 @@ TEST(Refresh, WithoutRefreshTokenSucceedsWithoutAsking) {
   EXPECT_EQ(test.Advance(3570), 1u);
   EXPECT_EQ(test.service().RequestCount(kTokenUrl), token_requests);
   EXPECT_THAT(test.TakeChanges(), ElementsAre("Update /ulix-auth/v1/authorization/access-token"));
-  const double delay = LoggedDelay(test);
-  EXPECT_GE(delay, 3510.0);
-  EXPECT_LT(delay, 3570.0);
+  EXPECT_THAT(LoggedDelay(test), AllOf(Ge(3510.0), Lt(3570.0)));
 }
 
 TEST(Refresh, ShortLifetimesAreRefreshedAfterHalfOfItButNotSoonerThanFiveSeconds) {
@@ -518,7 +511,7 @@ TEST(Refresh, ShortLifetimesAreRefreshedAfterHalfOfItButNotSoonerThanFiveSeconds
 TEST(Configuration, TokenEndpointsOverrideTheRegionUntilDeleted) {
   PluginTestHost test;
   test.Start();
-  ASSERT_EQ(test.Text(kGet, "/ulix-auth/v1/status/NA1"), kRegionStatus);
+  ASSERT_EQ(test.Text(kGet, kStatus), kRegionStatus);
   EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/config/NA1"), "404 ULIX settings not found.");
 
   // No token: nothing changes.
@@ -534,9 +527,7 @@ TEST(Configuration, TokenEndpointsOverrideTheRegionUntilDeleted) {
   EXPECT_EQ(test.Text(kPost, "/ulix-auth/v1/config", "{\"token\":\"" + ConfigToken() + "\"}"),
             "null");
   EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/config/EUW1"), "{\"token\":\"" + ConfigToken() + "\"}");
-  EXPECT_EQ(
-      test.Text(kGet, "/ulix-auth/v1/status/NA1"),
-      R"({"enabled":true,"isLQFallbackAllowed":true,"isUserInfoEnabled":false,"platformId":"NA1"})");
+  EXPECT_EQ(test.Text(kGet, kStatus), Status(true, true, false));
   test.service().Answer("https://jwt.test/token", TokenReply(AccessTokenFor()));
   ASSERT_EQ(test.Send(kPost, kGas, R"({"username":"a"})").error, "");
   EXPECT_TRUE(test.host().HttpCalls().back().body.starts_with(
@@ -544,7 +535,7 @@ TEST(Configuration, TokenEndpointsOverrideTheRegionUntilDeleted) {
       "client_assertion="));
 
   EXPECT_EQ(test.Text(kDelete, "/ulix-auth/v1/config"), "null");
-  EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/status/NA1"), kRegionStatus);
+  EXPECT_EQ(test.Text(kGet, kStatus), kRegionStatus);
   EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/config/NA1"), "404 ULIX settings not found.");
 }
 
@@ -554,9 +545,7 @@ TEST(Configuration, PublicClientOverrideNeverAllowsFallback) {
   EXPECT_EQ(test.Text(kPost, "/ulix-auth/v2/config",
                       R"({"url":"https://auth.test","clientId":"v2","isLQFallbackAllowed":true})"),
             "null");
-  EXPECT_EQ(
-      test.Text(kGet, "/ulix-auth/v1/status/NA1"),
-      R"({"enabled":true,"isLQFallbackAllowed":false,"isUserInfoEnabled":true,"platformId":"NA1"})");
+  EXPECT_EQ(test.Text(kGet, kStatus), Status(true, false, true));
   ASSERT_EQ(test.SignOn().error, "");
   EXPECT_TRUE(test.host().HttpCalls().back().body.starts_with("client_id=v2&"));
   EXPECT_EQ(test.Text(kDelete, "/ulix-auth/v2/config"), "null");
@@ -581,7 +570,7 @@ TEST(Configuration, StatusBeforeTheConfigurationIsAppliedIsAnInternalError) {
   PluginTestHost test;
   test.Start(/*apply=*/false);
   test.TakeLog();
-  EXPECT_EQ(test.Text(kGet, "/ulix-auth/v1/status/NA1"),
+  EXPECT_EQ(test.Text(kGet, kStatus),
             "500 Cannot determine if LQ fallback is allowed. ULIXClient failed with: No "
             "configuration applied");
   EXPECT_THAT(test.TakeLog(), ElementsAre("2|ulix-auth: No configuration applied"));
@@ -892,9 +881,8 @@ TEST(EventOrder, AHandlerAnswersOnlyAfterItsEventsWhileAnotherThreadIsSending) {
   sign_off.join();
 
   // The sign-on's Create and the sign-off's Delete, both sent before the sign-off answered.
-  ASSERT_EQ(seen_at_answer.size(), 2u);
-  EXPECT_THAT(seen_at_answer[0], HasSubstr(R"("eventType":"Create")"));
-  EXPECT_THAT(seen_at_answer[1], HasSubstr(R"("eventType":"Delete")"));
+  EXPECT_THAT(seen_at_answer, ElementsAre(HasSubstr(R"("eventType":"Create")"),
+                                          HasSubstr(R"("eventType":"Delete")")));
   std::vector<std::string> changes = test.TakeChanges();
   for (std::string& change : changes) change = "change " + change;
   EXPECT_EQ(changes, Then(kSignOnCreates, kSignOffDeletes));

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -52,44 +53,37 @@ TEST(ConcurrentHost, KeepsEveryChangeEventOnceAndInOrder) {
   test.TakeChanges();
 
   std::atomic<int> sign_ons{0}, sign_offs{0};
+  // Each thread takes the steps in turn, from its own first one.
+  const auto sign_on = [&](int) { sign_ons += test.SignOn().error.empty() ? 1 : 0; };
+  const std::function<void(int thread)> steps[] = {
+      sign_on,
+      [&](int) {
+        test.Send(kHostMethodGet, "/ulix-auth/v1/authorization/access-token");
+        test.Send(kHostMethodGet, "/ulix-auth/v1/authorization");
+      },
+      [&](int) { test.Send(kHostMethodPost, "/ulix-auth/v1/authorization/refresh"); },
+      [&](int) { test.host().FireScheduled(); },
+      sign_on,
+      [&](int thread) {
+        if (thread % 2 == 0) {
+          test.Send(kHostMethodPost, "/ulix-auth/v2/config",
+                    R"({"url":"https://auth.test","clientId":"other"})");
+        } else {
+          test.Send(kHostMethodDelete, "/ulix-auth/v2/config");
+        }
+      },
+      [&](int) {
+        test.Send(kHostMethodGet, "/ulix-auth/v1/status/NA1");
+        test.Send(kHostMethodGet, "/ulix-auth/v1/authorization/error");
+      },
+      [&](int) {
+        sign_offs += test.Send(kHostMethodDelete, "/ulix-auth/v1/authorization").status != 404;
+      },
+  };
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
-      for (int round = 0; round < kRoundsPerThread; ++round) {
-        switch ((round + t) % 8) {
-          case 0:
-          case 4:
-            if (test.SignOn().error.empty()) ++sign_ons;
-            break;
-          case 1:
-            test.Send(kHostMethodGet, "/ulix-auth/v1/authorization/access-token");
-            test.Send(kHostMethodGet, "/ulix-auth/v1/authorization");
-            break;
-          case 2:
-            test.Send(kHostMethodPost, "/ulix-auth/v1/authorization/refresh");
-            break;
-          case 3:
-            test.host().FireScheduled();
-            break;
-          case 5:
-            if (t % 2 == 0) {
-              test.Send(kHostMethodPost, "/ulix-auth/v2/config",
-                        R"({"url":"https://auth.test","clientId":"other"})");
-            } else {
-              test.Send(kHostMethodDelete, "/ulix-auth/v2/config");
-            }
-            break;
-          case 6:
-            test.Send(kHostMethodGet, "/ulix-auth/v1/status/NA1");
-            test.Send(kHostMethodGet, "/ulix-auth/v1/authorization/error");
-            break;
-          case 7:
-            if (test.Send(kHostMethodDelete, "/ulix-auth/v1/authorization").status != 404) {
-              ++sign_offs;
-            }
-            break;
-        }
-      }
+      for (int round = 0; round < kRoundsPerThread; ++round) steps[(round + t) % 8](t);
     });
   }
   for (std::thread& thread : threads) thread.join();
@@ -99,8 +93,8 @@ TEST(ConcurrentHost, KeepsEveryChangeEventOnceAndInOrder) {
   const std::vector<std::string> changes = test.TakeChanges();
   int refreshed = 0, refused = 0;
   for (const auto& line : test.host().LogLines()) {
-    refreshed += line.message == "Refresh successful." ? 1 : 0;
-    refused += line.message.starts_with("Refresh failed - authorization should be deleted") ? 1 : 0;
+    refreshed += line.message == "Refresh successful.";
+    refused += line.message.starts_with("Refresh failed - authorization should be deleted");
   }
   int creates = 0, deletes = 0, updates = 0;
   bool present = false;  // whether an authorization exists after the changes read so far
@@ -127,6 +121,8 @@ TEST(ConcurrentHost, KeepsEveryChangeEventOnceAndInOrder) {
 
 constexpr const char* kRefreshedAuthorization =
     R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-2"})";
+constexpr const char* kStatusRecord =
+    R"({"enabled":true,"isLQFallbackAllowed":true,"isUserInfoEnabled":true,"platformId":"NA1"})";
 
 // A manual refresh on a thread of its own, which the service holds until Release (five seconds
 // at most, so that a plug-in whose reads wait for it still lets the test end).
@@ -201,8 +197,7 @@ TEST(ConcurrentHost, ReadsAnswerWhileTheServiceHoldsARefresh) {
   std::thread timer([&] { test.Advance(4000); });
 
   const std::string old_token =
-      "{\"expiry\":1900000000,\"scopes\":[\"openid\",\"kiv\"],\"token\":\"" + AccessTokenFor() +
-      "\"}";
+      R"({"expiry":1900000000,"scopes":["openid","kiv"],"token":")" + AccessTokenFor() + "\"}";
   const struct {
     const char* path;
     std::string answer;
@@ -211,12 +206,11 @@ TEST(ConcurrentHost, ReadsAnswerWhileTheServiceHoldsARefresh) {
        R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-1"})"},
       {"/ulix-auth/v1/authorization/access-token", old_token},
       {"/ulix-auth/v1/authorization/id-token",
-       "{\"expiry\":1900000100,\"token\":\"" + IdTokenText() + "\"}"},
+       R"({"expiry":1900000100,"token":")" + IdTokenText() + "\"}"},
       {"/ulix-auth/v1/authorization/error", "404 No error from last authentication."},
       {"/ulix-auth/v1/authorization/userinfo",
        "404 No UserInfo currently exists. Are you logged in?"},
-      {"/ulix-auth/v1/status/NA1",
-       R"({"enabled":true,"isLQFallbackAllowed":true,"isUserInfoEnabled":true,"platformId":"NA1"})"},
+      {"/ulix-auth/v1/status/NA1", kStatusRecord},
   };
   std::vector<std::thread> readers;
   for (int t = 0; t < kThreads; ++t) {
@@ -249,17 +243,15 @@ TEST(ConcurrentHost, AnExpiredDiscoveryIsFetchedOnlyWhenNoWriterRuns) {
   ASSERT_EQ(test.SignOn().error, "");
   test.Advance(400);  // past the record's 300 s, before the refresh is due
   const int fetches = test.service().RequestCount(kDiscoveryUrl);
-  const std::string status =
-      R"({"enabled":true,"isLQFallbackAllowed":true,"isUserInfoEnabled":true,"platformId":"NA1"})";
   {
     HeldRefresh refresh(test);
     ASSERT_TRUE(refresh.WaitHeld());
-    EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/status/NA1"), status);
+    EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/status/NA1"), kStatusRecord);
     EXPECT_EQ(test.service().RequestCount(kDiscoveryUrl), fetches);
     EXPECT_TRUE(refresh.holding());
     EXPECT_EQ(refresh.Release(), kRefreshedAuthorization);
   }
-  EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/status/NA1"), status);
+  EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/status/NA1"), kStatusRecord);
   EXPECT_EQ(test.service().RequestCount(kDiscoveryUrl), fetches + 1);
 }
 

@@ -18,7 +18,9 @@
 namespace ulix_auth {
 namespace {
 
+using ::testing::Each;
 using ::testing::ElementsAre;
+using ::testing::Gt;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
@@ -64,10 +66,20 @@ std::string TokenAnswer(std::string extra = R"(, "expires_in": 3600)") {
          R"(", "refresh_token": "r+1/=")" + extra + "}";
 }
 
-// "<method> <url> <timeout>s flag <flag>" of a request: what every request of the client shares.
+// "<method> <url> <timeout>s flag <flag> [<headers>] <body>" of a request, the runtime's
+// user-agent header by its name alone.
 std::string Sent(const FakeHost::HttpCall& call) {
+  std::string headers;
+  for (const auto& [name, value] : call.headers) {
+    headers += (headers.empty() ? "" : ", ") + (name == "user-agent" ? name : name + ": " + value);
+  }
   return std::string(call.method == kHostMethodGet ? "GET " : "POST ") + call.url + " " +
-         std::to_string(call.timeout) + "s flag " + std::to_string(call.flag);
+         std::to_string(call.timeout) + "s flag " + std::to_string(call.flag) + " [" + headers +
+         "] " + call.body;
+}
+// One line, or none for "".
+std::vector<std::string> Lines(const std::string& line) {
+  return line.empty() ? std::vector<std::string>{} : std::vector<std::string>{line};
 }
 
 // The messages of an answer to `request` ("POST <url>") whose body is empty or not JSON.
@@ -96,6 +108,10 @@ class ULIXClientTest : public ::testing::Test {
   void Configure(ULIXClientConfig config = Config()) {
     script_.Answer(kDiscoveryUrl, Json(200, DiscoveryDocument()));
     client_.SetULIXConfig(std::move(config));
+    Mark();
+  }
+  // Starts Logs, Events and Requests afresh.
+  void Mark() {
     host_.ClearLog();
     requests_before_ = host_.HttpCalls().size();
     resource_calls_before_ = host_.ResourceCalls().size();
@@ -109,7 +125,7 @@ class ULIXClientTest : public ::testing::Test {
     }
     return lines;
   }
-  // "name payload" of every telemetry event since Configure.
+  // "name payload" of every telemetry event since Mark.
   std::vector<std::string> Events() const {
     std::vector<std::string> events;
     const auto calls = host_.ResourceCalls();
@@ -148,10 +164,7 @@ TEST_F(ULIXClientTest, ConfigurationFetchesDiscoveryInPlaceOfTheLastSixCharacter
 
   const auto calls = host_.HttpCalls();
   ASSERT_EQ(calls.size(), 2u);
-  EXPECT_EQ(Sent(calls[0]), "GET " + std::string(kDiscoveryUrl) + " 10s flag 1");
-  ASSERT_EQ(calls[0].headers.size(), 1u);  // the runtime's user-agent only
-  EXPECT_EQ(calls[0].headers[0].first, "user-agent");
-  EXPECT_EQ(calls[0].body, "");
+  EXPECT_EQ(Sent(calls[0]), "GET " + std::string(kDiscoveryUrl) + " 10s flag 1 [user-agent] ");
   EXPECT_EQ(calls[1].url, "https://auth.ex/.well-known/openid-configuration");
   EXPECT_THAT(Logs(),
               ElementsAre("3 ULIXClient::SetULIXConfig url: https://auth.example/token, "
@@ -237,45 +250,39 @@ TEST_F(ULIXClientTest, TwoFailedAttemptsLeaveAnEmptyRecordTrustedForThreeHundred
   EXPECT_EQ(host_.HttpCalls().size(), 3u);
 }
 
-TEST_F(ULIXClientTest, ASecondAttemptFollowsAFailedFirstAtOnce) {
-  script_.Answer(kDiscoveryUrl, {Unreachable(), Json(200, DiscoveryDocument())});
-  client_.SetULIXConfig(Config());
-  EXPECT_THAT(
-      Logs(),
-      ElementsAre(HasSubstr("SetULIXConfig"), HasSubstr("Request for openid configuration failed"),
-                  "3 ulix-auth: OpenID configuration fetch succeeded after 2 tries"));
-  EXPECT_THAT(Events(), IsEmpty());
-  EXPECT_TRUE(client_.IsPlatformAvailable("EUW1"));
-}
-
-TEST_F(ULIXClientTest, DeliveredAnswersAreReadWhateverTheirStatus) {
+TEST_F(ULIXClientTest, DeliveredAnswersAreReadWhateverTheirStatusAndOneFailureIsRetried) {
   struct Row {
-    Answer answer;
+    std::vector<Answer> answers;
     std::vector<std::string> events;
     std::string last_line;
+    bool available = false;
   };
   const std::string get = "GET " + std::string(kDiscoveryUrl);
   const std::string not_json = NotJson(get, "Invalid value. at offset 0.", "oops");
   const Row rows[] = {
-      {Json(500, R"({"error": "down"})"),
+      {{Unreachable(), Json(200, DiscoveryDocument())},
+       {},
+       "3 ulix-auth: OpenID configuration fetch succeeded after 2 tries",
+       true},
+      {{Json(500, R"({"error": "down"})")},
        {},
        "3 ulix-auth: OpenID configuration fetch succeeded after 1 tries"},
-      {Json(200, "oops"),
+      {{Json(200, "oops")},
        {"ulix_openid_failure " + Malformed(not_json)},
        "1 ULIX received malformed body: " + not_json},
-      {Json(200, ""),
+      {{Json(200, "")},
        {"ulix_openid_failure " + Malformed(EmptyBody(get))},
        "1 ULIX received malformed body: " + EmptyBody(get)},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.last_line);
-    resource_calls_before_ = host_.ResourceCalls().size();
-    host_.ClearLog();
-    script_.Answer(kDiscoveryUrl, row.answer);
+    Mark();
+    script_.Answer(kDiscoveryUrl, row.answers);
     client_.SetULIXConfig(Config());
     EXPECT_EQ(Logs().back(), row.last_line);
     EXPECT_EQ(Events(), row.events);
-    EXPECT_FALSE(client_.IsPlatformAvailable("EUW1"));
+    EXPECT_EQ(Requests().size(), row.answers.size());
+    EXPECT_EQ(client_.IsPlatformAvailable("EUW1"), row.available);
   }
 }
 
@@ -300,17 +307,12 @@ TEST_F(ULIXClientTest, PasswordSignOnSendsTheExactFormWithTheClientId) {
   script_.Answer(kTokenUrl, Json(200, TokenAnswer()));
   EXPECT_EQ(client_.LoginWithPassword("ann b|c", "p&ss w=rd+", "EUW1"), std::nullopt);
 
-  const auto requests = Requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(Sent(requests[0]), "POST " + std::string(kTokenUrl) + " 10s flag 1");
-  EXPECT_EQ(requests[0].body,
-            "client_id=vc&grant_type=password&username=EUW1%7Cann%20b%7Cc"
-            "&password=p%26ss%20w%3Drd%2B&scope=openid%20offline_access");
-  ASSERT_EQ(requests[0].headers.size(), 3u);
-  EXPECT_EQ(requests[0].headers[1],
-            (std::pair<std::string, std::string>("Cache-Control", "no-cache")));
-  EXPECT_EQ(requests[0].headers[2], (std::pair<std::string, std::string>(
-                                        "Content-Type", "application/x-www-form-urlencoded")));
+  ASSERT_EQ(Requests().size(), 1u);
+  EXPECT_EQ(Sent(Requests()[0]),
+            "POST " + std::string(kTokenUrl) +
+                " 10s flag 1 [user-agent, Cache-Control: no-cache, Content-Type: "
+                "application/x-www-form-urlencoded] client_id=vc&grant_type=password&username="
+                "EUW1%7Cann%20b%7Cc&password=p%26ss%20w%3Drd%2B&scope=openid%20offline_access");
   EXPECT_THAT(Events(), ElementsAre("ulix_token_request {\"grant_type\":\"password\","
                                     "\"succeeded\":\"true\"}"));
   // No secret reaches a log line or a telemetry field.
@@ -367,22 +369,25 @@ TEST_F(ULIXClientTest, TokenAnswersMapToErrorsByTheirMembersNotTheirStatus) {
   const std::string cut_off = NotJson(post, unquoted + "42.", "withheld (42 bytes)");
   const std::string cut_off_id = NotJson(post, unquoted + "17.", "withheld (17 bytes)");
   const std::string page = NotJson(post, "Invalid value. at offset 0.", "<p>Bad gateway</p>");
-  const ULIXRequestError not_json{513, "server_error", "Received invalid JSON"};
   const std::string error_fields = R"(,"grant_type":"refresh_token","statusCode":")";
+  // An answer that does not decode: 513, its message in the event and the log line.
+  const auto malformed = [&](std::string name, Answer answer, const std::string& message) {
+    return Row{std::move(name), std::move(answer),
+               ULIXRequestError{513, "server_error", "Received invalid JSON"},
+               Malformed(message, grant), "1 ULIX received malformed body: " + message};
+  };
   const Row rows[] = {
       // clang-format off
       {"unreachable", Unreachable(),
        ULIXRequestError{512, "temporarily_unavailable", "Unable to connect to server"},
        R"({"error":"unable_to_connect","error_description":"connection refused")" + grant,
        "3 ULIX Unable to connect to server: connection refused"},
-      {"empty body", Json(200, ""), not_json, Malformed(EmptyBody(post), grant),
-       "1 ULIX received malformed body: " + EmptyBody(post)},
-      {"cut-off answer", Json(200, R"({"access_token": "secret-at", "refresh_tok)"), not_json,
-       Malformed(cut_off, grant), "1 ULIX received malformed body: " + cut_off},
-      {"cut-off answer with an id token only", Json(200, R"({"id_token": "abc)"), not_json,
-       Malformed(cut_off_id, grant), "1 ULIX received malformed body: " + cut_off_id},
-      {"gateway page", Json(502, "<p>Bad gateway</p>"), not_json, Malformed(page, grant),
-       "1 ULIX received malformed body: " + page},
+      malformed("empty body", Json(200, ""), EmptyBody(post)),
+      malformed("cut-off answer", Json(200, R"({"access_token": "secret-at", "refresh_tok)"),
+                cut_off),
+      malformed("cut-off answer with an id token only", Json(200, R"({"id_token": "abc)"),
+                cut_off_id),
+      malformed("gateway page", Json(502, "<p>Bad gateway</p>"), page),
       {"error member only", Json(400, R"({"error": "invalid_grant"})"),
        ULIXRequestError{400, "invalid_grant", ""},
        R"({"error":"invalid_grant","error_description":"")" + error_fields +
@@ -406,25 +411,9 @@ TEST_F(ULIXClientTest, TokenAnswersMapToErrorsByTheirMembersNotTheirStatus) {
     script_.Answer(kTokenUrl, row.answer);
     EXPECT_EQ(client_.RequestToken(RefreshTokenGrant("r")), row.error);
     // An empty row field: no event, no log line.
-    EXPECT_EQ(Events(), row.event.empty()
-                            ? std::vector<std::string>{}
-                            : std::vector<std::string>{"ulix_token_request " + row.event});
-    EXPECT_EQ(Logs(),
-              row.log.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.log});
+    EXPECT_EQ(Events(), Lines(row.event.empty() ? "" : "ulix_token_request " + row.event));
+    EXPECT_EQ(Logs(), Lines(row.log));
   }
-}
-
-TEST_F(ULIXClientTest, ARefreshKeepsTheIdTokenButNotTheRefreshToken) {
-  Configure();
-  script_.Answer(kTokenUrl, Json(200, TokenAnswer()));
-  ASSERT_EQ(client_.LoginWithPassword("ann", "pw", "EUW1"), std::nullopt);
-  script_.Answer(kTokenUrl,
-                 Json(200, R"({"access_token": ")" + AccessToken() + R"(", "expires_in": 60})"));
-  ASSERT_EQ(client_.RequestToken(RefreshTokenGrant("r+1/=")), std::nullopt);
-  EXPECT_EQ(client_.tokens()->idToken->token, IdToken());
-  EXPECT_EQ(client_.tokens()->entitlementsToken->entitlements, std::vector<std::string>{"game"});
-  EXPECT_EQ(client_.tokens()->refreshToken, std::nullopt);
-  EXPECT_EQ(client_.tokens()->refreshDelaySeconds, 30.0);
 }
 
 TEST_F(ULIXClientTest, ExpiresInIsReadInEveryFormOnItsLowThirtyTwoBits) {
@@ -447,35 +436,36 @@ TEST_F(ULIXClientTest, ExpiresInIsReadInEveryFormOnItsLowThirtyTwoBits) {
   }
 }
 
-TEST_F(ULIXClientTest, AFailedSignOnClearsTheTokensAndAFailedRefreshKeepsThem) {
+TEST_F(ULIXClientTest, ARefreshKeepsTheTokensItLacksAndAFailedOneKeepsAllButAFailedSignOnNone) {
   Configure();
   script_.Answer(kTokenUrl, Json(200, TokenAnswer()));
   ASSERT_EQ(client_.LoginWithPassword("ann", "pw", "EUW1"), std::nullopt);
-  script_.Answer(kTokenUrl, Json(503, ""));
-  EXPECT_EQ(client_.RequestToken(RefreshTokenGrant("r"))->code, 513);
-  EXPECT_TRUE(client_.tokens());
-  EXPECT_EQ(client_.LoginWithPassword("ann", "pw", "EUW1")->code, 513);
-  EXPECT_FALSE(client_.tokens());
-}
+  script_.Answer(kTokenUrl,
+                 Json(200, R"({"access_token": ")" + AccessToken() + R"(", "expires_in": 60})"));
+  ASSERT_EQ(client_.RequestToken(RefreshTokenGrant("r+1/=")), std::nullopt);
+  EXPECT_EQ(client_.tokens()->idToken->token, IdToken());
+  EXPECT_EQ(client_.tokens()->entitlementsToken->entitlements, std::vector<std::string>{"game"});
+  EXPECT_EQ(client_.tokens()->refreshToken, std::nullopt);
+  EXPECT_EQ(client_.tokens()->refreshDelaySeconds, 30.0);
+  Mark();
 
-TEST_F(ULIXClientTest, ATokenThatScansButDoesNotParseFailsTheRequestOnly) {
-  Configure();
-  script_.Answer(kTokenUrl, Json(200, TokenAnswer()));
-  ASSERT_EQ(client_.LoginWithPassword("ann", "pw", "EUW1"), std::nullopt);
-  const std::string before = client_.tokens()->accessToken;
-  resource_calls_before_ = host_.ResourceCalls().size();
-  host_.ClearLog();
-
+  // A token that scans but does not parse fails the request only.
   const std::string broken = ulix_testing::MakeToken("{}", R"({"exp": 1)");
   script_.Answer(kTokenUrl, Json(200, R"({"access_token": ")" + broken + R"("})"));
   EXPECT_EQ(client_.RequestToken(RefreshTokenGrant("r")),
             (ULIXRequestError{513, "server_error",
                               "Received invalid token: Unexpected End of token stream"}));
-  EXPECT_EQ(client_.tokens()->accessToken, before);
+  EXPECT_EQ(client_.tokens()->accessToken, AccessToken());
   EXPECT_THAT(Logs(), ElementsAre("1 ULIX received invalid token: Unexpected End of token stream"));
   EXPECT_THAT(Events(), ElementsAre("ulix_token_request {\"error\":\"malformed_token\","
                                     "\"error_description\":\"Unexpected End of token stream\","
                                     "\"grant_type\":\"refresh_token\",\"succeeded\":\"false\"}"));
+
+  script_.Answer(kTokenUrl, Json(503, ""));
+  EXPECT_EQ(client_.RequestToken(RefreshTokenGrant("r"))->code, 513);
+  EXPECT_TRUE(client_.tokens());
+  EXPECT_EQ(client_.LoginWithPassword("ann", "pw", "EUW1")->code, 513);
+  EXPECT_FALSE(client_.tokens());
 }
 
 // ---- Revocation and user info --------------------------------------------------------------
@@ -490,12 +480,19 @@ TEST_F(ULIXClientTest, RevocationMapsEachAnswer) {
   };
   const std::string revoke_url = kRevokeUrl;
   const std::string post = "POST " + revoke_url;
-  const std::string empty = EmptyBody(post);
-  const std::string not_json = NotJson(post, "Invalid value. at offset 0.", "<p>down</p>");
+  const std::string failed = "ulix_token_revoke_failure ";
+  // An answer with `status` that does not decode, for `message`.
+  const auto malformed = [&](std::string name, std::uint32_t status, std::string body,
+                             const std::string& message) {
+    return Row{std::move(name),
+               Json(status, std::move(body)),
+               ULIXRequestError{513, "server_error", "Received invalid JSON"},
+               failed + Malformed(message),
+               {"3 ULIX Response " + std::to_string(status),
+                "1 ULIX received malformed body: " + message}};
+  };
   const std::string cut_off = NotJson(
       post, "Missing a closing quotation mark in string. at offset 22.", "withheld (22 bytes)");
-  const ULIXRequestError invalid{513, "server_error", "Received invalid JSON"};
-  const std::string failed = "ulix_token_revoke_failure ";
   const Row rows[] = {
       // clang-format off
       {"unreachable", Unreachable(),
@@ -503,13 +500,10 @@ TEST_F(ULIXClientTest, RevocationMapsEachAnswer) {
        failed + R"({"error":"unable_to_connect","error_description":"connection refused"})",
        {"1 ULIX Unable to connect to server: connection refused"}},
       {"200 not json", Json(200, "ok"), std::nullopt, "", {"3 ULIX Response 200"}},
-      {"503 empty", Json(503, ""), invalid, failed + Malformed(empty),
-       {"3 ULIX Response 503", "1 ULIX received malformed body: " + empty}},
-      {"502 page", Json(502, "<p>down</p>"), invalid, failed + Malformed(not_json),
-       {"3 ULIX Response 502", "1 ULIX received malformed body: " + not_json}},
-      {"400 cut off at a refresh token", Json(400, R"({"refresh_token": "r+1)"), invalid,
-       failed + Malformed(cut_off),
-       {"3 ULIX Response 400", "1 ULIX received malformed body: " + cut_off}},
+      malformed("503 empty", 503, "", EmptyBody(post)),
+      malformed("502 page", 502, "<p>down</p>",
+                NotJson(post, "Invalid value. at offset 0.", "<p>down</p>")),
+      malformed("400 cut off at a refresh token", 400, R"({"refresh_token": "r+1)", cut_off),
       {"400 error", Json(400, R"({"error": "invalid_token", "error_description": "gone"})"),
        ULIXRequestError{400, "invalid_token", "gone"},
        failed + R"({"error":"invalid_token","error_description":"gone"})", {"3 ULIX Response 400"}},
@@ -528,10 +522,9 @@ TEST_F(ULIXClientTest, RevocationMapsEachAnswer) {
     client_.SetTokenSet(tokens);
     script_.Answer(revoke_url, row.answer);
     EXPECT_EQ(client_.RevokeRefreshToken(), row.error);
-    EXPECT_EQ(Requests().at(0).url, revoke_url);
-    EXPECT_EQ(Requests().at(0).body, "client_id=vc&token=r%2B1&token_type_hint=refresh_token");
-    EXPECT_EQ(Events(),
-              row.event.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.event});
+    EXPECT_EQ(Requests().at(0).url + " " + Requests().at(0).body,
+              revoke_url + " client_id=vc&token=r%2B1&token_type_hint=refresh_token");
+    EXPECT_EQ(Events(), Lines(row.event));
     EXPECT_EQ(Logs(), row.logs);
     EXPECT_TRUE(client_.tokens());
   }
@@ -550,10 +543,8 @@ TEST_F(ULIXClientTest, UserInfoIsFetchedWithTheAccessTokenAndKeptAsText) {
 
   EXPECT_EQ(client_.RequestUserInfo(), std::nullopt);
   EXPECT_EQ(client_.userInfo(), "not json at all");
-  const FakeHost::HttpCall request = Requests().at(0);
-  EXPECT_EQ(Sent(request), "GET " + std::string(kUserInfoUrl) + " 10s flag 1");
-  EXPECT_EQ(request.headers.back(),
-            (std::pair<std::string, std::string>("Authorization", "Bearer at-1")));
+  EXPECT_EQ(Sent(Requests().at(0)), "GET " + std::string(kUserInfoUrl) +
+                                        " 10s flag 1 [user-agent, Authorization: Bearer at-1] ");
 
   EXPECT_EQ(client_.RequestUserInfo(), (ULIXRequestError{401, "Error", "Error"}));
   EXPECT_EQ(client_.RequestUserInfo(),
@@ -664,12 +655,7 @@ bool IsKnownCode(const std::optional<ULIXRequestError>& error,
          (error->code >= 0 && error->code < 1000 && calls.size() > before);
 }
 
-TEST(ULIXClientProperty, RandomAnswersGiveValuesAndAreAllGivenBack) {
-  FakeHost host;
-  ulix_testing::StartedPlugin plugin(host);
-  plugin->setMonotonicClock(&FakeNow);
-  ulix_testing::HttpScript script(host);
-  ULIXClient client(*plugin);
+TEST_F(ULIXClientTest, RandomAnswersGiveValuesAndAreAllGivenBack) {
   RandomAnswers answers(20261206);
   std::mt19937 choose(7);
   // Outcomes seen, so that a change of the generator cannot quietly test nothing.
@@ -678,50 +664,47 @@ TEST(ULIXClientProperty, RandomAnswersGiveValuesAndAreAllGivenBack) {
   for (int round = 0; round < 600; ++round) {
     SCOPED_TRACE(round);
     for (const char* url : {kTokenUrl, kRevokeUrl, kDiscoveryUrl, kUserInfoUrl}) {
-      script.Answer(url, {answers.Answer(), answers.Answer()});
+      script_.Answer(url, {answers.Answer(), answers.Answer()});
     }
     now_ns += 100'000'000'000;  // discovery goes stale every third round
-    const std::size_t before = host.HttpCalls().size();
+    const std::size_t before = host_.HttpCalls().size();
     std::optional<ULIXRequestError> error;
     switch (choose() % 7) {
       case 0:
-        EXPECT_NO_THROW(client.SetULIXConfig(
+        EXPECT_NO_THROW(client_.SetULIXConfig(
             ULIXClientConfig{kTokenUrl, "vc", choose() % 2 ? "a+b" : "", "openid", false}));
         break;
       case 1:
-        EXPECT_NO_THROW(client.IsPlatformAvailable("EUW1"));
-        EXPECT_NO_THROW(client.IsUserInfoEnabled("EUW1"));
+        EXPECT_NO_THROW(client_.IsPlatformAvailable("EUW1"));
+        EXPECT_NO_THROW(client_.IsUserInfoEnabled("EUW1"));
         break;
       case 2:
-        EXPECT_NO_THROW(error = client.LoginWithPassword("ann", "pw", "EUW1"));
+        EXPECT_NO_THROW(error = client_.LoginWithPassword("ann", "pw", "EUW1"));
         break;
       case 3:
-        EXPECT_NO_THROW(error = client.RequestToken(RefreshTokenGrant("r")));
+        EXPECT_NO_THROW(error = client_.RequestToken(RefreshTokenGrant("r")));
         break;
       case 4:
-        EXPECT_NO_THROW(error = client.RevokeRefreshToken());
+        EXPECT_NO_THROW(error = client_.RevokeRefreshToken());
         break;
       case 5:
-        EXPECT_NO_THROW(error = client.RequestUserInfo());
+        EXPECT_NO_THROW(error = client_.RequestUserInfo());
         break;
       default:
-        client.SetDeviceSessionId("dsid");
-        EXPECT_NO_THROW(client.FetchOpenIdConfiguration());
+        client_.SetDeviceSessionId("dsid");
+        EXPECT_NO_THROW(client_.FetchOpenIdConfiguration());
     }
-    EXPECT_TRUE(IsKnownCode(error, host.HttpCalls(), before)) << error->code;
-    if (client.tokens()) ++signed_on;
+    EXPECT_TRUE(IsKnownCode(error, host_.HttpCalls(), before)) << error->code;
+    if (client_.tokens()) ++signed_on;
     if (error) {
       ++(error->code == kServiceUnreachable
              ? unreachable
              : (error->code == kAnswerNotJson ? not_json : answered));
     }
-    EXPECT_EQ(script.outstanding(), 0u);
+    EXPECT_EQ(script_.outstanding(), 0u);
   }
-  EXPECT_GT(host.HttpCalls().size(), 300u);
-  EXPECT_GT(signed_on, 0);
-  EXPECT_GT(unreachable, 0);
-  EXPECT_GT(not_json, 0);
-  EXPECT_GT(answered, 0);
+  EXPECT_GT(host_.HttpCalls().size(), 300u);
+  EXPECT_THAT((std::vector<int>{signed_on, unreachable, not_json, answered}), Each(Gt(0)));
 }
 
 }  // namespace
