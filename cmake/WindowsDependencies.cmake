@@ -48,7 +48,9 @@ target_include_directories(ulix_libyaml SYSTEM PUBLIC ${ULIX_LIBYAML_SOURCE_DIR}
 target_compile_definitions(ulix_libyaml
   PUBLIC YAML_DECLARE_STATIC
   PRIVATE ${libyaml_version_definitions} YAML_VERSION_STRING="${libyaml_version}")
-# Third-party code: its own warnings are not ours to fix.
+# Third-party code: its own warnings are not ours to fix, and its sources are written to be
+# compiled one at a time (a unity build would define its private header's types twice).
 target_compile_options(ulix_libyaml PRIVATE -w)
+set_target_properties(ulix_libyaml PROPERTIES UNITY_BUILD OFF)
 # The name the rest of the build links, as on Linux.
 add_library(PkgConfig::YAML ALIAS ulix_libyaml)
