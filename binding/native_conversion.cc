@@ -55,6 +55,15 @@ void Fail(BindingConversionResult& result, std::string_view format,
 
 std::string_view KindName(const BindingValue& value) { return BindingValueKindName(value.kind()); }
 
+// `integer` as the nearest double, rounded through memory: on 32-bit x86 the x87 unit may keep
+// a cast in 80 bits, where INT64_MAX is exact and a double of 2^63 compares above it, so that a
+// bound test would answer differently than on every other machine.
+template <typename Integer>
+double NearestDouble(Integer integer) {
+  volatile double nearest = static_cast<double>(integer);
+  return nearest;
+}
+
 // The largest double not above 2^63 and 2^64: truncating a double that passed the bound test
 // against such a maximum must not overflow.
 template <typename Integer>
@@ -118,7 +127,7 @@ std::int64_t AssignSignedInteger(BindingConversionResult& result, const BindingV
     }
     case BindingValueKind::kFloat: {
       double number = input.getFloat();
-      if (number >= static_cast<double>(min) && number <= static_cast<double>(max)) {
+      if (number >= NearestDouble(min) && number <= NearestDouble(max)) {
         return TruncateClamped<std::int64_t>(number);
       }
       Fail(result, kRangeMessage, {number, name, type_name});
@@ -174,7 +183,7 @@ std::uint64_t AssignUnsignedInteger(BindingConversionResult& result, const Bindi
     }
     case BindingValueKind::kFloat: {
       double number = input.getFloat();
-      if (number >= 0.0 && number <= static_cast<double>(max)) {
+      if (number >= 0.0 && number <= NearestDouble(max)) {
         return TruncateClamped<std::uint64_t>(number);
       }
       Fail(result, kRangeMessage, {number, name, type_name});
