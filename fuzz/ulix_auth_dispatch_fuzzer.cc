@@ -6,9 +6,9 @@
 //
 // Input: one control byte (bit 0: sign on first), then requests separated by 0x1E. A request:
 // three control bytes (endpoint, flags, content type; the content type's bit 7 fires the pending
-// callbacks after the request), then NUL-separated fields: path (used as is when it starts with '/', otherwise
-// it fills every "{parameter}" of the endpoint's template), header name, header value, named
-// value name, named value text, body.
+// callbacks after the request), then NUL-separated fields: path (used as is when it starts with
+// '/', otherwise it fills every "{parameter}" of the endpoint's template), header name, header
+// value, named value name, named value text, body.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -106,7 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::SignOnFuzzHost& host = fuzz::SignOnFuzzHost::Started();
   host.BeginInput();
   const unsigned control = static_cast<unsigned char>(input[0]);
-  if (control & 1) host.Send(kHostMethodPost, "/ulix-auth/v1/authorization/gas", ulix_testing::kSignOnBody);
+  if (control & 1)
+    host.Send(kHostMethodPost, "/ulix-auth/v1/authorization/gas", ulix_testing::kSignOnBody);
   std::string_view rest = input.substr(1);
   while (!rest.empty()) {
     const std::size_t end = rest.find('\x1e');

@@ -70,10 +70,9 @@ class SignOnFuzzHost {
   SignOnFuzzHost() {
     SetGoodService();
     ulix_testing::ScriptRegion(host_);
-    host_.ScriptResource(
-        ulix_testing::kInstallSettingsPath,
-        ulix_testing::FakeValue::Object(
-            {{"install-identifier", ulix_testing::FakeValue::Text("install-1")}}));
+    host_.ScriptResource(ulix_testing::kInstallSettingsPath,
+                         ulix_testing::FakeValue::Object(
+                             {{"install-identifier", ulix_testing::FakeValue::Text("install-1")}}));
     HostFunctionTable* functions = host_.mutable_functions();
     functions->sendEvent = [](const HostFunctionTable*, const HostEvent*) {};
     functions->writeLog = [](const HostFunctionTable*, std::int32_t, const char*) {};
