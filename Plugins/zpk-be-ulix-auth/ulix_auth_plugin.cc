@@ -24,6 +24,13 @@ constexpr const char* kGasTokenPath = "/ulix-auth/v1/authorization/gas-token";
 constexpr const char* kUserInfoPath = "/ulix-auth/v1/authorization/userinfo";
 
 constexpr const char* kNoAuthorization = "No authorization currently exists.";
+constexpr const char* kAlreadySignedOn =
+    "Tried to create an authorization when one already exists.";
+constexpr const char* kRefreshGone = "Attempted token refresh, but authorization no longer exists.";
+constexpr const char* kRefreshStale =
+    "Attempted token refresh, but authorization has already changed.";
+constexpr const char* kRefreshStaleAnswer = "Access token has changed, refresh already occurred.";
+
 void LogAlways(const char* text) { logging::LogText(logging::kAlways, logging::kGroupDbg, text); }
 
 // A refresh with nothing to refresh is logged as an error under the debugging and network
@@ -40,92 +47,83 @@ std::string Describe(const ULIXRequestError& error) {
 
 }  // namespace
 
-// The state readers answer from, copied by a writer after each change. Never changed once
-// published: a reader holds it through a shared pointer for as long as it needs it.
-struct ULIXAuthPlugin::View {
-  std::optional<ULIXTokenSet> tokens;
+// The plug-in's working state. Never changed once published: readers hold it through a shared
+// pointer for as long as they need it, and writers commit a changed copy.
+struct ULIXAuthPlugin::State {
+  ULIXClient client;
+  std::shared_ptr<const ULIXConfigSources> configSources;
   std::optional<ULIXRequestError> lastAuthError;
-  std::optional<std::string> userInfo;
-  // The configuration sources: whether there is a region or an override configuration, whether
-  // there is an override, the token holder GET config reads (override first), Kount.
-  bool configured = false;
-  bool overridden = false;
-  std::optional<TokenHolder> configToken;
-  std::optional<KountSettings> kount;
-  // The client's applied configuration and discovery record.
-  bool applied = false;
-  bool allowLqFallback = false;
-  std::optional<ULIXDiscovery> discovery;
-
-  const ULIXDiscovery* discoveryRecord() const { return discovery ? &*discovery : nullptr; }
+  // The last discovery record whose fetch completed, for the platform questions. The client's
+  // own record may be newer: the empty one of a fetch still in flight.
+  std::shared_ptr<const ULIXDiscovery> discovery;
 };
 
-// Holds the writer lock; the outermost release on a thread publishes the view, so that a change
-// a writer made without announcing it (a discovery record fetched along the way) is seen too.
-class ULIXAuthPlugin::WriteLock {
- public:
-  explicit WriteLock(ULIXAuthPlugin& plugin) : plugin_(plugin), owns_(true) {
-    plugin_.write_mutex_.lock();
-    ++plugin_.write_depth_;
-  }
-  // Takes the lock only when no other thread holds it.
-  WriteLock(ULIXAuthPlugin& plugin, std::try_to_lock_t)
-      : plugin_(plugin), owns_(plugin.write_mutex_.try_lock()) {
-    if (owns_) ++plugin_.write_depth_;
-  }
-  ~WriteLock() {
-    if (!owns_) return;
-    if (--plugin_.write_depth_ == 0) {
-      try {
-        plugin_.Publish();
-      } catch (...) {
-        // Out of memory: readers keep the view of the last change announced.
-        logging::Log(logging::kError, logging::kGroupDbg,
-                     "ulix-auth: the state could not be published");
-      }
-    }
-    plugin_.write_mutex_.unlock();
-  }
-  WriteLock(const WriteLock&) = delete;
-  WriteLock& operator=(const WriteLock&) = delete;
+// A discovery fetch for `config`, applied as the configuration of `generation`, run on a copy of
+// the client.
+struct ULIXAuthPlugin::DiscoveryFetch {
+  std::uint64_t generation;
+  ULIXClient client;
+  ULIXClientConfig config;
+};
 
-  bool owns() const { return owns_; }
+// Counts a host call into the plug-in for stop; refused once stop has begun.
+class ULIXAuthPlugin::CallScope {
+ public:
+  explicit CallScope(ULIXAuthPlugin& plugin) : plugin_(plugin) {
+    std::lock_guard<std::mutex> lock(plugin_.calls_mutex_);
+    entered_ = !plugin_.closed_;
+    if (entered_) ++plugin_.calls_[std::this_thread::get_id()];
+  }
+  ~CallScope() {
+    if (!entered_) return;
+    std::lock_guard<std::mutex> lock(plugin_.calls_mutex_);
+    const auto found = plugin_.calls_.find(std::this_thread::get_id());
+    if (--found->second == 0) plugin_.calls_.erase(found);
+    plugin_.calls_left_.notify_all();
+  }
+  CallScope(const CallScope&) = delete;
+  CallScope& operator=(const CallScope&) = delete;
+
+  bool entered() const { return entered_; }
 
  private:
   ULIXAuthPlugin& plugin_;
-  const bool owns_;
+  bool entered_;
 };
-
-void UserInfoResource::Clear() {
-  if (client_.userInfo()) client_.SetUserInfo(std::nullopt);
-  plugin_.Publish();
-  (void)plugin_.publishResourceDelete(kUserInfoPath);
-}
 
 ULIXAuthPlugin::ULIXAuthPlugin() = default;
 
-// Members go in reverse order of creation: userInfoResource, lastAuthError, configSources,
-// client.
 ULIXAuthPlugin::~ULIXAuthPlugin() = default;
 
 void ULIXAuthPlugin::shutdown() {
   {
-    WriteLock lock(*this);
-    configSources.reset();
-    client.reset();
-    userInfoResource.reset();
-  }  // publishes no view: readers answer 500 from here on
+    std::unique_lock<std::mutex> lock(calls_mutex_);
+    closed_ = true;
+    // Calls of this thread are frames below this one: waiting for them would never end.
+    const std::thread::id self = std::this_thread::get_id();
+    calls_left_.wait(lock, [&] {
+      return calls_.empty() || (calls_.size() == 1 && calls_.begin()->first == self);
+    });
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Readers answer 500 from here on; a call of this thread still running keeps the state it
+    // holds, and commits nothing more.
+    state_.reset();
+    outbox_.clear();
+  }
   plugin_runtime::PluginBase::shutdown();
 }
 
 template <typename Result, typename... Args>
 auto ULIXAuthPlugin::Reader(
-    RemotingTypedResult<Result> (ULIXAuthPlugin::*handler)(const View&, const Args&...)) {
+    RemotingTypedResult<Result> (ULIXAuthPlugin::*handler)(const State&, const Args&...)) {
   return [this, handler](CallState&, Args... args) -> RemotingTypedResult<Result> {
-    const std::shared_ptr<const View> view = CurrentView();
+    CallScope call(*this);
+    const std::shared_ptr<const State> state = call.entered() ? CurrentState() : nullptr;
     // Requests reach a plug-in only between start and stop; this keeps a stray one harmless.
-    if (!view) return Vorn::InternalServerError();
-    return (this->*handler)(*view, args...);
+    if (!state) return Vorn::InternalServerError();
+    return (this->*handler)(*state, args...);
   };
 }
 
@@ -133,9 +131,11 @@ template <typename Result, typename... Args>
 auto ULIXAuthPlugin::Writer(
     RemotingTypedResult<Result> (ULIXAuthPlugin::*handler)(const Args&...)) {
   return [this, handler](CallState&, Args... args) -> RemotingTypedResult<Result> {
-    WriteLock lock(*this);
-    if (!client) return Vorn::InternalServerError();
-    return (this->*handler)(args...);
+    CallScope call(*this);
+    if (!call.entered() || !CurrentState()) return Vorn::InternalServerError();
+    RemotingTypedResult<Result> result = (this->*handler)(args...);
+    SendQueued();
+    return result;
   };
 }
 
@@ -153,9 +153,8 @@ void ULIXAuthPlugin::registerEndpoints() {
   registerEndpoint(kHostMethodPost, "/ulix-auth/v1/authorization/gas",
                    Writer(&ULIXAuthPlugin::PostGas))
       .BodyArgument("creds", "User name, password and platform to sign on with");
-  // Not wrapped: the refresh reads the token it expects before it waits for the writer lock.
   registerEndpoint(kHostMethodPost, "/ulix-auth/v1/authorization/refresh",
-                   [this](CallState&) { return PostRefresh(); });
+                   Writer(&ULIXAuthPlugin::PostRefresh));
   registerEndpoint(kHostMethodDelete, kAuthorizationPath,
                    Writer(&ULIXAuthPlugin::HandleAuthorizationDelete));
   registerEndpoint(kHostMethodGet, "/ulix-auth/v1/config/{platformId}",
@@ -182,85 +181,196 @@ void ULIXAuthPlugin::registerEndpoints() {
 }
 
 bool ULIXAuthPlugin::onStart() {
-  WriteLock lock(*this);
-  client = std::make_unique<ULIXClient>(*this);
-  configSources = std::make_unique<ULIXConfigSources>(*this, *client);
+  CallScope call(*this);
+  ULIXClient client(*this);
+  // Reads the command line and the settings through the host, on this thread.
+  auto sources = std::make_shared<const ULIXConfigSources>(*this);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_ = std::make_shared<const State>(State{std::move(client), std::move(sources), {}, {}});
+  }
   // Asked for before the subscription below, whose first read may sign on at once.
   scheduleDelayed(kConfigureLabel, now(), [this] { ApplyConfiguration(); });
-  userInfoResource = std::make_unique<UserInfoResource>(*this, *client);
-  Publish();
   observeResource(kPluginManagerStatusPath, [this](const Vorn::Client::PluginResourceEvent& event) {
     OnPluginManagerStatus(event);
   });
   return true;
 }
 
-void ULIXAuthPlugin::ApplyConfiguration() {
-  WriteLock lock(*this);
-  if (configSources) configSources->ApplyConfiguration();
+// ---- The state and its events ------------------------------------------------------------------
+
+std::shared_ptr<const ULIXAuthPlugin::State> ULIXAuthPlugin::CurrentState() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return state_;
 }
 
-// ---- The published view ------------------------------------------------------------------------
+std::shared_ptr<ULIXAuthPlugin::State> ULIXAuthPlugin::Edit() const {
+  return std::make_shared<State>(*state_);
+}
 
-std::shared_ptr<const ULIXAuthPlugin::View> ULIXAuthPlugin::Publish() {
-  std::shared_ptr<View> view;
-  if (client) {
-    view = std::make_shared<View>();
-    view->tokens = client->tokens();
-    view->lastAuthError = lastAuthError;
-    view->userInfo = client->userInfo();
-    if (configSources) {
-      view->configured = configSources->HasConfiguration();
-      view->overridden = configSources->HasOverride();
-      view->configToken = configSources->ChosenToken();
-      view->kount = configSources->kount_settings();
-    }
-    view->applied = client->HasConfig();
-    view->allowLqFallback = client->AllowLqFallback();
-    if (client->discovery() != nullptr) view->discovery = *client->discovery();
+template <typename Record>
+void ULIXAuthPlugin::QueueChange(PluginResourceEventType type, const char* path, Record record) {
+  outbox_.emplace_back([this, type, path, record = std::move(record)] {
+    // A record that does not convert is dropped by the runtime, which sends nothing then.
+    (void)publishResourceChange(type, path, record);
+  });
+}
+
+void ULIXAuthPlugin::QueueDelete(const char* path) {
+  outbox_.emplace_back([this, path] { (void)publishResourceDelete(path); });
+}
+
+void ULIXAuthPlugin::SendQueued() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (sending_) return;
+    sending_ = true;
   }
-  std::lock_guard<std::mutex> lock(view_mutex_);
-  view_ = std::move(view);
-  return view_;
+  for (;;) {
+    std::function<void()> send;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (outbox_.empty()) {
+        sending_ = false;
+        return;
+      }
+      send = std::move(outbox_.front());
+      outbox_.pop_front();
+    }
+    try {
+      send();
+    } catch (...) {
+      // Out of memory while converting: that event is lost, the ones after it still go.
+      logging::Log(logging::kError, logging::kGroupDbg, "ulix-auth: a change event was dropped");
+    }
+  }
 }
 
-std::shared_ptr<const ULIXAuthPlugin::View> ULIXAuthPlugin::CurrentView() const {
-  std::lock_guard<std::mutex> lock(view_mutex_);
-  return view_;
+void ULIXAuthPlugin::DropAuthorization(State& next) {
+  next.client.SetTokenSet(std::nullopt);
+  next.client.SetUserInfo(std::nullopt);
+  ++auth_generation_;
+  QueueDelete(kUserInfoPath);
+  QueueDelete(kAuthorizationPath);
+  QueueDelete(kAccessTokenPath);
+  QueueDelete(kIdTokenPath);
 }
 
-std::shared_ptr<const ULIXAuthPlugin::View> ULIXAuthPlugin::FetchStaleDiscovery(const View& view) {
-  if (!view.applied || (view.discovery && view.discovery->expiresAt >= now())) return nullptr;
-  // A fetch is an exchange: only when no writer is running, and as a writer.
-  WriteLock lock(*this, std::try_to_lock);
-  if (!lock.owns() || !client) return nullptr;
-  client->EnsureFreshDiscovery();
-  return Publish();
+// ---- Configuration and discovery ---------------------------------------------------------------
+
+void ULIXAuthPlugin::ApplyConfiguration() {
+  CallScope call(*this);
+  if (!call.entered()) return;
+  std::optional<DiscoveryFetch> fetch;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!state_) return;
+    std::shared_ptr<State> next = Edit();
+    fetch = ApplyTo(*next);
+    state_ = std::move(next);
+  }
+  if (fetch) Run(std::move(*fetch));
+}
+
+std::optional<ULIXAuthPlugin::DiscoveryFetch> ULIXAuthPlugin::ApplyTo(State& next) {
+  const ULIXConfigSources& sources = *next.configSources;
+  const std::uint64_t generation = ++config_generation_;
+  std::optional<DiscoveryFetch> fetch;
+  if (const ULIXClientConfig* chosen = sources.ChosenConfig()) {
+    // The published client holds the configuration and an empty record at once, so that a
+    // token request made while the document is fetched uses them; the fetch itself runs on a
+    // copy, which logs and stores the configuration as it always does.
+    next.client.InstallConfig(*chosen);
+    next.client.InstallEmptyDiscovery();
+    fetch = DiscoveryFetch{generation, next.client, *chosen};
+  } else {
+    next.client.ClearConfig();
+    next.discovery.reset();
+  }
+  if (const std::optional<KountSettings>& kount = sources.kount_settings()) {
+    next.client.SetDeviceSessionId(kount->sessionId);
+  }
+  return fetch;
+}
+
+void ULIXAuthPlugin::Run(DiscoveryFetch fetch) {
+  const auto install = [&] {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!state_ || fetch.generation != config_generation_) return;  // another one was applied
+    std::shared_ptr<State> next = Edit();
+    next->client.SetDiscovery(fetch.client.discoveryRecord());
+    next->discovery = fetch.client.discoveryRecord();
+    state_ = std::move(next);
+  };
+  try {
+    fetch.client.SetULIXConfig(std::move(fetch.config));
+  } catch (...) {
+    // A url too short to hold "/token": the empty record stays trusted, as after any failure.
+    install();
+    throw;
+  }
+  install();
+}
+
+std::shared_ptr<const ULIXDiscovery> ULIXAuthPlugin::DiscoveryFor(const State& state) {
+  if (!state.client.HasConfig()) return nullptr;
+  const std::shared_ptr<const ULIXDiscovery>& completed = state.discovery;
+  const bool in_flight = state.client.discoveryRecord() != completed;
+  if (completed && (completed->expiresAt >= now() || in_flight)) return completed;
+  // Fetched by this reader, on a copy of the client, for the configuration applied now.
+  std::optional<DiscoveryFetch> fetch;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!state_ || !state_->client.config()) return completed;
+    fetch = DiscoveryFetch{config_generation_, state_->client, *state_->client.config()};
+  }
+  fetch->client.FetchOpenIdConfiguration();
+  std::shared_ptr<const ULIXDiscovery> fetched = fetch->client.discoveryRecord();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!state_) return nullptr;
+  // Fetched for a configuration that has been replaced meanwhile: dropped.
+  if (fetch->generation != config_generation_) return state_->discovery;
+  std::shared_ptr<State> next = Edit();
+  next->client.SetDiscovery(fetched);
+  next->discovery = fetched;
+  state_ = std::move(next);
+  return fetched;
 }
 
 // ---- Authorization views ---------------------------------------------------------------------
 
-RemotingTypedResult<api::Authorization> ULIXAuthPlugin::GetAuthorization(const View& view) {
-  const std::optional<ULIXTokenSet>& tokens = view.tokens;
+namespace {
+
+// The record part of a GET's result: the record, or its defaults when the GET fails.
+template <typename Record>
+Record RecordOf(RemotingTypedResult<Record> get) {
+  return get.ok() ? std::move(get).value() : Record{};
+}
+
+}  // namespace
+
+RemotingTypedResult<api::Authorization> ULIXAuthPlugin::GetAuthorization(const State& state) {
+  const std::optional<ULIXTokenSet>& tokens = state.client.tokens();
   if (!tokens) return Vorn::NotFound(kNoAuthorization);
   return api::Authorization{tokens->currentPlatformId,
                             static_cast<std::uint64_t>(tokens->currentAccountId), tokens->subject};
 }
 
-RemotingTypedResult<api::AuthError> ULIXAuthPlugin::GetAuthorizationError(const View& view) {
-  if (!view.lastAuthError) return Vorn::NotFound("No error from last authentication.");
-  return api::AuthError{view.lastAuthError->error, view.lastAuthError->errorDescription};
+RemotingTypedResult<api::AuthError> ULIXAuthPlugin::GetAuthorizationError(const State& state) {
+  if (!state.lastAuthError) return Vorn::NotFound("No error from last authentication.");
+  return api::AuthError{state.lastAuthError->error, state.lastAuthError->errorDescription};
 }
 
-RemotingTypedResult<api::AccessToken> ULIXAuthPlugin::GetAccessToken(const View& view) {
-  const std::optional<ULIXTokenSet>& tokens = view.tokens;
+RemotingTypedResult<api::AccessToken> ULIXAuthPlugin::GetAccessToken(const State& state) {
+  const std::optional<ULIXTokenSet>& tokens = state.client.tokens();
   if (!tokens) return Vorn::NotFound(kNoAuthorization);
   return api::AccessToken{tokens->accessToken, tokens->scopes,
                           static_cast<std::uint64_t>(tokens->accessTokenExpiry)};
 }
 
-RemotingTypedResult<api::EntitlementsToken> ULIXAuthPlugin::GetEntitlementsToken(const View& view) {
-  const std::optional<ULIXTokenSet>& tokens = view.tokens;
+RemotingTypedResult<api::EntitlementsToken> ULIXAuthPlugin::GetEntitlementsToken(
+    const State& state) {
+  const std::optional<ULIXTokenSet>& tokens = state.client.tokens();
   if (!tokens) return Vorn::NotFound(kNoAuthorization);
   if (!tokens->entitlementsToken) return Vorn::NotFound("Entitlements not available.");
   const ULIXEntitlementsToken& token = *tokens->entitlementsToken;
@@ -268,15 +378,15 @@ RemotingTypedResult<api::EntitlementsToken> ULIXAuthPlugin::GetEntitlementsToken
                                 static_cast<std::uint64_t>(token.expiry)};
 }
 
-RemotingTypedResult<api::IdToken> ULIXAuthPlugin::GetIdToken(const View& view) {
-  const std::optional<ULIXTokenSet>& tokens = view.tokens;
+RemotingTypedResult<api::IdToken> ULIXAuthPlugin::GetIdToken(const State& state) {
+  const std::optional<ULIXTokenSet>& tokens = state.client.tokens();
   if (!tokens) return Vorn::NotFound(kNoAuthorization);
   if (!tokens->idToken) return Vorn::NotFound("ID token not available.");
   return api::IdToken{tokens->idToken->token, static_cast<std::uint64_t>(tokens->idToken->expiry)};
 }
 
-RemotingTypedResult<binding::BindingValue> ULIXAuthPlugin::GetGasToken(const View& view) {
-  const std::optional<ULIXTokenSet>& tokens = view.tokens;
+RemotingTypedResult<binding::BindingValue> ULIXAuthPlugin::GetGasToken(const State& state) {
+  const std::optional<ULIXTokenSet>& tokens = state.client.tokens();
   if (!tokens) return Vorn::NotFound(kNoAuthorization);
   if (!tokens->gasToken) return Vorn::NotFound("GAS token not available.");
   return *tokens->gasToken;
@@ -286,114 +396,196 @@ RemotingTypedResult<binding::BindingValue> ULIXAuthPlugin::GetGasToken(const Vie
 
 RemotingTypedResult<api::Authorization> ULIXAuthPlugin::PostGas(
     const api::ULIXPlayerCredentials& credentials) {
-  if (client->tokens()) {
-    return RemotingError{400, "Tried to create an authorization when one already exists."};
+  std::uint64_t generation = 0;
+  std::optional<ULIXClient> attempt;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!state_) return Vorn::InternalServerError();
+    if (state_->client.tokens()) return RemotingError{400, kAlreadySignedOn};
+    if (state_->configSources->HasConfiguration()) {
+      generation = auth_generation_;
+      attempt.emplace(state_->client);
+    }
   }
-  if (!configSources->HasConfiguration()) {
+  if (!attempt) {
     LogAlways("ULIX not configured, but ULIX authorization requested.");
     return Vorn::InternalServerError("Invalid ULIX Config.");
   }
   // Before the configuration callback has run the client sends nothing and reports no error:
   // the Create events then carry the default records and the answer is GET's 404.
-  const std::optional<ULIXRequestError> outcome =
-      client->LoginWithPassword(credentials.username, credentials.password, credentials.platformId);
-  return OnAuthorizationResult(outcome);
+  const std::optional<ULIXRequestError> outcome = attempt->LoginWithPassword(
+      credentials.username, credentials.password, credentials.platformId);
+  return OnAuthorizationResult(generation, *attempt, outcome);
 }
 
 RemotingTypedResult<api::Authorization> ULIXAuthPlugin::OnAuthorizationResult(
+    std::uint64_t generation, const ULIXClient& attempt,
     const std::optional<ULIXRequestError>& outcome) {
-  WriteLock lock(*this);
+  std::shared_ptr<const State> committed;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!state_) return Vorn::InternalServerError();
+    // Another sign-on made an authorization meanwhile: this one came second.
+    if (generation != auth_generation_) return RemotingError{400, kAlreadySignedOn};
+    std::shared_ptr<State> next = Edit();
+    if (outcome) {
+      // A failed password sign-on leaves no token set, as there was none before.
+      next->lastAuthError = *outcome;
+      state_ = std::move(next);
+    } else {
+      if (attempt.tokens()) ++auth_generation_;
+      next->client.SetTokenSet(attempt.tokens());
+      next->lastAuthError.reset();
+      QueueChange(PluginResourceEventType::kCreate, kAuthorizationPath,
+                  RecordOf(GetAuthorization(*next)));
+      QueueChange(PluginResourceEventType::kCreate, kAccessTokenPath,
+                  RecordOf(GetAccessToken(*next)));
+      QueueChange(PluginResourceEventType::kCreate, kIdTokenPath, RecordOf(GetIdToken(*next)));
+      QueueChange(PluginResourceEventType::kCreate, kEntitlementsTokenPath,
+                  RecordOf(GetEntitlementsToken(*next)));
+      state_ = next;
+      committed = std::move(next);
+    }
+  }
   if (outcome) {
-    // A failed password sign-on has cleared the token set.
-    lastAuthError = *outcome;
     const bool plain_invalid_request = outcome->error == "invalid_request" &&
                                        outcome->errorDescription != "auth_failure" &&
                                        outcome->errorDescription != "consent_required";
     return RemotingError{plain_invalid_request ? 400 : outcome->code, Describe(*outcome)};
   }
-  const std::shared_ptr<const View> view = Publish();
-  SendChange(PluginResourceEventType::kCreate, kAuthorizationPath, GetAuthorization(*view));
-  SendChange(PluginResourceEventType::kCreate, kAccessTokenPath, GetAccessToken(*view));
-  SendChange(PluginResourceEventType::kCreate, kIdTokenPath, GetIdToken(*view));
-  SendChange(PluginResourceEventType::kCreate, kEntitlementsTokenPath, GetEntitlementsToken(*view));
-  lastAuthError.reset();
-  Publish();
-  ScheduleRefresh();
-  return GetAuthorization(*view);
+  SendQueued();
+  const std::optional<ULIXTokenSet>& tokens = committed->client.tokens();
+  ScheduleRefresh(tokens ? &*tokens : nullptr);
+  return GetAuthorization(*committed);
 }
 
 RemotingTypedResult<api::Authorization> ULIXAuthPlugin::PostRefresh() {
-  // The token is read without waiting for a refresh in flight, so that this one, once it gets
-  // the lock, finds the token replaced and does not refresh a second time.
-  const std::shared_ptr<const View> before = CurrentView();
-  if (!before) return Vorn::InternalServerError();
-  if (!before->tokens) return Vorn::NotFound(kNoAuthorization);
-  WriteLock lock(*this);
-  if (!client) return Vorn::InternalServerError();
-  if (std::optional<RemotingError> failure = RefreshTokens(before->tokens->accessToken)) {
+  std::shared_ptr<const State> answered;
+  if (std::optional<RemotingError> failure = Refresh(nullptr, &answered)) {
     return std::move(*failure);
   }
-  return GetAuthorization(*Publish());
+  return GetAuthorization(*answered);
 }
 
 std::optional<RemotingError> ULIXAuthPlugin::RefreshTokens(const std::string& expected) {
-  WriteLock lock(*this);
-  if (!client || !client->tokens()) {
-    LogAlways("Attempted token refresh, but authorization no longer exists.");
-    return RemotingError{404, kNoAuthorization};
+  return Refresh(&expected, nullptr);
+}
+
+std::optional<RemotingError> ULIXAuthPlugin::Refresh(const std::string* expected,
+                                                     std::shared_ptr<const State>* answered) {
+  // A POST refresh passes no token: it refreshes the current one.
+  const bool by_request = expected == nullptr;
+  enum class Start { kGone, kStale, kAnswered, kRun } start = Start::kRun;
+  std::uint64_t generation = 0;
+  std::optional<ULIXClient> attempt;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!state_) return Vorn::RemotingError{500, "Internal server error"};
+    const std::optional<ULIXTokenSet>& tokens = state_->client.tokens();
+    if (!tokens || signing_off_ == auth_generation_) {
+      start = Start::kGone;
+    } else if (refreshing_ == auth_generation_) {
+      // One refresh at a time: a second grant could make a rotating service revoke the first.
+      start = by_request ? Start::kAnswered : Start::kStale;
+    } else if (!by_request && tokens->accessToken != *expected) {
+      start = Start::kStale;
+    } else {
+      generation = refreshing_ = auth_generation_;
+      attempt.emplace(state_->client);
+    }
+    if (start == Start::kAnswered) *answered = state_;
   }
-  const std::optional<ULIXTokenSet>& tokens = client->tokens();
-  // A refresh that re-enters from inside the exchange of another (the host calling back on
-  // the same thread) meets the token that exchange is about to replace.
-  if (refreshing_ || tokens->accessToken != expected) {
-    LogAlways("Attempted token refresh, but authorization has already changed.");
-    return RemotingError{409, "Access token has changed, refresh already occurred."};
+  switch (start) {
+    case Start::kGone:
+      LogAlways(kRefreshGone);
+      return RemotingError{404, kNoAuthorization};
+    case Start::kStale:
+      LogAlways(kRefreshStale);
+      return RemotingError{409, kRefreshStaleAnswer};
+    case Start::kAnswered:
+      return std::nullopt;
+    case Start::kRun:
+      break;
   }
 
   std::optional<ULIXRequestError> failure;
-  if (client->HasConfig() && tokens->refreshToken) {
-    const std::string grant = RefreshTokenGrant(*tokens->refreshToken);
-    refreshing_ = true;
+  const std::optional<ULIXTokenSet>& tokens = attempt->tokens();
+  if (attempt->HasConfig() && tokens->refreshToken) {
     try {
-      failure = client->RequestToken(grant);
+      failure = attempt->RequestToken(RefreshTokenGrant(*tokens->refreshToken));
     } catch (...) {
-      refreshing_ = false;
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (refreshing_ == generation) refreshing_ = 0;
       throw;
     }
-    refreshing_ = false;
   }
 
-  if (failure) {
-    lastAuthError = *failure;
-    std::string message;
-    if (failure->code < 500) {
-      message = "Refresh failed - authorization should be deleted: " + failure->error + " - " +
-                failure->errorDescription;
-      logging::Log(logging::kAlways, logging::kGroupDbg, "%s", message.c_str());
-      DropAuthorization();
-      // A refused refresh also retracts the tokens a sign-off leaves to expire on their own.
-      (void)publishResourceDelete(kGasTokenPath);
-      (void)publishResourceDelete(kEntitlementsTokenPath);
+  std::shared_ptr<const State> committed;
+  std::uint32_t retry = 0;
+  std::string retry_token;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (refreshing_ == generation) refreshing_ = 0;
+    if (state_ && generation == auth_generation_) {
+      std::shared_ptr<State> next = Edit();
+      if (!failure) {
+        ++auth_generation_;
+        next->client.SetTokenSet(attempt->tokens());
+        next->lastAuthError.reset();
+        QueueChange(PluginResourceEventType::kUpdate, kAccessTokenPath,
+                    RecordOf(GetAccessToken(*next)));
+      } else if (next->lastAuthError = *failure; failure->code < 500) {
+        DropAuthorization(*next);
+        // A refused refresh also retracts the tokens a sign-off leaves to expire on their own.
+        QueueDelete(kGasTokenPath);
+        QueueDelete(kEntitlementsTokenPath);
+      } else {
+        ULIXTokenSet& current = *next->client.MutableTokens();
+        retry = ++current.refreshAttempts;
+        retry_token = current.accessToken;
+      }
+      state_ = next;
+      committed = std::move(next);
     } else {
-      message = "Refresh failed due to error - should be retried: " + failure->error + " - " +
-                failure->errorDescription + ".";
-      logging::Log(logging::kAlways, logging::kGroupDbg, "%s", message.c_str());
-      ScheduleRefreshRetry();
+      // The authorization changed while the service answered: the other call came first.
+      start = state_ && state_->client.tokens() && signing_off_ != auth_generation_ ? Start::kStale
+                                                                                    : Start::kGone;
     }
+  }
+  if (!committed) {
+    LogAlways(start == Start::kStale ? kRefreshStale : kRefreshGone);
+    return start == Start::kStale ? RemotingError{409, kRefreshStaleAnswer}
+                                  : RemotingError{404, kNoAuthorization};
+  }
+
+  if (!failure) {
+    LogAlways("Refresh successful.");
+    SendQueued();
+    ScheduleRefresh(&*committed->client.tokens());
+    if (answered != nullptr) *answered = std::move(committed);
+    return std::nullopt;
+  }
+  if (failure->code < 500) {
+    std::string message = "Refresh failed - authorization should be deleted: " + failure->error +
+                          " - " + failure->errorDescription;
+    logging::Log(logging::kAlways, logging::kGroupDbg, "%s", message.c_str());
+    SendQueued();
     return RemotingError{failure->code, std::move(message)};
   }
-
-  LogAlways("Refresh successful.");
-  SendChange(PluginResourceEventType::kUpdate, kAccessTokenPath, GetAccessToken(*Publish()));
-  lastAuthError.reset();
-  Publish();
-  ScheduleRefresh();
-  return std::nullopt;
+  std::string message = "Refresh failed due to error - should be retried: " + failure->error +
+                        " - " + failure->errorDescription + ".";
+  logging::Log(logging::kAlways, logging::kGroupDbg, "%s", message.c_str());
+  const std::int64_t delay_ms = BackoffMilliseconds(retry, kRetryBaseMilliseconds,
+                                                    kRetryMaximumMilliseconds, BackoffGenerator());
+  const double delay = static_cast<double>(delay_ms) * 0.001;
+  logging::Log(logging::kAlways, logging::kGroupDbg,
+               "Retrying authorization refresh in %.1f seconds...", delay);
+  ScheduleRefreshCallback(std::move(retry_token), delay);
+  return RemotingError{failure->code, std::move(message)};
 }
 
-void ULIXAuthPlugin::ScheduleRefresh() {
-  const std::optional<ULIXTokenSet>& tokens = client->tokens();
-  if (!tokens) {
+void ULIXAuthPlugin::ScheduleRefresh(const ULIXTokenSet* tokens) {
+  if (tokens == nullptr) {
     LogNothingToRefresh();
     return;
   }
@@ -409,114 +601,169 @@ void ULIXAuthPlugin::ScheduleRefresh() {
   ScheduleRefreshCallback(tokens->accessToken, delay);
 }
 
-void ULIXAuthPlugin::ScheduleRefreshRetry() {
-  ULIXTokenSet* tokens = client->MutableTokens();
-  if (tokens == nullptr) {
-    LogNothingToRefresh();
-    return;
-  }
-  const std::uint32_t attempt = ++tokens->refreshAttempts;
-  const std::int64_t delay_ms = BackoffMilliseconds(attempt, kRetryBaseMilliseconds,
-                                                    kRetryMaximumMilliseconds, BackoffGenerator());
-  const double delay = static_cast<double>(delay_ms) * 0.001;
-  logging::Log(logging::kAlways, logging::kGroupDbg,
-               "Retrying authorization refresh in %.1f seconds...", delay);
-  ScheduleRefreshCallback(tokens->accessToken, delay);
-}
-
 void ULIXAuthPlugin::ScheduleRefreshCallback(std::string access_token, double delay_seconds) {
   const std::int64_t deadline = now() + static_cast<std::int64_t>(delay_seconds * 1e9);
   scheduleDelayed(kRefreshLabel, deadline, [this, access_token = std::move(access_token)] {
-    (void)RefreshTokens(access_token);
+    CallScope call(*this);
+    if (call.entered()) (void)RefreshTokens(access_token);
   });
 }
 
 RemotingTypedResult<void> ULIXAuthPlugin::HandleAuthorizationDelete() {
   LogAlways("ULIXAuthPlugin::HandleAuthorizationDelete()");
-  if (!client->tokens()) return Vorn::NotFound(kNoAuthorization);
-  const std::optional<ULIXRequestError> revoked = client->RevokeRefreshToken();
-  DropAuthorization();
-  if (revoked) {
-    lastAuthError = *revoked;
-    return RemotingError{revoked->code, Describe(*revoked)};
+  std::uint64_t generation = 0;
+  std::optional<ULIXClient> attempt;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!state_) return Vorn::InternalServerError();
+    // A sign-off in flight has taken the authorization already.
+    if (!state_->client.tokens() || signing_off_ == auth_generation_) {
+      return Vorn::NotFound(kNoAuthorization);
+    }
+    // From here on refreshes and user-info fetches of this authorization commit nothing.
+    generation = signing_off_ = ++auth_generation_;
+    attempt.emplace(state_->client);
   }
-  lastAuthError.reset();
+  std::optional<ULIXRequestError> revoked;
+  try {
+    revoked = attempt->RevokeRefreshToken();
+  } catch (...) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (signing_off_ == generation) signing_off_ = 0;
+    throw;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (signing_off_ == generation) signing_off_ = 0;
+    if (!state_) return Vorn::InternalServerError();
+    // Nothing else changes an authorization that is being signed off.
+    std::shared_ptr<State> next = Edit();
+    DropAuthorization(*next);
+    next->lastAuthError = revoked;
+    state_ = std::move(next);
+  }
+  SendQueued();
+  if (revoked) return RemotingError{revoked->code, Describe(*revoked)};
   return {};
 }
 
 // ---- Configuration ---------------------------------------------------------------------------
 
-RemotingTypedResult<api::ULIXJWTConfig> ULIXAuthPlugin::GetConfig(const View& view,
+RemotingTypedResult<api::ULIXJWTConfig> ULIXAuthPlugin::GetConfig(const State& state,
                                                                   const std::string& platform_id) {
-  if (!view.configToken) return Vorn::NotFound("ULIX settings not found.");
-  if (view.overridden) return api::ULIXJWTConfig{*view.configToken};
-  const std::shared_ptr<const View> fetched = FetchStaleDiscovery(view);
-  const View& current = fetched ? *fetched : view;
-  if (PlatformAvailableIn(current.discoveryRecord(), current.applied, platform_id)) {
-    return api::ULIXJWTConfig{*view.configToken};
+  const ULIXConfigSources& sources = *state.configSources;
+  const std::optional<TokenHolder>& token = sources.ChosenToken();
+  if (!token) return Vorn::NotFound("ULIX settings not found.");
+  if (sources.HasOverride()) return api::ULIXJWTConfig{*token};
+  const std::shared_ptr<const ULIXDiscovery> discovery = DiscoveryFor(state);
+  if (PlatformAvailableIn(discovery.get(), state.client.HasConfig(), platform_id)) {
+    return api::ULIXJWTConfig{*token};
   }
   LogAlways("ULIX configuration requested, but server disabled ULIX for this region.");
   return api::ULIXJWTConfig{};
 }
 
-RemotingTypedResult<api::RegionStatus> ULIXAuthPlugin::GetStatus(const View& view,
+RemotingTypedResult<api::RegionStatus> ULIXAuthPlugin::GetStatus(const State& state,
                                                                  const std::string& platform_id) {
-  if (!view.configured) return Vorn::NotFound("ULIX not configured.");
-  if (!view.applied) {
+  if (!state.configSources->HasConfiguration()) return Vorn::NotFound("ULIX not configured.");
+  if (!state.client.HasConfig()) {
     logging::Log(logging::kError, logging::kGroupDbg, "ulix-auth: No configuration applied");
     return Vorn::InternalServerError(
         "Cannot determine if LQ fallback is allowed. ULIXClient failed with: No configuration "
         "applied");
   }
-  const std::shared_ptr<const View> fetched = FetchStaleDiscovery(view);
-  const View& current = fetched ? *fetched : view;
+  const std::shared_ptr<const ULIXDiscovery> discovery = DiscoveryFor(state);
   // Availability first, then user info, as the log shows.
-  const bool enabled = PlatformAvailableIn(current.discoveryRecord(), current.applied, platform_id);
-  const bool user_info = UserInfoEnabledIn(current.discoveryRecord(), current.applied, platform_id);
-  return api::RegionStatus{platform_id, enabled, current.allowLqFallback, user_info};
+  const bool enabled = PlatformAvailableIn(discovery.get(), true, platform_id);
+  const bool user_info = UserInfoEnabledIn(discovery.get(), true, platform_id);
+  return api::RegionStatus{platform_id, enabled, state.client.AllowLqFallback(), user_info};
+}
+
+RemotingTypedResult<void> ULIXAuthPlugin::ChangeSources(
+    const std::function<std::optional<RemotingError>(ULIXConfigSources&)>& change) {
+  std::optional<DiscoveryFetch> fetch;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!state_) return Vorn::InternalServerError();
+    auto sources = std::make_shared<ULIXConfigSources>(*state_->configSources);
+    if (std::optional<RemotingError> refused = change(*sources)) return std::move(*refused);
+    std::shared_ptr<State> next = Edit();
+    next->configSources = std::move(sources);
+    fetch = ApplyTo(*next);
+    state_ = std::move(next);
+  }
+  if (fetch) Run(std::move(*fetch));
+  return {};
 }
 
 RemotingTypedResult<void> ULIXAuthPlugin::PostConfig(const api::ULIXJWTConfig& config) {
   if (!config.token) return {};
-  if (std::optional<std::string> reason = configSources->InstallTokenOverride(*config.token)) {
-    return RemotingError{400, "Invalid configuration token: " + *reason};
-  }
-  return {};
+  return ChangeSources([&](ULIXConfigSources& sources) -> std::optional<RemotingError> {
+    if (std::optional<std::string> reason = sources.InstallTokenOverride(*config.token)) {
+      return RemotingError{400, "Invalid configuration token: " + *reason};
+    }
+    return std::nullopt;
+  });
 }
 
 RemotingTypedResult<void> ULIXAuthPlugin::DeleteConfig() {
-  if (!configSources->DropOverride()) return Vorn::NotFound("No config to delete.");
-  return {};
+  return ChangeSources([](ULIXConfigSources& sources) -> std::optional<RemotingError> {
+    if (!sources.DropOverride()) return Vorn::NotFound("No config to delete.");
+    return std::nullopt;
+  });
 }
 
 RemotingTypedResult<void> ULIXAuthPlugin::PostPublicClientConfig(
     const api::PublicClientConfig& config) {
-  configSources->InstallPublicClientOverride(config.url, config.clientId);
-  return {};
+  return ChangeSources([&](ULIXConfigSources& sources) -> std::optional<RemotingError> {
+    sources.InstallPublicClientOverride(config.url, config.clientId);
+    return std::nullopt;
+  });
 }
 
 // ---- Device id and user info -----------------------------------------------------------------
 
-RemotingTypedResult<api::DeviceId> ULIXAuthPlugin::PostDeviceId(const View& view) {
-  const std::optional<KountSettings>& kount = view.kount;
-  const bool has_frame = view.applied && view.discovery && !view.discovery->didUri.empty();
+RemotingTypedResult<api::DeviceId> ULIXAuthPlugin::PostDeviceId(const State& state) {
+  const std::optional<KountSettings>& kount = state.configSources->kount_settings();
+  const ULIXDiscovery* discovery = state.discovery.get();
+  const bool has_frame = state.client.HasConfig() && discovery && !discovery->didUri.empty();
   if (!kount || !has_frame) return Vorn::NotFound("Device ID not available.");
   return api::DeviceId{"", kount->merchantId, kount->sessionId, kount->installId,
-                       view.discovery->didUri};
+                       discovery->didUri};
 }
 
 RemotingTypedResult<api::UserInfo> ULIXAuthPlugin::PostUserInfo() {
-  if (const std::optional<ULIXRequestError> failure = client->RequestUserInfo()) {
+  std::uint64_t generation = 0;
+  std::optional<ULIXClient> attempt;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!state_) return Vorn::InternalServerError();
+    generation = auth_generation_;
+    attempt.emplace(state_->client);
+  }
+  if (const std::optional<ULIXRequestError> failure = attempt->RequestUserInfo()) {
     return RemotingError{failure->code, Describe(*failure)};
   }
-  const std::shared_ptr<const View> view = Publish();
-  SendChange(PluginResourceEventType::kCreate, kUserInfoPath, GetUserInfo(*view));
-  return GetUserInfo(*view);
+  std::shared_ptr<const State> committed;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!state_) return Vorn::InternalServerError();
+    // Fetched for an authorization that has changed meanwhile: the document is dropped.
+    if (generation != auth_generation_) return GetUserInfo(*state_);
+    std::shared_ptr<State> next = Edit();
+    next->client.SetUserInfo(attempt->userInfo());
+    QueueChange(PluginResourceEventType::kCreate, kUserInfoPath, RecordOf(GetUserInfo(*next)));
+    state_ = next;
+    committed = std::move(next);
+  }
+  SendQueued();
+  return GetUserInfo(*committed);
 }
 
-RemotingTypedResult<api::UserInfo> ULIXAuthPlugin::GetUserInfo(const View& view) {
-  if (!view.userInfo) return Vorn::NotFound("No UserInfo currently exists. Are you logged in?");
-  return api::UserInfo{*view.userInfo};
+RemotingTypedResult<api::UserInfo> ULIXAuthPlugin::GetUserInfo(const State& state) {
+  const std::optional<std::string>& user_info = state.client.userInfo();
+  if (!user_info) return Vorn::NotFound("No UserInfo currently exists. Are you logged in?");
+  return api::UserInfo{*user_info};
 }
 
 // ---- Events ------------------------------------------------------------------------------------
@@ -531,26 +778,17 @@ void ULIXAuthPlugin::OnPluginManagerStatus(const Vorn::Client::PluginResourceEve
       status.state != Vorn::Client::PluginManagerState::kPluginsInitialized) {
     return;
   }
-  WriteLock lock(*this);
-  if (!configSources || !configSources->command_line_credentials()) return;
-  const api::ULIXPlayerCredentials credentials = *configSources->command_line_credentials();
+  CallScope call(*this);
+  if (!call.entered()) return;
+  std::optional<api::ULIXPlayerCredentials> credentials;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (state_) credentials = state_->configSources->command_line_credentials();
+  }
+  if (!credentials) return;
   // The outcome reaches subscribers through the events and the last error.
-  (void)PostGas(credentials);
-}
-
-template <typename Record>
-void ULIXAuthPlugin::SendChange(PluginResourceEventType type, const char* path,
-                                RemotingTypedResult<Record> get) {
-  // A record that does not convert is dropped by the runtime, which sends nothing then.
-  (void)publishResourceChange(type, path, get.ok() ? std::move(get).value() : Record{});
-}
-
-void ULIXAuthPlugin::DropAuthorization() {
-  client->SetTokenSet(std::nullopt);
-  userInfoResource->Clear();  // publishes the view without the token set and user info
-  (void)publishResourceDelete(kAuthorizationPath);
-  (void)publishResourceDelete(kAccessTokenPath);
-  (void)publishResourceDelete(kIdTokenPath);
+  (void)PostGas(*credentials);
+  SendQueued();
 }
 
 }  // namespace ulix_auth

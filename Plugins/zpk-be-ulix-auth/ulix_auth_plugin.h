@@ -5,11 +5,16 @@
 #ifndef PLUGINS_ZPK_BE_ULIX_AUTH_ULIX_AUTH_PLUGIN_H_
 #define PLUGINS_ZPK_BE_ULIX_AUTH_ULIX_AUTH_PLUGIN_H_
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "Plugins/zpk-be-ulix-auth/api_records.h"
 #include "Plugins/zpk-be-ulix-auth/client/ulix_client.h"
@@ -24,44 +29,39 @@ inline constexpr const char* kShortName = "ulix-auth";
 inline constexpr const char* kRefreshLabel = "ulix-auth.refresh";
 inline constexpr const char* kPluginManagerStatusPath = "/plugin-manager/v1/status";
 
-class ULIXAuthPlugin;
-
-// Clears the cached user info and announces its removal. `plugin` and `client` must outlive it;
-// callers hold the plug-in's writer lock.
-class UserInfoResource {
- public:
-  UserInfoResource(ULIXAuthPlugin& plugin, ULIXClient& client) : plugin_(plugin), client_(client) {}
-  // Drops the cached document, if any, and sends a Delete event on the user-info path (always).
-  void Clear();
-
- private:
-  ULIXAuthPlugin& plugin_;
-  ULIXClient& client_;
-};
-
-// Thread-safety: the host may call requests, event callbacks and delayed callbacks on several
-// threads at once. The plug-in serves two kinds of call:
-// - Writers (sign-on, refresh, sign-off, configuration changes, the user-info fetch, the
-//   configuration and refresh callbacks, the command-line sign-on) hold the writer lock, a
-//   recursive mutex, for their whole run, exchanges with the service included, and only they
-//   touch `client`, `configSources` and `lastAuthError`. Writers never overlap, so two refreshes
-//   of one authorization never run together and the later one meets the stale-token rule (a
-//   manual refresh reads the token it expects before it waits for the lock; one that re-enters
-//   from inside a refresh exchange meets it at once). Each writer makes its host calls itself,
-//   in the order of its steps: its change events, log lines and timers reach the host before it
-//   answers and never interleave with another writer's.
-// - Readers (GET of the authorization, its tokens, the last error, the user info, the status and
-//   the configuration token, and POST device-id) never wait for the writer lock: they answer
-//   from the published view, an immutable copy of the state that a writer replaces after each
-//   change and before announcing it, so they answer at once while an exchange is in flight,
-//   with the state as it stood before it. Status and configuration reads that find the
-//   published discovery record expired fetch it again only when no writer is running; otherwise
-//   they answer from the record as it stands.
-// A host that calls back on the same thread, from inside an exchange or an event delivery, finds
-// the writer lock open: it may read and even write (changing the state under the exchange in
-// progress). A write that arrives on another thread waits for the writer in progress, so a host
-// must not make an exchange or an event delivery wait for a write on another thread; reads it
-// may wait for.
+// Threads and re-entry. The host may call requests, event deliveries and delayed callbacks on
+// any number of threads at once, and may call back into the plug-in from inside any call the
+// plug-in makes to it (an exchange, an event, a timer, a resource call), on the same thread or on
+// another thread that the call waits for. No lock of the plug-in's is held across a call to the
+// host, and no reference into shared state is kept across one, so no such host can deadlock it
+// or make it use what another call freed:
+// - The state (the protocol client with its tokens, configuration and discovery record, the
+//   configuration sources and the last error) is an immutable snapshot. Readers answer from the
+//   snapshot published last, at once, whatever is in flight.
+// - A writer takes the state lock only to check and to commit. It copies what an exchange needs
+//   (the exchange runs on a copy of the client), and after the exchange it commits only if what
+//   it started from still holds: the authorization's generation, bumped when a token set is
+//   created, replaced or dropped and when a sign-off starts, or the configuration's, bumped when
+//   one is applied or cleared. Otherwise it ends as it would had the other call come first: a
+//   refresh with the stale-refresh line and no effect, a sign-on with 400 "Tried to create an
+//   authorization when one already exists." and nothing changed, a user-info fetch with no cache
+//   change and no event, a discovery fetch with its record dropped.
+// - One refresh and one sign-off at a time per authorization: a refresh timer that finds a
+//   refresh in flight ends with the stale-refresh line, a POST refresh answers as GET
+//   authorization does at that moment, and a second DELETE answers 404. A refresh or a sign-on
+//   started while a sign-off is in flight finds no authorization.
+// - Change events are fixed when committed and queued in commit order; the thread that finds
+//   no one sending them sends them, in order. A call returns once the events it made have been
+//   sent, unless an outer frame of its own thread or another thread was sending: then they
+//   follow that one's, and the call does not wait. Log lines, telemetry and timers are sent in
+//   line, after the events of the commit they follow when no one else is sending.
+// - Status and configuration reads fetch an expired discovery record themselves, with no lock
+//   held. A record whose fetch is in flight counts for them once that fetch completes; until
+//   then they use the previous record, or fetch themselves when there is none.
+// - Stop refuses new calls and waits for those in flight on other threads (they commit
+//   nothing once it has begun), never for calls of its own thread.
+// The one duty left to the host is the logger's: it holds its own lock around each target's
+// write, so the host's writeLog must not wait for another thread that logs.
 class ULIXAuthPlugin : public plugin_runtime::PluginBase {
  public:
   ULIXAuthPlugin();
@@ -71,104 +71,127 @@ class ULIXAuthPlugin : public plugin_runtime::PluginBase {
   void registerEndpoints() override;
   bool onStart() override;
 
-  // The common end of every sign-on attempt: keeps the error and answers with its status (400 for
-  // a plain "invalid_request"), or publishes the Create events, schedules the refresh and
-  // answers the new authorization.
-  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::Authorization> OnAuthorizationResult(
-      const std::optional<ULIXRequestError>& outcome);
-  // Refreshes the tokens if the current access token is still `expected_access_token`: 404 when
-  // there is no authorization, 409 when it changed, the service's failure otherwise (below 500
-  // the authorization is dropped, from 500 on a retry is scheduled).
+  // Refreshes the tokens if the current access token is still `expected_access_token` and no
+  // other refresh of it is in flight: 404 when there is no authorization, 409 when it changed or
+  // is being refreshed, the service's failure otherwise (below 500 the authorization is dropped,
+  // from 500 on a retry is scheduled). What the refresh timer runs.
   std::optional<Vorn::RemotingError> RefreshTokens(const std::string& expected_access_token);
-  // Schedules the refresh of the current token set within its refresh window.
-  void ScheduleRefresh();
-  // Schedules a retry of the current token set's refresh after the randomised backoff.
-  void ScheduleRefreshRetry();
-  // Installs the configuration that wins among the sources into the client.
+  // Installs the configuration that wins among the sources into the client and fetches its
+  // discovery document.
   void ApplyConfiguration();
   // Signs on with the command-line credentials when the plug-in manager reports its plug-ins
   // initialised.
   void OnPluginManagerStatus(const Vorn::Client::PluginResourceEvent& event);
 
  private:
-  friend class UserInfoResource;
-  class WriteLock;
   // What readers answer from; defined with the handlers.
-  struct View;
+  struct State;
+  class CallScope;
+  struct DiscoveryFetch;
 
-  // The endpoints, in registration order. Readers take the view they answer from.
+  // The endpoints, in registration order. Readers take the state they answer from.
   Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::Authorization> GetAuthorization(
-      const View& view);
+      const State& state);
   Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::AuthError> GetAuthorizationError(
-      const View& view);
+      const State& state);
   Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::AccessToken> GetAccessToken(
-      const View& view);
+      const State& state);
   Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::EntitlementsToken> GetEntitlementsToken(
-      const View& view);
-  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::IdToken> GetIdToken(const View& view);
-  Vorn::RemotingTypedResult<binding::BindingValue> GetGasToken(const View& view);
+      const State& state);
+  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::IdToken> GetIdToken(const State& state);
+  Vorn::RemotingTypedResult<binding::BindingValue> GetGasToken(const State& state);
   Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::Authorization> PostGas(
       const Vorn::Client::UlixAuth::Api::ULIXPlayerCredentials& credentials);
   Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::Authorization> PostRefresh();
   Vorn::RemotingTypedResult<void> HandleAuthorizationDelete();
   Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::ULIXJWTConfig> GetConfig(
-      const View& view, const std::string& platform_id);
+      const State& state, const std::string& platform_id);
   Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::RegionStatus> GetStatus(
-      const View& view, const std::string& platform_id);
+      const State& state, const std::string& platform_id);
   Vorn::RemotingTypedResult<void> PostConfig(
       const Vorn::Client::UlixAuth::Api::ULIXJWTConfig& config);
   Vorn::RemotingTypedResult<void> DeleteConfig();
   Vorn::RemotingTypedResult<void> PostPublicClientConfig(
       const Vorn::Client::UlixAuth::Api::PublicClientConfig& config);
-  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::DeviceId> PostDeviceId(const View& view);
+  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::DeviceId> PostDeviceId(const State& state);
   Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::UserInfo> PostUserInfo();
-  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::UserInfo> GetUserInfo(const View& view);
+  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::UserInfo> GetUserInfo(const State& state);
 
-  // Wraps a reader: it answers from the view published last (500 before start and after stop).
+  // Wraps a reader: it answers from the state published last (500 before start and after stop).
   template <typename Result, typename... Args>
-  auto Reader(Vorn::RemotingTypedResult<Result> (ULIXAuthPlugin::*handler)(const View&,
+  auto Reader(Vorn::RemotingTypedResult<Result> (ULIXAuthPlugin::*handler)(const State&,
                                                                            const Args&...));
-  // Wraps a writer: it runs with the writer lock held, once the plug-in has started.
+  // Wraps a writer: it runs once the plug-in has started and until it stops.
   template <typename Result, typename... Args>
   auto Writer(Vorn::RemotingTypedResult<Result> (ULIXAuthPlugin::*handler)(const Args&...));
 
-  // Replaces the published view with the state as it stands. Writers call it after a change
-  // and before announcing it; the outermost release of the writer lock calls it too. Returns
-  // the view it published. Writer lock held.
-  std::shared_ptr<const View> Publish();
-  // The view published last; null before start and after stop. Any thread.
-  std::shared_ptr<const View> CurrentView() const;
-  // For a platform question: null when `view`'s discovery record is fresh, or when it is not
-  // but a writer is running (the record as it stands answers then); otherwise the view after
-  // fetching the record again.
-  std::shared_ptr<const View> FetchStaleDiscovery(const View& view);
-  // Sends the Create or Update event of `path` whose data is what GET `get` answers now (the
-  // record's defaults when it fails).
-  template <typename Record>
-  void SendChange(Vorn::Client::PluginResourceEventType type, const char* path,
-                  Vorn::RemotingTypedResult<Record> get);
+  // The state published last; null before start and after stop. Any thread.
+  std::shared_ptr<const State> CurrentState() const;
+  // A copy of the published state to change and then commit. State lock held, started.
+  std::shared_ptr<State> Edit() const;
+
+  // The end of a sign-on attempt that began at `generation` and ran on `attempt`: keeps the
+  // error and answers with its status (400 for a plain "invalid_request"), or installs the new
+  // token set, sends the Create events, schedules the refresh and answers the new authorization.
+  Vorn::RemotingTypedResult<Vorn::Client::UlixAuth::Api::Authorization> OnAuthorizationResult(
+      std::uint64_t generation, const ULIXClient& attempt,
+      const std::optional<ULIXRequestError>& outcome);
+  // RefreshTokens for either caller. The timer passes the token it expects and meets the
+  // stale-refresh line when a refresh is in flight; a POST refresh passes none (the current
+  // token), and when a refresh is in flight answers with `answered` set to the state of that
+  // moment. On success `answered`, when given, receives the state committed.
+  std::optional<Vorn::RemotingError> Refresh(const std::string* expected,
+                                             std::shared_ptr<const State>* answered);
+  // Schedules the refresh of `tokens` (none: the warning) within its refresh window.
+  void ScheduleRefresh(const ULIXTokenSet* tokens);
   // Asks the host for the refresh callback for `access_token` at `delay_seconds` from now.
   void ScheduleRefreshCallback(std::string access_token, double delay_seconds);
-  // Drops the token set and the cached user info and sends the Delete events every loss of the
-  // authorization announces: userinfo, then authorization, access-token and id-token.
-  void DropAuthorization();
 
-  // Serialises the writers (see the class comment). `write_depth_`, changed only with the mutex
-  // held, tells the outermost release, which publishes the view.
-  std::recursive_mutex write_mutex_;
-  int write_depth_ = 0;
-  // Set while a refresh exchange runs, for a refresh that re-enters from inside it.
-  bool refreshing_ = false;
+  // Changes a copy of the configuration sources with `change` (which may refuse with an error)
+  // and applies the result.
+  Vorn::RemotingTypedResult<void> ChangeSources(
+      const std::function<std::optional<Vorn::RemotingError>(ULIXConfigSources&)>& change);
+  // Installs the chosen configuration (or clears it) into `next` and bumps the configuration's
+  // generation; returns the discovery fetch to run once the lock is released, if any. State lock
+  // held.
+  std::optional<DiscoveryFetch> ApplyTo(State& next);
+  // Runs `fetch` (no lock held) and installs its record when the configuration it was made for
+  // is still applied.
+  void Run(DiscoveryFetch fetch);
+  // The discovery record a platform question of `state` answers from: the last completed one
+  // while it is fresh, or while another fetch is in flight; otherwise one fetched now.
+  std::shared_ptr<const ULIXDiscovery> DiscoveryFor(const State& state);
 
-  // Taken only to swap or copy the pointer, never across a host call.
-  mutable std::mutex view_mutex_;
-  std::shared_ptr<const View> view_;
+  // Queue a change event of `path` whose data is `record` (fixed now), or a Delete. State lock
+  // held, in the commit's critical section.
+  template <typename Record>
+  void QueueChange(Vorn::Client::PluginResourceEventType type, const char* path, Record record);
+  void QueueDelete(const char* path);
+  // Drops the token set and the cached user info from `next` and queues the Delete events every
+  // loss of the authorization announces: userinfo, then authorization, access-token, id-token.
+  // State lock held.
+  void DropAuthorization(State& next);
+  // Sends the queued events unless another frame is sending them. No lock held.
+  void SendQueued();
 
-  // Owned working state, created by onStart in this order and released in reverse. Writer lock.
-  std::unique_ptr<ULIXClient> client;
-  std::unique_ptr<ULIXConfigSources> configSources;
-  std::optional<ULIXRequestError> lastAuthError;
-  std::unique_ptr<UserInfoResource> userInfoResource;
+  // Guards everything below; never held across a host call.
+  mutable std::mutex mutex_;
+  std::shared_ptr<const State> state_;
+  // Generations start at 1; 0 names no authorization and no call in flight.
+  std::uint64_t auth_generation_ = 1;
+  std::uint64_t config_generation_ = 1;
+  // The authorization generation a refresh or a sign-off is in flight for.
+  std::uint64_t refreshing_ = 0;
+  std::uint64_t signing_off_ = 0;
+  // Change events committed and not yet sent, and whether a frame is sending them.
+  std::deque<std::function<void()>> outbox_;
+  bool sending_ = false;
+
+  // Calls in flight per thread, for stop; closed once stop has begun.
+  std::mutex calls_mutex_;
+  std::condition_variable calls_left_;
+  std::map<std::thread::id, int> calls_;
+  bool closed_ = false;
 };
 
 }  // namespace ulix_auth

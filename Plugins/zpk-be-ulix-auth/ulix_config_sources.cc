@@ -40,8 +40,7 @@ std::string NewIdentifier() {
   return text;
 }
 
-ULIXConfigSources::ULIXConfigSources(plugin_runtime::PluginHostBridge& plugin, ULIXClient& client)
-    : plugin_(plugin), client_(client) {
+ULIXConfigSources::ULIXConfigSources(plugin_runtime::PluginHostBridge& plugin) : plugin_(&plugin) {
   LoadCommandLine();
 }
 
@@ -85,7 +84,7 @@ TokenConfigResult ULIXConfigSources::BuildFromToken(const std::string& token,
 
 void ULIXConfigSources::LoadCommandLine() {
   Vorn::RemotingTypedResult<std::vector<std::string>> arguments =
-      plugin_.typedCall<std::vector<std::string>>(kHostMethodGet, kCommandLinePath);
+      plugin_->typedCall<std::vector<std::string>>(kHostMethodGet, kCommandLinePath);
   if (arguments.ok()) {
     const CommandLineOptions options(std::move(arguments).value());
     if (options.Flag("ulix-auth.disabled")) {
@@ -129,7 +128,7 @@ void ULIXConfigSources::LoadCommandLine() {
 
 void ULIXConfigSources::LoadInstallSettings() {
   Vorn::RemotingTypedResult<binding::BindingValue> settings =
-      plugin_runtime::ReadInstallSetting<binding::BindingValue>(plugin_, kInstallSettingsKey);
+      plugin_runtime::ReadInstallSetting<binding::BindingValue>(*plugin_, kInstallSettingsKey);
   if (!settings.ok()) {
     logging::LogText(logging::kAlways, logging::kGroupDbg, "Could not load local ULIX settings.");
     return;
@@ -139,7 +138,7 @@ void ULIXConfigSources::LoadInstallSettings() {
     // First start on this machine: the identifier is made once and kept by the host.
     if (!object.isStructure()) object.reserveFields(1);
     object.fieldForWrite(kInstallIdentifier).setString(NewIdentifier());
-    if (!plugin_runtime::WriteInstallSetting(plugin_, kInstallSettingsKey, object)) {
+    if (!plugin_runtime::WriteInstallSetting(*plugin_, kInstallSettingsKey, object)) {
       logging::LogText(logging::kAlways, logging::kGroupDbg, "Could not save local ULIX settings.");
       return;
     }
@@ -149,14 +148,14 @@ void ULIXConfigSources::LoadInstallSettings() {
 
 void ULIXConfigSources::LoadRegion() {
   Vorn::RemotingTypedResult<binding::BindingValue> locale =
-      plugin_.typedCall<binding::BindingValue>(kHostMethodGet, kRegionLocalePath);
+      plugin_->typedCall<binding::BindingValue>(kHostMethodGet, kRegionLocalePath);
   if (!locale.ok()) {
     logging::LogText(logging::kAlways, logging::kGroupDbg, "ULIX settings not found.");
     return;
   }
   const std::string region = locale.value().field("region").toText();
   Vorn::RemotingTypedResult<binding::BindingValue> loaded =
-      plugin_.typedCall<binding::BindingValue>(
+      plugin_->typedCall<binding::BindingValue>(
           kHostMethodGet, std::string(kRegionSettingsPrefix) + region + "/ulix");
   if (!loaded.ok()) {
     logging::LogText(logging::kAlways, logging::kGroupDbg, "ULIX settings not found.");
@@ -224,35 +223,23 @@ const std::optional<TokenHolder>& ULIXConfigSources::ChosenToken() const {
   return override_token_ ? override_token_ : region_token_;
 }
 
-void ULIXConfigSources::ApplyConfiguration() {
-  if (const ULIXClientConfig* chosen = ChosenConfig()) {
-    client_.SetULIXConfig(*chosen);
-  } else {
-    client_.ClearConfig();
-  }
-  if (kount_settings_) client_.SetDeviceSessionId(kount_settings_->sessionId);
-}
-
 std::optional<std::string> ULIXConfigSources::InstallTokenOverride(const std::string& token) {
   TokenConfigResult built = BuildFromToken(token, /*allow_lq_fallback=*/true);
   if (std::string* reason = std::get_if<std::string>(&built)) return std::move(*reason);
   override_config_ = std::move(std::get<ULIXClientConfig>(built));
   override_token_.emplace(token);
-  ApplyConfiguration();
   return std::nullopt;
 }
 
 void ULIXConfigSources::InstallPublicClientOverride(std::string_view url,
                                                     std::string_view client_id) {
   override_config_ = BuildPublicClient(url, client_id, /*allow_lq_fallback=*/false);
-  ApplyConfiguration();
 }
 
 bool ULIXConfigSources::DropOverride() {
   if (!override_config_) return false;
   override_token_.reset();
   override_config_.reset();
-  ApplyConfiguration();
   return true;
 }
 

@@ -1,7 +1,7 @@
 // Where the sign-on configuration comes from: the host's command line, the plug-in's install
 // settings, the host's region and the region's sign-on settings, read once at start, and the
-// overrides the configuration endpoints install later. Decides which configuration wins and
-// installs it into the protocol client.
+// overrides the configuration endpoints install later. Decides which configuration wins; the
+// plug-in installs it into the protocol client.
 #ifndef PLUGINS_ZPK_BE_ULIX_AUTH_ULIX_CONFIG_SOURCES_H_
 #define PLUGINS_ZPK_BE_ULIX_AUTH_ULIX_CONFIG_SOURCES_H_
 
@@ -34,37 +34,31 @@ using TokenConfigResult = std::variant<ULIXClientConfig, std::string>;
 inline constexpr std::string_view kBaseScopes = "openid offline_access kiv ban profile email phone";
 inline constexpr const char* kConfigureLabel = "configure-auth-client";
 
-// Not thread-safe: the plug-in that owns it serialises every use with its writer lock. `plugin`
-// and `client` must outlive it. The precedence rules live here alone: an override (from the
-// command line, then replaced through the configuration endpoints) beats the region's
-// configuration, and the override's token holder beats the region's.
+// A value: the plug-in publishes one and changes a copy of it. The precedence rules live here
+// alone: an override (from the command line, then replaced through the configuration endpoints)
+// beats the region's configuration, and the override's token holder beats the region's.
 class ULIXConfigSources {
  public:
   // Reads the command line, then (unless sign-on is disabled there) the install settings, the
   // region and the region's settings, through blocking host calls on this thread. Every failure
   // is logged and leaves the source concerned absent.
-  ULIXConfigSources(plugin_runtime::PluginHostBridge& plugin, ULIXClient& client);
-
-  // Installs the chosen configuration into the client, or clears the client's configuration
-  // when there is none; then hands the client the Kount session id when there is one. May fetch
-  // the discovery document (blocking).
-  void ApplyConfiguration();
+  explicit ULIXConfigSources(plugin_runtime::PluginHostBridge& plugin);
 
   // Installs, as the override, a configuration built from the configuration token `token`
-  // (LQ fallback allowed) with a token holder holding `token`, and applies it. When the token's
-  // claims do not parse nothing changes and the claim reader's message comes back.
+  // (LQ fallback allowed) with a token holder holding `token`. When the token's claims do not
+  // parse nothing changes and the claim reader's message comes back. The caller applies it.
   [[nodiscard]] std::optional<std::string> InstallTokenOverride(const std::string& token);
-  // Installs, as the override, a public client at `url` + "/token" (LQ fallback not allowed)
-  // and applies it. The override's token holder is left as it was.
+  // Installs, as the override, a public client at `url` + "/token" (LQ fallback not allowed).
+  // The override's token holder is left as it was.
   void InstallPublicClientOverride(std::string_view url, std::string_view client_id);
-  // Drops the override and its token holder and applies the region's configuration, if any.
-  // False, changing nothing, when there is no override.
+  // Drops the override and its token holder, so that the region's configuration, if any, wins
+  // again. False, changing nothing, when there is no override.
   bool DropOverride();
 
   // Whether sign-on has any configuration to use.
   bool HasConfiguration() const { return region_config_ || override_config_; }
   bool HasOverride() const { return override_config_.has_value(); }
-  // The configuration ApplyConfiguration installs: the override's, else the region's; nullptr
+  // The configuration to install: the override's, else the region's; nullptr
   // when there is neither.
   const ULIXClientConfig* ChosenConfig() const;
   // The token holder of the chosen source: the override's when there is one, else the region's.
@@ -91,8 +85,8 @@ class ULIXConfigSources {
   void LoadRegion();
   void LoadKount(const binding::BindingValue& settings);
 
-  plugin_runtime::PluginHostBridge& plugin_;
-  ULIXClient& client_;
+  // For the loads, which run in the constructor only.
+  plugin_runtime::PluginHostBridge* plugin_;
   std::optional<ULIXClientConfig> region_config_;
   std::optional<ULIXClientConfig> override_config_;
   std::optional<Vorn::Client::UlixAuth::Api::ULIXPlayerCredentials> command_line_credentials_;

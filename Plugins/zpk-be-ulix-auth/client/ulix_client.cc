@@ -137,7 +137,7 @@ std::string RefreshTokenGrant(std::string_view refresh_token) {
 }
 
 ULIXClient::ULIXClient(plugin_runtime::PluginHostBridge& host)
-    : host_(host), telemetry_(host.telemetry()) {}
+    : host_(&host), telemetry_(host.telemetry()) {}
 
 ULIXClient::~ULIXClient() = default;
 
@@ -165,11 +165,12 @@ void ULIXClient::FetchOpenIdConfiguration() {
   }
   // Installed before anything is sent: a failed fetch leaves an empty record that is trusted
   // for the full lifetime, so an unreachable service costs at most two time-outs per 300 s.
-  discovery_ = std::make_unique<ULIXDiscovery>();
-  ULIXDiscovery& discovery = *discovery_;
-  discovery.expiresAt = host_.now() + kDiscoveryLifetimeNs;
+  InstallEmptyDiscovery();
+  // Filled on the side and installed whole: an installed record is never changed.
+  ULIXDiscovery discovery;
+  discovery.expiresAt = discovery_->expiresAt;
 
-  const std::string& url = config_->url;
+  const std::string url = config_->url;
   if (url.size() < kTokenSuffixLength) throw std::out_of_range("invalid string position");
   plugin_runtime::HttpRequest request;
   request.method = kHostMethodGet;
@@ -182,7 +183,7 @@ void ULIXClient::FetchOpenIdConfiguration() {
 
   HttpResponse response;
   for (std::size_t attempt = 1; attempt <= 2; ++attempt) {
-    response = host_.sendHttp(request, HttpBodyForm::kJson);
+    response = host_->sendHttp(request, HttpBodyForm::kJson);
     if (Delivered(response)) {
       logging::Log(kAlways, kLogGroup,
                    "ulix-auth: OpenID configuration fetch succeeded after %zu tries", attempt);
@@ -227,11 +228,18 @@ void ULIXClient::FetchOpenIdConfiguration() {
   if (document.hasField("userinfo_endpoint")) {
     discovery.userInfoEndpoint = document.field("userinfo_endpoint").toText();
   }
+  discovery_ = std::make_shared<const ULIXDiscovery>(std::move(discovery));
+}
+
+void ULIXClient::InstallEmptyDiscovery() {
+  auto record = std::make_shared<ULIXDiscovery>();
+  record->expiresAt = host_->now() + kDiscoveryLifetimeNs;
+  discovery_ = std::move(record);
 }
 
 void ULIXClient::EnsureFreshDiscovery() {
   if (!config_) return;
-  if (!discovery_ || discovery_->expiresAt < host_.now()) FetchOpenIdConfiguration();
+  if (!discovery_ || discovery_->expiresAt < host_->now()) FetchOpenIdConfiguration();
 }
 
 bool PlatformAvailableIn(const ULIXDiscovery* discovery, bool configured,
@@ -311,7 +319,7 @@ HttpResponse ULIXClient::SendTokenEndpointRequest(std::string_view suffix,
   body.append(grant_body);
   request.timeout = kRequestTimeout;
   request.flag = kRequestFlag;
-  return host_.sendHttp(request, HttpBodyForm::kJson);
+  return host_->sendHttp(request, HttpBodyForm::kJson);
 }
 
 std::optional<ULIXRequestError> ULIXClient::RequestToken(std::string_view grant_body) {
@@ -476,9 +484,9 @@ std::optional<ULIXRequestError> ULIXClient::RequestUserInfo() {
       discovery_->userInfoEndpoint.empty()) {
     return std::nullopt;
   }
-  HttpResponse response = host_.getText(discovery_->userInfoEndpoint,
-                                        {{"Authorization", "Bearer " + tokens_->accessToken}},
-                                        kRequestTimeout, kRequestFlag);
+  HttpResponse response = host_->getText(discovery_->userInfoEndpoint,
+                                         {{"Authorization", "Bearer " + tokens_->accessToken}},
+                                         kRequestTimeout, kRequestFlag);
   ReportClientId();
 
   if (!Delivered(response)) {

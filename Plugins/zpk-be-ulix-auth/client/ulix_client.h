@@ -40,33 +40,43 @@ bool UserInfoEnabledIn(const ULIXDiscovery* discovery, bool configured,
                        std::string_view platform_id);
 
 // Runs every operation synchronously on the caller's thread and blocks while the host performs
-// an exchange; it starts no thread and takes no lock. Callers keep two threads from using one
-// client at the same time. No operation raises, except the discovery fetch (and so
-// SetULIXConfig and the two availability queries) for a configured url shorter than six
-// characters: std::out_of_range "invalid string position", after the empty discovery record has
-// been installed.
+// an exchange; it starts no thread and takes no lock. A client is a value: the plug-in keeps the
+// one it publishes unchanged and runs each exchange on a copy of its own, so nothing another call
+// does while the host performs the exchange can reach the copy's state (the discovery record is
+// shared between copies, but never changed once installed). No operation raises, except the
+// discovery fetch (and so SetULIXConfig and the two availability queries) for a configured url
+// shorter than six characters: std::out_of_range "invalid string position", after the empty
+// discovery record has been installed.
 class ULIXClient {
  public:
-  // `host` must outlive the client and have started: its telemetry sender is taken now.
+  // `host` must outlive the client and every copy, and have started: its telemetry sender is
+  // taken now.
   explicit ULIXClient(plugin_runtime::PluginHostBridge& host);
-  ULIXClient(const ULIXClient&) = delete;
-  ULIXClient& operator=(const ULIXClient&) = delete;
+  ULIXClient(const ULIXClient&) = default;
+  ULIXClient& operator=(const ULIXClient&) = default;
   ~ULIXClient();
 
   // ---- Configuration and discovery -------------------------------------------------------------
   // Logs the url, client id and scopes (never the assertion), stores `config` in place of any
   // earlier one and fetches the discovery document.
   void SetULIXConfig(ULIXClientConfig config);
+  // Stores `config` in place of any earlier one, and nothing else: no line, no fetch.
+  void InstallConfig(ULIXClientConfig config) { config_ = std::move(config); }
   // Drops the configuration and the discovery record; tokens, device session id and user info
   // stay.
   void ClearConfig();
   // The id sent as "X-Vorn-DSID" with token-endpoint requests while the service has a device-id
   // frame ("vorn_did_uri").
   void SetDeviceSessionId(std::string_view id);
-  // Installs a new, empty discovery record trusted for 300 s, then fills it from the service's
-  // "/.well-known/openid-configuration" (two immediate attempts). A failure leaves the empty
-  // record in place, logged and reported; without a configuration nothing happens.
+  // Installs a new, empty discovery record trusted for 300 s, then replaces it with the record
+  // filled from the service's "/.well-known/openid-configuration" (two immediate attempts),
+  // which keeps the empty one's lifetime. A failure leaves the empty record in place, logged and
+  // reported; without a configuration nothing happens.
   void FetchOpenIdConfiguration();
+  // The first step of the fetch alone: a new, empty record trusted for 300 s from now.
+  void InstallEmptyDiscovery();
+  // Installs `record` (or none) as it is: a record another copy fetched.
+  void SetDiscovery(std::shared_ptr<const ULIXDiscovery> record) { discovery_ = std::move(record); }
   // Fetches the discovery document when there is none or it has expired; with a configuration
   // only.
   void EnsureFreshDiscovery();
@@ -114,6 +124,7 @@ class ULIXClient {
   const std::optional<ULIXClientConfig>& config() const { return config_; }
   // Null before the first fetch and after ClearConfig.
   const ULIXDiscovery* discovery() const { return discovery_.get(); }
+  const std::shared_ptr<const ULIXDiscovery>& discoveryRecord() const { return discovery_; }
   const std::optional<ULIXTokenSet>& tokens() const { return tokens_; }
   // The stored token set for in-place updates (the refresh schedule's attempt count); null when
   // there is none.
@@ -131,9 +142,10 @@ class ULIXClient {
   // token's claims).
   ULIXTokenSet BuildTokenSet(const binding::BindingValue& document) const;
 
-  plugin_runtime::PluginHostBridge& host_;
+  plugin_runtime::PluginHostBridge* host_;
   std::optional<ULIXClientConfig> config_;
-  std::unique_ptr<ULIXDiscovery> discovery_;
+  // Never changed once installed: copies of the client share it.
+  std::shared_ptr<const ULIXDiscovery> discovery_;
   std::optional<ULIXTokenSet> tokens_;
   std::optional<std::string> device_session_id_;
   std::optional<std::string> user_info_;
