@@ -79,6 +79,8 @@ Plug-in arguments (served at /vornclient/command-line-args) follow "--"; argumen
 "--ulix-auth." are handed to the plug-in wherever they stand, for example:
   --ulix-auth.url=http://127.0.0.1:9000 --ulix-auth.client=devhost
   --ulix-auth.username=demo --ulix-auth.password-file=FILE --ulix-auth.platform=EU
+The plug-in reads url, client, token, required, disabled, username, password and platform; the
+host warns of any other name after "--ulix-auth.".
 The password reaches the plug-in as --ulix-auth.password=..., taken from the first line of the
 file --ulix-auth.password-file names, or from the environment variable ULIX_AUTH_PASSWORD.
 --ulix-auth.password=... works on the command line too, but every local user can read a
