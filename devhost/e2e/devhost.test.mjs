@@ -65,6 +65,10 @@ describe('development host', { timeout: TEST_TIMEOUT }, () => {
     assert.equal(json.openapi, '3.1.0');
     assert.equal(json.servers[0].url, host.url);
     assert.ok(json.paths['/events']);
+    const unsummarised = Object.entries(json.paths).flatMap(([route, operations]) =>
+      Object.entries(operations).filter(([, operation]) => !operation.summary)
+        .map(([method]) => `${method} ${route}`));
+    assert.deepEqual(unsummarised, []);
   });
 
   test('answers unknown paths with a JSON error', async () => {
