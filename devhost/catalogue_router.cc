@@ -96,6 +96,14 @@ std::string ErrorBody(int status, std::string_view raw_message) {
 CatalogueRouter::CatalogueRouter(const TypeCatalogue& catalogue) : chooser_(catalogue) {}
 
 ApiAnswer CatalogueRouter::Handle(const ApiRequest& request) const {
+  if (observer_ == nullptr) return Dispatch(request);
+  observer_->Before(request);
+  ApiAnswer answer = Dispatch(request);
+  observer_->After(request, answer);
+  return answer;
+}
+
+ApiAnswer CatalogueRouter::Dispatch(const ApiRequest& request) const {
   ApiAnswer answer;
   const std::uint32_t method = MethodCode(request.method);
   const std::string custom = method == kHostMethodCustom ? request.method : "";

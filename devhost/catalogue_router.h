@@ -39,6 +39,16 @@ std::uint32_t MethodCode(std::string_view name);
 // become U+FFFD, so that the body stays valid JSON whatever a client sent.
 std::string ErrorBody(int status, std::string_view message);
 
+// Hears every request the router dispatches, on the dispatching thread: Before just ahead of the
+// plug-in's call (the events the plug-in sends while it serves the request come between the
+// two), After with its answer.
+class RouterObserver {
+ public:
+  virtual ~RouterObserver() = default;
+  virtual void Before(const ApiRequest& request) = 0;
+  virtual void After(const ApiRequest& request, const ApiAnswer& answer) = 0;
+};
+
 class CatalogueRouter {
  public:
   // Reads the endpoint records of `catalogue`, which must outlive the router.
@@ -47,8 +57,14 @@ class CatalogueRouter {
   // Dispatches `request` to the plug-in on this thread. Never throws for a plug-in answer.
   ApiAnswer Handle(const ApiRequest& request) const;
 
+  // Set before the router serves; `observer` must outlive it. Null: none.
+  void SetObserver(RouterObserver* observer) { observer_ = observer; }
+
  private:
+  ApiAnswer Dispatch(const ApiRequest& request) const;
+
   wire::EndpointChooser chooser_;
+  RouterObserver* observer_ = nullptr;
 };
 
 }  // namespace devhost

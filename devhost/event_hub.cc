@@ -91,7 +91,12 @@ void EventHub::QueueFrame(std::string frame) {
 std::shared_ptr<EventHub::Listener> EventHub::Listen(bool replay) {
   auto listener = std::make_shared<Listener>();
   std::lock_guard<std::mutex> lock(mutex_);
-  if (replay) listener->frames_.assign(history_.begin(), history_.end());
+  if (replay) {
+    listener->frames_.assign(history_.begin(), history_.end());
+    // A comment, which event-stream readers skip: tells a page what happened before it came
+    // from what happens now.
+    listener->frames_.push_back(std::string(kHistoryEnd));
+  }
   listeners_.push_back(listener);
   return listener;
 }

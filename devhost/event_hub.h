@@ -51,8 +51,11 @@ class EventHub {
   // plug-in never hears the host talking about itself.
   void Announce(std::string_view name, std::string_view json);
 
+  // The frame that ends a replayed history.
+  static constexpr std::string_view kHistoryEnd = ": history end\n\n";
+
   // A new listener sees the events published after this call and, with `replay`, the history
-  // of those published before it, oldest first.
+  // of those published before it, oldest first, then kHistoryEnd.
   std::shared_ptr<Listener> Listen(bool replay = false);
   void Forget(const std::shared_ptr<Listener>& listener);
   // Waits up to `wait` for the next frame of `listener`. False when none came or the hub was

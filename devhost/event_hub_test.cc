@@ -90,8 +90,8 @@ TEST(EventHub, ReplaysEarlierEventsToListenersThatAskForThem) {
   auto fresh = hub.Listen();
   auto replaying = hub.Listen(true);
   EXPECT_TRUE(Drain(hub, *fresh).empty());
-  EXPECT_EQ(Drain(hub, *replaying),
-            (std::vector<std::string>{"event: early\ndata: [\"early\"]\n\n"}));
+  EXPECT_EQ(Drain(hub, *replaying), (std::vector<std::string>{"event: early\ndata: [\"early\"]\n\n",
+                                                              std::string(EventHub::kHistoryEnd)}));
 }
 
 TEST(EventHub, KeepsAHistoryBoundedInFramesAndInBytes) {
@@ -109,8 +109,10 @@ TEST(EventHub, KeepsAHistoryBoundedInFramesAndInBytes) {
           OwnedHostValue::TextList({tag + std::string(row.data_bytes - tag.size(), 'x')});
       hub.Publish("n", value.record());
     }
-    const std::vector<std::string> frames = Drain(hub, *hub.Listen(true));
+    std::vector<std::string> frames = Drain(hub, *hub.Listen(true));
     ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames.back(), EventHub::kHistoryEnd);
+    frames.pop_back();
     std::size_t bytes = 0;
     for (const std::string& kept : frames) bytes += kept.size();
     EXPECT_LE(frames.size(), EventHub::kHistoryFrames);

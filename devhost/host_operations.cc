@@ -256,7 +256,11 @@ void HostOperations::AppendTelemetry(std::string_view path, std::string_view jso
 void HostOperations::SendHttpRequest(const HostFunctionTable* self, const HostHttpRequest* request,
                                      HostHttpResponse* response) {
   try {
+    const auto started = std::chrono::steady_clock::now();
     HttpExchange exchange = SendWithCurl(*request);
+    if (ExchangeLog* exchanges = From(self).settings_.exchanges) {
+      exchanges->Record(*request, exchange, std::chrono::steady_clock::now() - started);
+    }
     HeldResponse& held = Hold(response);
     HostHttpResponse answer{};
     answer.release = &ReleaseHttpResponse;

@@ -14,6 +14,7 @@
 
 #include "devhost/data_store.h"
 #include "devhost/event_hub.h"
+#include "devhost/exchange_log.h"
 #include "devhost/host_log.h"
 #include "devhost/timer_queue.h"
 #include "plugin_host_interface.h"
@@ -24,6 +25,7 @@ struct HostSettings {
   std::vector<std::string> plugin_arguments;  // served as "/vornclient/command-line-args"
   std::optional<std::string> region;          // served in "/vornclient/region-locale"
   std::string telemetry_file;                 // JSON lines appended here
+  ExchangeLog* exchanges = nullptr;           // hears every HTTP exchange; must outlive the host
 };
 
 // The name of the host's own /events frame announcing a delayed callback the plug-in scheduled.

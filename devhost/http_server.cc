@@ -469,8 +469,17 @@ int ApiServer::Answer(MHD_Connection* connection, const char* method_text, Excha
           kMaxReadyWaitSeconds);
       const bool ready = settings_.wait_ready(std::chrono::seconds(wait));
       return Send(connection, ready ? MHD_HTTP_OK : MHD_HTTP_SERVICE_UNAVAILABLE,
-                  "application/json", ready ? R"({"ready":true})" : R"({"ready":false})",
+                  "application/json",
+                  settings_.ready_body ? settings_.ready_body(ready)
+                  : ready              ? R"({"ready":true})"
+                                       : R"({"ready":false})",
                   {{"Cache-Control", "no-store"}});
+    }
+    for (const auto& [route, answer] : settings_.json_routes) {
+      if (path == route) {
+        return Send(connection, MHD_HTTP_OK, "application/json", answer(),
+                    {{"Cache-Control", "no-store"}});
+      }
     }
     if (path == "/events") {
       // "?replay=1" first sends the events published before the client came (the plug-in

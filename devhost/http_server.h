@@ -62,6 +62,10 @@ struct ServerSettings {
   // What GET /ready asks: waits up to the given time for the plug-in's start-up work and tells
   // whether it is done. Without it that path is 404.
   std::function<bool(std::chrono::milliseconds)> wait_ready;
+  // The body /ready answers, given whether the start-up work is done; without it {"ready": ...}.
+  std::function<std::string(bool ready)> ready_body;
+  // The host's own JSON read routes (GET /exchanges, ...): path and what it answers now.
+  std::vector<std::pair<std::string, std::function<std::string()>>> json_routes;
 };
 
 // The process's whole malloc heap: what is in use, and what the allocator holds (in use, or

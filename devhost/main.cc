@@ -1,16 +1,20 @@
 // The development host: loads the plug-in through the C interface alone, implements the host
 // operations for real and serves the plug-in's API on 127.0.0.1 for people and tests.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <malloc.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/random.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +24,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -27,12 +32,14 @@
 #include "devhost/curl_transport.h"
 #include "devhost/data_store.h"
 #include "devhost/event_hub.h"
+#include "devhost/exchange_log.h"
 #include "devhost/host_log.h"
 #include "devhost/host_operations.h"
 #include "devhost/host_value_json.h"
 #include "devhost/http_server.h"
 #include "devhost/openapi_document.h"
 #include "devhost/plugin_instance.h"
+#include "devhost/sign_on_report.h"
 #include "devhost/timer_queue.h"
 
 #ifndef ULIX_DEVHOST_CONSOLE_FOLDER
@@ -54,11 +61,11 @@ written with the port to <state>/devhost.lock (mode 0600).
 Options:
   --plugin PATH        the plug-in library (default: the one built with this host)
   --state DIR          state folder: data store, telemetry, lock file (default: ./devhost-state)
-  --port N             port on 127.0.0.1 (default 0: any free port)
+  --port N             port on 127.0.0.1, 1 to 65535 (default 0: any free port)
   --region R           the region served at /vornclient/region-locale
-  --store PATH=JSON    put a document into the data store before the plug-in starts; repeatable.
-                       Example: --store '/data-store/v1/system-settings/region_data/EU/ulix=
-                       {"url":"http://127.0.0.1:9000","client":"devhost"}'
+  --store PATH=JSON    put a document into the data store before the plug-in starts;
+                       repeatable. Example (one argument):
+    --store '/data-store/v1/system-settings/region_data/EU/ulix={"url":"http://127.0.0.1:9000","client":"devhost"}'
   --log-file FILE      append the log lines to FILE as well as standard error
   --log-requests       one log line per API request: method, path, status, time, and the time
                        spent in outgoing HTTP (never bodies)
@@ -72,18 +79,25 @@ Plug-in arguments (served at /vornclient/command-line-args) follow "--"; argumen
 "--ulix-auth." are handed to the plug-in wherever they stand, for example:
   --ulix-auth.url=http://127.0.0.1:9000 --ulix-auth.client=devhost
   --ulix-auth.username=demo --ulix-auth.password-file=FILE --ulix-auth.platform=EU
+The plug-in reads url, client, token, required, disabled, username, password and platform; the
+host warns of any other name after "--ulix-auth.".
 The password reaches the plug-in as --ulix-auth.password=..., taken from the first line of the
 file --ulix-auth.password-file names, or from the environment variable ULIX_AUTH_PASSWORD.
 --ulix-auth.password=... works on the command line too, but every local user can read a
 command line in the process table: prefer the file or the variable.
 
-Routes: the plug-in's endpoints (see GET /openapi.json), GET /events (Server-Sent Events: every
-event the plug-in publishes; ?replay=1 sends the earlier ones first), GET /openapi.json, GET
-/memory (the plug-in's memory statistics), GET /ready?wait=SECONDS (200 once the plug-in's
-start-up work is done: its configuration applied and the sign-on from the command line finished
-or failed; 503 if that has not come within SECONDS, at most 60) and the console page at / (open
-http://127.0.0.1:<port>/#secret=<secret>). The API lines are printed once the plug-in has
-started; Ctrl-C or SIGTERM stops the plug-in and exits 0.
+Routes besides the plug-in's own (GET /openapi.json lists those):
+  GET /events          Server-Sent Events: every event the plug-in publishes, the host's timer
+                       notes and each outgoing exchange; ?replay=1 sends the earlier ones first
+  GET /exchanges       the plug-in's outgoing HTTP exchanges, secrets masked
+  GET /openapi.json    the API, with a summary for each operation
+  GET /memory          the plug-in's memory statistics beside the process heap
+  GET /ready?wait=S    200 once the start-up work is done (the configuration applied, the sign-on
+                       from the command line finished or failed), 503 if not within S seconds
+                       (at most 60); says whether a player is signed on and the last error
+  /                    the console page: open http://127.0.0.1:<port>/#secret=<secret>
+The API lines are printed once the plug-in has started. Ctrl-C or SIGTERM stops the plug-in and
+exits 0.
 )";
 
 struct Options {
@@ -155,8 +169,12 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
     } else if (name == "--port") {
       char* end = nullptr;
       const long number = std::strtol(value.c_str(), &end, 10);
-      if (end == value.c_str() || *end != '\0' || number < 0 || number > 65535) {
+      if (end == value.c_str() || *end != '\0') {
         return fail(name + " needs a number, not '" + value + "'");
+      }
+      if (number < 0 || number > 65535) {
+        return fail(name + " " + value +
+                    " is out of range: ports go from 1 to 65535 (0: any free port)");
       }
       options.port = static_cast<int>(number);
     } else if (name == "--store") {
@@ -210,11 +228,12 @@ int LockStateFolder(const std::string& folder) {
     return -1;
   }
   if (status.st_uid != geteuid() || (status.st_mode & 022) != 0) {
-    std::fprintf(stderr,
-                 "ulix-devhost: state folder %s is %s; it must be yours and writable by you "
-                 "alone (chmod 700)\n",
-                 folder.c_str(),
-                 status.st_uid != geteuid() ? "owned by another user" : "writable by others");
+    std::fprintf(
+        stderr,
+        "ulix-devhost: state folder %s is %s; it must be yours and writable by you "
+        "alone (%s %s)\n",
+        folder.c_str(), status.st_uid != geteuid() ? "owned by another user" : "writable by others",
+        status.st_uid != geteuid() ? "sudo chown -R \"$(id -u)\"" : "chmod 700", folder.c_str());
     close(fd);
     return -1;
   }
@@ -246,6 +265,30 @@ std::string NewSecret() {
     secret += kHex[byte & 15];
   }
   return secret;
+}
+
+// Why the server could not listen on `port`, in words a person can act on: a second bind
+// tells whether another program holds the port.
+std::string WhyCannotListen(int port) {
+  const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool bound =
+      probe >= 0 && bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  const int reason = errno;
+  if (probe >= 0) close(probe);
+  if (bound) return "cannot listen on 127.0.0.1:" + std::to_string(port);
+  if (reason == EADDRINUSE) {
+    return "cannot listen on 127.0.0.1:" + std::to_string(port) +
+           ": the port is in use by another program; leave out --port to take any free port";
+  }
+  if (reason == EACCES) {
+    return "cannot listen on 127.0.0.1:" + std::to_string(port) +
+           ": ports below 1024 need root; leave out --port to take any free port";
+  }
+  return "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(reason);
 }
 
 bool WriteLockFile(const std::string& path, int port, const std::string& secret) {
@@ -319,7 +362,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<devhost::DataStore> store =
       devhost::DataStore::Open(options.state + "/data-store.sqlite3", error);
   if (!store) {
-    std::fprintf(stderr, "ulix-devhost: cannot open the data store: %s\n", error.c_str());
+    std::fprintf(stderr, "ulix-devhost: cannot open the data store %s/data-store.sqlite3: %s\n",
+                 options.state.c_str(), error.c_str());
     return 1;
   }
   for (const auto& [path, json] : options.store) {
@@ -333,13 +377,19 @@ int main(int argc, char** argv) {
     }
   }
 
+  // A misspelt option would otherwise be ignored in silence.
+  for (const std::string& warning : devhost::UnknownPluginOptions(options.plugin_arguments)) {
+    std::fprintf(stderr, "ulix-devhost: warning: %s\n", warning.c_str());
+  }
+
   devhost::GlobalCurlInit();
   int result = 0;
   {
     devhost::EventHub events;
     devhost::TimerQueue timers;
+    devhost::ExchangeLog exchanges(&events);
     devhost::HostSettings settings{options.plugin_arguments, options.region,
-                                   options.state + "/telemetry.jsonl"};
+                                   options.state + "/telemetry.jsonl", &exchanges};
     devhost::HostOperations host(std::move(settings), *store, events, timers, log);
 
     std::unique_ptr<devhost::PluginInstance> plugin =
@@ -350,6 +400,8 @@ int main(int argc, char** argv) {
       return 1;
     }
     devhost::CatalogueRouter router(plugin->catalogue());
+    devhost::SignOnReporter reporter(router, log, events, options.plugin_arguments);
+    router.SetObserver(&reporter);
     const std::string secret = NewSecret();
     devhost::ServerSettings server_settings;
     server_settings.secret = secret;
@@ -360,10 +412,13 @@ int main(int argc, char** argv) {
     server_settings.console_folder = options.console;
     server_settings.log_requests = options.log_requests;
     server_settings.plugin_memory = [&plugin] { return plugin->Statistics(); };
+    server_settings.ready_body = [&reporter](bool ready) { return reporter.ReadyJson(ready); };
+    server_settings.json_routes.emplace_back("/exchanges",
+                                             [&exchanges] { return exchanges.Json(); });
     devhost::ApiServer server(std::move(server_settings), router, events, log);
     const int port = server.Bind();
     if (port < 0) {
-      std::fprintf(stderr, "ulix-devhost: cannot listen on 127.0.0.1:%d\n", options.port);
+      std::fprintf(stderr, "ulix-devhost: %s\n", WhyCannotListen(options.port).c_str());
       plugin.reset();
       devhost::GlobalCurlCleanup();
       return 1;
@@ -373,6 +428,9 @@ int main(int argc, char** argv) {
         plugin->catalogue(), std::string("zpk-be-") + plugin->short_name(), address));
 
     const HostContext context{host.functions(), 1};
+    // Once the start-up work is done, a line on how the command line's sign-on went.
+    std::atomic<bool> stopping{false};
+    std::thread start_up_report;
     if (!plugin->Start(&context)) {
       log.Host("the plug-in refused to start");
       result = 1;
@@ -381,6 +439,9 @@ int main(int argc, char** argv) {
       // before it hears that the plug-ins are ready.
       timers.Schedule("plugin-manager-status", 0,
                       [&host] { host.PublishPluginManagerState(true); });
+      start_up_report = std::thread([&] {
+        if (timers.WaitQuiet(std::chrono::seconds(60)) && !stopping) reporter.ReportStartUp();
+      });
       if (!server.Start()) {
         std::fprintf(stderr, "ulix-devhost: cannot serve on 127.0.0.1:%d\n", port);
         result = 1;
@@ -389,26 +450,30 @@ int main(int argc, char** argv) {
           log.Host("cannot write the lock file " + lock_path);
         }
         const std::string auth = "-H 'Authorization: Bearer " + secret + "'";
-        std::printf(
-            "API:     %s\n"
-            "Secret:  %s\n"
-            "Lock:    %s\n"
-            "Try:\n"
-            "  curl %s %s/ulix-auth/v1/authorization\n"
-            "  curl %s %s/ulix-auth/v1/authorization/access-token\n"
-            "  curl -N %s '%s/events?replay=1'\n"
-            "  curl -X POST %s %s/ulix-auth/v1/authorization/refresh\n"
-            "  curl -X POST %s -H 'Content-Type: application/json' -d "
-            "'{\"username\":\"<user>\",\"password\":\"<password>\",\"platformId\":\"EU\"}' "
-            "%s/ulix-auth/v1/authorization/gas\n"
-            "  curl -X DELETE %s %s/ulix-auth/v1/authorization\n"
-            "  curl %s %s/openapi.json\n"
-            "Console: %s/#secret=%s\n"
-            "Ctrl-C stops the host.\n",
-            address.c_str(), secret.c_str(), lock_path.c_str(), auth.c_str(), address.c_str(),
-            auth.c_str(), address.c_str(), auth.c_str(), address.c_str(), auth.c_str(),
-            address.c_str(), auth.c_str(), address.c_str(), auth.c_str(), address.c_str(),
-            auth.c_str(), address.c_str(), address.c_str(), secret.c_str());
+        const std::string api = address + "/ulix-auth/v1";
+        std::string text =
+            "API:     " + address + "\nSecret:  " + secret + "\nLock:    " + lock_path + "\nTry:\n";
+        for (const std::string& line :
+             {"curl " + auth + " " + api + "/authorization",
+              "curl " + auth + " " + api + "/authorization/access-token",
+              "curl " + auth + " " + api + "/authorization/id-token",
+              "curl " + auth + " " + api + "/authorization/error",
+              "curl -X POST " + auth + " " + api + "/authorization/userinfo",
+              "curl " + auth + " " + api + "/authorization/userinfo",
+              "curl -X POST " + auth + " " + api + "/authorization/refresh",
+              "curl -X DELETE " + auth + " " + api + "/authorization",
+              "curl -X POST " + auth +
+                  " -H 'Content-Type: application/json' -d "
+                  "'{\"username\":\"<user>\",\"password\":\"<password>\",\"platformId\":\"EU\"}' " +
+                  api + "/authorization/gas",
+              "curl -N " + auth + " '" + address + "/events?replay=1'",
+              "curl " + auth + " " + address + "/exchanges",
+              "curl " + auth + " " + address + "/ready",
+              "curl " + auth + " " + address + "/openapi.json"}) {
+          text += "  " + line + "\n";
+        }
+        text += "Console: " + address + "/#secret=" + secret + "\nCtrl-C stops the host.\n";
+        std::fputs(text.c_str(), stdout);
         std::fflush(stdout);
 
         int signal_number = 0;
@@ -419,8 +484,10 @@ int main(int argc, char** argv) {
     }
     // No new requests, no more callbacks, then the plug-in: nothing can call into it while it
     // takes itself apart.
+    stopping = true;
     server.Stop();
     timers.Stop();
+    if (start_up_report.joinable()) start_up_report.join();
     plugin->Stop();
     // Everything the plug-in allocated should be given back once it has stopped.
     const MemoryStatistics memory = plugin->Statistics();

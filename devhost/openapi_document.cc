@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdint>
 #include <map>
+#include <tuple>
 #include <vector>
 
 #include "rapidjson/prettywriter.h"
@@ -141,6 +142,54 @@ std::string OpenApiPath(std::string_view path_template) {
   return out;
 }
 
+// One line on each route of the sign-on plug-in, for plug-ins whose catalogue carries no
+// description of its own.
+std::string_view KnownSummary(std::string_view method, std::string_view path) {
+  struct Entry {
+    std::string_view method;
+    std::string_view path;
+    std::string_view summary;
+  };
+  static constexpr Entry kSummaries[] = {
+      {"get", "/ulix-auth/v1/authorization",
+       "The signed-on player: platform, account id and subject (404 when nobody is signed on)"},
+      {"delete", "/ulix-auth/v1/authorization",
+       "Signs off: revokes the refresh token at the service and drops every token"},
+      {"get", "/ulix-auth/v1/authorization/error",
+       "The last sign-on error (404 when the last sign-on succeeded or none was tried)"},
+      {"get", "/ulix-auth/v1/authorization/access-token",
+       "The access token, its scopes and expiry (seconds since 1970)"},
+      {"get", "/ulix-auth/v1/authorization/entitlements-token",
+       "The entitlements token, its entitlements and expiry"},
+      {"get", "/ulix-auth/v1/authorization/id-token", "The ID token and its expiry"},
+      {"get", "/ulix-auth/v1/authorization/gas-token",
+       "The gas token the service sent with the password sign-on, decoded"},
+      {"post", "/ulix-auth/v1/authorization/gas",
+       "Signs on with user name, password and platform (gas: the password sign-on)"},
+      {"post", "/ulix-auth/v1/authorization/refresh",
+       "Refreshes the tokens now, with the refresh token the plug-in holds"},
+      {"get", "/ulix-auth/v1/config/{platformId}",
+       "The configuration token the plug-in uses for a platform"},
+      {"get", "/ulix-auth/v1/status/{platformId}",
+       "Whether sign-on is enabled for a platform, and its fallback and user-info settings"},
+      {"post", "/ulix-auth/v1/config", "Overrides the configuration with a configuration token"},
+      {"put", "/ulix-auth/v1/config", "Overrides the configuration with a configuration token"},
+      {"delete", "/ulix-auth/v1/config", "Drops the configuration override"},
+      {"post", "/ulix-auth/v2/config", "Overrides the configuration with a public client"},
+      {"delete", "/ulix-auth/v2/config", "Drops the configuration override"},
+      {"post", "/ulix-auth/v1/device-id",
+       "The device fingerprint session: merchant, session, install id and frame URL"},
+      {"post", "/ulix-auth/v1/authorization/userinfo",
+       "Fetches the player's user info from the service (GET reads it afterwards)"},
+      {"get", "/ulix-auth/v1/authorization/userinfo",
+       "The user info the last POST fetched (404 before that)"},
+  };
+  for (const Entry& entry : kSummaries) {
+    if (entry.method == method && entry.path == path) return entry.summary;
+  }
+  return {};
+}
+
 void ErrorResponse(Writer& writer) {
   writer.StartObject();
   Key(writer, "description");
@@ -165,9 +214,13 @@ void Operation(Writer& writer, const CatalogueEndpoint& endpoint, std::string_vi
   writer.StartObject();
   Key(writer, "operationId");
   String(writer, std::string(Text(function.name)) + std::string(suffix));
-  if (!Text(function.description).empty()) {
+  const std::string_view summary =
+      !Text(function.description).empty()
+          ? Text(function.description)
+          : KnownSummary(method, OpenApiPath(Text(endpoint.pathTemplate)));
+  if (!summary.empty()) {
     Key(writer, "summary");
-    String(writer, Text(function.description));
+    String(writer, summary);
   }
   if (!Text(function.help).empty()) {
     Key(writer, "description");
@@ -376,6 +429,35 @@ std::string BuildOpenApiDocument(const TypeCatalogue& catalogue, std::string_vie
       Key(writer, name);
       Operation(writer, *item, name, "");
     }
+    writer.EndObject();
+  }
+  // The host's own read routes besides /events.
+  for (const auto& [route, id, summary] :
+       {std::tuple<const char*, const char*, const char*>{
+            "/exchanges", "HostExchanges",
+            "The plug-in's outgoing HTTP exchanges, newest last, with secrets masked; each "
+            "also arrives on /events as a DevhostExchange event"},
+        {"/ready", "HostReady",
+         "Whether the start-up work is done (?wait=SECONDS waits, at most 60), whether a "
+         "player is signed on, and the last sign-on error"},
+        {"/memory", "HostMemory", "The plug-in's memory statistics beside the process heap"}}) {
+    Key(writer, route);
+    writer.StartObject();
+    Key(writer, "get");
+    writer.StartObject();
+    Key(writer, "operationId");
+    String(writer, id);
+    Key(writer, "summary");
+    String(writer, summary);
+    Key(writer, "responses");
+    writer.StartObject();
+    Key(writer, "200");
+    writer.StartObject();
+    Key(writer, "description");
+    String(writer, "JSON");
+    writer.EndObject();
+    writer.EndObject();
+    writer.EndObject();
     writer.EndObject();
   }
   Key(writer, "/events");

@@ -3,11 +3,16 @@
 // loopback port and is stopped by its process id.
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
+import { once } from 'node:events';
 import * as fs from 'node:fs';
 import * as net from 'node:net';
 import * as path from 'node:path';
+import { fileURLToPath } from 'node:url';
 
-import { EventReader, busyLoops, newStateFolder, startDevhost, startIdp } from './harness.mjs';
+import {
+  EventReader, busyLoops, devhostBinary, newStateFolder, startDevhost, startIdp,
+} from './harness.mjs';
 
 const PASSWORD = 'demo-password';
 // Per suite: sanitizer builds of the host run several times slower.
@@ -60,6 +65,10 @@ describe('development host', { timeout: TEST_TIMEOUT }, () => {
     assert.equal(json.openapi, '3.1.0');
     assert.equal(json.servers[0].url, host.url);
     assert.ok(json.paths['/events']);
+    const unsummarised = Object.entries(json.paths).flatMap(([route, operations]) =>
+      Object.entries(operations).filter(([, operation]) => !operation.summary)
+        .map(([method]) => `${method} ${route}`));
+    assert.deepEqual(unsummarised, []);
   });
 
   test('answers unknown paths with a JSON error', async () => {
@@ -276,10 +285,19 @@ describe('sign-on through the development host', { skip: skipReason, timeout: TE
     assert.deepEqual([wrong.status, wrong.json.message], [400, 'invalid_request: auth_failure']);
     const error = await host.call('GET', '/ulix-auth/v1/authorization/error');
     assert.deepEqual(error.json, { error: 'invalid_request', errorDescription: 'auth_failure' });
+    // The host says it in plain words, beside the plug-in's own text.
+    await host.waitForLog(/devhost: sign-on failed: the service refused the user name or password \(invalid_request: auth_failure\)/);
+    const refused = await host.call('GET', '/ready');
+    assert.equal(refused.json.signedOn, false);
+    assert.equal(refused.json.lastError.explanation, 'the service refused the user name or password');
 
     const good = await host.call('POST', '/ulix-auth/v1/authorization/gas',
       { username: 'demo', password: PASSWORD, platformId: 'EU' });
     assert.equal(good.status, 200);
+    await host.waitForLog(/devhost: signed on as demo on EU \(account \d+\)/);
+    const ready = await host.call('GET', '/ready');
+    assert.deepEqual([ready.json.signedOn, ready.json.platformId, ready.json.lastError],
+      [true, 'EU', null]);
     const twice = await host.call('POST', '/ulix-auth/v1/authorization/gas',
       { username: 'demo', password: PASSWORD, platformId: 'EU' });
     assert.deepEqual([twice.status, twice.json.message],
@@ -342,11 +360,20 @@ describe('sign-on through the development host', { skip: skipReason, timeout: TE
     const telemetryFile = path.join(host.state, 'telemetry.jsonl');
     const telemetry = fs.existsSync(telemetryFile) ? fs.readFileSync(telemetryFile, 'utf8') : '';
     assert.ok(telemetry.length > 0);
+    // The outgoing traffic the host keeps: every token and sign-on step is there, masked.
+    const { text: exchanges, json: kept } = await host.call('GET', '/exchanges');
+    const urls = kept.map((exchange) => new URL(exchange.url).pathname);
+    for (const step of ['/.well-known/openid-configuration', '/token']) {
+      assert.ok(urls.includes(step), step);
+    }
+    assert.match(exchanges, /refresh_token=\(masked, \d+ bytes\)/);
     for (const secret of secrets) {
       assert.ok(!host.log.includes(secret), 'log line');
       assert.ok(!telemetry.includes(secret), 'telemetry line');
       assert.ok(!events.raw.includes(secret), 'event');
+      assert.ok(!exchanges.includes(secret), 'exchange');
     }
+    assert.ok(!/eyJ[\w-]+\.[\w-]+\.[\w-]+/.test(exchanges), 'a signed token in an exchange');
     // The plug-in names the configuration token it applies in one log line of its own; the
     // assertion it sends appears nowhere else.
     assert.ok(assertions.length > 0);
@@ -355,7 +382,78 @@ describe('sign-on through the development host', { skip: skipReason, timeout: TE
       assert.ok(!otherLines.some((line) => line.includes(assertion)), 'log line');
       assert.ok(!telemetry.includes(assertion), 'telemetry line');
       assert.ok(!events.raw.includes(assertion), 'event');
+      assert.ok(!exchanges.includes(assertion), 'exchange');
     }
+  });
+});
+
+// ---- What a newcomer reads -----------------------------------------------------------------
+
+const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
+
+// Runs a program to its end: {code, output} with standard output and error together.
+async function runToEnd(command, args, env = {}) {
+  const child = spawn(command, args, { cwd: root, env: { ...process.env, ...env },
+                                       stdio: ['ignore', 'pipe', 'pipe'] });
+  let output = '';
+  child.stdout.on('data', (chunk) => { output += chunk; });
+  child.stderr.on('data', (chunk) => { output += chunk; });
+  const [code] = await once(child, 'close');
+  return { code, output };
+}
+
+// A port held by another program for the length of `work`.
+async function withTakenPort(work) {
+  const server = net.createServer();
+  await new Promise((resolve) => { server.listen(0, '127.0.0.1', resolve); });
+  try {
+    return await work(server.address().port);
+  } finally {
+    await new Promise((resolve) => { server.close(resolve); });
+  }
+}
+
+describe('messages in plain words', { skip: skipReason, timeout: TEST_TIMEOUT }, () => {
+  let idp;
+  before(async () => { idp = await startIdp(['--gas']); });
+  after(async () => { await idp?.stop(); });
+
+  test('a wrong password at start is said in plain words and /ready reports it', async () => {
+    const wrong = path.join(newStateFolder(), 'password');
+    fs.writeFileSync(wrong, 'not-the-password\n', { mode: 0o600 });
+    const host = await startDevhost({ pluginArgs: [
+      `--ulix-auth.url=${idp.url}`, '--ulix-auth.client=devhost', '--ulix-auth.username=demo',
+      `--ulix-auth.password-file=${wrong}`, '--ulix-auth.platform=EU', '--ulix-auth.usr=demo'] });
+    try {
+      await host.waitForLog(/devhost: sign-on failed: the service refused the user name or password \(invalid_request: auth_failure\)/);
+      const { status, json } = await host.call('GET', '/ready');
+      assert.equal(status, 200);
+      assert.deepEqual(json, { ready: true, signedOn: false, lastError: {
+        error: 'invalid_request', errorDescription: 'auth_failure',
+        explanation: 'the service refused the user name or password' } });
+      assert.match(host.log, /warning: the plug-in has no option --ulix-auth\.usr; it is ignored \(did you mean --ulix-auth\.username\?\)/);
+    } finally {
+      assert.equal(await host.stop(), 0);
+    }
+  });
+
+  test('a port in use or out of range is named with what to do', async () => {
+    await withTakenPort(async (port) => {
+      await assert.rejects(startDevhost({ args: ['--port', String(port)] }),
+        new RegExp(`cannot listen on 127\\.0\\.0\\.1:${port}: the port is in use by another program; leave out --port`));
+    });
+    const { code, output } = await runToEnd(devhostBinary, ['--port', '70000']);
+    assert.equal(code, 2);
+    assert.match(output, /--port 70000 is out of range: ports go from 1 to 65535/);
+  });
+
+  test('scripts/run exits non-zero when the host cannot start', async () => {
+    await withTakenPort(async (port) => {
+      const { code, output } = await runToEnd(path.join(root, 'scripts', 'run'),
+        ['--port', String(port)], { STATE: newStateFolder() });
+      assert.notEqual(code, 0, output);
+      assert.match(output, /the port is in use by another program/);
+    });
   });
 });
 

@@ -196,6 +196,7 @@ async function runCycle(cycle) {
     (await call('GET', '/ulix-auth/v1/authorization')).status === 404);
 }
 
+let exchanges = '';
 try {
   for (let cycle = 1; cycle <= cycles; ++cycle) {
     await runCycle(cycle);
@@ -213,6 +214,8 @@ try {
   }
 } finally {
   await collectIssuedTokens().catch(() => {});
+  // The host's list of outgoing exchanges, read before it stops: audited with the rest.
+  exchanges = await host.call('GET', '/exchanges').then((answer) => answer.text, () => '');
   events.close();
   const stopped = await host.stop();
   check('end', 'host stops with status 0', stopped === 0, stopped);
@@ -228,6 +231,7 @@ const places = {
   'state folder': readTree(host.state),
   events: events.raw,
   'error texts': errorTexts.join('\n'),
+  exchanges,
 };
 const secrets = [
   ['password', PASSWORD],
