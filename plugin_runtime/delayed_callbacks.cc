@@ -1,33 +1,38 @@
 #include "plugin_runtime/delayed_callbacks.h"
 
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <new>
-#include <shared_mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "logging/logger.h"
+#include "plugin_runtime/entry_scope.h"
 
 namespace plugin_runtime {
 
 struct DelayedCallbacks::Table {
   struct Entry {
     std::uintptr_t ticket = 0;
-    Function function;
+    // Shared with the frame running it, which closing does not wait for when it is its own.
+    std::shared_ptr<Function> function;
   };
 
   explicit Table(const std::atomic<bool>& stop_flag) : stopping(stop_flag) {}
 
   void Run(std::uint64_t id);
 
-  // Held shared while a function runs and exclusively to close, so that closing waits for it.
-  std::shared_mutex run_mutex;
-  bool closed = false;                // guarded by run_mutex
-  const std::atomic<bool>& stopping;  // valid while not closed
-
-  // Guards the id counter and the entries.
+  // Guards everything below.
   mutable std::mutex mutex;
+  // Signalled when a function ends, for Close.
+  std::condition_variable finished;
+  // Functions running, per thread: closing waits for those of other threads only, since a
+  // callback may stop the plug-in itself.
+  std::map<std::thread::id, int> running;
+  bool closed = false;
+  const std::atomic<bool>& stopping;  // valid while not closed
   std::uint64_t next_id = 1;
   std::map<std::uint64_t, Entry> entries;
 };
@@ -89,25 +94,27 @@ void DropTickets(const std::vector<std::uintptr_t>& dropped) {
 }  // namespace
 
 void DelayedCallbacks::Table::Run(std::uint64_t id) {
-  std::shared_lock<std::shared_mutex> running(run_mutex);
-  if (closed) return;
-  const Function* function = nullptr;
+  const std::thread::id self = std::this_thread::get_id();
+  std::shared_ptr<Function> function;
   {
     std::lock_guard<std::mutex> lock(mutex);
+    if (closed) return;
     auto found = entries.find(id);
     if (found == entries.end()) return;
-    function = &found->second.function;
+    function = found->second.function;
+    ++running[self];
   }
-  struct RemoveEntry {
+  struct Finish {
     Table& table;
     std::uint64_t id;
-    ~RemoveEntry() {
+    std::thread::id self;
+    ~Finish() {
       std::lock_guard<std::mutex> lock(table.mutex);
       table.entries.erase(id);
+      if (--table.running[self] == 0) table.running.erase(self);
+      table.finished.notify_all();
     }
-  } remove{*this, id};
-  // Only this callback removes its own entry, and closing waits for it, so the function stays
-  // valid while it runs.
+  } finish{*this, id, self};
   if (!stopping.load(std::memory_order_acquire) && *function) (*function)();
 }
 
@@ -120,12 +127,14 @@ DelayedCallbacks::Added DelayedCallbacks::Add(Function function) {
   std::lock_guard<std::mutex> lock(table_->mutex);
   const std::uint64_t id = table_->next_id++;
   const std::uintptr_t ticket = IssueTicket(table_, id);
-  table_->entries.emplace(id, Table::Entry{ticket, std::move(function)});
+  table_->entries.emplace(id,
+                          Table::Entry{ticket, std::make_shared<Function>(std::move(function))});
   return {id, reinterpret_cast<void*>(ticket)};
 }
 
 void DelayedCallbacks::RunEntry(void* context) {
   // Called by the host on its own threads: nothing may unwind into it.
+  const EntryScope entry;
   try {
     auto [table, id] = RedeemTicket(reinterpret_cast<std::uintptr_t>(context));
     if (table != nullptr) table->Run(id);
@@ -142,9 +151,13 @@ std::size_t DelayedCallbacks::PendingCount() const {
 void DelayedCallbacks::Close() {
   std::vector<std::uintptr_t> dropped;
   {
-    std::unique_lock<std::shared_mutex> running(table_->run_mutex);
+    std::unique_lock<std::mutex> lock(table_->mutex);
     table_->closed = true;
-    std::lock_guard<std::mutex> lock(table_->mutex);
+    const std::thread::id self = std::this_thread::get_id();
+    table_->finished.wait(lock, [&] {
+      const auto& running = table_->running;
+      return running.empty() || (running.size() == 1 && running.begin()->first == self);
+    });
     for (const auto& [id, entry] : table_->entries) dropped.push_back(entry.ticket);
     table_->entries.clear();
   }

@@ -3,10 +3,11 @@
 //
 // A context is a ticket, a number looked up in a process-wide table, never an address: the host
 // may fire a callback after stop or after this object is gone, and then finds a closed table or
-// none. Locks: the table's mutex guards the id counter and the entries (taken by the scheduling
-// thread, any thread, and by the host thread that runs a callback, to find and then remove its
-// entry); a shared run lock is held while a function runs and taken exclusively by Close, so that
-// stop waits for a running callback; the ticket table has its own mutex. Functions run with the
+// none. Locks: the table's mutex guards the id counter, the entries and the count of functions
+// running per thread (taken by the scheduling thread, any thread, and by the host thread that
+// runs a callback, to find and then remove its entry); Close waits for the functions running on
+// other threads, never for one of its own thread (a callback that stops the plug-in), whose
+// function stays alive while it runs; the ticket table has its own mutex. Functions run with the
 // table's mutex released, so they may schedule the next one. Nothing here calls the host.
 #ifndef PLUGIN_RUNTIME_DELAYED_CALLBACKS_H_
 #define PLUGIN_RUNTIME_DELAYED_CALLBACKS_H_
@@ -40,8 +41,8 @@ class DelayedCallbacks {
   static void RunEntry(void* context);
 
   std::size_t PendingCount() const;
-  // Runs nothing from now on; waits for a function that is running; drops every entry and its
-  // ticket. Called by stop and by the destructor.
+  // Runs nothing from now on; waits for the functions running on other threads; drops every
+  // entry and its ticket. Called by stop and by the destructor.
   void Close();
 
   // Defined in the .cc; shared with the ticket table.

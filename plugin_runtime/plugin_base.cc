@@ -7,6 +7,7 @@
 #include "logging/logger.h"
 #include "logging/positional_formatter.h"
 #include "platform/memory_counters.h"
+#include "plugin_runtime/entry_scope.h"
 #include "plugin_runtime/plugin_log_target.h"
 #include "plugin_runtime/runtime_builtin_types.h"
 
@@ -116,6 +117,12 @@ void PluginBase::installLogTarget() {
 void PluginBase::stop() {
   markStopping();
   shutdown();
+  // Stopped from inside a call of the host's into this plug-in: the frames below still use it,
+  // so the outermost of them frees it on its way out.
+  if (EntryScope::Inside()) {
+    EntryScope::AtExit([this] { delete this; });
+    return;
+  }
   delete this;
 }
 

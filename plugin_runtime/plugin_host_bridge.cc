@@ -9,6 +9,7 @@
 #include "binding/json_bridge.h"
 #include "logging/logger.h"
 #include "platform/monotonic_clock.h"
+#include "plugin_runtime/entry_scope.h"
 #include "plugin_runtime/resource_paths.h"
 #include "plugin_runtime/telemetry_sender.h"
 #include "wire/resource_event_name.h"
@@ -157,6 +158,7 @@ void PluginHostBridge::deliverHostEvent(const HostEventDelivery* delivery) {
   // Called by the host on its own threads: nothing may unwind into it. A delivery without the
   // context this bridge subscribed with belongs to no subscription of ours.
   if (delivery == nullptr || delivery->context == nullptr) return;
+  const EntryScope entry;
   try {
     void* context = delivery->context;
     const HostValue value = delivery->value;

@@ -16,6 +16,7 @@
 #include "logging/positional_formatter.h"
 #include "platform/monotonic_clock.h"
 #include "plugin_runtime/endpoint_route.h"
+#include "plugin_runtime/entry_scope.h"
 #include "wire/url_decode.h"
 
 namespace plugin_runtime {
@@ -227,8 +228,9 @@ bool Dispatch::FillQuery() {
     if (piece.empty()) continue;
     const std::size_t equals = piece.find('=');
     std::string name = wire::PercentDecode(piece.substr(0, equals), true);
-    std::string value =
-        equals == std::string_view::npos ? std::string() : wire::PercentDecode(piece.substr(equals + 1), true);
+    std::string value = equals == std::string_view::npos
+                            ? std::string()
+                            : wire::PercentDecode(piece.substr(equals + 1), true);
     bool replaced = false;
     for (auto& [known, known_value] : pieces) {
       if (known == name) {
@@ -470,6 +472,7 @@ void FailResponse(HostResponse& response, std::string_view message, std::uint32_
 
 void DispatchRequest(HostResponse* response, const HostRequest* request) {
   if (response == nullptr) return;
+  const EntryScope entry;
   std::memset(static_cast<void*>(response), 0, sizeof(HostResponse));
   response->release = &ReleaseDispatchResponse;
   try {

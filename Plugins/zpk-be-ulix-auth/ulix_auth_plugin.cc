@@ -97,20 +97,23 @@ ULIXAuthPlugin::~ULIXAuthPlugin() = default;
 
 void ULIXAuthPlugin::shutdown() {
   {
+    std::lock_guard<std::mutex> lock(calls_mutex_);
+    closed_ = true;  // no new call gets in
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Readers answer 500 from here on, and calls in flight commit nothing more; each keeps the
+    // state it holds until it ends.
+    state_.reset();
+    outbox_.clear();
+  }
+  {
     std::unique_lock<std::mutex> lock(calls_mutex_);
-    closed_ = true;
     // Calls of this thread are frames below this one: waiting for them would never end.
     const std::thread::id self = std::this_thread::get_id();
     calls_left_.wait(lock, [&] {
       return calls_.empty() || (calls_.size() == 1 && calls_.begin()->first == self);
     });
-  }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    // Readers answer 500 from here on; a call of this thread still running keeps the state it
-    // holds, and commits nothing more.
-    state_.reset();
-    outbox_.clear();
   }
   plugin_runtime::PluginBase::shutdown();
 }
@@ -546,10 +549,12 @@ std::optional<RemotingError> ULIXAuthPlugin::Refresh(const std::string* expected
       }
       state_ = next;
       committed = std::move(next);
+    } else if (!state_) {
+      return RemotingError{500, "Internal server error"};  // stopped meanwhile
     } else {
       // The authorization changed while the service answered: the other call came first.
-      start = state_ && state_->client.tokens() && signing_off_ != auth_generation_ ? Start::kStale
-                                                                                    : Start::kGone;
+      start = state_->client.tokens() && signing_off_ != auth_generation_ ? Start::kStale
+                                                                          : Start::kGone;
     }
   }
   if (!committed) {

@@ -261,5 +261,36 @@ TEST(ConcurrentHost, AnExpiredDiscoveryIsFetchedByTheReaderWhileAWriterRuns) {
   EXPECT_EQ(test.service().RequestCount(kDiscoveryUrl), fetches + 1);
 }
 
+// Stop waits for a call in flight on another thread, which then commits nothing; a stop made
+// on the thread of a call in flight (from inside its exchange) frees nothing that call uses.
+TEST(Stop, WaitsForOtherThreadsCallsAndFreesNothingItsOwnStillUse) {
+  {
+    PluginTestHost test;
+    test.Start();
+    ASSERT_EQ(test.SignOn().error, "");
+    test.TakeChanges();
+    const ULIXAuthPlugin& plugin = test.plugin();
+    HeldRefresh refresh(test);
+    ASSERT_TRUE(refresh.WaitHeld());
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+      test.Stop();
+      stopped = true;
+    });
+    while (!plugin.stopping()) std::this_thread::yield();
+    EXPECT_FALSE(stopped.load());
+    EXPECT_EQ(refresh.Release(), "500 Internal server error");
+    stopper.join();
+    EXPECT_THAT(test.TakeChanges(), ::testing::IsEmpty());
+  }
+  PluginTestHost test;
+  test.Start();
+  test.service().OnExchange([&](const std::string& url, const std::string&) {
+    if (url == kTokenUrl) test.Stop();
+  });
+  EXPECT_EQ(test.SignOn().error, "Internal server error");
+  EXPECT_THAT(test.TakeChanges(), ::testing::IsEmpty());
+}
+
 }  // namespace
 }  // namespace ulix_auth
