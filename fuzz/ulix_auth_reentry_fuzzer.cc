@@ -161,8 +161,8 @@ void Install() {
     originals.sendHttpRequest(self, request, response);
   };
   table->sendEvent = [](const HostFunctionTable*, const HostEvent* event) {
-    const std::string json = ulix_testing::FakeValue::FromHost(event->value).Json();
     if (std::string_view(event->name).starts_with("OnJsonApiEvent_")) {
+      const std::string json = ulix_testing::FakeValue::FromHost(event->value).Json();
       std::string type = json.find("\"eventType\":\"Create\"") != std::string::npos   ? "Create"
                          : json.find("\"eventType\":\"Delete\"") != std::string::npos ? "Delete"
                                                                                       : "Update";
