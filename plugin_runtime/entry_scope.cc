@@ -1,6 +1,8 @@
 #include "plugin_runtime/entry_scope.h"
 
 #include <array>
+#include <condition_variable>
+#include <cstddef>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -15,23 +17,33 @@ namespace {
 // on its way out. A fixed table rather than thread-local variables, which trip leak checkers once
 // the host has unloaded the library while its threads live on, and rather than a growing one,
 // which would keep heap the plug-in must give back when it stops. Threads past the table's size
-// are not counted: a stop made from inside one of their calls frees the plug-in at once.
+// are not counted: a stop neither waits for them nor defers freeing the plug-in for them.
 struct Frame {
-  std::thread::id thread;  // default: no thread
+  std::thread::id thread;  // default: a free slot
   int depth = 0;
   std::vector<std::function<void()>> at_exit;
 };
 
 struct Frames {
   std::mutex mutex;
+  std::condition_variable left;  // a thread's outermost scope ended
+  int waiting = 0;               // threads in WaitForOtherThreads
   std::array<Frame, 64> frames;
+  std::size_t used = 0;  // slots ever taken: the rest are free
 
   // The frame of `thread` (a default id finds a free one), or null; mutex held.
   Frame* Find(std::thread::id thread) {
-    for (Frame& frame : frames) {
-      if (frame.thread == thread) return &frame;
+    for (std::size_t i = 0; i < used; ++i) {
+      if (frames[i].thread == thread) return &frames[i];
     }
+    if (thread == std::thread::id() && used < frames.size()) return &frames[used++];
     return nullptr;
+  }
+  bool OthersInside(std::thread::id self) const {
+    for (std::size_t i = 0; i < used; ++i) {
+      if (frames[i].thread != std::thread::id() && frames[i].thread != self) return true;
+    }
+    return false;
   }
 };
 
@@ -44,11 +56,12 @@ Frames& TheFrames() {
 
 EntryScope::EntryScope() {
   Frames& frames = TheFrames();
+  const std::thread::id self = std::this_thread::get_id();
   std::lock_guard<std::mutex> lock(frames.mutex);
-  if (Frame* frame = frames.Find(std::this_thread::get_id())) {
+  if (Frame* frame = frames.Find(self)) {
     ++frame->depth;
   } else if (Frame* free = frames.Find(std::thread::id())) {
-    free->thread = std::this_thread::get_id();
+    free->thread = self;
     free->depth = 1;
   }
 }
@@ -62,6 +75,7 @@ EntryScope::~EntryScope() {
     if (frame == nullptr || --frame->depth > 0) return;
     actions.swap(frame->at_exit);
     frame->thread = std::thread::id();
+    if (frames.waiting > 0) frames.left.notify_all();
   }
   for (std::function<void()>& action : actions) {
     try {
@@ -84,6 +98,15 @@ void EntryScope::AtExit(std::function<void()> action) {
   if (Frame* frame = frames.Find(std::this_thread::get_id())) {
     frame->at_exit.push_back(std::move(action));
   }
+}
+
+void EntryScope::WaitForOtherThreads() {
+  Frames& frames = TheFrames();
+  const std::thread::id self = std::this_thread::get_id();
+  std::unique_lock<std::mutex> lock(frames.mutex);
+  ++frames.waiting;
+  frames.left.wait(lock, [&] { return !frames.OthersInside(self); });
+  --frames.waiting;
 }
 
 }  // namespace plugin_runtime

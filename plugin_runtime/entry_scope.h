@@ -21,6 +21,9 @@ class EntryScope {
   static bool Inside();
   // Runs `action` when the outermost scope of this thread ends. Inside a scope only.
   static void AtExit(std::function<void()> action);
+  // Waits until no other thread is inside a call of the host's: what stop does once new calls
+  // are refused. Calls of this thread are frames below the caller and are not waited for.
+  static void WaitForOtherThreads();
 };
 
 }  // namespace plugin_runtime

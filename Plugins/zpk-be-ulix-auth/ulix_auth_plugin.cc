@@ -6,6 +6,7 @@
 #include "binding/native_conversion.h"
 #include "logging/logger.h"
 #include "plugin_runtime/call_state.h"
+#include "plugin_runtime/entry_scope.h"
 
 namespace ulix_auth {
 namespace {
@@ -66,55 +67,20 @@ struct ULIXAuthPlugin::DiscoveryFetch {
   ULIXClientConfig config;
 };
 
-// Counts a host call into the plug-in for stop; refused once stop has begun.
-class ULIXAuthPlugin::CallScope {
- public:
-  explicit CallScope(ULIXAuthPlugin& plugin) : plugin_(plugin) {
-    std::lock_guard<std::mutex> lock(plugin_.calls_mutex_);
-    entered_ = !plugin_.closed_;
-    if (entered_) ++plugin_.calls_[std::this_thread::get_id()];
-  }
-  ~CallScope() {
-    if (!entered_) return;
-    std::lock_guard<std::mutex> lock(plugin_.calls_mutex_);
-    const auto found = plugin_.calls_.find(std::this_thread::get_id());
-    if (--found->second == 0) plugin_.calls_.erase(found);
-    plugin_.calls_left_.notify_all();
-  }
-  CallScope(const CallScope&) = delete;
-  CallScope& operator=(const CallScope&) = delete;
-
-  bool entered() const { return entered_; }
-
- private:
-  ULIXAuthPlugin& plugin_;
-  bool entered_;
-};
-
 ULIXAuthPlugin::ULIXAuthPlugin() = default;
 
 ULIXAuthPlugin::~ULIXAuthPlugin() = default;
 
 void ULIXAuthPlugin::shutdown() {
   {
-    std::lock_guard<std::mutex> lock(calls_mutex_);
-    closed_ = true;  // no new call gets in
-  }
-  {
     std::lock_guard<std::mutex> lock(mutex_);
-    // Readers answer 500 from here on, and calls in flight commit nothing more; each keeps the
-    // state it holds until it ends.
+    // New calls are refused since stop began; readers answer 500 from here on, and calls in
+    // flight commit nothing more. Each keeps the state it holds until it ends.
     state_.reset();
     outbox_.clear();
   }
-  {
-    std::unique_lock<std::mutex> lock(calls_mutex_);
-    // Calls of this thread are frames below this one: waiting for them would never end.
-    const std::thread::id self = std::this_thread::get_id();
-    calls_left_.wait(lock, [&] {
-      return calls_.empty() || (calls_.size() == 1 && calls_.begin()->first == self);
-    });
-  }
+  // Calls of this thread are frames below this one: waiting for them would never end.
+  plugin_runtime::EntryScope::WaitForOtherThreads();
   plugin_runtime::PluginBase::shutdown();
 }
 
@@ -122,8 +88,7 @@ template <typename Result, typename... Args>
 auto ULIXAuthPlugin::Reader(
     RemotingTypedResult<Result> (ULIXAuthPlugin::*handler)(const State&, const Args&...)) {
   return [this, handler](CallState&, Args... args) -> RemotingTypedResult<Result> {
-    CallScope call(*this);
-    const std::shared_ptr<const State> state = call.entered() ? CurrentState() : nullptr;
+    const std::shared_ptr<const State> state = CurrentState();
     // Requests reach a plug-in only between start and stop; this keeps a stray one harmless.
     if (!state) return Vorn::InternalServerError();
     return (this->*handler)(*state, args...);
@@ -134,8 +99,7 @@ template <typename Result, typename... Args>
 auto ULIXAuthPlugin::Writer(
     RemotingTypedResult<Result> (ULIXAuthPlugin::*handler)(const Args&...)) {
   return [this, handler](CallState&, Args... args) -> RemotingTypedResult<Result> {
-    CallScope call(*this);
-    if (!call.entered() || !CurrentState()) return Vorn::InternalServerError();
+    if (stopping() || !CurrentState()) return Vorn::InternalServerError();
     RemotingTypedResult<Result> result = (this->*handler)(args...);
     SendQueued();
     return result;
@@ -184,7 +148,6 @@ void ULIXAuthPlugin::registerEndpoints() {
 }
 
 bool ULIXAuthPlugin::onStart() {
-  CallScope call(*this);
   ULIXClient client(*this);
   // Reads the command line and the settings through the host, on this thread.
   auto sources = std::make_shared<const ULIXConfigSources>(*this);
@@ -262,8 +225,7 @@ void ULIXAuthPlugin::DropAuthorization(State& next) {
 // ---- Configuration and discovery ---------------------------------------------------------------
 
 void ULIXAuthPlugin::ApplyConfiguration() {
-  CallScope call(*this);
-  if (!call.entered()) return;
+  if (stopping()) return;
   std::optional<DiscoveryFetch> fetch;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -609,8 +571,7 @@ void ULIXAuthPlugin::ScheduleRefresh(const ULIXTokenSet* tokens) {
 void ULIXAuthPlugin::ScheduleRefreshCallback(std::string access_token, double delay_seconds) {
   const std::int64_t deadline = now() + static_cast<std::int64_t>(delay_seconds * 1e9);
   scheduleDelayed(kRefreshLabel, deadline, [this, access_token = std::move(access_token)] {
-    CallScope call(*this);
-    if (call.entered()) (void)RefreshTokens(access_token);
+    (void)RefreshTokens(access_token);
   });
 }
 
@@ -783,8 +744,6 @@ void ULIXAuthPlugin::OnPluginManagerStatus(const Vorn::Client::PluginResourceEve
       status.state != Vorn::Client::PluginManagerState::kPluginsInitialized) {
     return;
   }
-  CallScope call(*this);
-  if (!call.entered()) return;
   std::optional<api::ULIXPlayerCredentials> credentials;
   {
     std::lock_guard<std::mutex> lock(mutex_);

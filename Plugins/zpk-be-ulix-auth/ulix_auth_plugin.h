@@ -5,16 +5,13 @@
 #ifndef PLUGINS_ZPK_BE_ULIX_AUTH_ULIX_AUTH_PLUGIN_H_
 #define PLUGINS_ZPK_BE_ULIX_AUTH_ULIX_AUTH_PLUGIN_H_
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "Plugins/zpk-be-ulix-auth/api_records.h"
 #include "Plugins/zpk-be-ulix-auth/client/ulix_client.h"
@@ -86,7 +83,6 @@ class ULIXAuthPlugin : public plugin_runtime::PluginBase {
  private:
   // What readers answer from; defined with the handlers.
   struct State;
-  class CallScope;
   struct DiscoveryFetch;
 
   // The endpoints, in registration order. Readers take the state they answer from.
@@ -186,12 +182,6 @@ class ULIXAuthPlugin : public plugin_runtime::PluginBase {
   // Change events committed and not yet sent, and whether a frame is sending them.
   std::deque<std::function<void()>> outbox_;
   bool sending_ = false;
-
-  // Calls in flight per thread, for stop; closed once stop has begun.
-  std::mutex calls_mutex_;
-  std::condition_variable calls_left_;
-  std::map<std::thread::id, int> calls_;
-  bool closed_ = false;
 };
 
 }  // namespace ulix_auth
