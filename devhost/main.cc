@@ -414,6 +414,10 @@ int main(int argc, char** argv) {
         int signal_number = 0;
         while (sigwait(&stop_signals, &signal_number) != 0) {
         }
+        // New requests get 503 and exchanges with the sign-on service end now, so that the
+        // stop waits for no slow service and sends no more passwords.
+        server.Refuse();
+        devhost::StopTransfers();
         log.Host(std::string("stopping on ") + (signal_number == SIGINT ? "SIGINT" : "SIGTERM"));
       }
     }
