@@ -309,6 +309,9 @@ struct ApiServerCallbacks {
       if (server.waiting_.size() > server.max_waiting_) {
         server.CloseUnder(server.connections_.at(server.waiting_.front()));
       }
+      // Over the cap the newcomer goes. Connections being closed count no more: they hold a
+      // descriptor a moment longer, which the library's own, larger limit leaves room for.
+      if (server.connections_.size() - server.closing_ > server.max_live_) server.CloseUnder(watch);
       server.peak_connections_ = std::max(server.connections_.size(), server.peak_connections_);
       server.housekeeping_wake_.notify_one();
       return;
@@ -318,6 +321,7 @@ struct ApiServerCallbacks {
     auto found = server.connections_.find(connection);
     if (found == server.connections_.end()) return;
     server.EnterPhase(found->second, connection, Phase::kClosing);
+    --server.closing_;
     server.connections_.erase(found);
     if (server.peak_connections_ >= kBurst && server.connections_.size() <= kBurst / 8) {
       server.peak_connections_ = server.connections_.size();
@@ -458,10 +462,12 @@ int ApiServer::Bind() {
 
 bool ApiServer::Start() {
   if (listen_fd_ < 0 || daemon_ != nullptr) return false;
-  const unsigned room = ConnectionRoom(settings_.max_connections);
+  // Twice the cap, for connections that are being closed.
+  const unsigned room = ConnectionRoom(settings_.max_connections * 2);
+  max_live_ = std::min(settings_.max_connections, room);
   max_waiting_ = settings_.max_waiting_connections != 0
-                     ? std::min(settings_.max_waiting_connections, room)
-                     : std::max(room / 2, 1u);
+                     ? std::min<std::size_t>(settings_.max_waiting_connections, max_live_)
+                     : std::max<std::size_t>(max_live_ / 2, 1);
   // The pool holds the read buffer (half of it at first) with the request line and headers in
   // it, the headers' records and the answer's head. Twice the header limit keeps a whole head
   // in the first half, so that the host's own check answers 414 or 431 and not the library.
@@ -513,6 +519,7 @@ void ApiServer::Housekeeping() {
 void ApiServer::EnterPhase(Watch& watch, MHD_Connection* connection, Phase phase) {
   if (watch.phase == Phase::kClosing) return;
   if (watch.phase == Phase::kHeaders) waiting_.erase(watch.waiting);
+  if (phase == Phase::kClosing) ++closing_;
   watch.phase = phase;
   watch.since = std::chrono::steady_clock::now();
   if (phase == Phase::kHeaders) watch.waiting = waiting_.insert(waiting_.end(), connection);

@@ -43,7 +43,8 @@ struct ServerSettings {
   // Connections the kernel holds for the server before it accepts them.
   int backlog = 4096;
   // Connections served at once; more are closed as soon as they are accepted. Lowered to what
-  // the process's file descriptor limit leaves room for.
+  // the process's file descriptor limit leaves room for (twice this many, for connections
+  // being closed).
   unsigned max_connections = 4096;
   // A connection that sends nothing for this long is closed, between requests or inside one.
   // Quiet event streams get a comment three times as often, so that they stay open.
@@ -152,6 +153,8 @@ class ApiServer {
   std::unordered_map<MHD_Connection*, Watch> connections_;
   std::list<MHD_Connection*> waiting_;  // connections in kHeaders, oldest first
   std::size_t max_waiting_ = 0;
+  std::size_t max_live_ = 0;          // connections not being closed
+  std::size_t closing_ = 0;           // connections in kClosing
   std::size_t peak_connections_ = 0;  // since the last burst ended
   std::optional<std::chrono::steady_clock::time_point> trim_at_;
   bool stopping_ = false;
