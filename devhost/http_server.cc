@@ -87,9 +87,10 @@ void AddPageGuards(MHD_Response* response) {
   for (const auto& [name, value] : kPageGuards) MHD_add_response_header(response, name, value);
 }
 
-// The socket of the connection whose request this thread serves. libmicrohttpd gives every
+// The connection whose request this thread serves, and its socket. libmicrohttpd gives every
 // connection a thread of its own, and names the connection only to the callbacks of a request;
-// the first one of each request sets it.
+// the first one of each request sets them.
+thread_local MHD_Connection* t_connection = nullptr;
 thread_local int t_connection_fd = -1;
 
 // What the host says where libmicrohttpd would answer a malformed or oversized request itself.
@@ -110,16 +111,9 @@ std::string LibraryErrorMessage(unsigned status) {
   }
 }
 
-// libmicrohttpd's log, which announces each answer it is about to write itself (HTML, without
-// the guards) on the thread of its connection. The host writes its own JSON answer first and
-// ends sending, so that the library's one goes nowhere and the connection closes.
-void AnswerLibraryErrors(void*, const char* format, va_list arguments) {
-  constexpr std::string_view kAnnouncement = "Error processing request (HTTP response code is %u";
-  if (t_connection_fd < 0 || !std::string_view(format).starts_with(kAnnouncement)) return;
-  va_list copy;
-  va_copy(copy, arguments);
-  const unsigned status = va_arg(copy, unsigned);
-  va_end(copy);
+// Writes the host's JSON answer in place of the one libmicrohttpd is about to write, and ends
+// sending, so that the library's one goes nowhere and the connection closes.
+void WriteLibraryError(int fd, unsigned status) {
   const std::string body = ErrorBody(static_cast<int>(status), LibraryErrorMessage(status));
   const char* reason = MHD_get_reason_phrase_for(status);
   std::string answer =
@@ -130,11 +124,11 @@ void AnswerLibraryErrors(void*, const char* format, va_list arguments) {
   answer += "\r\n" + body;
   std::string_view rest = answer;
   while (!rest.empty()) {
-    const ssize_t sent = send(t_connection_fd, rest.data(), rest.size(), MSG_NOSIGNAL);
+    const ssize_t sent = send(fd, rest.data(), rest.size(), MSG_NOSIGNAL);
     if (sent <= 0) break;
     rest.remove_prefix(static_cast<std::size_t>(sent));
   }
-  shutdown(t_connection_fd, SHUT_WR);
+  shutdown(fd, SHUT_WR);
 }
 
 // Control bytes of a request path written raw to the log could forge lines or drive the
@@ -275,6 +269,7 @@ struct ApiServerCallbacks {
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
     t_connection_fd = info != nullptr ? info->connect_fd : -1;
+    t_connection = connection;
     auto* exchange = new (std::nothrow) ApiServer::Exchange;
     if (exchange == nullptr) return nullptr;
     const std::string_view text = target;
@@ -290,6 +285,31 @@ struct ApiServerCallbacks {
       const_cast<char*>(target)[mark + 1] = '\0';
     }
     return exchange;
+  }
+
+  // libmicrohttpd's log, which announces each answer the library is about to write itself
+  // (HTML, without the guards) on the thread of its connection.
+  static void LibraryLog(void* context, const char* format, va_list arguments) {
+    constexpr std::string_view kAnnouncement = "Error processing request (HTTP response code is %u";
+    if (t_connection == nullptr || !std::string_view(format).starts_with(kAnnouncement)) return;
+    auto& server = *static_cast<ApiServer*>(context);
+    {
+      // A library answer queued while the daemon stops crashes libmicrohttpd 0.9.75; the
+      // host's own answer would let the client go on and stop the server in that moment. So
+      // Stop waits for the announced ones to end, and none is replaced once it has begun.
+      std::lock_guard<std::mutex> lock(server.connections_mutex_);
+      auto found = server.connections_.find(t_connection);
+      if (server.stopping_ || found == server.connections_.end() || found->second.library_answer) {
+        return;
+      }
+      found->second.library_answer = true;
+      ++server.library_answers_;
+    }
+    va_list copy;
+    va_copy(copy, arguments);
+    const unsigned status = va_arg(copy, unsigned);
+    va_end(copy);
+    WriteLibraryError(t_connection_fd, status);
   }
 
   // Keeps the housekeeper's account of the open connections.
@@ -322,6 +342,9 @@ struct ApiServerCallbacks {
     if (found == server.connections_.end()) return;
     server.EnterPhase(found->second, connection, Phase::kClosing);
     --server.closing_;
+    if (found->second.library_answer && --server.library_answers_ == 0) {
+      server.housekeeping_wake_.notify_all();
+    }
     server.connections_.erase(found);
     if (server.peak_connections_ >= kBurst && server.connections_.size() <= kBurst / 8) {
       server.peak_connections_ = server.connections_.size();
@@ -475,15 +498,16 @@ bool ApiServer::Start() {
   // The connection threads inherit the caller's signal mask; SIGPIPE of a client gone away is
   // taken by libmicrohttpd's own sends. The error log is where the library announces the
   // answers it writes itself.
-  daemon_ = MHD_start_daemon(
-      MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL |
-          MHD_USE_ERROR_LOG,
-      0, nullptr, nullptr, &ApiServerCallbacks::Access, this, MHD_OPTION_LISTEN_SOCKET, listen_fd_,
-      MHD_OPTION_CONNECTION_LIMIT, room, MHD_OPTION_CONNECTION_TIMEOUT,
-      settings_.idle_timeout_seconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, pool,
-      MHD_OPTION_EXTERNAL_LOGGER, &AnswerLibraryErrors, nullptr, MHD_OPTION_URI_LOG_CALLBACK,
-      &ApiServerCallbacks::Begin, this, MHD_OPTION_NOTIFY_COMPLETED, &ApiServerCallbacks::End, this,
-      MHD_OPTION_NOTIFY_CONNECTION, &ApiServerCallbacks::Connection, this, MHD_OPTION_END);
+  daemon_ = MHD_start_daemon(MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD |
+                                 MHD_USE_POLL | MHD_USE_ERROR_LOG,
+                             0, nullptr, nullptr, &ApiServerCallbacks::Access, this,
+                             MHD_OPTION_LISTEN_SOCKET, listen_fd_, MHD_OPTION_CONNECTION_LIMIT,
+                             room, MHD_OPTION_CONNECTION_TIMEOUT, settings_.idle_timeout_seconds,
+                             MHD_OPTION_CONNECTION_MEMORY_LIMIT, pool, MHD_OPTION_EXTERNAL_LOGGER,
+                             &ApiServerCallbacks::LibraryLog, this, MHD_OPTION_URI_LOG_CALLBACK,
+                             &ApiServerCallbacks::Begin, this, MHD_OPTION_NOTIFY_COMPLETED,
+                             &ApiServerCallbacks::End, this, MHD_OPTION_NOTIFY_CONNECTION,
+                             &ApiServerCallbacks::Connection, this, MHD_OPTION_END);
   if (daemon_ == nullptr) return false;
   housekeeper_ = std::thread([this] { Housekeeping(); });
   return true;
@@ -544,9 +568,12 @@ void ApiServer::Stop() {
   Refuse();
   events_.Close();
   {
-    std::lock_guard<std::mutex> lock(connections_mutex_);
+    std::unique_lock<std::mutex> lock(connections_mutex_);
     stopping_ = true;
-    housekeeping_wake_.notify_one();
+    housekeeping_wake_.notify_all();
+    // Their connections close as soon as the library has queued its answer.
+    housekeeping_wake_.wait_for(lock, std::chrono::seconds(1),
+                                [this] { return library_answers_ == 0; });
   }
   if (housekeeper_.joinable()) housekeeper_.join();
   if (daemon_ != nullptr) {

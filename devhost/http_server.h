@@ -143,6 +143,7 @@ class ApiServer {
     Phase phase;
     std::chrono::steady_clock::time_point since;   // when the phase began
     std::list<MHD_Connection*>::iterator waiting;  // in waiting_ while in kHeaders
+    bool library_answer = false;                   // the host answered in place of libmicrohttpd
   };
   // Moves a connection to `phase` (connections_mutex_ held).
   void EnterPhase(Watch& watch, MHD_Connection* connection, Phase phase);
@@ -155,6 +156,7 @@ class ApiServer {
   std::size_t max_waiting_ = 0;
   std::size_t max_live_ = 0;          // connections not being closed
   std::size_t closing_ = 0;           // connections in kClosing
+  std::size_t library_answers_ = 0;   // connections with library_answer set
   std::size_t peak_connections_ = 0;  // since the last burst ended
   std::optional<std::chrono::steady_clock::time_point> trim_at_;
   bool stopping_ = false;
