@@ -157,7 +157,7 @@ class ApiServerTest : public ::testing::Test {
     settings.body_deadline = header_deadline_;
     settings.max_connections = max_connections_;
     settings.idle_timeout_seconds = idle_timeout_seconds_;
-    settings.log_requests = true;
+    settings.log_requests = log_requests_;
     log_file_ = console_ + "/requests.log";
     ASSERT_TRUE(log_.OpenFile(log_file_));
     server_ = std::make_unique<ApiServer>(std::move(settings), router_, events_, log_);
@@ -192,6 +192,7 @@ class ApiServerTest : public ::testing::Test {
   std::chrono::milliseconds header_deadline_ = std::chrono::seconds(10);
   unsigned max_connections_ = 4096;
   unsigned idle_timeout_seconds_ = 10;
+  bool log_requests_ = false;
   std::string console_;
   std::string log_file_;
   std::unique_ptr<ApiServer> server_;
@@ -423,7 +424,12 @@ TEST_F(ApiServerTest, AnswersAStoppingHostWith503) {
   EXPECT_EQ(Get("/items").Line(), R"(503 {"httpStatus":503,"message":"The host is stopping."})");
 }
 
-TEST_F(ApiServerTest, LogsRequestPathsWithTheirControlBytesEscaped) {
+class RequestLogTest : public ApiServerTest {
+ protected:
+  RequestLogTest() { log_requests_ = true; }
+};
+
+TEST_F(RequestLogTest, WritesRequestPathsWithTheirControlBytesEscaped) {
   ASSERT_EQ(Get("/items/a%0aforged%1b[31m%5c").status, 200);
   std::ifstream in(log_file_);
   std::stringstream text;
