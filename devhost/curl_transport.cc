@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <strings.h>
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstring>
@@ -58,9 +59,20 @@ std::size_t CollectHeader(char* data, std::size_t size, std::size_t count, void*
 
 thread_local double http_seconds = 0;
 
+std::atomic<bool> transfers_stopped{false};
+
+constexpr const char* kStoppedMessage = "the host is stopping";
+
+int GoOnUnlessStopped(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return transfers_stopped ? 1 : 0;  // non-zero: curl ends the exchange
+}
+
 }  // namespace
 
 double ThreadHttpSeconds() { return http_seconds; }
+
+void StopTransfers() { transfers_stopped = true; }
+void ResumeTransfers() { transfers_stopped = false; }
 
 const char* HttpMethodName(std::uint32_t method) {
   switch (method) {
@@ -96,6 +108,10 @@ HttpExchange SendWithCurl(const HostHttpRequest& packed) {
   HostHttpRequest request;
   std::memcpy(&request, &packed, sizeof request);
   HttpExchange exchange;
+  if (transfers_stopped) {
+    exchange.error = kStoppedMessage;
+    return exchange;
+  }
   CURL* easy = ThreadHandle();
   if (easy == nullptr) {
     exchange.error = "cannot create a curl handle";
@@ -141,15 +157,18 @@ HttpExchange SendWithCurl(const HostHttpRequest& packed) {
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &exchange.body);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CollectHeader);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, &exchange);
+  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &GoOnUnlessStopped);
 
   const CURLcode code = curl_easy_perform(easy);
   if (code != CURLE_OK) {
     // Only the body collector refuses to write.
     const bool too_large = code == CURLE_FILESIZE_EXCEEDED || code == CURLE_WRITE_ERROR;
     exchange = HttpExchange{};
-    exchange.error = too_large                 ? "the answer's body is larger than 8 MiB"
-                     : error_buffer[0] != '\0' ? error_buffer
-                                               : curl_easy_strerror(code);
+    exchange.error = code == CURLE_ABORTED_BY_CALLBACK ? kStoppedMessage
+                     : too_large                       ? "the answer's body is larger than 8 MiB"
+                     : error_buffer[0] != '\0'         ? error_buffer
+                                                       : curl_easy_strerror(code);
     return exchange;
   }
   long status = 0;

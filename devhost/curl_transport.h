@@ -28,6 +28,13 @@ const char* HttpMethodName(std::uint32_t method);
 // in seconds (0: curl's own default). Thread-safe: each thread keeps its own connection cache.
 HttpExchange SendWithCurl(const HostHttpRequest& request);
 
+// Refuses every exchange from now on, before it connects, and ends those in flight as a
+// transport failure within about a second (curl asks at least that often whether to go on):
+// a stopping host sends no more passwords and waits for no slow service. Any thread.
+void StopTransfers();
+// Lets exchanges through again (tests).
+void ResumeTransfers();
+
 // Seconds this thread has spent in SendWithCurl so far: the request log subtracts it to tell the
 // host's and the plug-in's own time from the time spent waiting for the network.
 double ThreadHttpSeconds();

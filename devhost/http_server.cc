@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -36,8 +38,10 @@ struct ApiServer::Exchange {
   std::string path;
   std::string query;
   std::string body;
-  bool checked = false;    // the first call, with the headers alone, has been answered
-  bool too_large = false;  // the body passed the limit: the rest is read and dropped
+  std::size_t target_bytes = 0;  // of the request line's target, as sent
+  bool checked = false;          // the first call, with the headers alone, has been answered
+  bool awaiting_body = false;    // nothing answered yet: the body, if any, then the plug-in
+  bool too_large = false;        // the body passed the limit: the rest is read and dropped
 };
 
 namespace {
@@ -71,13 +75,77 @@ using Headers = std::vector<std::pair<std::string, std::string>>;
 
 // No page of another site may frame an answer, read it as another type, or load into the
 // console anything but the host's own files.
+constexpr std::pair<const char*, const char*> kPageGuards[] = {
+    {"X-Content-Type-Options", "nosniff"},
+    {"X-Frame-Options", "DENY"},
+    {"Content-Security-Policy",
+     "default-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'"},
+    {"Referrer-Policy", "no-referrer"},
+};
+
 void AddPageGuards(MHD_Response* response) {
-  MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
-  MHD_add_response_header(response, "X-Frame-Options", "DENY");
-  MHD_add_response_header(response, "Content-Security-Policy",
-                          "default-src 'self'; frame-ancestors 'none'; base-uri 'none'; "
-                          "form-action 'none'");
-  MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
+  for (const auto& [name, value] : kPageGuards) MHD_add_response_header(response, name, value);
+}
+
+// The connection whose request this thread serves, and its socket. libmicrohttpd gives every
+// connection a thread of its own, and names the connection only to the callbacks of a request;
+// the first one of each request sets them.
+thread_local MHD_Connection* t_connection = nullptr;
+thread_local int t_connection_fd = -1;
+
+// What the host says where libmicrohttpd would answer a malformed or oversized request itself.
+std::string LibraryErrorMessage(unsigned status) {
+  switch (status) {
+    case MHD_HTTP_CONTENT_TOO_LARGE:
+      return "The body is larger than this host takes.";
+    case MHD_HTTP_URI_TOO_LONG:
+      return "The request line is longer than this host takes.";
+    case MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE:
+      return "The request's headers are larger than this host takes.";
+    case MHD_HTTP_HTTP_VERSION_NOT_SUPPORTED:
+      return "This host speaks HTTP/1.0 and HTTP/1.1 only.";
+    case MHD_HTTP_BAD_REQUEST:
+      return "The request is malformed.";
+    default:
+      return "The request cannot be served.";
+  }
+}
+
+// Writes the host's JSON answer in place of the one libmicrohttpd is about to write, and ends
+// sending, so that the library's one goes nowhere and the connection closes.
+void WriteLibraryError(int fd, unsigned status) {
+  const std::string body = ErrorBody(static_cast<int>(status), LibraryErrorMessage(status));
+  const char* reason = MHD_get_reason_phrase_for(status);
+  std::string answer =
+      "HTTP/1.1 " + std::to_string(status) + " " + reason +
+      "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+      "\r\nConnection: close\r\n";
+  for (const auto& [name, value] : kPageGuards) answer += std::string(name) + ": " + value + "\r\n";
+  answer += "\r\n" + body;
+  std::string_view rest = answer;
+  while (!rest.empty()) {
+    const ssize_t sent = send(fd, rest.data(), rest.size(), MSG_NOSIGNAL);
+    if (sent <= 0) break;
+    rest.remove_prefix(static_cast<std::size_t>(sent));
+  }
+  shutdown(fd, SHUT_WR);
+}
+
+// Control bytes of a request path written raw to the log could forge lines or drive the
+// terminal.
+std::string EscapeForLog(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f || c == '\\') {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 MHD_Result Send(MHD_Connection* connection, unsigned status, const std::string& content_type,
@@ -119,6 +187,7 @@ std::string QueryValue(std::string_view query, std::string_view name) {
 struct EventStream {
   EventHub* hub;
   std::shared_ptr<EventHub::Listener> listener;
+  std::chrono::milliseconds keep_alive;  // the longest quiet spell
   std::string frame;
   std::size_t sent = 0;
   bool greeted = false;
@@ -127,7 +196,6 @@ struct EventStream {
 // Runs on the connection's own thread, which may wait here for the next event.
 ssize_t ReadEvents(void* context, std::uint64_t, char* buffer, std::size_t capacity) {
   EventStream& stream = *static_cast<EventStream*>(context);
-  int idle_waits = 0;
   while (stream.sent == stream.frame.size()) {
     stream.frame.clear();
     stream.sent = 0;
@@ -138,13 +206,11 @@ ssize_t ReadEvents(void* context, std::uint64_t, char* buffer, std::size_t capac
       break;
     }
     bool closed = false;
-    if (stream.hub->Next(*stream.listener, stream.frame, std::chrono::milliseconds(500), closed)) {
-      break;
-    }
+    if (stream.hub->Next(*stream.listener, stream.frame, stream.keep_alive, closed)) break;
     if (closed) return MHD_CONTENT_READER_END_OF_STREAM;
-    // Quiet for a while: a comment keeps proxies from closing the stream and finds clients
-    // that went away (the write fails).
-    if (++idle_waits >= 30) stream.frame = ":\n\n";
+    // Quiet for a while: a comment, well inside the idle timeout, keeps the stream open and
+    // finds clients that went away (the write fails).
+    stream.frame = ":\n\n";
   }
   const std::size_t length = std::min(capacity, stream.frame.size() - stream.sent);
   std::copy_n(stream.frame.data() + stream.sent, length, buffer);
@@ -156,6 +222,31 @@ void ForgetEvents(void* context) {
   auto* stream = static_cast<EventStream*>(context);
   stream->hub->Forget(stream->listener);
   delete stream;
+}
+
+// False when a request carries both Content-Length and Transfer-Encoding, or Content-Lengths
+// that differ.
+bool BodyFramingIsClear(MHD_Connection* connection) {
+  struct Framing {
+    bool transfer_encoding = false;
+    std::optional<std::string> length;
+    bool lengths_differ = false;
+  } framing;
+  MHD_get_connection_values(
+      connection, MHD_HEADER_KIND,
+      [](void* context, MHD_ValueKind, const char* name, const char* value) {
+        auto& framing = *static_cast<Framing*>(context);
+        const std::string text = value != nullptr ? value : "";
+        if (strcasecmp(name, MHD_HTTP_HEADER_TRANSFER_ENCODING) == 0) {
+          framing.transfer_encoding = true;
+        } else if (strcasecmp(name, MHD_HTTP_HEADER_CONTENT_LENGTH) == 0) {
+          framing.lengths_differ |= framing.length.has_value() && *framing.length != text;
+          framing.length = text;
+        }
+        return MHD_YES;
+      },
+      &framing);
+  return !framing.lengths_differ && !(framing.transfer_encoding && framing.length);
 }
 
 // What the process's file descriptor limit leaves for connections, beside the host's own
@@ -174,33 +265,87 @@ unsigned ConnectionRoom(unsigned wanted) {
 struct ApiServerCallbacks {
   // Called with the request line's target before anything else of a request; what it returns
   // is the request's state from then on.
-  static void* Begin(void*, const char* target, MHD_Connection*) {
+  static void* Begin(void*, const char* target, MHD_Connection* connection) {
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    t_connection_fd = info != nullptr ? info->connect_fd : -1;
+    t_connection = connection;
     auto* exchange = new (std::nothrow) ApiServer::Exchange;
     if (exchange == nullptr) return nullptr;
     const std::string_view text = target;
     const std::size_t mark = text.find('?');
+    exchange->target_bytes = text.size();
     exchange->path = wire::PercentDecode(text.substr(0, mark), false);
-    if (mark != std::string_view::npos) exchange->query = text.substr(mark + 1);
+    if (mark != std::string_view::npos) {
+      exchange->query = text.substr(mark + 1);
+      // The host reads the query from its own copy. Left alone, libmicrohttpd would file each
+      // piece in the connection's memory pool next to the headers, and a long query of short
+      // pieces would exhaust it and end the connection without an answer. The target lies in
+      // the library's own read buffer, which it parses in place right after this call.
+      const_cast<char*>(target)[mark + 1] = '\0';
+    }
     return exchange;
+  }
+
+  // libmicrohttpd's log, which announces each answer the library is about to write itself
+  // (HTML, without the guards) on the thread of its connection.
+  static void LibraryLog(void* context, const char* format, va_list arguments) {
+    constexpr std::string_view kAnnouncement = "Error processing request (HTTP response code is %u";
+    if (t_connection == nullptr || !std::string_view(format).starts_with(kAnnouncement)) return;
+    auto& server = *static_cast<ApiServer*>(context);
+    {
+      // A library answer queued while the daemon stops crashes libmicrohttpd 0.9.75; the
+      // host's own answer would let the client go on and stop the server in that moment. So
+      // Stop waits for the announced ones to end, and none is replaced once it has begun.
+      std::lock_guard<std::mutex> lock(server.connections_mutex_);
+      auto found = server.connections_.find(t_connection);
+      if (server.stopping_ || found == server.connections_.end() || found->second.library_answer) {
+        return;
+      }
+      found->second.library_answer = true;
+      ++server.library_answers_;
+    }
+    va_list copy;
+    va_copy(copy, arguments);
+    const unsigned status = va_arg(copy, unsigned);
+    va_end(copy);
+    WriteLibraryError(t_connection_fd, status);
   }
 
   // Keeps the housekeeper's account of the open connections.
   static void Connection(void* context, MHD_Connection* connection, void**,
                          MHD_ConnectionNotificationCode code) {
     auto& server = *static_cast<ApiServer*>(context);
+    using Phase = ApiServer::Phase;
     std::lock_guard<std::mutex> lock(server.connections_mutex_);
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
       const MHD_ConnectionInfo* info =
           MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-      server.connections_[connection] = {info != nullptr ? info->connect_fd : -1,
-                                         std::chrono::steady_clock::now(), true};
+      ApiServer::Watch& watch = server.connections_[connection] = {
+          info != nullptr ? info->connect_fd : -1, Phase::kAnswering, {}, {}};
+      server.EnterPhase(watch, connection, Phase::kHeaders);
+      // Keep room for requests that arrive whole: the newcomer may be one of them, the
+      // connection waiting longest is the likeliest to be stalled.
+      if (server.waiting_.size() > server.max_waiting_) {
+        server.CloseUnder(server.connections_.at(server.waiting_.front()));
+      }
+      // Over the cap the newcomer goes. Connections being closed count no more: they hold a
+      // descriptor a moment longer, which the library's own, larger limit leaves room for.
+      if (server.connections_.size() - server.closing_ > server.max_live_) server.CloseUnder(watch);
       server.peak_connections_ = std::max(server.connections_.size(), server.peak_connections_);
       server.housekeeping_wake_.notify_one();
       return;
     }
     // Called before the socket is closed: the housekeeper never touches a descriptor that
     // may have been reused.
-    server.connections_.erase(connection);
+    auto found = server.connections_.find(connection);
+    if (found == server.connections_.end()) return;
+    server.EnterPhase(found->second, connection, Phase::kClosing);
+    --server.closing_;
+    if (found->second.library_answer && --server.library_answers_ == 0) {
+      server.housekeeping_wake_.notify_all();
+    }
+    server.connections_.erase(found);
     if (server.peak_connections_ >= kBurst && server.connections_.size() <= kBurst / 8) {
       server.peak_connections_ = server.connections_.size();
       // The connections' threads end and are cleaned up a little after they report closing.
@@ -209,18 +354,16 @@ struct ApiServerCallbacks {
     }
   }
 
-  // The headers of the connection's request are all in, or it starts waiting for the next.
-  static void Headers(ApiServer& server, MHD_Connection* connection, bool complete) {
+  static void Move(ApiServer& server, MHD_Connection* connection, ApiServer::Phase phase) {
     std::lock_guard<std::mutex> lock(server.connections_mutex_);
     auto found = server.connections_.find(connection);
-    if (found == server.connections_.end()) return;
-    found->second.in_headers = !complete;
-    found->second.since = std::chrono::steady_clock::now();
+    if (found != server.connections_.end()) server.EnterPhase(found->second, connection, phase);
   }
 
+  // The request is answered: the connection waits for the next one.
   static void End(void* context, MHD_Connection* connection, void** state,
                   MHD_RequestTerminationCode) {
-    Headers(*static_cast<ApiServer*>(context), connection, false);
+    Move(*static_cast<ApiServer*>(context), connection, ApiServer::Phase::kHeaders);
     delete static_cast<ApiServer::Exchange*>(*state);
     *state = nullptr;
   }
@@ -235,8 +378,10 @@ struct ApiServerCallbacks {
     try {
       if (!exchange->checked) {
         exchange->checked = true;
-        Headers(server, connection, true);
-        return static_cast<MHD_Result>(server.Answer(connection, method, *exchange));
+        const int answer = server.Answer(connection, method, *exchange);
+        Move(server, connection,
+             exchange->awaiting_body ? ApiServer::Phase::kBody : ApiServer::Phase::kAnswering);
+        return static_cast<MHD_Result>(answer);
       }
       if (*upload_size != 0) {
         if (exchange->body.size() + *upload_size > kMaxBody) {
@@ -248,6 +393,7 @@ struct ApiServerCallbacks {
         *upload_size = 0;
         return MHD_YES;
       }
+      Move(server, connection, ApiServer::Phase::kAnswering);
       if (exchange->too_large) {
         return SendError(connection, MHD_HTTP_CONTENT_TOO_LARGE,
                          "The body is larger than this host takes.");
@@ -339,16 +485,29 @@ int ApiServer::Bind() {
 
 bool ApiServer::Start() {
   if (listen_fd_ < 0 || daemon_ != nullptr) return false;
+  // Twice the cap, for connections that are being closed.
+  const unsigned room = ConnectionRoom(settings_.max_connections * 2);
+  max_live_ = std::min(settings_.max_connections, room);
+  max_waiting_ = settings_.max_waiting_connections != 0
+                     ? std::min<std::size_t>(settings_.max_waiting_connections, max_live_)
+                     : std::max<std::size_t>(max_live_ / 2, 1);
+  // The pool holds the read buffer (half of it at first) with the request line and headers in
+  // it, the headers' records and the answer's head. Twice the header limit keeps a whole head
+  // in the first half, so that the host's own check answers 414 or 431 and not the library.
+  const std::size_t pool = settings_.max_header_bytes * 2 + 32 * 1024;
   // The connection threads inherit the caller's signal mask; SIGPIPE of a client gone away is
-  // taken by libmicrohttpd's own sends.
-  daemon_ = MHD_start_daemon(
-      MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL, 0, nullptr,
-      nullptr, &ApiServerCallbacks::Access, this, MHD_OPTION_LISTEN_SOCKET, listen_fd_,
-      MHD_OPTION_CONNECTION_LIMIT, ConnectionRoom(settings_.max_connections),
-      MHD_OPTION_CONNECTION_TIMEOUT, settings_.idle_timeout_seconds,
-      MHD_OPTION_CONNECTION_MEMORY_LIMIT, settings_.max_header_bytes, MHD_OPTION_URI_LOG_CALLBACK,
-      &ApiServerCallbacks::Begin, this, MHD_OPTION_NOTIFY_COMPLETED, &ApiServerCallbacks::End, this,
-      MHD_OPTION_NOTIFY_CONNECTION, &ApiServerCallbacks::Connection, this, MHD_OPTION_END);
+  // taken by libmicrohttpd's own sends. The error log is where the library announces the
+  // answers it writes itself.
+  daemon_ = MHD_start_daemon(MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD |
+                                 MHD_USE_POLL | MHD_USE_ERROR_LOG,
+                             0, nullptr, nullptr, &ApiServerCallbacks::Access, this,
+                             MHD_OPTION_LISTEN_SOCKET, listen_fd_, MHD_OPTION_CONNECTION_LIMIT,
+                             room, MHD_OPTION_CONNECTION_TIMEOUT, settings_.idle_timeout_seconds,
+                             MHD_OPTION_CONNECTION_MEMORY_LIMIT, pool, MHD_OPTION_EXTERNAL_LOGGER,
+                             &ApiServerCallbacks::LibraryLog, this, MHD_OPTION_URI_LOG_CALLBACK,
+                             &ApiServerCallbacks::Begin, this, MHD_OPTION_NOTIFY_COMPLETED,
+                             &ApiServerCallbacks::End, this, MHD_OPTION_NOTIFY_CONNECTION,
+                             &ApiServerCallbacks::Connection, this, MHD_OPTION_END);
   if (daemon_ == nullptr) return false;
   housekeeper_ = std::thread([this] { Housekeeping(); });
   return true;
@@ -365,10 +524,9 @@ void ApiServer::Housekeeping() {
     }
     const Clock::time_point now = Clock::now();
     for (auto& [connection, watch] : connections_) {
-      if (watch.in_headers && now - watch.since > settings_.header_deadline && watch.fd >= 0) {
-        // Its thread sees the connection end and closes it.
-        shutdown(watch.fd, SHUT_RDWR);
-        watch.in_headers = false;
+      if ((watch.phase == Phase::kHeaders && now - watch.since > settings_.header_deadline) ||
+          (watch.phase == Phase::kBody && now - watch.since > settings_.body_deadline)) {
+        CloseUnder(watch);
       }
     }
     if (trim_at_ && now >= *trim_at_) {
@@ -382,6 +540,21 @@ void ApiServer::Housekeeping() {
   }
 }
 
+void ApiServer::EnterPhase(Watch& watch, MHD_Connection* connection, Phase phase) {
+  if (watch.phase == Phase::kClosing) return;
+  if (watch.phase == Phase::kHeaders) waiting_.erase(watch.waiting);
+  if (phase == Phase::kClosing) ++closing_;
+  watch.phase = phase;
+  watch.since = std::chrono::steady_clock::now();
+  if (phase == Phase::kHeaders) watch.waiting = waiting_.insert(waiting_.end(), connection);
+}
+
+void ApiServer::CloseUnder(Watch& watch) {
+  // Its thread sees the connection end and closes it.
+  if (watch.fd >= 0) shutdown(watch.fd, SHUT_RDWR);
+  EnterPhase(watch, nullptr, Phase::kClosing);
+}
+
 bool ApiServer::HostIsOurs(const char* host) const {
   if (host == nullptr) return true;  // HTTP/1.0; browsers always send one
   const std::string port = ":" + std::to_string(port_);
@@ -392,11 +565,15 @@ bool ApiServer::HostIsOurs(const char* host) const {
 }
 
 void ApiServer::Stop() {
+  Refuse();
   events_.Close();
   {
-    std::lock_guard<std::mutex> lock(connections_mutex_);
+    std::unique_lock<std::mutex> lock(connections_mutex_);
     stopping_ = true;
-    housekeeping_wake_.notify_one();
+    housekeeping_wake_.notify_all();
+    // Their connections close as soon as the library has queued its answer.
+    housekeeping_wake_.wait_for(lock, std::chrono::seconds(1),
+                                [this] { return library_answers_ == 0; });
   }
   if (housekeeper_.joinable()) housekeeper_.join();
   if (daemon_ != nullptr) {
@@ -423,6 +600,29 @@ int ApiServer::Answer(MHD_Connection* connection, const char* method_text, Excha
   const std::string& path = exchange.path;
   const std::string& query = exchange.query;
   const bool reading = method == "GET" || method == "HEAD";
+  if (refusing_) {
+    return SendError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "The host is stopping.",
+                     {{"Connection", "close"}});
+  }
+  // What libmicrohttpd let through: it refuses heads larger than its memory pool itself.
+  const MHD_ConnectionInfo* head =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
+  if (exchange.target_bytes > settings_.max_header_bytes) {
+    return SendError(connection, MHD_HTTP_URI_TOO_LONG, LibraryErrorMessage(MHD_HTTP_URI_TOO_LONG),
+                     {{"Connection", "close"}});
+  }
+  if (head != nullptr && head->header_size > settings_.max_header_bytes) {
+    return SendError(connection, MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE,
+                     LibraryErrorMessage(MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE),
+                     {{"Connection", "close"}});
+  }
+  // Where the body ends must be beyond doubt: a proxy in front could read it otherwise, and
+  // take what follows as a request of its own.
+  if (!BodyFramingIsClear(connection)) {
+    return SendError(connection, MHD_HTTP_BAD_REQUEST,
+                     "The request gives its body's length more than one way.",
+                     {{"Connection", "close"}});
+  }
   if (!HostIsOurs(HeaderValue(connection, MHD_HTTP_HEADER_HOST))) {
     return SendError(connection, MHD_HTTP_MISDIRECTED_REQUEST,
                      "This host answers to 127.0.0.1:" + std::to_string(port_) + " only.");
@@ -482,16 +682,27 @@ int ApiServer::Answer(MHD_Connection* connection, const char* method_text, Excha
       }
     }
     if (path == "/events") {
+      // A HEAD has its headers alone: no stream to open and none to end.
+      if (method == "HEAD") {
+        return Send(connection, MHD_HTTP_OK, "text/event-stream", "",
+                    {{MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache"}});
+      }
       // "?replay=1" first sends the events published before the client came (the plug-in
       // signs on from its command line before anyone can listen).
       return StreamEvents(connection, QueryValue(query, "replay") == "1");
     }
   }
+  exchange.awaiting_body = true;
   return MHD_YES;  // the body, if any, then the plug-in
 }
 
 int ApiServer::StreamEvents(MHD_Connection* connection, bool replay) {
-  auto* stream = new EventStream{&events_, events_.Listen(replay), {}, 0, false};
+  // A third of the idle timeout, so that a late comment still comes well within it.
+  const std::chrono::milliseconds keep_alive =
+      settings_.idle_timeout_seconds != 0
+          ? std::chrono::milliseconds(settings_.idle_timeout_seconds * 1000 / 3)
+          : std::chrono::milliseconds(15000);
+  auto* stream = new EventStream{&events_, events_.Listen(replay), keep_alive, {}, 0, false};
   MHD_Response* response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 16 * 1024,
                                                              &ReadEvents, stream, &ForgetEvents);
   if (response == nullptr) {
@@ -537,7 +748,8 @@ int ApiServer::AnswerPlugin(MHD_Connection* connection, const char* method, Exch
     char timing[96];
     std::snprintf(timing, sizeof timing, " in %.3f ms (outgoing HTTP %.3f ms)", total * 1e3,
                   http * 1e3);
-    log_.Host(api.method + " " + api.path + " " + std::to_string(answer.status) + timing);
+    log_.Host(api.method + " " + EscapeForLog(api.path) + " " + std::to_string(answer.status) +
+              timing);
   }
   return Send(connection, static_cast<unsigned>(answer.status), answer.content_type, answer.body,
               answer.headers);

@@ -10,10 +10,12 @@
 #ifndef DEVHOST_HTTP_SERVER_H_
 #define DEVHOST_HTTP_SERVER_H_
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -41,13 +43,21 @@ struct ServerSettings {
   // Connections the kernel holds for the server before it accepts them.
   int backlog = 4096;
   // Connections served at once; more are closed as soon as they are accepted. Lowered to what
-  // the process's file descriptor limit leaves room for.
+  // the process's file descriptor limit leaves room for (twice this many, for connections
+  // being closed).
   unsigned max_connections = 4096;
   // A connection that sends nothing for this long is closed, between requests or inside one.
+  // Quiet event streams get a comment three times as often, so that they stay open.
   unsigned idle_timeout_seconds = 10;
+  // Connections waiting for a request line and headers (new ones, and kept-alive ones between
+  // requests). When one more comes, the oldest of them is closed: connections that stall in
+  // their headers cannot keep out requests that arrive whole. 0: half the connection cap.
+  unsigned max_waiting_connections = 0;
   // A request line and headers must be complete this long after the connection opened or its
   // previous request was answered, however slowly they trickle in; else the connection closes.
   std::chrono::milliseconds header_deadline = std::chrono::seconds(10);
+  // Likewise the body, from the moment its headers are in.
+  std::chrono::milliseconds body_deadline = std::chrono::seconds(10);
   // The request line and headers together; a request over it is answered 431 (or 414 for the
   // line alone) before anything is read of its body.
   std::size_t max_header_bytes = 64 * 1024;
@@ -96,7 +106,10 @@ class ApiServer {
   void SetOpenApiDocument(std::string document) { openapi_ = std::move(document); }
   // Serves until Stop; false when the server cannot start.
   bool Start();
-  // Ends the event streams, closes every connection and waits for requests in flight.
+  // From now on every request is answered 503 at once; requests in flight go on. Any thread,
+  // a signal handler's thread included.
+  void Refuse() { refusing_ = true; }
+  // Refuses, ends the event streams, closes every connection and waits for requests in flight.
   void Stop();
 
   struct Exchange;  // one request's state, from its first line to its answer
@@ -122,18 +135,36 @@ class ApiServer {
   // through DNS rebinding sends its own).
   bool HostIsOurs(const char* host) const;
 
-  // A connection as the housekeeper sees it.
+  // Where a connection is in its request, as the housekeeper sees it.
+  enum class Phase {
+    kHeaders,    // waiting for a request line and headers
+    kBody,       // headers in, receiving the body
+    kAnswering,  // the plug-in or the host is answering, or an event stream is open
+    kClosing,    // shut down by the housekeeper; its thread closes it
+  };
   struct Watch {
     int fd;
-    std::chrono::steady_clock::time_point since;  // of the request being received
-    bool in_headers;
+    Phase phase;
+    std::chrono::steady_clock::time_point since;   // when the phase began
+    std::list<MHD_Connection*>::iterator waiting;  // in waiting_ while in kHeaders
+    bool library_answer = false;                   // the host answered in place of libmicrohttpd
   };
+  // Moves a connection to `phase` (connections_mutex_ held).
+  void EnterPhase(Watch& watch, MHD_Connection* connection, Phase phase);
+  // Shuts a connection down under its thread (connections_mutex_ held).
+  void CloseUnder(Watch& watch);
   std::mutex connections_mutex_;
   std::condition_variable housekeeping_wake_;
   std::unordered_map<MHD_Connection*, Watch> connections_;
+  std::list<MHD_Connection*> waiting_;  // connections in kHeaders, oldest first
+  std::size_t max_waiting_ = 0;
+  std::size_t max_live_ = 0;          // connections not being closed
+  std::size_t closing_ = 0;           // connections in kClosing
+  std::size_t library_answers_ = 0;   // connections with library_answer set
   std::size_t peak_connections_ = 0;  // since the last burst ended
   std::optional<std::chrono::steady_clock::time_point> trim_at_;
   bool stopping_ = false;
+  std::atomic<bool> refusing_{false};
   std::thread housekeeper_;
   int port_ = 0;
   int listen_fd_ = -1;

@@ -1,6 +1,7 @@
 // The development host: loads the plug-in through the C interface alone, implements the host
 // operations for real and serves the plug-in's API on 127.0.0.1 for people and tests.
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <netinet/in.h>
@@ -193,6 +194,14 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
   for (std::string& argument : options.plugin_arguments) {
     if (argument.starts_with(kFile)) {
       const std::string file = argument.substr(kFile.size());
+      // As ssh does for keys: a password others may read is no longer the user's alone.
+      struct stat status {};
+      if (stat(file.c_str(), &status) == 0 && (status.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+        return fail("permissions " + std::string(mode) + " for the password file '" + file +
+                    "' are too open: other users may read it; chmod 600 it");
+      }
       std::ifstream in(file);
       std::string password;
       if (!in || !std::getline(in, password)) {
@@ -244,6 +253,24 @@ int LockStateFolder(const std::string& folder) {
     return -1;
   }
   return fd;
+}
+
+// Files left in the state folder by an older host, or copied in, keep their mode when opened:
+// make each the user's alone, as the files the host creates are.
+void MakeStateFilesPrivate(int folder_fd) {
+  DIR* folder = fdopendir(dup(folder_fd));
+  if (folder == nullptr) return;
+  while (const dirent* entry = readdir(folder)) {
+    const int fd =
+        openat(folder_fd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat status {};
+    if (fd >= 0 && fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+        (status.st_mode & 077) != 0) {
+      fchmod(fd, status.st_mode & 0700);
+    }
+    if (fd >= 0) close(fd);
+  }
+  closedir(folder);
 }
 
 std::string NewSecret() {
@@ -350,6 +377,7 @@ int main(int argc, char** argv) {
   // First of all, so that a second host on the same folder touches nothing.
   const int state_lock = LockStateFolder(options.state);
   if (state_lock < 0) return 1;
+  MakeStateFilesPrivate(state_lock);
   const std::string lock_path = options.state + "/devhost.lock";
 
   devhost::HostLog log;
@@ -479,6 +507,10 @@ int main(int argc, char** argv) {
         int signal_number = 0;
         while (sigwait(&stop_signals, &signal_number) != 0) {
         }
+        // New requests get 503 and exchanges with the sign-on service end now, so that the
+        // stop waits for no slow service and sends no more passwords.
+        server.Refuse();
+        devhost::StopTransfers();
         log.Host(std::string("stopping on ") + (signal_number == SIGINT ? "SIGINT" : "SIGTERM"));
       }
     }

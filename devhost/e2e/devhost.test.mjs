@@ -94,13 +94,25 @@ describe('development host', { timeout: TEST_TIMEOUT }, () => {
     const target = path.join(planted, 'precious');
     fs.writeFileSync(target, 'keep');
     fs.symlinkSync(target, path.join(planted, 'devhost.lock.new'));
+    // Files already there become the user's alone, whatever their mode was.
+    fs.writeFileSync(path.join(planted, 'telemetry.jsonl'), '', { mode: 0o644 });
+    fs.chmodSync(path.join(planted, 'telemetry.jsonl'), 0o644);
     const second = await startDevhost({ state: planted });
     await second.stop();
     assert.equal(fs.readFileSync(target, 'utf8'), 'keep');
+    assert.equal(fs.statSync(path.join(planted, 'telemetry.jsonl')).mode & 0o777, 0o600);
 
     const open = newStateFolder();
     fs.chmodSync(open, 0o777);
     await assert.rejects(startDevhost({ state: open }), /writable by others/);
+  });
+
+  test('refuses a password file other users can read', async () => {
+    const file = path.join(newStateFolder(), 'password');
+    fs.writeFileSync(file, 'secret\n');
+    fs.chmodSync(file, 0o644);
+    await assert.rejects(startDevhost({ pluginArgs: [`--ulix-auth.password-file=${file}`] }),
+      /permissions 0644 for the password file .* are too open/);
   });
 
   test('stops on SIGTERM with status 0 and removes its lock file', async () => {
@@ -454,6 +466,31 @@ describe('messages in plain words', { skip: skipReason, timeout: TEST_TIMEOUT },
       assert.notEqual(code, 0, output);
       assert.match(output, /the port is in use by another program/);
     });
+  });
+});
+
+describe('stopping while the sign-on service trickles', { skip: skipReason, timeout: TEST_TIMEOUT }, () => {
+  test('exits within 2 s, sending no password once the stop has begun', async () => {
+    const idp = await startIdp(['--gas']);
+    const host = await startDevhost({ pluginArgs: [`--ulix-auth.url=${idp.url}`, '--ulix-auth.client=devhost'] });
+    try {
+      // Every sign-on is answered a byte a second; the plug-in sends all six at once.
+      await idp.fault({ match: '/token', status: 400, body: { error: 'x'.repeat(100) }, trickleMs: 1000, times: 10 });
+      for (let i = 0; i < 6; i += 1) {
+        host.call('POST', '/ulix-auth/v1/authorization/gas',
+          { username: 'demo', password: PASSWORD, platformId: 'EU' }).catch(() => {});
+      }
+      const tokenRequests = async () => (await idp.requests()).filter((r) => r.path.endsWith('/token')).length;
+      while (await tokenRequests() < 6) await new Promise((resolve) => { setTimeout(resolve, 50); });
+      const started = process.hrtime.bigint();
+      assert.equal(await host.stop(), 0);
+      const ms = Number(process.hrtime.bigint() - started) / 1e6;
+      assert.ok(ms < 2000, `the stop took ${ms} ms`);
+      assert.equal(await tokenRequests(), 6);
+    } finally {
+      if (!host.exited()) await host.stop();
+      await idp.stop();
+    }
   });
 });
 

@@ -18,8 +18,9 @@
 //
 // Control route (tests; loopback only like the rest):
 //   POST   /control/faults    {match, status, body, contentType, empty, nonJson, delayMs, drop,
-//                             times}: the next `times` requests whose path starts with `match`
-//                             get this answer instead (a delay alone lets the request go on)
+//                             trickleMs, times}: the next `times` requests whose path starts
+//                             with `match` get this answer instead (a delay alone lets the
+//                             request go on; trickleMs sends the body a byte at a time)
 //   DELETE /control/faults    drops the faults not yet used
 //   GET    /control/requests  what the service received (no passwords), oldest first
 //   DELETE /control/requests  forgets them
@@ -466,7 +467,15 @@ async function applyFault(fault, req, res) {
   } else {
     const text = typeof fault.body === 'string' ? fault.body : JSON.stringify(fault.body ?? {});
     res.writeHead(status, { 'content-type': fault.contentType || 'application/json' });
-    res.end(text);
+    if (fault.trickleMs) {
+      // A byte at a time, until the body is out or the client has gone.
+      for (const byte of Buffer.from(text)) {
+        if (res.destroyed) return true;
+        res.write(Buffer.from([byte]));
+        await new Promise((resolve) => { setTimeout(resolve, fault.trickleMs); });
+      }
+    }
+    res.end(fault.trickleMs ? undefined : text);
   }
   return true;
 }

@@ -1,18 +1,25 @@
 // A stress run of the development host (not a test): many clients connect at once, each on a
 // connection of its own making several GETs over the plug-in's read routes, while busy loops
 // hold the cores. Reports answered and failed requests, latency percentiles and the host's
-// resident memory before and after.
+// resident memory before and after. With a number of stalled connections, as many connections
+// beside the clients send half a request without the secret and open anew whenever the host
+// closes one: the clients must still be answered.
 // Usage: node devhost/load/stress.mjs [connections, default 1000] [requests each, default 5]
-//        [busy loops, default 4]
+//        [busy loops, default 4] [stalled connections, default 0]
+// e.g.   node devhost/load/stress.mjs 100 1 2 4000
 // ULIX_DEVHOST picks the host binary (a Release build gives the figures worth reporting).
+// Each stalled connection is a descriptor here and one in the host: the run needs `ulimit -n`
+// above the stalled connections and the clients together (the host raises its own limit).
 import * as fs from 'node:fs';
 import * as http from 'node:http';
+import * as net from 'node:net';
 
 import { busyLoops, startDevhost, startIdp } from '../e2e/harness.mjs';
 
 const connections = Number(process.argv[2] || 1000);
 const perConnection = Number(process.argv[3] || 5);
 const loops = Number(process.argv[4] ?? 4);
+const stalledCount = Number(process.argv[5] ?? 0);
 const routes = ['/ulix-auth/v1/authorization', '/ulix-auth/v1/authorization/access-token',
   '/ulix-auth/v1/authorization/id-token', '/ulix-auth/v1/status/EU', '/openapi.json'];
 
@@ -69,11 +76,48 @@ async function settledResident(threadsBefore) {
   return residentKiB(host.pid);
 }
 
+// Connections that send half a request and open anew when the host closes them. Resolves once
+// `count` are open; stop() ends them for good.
+async function holdStalled(count) {
+  const sockets = new Set();
+  const held = { renewed: 0, refused: 0, stopping: false };
+  let opened = 0;
+  let allOpen;
+  const ready = new Promise((resolve) => { allOpen = resolve; });
+  const open = (first) => {
+    if (held.stopping) return;
+    const socket = net.connect({ host: hostname, port: Number(port) });
+    let connected = false;
+    sockets.add(socket);
+    socket.on('connect', () => {
+      connected = true;
+      socket.write(`GET /ulix-auth/v1/authorization HTTP/1.1\r\nHost: ${hostname}:${port}\r\nX-Stalled: `);
+      if (first && (opened += 1) === count) allOpen();
+    });
+    socket.on('error', () => { held.refused += 1; });
+    socket.on('close', () => {
+      sockets.delete(socket);
+      if (held.stopping) return;
+      held.renewed += 1;
+      setImmediate(() => open(first && !connected));
+    });
+  };
+  for (let i = 0; i < count; i += 1) open(true);
+  if (count === 0) allOpen();
+  await ready;
+  held.stop = () => {
+    held.stopping = true;
+    for (const socket of sockets) socket.destroy();
+  };
+  return held;
+}
+
 // A first, smaller burst touches the code and the data the host keeps for good; the figures
 // compare the host after it with the host after the whole run.
 const threadsBefore = procStatus(host.pid, 'Threads');
 await Promise.all(Array.from({ length: 100 }, (_, i) => client(i)));
 const rssBefore = await settledResident(threadsBefore);
+const stalled = await holdStalled(stalledCount);
 const stopLoops = busyLoops(loops);
 let results;
 const started = process.hrtime.bigint();
@@ -81,6 +125,7 @@ try {
   results = (await Promise.all(Array.from({ length: connections }, (_, i) => client(i)))).flat();
 } finally {
   await stopLoops();
+  stalled.stop();
 }
 const wallMs = Number(process.hrtime.bigint() - started) / 1e6;
 const rssAfter = await settledResident(threadsBefore);
@@ -93,6 +138,7 @@ const failures = {};
 for (const r of results.filter((x) => !x.ok)) failures[r.error] = (failures[r.error] || 0) + 1;
 console.log(JSON.stringify({
   connections, requestsEach: perConnection, busyLoops: loops,
+  stalled: stalledCount, stalledRenewed: stalled.renewed, stalledErrors: stalled.refused,
   answered: results.filter((r) => r.ok).length, failed: results.length - results.filter((r) => r.ok).length,
   failures,
   p50Ms: Number(at(0.5).toFixed(1)), p99Ms: Number(at(0.99).toFixed(1)),
