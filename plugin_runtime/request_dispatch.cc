@@ -227,8 +227,9 @@ bool Dispatch::FillQuery() {
     if (piece.empty()) continue;
     const std::size_t equals = piece.find('=');
     std::string name = wire::PercentDecode(piece.substr(0, equals), true);
-    std::string value =
-        equals == std::string_view::npos ? std::string() : wire::PercentDecode(piece.substr(equals + 1), true);
+    std::string value = equals == std::string_view::npos
+                            ? std::string()
+                            : wire::PercentDecode(piece.substr(equals + 1), true);
     bool replaced = false;
     for (auto& [known, known_value] : pieces) {
       if (known == name) {
