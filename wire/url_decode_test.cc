@@ -28,11 +28,13 @@ TEST(PercentDecode, DecodesEscapesAndReadsPlusByWhereTheTextStands) {
   }
 }
 
-TEST(QueryPieces, SplitsDecodesAndSkipsEmptyPieces) {
+TEST(SplitPairs, SplitsAtTheFirstEqualsSignSkipsEmptyPiecesAndLeavesEscapes) {
+  using Pairs = std::vector<std::pair<std::string_view, std::string_view>>;
+  EXPECT_EQ(SplitPairs(""), Pairs{});
+  EXPECT_EQ(SplitPairs("a=1&&b=x+y&c&d=%3D&t=a=b&=v&"),
+            (Pairs{{"a", "1"}, {"b", "x+y"}, {"c", ""}, {"d", "%3D"}, {"t", "a=b"}, {"", "v"}}));
   using Pieces = std::vector<std::pair<std::string, std::string>>;
-  EXPECT_EQ(QueryPieces(""), Pieces{});
-  EXPECT_EQ(QueryPieces("a=1&&b=x+y&c&d=%3D&a=2"),
-            (Pieces{{"a", "1"}, {"b", "x y"}, {"c", ""}, {"d", "="}, {"a", "2"}}));
+  EXPECT_EQ(QueryPieces("b=x+y&d=%3D&a=2"), (Pieces{{"b", "x y"}, {"d", "="}, {"a", "2"}}));
 }
 
 }  // namespace
