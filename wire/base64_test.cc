@@ -21,8 +21,6 @@ TEST(Base64Encode, PadsToWholeGroupsInTheStandardAlphabet) {
     std::string_view padded;
   };
   const Row rows[] = {
-      {"f", "Zg=="},
-      {"fo", "Zm8="},
       {"foob", "Zm9vYg=="},
       {"\xFB\xFF\xBF", "+/+/"},
       {std::string_view("\0\xFF", 2), "AP8="},
