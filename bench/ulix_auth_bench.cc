@@ -1,8 +1,8 @@
 // The sign-on plug-in's endpoints through the real dispatch entry, as the host calls them, with
-// a host whose scripted service answers at once and that drops events, log lines and timers: GET authorization,
-// GET access-token, and POST authorization/gas end to end (dispatch, form body, token answer,
-// two token decodes, token set, four changes sent twice each, refresh scheduled); and GET
-// authorization while another thread's refresh is held by the service, which a read must not
+// a host whose scripted service answers at once and that drops events, log lines and timers: GET
+// authorization, GET access-token, and POST authorization/gas end to end (dispatch, form body,
+// token answer, two token decodes, token set, four changes sent twice each, refresh scheduled); and
+// GET authorization while another thread's refresh is held by the service, which a read must not
 // wait for.
 //
 // Besides the Google Benchmark run, `ulix_auth_bench --callgrind <scenario> <count>` runs one

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "wire/url_decode.h"
+
 namespace binding {
 namespace {
 
@@ -42,25 +44,8 @@ std::string FormEncode(std::string_view text) {
   return out;
 }
 
-std::vector<std::pair<std::string_view, std::string_view>> SplitForm(std::string_view body) {
-  std::vector<std::pair<std::string_view, std::string_view>> pairs;
-  while (!body.empty()) {
-    const std::size_t amp = body.find('&');
-    const std::string_view piece = body.substr(0, amp);
-    body = amp == std::string_view::npos ? std::string_view() : body.substr(amp + 1);
-    if (piece.empty()) continue;
-    const std::size_t equals = piece.find('=');
-    if (equals == std::string_view::npos) {
-      pairs.emplace_back(piece, std::string_view());
-    } else {
-      pairs.emplace_back(piece.substr(0, equals), piece.substr(equals + 1));
-    }
-  }
-  return pairs;
-}
-
 std::string_view FormValue(std::string_view body, std::string_view name) {
-  for (const auto& [key, value] : SplitForm(body)) {
+  for (const auto& [key, value] : wire::SplitPairs(body)) {
     if (key == name) return value;
   }
   return {};

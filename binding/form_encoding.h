@@ -5,8 +5,6 @@
 
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 namespace binding {
 
@@ -16,11 +14,8 @@ std::string FormEncode(std::string_view text);
 // As FormEncode, appended to `out`.
 void AppendFormEncoded(std::string_view text, std::string& out);
 
-// Splits `body` into pairs at every "&", name and value at the first "=" (a piece without "="
-// is a name with an empty value). Escapes are left as they are. Empty pieces are skipped.
-std::vector<std::pair<std::string_view, std::string_view>> SplitForm(std::string_view body);
-
-// The value of the first pair named `name`, or empty.
+// The value of the first pair named `name` (wire::SplitPairs), escapes left as they are, or
+// empty.
 std::string_view FormValue(std::string_view body, std::string_view name);
 
 }  // namespace binding

@@ -15,11 +15,29 @@ else()
   find_package(GTest REQUIRED)
 endif()
 
-# ulix_add_test(name SOURCES ... LIBS ...): one test program, registered test by test with ctest.
+# RapidCheck (Debian's librapidcheck-dev, and its :i386 twin for the x86 preset) runs the
+# property tests. Where it is missing (the Windows presets) those tests are left out.
+if(NOT WIN32)
+  find_package(rapidcheck CONFIG QUIET)
+endif()
+if(rapidcheck_FOUND)
+  message(STATUS "RapidCheck found: property tests are built")
+else()
+  message(STATUS "RapidCheck not found: property tests are left out")
+endif()
+
+# ulix_add_test(name SOURCES ... [PROPERTY_SOURCES ...] LIBS ...): one test program, registered
+# test by test with ctest. PROPERTY_SOURCES hold RapidCheck properties: compiled in where
+# RapidCheck is found, each program then running with a fixed seed unless RC_PARAMS names one.
 function(ulix_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;PROPERTY_SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)
+  if(ARG_PROPERTY_SOURCES AND rapidcheck_FOUND)
+    target_sources(${name} PRIVATE ${ARG_PROPERTY_SOURCES}
+                   ${PROJECT_SOURCE_DIR}/cmake/property_test_seed.cc)
+    target_link_libraries(${name} PRIVATE rapidcheck_gtest rapidcheck)
+  endif()
   if(WIN32)
     # A program starts far more slowly under Wine than on Linux, and discovering the tests would
     # run each program once more at build time: one ctest entry per program, which runs all of

@@ -83,6 +83,8 @@ TEST(ErrorBody, KeepsWellFormedUtf8AndReplacesEveryOtherByte) {
   };
   const Row rows[] = {
       {"plain", "plain"},
+      // The last code points before and the first after the surrogates, and the very last.
+      {"\xed\x9f\xbf\xee\x80\x80\xf4\x8f\xbf\xbf", "\xed\x9f\xbf\xee\x80\x80\xf4\x8f\xbf\xbf"},
       {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x99\x82", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x99\x82"},
       {"a\xff"
        "b",

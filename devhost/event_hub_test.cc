@@ -21,6 +21,7 @@ TEST(ServerSentEvent, FramesNameAndEachDataLine) {
       {"OnJsonApiEvent", R"({"a":1})", "event: OnJsonApiEvent\ndata: {\"a\":1}\n\n"},
       {"x", "[1,\n2]", "event: x\ndata: [1,\ndata: 2]\n\n"},
       {"bad\nname", "null", "event: bad name\ndata: null\n\n"},
+      {"cr\rname", "null", "event: cr name\ndata: null\n\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -52,13 +53,16 @@ TEST(EventHub, DeliversToSubscribersOfTheNameUntilTheyUnsubscribe) {
   hub.Subscribe("A", 1, &Record, &first);
   hub.Subscribe("A", 2, &Record, &second);
   hub.Subscribe("B", 1, &Record, &first);
+  hub.Subscribe("B", 1, &Record, &first);  // the pair again: replaces, adds nothing
   const OwnedHostValue value = OwnedHostValue::TextObject({{"state", "PluginsInitialized"}});
   hub.Publish("A", value.record());
   hub.Unsubscribe("A", 2);
   hub.Publish("A", value.record());
   hub.Publish("C", value.record());
+  hub.Publish("B", value.record());
   EXPECT_EQ(first.lines, (std::vector<std::string>{R"(A {"state":"PluginsInitialized"})",
-                                                   R"(A {"state":"PluginsInitialized"})"}));
+                                                   R"(A {"state":"PluginsInitialized"})",
+                                                   R"(B {"state":"PluginsInitialized"})"}));
   EXPECT_EQ(second.lines.size(), 1u);
   EXPECT_EQ(hub.SubscriptionCount(), 2u);
 }

@@ -48,8 +48,8 @@ void Write(JsonWriter& writer, const HostValue& packed, int depth) {
     case kHostValueBytes:
     case kHostValueOwnedBytes: {
       const auto* data = reinterpret_cast<const char*>(value.payload.bytes.data);
-      const std::string encoded =
-          wire::Base64Encode(data != nullptr ? std::string_view(data, value.payload.bytes.length) : "");
+      const std::string encoded = wire::Base64Encode(
+          data != nullptr ? std::string_view(data, value.payload.bytes.length) : "");
       writer.String(encoded.data(), static_cast<rapidjson::SizeType>(encoded.size()));
       return;
     }

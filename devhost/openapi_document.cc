@@ -9,6 +9,7 @@
 #include "rapidjson/prettywriter.h"
 #include "rapidjson/stringbuffer.h"
 #include "wire/native_type_kind.h"
+#include "wire/route_pattern.h"
 
 namespace devhost {
 namespace {
@@ -128,17 +129,13 @@ const char* OperationMethod(std::uint32_t method) {
   }
 }
 
-// "{+rest}" and "{#frag}" are written as plain parameters; OpenAPI knows no other kind.
+}  // namespace
+
 std::string OpenApiPath(std::string_view path_template) {
   std::string out;
-  for (std::size_t i = 0; i < path_template.size(); ++i) {
-    out += path_template[i];
-    if (path_template[i] == '{' && i + 1 < path_template.size() &&
-        (path_template[i + 1] == '+' || path_template[i + 1] == '#')) {
-      ++i;
-    }
-  }
-  if (out.size() > 1 && out.back() == '/') out.pop_back();
+  wire::ScanTemplate(
+      wire::TrimTemplate(path_template), [&out](char c) { out += c; },
+      [&out](char, std::string_view name) { out.append("{").append(name).append("}"); });
   return out;
 }
 
@@ -189,6 +186,8 @@ std::string_view KnownSummary(std::string_view method, std::string_view path) {
   }
   return {};
 }
+
+namespace {
 
 void ErrorResponse(Writer& writer) {
   writer.StartObject();

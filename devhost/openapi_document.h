@@ -16,6 +16,9 @@ namespace devhost {
 std::string BuildOpenApiDocument(const TypeCatalogue& catalogue, std::string_view title,
                                  std::string_view server_url);
 
+// The OpenAPI path of an endpoint's template: one trailing "/" dropped as the router does, and
+// "{+rest}" and "{#frag}" written as plain parameters, the only kind OpenAPI knows.
+std::string OpenApiPath(std::string_view path_template);
 // A component name OpenAPI accepts ([A-Za-z0-9._-]); other characters become "_".
 std::string SchemaName(std::string_view type_name);
 

@@ -59,6 +59,13 @@ TEST_F(OpenApiDocumentTest, DescribesTypesFromTheirRecords) {
   EXPECT_EQ(At("/components/securitySchemes/secret/scheme"), R"("bearer")");
 }
 
+TEST(OpenApiPath, DropsOneTrailingSlashAndWritesEveryParameterPlain) {
+  EXPECT_EQ(OpenApiPath("/items/{id}/"), "/items/{id}");
+  EXPECT_EQ(OpenApiPath("/raw/{+rest}"), "/raw/{rest}");
+  EXPECT_EQ(OpenApiPath("/x/{#frag}"), "/x/{frag}");
+  EXPECT_EQ(OpenApiPath("/"), "/");
+}
+
 TEST(SchemaName, KeepsWhatOpenApiAcceptsAndReplacesTheRest) {
   EXPECT_EQ(SchemaName("UlixAuthAuthorization"), "UlixAuthAuthorization");
   EXPECT_EQ(SchemaName("Vorn::Client Event"), "Vorn__Client_Event");

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "fuzz/ulix_auth_fuzz_host.h"
+#include "wire/route_pattern.h"
 
 namespace fuzz {
 namespace {
@@ -31,17 +32,9 @@ const char* const kContentTypes[] = {nullptr,
 
 std::string FillTemplate(std::string_view path_template, std::string_view value) {
   std::string path;
-  for (std::size_t i = 0; i < path_template.size(); ++i) {
-    if (path_template[i] == '{') {
-      const std::size_t end = path_template.find('}', i);
-      if (end != std::string_view::npos) {
-        path += value;
-        i = end;
-        continue;
-      }
-    }
-    path += path_template[i];
-  }
+  wire::ScanTemplate(
+      path_template, [&path](char c) { path += c; },
+      [&path, value](char, std::string_view) { path += value; });
   return path;
 }
 

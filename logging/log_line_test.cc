@@ -52,6 +52,9 @@ TEST(LogLine, CutsLongLinesToTheBufferAndStillEndsWithALineFeed) {
   ASSERT_EQ(line.size(), 4095u);
   EXPECT_EQ(line.substr(0, 3), "> x");
   EXPECT_EQ(line.substr(4092), "xx\n");
+  // The template's own text is cut the same way.
+  EXPECT_EQ(RenderLogLine(std::string(5000, 't'), SampleRecord(""), kContext),
+            std::string(4094, 't') + "\n");
 }
 
 TEST(LogLine, NamesLevelsAndFormatsTimestamps) {

@@ -133,8 +133,8 @@ TEST_F(LoggerTest, OffersRecordsToTargetsInRegistrationOrderWithTheirOwnFilters)
   RecordingTarget second("second", &journal);
   second.SetGroups(kGroupNet, 0);
   Logger::AddTarget(&first);
+  Logger::AddTarget(&first);  // already registered: no second entry
   second.Attach();
-  second.Attach();  // already registered: no second entry
   Logger::SetGlobalLevel(kOkay);
 
   Log(kOkay, kGroupNet | kGroupDbg, "both %s", "see this");
@@ -161,6 +161,8 @@ TEST_F(LoggerTest, LastReleaseDetachesTargetsLastFirstAndRestoresDefaults) {
   Logger::Release();
   EXPECT_THAT(journal, ElementsAre("second detached", "first detached"));
   EXPECT_FALSE(first.IsRegistered());
+  EXPECT_EQ(Logger::ReferenceCount(), 0);
+  Logger::Release();  // without a reference: ignored
   EXPECT_EQ(Logger::ReferenceCount(), 0);
 
   Logger::Acquire();

@@ -53,6 +53,16 @@ TEST(MemoryCounters, CountUsableSizesOfAllocationsReallocationsAndFrees) {
   EXPECT_EQ(Change(before), (std::vector<std::uint64_t>{UsableSize(copy), 1, 0, 0}));
   Free(copy);
   EXPECT_EQ(DuplicateText(nullptr), nullptr);
+
+  // A reallocation to nothing gives the block back, whichever way the C library answers it.
+  void* doomed = Allocate(64);
+  const std::size_t doomed_size = UsableSize(doomed);
+  before = ReadMemoryCounters();
+  void* left = Reallocate(doomed, 0);
+  const std::vector<std::uint64_t> change = Change(before);
+  EXPECT_EQ(change[2], doomed_size);
+  EXPECT_EQ(change[3], 1u);
+  Free(left);
 }
 
 TEST(MemoryCounters, PeakRecordsTheHighestUseAndTheBlocksOutstandingThen) {

@@ -87,8 +87,8 @@ EndpointBuilder& EndpointBuilder::CustomMethod(std::string_view name) {
 }
 
 EndpointBuilder EndpointRegistry::Add(std::uint32_t method, std::string_view path_template,
-                                   const std::vector<std::string>& tags,
-                                   std::unique_ptr<EndpointInvoker> invoker) {
+                                      const std::vector<std::string>& tags,
+                                      std::unique_ptr<EndpointInvoker> invoker) {
   auto route = std::make_unique<EndpointRoute>();
   route->path_template = std::string(wire::TrimTemplate(path_template));
   // Compiled once: the template never changes after load, and every request reuses it.

@@ -1,6 +1,6 @@
 // One registered endpoint as dispatch reads it: the function, its compiled route and its handler
-// with the argument types erased. The endpoint registry builds these at load; dispatch only reads them, so
-// both depend on this header and not on each other.
+// with the argument types erased. The endpoint registry builds these at load; dispatch only reads
+// them, so both depend on this header and not on each other.
 #ifndef PLUGIN_RUNTIME_ENDPOINT_ROUTE_H_
 #define PLUGIN_RUNTIME_ENDPOINT_ROUTE_H_
 

@@ -337,18 +337,24 @@ TEST_F(Started, ObserveReadsTheResourceFirstThenFollowsItsChanges) {
 }
 
 TEST_F(Started, ObserveWildcardObserversReceiveMatchingPathsOnly) {
-  std::vector<std::string> middle;
-  std::vector<std::string> tail;
-  plugin->observeResource("/a/*/c", [&](const PluginResourceEvent& e) { middle.push_back(e.uri); });
-  plugin->observeResource("/a/*", [&](const PluginResourceEvent& e) { tail.push_back(e.uri); });
+  std::vector<std::string> heard;
+  auto note = [&heard](const char* who) {
+    return [&heard, who](const PluginResourceEvent& e) { heard.push_back(who + (" " + e.uri)); };
+  };
+  plugin->observeResource("/a/*/c", note("middle"));
+  plugin->observeResource("/a/*", note("tail"));
   // No initial read for patterns.
   EXPECT_TRUE(host.ResourceCalls().empty());
+  // The path's own observer hears first; a second one of the path replaces the first.
+  host.ScriptResource("/a/b/c", FakeValue::Object({}));
+  plugin->observeResource("/a/b/c", note("replaced"));
+  plugin->observeResource("/a/b/c", note("exact"));
+  heard.clear();  // the initial reads
 
   for (const char* uri : {"/a/b/c", "/a/b/x/c", "/a/b", "/a/b/c/d"}) {
     host.Deliver("OnJsonApiEvent_a_*_c", ResourceEvent(uri, "Update"));
   }
-  EXPECT_EQ(middle, (std::vector<std::string>{"/a/b/c"}));
-  EXPECT_EQ(tail, (std::vector<std::string>{"/a/b"}));
+  EXPECT_EQ(heard, (std::vector<std::string>{"exact /a/b/c", "middle /a/b/c", "tail /a/b"}));
 }
 
 std::int64_t TenSeconds() { return 10'000'000'000; }
@@ -494,11 +500,18 @@ TEST_F(Started, ServiceProxyFulfilsWaitingRequestsInEitherOrder) {
   host.Deliver("OnServiceProxyMethodEvent", ProxyAnswer("", "inventory", "list", "late"));
   // A request completes once.
   host.Deliver("OnServiceProxyMethodEvent", ProxyAnswer("", "inventory", "list", "again"));
+  // Answers queued under one key go out in the order they came.
+  host.Deliver("OnServiceProxyUuidEvent", ProxyAnswer("u-2", "", "", "first"));
+  host.Deliver("OnServiceProxyUuidEvent", ProxyAnswer("u-2", "", "", "second"));
+  plugin->awaitServiceProxyResponse("u-2", keep);
+  plugin->awaitServiceProxyResponse("u-2", keep);
 
-  EXPECT_EQ(completed, (std::vector<std::string>{"early", "late"}));
+  EXPECT_EQ(completed, (std::vector<std::string>{"early", "late", "first", "second"}));
   EXPECT_EQ(host.LogLines(), (std::vector<FakeHost::LogLine>{
                                  {3, "test: Fulfilled service proxy request: u-1"},
                                  {3, "test: Fulfilled service proxy request: inventory.list"},
+                                 {3, "test: Fulfilled service proxy request: u-2"},
+                                 {3, "test: Fulfilled service proxy request: u-2"},
                              }));
 }
 

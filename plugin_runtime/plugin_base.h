@@ -60,7 +60,8 @@ class PluginBase : public PluginHostBridge {
   template <typename Handler>
   EndpointBuilder registerEndpoint(std::uint32_t method, std::string_view path_template,
                                    Handler handler) {
-    return endpoint_registry_.Register(method, path_template, registration_tags_, std::move(handler));
+    return endpoint_registry_.Register(method, path_template, registration_tags_,
+                                       std::move(handler));
   }
   // The plug-in's start hook; its result is the result of start.
   virtual bool onStart() { return true; }

@@ -51,10 +51,10 @@ class PluginHostBridge : public HostOperations {
   PluginHostBridge& operator=(const PluginHostBridge&) = delete;
   virtual ~PluginHostBridge();
 
-  // Counted subscription to the change events of `path`'s event family (see wire::ResourceEventName):
-  // the first subscribe of a family subscribes at the host, the last unsubscribe unsubscribes
-  // there. An unsubscribe without a subscribe does nothing. Any thread may call them, handlers
-  // included.
+  // Counted subscription to the change events of `path`'s event family (see
+  // wire::ResourceEventName): the first subscribe of a family subscribes at the host, the last
+  // unsubscribe unsubscribes there. An unsubscribe without a subscribe does nothing. Any thread may
+  // call them, handlers included.
   void subscribe(std::string_view path) override;
   void unsubscribe(std::string_view path) override;
 

@@ -220,17 +220,7 @@ bool Dispatch::FillQuery() {
   if (mark == std::string_view::npos) return true;
   // A repeated name keeps its last value, in the place where the name first appeared.
   std::vector<std::pair<std::string, std::string>> pieces;
-  std::string_view query = path_.substr(mark + 1);
-  while (!query.empty()) {
-    const std::size_t end = query.find('&');
-    const std::string_view piece = query.substr(0, end);
-    query = end == std::string_view::npos ? std::string_view() : query.substr(end + 1);
-    if (piece.empty()) continue;
-    const std::size_t equals = piece.find('=');
-    std::string name = wire::PercentDecode(piece.substr(0, equals), true);
-    std::string value = equals == std::string_view::npos
-                            ? std::string()
-                            : wire::PercentDecode(piece.substr(equals + 1), true);
+  for (auto& [name, value] : wire::QueryPieces(path_.substr(mark + 1))) {
     bool replaced = false;
     for (auto& [known, known_value] : pieces) {
       if (known == name) {

@@ -10,8 +10,9 @@ namespace plugin_runtime {
 // Zeroes `response` and fills it for `request`, whose function word is the endpoint record the
 // host chose: the handler's value, or an error text ("Invalid function" with 404 when method or
 // path disagree with the endpoint, the argument and body messages otherwise, "Internal server
-// error" with 500 for anything thrown, running out of memory included). Never throws. The host gives the response back through
-// its release function. Any host thread may call it: routes are read-only after load.
+// error" with 500 for anything thrown, running out of memory included). Never throws. The host
+// gives the response back through its release function. Any host thread may call it: routes are
+// read-only after load.
 void DispatchRequest(HostResponse* response, const HostRequest* request);
 
 }  // namespace plugin_runtime

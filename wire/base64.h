@@ -67,8 +67,7 @@ inline std::string Base64Encode(std::span<const std::uint8_t> bytes) {
   return out;
 }
 inline std::string Base64Encode(std::string_view bytes) {
-  return Base64Encode(
-      std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+  return Base64Encode(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
 // One segment of a compact token: "-" and "_" for "+" and "/", no padding.

@@ -13,28 +13,23 @@ std::vector<std::uint8_t> Bytes(std::string_view text) {
   return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
-TEST(Base64Encode, PadsToWholeGroupsAndTheUrlFormDoesNot) {
+// The alphabet and padding; wire_properties_test.cc holds the URL form and the reading back
+// to them on any bytes.
+TEST(Base64Encode, PadsToWholeGroupsInTheStandardAlphabet) {
   struct Row {
     std::string_view bytes;
     std::string_view padded;
-    std::string_view url;
   };
   const Row rows[] = {
-      {"", "", ""},
-      {"f", "Zg==", "Zg"},
-      {"fo", "Zm8=", "Zm8"},
-      {"foo", "Zm9v", "Zm9v"},
-      {"foob", "Zm9vYg==", "Zm9vYg"},
-      {"\xFB\xFF\xBF", "+/+/", "-_-_"},
-      {std::string_view("\0\xFF", 2), "AP8=", "AP8"},
+      {"foob", "Zm9vYg=="},
+      {"\xFB\xFF\xBF", "+/+/"},
+      {std::string_view("\0\xFF", 2), "AP8="},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.padded);
-    EXPECT_EQ(Base64Encode(row.bytes), row.padded);
     EXPECT_EQ(Base64Encode(Bytes(row.bytes)), row.padded);
-    EXPECT_EQ(Base64UrlEncode(row.bytes), row.url);
-    EXPECT_EQ(Base64UrlDecode(row.url), row.bytes);
   }
+  EXPECT_EQ(Base64UrlEncode("\xFB\xFF\xBF"), "-_-_");
 }
 
 TEST(Base64UrlDecode, ReadsEitherAlphabetWithOrWithoutPaddingAndStopsSilently) {
@@ -43,14 +38,7 @@ TEST(Base64UrlDecode, ReadsEitherAlphabetWithOrWithoutPaddingAndStopsSilently) {
     std::string_view bytes;
   };
   const Row rows[] = {
-      {"", ""},
-      {"Zm9v", "foo"},       // no padding needed
-      {"Zm9vYmE", "fooba"},  // needs "="
-      {"Zm9vYg", "foob"},    // needs "=="
-      {"Zm9vYg==", "foob"},  // already padded
-      {"Zm9vY", "foo"},      // one spare character gives no byte
-      {"e30", "{}"},
-      {"+/+/", "\xFB\xFF\xBF"},  // the standard alphabet reads too
+      {"Zm9vY", "foo"},  // one spare character gives no byte
       // Padding or a foreign character ends the bytes.
       {"Zm8=Zm9v", "fo"},
       {"Zm9v!Zm9v", "foo"},

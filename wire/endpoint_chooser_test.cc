@@ -44,6 +44,11 @@ TEST(EndpointChooser, ChoosesByMethodThenTheTemplateThatFixesTheMostBytes) {
       {"AnyRest", kHostMethodAny, "/raw/{+rest}"},
       {"Brew", kHostMethodCustom, "/pot", "BREW"},
       {"NoTemplate", kHostMethodGet, nullptr},
+      // Ties: as many fixed bytes, or the same literal template twice.
+      {"TieFirst", kHostMethodGet, "/t/a/{y}"},
+      {"TieSecond", kHostMethodGet, "/t/{x}/b"},
+      {"SameFirst", kHostMethodGet, "/same"},
+      {"SameSecond", kHostMethodGet, "/same"},
   };
   const EndpointChooser chooser(endpoints.catalogue);
   struct Row {
@@ -62,6 +67,8 @@ TEST(EndpointChooser, ChoosesByMethodThenTheTemplateThatFixesTheMostBytes) {
       {kHostMethodDelete, "/raw/a/b", "", "AnyRest"},
       {kHostMethodCustom, "/pot", "BREW", "Brew"},
       {kHostMethodCustom, "/pot", "STIR", nullptr},
+      {kHostMethodGet, "/t/a/b", "", "TieFirst"},  // the first registered among equals
+      {kHostMethodGet, "/same", "", "SameFirst"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.path) + " " + std::to_string(row.method));

@@ -19,11 +19,10 @@ inline std::string_view TrimTemplate(std::string_view path_template) {
   return path_template;
 }
 
-namespace route_internal {
-
 // Walks a template left to right: every character outside braces goes to `literal`; every
 // closed "{name}", "{+name}" or "{#name}" goes to `parameter` with its kind (0, '+' or '#') and
-// its name. An unclosed "{" swallows the rest of the template, as it does in the pattern.
+// its name. An unclosed "{" swallows the rest of the template, as it does in the pattern. The
+// one reading of a template: the matcher, the pattern text and the hosts' documents use it.
 template <typename Literal, typename Parameter>
 void ScanTemplate(std::string_view path_template, Literal literal, Parameter parameter) {
   std::size_t i = 0;
@@ -44,8 +43,6 @@ void ScanTemplate(std::string_view path_template, Literal literal, Parameter par
   }
 }
 
-}  // namespace route_internal
-
 // The ECMAScript pattern of a template: outside braces ^ $ . * + ? ( ) [ ] | and backslash are
 // escaped; "{name}" becomes "([^/]*)", "{+name}" "(.*)" and "{#name}" "#(.*)". Parameter names
 // are appended to `names` in order. Used to check the compiled matcher and to measure it.
@@ -53,7 +50,7 @@ inline std::string TemplateToPattern(std::string_view path_template,
                                      std::vector<std::string>* names) {
   static constexpr std::string_view kEscaped = "^$.*+?()[]|\\";
   std::string pattern;
-  route_internal::ScanTemplate(
+  ScanTemplate(
       path_template,
       [&pattern](char c) {
         if (kEscaped.find(c) != std::string_view::npos) pattern.push_back('\\');
@@ -91,7 +88,7 @@ class RoutePattern {
         route.pieces_.push_back(Piece{PieceKind::kLiteral, std::string(text)});
       }
     };
-    route_internal::ScanTemplate(
+    ScanTemplate(
         path_template, [&add_literal](char c) { add_literal(std::string_view(&c, 1)); },
         [&route, &add_literal](char kind, std::string_view name) {
           if (kind == '#') add_literal("#");

@@ -37,22 +37,29 @@ inline std::string PercentDecode(std::string_view text, bool plus_is_space) {
   return out;
 }
 
-// A query ("a=1&b=x+y") as named values, names and values decoded, empty pieces skipped, in
-// the order given.
+// Splits a query or a form body ("a=1&&b=x+y&c") into its pieces at every "&", and each piece
+// into name and value at its first "=" (a piece without "=" is a name with an empty value).
+// Empty pieces are skipped; escapes are left as they are.
+inline std::vector<std::pair<std::string_view, std::string_view>> SplitPairs(
+    std::string_view text) {
+  std::vector<std::pair<std::string_view, std::string_view>> pairs;
+  while (!text.empty()) {
+    const std::size_t amp = text.find('&');
+    const std::string_view piece = text.substr(0, amp);
+    text = amp == std::string_view::npos ? std::string_view() : text.substr(amp + 1);
+    if (piece.empty()) continue;
+    const std::size_t equals = piece.find('=');
+    pairs.emplace_back(piece.substr(0, equals),
+                       equals == std::string_view::npos ? "" : piece.substr(equals + 1));
+  }
+  return pairs;
+}
+
+// A query ("a=1&b=x+y") as named values, names and values decoded, in the order given.
 inline std::vector<std::pair<std::string, std::string>> QueryPieces(std::string_view query) {
   std::vector<std::pair<std::string, std::string>> pieces;
-  std::size_t start = 0;
-  while (start <= query.size()) {
-    std::size_t end = query.find('&', start);
-    if (end == std::string_view::npos) end = query.size();
-    const std::string_view piece = query.substr(start, end - start);
-    if (!piece.empty()) {
-      const std::size_t equals = piece.find('=');
-      pieces.emplace_back(
-          PercentDecode(piece.substr(0, equals), true),
-          equals == std::string_view::npos ? "" : PercentDecode(piece.substr(equals + 1), true));
-    }
-    start = end + 1;
+  for (const auto& [name, value] : SplitPairs(query)) {
+    pieces.emplace_back(PercentDecode(name, true), PercentDecode(value, true));
   }
   return pieces;
 }
