@@ -1,8 +1,8 @@
 // The sign-on plug-in's endpoints through the real dispatch entry, as the host calls them, with
-// a host whose scripted service answers at once and that drops events, log lines and timers: GET authorization,
-// GET access-token, and POST authorization/gas end to end (dispatch, form body, token answer,
-// two token decodes, token set, four changes sent twice each, refresh scheduled); and GET
-// authorization while another thread's refresh is held by the service, which a read must not
+// a host whose scripted service answers at once and that drops events, log lines and timers: GET
+// authorization, GET access-token, and POST authorization/gas end to end (dispatch, form body,
+// token answer, two token decodes, token set, four changes sent twice each, refresh scheduled); and
+// GET authorization while another thread's refresh is held by the service, which a read must not
 // wait for.
 //
 // Besides the Google Benchmark run, `ulix_auth_bench --callgrind <scenario> <count>` runs one
@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "Plugins/zpk-be-ulix-auth/ulix_auth_plugin.h"
+#include "bench/bench_main.h"
 #include "benchmark/benchmark.h"
 #include "testing/compact_token.h"
 #include "testing/endpoint_chooser.h"
@@ -236,8 +237,5 @@ int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--callgrind") == 0) {
     return bench::CallgrindMain(argv[2], std::atoi(argv[3]));
   }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return bench::RunBenchmarks(argc, argv);
 }
