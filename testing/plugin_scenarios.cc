@@ -73,6 +73,9 @@ std::string Tenths(double seconds) {
   return text;
 }
 
+// Below this, a draw of the backoff generator can give a retry delay of 0 ms.
+constexpr std::uint64_t kSmallDraw = 2147483646u / 1001 + 1;
+
 // A refresh is drawn 90 to 30 seconds before the lifetime ends: a uniform moment in the minute
 // before the refresh delay.
 std::string JitterDelay(Predictor& jitter, double refresh_delay) {
@@ -212,7 +215,12 @@ class Runner {
   void Run(std::vector<std::string>& expected, std::vector<std::string>& actual) {
     for (const Step& step : scenario_.steps) {
       Predictor jitter{JitterGenerator().Next()};
+      // A retry drawn as 0 ms would fall due within the step that scheduled it, and the
+      // scenario would see one retry more there: the backoff generator is moved past draws that
+      // small for a cap of a second or more (one in a thousand).
       Predictor backoff{BackoffGenerator().Next()};
+      while (Predictor{backoff.state}.Next() - 1 < kSmallDraw)
+        backoff.state = BackoffGenerator().Next();
       // The answer of a request follows the calls the plug-in made while serving it.
       const std::optional<std::string> answer = Perform(step.action);
       std::vector<std::string> lines;
