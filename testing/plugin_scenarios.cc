@@ -67,9 +67,10 @@ struct Predictor {
   std::uint64_t Next() { return state = state * 48271 % 2147483647; }
 };
 
-std::string Tenths(double seconds) {
+// A delay as the log line writes it (tenths) and as the timer line does (milliseconds).
+std::string Format(const char* format, double seconds) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f", seconds);
+  std::snprintf(text, sizeof text, format, seconds);
   return text;
 }
 
@@ -78,23 +79,23 @@ constexpr std::uint64_t kSmallDraw = 2147483646u / 1001 + 1;
 
 // A refresh is drawn 90 to 30 seconds before the lifetime ends: a uniform moment in the minute
 // before the refresh delay.
-std::string JitterDelay(Predictor& jitter, double refresh_delay) {
+double JitterDelay(Predictor& jitter, double refresh_delay) {
   constexpr double kRange = 2147483646.0;
   const double first = static_cast<double>(jitter.Next() - 1);
   const double second = static_cast<double>(jitter.Next() - 1);
   const double unit = (first + second * kRange) / (kRange * kRange);
-  return Tenths(refresh_delay - 60.0 + 60.0 * unit);
+  return refresh_delay - 60.0 + 60.0 * unit;
 }
 
 // A retry waits a whole number of milliseconds drawn uniformly from [0, cap], by rejection.
-std::string BackoffDelay(Predictor& backoff, double cap_seconds) {
+double BackoffDelay(Predictor& backoff, double cap_seconds) {
   const std::uint64_t range = static_cast<std::uint64_t>(std::llround(cap_seconds * 1000)) + 1;
   const std::uint64_t scaling = 2147483646u / range;
   std::uint64_t drawn;
   do {
     drawn = backoff.Next() - 1;
   } while (drawn >= range * scaling);
-  return Tenths(static_cast<double>(drawn / scaling) * 0.001);
+  return static_cast<double>(drawn / scaling) * 0.001;
 }
 
 // "${name args}" with nested braces in args; `expand` gives the text of one macro.
@@ -233,13 +234,14 @@ class Runner {
       if (!step.compared) continue;
       expected.push_back(step.action);
       actual.push_back(step.action);
-      std::string last;  // the delay drawn last, for the timer line that follows it
+      double last = 0;  // the delay drawn last, for the timer line that follows it
       for (const std::string& line : step.expected) {
         expected.push_back(
             "  " + ExpandMacros(line, [&](const std::string& name, const std::string& args) {
-              if (name == "jitter") last = JitterDelay(jitter, std::stod(args));
-              if (name == "backoff") last = BackoffDelay(backoff, std::stod(args));
-              return last;
+              if (name == "last") return Format("%.3f", last);
+              last = name == "jitter" ? JitterDelay(jitter, std::stod(args))
+                                      : BackoffDelay(backoff, std::stod(args));
+              return Format("%.1f", last);
             }));
       }
       for (std::string& line : lines) actual.push_back("  " + line);

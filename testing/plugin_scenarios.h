@@ -33,8 +33,9 @@
 // [refresh=TEXT] [gas=BASE64]}; in expected lines also ${jitter DELAY} and ${backoff CAP}: the
 // delay, to a tenth of a second, that the refresh schedule draws for a token set whose refresh
 // delay is DELAY seconds, or that a retry with a cap of CAP seconds draws, predicted from the
-// generators' state before the action, and ${last}, the delay drawn last. In the transcript, every
-// 32-digit hexadecimal identifier reads <idN>, numbered by first appearance in the scenario.
+// generators' state before the action, and ${last}, the delay drawn last to the millisecond. In the
+// transcript, every 32-digit hexadecimal identifier reads <idN>, numbered by first appearance in
+// the scenario.
 #ifndef TESTING_PLUGIN_SCENARIOS_H_
 #define TESTING_PLUGIN_SCENARIOS_H_
 

@@ -125,7 +125,7 @@ void PluginTestHost::NoteSchedule(const HostFunctionTable* self, const char* lab
   std::string line = std::string("schedule ") + (label != nullptr ? label : "");
   if (test.detailed_) {
     char delay[32];
-    std::snprintf(delay, sizeof delay, " %.1f", delay_seconds);
+    std::snprintf(delay, sizeof delay, " %.3f", delay_seconds);
     line += delay;
   }
   test.Note(std::move(line));

@@ -85,7 +85,7 @@ class PluginTestHost {
   // Detailed transcript lines: "change <eventType> <uri> <data JSON>", "http <METHOD> <url>"
   // followed by the headers other than Cache-Control, Content-Type and user-agent as " name=value"
   // and the body as " | body", "resource <METHOD> <path>" followed by the arguments as JSON,
-  // "schedule <label> <delay in seconds, to a tenth>".
+  // "schedule <label> <delay in seconds, to the millisecond>".
   void DetailTranscript() { detailed_ = true; }
 
  private:
