@@ -14,6 +14,7 @@
 #endif
 #include <yaml.h>
 
+#include "bench/bench_main.h"
 #include "benchmark/benchmark.h"
 #include "binding/json_bridge.h"
 #include "binding/message_pack_reader.h"
@@ -418,9 +419,5 @@ BENCHMARK(YamlParseYaml)->Name("Growth/YamlParseYaml")->Apply(GrowthPayloads);
 // one case's function (--collect-atstart=no --toggle-collect=...) counts that case alone.
 int main(int argc, char** argv) {
   Payloads();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return bench::RunBenchmarks(argc, argv);
 }

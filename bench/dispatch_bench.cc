@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_main.h"
 #include "benchmark/benchmark.h"
 #include "binding/binding_struct_builder.h"
 #include "plugin_runtime/plugin_base.h"
@@ -194,8 +195,5 @@ int main(int argc, char** argv) {
   if (argc == 5 && std::strcmp(argv[1], "--callgrind") == 0) {
     return bench::CallgrindMain(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
   }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return bench::RunBenchmarks(argc, argv);
 }

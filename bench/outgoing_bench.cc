@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_main.h"
 #include "binding/binding_struct_builder.h"
 #include "binding/host_value_conversion.h"
 #include "binding/native_conversion.h"
@@ -125,23 +126,8 @@ void BM_TypedGetThroughFakeHost(benchmark::State& state) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* fixed = std::getenv("OUTGOING_BENCH_ITERATIONS");
-  const struct {
-    const char* name;
-    void (*function)(benchmark::State&);
-  } benchmarks[] = {
-      {"BM_ConvertRecordToHostValue", &BM_ConvertRecordToHostValue},
-      {"BM_PublishResourceChange", &BM_PublishResourceChange},
-      {"BM_TypedGetThroughFakeHost", &BM_TypedGetThroughFakeHost},
-  };
-  for (const auto& entry : benchmarks) {
-    benchmark::internal::Benchmark* registered =
-        benchmark::RegisterBenchmark(entry.name, entry.function);
-    if (fixed != nullptr) registered->Iterations(std::strtoll(fixed, nullptr, 10));
-  }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return bench::RunBenchmarks(argc, argv, "OUTGOING_BENCH_ITERATIONS",
+                              {{"BM_ConvertRecordToHostValue", &BM_ConvertRecordToHostValue},
+                               {"BM_PublishResourceChange", &BM_PublishResourceChange},
+                               {"BM_TypedGetThroughFakeHost", &BM_TypedGetThroughFakeHost}});
 }

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "Plugins/zpk-be-ulix-auth/ulix_auth_plugin.h"
+#include "bench/bench_main.h"
 #include "benchmark/benchmark.h"
 #include "testing/compact_token.h"
 #include "testing/endpoint_chooser.h"
@@ -236,8 +237,5 @@ int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--callgrind") == 0) {
     return bench::CallgrindMain(argv[2], std::atoi(argv[3]));
   }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return bench::RunBenchmarks(argc, argv);
 }

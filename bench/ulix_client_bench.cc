@@ -16,6 +16,7 @@
 #include <string>
 
 #include "Plugins/zpk-be-ulix-auth/client/ulix_client.h"
+#include "bench/bench_main.h"
 #include "plugin_runtime/plugin_base.h"
 #include "testing/compact_token.h"
 #include "testing/fake_host.h"
@@ -160,24 +161,9 @@ void BM_IsPlatformAvailableFresh(benchmark::State& state) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* fixed = std::getenv("ULIX_CLIENT_BENCH_ITERATIONS");
-  const struct {
-    const char* name;
-    void (*function)(benchmark::State&);
-  } benchmarks[] = {
-      {"BM_PasswordSignOn", &BM_PasswordSignOn},
-      {"BM_Refresh", &BM_Refresh},
-      {"BM_DiscoveryFetch", &BM_DiscoveryFetch},
-      {"BM_IsPlatformAvailableFresh", &BM_IsPlatformAvailableFresh},
-  };
-  for (const auto& entry : benchmarks) {
-    benchmark::internal::Benchmark* registered =
-        benchmark::RegisterBenchmark(entry.name, entry.function);
-    if (fixed != nullptr) registered->Iterations(std::strtoll(fixed, nullptr, 10));
-  }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return bench::RunBenchmarks(argc, argv, "ULIX_CLIENT_BENCH_ITERATIONS",
+                              {{"BM_PasswordSignOn", &BM_PasswordSignOn},
+                               {"BM_Refresh", &BM_Refresh},
+                               {"BM_DiscoveryFetch", &BM_DiscoveryFetch},
+                               {"BM_IsPlatformAvailableFresh", &BM_IsPlatformAvailableFresh}});
 }

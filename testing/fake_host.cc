@@ -374,7 +374,6 @@ void FakeHost::SendHttpRequest(const HostFunctionTable* self, const HostHttpRequ
                                HostHttpResponse* response) {
   FakeHost& host = From(self);
   HttpHandler handler;
-  std::optional<HttpAnswer> script;
   {
     std::lock_guard<std::mutex> lock(host.mutex_);
     HttpCall call{
@@ -387,12 +386,9 @@ void FakeHost::SendHttpRequest(const HostFunctionTable* self, const HostHttpRequ
     const auto* body = static_cast<const char*>(request->body);
     if (body != nullptr) call.body.assign(body, request->bodyLength);
     host.http_calls_.push_back(std::move(call));
-    script = host.http_script_;
     handler = host.http_handler_;
   }
-  if (script) {
-    host.HandOut(*script, *response);
-  } else if (handler) {
+  if (handler) {
     handler(*request, *response);
   } else {
     static const char kNoRoute[] = "no route to host";
@@ -665,8 +661,10 @@ int FakeHost::closed_streams() const {
 }
 
 void FakeHost::ScriptHttp(HttpAnswer answer) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  http_script_ = std::move(answer);
+  SetHttpHandler(
+      [this, answer = std::move(answer)](const HostHttpRequest&, HostHttpResponse& response) {
+        HandOut(answer, response);
+      });
 }
 
 std::vector<FakeHost::HttpCall> FakeHost::HttpCalls() const {

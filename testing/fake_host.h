@@ -189,7 +189,8 @@ class FakeHost {
   int released_responses() const;
   int closed_streams() const;
 
-  // Answers every HTTP request with `answer` (wins over the handler).
+  // Answers every HTTP request with `answer`: the HTTP handler that does so (for answers by URL,
+  // HttpScript).
   void ScriptHttp(HttpAnswer answer);
   std::vector<HttpCall> HttpCalls() const;
   int released_http_responses() const;
@@ -254,7 +255,6 @@ class FakeHost {
   std::map<const HeldResponse*, std::unique_ptr<HeldResponse>> held_responses_;
   int released_responses_ = 0;
   int closed_streams_ = 0;
-  std::optional<HttpAnswer> http_script_;
   std::vector<HttpCall> http_calls_;
   std::map<const HostHttpResponse*, std::unique_ptr<HeldHttpResponse>> held_http_;
   int released_http_responses_ = 0;

@@ -1,6 +1,7 @@
 #include "testing/plugin_test_host.h"
 
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <utility>
 
@@ -23,6 +24,12 @@ FakeHost::ResourceAnswer Missing() {
 }
 
 std::int64_t TestClock() { return test_clock_ns.load(); }
+
+std::string MethodName(std::uint32_t method) {
+  static constexpr const char* kNames[] = {"ANY",   "DELETE", "GET", "HEAD",  "OPTIONS",
+                                           "PATCH", "POST",   "PUT", "CUSTOM"};
+  return method < std::size(kNames) ? kNames[method] : std::to_string(method);
+}
 
 // The text of `member` in a compact JSON object written by FakeValue, when it is a string.
 std::string StringMember(const std::string& json, std::string_view member) {
@@ -90,7 +97,13 @@ void PluginTestHost::NoteEvent(const HostFunctionTable* self, const HostEvent* e
   const std::string name = event != nullptr && event->name != nullptr ? event->name : "";
   if (name.starts_with("OnJsonApiEvent_")) {
     const std::string json = FakeValue::FromHost(event->value).Json();
-    test.Note("change " + StringMember(json, "eventType") + " " + StringMember(json, "uri"));
+    std::string line =
+        "change " + StringMember(json, "eventType") + " " + StringMember(json, "uri");
+    if (test.detailed_) {
+      const std::size_t begin = json.find("{\"data\":") + 8;
+      line += " " + json.substr(begin, json.rfind(",\"eventType\":") - begin);
+    }
+    test.Note(std::move(line));
   } else if (name != "OnJsonApiEvent") {
     test.Note("event " + name);
   }
@@ -109,23 +122,50 @@ void PluginTestHost::NoteSchedule(const HostFunctionTable* self, const char* lab
                                   HostDelayedCallback callback, void* context, double delay_seconds,
                                   std::int32_t zero) {
   PluginTestHost& test = From(self);
-  test.Note(std::string("schedule ") + (label != nullptr ? label : ""));
+  std::string line = std::string("schedule ") + (label != nullptr ? label : "");
+  if (test.detailed_) {
+    char delay[32];
+    std::snprintf(delay, sizeof delay, " %.3f", delay_seconds);
+    line += delay;
+  }
+  test.Note(std::move(line));
   test.fake_entries_.scheduleCallback(self, label, callback, context, delay_seconds, zero);
 }
 
 void PluginTestHost::NoteHttp(const HostFunctionTable* self, const HostHttpRequest* request,
                               HostHttpResponse* response) {
   PluginTestHost& test = From(self);
-  test.Note(std::string("http ") +
-            (request != nullptr && request->url != nullptr ? request->url : ""));
+  std::string line = "http ";
+  if (test.detailed_ && request != nullptr) {
+    line += MethodName(request->method) + " ";
+  }
+  line += request != nullptr && request->url != nullptr ? request->url : "";
+  if (test.detailed_ && request != nullptr) {
+    for (std::uint32_t i = 0; i < request->headerCount; ++i) {
+      const std::string name = request->headers[i].name;
+      if (name == "Cache-Control" || name == "Content-Type" || name == "user-agent") continue;
+      line += " " + name + "=" + request->headers[i].value;
+    }
+    if (request->bodyLength != 0) {
+      line += " | " + std::string(static_cast<const char*>(request->body), request->bodyLength);
+    }
+  }
+  test.Note(std::move(line));
   test.fake_entries_.sendHttpRequest(self, request, response);
 }
 
 void PluginTestHost::NoteResource(const HostFunctionTable* self, HostResponse* response,
                                   const HostRequest* request) {
   PluginTestHost& test = From(self);
-  test.Note(std::string("resource ") +
-            (request != nullptr && request->path != nullptr ? request->path : ""));
+  std::string line = "resource ";
+  if (test.detailed_ && request != nullptr) line += MethodName(request->method) + " ";
+  line += request != nullptr && request->path != nullptr ? request->path : "";
+  if (test.detailed_ && request != nullptr) {
+    for (std::uint32_t i = 0; i < request->namedValueCount; ++i) {
+      line += " " + FakeValue::FromHost(request->namedValues[i].value).Json();
+    }
+  }
+  test.Note(std::move(line));
   test.fake_entries_.callResource(self, response, request);
 }
 
@@ -158,6 +198,9 @@ void PluginTestHost::HandleResource(const HostRequest& request, HostResponse& re
     response.value = install_settings_->Build(kept_values_.emplace_back());
     response.status = 200;
   } else if (install && request.method == kHostMethodPost && !install_write_refused_) {
+    if (request.namedValueCount == 1) {
+      install_settings_ = FakeValue::FromHost(request.namedValues[0].value);
+    }
     response.status = 200;
   } else {
     response.errorText = kNotFound;

@@ -82,6 +82,11 @@ class PluginTestHost {
   // <eventType> <uri>" (its copy under "OnJsonApiEvent" is left out), "event <name>",
   // "subscribe <name>", "schedule <label>", "http <url>", "resource <path>".
   std::vector<std::string> TakeTranscript();
+  // Detailed transcript lines: "change <eventType> <uri> <data JSON>", "http <METHOD> <url>"
+  // followed by the headers other than Cache-Control, Content-Type and user-agent as " name=value"
+  // and the body as " | body", "resource <METHOD> <path>" followed by the arguments as JSON,
+  // "schedule <label> <delay in seconds, to the millisecond>".
+  void DetailTranscript() { detailed_ = true; }
 
  private:
   // The host's table entries, each noting the call before the fake host's own entry serves it.
@@ -100,7 +105,8 @@ class PluginTestHost {
   static PluginTestHost& From(const HostFunctionTable* self);
   void Note(std::string line);
 
-  // The install settings: read, and written unless refused. Everything else unscripted is 404.
+  // The install settings: read, and written (kept for the next start) unless refused.
+  // Everything else unscripted is 404.
   void HandleResource(const HostRequest& request, HostResponse& response);
 
   FakeHost host_;
@@ -118,6 +124,7 @@ class PluginTestHost {
 
   HostFunctionTable fake_entries_{};  // the fake host's own entries, which the notes forward to
   std::mutex transcript_mutex_;
+  std::atomic<bool> detailed_{false};
   std::vector<std::string> transcript_;
 };
 

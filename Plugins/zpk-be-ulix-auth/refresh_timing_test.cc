@@ -36,6 +36,8 @@ TEST(BackoffCap, DoublesFromTwoSecondsUpTo256) {
   // Base and maximum below 1 count as 1; 2^31 times a large base must not overflow.
   EXPECT_EQ(BackoffCapMilliseconds(3, 0, 1000), 8);
   EXPECT_EQ(BackoffCapMilliseconds(3, 1000, -5), 1);
+  // The product just below a maximum it does not divide stays the product.
+  EXPECT_EQ(BackoffCapMilliseconds(1, 500, 1001), 1000);
   EXPECT_EQ(BackoffCapMilliseconds(40, 1, INT64_MAX), 2147483648);
   EXPECT_EQ(BackoffCapMilliseconds(31, INT64_MAX / 2, INT64_MAX), INT64_MAX);
 }

@@ -13,6 +13,7 @@
 #include "testing/compact_token.h"
 #include "testing/fake_host.h"
 #include "testing/http_script.h"
+#include "testing/sign_on_service.h"
 #include "testing/started_plugin.h"
 
 namespace ulix_auth {
@@ -26,12 +27,12 @@ using ::testing::IsEmpty;
 using ::testing::Not;
 using ulix_testing::FakeHost;
 using ulix_testing::HttpScript;
+using ulix_testing::kDiscoveryUrl;
+using ulix_testing::kRevokeUrl;
+using ulix_testing::kTokenUrl;
+using ulix_testing::kUserInfoUrl;
 using Answer = FakeHost::HttpAnswer;
 
-constexpr char kTokenUrl[] = "https://auth.example/token";
-constexpr char kRevokeUrl[] = "https://auth.example/token/revoke";
-constexpr char kDiscoveryUrl[] = "https://auth.example/.well-known/openid-configuration";
-constexpr char kUserInfoUrl[] = "https://auth.example/userinfo";
 constexpr std::int64_t kSecond = 1'000'000'000;
 
 std::int64_t now_ns = 0;
@@ -52,14 +53,9 @@ std::string DiscoveryDocument() {
          std::string(kUserInfoUrl) + R"("})";
 }
 
-std::string AccessToken() {
-  return ulix_testing::MakeToken(R"({"alg":"RS256"})",
-                                 R"({"exp": 1700003600, "scp": ["openid", "kiv"], "sub": "p-1",)"
-                                 R"( "dat": {"u": 4242, "r": "EUW1"}})");
-}
-std::string IdToken() {
-  return ulix_testing::MakeToken(R"({"alg":"RS256"})", R"({"exp": 1700007200, "tag": ["game"]})");
-}
+// The service's tokens, those of the plug-in's tests.
+std::string AccessToken() { return ulix_testing::AccessTokenFor(); }
+std::string IdToken() { return ulix_testing::IdTokenText(); }
 
 std::string TokenAnswer(std::string extra = R"(, "expires_in": 3600)") {
   return R"({"access_token": ")" + AccessToken() + R"(", "id_token": ")" + IdToken() +
@@ -154,23 +150,22 @@ class ULIXClientTest : public ::testing::Test {
 // ---- Discovery ---------------------------------------------------------------------------------
 
 TEST_F(ULIXClientTest, ConfigurationFetchesDiscoveryInPlaceOfTheLastSixCharacters) {
-  script_.Answer("https://auth.example/.well-known/openid-configuration",
-                 Json(200, DiscoveryDocument()));
-  script_.Answer("https://auth.ex/.well-known/openid-configuration", Json(200, "{}"));
+  script_.Answer(kDiscoveryUrl, Json(200, DiscoveryDocument()));
+  script_.Answer("https://auth/.well-known/openid-configuration", Json(200, "{}"));
   ULIXClientConfig config = Config();
   config.clientAssertion = "secret-assertion";
   client_.SetULIXConfig(config);
-  client_.SetULIXConfig(Config("https://auth.example/"));  // not "/token": still six go
+  client_.SetULIXConfig(Config("https://auth.test/"));  // not "/token": still six go
 
   const auto calls = host_.HttpCalls();
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(Sent(calls[0]), "GET " + std::string(kDiscoveryUrl) + " 10s flag 1 [user-agent] ");
-  EXPECT_EQ(calls[1].url, "https://auth.ex/.well-known/openid-configuration");
+  EXPECT_EQ(calls[1].url, "https://auth/.well-known/openid-configuration");
   EXPECT_THAT(Logs(),
-              ElementsAre("3 ULIXClient::SetULIXConfig url: https://auth.example/token, "
+              ElementsAre("3 ULIXClient::SetULIXConfig url: https://auth.test/token, "
                           "clientId: vc, scopes: openid offline_access",
                           "3 ulix-auth: OpenID configuration fetch succeeded after 1 tries",
-                          "3 ULIXClient::SetULIXConfig url: https://auth.example/, "
+                          "3 ULIXClient::SetULIXConfig url: https://auth.test/, "
                           "clientId: vc, scopes: openid offline_access",
                           "3 ulix-auth: OpenID configuration fetch succeeded after 1 tries"));
   const auto resources = host_.ResourceCalls();
@@ -444,7 +439,8 @@ TEST_F(ULIXClientTest, ARefreshKeepsTheTokensItLacksAndAFailedOneKeepsAllButAFai
                  Json(200, R"({"access_token": ")" + AccessToken() + R"(", "expires_in": 60})"));
   ASSERT_EQ(client_.RequestToken(RefreshTokenGrant("r+1/=")), std::nullopt);
   EXPECT_EQ(client_.tokens()->idToken->token, IdToken());
-  EXPECT_EQ(client_.tokens()->entitlementsToken->entitlements, std::vector<std::string>{"game"});
+  EXPECT_EQ(client_.tokens()->entitlementsToken->entitlements,
+            (std::vector<std::string>{"ent1", "ent2"}));
   EXPECT_EQ(client_.tokens()->refreshToken, std::nullopt);
   EXPECT_EQ(client_.tokens()->refreshDelaySeconds, 30.0);
   Mark();
