@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
   }
   // The server is the host that loads the plug-in, wherever it listens: a relative URL.
   const std::string document = devhost::BuildOpenApiDocument(
-      plugin->catalogue(), std::string("zpk-be-") + plugin->short_name(), "/");
+      plugin->catalogue(), std::string("zpk-be-") + plugin->short_name(), plugin->version(), "/");
   const HostContext context{&kSilentHost, 1};
   plugin->Start(&context);
   plugin->Stop();
