@@ -453,7 +453,8 @@ int main(int argc, char** argv) {
     }
     const std::string address = "http://127.0.0.1:" + std::to_string(port);
     server.SetOpenApiDocument(devhost::BuildOpenApiDocument(
-        plugin->catalogue(), std::string("zpk-be-") + plugin->short_name(), address));
+        plugin->catalogue(), std::string("zpk-be-") + plugin->short_name(), plugin->version(),
+        address));
 
     const HostContext context{host.functions(), 1};
     // Once the start-up work is done, a line on how the command line's sign-on went.

@@ -366,7 +366,7 @@ std::string SchemaName(std::string_view type_name) {
 }
 
 std::string BuildOpenApiDocument(const TypeCatalogue& catalogue, std::string_view title,
-                                 std::string_view server_url) {
+                                 std::string_view version, std::string_view server_url) {
   // Endpoints grouped by path, in the catalogue's order within each path.
   std::map<std::string, std::vector<const CatalogueEndpoint*>> paths;
   const auto* endpoint = static_cast<const CatalogueEndpoint*>(catalogue.functions);
@@ -386,7 +386,7 @@ std::string BuildOpenApiDocument(const TypeCatalogue& catalogue, std::string_vie
   Key(writer, "title");
   String(writer, title);
   Key(writer, "version");
-  String(writer, "1");
+  String(writer, version);
   writer.EndObject();
   Key(writer, "servers");
   writer.StartArray();

@@ -12,9 +12,10 @@ namespace devhost {
 
 // Paths from the endpoint records (methods, path, query and header parameters, request bodies,
 // responses), component schemas from the type records, and the host's own /events route.
-// `server_url` goes into "servers"; `title` into "info". Pretty-printed JSON.
+// `server_url` goes into "servers"; `title` and `version` (the plug-in's) into "info".
+// Pretty-printed JSON.
 std::string BuildOpenApiDocument(const TypeCatalogue& catalogue, std::string_view title,
-                                 std::string_view server_url);
+                                 std::string_view version, std::string_view server_url);
 
 // The OpenAPI path of an endpoint's template: one trailing "/" dropped as the router does, and
 // "{+rest}" and "{#frag}" written as plain parameters, the only kind OpenAPI knows.

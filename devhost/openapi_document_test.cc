@@ -17,7 +17,7 @@ class OpenApiDocumentTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string text =
-        BuildOpenApiDocument(devhost_test::EchoCatalogue(), "echo", "http://127.0.0.1:1");
+        BuildOpenApiDocument(devhost_test::EchoCatalogue(), "echo", "2.5.1", "http://127.0.0.1:1");
     document_.Parse(text.c_str());
     ASSERT_FALSE(document_.HasParseError()) << text;
   }
@@ -35,6 +35,7 @@ class OpenApiDocumentTest : public ::testing::Test {
 
 TEST_F(OpenApiDocumentTest, DescribesEachEndpointUnderItsPathAndMethod) {
   EXPECT_EQ(At("/openapi"), R"("3.1.0")");
+  EXPECT_EQ(At("/info"), R"({"title":"echo","version":"2.5.1"})");
   EXPECT_EQ(At("/paths/~1items/get/operationId"), R"("GetItems")");
   EXPECT_EQ(At("/paths/~1items/post/operationId"), R"("PostItems")");
   EXPECT_EQ(At("/paths/~1items~1{id}/get/parameters"),

@@ -56,6 +56,14 @@ void PluginInstance::Stop() {
   block_.context = nullptr;
 }
 
+std::string PluginInstance::version() const {
+  // Packed fields: copied out before use.
+  const std::uint32_t major = block_.major;
+  const std::uint32_t minor = block_.minor;
+  const std::uint32_t patch = block_.patch;
+  return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch);
+}
+
 MemoryStatistics PluginInstance::Statistics() const {
   MemoryStatistics statistics{};
   entries_.getMemoryStatistics(block_.context, &statistics);

@@ -29,6 +29,8 @@ class PluginInstance {
 
   const TypeCatalogue& catalogue() const { return *block_.catalogue; }
   const char* short_name() const { return block_.shortName != nullptr ? block_.shortName : ""; }
+  // The plug-in's version, which it wrote back in the handshake: "18.0.0".
+  std::string version() const;
 
  private:
   PluginInstance() = default;

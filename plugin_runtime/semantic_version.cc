@@ -12,7 +12,8 @@ std::string SemanticVersion::Text() const {
 }
 
 const SemanticVersion& PluginApiVersion() {
-  static const SemanticVersion version{18, 0, 0, {}, {}};
+  static const SemanticVersion version{
+      ULIX_VERSION_MAJOR, ULIX_VERSION_MINOR, ULIX_VERSION_PATCH, {}, {}};
   return version;
 }
 

@@ -18,7 +18,7 @@ struct SemanticVersion {
   std::string Text() const;
 };
 
-// The plug-in API this runtime implements: 18.0.0.
+// The plug-in API this runtime implements: the project's version, which the build passes in.
 const SemanticVersion& PluginApiVersion();
 
 // A host can load a plug-in when it offers the same major version and at least the plug-in's
