@@ -1,7 +1,7 @@
 // A host that calls back into the sign-on plug-in from inside the plug-in's own calls of it: from
 // inside an exchange, an event delivery, a timer request or a resource call (telemetry) the input
 // chooses, the host makes another request or runs the due timers, on the same thread or on a
-// second thread that the call waits for (five seconds at most: longer is a deadlock, and
+// second thread that the call waits for (a minute at most: longer is a deadlock, and
 // aborts). The sign-on service answers well or badly as the input says. After each input:
 // - every call was answered (the fuzz host checks each answer's shape);
 // - GET authorization succeeds exactly when the last change sent on the authorization path is a
@@ -146,7 +146,7 @@ void MaybeCallBack(Hook hook) {
   std::packaged_task<void()> task([call] { MakeCall(call); });
   std::future<void> done = task.get_future();
   std::thread(std::move(task)).detach();
-  if (done.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+  if (done.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
     std::fprintf(stderr, "fuzz: a call on a thread the host waits for never ended\n");
     std::abort();
   }

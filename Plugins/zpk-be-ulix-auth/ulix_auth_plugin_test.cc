@@ -210,7 +210,7 @@ TEST(Reentry, EveryNestingEndsInOneOfTheSerialOrders) {
         std::packaged_task<void()> task(inner);
         std::future<void> done = task.get_future();
         std::thread(std::move(task)).detach();
-        ASSERT_EQ(done.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "deadlock";
+        ASSERT_EQ(done.wait_for(std::chrono::seconds(60)), std::future_status::ready) << "deadlock";
       };
       test.service().OnExchange([&](const std::string& url, const std::string&) {
         if (url == row.hook) call_inner();
@@ -246,7 +246,7 @@ TEST(EventOrder, EventsOfAnotherThreadsCallGoOutAfterThoseItIsSending) {
         changed.notify_all();
         // Released by the sign-off's answer; bounded so that a plug-in that makes the
         // sign-off wait for this delivery fails instead of hanging.
-        EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(5), [&] { return signed_off; }));
+        EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return signed_off; }));
       });
   test.TakeChanges();
   std::thread sign_on([&] { EXPECT_EQ(test.SignOn().error, ""); });
