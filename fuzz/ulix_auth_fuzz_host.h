@@ -38,6 +38,11 @@ namespace fuzz {
 inline constexpr const char* kRegionClient =
     R"({"url":"https://auth.test","clientId":"pc-client"})";
 
+// A configuration token naming a confidential client at the local service's token endpoint.
+inline constexpr const char* kConfigToken =
+    "eyJhbGciOiJSUzI1NiIsInR5cCI6IkpXVCJ9."
+    "eyJhdWQiOiJodHRwczovL2F1dGgudGVzdC90b2tlbiIsInN1YiI6Imp3dC1jbGllbnQifQ.c2lnbmF0dXJl";
+
 // Aborts when an answer is malformed: a failure must name its cause and every answer must be
 // releasable.
 inline void CheckAnswer(const HostResponse& response) {

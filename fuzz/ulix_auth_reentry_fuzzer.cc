@@ -32,9 +32,6 @@ namespace {
 
 constexpr const char* kAuthorization = "/ulix-auth/v1/authorization";
 constexpr const char* kAccessToken = "/ulix-auth/v1/authorization/access-token";
-constexpr const char* kConfigToken =
-    "eyJhbGciOiJSUzI1NiIsInR5cCI6IkpXVCJ9."
-    "eyJhdWQiOiJodHRwczovL2F1dGgudGVzdC90b2tlbiIsInN1YiI6Imp3dC1jbGllbnQifQ.c2lnbmF0dXJl";
 
 enum Hook : unsigned { kNowhere, kExchange1, kExchange2, kExchange3, kEvent, kTimer, kTelemetry };
 

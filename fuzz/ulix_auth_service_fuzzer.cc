@@ -53,11 +53,6 @@ ulix_testing::FakeHost::HttpAnswer ReadAnswer(std::string_view input) {
   return answer;
 }
 
-// A configuration token naming a confidential client at the local service's token endpoint.
-constexpr const char* kConfigToken =
-    "eyJhbGciOiJSUzI1NiIsInR5cCI6IkpXVCJ9."
-    "eyJhdWQiOiJodHRwczovL2F1dGgudGVzdC90b2tlbiIsInN1YiI6Imp3dC1jbGllbnQifQ.c2lnbmF0dXJl";
-
 }  // namespace
 }  // namespace fuzz
 

@@ -59,12 +59,11 @@ struct ULIXAuthPlugin::State {
   std::shared_ptr<const ULIXDiscovery> discovery;
 };
 
-// A discovery fetch for `config`, applied as the configuration of `generation`, run on a copy of
-// the client.
+// A discovery fetch for the configuration of `generation`, run on a copy of the client that holds
+// it.
 struct ULIXAuthPlugin::DiscoveryFetch {
   std::uint64_t generation;
   ULIXClient client;
-  ULIXClientConfig config;
 };
 
 ULIXAuthPlugin::ULIXAuthPlugin() = default;
@@ -247,7 +246,7 @@ std::optional<ULIXAuthPlugin::DiscoveryFetch> ULIXAuthPlugin::ApplyTo(State& nex
     // copy, which logs and stores the configuration as it always does.
     next.client.InstallConfig(*chosen);
     next.client.InstallEmptyDiscovery();
-    fetch = DiscoveryFetch{generation, next.client, *chosen};
+    fetch = DiscoveryFetch{generation, next.client};
   } else {
     next.client.ClearConfig();
     next.discovery.reset();
@@ -259,22 +258,27 @@ std::optional<ULIXAuthPlugin::DiscoveryFetch> ULIXAuthPlugin::ApplyTo(State& nex
 }
 
 void ULIXAuthPlugin::Run(DiscoveryFetch fetch) {
-  const auto install = [&] {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!state_ || fetch.generation != config_generation_) return;  // another one was applied
-    std::shared_ptr<State> next = Edit();
-    next->client.SetDiscovery(fetch.client.discoveryRecord());
-    next->discovery = fetch.client.discoveryRecord();
-    state_ = std::move(next);
-  };
   try {
-    fetch.client.SetULIXConfig(std::move(fetch.config));
+    fetch.client.SetULIXConfig(*fetch.client.config());
   } catch (...) {
     // A url too short to hold "/token": the empty record stays trusted, as after any failure.
-    install();
+    (void)InstallDiscovery(fetch.generation, fetch.client.discoveryRecord());
     throw;
   }
-  install();
+  (void)InstallDiscovery(fetch.generation, fetch.client.discoveryRecord());
+}
+
+std::shared_ptr<const ULIXDiscovery> ULIXAuthPlugin::InstallDiscovery(
+    std::uint64_t generation, std::shared_ptr<const ULIXDiscovery> record) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!state_) return nullptr;
+  // Fetched for a configuration that has been replaced meanwhile: dropped.
+  if (generation != config_generation_) return state_->discovery;
+  std::shared_ptr<State> next = Edit();
+  next->client.SetDiscovery(record);
+  next->discovery = record;
+  state_ = std::move(next);
+  return record;
 }
 
 std::shared_ptr<const ULIXDiscovery> ULIXAuthPlugin::DiscoveryFor(const State& state) {
@@ -286,20 +290,11 @@ std::shared_ptr<const ULIXDiscovery> ULIXAuthPlugin::DiscoveryFor(const State& s
   std::optional<DiscoveryFetch> fetch;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!state_ || !state_->client.config()) return completed;
-    fetch = DiscoveryFetch{config_generation_, state_->client, *state_->client.config()};
+    if (!state_ || !state_->client.HasConfig()) return completed;
+    fetch = DiscoveryFetch{config_generation_, state_->client};
   }
   fetch->client.FetchOpenIdConfiguration();
-  std::shared_ptr<const ULIXDiscovery> fetched = fetch->client.discoveryRecord();
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!state_) return nullptr;
-  // Fetched for a configuration that has been replaced meanwhile: dropped.
-  if (fetch->generation != config_generation_) return state_->discovery;
-  std::shared_ptr<State> next = Edit();
-  next->client.SetDiscovery(fetched);
-  next->discovery = fetched;
-  state_ = std::move(next);
-  return fetched;
+  return InstallDiscovery(fetch->generation, fetch->client.discoveryRecord());
 }
 
 // ---- Authorization views ---------------------------------------------------------------------

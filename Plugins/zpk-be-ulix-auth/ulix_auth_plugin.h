@@ -154,6 +154,11 @@ class ULIXAuthPlugin : public plugin_runtime::PluginBase {
   // Runs `fetch` (no lock held) and installs its record when the configuration it was made for
   // is still applied.
   void Run(DiscoveryFetch fetch);
+  // Installs `record`, fetched for the configuration of `generation`, as the client's record and
+  // the one platform questions answer from, unless another configuration has been applied since.
+  // Returns the record that answers them now (null after stop). No lock held.
+  std::shared_ptr<const ULIXDiscovery> InstallDiscovery(
+      std::uint64_t generation, std::shared_ptr<const ULIXDiscovery> record);
   // The discovery record a platform question of `state` answers from: the last completed one
   // while it is fresh, or while another fetch is in flight; otherwise one fetched now.
   std::shared_ptr<const ULIXDiscovery> DiscoveryFor(const State& state);
