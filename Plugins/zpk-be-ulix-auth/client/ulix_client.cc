@@ -119,15 +119,6 @@ std::string DecodingMessage(const HttpResponse& response) {
          std::to_string(body.size()) + " bytes)";
 }
 
-ULIXRequestError Unreachable(std::string_view error_word) {
-  return ULIXRequestError{kServiceUnreachable, std::string(error_word),
-                          "Unable to connect to server"};
-}
-
-ULIXRequestError NotJson() {
-  return ULIXRequestError{kAnswerNotJson, "server_error", "Received invalid JSON"};
-}
-
 }  // namespace
 
 std::string RefreshTokenGrant(std::string_view refresh_token) {
@@ -197,16 +188,11 @@ void ULIXClient::FetchOpenIdConfiguration() {
   ReportClientId();
 
   if (!Delivered(response)) {
-    SendEvent(kOpenIdFailureEvent,
-              {{"error", "unable_to_connect"}, {"error_description", response.message}});
-    logging::Log(kWarn, kLogGroup, "ULIX Unable to connect to server: %s",
-                 response.message.c_str());
+    ReportUnreachable(kOpenIdFailureEvent, {}, response.message, kWarn, "");
     return;
   }
   if (response.error) {
-    SendEvent(kOpenIdFailureEvent,
-              {{"error", "malformed_body"}, {"error_description", response.message}});
-    logging::Log(kWarn, kLogGroup, "ULIX received malformed body: %s", response.message.c_str());
+    ReportMalformed(kOpenIdFailureEvent, {}, response.message);
     return;
   }
   // Any status counts: an error page that is JSON is read like the document, and what it lacks
@@ -330,18 +316,11 @@ std::optional<ULIXRequestError> ULIXClient::RequestToken(std::string_view grant_
                      {"grant_type", binding::FormValue(grant_body, "grant_type")}};
 
   if (!Delivered(response)) {
-    logging::Log(kAlways, kLogGroup, "ULIX Unable to connect to server: %s",
-                 response.message.c_str());
-    fields.Set("error", "unable_to_connect").Set("error_description", response.message);
-    SendEvent(kTokenRequestEvent, fields.value());
-    return Unreachable("temporarily_unavailable");
+    return ReportUnreachable(kTokenRequestEvent, fields.value(), response.message, kAlways,
+                             "temporarily_unavailable");
   }
   if (response.error) {
-    const std::string message = DecodingMessage(response);
-    logging::Log(kWarn, kLogGroup, "ULIX received malformed body: %s", message.c_str());
-    fields.Set("error", "malformed_body").Set("error_description", message);
-    SendEvent(kTokenRequestEvent, fields.value());
-    return NotJson();
+    return ReportMalformed(kTokenRequestEvent, fields.value(), DecodingMessage(response));
   }
   // The status plays no part: the members decide.
   const binding::BindingValue& document = response.value;
@@ -373,6 +352,26 @@ std::optional<ULIXRequestError> ULIXClient::RequestToken(std::string_view grant_
     return std::nullopt;
   }
   return ULIXRequestError{code, "server_error", "Received malformed response."};
+}
+
+ULIXRequestError ULIXClient::ReportUnreachable(std::string_view event, binding::BindingValue fields,
+                                               const std::string& message, std::int32_t level,
+                                               std::string_view error_word) {
+  logging::Log(level, kLogGroup, "ULIX Unable to connect to server: %s", message.c_str());
+  fields.fieldForWrite("error").setString("unable_to_connect");
+  fields.fieldForWrite("error_description").setString(message);
+  SendEvent(event, fields);
+  return ULIXRequestError{kServiceUnreachable, std::string(error_word),
+                          "Unable to connect to server"};
+}
+
+ULIXRequestError ULIXClient::ReportMalformed(std::string_view event, binding::BindingValue fields,
+                                             const std::string& message) {
+  logging::Log(kWarn, kLogGroup, "ULIX received malformed body: %s", message.c_str());
+  fields.fieldForWrite("error").setString("malformed_body");
+  fields.fieldForWrite("error_description").setString(message);
+  SendEvent(event, fields);
+  return ULIXRequestError{kAnswerNotJson, "server_error", "Received invalid JSON"};
 }
 
 ULIXTokenSet ULIXClient::BuildTokenSet(const binding::BindingValue& document) const {
@@ -449,20 +448,13 @@ std::optional<ULIXRequestError> ULIXClient::RevokeRefreshToken() {
   ReportClientId();
 
   if (!Delivered(response)) {
-    logging::Log(kWarn, kLogGroup, "ULIX Unable to connect to server: %s",
-                 response.message.c_str());
-    SendEvent(kRevokeFailureEvent,
-              {{"error", "unable_to_connect"}, {"error_description", response.message}});
-    return Unreachable("server_error");
+    return ReportUnreachable(kRevokeFailureEvent, {}, response.message, kWarn, "server_error");
   }
   const auto code = static_cast<std::int32_t>(response.status);
   logging::Log(kAlways, kLogGroup, "ULIX Response %i", code);
   if (response.status == 200) return std::nullopt;
   if (response.error) {
-    const std::string message = DecodingMessage(response);
-    logging::Log(kWarn, kLogGroup, "ULIX received malformed body: %s", message.c_str());
-    SendEvent(kRevokeFailureEvent, {{"error", "malformed_body"}, {"error_description", message}});
-    return NotJson();
+    return ReportMalformed(kRevokeFailureEvent, {}, DecodingMessage(response));
   }
   const binding::BindingValue& document = response.value;
   if (document.hasField("error")) {
@@ -490,11 +482,7 @@ std::optional<ULIXRequestError> ULIXClient::RequestUserInfo() {
   ReportClientId();
 
   if (!Delivered(response)) {
-    logging::Log(kWarn, kLogGroup, "ULIX Unable to connect to server: %s",
-                 response.message.c_str());
-    SendEvent(kUserInfoFailureEvent,
-              {{"error", "unable_to_connect"}, {"error_description", response.message}});
-    return Unreachable("server_error");
+    return ReportUnreachable(kUserInfoFailureEvent, {}, response.message, kWarn, "server_error");
   }
   const auto code = static_cast<std::int32_t>(response.status);
   logging::Log(kAlways, kLogGroup, "ULIX Response %i", code);
