@@ -19,7 +19,8 @@ inline int HexDigit(char c) {
 }
 
 // "%xx" becomes its byte; a "%" without two hexadecimal digits after it stays as it is. "+"
-// means a space in a query (`plus_is_space`), and itself in a path.
+// means a space where `plus_is_space` says so (a query, a form, the captures of a route) and
+// itself elsewhere (the path of a request line, as a host reads it).
 inline std::string PercentDecode(std::string_view text, bool plus_is_space) {
   std::string out;
   out.reserve(text.size());
