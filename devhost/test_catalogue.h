@@ -4,7 +4,11 @@
 #ifndef DEVHOST_TEST_CATALOGUE_H_
 #define DEVHOST_TEST_CATALOGUE_H_
 
+#include <stdlib.h>
+
 #include <atomic>
+#include <filesystem>
+#include <string>
 
 #include "plugin_host_interface.h"
 
@@ -21,6 +25,16 @@ const TypeCatalogue& EchoCatalogue();
 
 // Responses the echo dispatch filled and the host has not given back yet.
 int OutstandingEchoResponses();
+
+// A fresh folder under /tmp, removed with all it holds when the test is done with it.
+struct TempFolder {
+  TempFolder() {
+    char pattern[] = "/tmp/devhost-test-XXXXXX";
+    path = mkdtemp(pattern);
+  }
+  ~TempFolder() { std::filesystem::remove_all(path); }
+  std::string path;
+};
 
 }  // namespace devhost_test
 
