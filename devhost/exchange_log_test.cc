@@ -76,9 +76,14 @@ TEST(ExchangeLog, KeepsAndAnnouncesEachExchangeMaskedInOrder) {
   const std::string bearer = std::string("Bearer ") + kJwt;
   const HostHeaderPair headers[] = {{"Authorization", bearer.c_str()},
                                     {"Content-Type", "application/x-www-form-urlencoded"}};
-  HostHttpRequest request{kHostMethodPost, "http://127.0.0.1:9/token",
-                          headers,         2,
-                          form.data(),     static_cast<std::uint32_t>(form.size())};
+  HostHttpRequest request{kHostMethodPost,
+                          "http://127.0.0.1:9/token",
+                          headers,
+                          2,
+                          form.data(),
+                          static_cast<std::uint32_t>(form.size()),
+                          0,
+                          0};
   const HttpExchange answer{true,
                             200,
                             {{"content-type", "application/json"}, {"set-cookie", "sid=42"}},

@@ -22,8 +22,6 @@ namespace {
 class HostOperationsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/devhost-host-XXXXXX";
-    folder_ = mkdtemp(pattern);
     std::string error;
     store_ = DataStore::Open(folder_ + "/store.sqlite3", error);
     ASSERT_TRUE(store_) << error;
@@ -35,7 +33,6 @@ class HostOperationsTest : public ::testing::Test {
     timers_.Stop();
     host_.reset();
     EXPECT_EQ(HostOperations::OutstandingResponses(), 0u);
-    std::filesystem::remove_all(folder_);
   }
 
   // One resource call as the plug-in makes it, answered "<status> <error text or JSON value>";
@@ -64,7 +61,8 @@ class HostOperationsTest : public ::testing::Test {
     return answer;
   }
 
-  std::string folder_;
+  devhost_test::TempFolder temp_;
+  const std::string folder_ = temp_.path;
   HostLog log_;
   EventHub events_;
   TimerQueue timers_;
@@ -152,14 +150,9 @@ TEST_F(HostOperationsTest, SendsHttpThroughCurlAndReportsTransportFailures) {
   auto send = [&](std::uint32_t method, const std::string& url) {
     const HostHeaderPair headers[] = {{"Authorization", "Bearer s"}, {"X-Probe", "d5"}};
     const std::string_view body = "grant_type=password";
-    HostHttpRequest request{};
-    request.method = method;
-    request.url = url.c_str();
-    request.headers = headers;
-    request.headerCount = 2;
-    request.body = body.data();
-    request.bodyLength = static_cast<std::uint32_t>(body.size());
-    request.timeout = 10;
+    const HostHttpRequest request{
+        method, url.c_str(), headers, 2, body.data(), static_cast<std::uint32_t>(body.size()), 10,
+        0};
     HostHttpResponse response{};
     table->sendHttpRequest(table, &request, &response);
     std::string text = std::to_string(response.transportResult) + " " +
@@ -192,14 +185,10 @@ TEST_F(HostOperationsTest, SendsHttpThroughCurlAndReportsTransportFailures) {
   EXPECT_EQ(failures, "1 0 said|1 0 said|1 0 said|1 0 said");
 }
 
-TEST(PluginInstance, SaysWhyALibraryCannotBeLoaded) {
+TEST_F(HostOperationsTest, StartsAndStopsTheBuiltPlugInCleanlyAndSaysWhyALibraryWouldNotLoad) {
   std::string error;
   EXPECT_FALSE(PluginInstance::Load("/nonexistent/libnothing.so", error));
   EXPECT_NE(error.find("cannot open /nonexistent/libnothing.so"), std::string::npos) << error;
-}
-
-TEST_F(HostOperationsTest, StartsAndStopsTheBuiltPlugInCleanly) {
-  std::string error;
   std::unique_ptr<PluginInstance> plugin = PluginInstance::Load(ULIX_AUTH_LIBRARY_PATH, error);
   ASSERT_TRUE(plugin) << error;
   EXPECT_STREQ(plugin->short_name(), "ulix-auth");
