@@ -103,14 +103,13 @@ TEST_F(HostOperationsTest, AnswersFromItsSettingsTheDataStoreAndTelemetry) {
             R"(200 {"state":"PluginsInitialized"})");
   // Telemetry is appended as lines of JSON, each starting with its time.
   std::ifstream in(folder_ + "/telemetry.jsonl");
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line.substr(line.find(",")));
-  EXPECT_EQ(
-      lines,
-      (std::vector<std::string>{
-          R"(,"path":"/telemetry/v1/events/ulix_token_request","value":{"succeeded":"true"}})",
-          R"(,"path":"/telemetry/v1/common-data/client_id","value":"devhost"})",
-      }));
+  std::string lines;
+  for (std::string line; std::getline(in, line);) lines += line.substr(line.find(",")) + "\n";
+  EXPECT_EQ(lines,
+            R"(,"path":"/telemetry/v1/events/ulix_token_request","value":{"succeeded":"true"}})"
+            "\n"
+            R"(,"path":"/telemetry/v1/common-data/client_id","value":"devhost"})"
+            "\n");
 }
 
 void Fire(void* context) { static_cast<std::promise<void>*>(context)->set_value(); }
@@ -125,10 +124,9 @@ TEST_F(HostOperationsTest, RunsDelayedCallbacksOnTheTimerThreadAndAnnouncesThem)
   bool closed = false;
   ASSERT_TRUE(events_.Next(*listener, frame, std::chrono::milliseconds(0), closed));
   // A delay in the past is announced as due now; the label is escaped as JSON text.
-  EXPECT_EQ(frame.rfind("event: DevhostTimer\ndata: {\"label\":\"ulix-auth.\\\"refresh\\\"\","
-                        "\"delaySeconds\":0.0,\"dueAt\":",
-                        0),
-            0u)
+  EXPECT_TRUE(
+      frame.starts_with("event: DevhostTimer\ndata: {\"label\":\"ulix-auth.\\\"refresh\\\"\","
+                        "\"delaySeconds\":0.0,\"dueAt\":"))
       << frame;
   events_.Forget(listener);
 }

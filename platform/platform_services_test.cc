@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -49,6 +50,13 @@ TEST(MonotonicClock, CountsNanosecondsOfTheSteadyClockAndNeverGoesBackwards) {
   }
 }
 
+std::string Text(const LocalTime& t) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%d-%d-%d %d:%d:%d.%d", t.year, t.month, t.day, t.hour, t.minute,
+                t.second, t.millisecond);
+  return text;
+}
+
 TEST(LocalTime, SplitsAMomentIntoCalendarFieldsOfTheProcessTimeZone) {
   // The C runtime's time zone comes from TZ on both systems; only the names of the calls differ.
   const auto set_zone = [](const char* zone) {
@@ -70,13 +78,29 @@ TEST(LocalTime, SplitsAMomentIntoCalendarFieldsOfTheProcessTimeZone) {
   };
   for (const auto& [zone, seconds, nanoseconds, expected] : rows) {
     set_zone(zone);
-    const LocalTime t = LocalTimeAt(seconds, nanoseconds);
-    char text[64];
-    std::snprintf(text, sizeof text, "%d-%d-%d %d:%d:%d.%d", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second, t.millisecond);
-    EXPECT_STREQ(text, expected) << zone;
+    EXPECT_EQ(Text(LocalTimeAt(seconds, nanoseconds)), expected) << zone;
   }
   set_zone(previous != nullptr ? saved.c_str() : nullptr);
+}
+
+TEST(LocalTime, TheCurrentTimeIsTheClocksInEachSecondItIsAskedIn) {
+  // Asked in two seconds one after the other (the second of the two waits for the clock to move
+  // on), each answer is the conversion of the second it was asked in.
+  const auto seconds = [] {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  };
+  std::int64_t last = -1;
+  for (int asked = 0; asked < 2;) {
+    const std::int64_t before = seconds();
+    LocalTime now = CurrentLocalTime();
+    if (before == last || seconds() != before) continue;  // the same second again, or a new one
+    now.millisecond = 0;
+    EXPECT_EQ(Text(now), Text(LocalTimeAt(before, 0)));
+    last = before;
+    ++asked;
+  }
 }
 
 TEST(RandomDevice, GivesValuesSpreadOverTheWholeRangeThatDoNotRepeatAsASequence) {
