@@ -13,7 +13,6 @@ std::atomic<int> outstanding{0};
 
 struct Echo {
   std::string error;
-  std::string text;
   devhost::OwnedHostValue value;
   std::string stream;
   std::size_t offset = 0;
@@ -37,14 +36,10 @@ std::uint8_t Read(void* context, char* buffer, std::uint32_t* length, std::uint8
   return 1;
 }
 
-void Close(void*) {}
-
 std::string Quote(std::string_view text) {
-  HostValue value{};
-  value.kind = kHostValueText;
-  value.payload.text.data = text.data();
-  value.payload.text.length = static_cast<std::uint32_t>(text.size());
-  return devhost::HostValueToJson(value);
+  return devhost::HostValueToJson(
+      {.kind = kHostValueText,
+       .payload = {.text = {text.data(), static_cast<std::uint32_t>(text.size())}}});
 }
 
 void Dispatch(HostResponse* response, const HostRequest* request) {
@@ -67,7 +62,7 @@ void Dispatch(HostResponse* response, const HostRequest* request) {
   if (path_template == "/raw/{+rest}") {
     echo->stream = "chunk-1chunk-2";
     response->read = &Read;
-    response->close = &Close;
+    response->close = [](void*) {};
     response->streamSize = echo->stream.size();
     return;
   }

@@ -51,11 +51,8 @@ class LoggerTest : public ::testing::Test {
   void SetUp() override {
     ::testing::internal::CaptureStderr();
     Logger::Acquire();
-    previous_sink_ = platform::SetDebuggerSink(
-        [this](std::string_view text) { debugger_lines_.emplace_back(text); });
   }
   void TearDown() override {
-    platform::SetDebuggerSink(previous_sink_);
     Logger::Release();
     if (!stderr_taken_) ::testing::internal::GetCapturedStderr();
   }
@@ -64,13 +61,14 @@ class LoggerTest : public ::testing::Test {
     return ::testing::internal::GetCapturedStderr();
   }
 
-  std::vector<std::string> debugger_lines_;
   std::vector<std::string> journal_;
-  platform::DebuggerSink previous_sink_;
   bool stderr_taken_ = false;
 };
 
 TEST_F(LoggerTest, WithInitialSettingsWritesOneLineToStdErrAndTheDebuggerAndGenToStdOut) {
+  std::vector<std::string> debugger_lines;
+  const platform::DebuggerSink previous =
+      platform::SetDebuggerSink([&](std::string_view text) { debugger_lines.emplace_back(text); });
   Logger::StdOutTarget()->Attach();  // GEN lines alone: GEN is suppressed on standard error
   ::testing::internal::CaptureStdout();
   Log(kOkay, kGroupDbg, "below the global level");
@@ -81,7 +79,8 @@ TEST_F(LoggerTest, WithInitialSettingsWritesOneLineToStdErrAndTheDebuggerAndGenT
   const std::string err = TakeStderr();
   EXPECT_THAT(err, FullyMatches(ulix_testing::ProgramFileName("logging_test") +
                                 "\\(0x[0-9a-f]+\\): ALWAYS\\| hello 7\n"));
-  EXPECT_THAT(debugger_lines_, ElementsAre(err));
+  platform::SetDebuggerSink(previous);
+  EXPECT_THAT(debugger_lines, ElementsAre(err));
 }
 
 TEST_F(LoggerTest, DropsCallsInSuppressedGroupsWhilePausedOrWritingAndCutsLongMessages) {
