@@ -1,15 +1,11 @@
 #include "devhost/host_operations.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <future>
-#include <sstream>
 #include <string>
-#include <thread>
 
 #include "devhost/host_value_json.h"
 #include "devhost/http_server.h"

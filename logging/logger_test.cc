@@ -47,22 +47,17 @@ class RecordingTarget : public LogTarget {
 class LoggerTest : public ::testing::Test {
  protected:
   // Standard error is captured for every test, so the builtin target's lines stay out of the
-  // test output; tests that look at them take them.
+  // test output.
   void SetUp() override {
     ::testing::internal::CaptureStderr();
     Logger::Acquire();
   }
   void TearDown() override {
     Logger::Release();
-    if (!stderr_taken_) ::testing::internal::GetCapturedStderr();
-  }
-  std::string TakeStderr() {
-    stderr_taken_ = true;
-    return ::testing::internal::GetCapturedStderr();
+    ::testing::internal::GetCapturedStderr();
   }
 
   std::vector<std::string> journal_;
-  bool stderr_taken_ = false;
 };
 
 TEST_F(LoggerTest, WithInitialSettingsWritesOneLineToStdErrAndTheDebuggerAndGenToStdOut) {
@@ -76,7 +71,8 @@ TEST_F(LoggerTest, WithInitialSettingsWritesOneLineToStdErrAndTheDebuggerAndGenT
   Log(kAlways, kGroupGen, "to stdout");
   std::fflush(stdout);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "to stdout\n");
-  const std::string err = TakeStderr();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  ::testing::internal::CaptureStderr();
   EXPECT_THAT(err, FullyMatches(ulix_testing::ProgramFileName("logging_test") +
                                 "\\(0x[0-9a-f]+\\): ALWAYS\\| hello 7\n"));
   platform::SetDebuggerSink(previous);
