@@ -112,14 +112,19 @@ TEST(ExchangeLog, KeepsAndAnnouncesEachExchangeMaskedInOrderAndOnlyTheNewestLong
   EXPECT_NE(frames.find("event: DevhostExchange\ndata: {\"id\":2,"), std::string::npos);
   EXPECT_EQ(frames.find(kRefresh), std::string::npos);
 
-  const HttpExchange large{true, 200, {}, std::string(ExchangeLog::kMaxBodyShown + 100, 'x'), {}};
+  // The newest are kept; a body is shown whole up to kMaxBodyShown bytes, a longer one cut there.
+  const std::string shown(ExchangeLog::kMaxBodyShown, 'x');
   for (std::size_t i = 0; i < ExchangeLog::kKept + 5; ++i) {
-    log.Record(request, large, std::chrono::milliseconds(0));
+    const bool last = i + 1 == ExchangeLog::kKept + 5;
+    log.Record(request,
+               HttpExchange{true, 200, {}, shown + (last ? std::string(100, 'x') : ""), {}},
+               std::chrono::milliseconds(0));
   }
   const std::string newest = log.Json();
   EXPECT_EQ(newest.find(R"("id":7,)"), std::string::npos);
-  for (const char* part : {R"("id":8,)", "... (cut)", R"("responseBytes":16484)"}) {
-    EXPECT_NE(newest.find(part), std::string::npos) << part;
+  for (const std::string& part : {std::string(R"("id":8,)"), shown + "\"", shown + "... (cut)",
+                                  std::string(R"("responseBytes":16484)")}) {
+    EXPECT_NE(newest.find(part), std::string::npos) << part.substr(0, 20);
   }
 }
 
