@@ -1,6 +1,6 @@
 // A small hand-built type catalogue for the host's tests: endpoints whose dispatch entry echoes
 // what the host sent, a struct and an enum, so routing, answers and the OpenAPI document can be
-// checked without the plug-in.
+// checked without the plug-in; and a temporary folder for the tests that write files.
 #ifndef DEVHOST_TEST_CATALOGUE_H_
 #define DEVHOST_TEST_CATALOGUE_H_
 
