@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "devhost/test_catalogue.h"
 
@@ -27,46 +28,33 @@ class CatalogueRouterTest : public ::testing::Test {
   CatalogueRouter router_{devhost_test::EchoCatalogue()};
 };
 
-TEST_F(CatalogueRouterTest, DispatchesToTheEndpointThatServesMethodAndPath) {
-  ApiAnswer answer = Call("GET", "/items");
-  EXPECT_EQ(answer.status, 200);
-  EXPECT_EQ(answer.content_type, "application/json");
-  EXPECT_EQ(answer.body,
-            R"({"method":2,"path":"/items","query":{},"body":"","type":"","probe":"seen"})");
-
-  answer = Call("GET", "/items/a%20b", "verbose&filter.items.3=7&name=x%2By");
-  EXPECT_EQ(answer.body,
-            R"({"method":2,"path":"/items/a%20b","query":{"verbose":"","filter.items.3":"7",)"
-            R"("name":"x+y"},"body":"","type":"","probe":"seen"})");
-
-  answer = Call("POST", "/items", "", "application/x-yaml", "name: x\n");
-  EXPECT_EQ(answer.body, R"({"method":6,"path":"/items","query":{},"body":"name: x\n",)"
-                         R"("type":"application/x-yaml","probe":"seen"})");
-}
-
-TEST_F(CatalogueRouterTest, TurnsPlugInAnswersIntoStatusesAndBodies) {
-  struct Row {
-    const char* method;
-    const char* path;
-    int status;
-    const char* body;
-  };
-  const Row rows[] = {
-      {"DELETE", "/items/7", 204, ""},
-      {"GET", "/fail", 404, R"({"httpStatus":404,"message":"Item not found."})"},
-      {"GET", "/broken", 400, R"({"httpStatus":400,"message":"Unsupported body content type"})"},
-      {"GET", "/raw/a/b", 200, "chunk-1chunk-2"},
-      {"GET", "/nothing", 404, R"({"httpStatus":404,"message":"No endpoint serves /nothing."})"},
-      {"PUT", "/items", 405, R"({"httpStatus":405,"message":"No endpoint serves PUT on /items."})"},
-      {"BREW", "/items", 405,
+TEST_F(CatalogueRouterTest, DispatchesToTheEndpointThatServesMethodAndPathAndAnswersForIt) {
+  const std::tuple<ApiAnswer, int, const char*> rows[] = {
+      {Call("GET", "/items"), 200,
+       R"({"method":2,"path":"/items","query":{},"body":"","type":"","probe":"seen"})"},
+      {Call("GET", "/items/a%20b", "verbose&filter.items.3=7&name=x%2By"), 200,
+       R"({"method":2,"path":"/items/a%20b","query":{"verbose":"","filter.items.3":"7",)"
+       R"("name":"x+y"},"body":"","type":"","probe":"seen"})"},
+      {Call("POST", "/items", "", "application/x-yaml", "name: x\n"), 200,
+       R"({"method":6,"path":"/items","query":{},"body":"name: x\n",)"
+       R"("type":"application/x-yaml","probe":"seen"})"},
+      {Call("DELETE", "/items/7"), 204, ""},
+      {Call("GET", "/fail"), 404, R"({"httpStatus":404,"message":"Item not found."})"},
+      {Call("GET", "/broken"), 400,
+       R"({"httpStatus":400,"message":"Unsupported body content type"})"},
+      {Call("GET", "/raw/a/b"), 200, "chunk-1chunk-2"},
+      {Call("GET", "/nothing"), 404,
+       R"({"httpStatus":404,"message":"No endpoint serves /nothing."})"},
+      {Call("PUT", "/items"), 405,
+       R"({"httpStatus":405,"message":"No endpoint serves PUT on /items."})"},
+      {Call("BREW", "/items"), 405,
        R"({"httpStatus":405,"message":"No endpoint serves BREW on /items."})"},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.method) + " " + row.path);
-    const ApiAnswer answer = Call(row.method, row.path);
-    EXPECT_EQ(answer.status, row.status);
-    EXPECT_EQ(answer.body, row.body);
+  for (const auto& [answer, status, body] : rows) {
+    EXPECT_EQ(answer.status, status) << body;
+    EXPECT_EQ(answer.body, body);
   }
+  EXPECT_EQ(std::get<0>(rows[0]).content_type, "application/json");
 }
 
 TEST(MethodCode, KnowsTheStandardMethodsAndCallsTheRestCustom) {

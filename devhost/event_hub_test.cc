@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "devhost/host_value_json.h"
@@ -12,21 +14,13 @@ namespace devhost {
 namespace {
 
 TEST(ServerSentEvent, FramesNameAndEachDataLine) {
-  struct Row {
-    const char* name;
-    const char* json;
-    const char* frame;
-  };
-  const Row rows[] = {
+  const std::tuple<const char*, const char*, const char*> rows[] = {
       {"OnJsonApiEvent", R"({"a":1})", "event: OnJsonApiEvent\ndata: {\"a\":1}\n\n"},
       {"x", "[1,\n2]", "event: x\ndata: [1,\ndata: 2]\n\n"},
       {"bad\nname", "null", "event: bad name\ndata: null\n\n"},
       {"cr\rname", "null", "event: cr name\ndata: null\n\n"},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(FormatServerSentEvent(row.name, row.json), row.frame);
-  }
+  for (const auto& [name, json, frame] : rows) EXPECT_EQ(FormatServerSentEvent(name, json), frame);
 }
 
 // The frames a listener can read without waiting.
@@ -38,18 +32,14 @@ std::vector<std::string> Drain(EventHub& hub, EventHub::Listener& listener) {
   return frames;
 }
 
-struct Received {
-  std::vector<std::string> lines;
-};
-
 void Record(const HostEventDelivery* delivery) {
-  auto* received = static_cast<Received*>(delivery->context);
-  received->lines.push_back(std::string(delivery->name) + " " + HostValueToJson(delivery->value));
+  static_cast<std::vector<std::string>*>(delivery->context)
+      ->push_back(std::string(delivery->name) + " " + HostValueToJson(delivery->value));
 }
 
 TEST(EventHub, DeliversToSubscribersOfTheNameUntilTheyUnsubscribe) {
   EventHub hub;
-  Received first, second;
+  std::vector<std::string> first, second;
   hub.Subscribe("A", 1, &Record, &first);
   hub.Subscribe("A", 2, &Record, &second);
   hub.Subscribe("B", 1, &Record, &first);
@@ -57,75 +47,56 @@ TEST(EventHub, DeliversToSubscribersOfTheNameUntilTheyUnsubscribe) {
   const OwnedHostValue value = OwnedHostValue::TextObject({{"state", "PluginsInitialized"}});
   hub.Publish("A", value.record());
   hub.Unsubscribe("A", 2);
-  hub.Publish("A", value.record());
-  hub.Publish("C", value.record());
-  hub.Publish("B", value.record());
-  EXPECT_EQ(first.lines, (std::vector<std::string>{R"(A {"state":"PluginsInitialized"})",
-                                                   R"(A {"state":"PluginsInitialized"})",
-                                                   R"(B {"state":"PluginsInitialized"})"}));
-  EXPECT_EQ(second.lines.size(), 1u);
+  for (const char* name : {"A", "C", "B"}) hub.Publish(name, value.record());
+  EXPECT_EQ(first, (std::vector<std::string>{R"(A {"state":"PluginsInitialized"})",
+                                             R"(A {"state":"PluginsInitialized"})",
+                                             R"(B {"state":"PluginsInitialized"})"}));
+  EXPECT_EQ(second.size(), 1u);
   EXPECT_EQ(hub.SubscriptionCount(), 2u);
 }
 
-TEST(EventHub, ListenersGetFramesInOrderAndWakeOnClose) {
+TEST(EventHub, ListenersGetFramesInOrderEarlierOnesOnlyWhenTheyAskAndWakeOnClose) {
   EventHub hub;
-  auto listener = hub.Listen();
-  const OwnedHostValue one = OwnedHostValue::TextList({"1"});
-  const OwnedHostValue two = OwnedHostValue::TextList({"2"});
-  hub.Publish("first", one.record());
-  hub.Publish("second", two.record());
-  EXPECT_EQ(Drain(hub, *listener), (std::vector<std::string>{"event: first\ndata: [\"1\"]\n\n",
-                                                             "event: second\ndata: [\"2\"]\n\n"}));
-  std::string frame;
-  bool closed = false;
-
-  // A waiting reader is woken by Close, however long it meant to wait.
-  std::thread closer([&hub] { hub.Close(); });
-  EXPECT_FALSE(hub.Next(*listener, frame, std::chrono::hours(1), closed));
-  EXPECT_TRUE(closed);
-  closer.join();
-  hub.Forget(listener);
-}
-
-TEST(EventHub, ReplaysEarlierEventsToListenersThatAskForThem) {
-  EventHub hub;
-  const OwnedHostValue value = OwnedHostValue::TextList({"early"});
-  hub.Publish("early", value.record());
+  const OwnedHostValue one = OwnedHostValue::TextList({"1"}), two = OwnedHostValue::TextList({"2"});
+  hub.Publish("early", one.record());
   auto fresh = hub.Listen();
   auto replaying = hub.Listen(true);
-  EXPECT_TRUE(Drain(hub, *fresh).empty());
-  EXPECT_EQ(Drain(hub, *replaying), (std::vector<std::string>{"event: early\ndata: [\"early\"]\n\n",
-                                                              std::string(EventHub::kHistoryEnd)}));
+  hub.Publish("later", two.record());
+  EXPECT_EQ(Drain(hub, *fresh), (std::vector<std::string>{"event: later\ndata: [\"2\"]\n\n"}));
+  EXPECT_EQ(Drain(hub, *replaying), (std::vector<std::string>{"event: early\ndata: [\"1\"]\n\n",
+                                                              std::string(EventHub::kHistoryEnd),
+                                                              "event: later\ndata: [\"2\"]\n\n"}));
+  // A waiting reader is woken by Close, however long it meant to wait.
+  std::string frame;
+  bool closed = false;
+  std::thread closer([&hub] { hub.Close(); });
+  EXPECT_FALSE(hub.Next(*fresh, frame, std::chrono::hours(1), closed));
+  EXPECT_TRUE(closed);
+  closer.join();
+  hub.Forget(fresh);
 }
 
-TEST(EventHub, KeepsAHistoryBoundedInFramesAndInBytes) {
-  struct Row {
-    std::size_t frames;
-    std::size_t data_bytes;
-  };
-  const Row rows[] = {{EventHub::kHistoryFrames + 5, 10}, {40, EventHub::kHistoryBytes / 8}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.data_bytes);
+TEST(EventHub, KeepsTheNewestFramesTheTighterOfItsBoundsAllowsAndOneAloneHoweverLarge) {
+  // Frames published, and the bytes of the data of each.
+  const std::pair<std::size_t, std::size_t> rows[] = {{EventHub::kHistoryFrames + 5, 10},
+                                                      {40, EventHub::kHistoryBytes / 8},
+                                                      {1, EventHub::kHistoryBytes + 1}};
+  for (const auto& [count, data_bytes] : rows) {
+    SCOPED_TRACE(data_bytes);
     EventHub hub;
-    for (std::size_t i = 0; i < row.frames; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
       const std::string tag = std::to_string(i) + ":";
       const OwnedHostValue value =
-          OwnedHostValue::TextList({tag + std::string(row.data_bytes - tag.size(), 'x')});
+          OwnedHostValue::TextList({tag + std::string(data_bytes - tag.size(), 'x')});
       hub.Publish("n", value.record());
     }
     std::vector<std::string> frames = Drain(hub, *hub.Listen(true));
-    ASSERT_FALSE(frames.empty());
-    EXPECT_EQ(frames.back(), EventHub::kHistoryEnd);
+    ASSERT_EQ(frames.back(), EventHub::kHistoryEnd);
     frames.pop_back();
-    std::size_t bytes = 0;
-    for (const std::string& kept : frames) bytes += kept.size();
-    EXPECT_LE(frames.size(), EventHub::kHistoryFrames);
-    EXPECT_LE(bytes, EventHub::kHistoryBytes);
-    // The newest frames are the ones kept, as many as the tighter bound allows.
-    EXPECT_NE(frames.back().find("\"" + std::to_string(row.frames - 1) + ":"), std::string::npos);
-    EXPECT_TRUE(frames.size() == EventHub::kHistoryFrames ||
-                bytes + frames.front().size() > EventHub::kHistoryBytes)
-        << frames.size() << " frames, " << bytes << " bytes";
+    ASSERT_FALSE(frames.empty());
+    const std::size_t fit = std::max<std::size_t>(EventHub::kHistoryBytes / frames[0].size(), 1);
+    EXPECT_EQ(frames.size(), std::min({count, EventHub::kHistoryFrames, fit}));
+    EXPECT_NE(frames.back().find("\"" + std::to_string(count - 1) + ":"), std::string::npos);
   }
 }
 

@@ -60,14 +60,11 @@ TEST_F(OpenApiDocumentTest, DescribesTypesFromTheirRecords) {
   EXPECT_EQ(At("/components/securitySchemes/secret/scheme"), R"("bearer")");
 }
 
-TEST(OpenApiPath, DropsOneTrailingSlashAndWritesEveryParameterPlain) {
+TEST(OpenApiDocument, DropsOneTrailingSlashWritesEveryParameterPlainAndNamesSchemasSafely) {
   EXPECT_EQ(OpenApiPath("/items/{id}/"), "/items/{id}");
   EXPECT_EQ(OpenApiPath("/raw/{+rest}"), "/raw/{rest}");
   EXPECT_EQ(OpenApiPath("/x/{#frag}"), "/x/{frag}");
   EXPECT_EQ(OpenApiPath("/"), "/");
-}
-
-TEST(SchemaName, KeepsWhatOpenApiAcceptsAndReplacesTheRest) {
   EXPECT_EQ(SchemaName("UlixAuthAuthorization"), "UlixAuthAuthorization");
   EXPECT_EQ(SchemaName("Vorn::Client Event"), "Vorn__Client_Event");
   EXPECT_EQ(SchemaName(""), "_");

@@ -3,18 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace devhost {
 namespace {
 
 TEST(ExplainSignOnError, ReadsThePluginsErrorPairsInPlainWords) {
-  struct Row {
-    const char* error;
-    const char* description;
-    const char* explanation;
-  };
-  const Row rows[] = {
+  const std::tuple<const char*, const char*, const char*> rows[] = {
       {"invalid_request", "auth_failure", "the service refused the user name or password"},
       {"invalid_request", "consent_required",
        "the player has to give consent on the service's site first"},
@@ -28,9 +24,8 @@ TEST(ExplainSignOnError, ReadsThePluginsErrorPairsInPlainWords) {
        "no sign-on service is configured (give --ulix-auth.url and --ulix-auth.client)"},
       {"temporarily_unavailable", "try later", "the sign-on service refused the request"},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.error) + " " + row.description);
-    EXPECT_EQ(ExplainSignOnError(row.error, row.description), row.explanation);
+  for (const auto& [error, description, explanation] : rows) {
+    EXPECT_EQ(ExplainSignOnError(error, description), explanation) << error << " " << description;
   }
 }
 

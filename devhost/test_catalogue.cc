@@ -13,7 +13,6 @@ std::atomic<int> outstanding{0};
 
 struct Echo {
   std::string error;
-  std::string text;
   devhost::OwnedHostValue value;
   std::string stream;
   std::size_t offset = 0;
@@ -37,14 +36,10 @@ std::uint8_t Read(void* context, char* buffer, std::uint32_t* length, std::uint8
   return 1;
 }
 
-void Close(void*) {}
-
 std::string Quote(std::string_view text) {
-  HostValue value{};
-  value.kind = kHostValueText;
-  value.payload.text.data = text.data();
-  value.payload.text.length = static_cast<std::uint32_t>(text.size());
-  return devhost::HostValueToJson(value);
+  return devhost::HostValueToJson(
+      {.kind = kHostValueText,
+       .payload = {.text = {text.data(), static_cast<std::uint32_t>(text.size())}}});
 }
 
 void Dispatch(HostResponse* response, const HostRequest* request) {
@@ -55,24 +50,19 @@ void Dispatch(HostResponse* response, const HostRequest* request) {
   response->release = &Release;
   const auto* endpoint = static_cast<const CatalogueEndpoint*>(request->function);
   const std::string path_template = endpoint->pathTemplate;
-  if (path_template == "/fail") {
-    echo->error = "Item not found.";
+  if (path_template == "/fail" || path_template == "/broken") {
+    const bool fail = path_template == "/fail";  // "/broken" fails as arguments do: no status
+    echo->error = fail ? "Item not found." : "Unsupported body content type";
     response->errorText = echo->error.c_str();
     response->errorFlag = 1;
-    response->status = 404;
-    return;
-  }
-  if (path_template == "/broken") {
-    echo->error = "Unsupported body content type";
-    response->errorText = echo->error.c_str();
-    response->errorFlag = 1;
+    response->status = fail ? 404 : 0;
     return;
   }
   if (endpoint->method == kHostMethodDelete) return;
   if (path_template == "/raw/{+rest}") {
     echo->stream = "chunk-1chunk-2";
     response->read = &Read;
-    response->close = &Close;
+    response->close = [](void*) {};
     response->streamSize = echo->stream.size();
     return;
   }
@@ -118,49 +108,49 @@ CatalogueField kItemFields[] = {
 };
 CatalogueEnumerator kColours[] = {{nullptr, "Blue", "", 1}, {nullptr, "Red", "", 0}};
 
-CatalogueEndpoint MakeEndpoint(const char* name, std::uint32_t method, const char* path,
-                               const CatalogueArgument* arguments, std::uint32_t count,
-                               const CatalogueArgumentLocation* locations, std::uint32_t kind,
-                               const char* type_name) {
-  CatalogueEndpoint endpoint{};
-  endpoint.function.name = name;
-  endpoint.function.nameSpace = "echo";
-  endpoint.function.arguments = arguments;
-  endpoint.function.argumentCount = count;
-  endpoint.function.returnKind = kind;
-  endpoint.function.returnTypeName = type_name;
-  endpoint.function.description = "";
-  endpoint.function.help = "";
-  endpoint.function.asyncResultTypeName = "";
-  endpoint.function.tags = kTags;
-  endpoint.function.tagCount = 2;
-  endpoint.dispatch = &Dispatch;
-  endpoint.argumentLocations = locations;
-  endpoint.pathTemplate = path;
-  endpoint.method = method;
-  endpoint.customMethod = "";
-  return endpoint;
-}
-
 struct Built {
   CatalogueEndpoint endpoints[7];
   CatalogueType types[2];
   TypeCatalogue catalogue;
 
   Built() {
-    endpoints[0] = MakeEndpoint("GetItems", kHostMethodGet, "/items", nullptr, 0, nullptr, 13, "");
-    endpoints[1] = MakeEndpoint("GetItemsById", kHostMethodGet, "/items/{id}", kIdArgument, 1,
-                                kPathLocation, 17, "EchoItem");
-    endpoints[2] = MakeEndpoint("PostItems", kHostMethodPost, "/items", kItemArgument, 1,
-                                kBodyLocation, 13, "");
-    endpoints[3] = MakeEndpoint("DeleteItemsById", kHostMethodDelete, "/items/{id}", kIdArgument, 1,
-                                kPathLocation, 0, "");
-    endpoints[4] = MakeEndpoint("GetFail", kHostMethodGet, "/fail", nullptr, 0, nullptr, 13, "");
-    endpoints[5] =
-        MakeEndpoint("GetRawByRest", kHostMethodGet, "/raw/{+rest}", nullptr, 0, nullptr, 13, "");
-    endpoints[6] =
-        MakeEndpoint("GetBroken", kHostMethodGet, "/broken", nullptr, 0, nullptr, 13, "");
-    for (int i = 0; i + 1 < 7; ++i) endpoints[i].function.next = &endpoints[i + 1];
+    const struct {
+      const char* name;
+      std::uint32_t method;
+      const char* path;
+      const CatalogueArgument* argument;
+      const CatalogueArgumentLocation* location;
+      std::uint32_t return_kind;
+      const char* return_type;
+    } rows[] = {
+        {"GetItems", kHostMethodGet, "/items", nullptr, nullptr, 13, ""},
+        {"GetItemsById", kHostMethodGet, "/items/{id}", kIdArgument, kPathLocation, 17, "EchoItem"},
+        {"PostItems", kHostMethodPost, "/items", kItemArgument, kBodyLocation, 13, ""},
+        {"DeleteItemsById", kHostMethodDelete, "/items/{id}", kIdArgument, kPathLocation, 0, ""},
+        {"GetFail", kHostMethodGet, "/fail", nullptr, nullptr, 13, ""},
+        {"GetRawByRest", kHostMethodGet, "/raw/{+rest}", nullptr, nullptr, 13, ""},
+        {"GetBroken", kHostMethodGet, "/broken", nullptr, nullptr, 13, ""},
+    };
+    for (int i = 0; i < 7; ++i) {
+      const auto& row = rows[i];
+      const CatalogueFunction function = {i + 1 < 7 ? &endpoints[i + 1] : nullptr,
+                                          nullptr,
+                                          nullptr,
+                                          row.name,
+                                          "echo",
+                                          row.argument,
+                                          row.argument != nullptr ? 1u : 0u,
+                                          row.return_kind,
+                                          0,
+                                          row.return_type,
+                                          "",
+                                          "",
+                                          0,
+                                          "",
+                                          kTags,
+                                          2};
+      endpoints[i] = {function, &Dispatch, row.location, row.path, row.method, 0, nullptr, 0, ""};
+    }
     types[0] = CatalogueType{&types[1], "EchoColour", "echo",   4, "A colour", kTags,
                              2,         nullptr,      kColours, 2};
     types[1] = CatalogueType{nullptr, "EchoItem", "echo",      48,      "An item",

@@ -36,13 +36,14 @@ TEST(TimerQueue, RunsTasksDueTogetherInTheOrderScheduled) {
   EXPECT_EQ(order, (std::vector<std::string>{"hold", "b", "c", "d"}));
 }
 
-TEST(TimerQueue, IsQuietOnlyOnceTasksDueNowAndWhatTheyScheduledNowHaveRun) {
+TEST(TimerQueue, IsQuietOnceTasksDueNowAndWhatTheyScheduledNowHaveRunAndStopDropsTheRest) {
   TimerQueue timers;
+  std::atomic<int> ran{0};
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
   std::promise<void> second_started;
   std::atomic<bool> third_ran{false};
-  timers.Schedule("refresh later", 3600, [] {});
+  timers.Schedule("refresh later", 3600, [&] { ++ran; });
   // A due task that schedules another due task, which holds the thread, then a third.
   timers.Schedule("first", 0, [&] {
     timers.Schedule("second", 0, [&] {
@@ -57,13 +58,7 @@ TEST(TimerQueue, IsQuietOnlyOnceTasksDueNowAndWhatTheyScheduledNowHaveRun) {
   EXPECT_TRUE(timers.WaitQuiet(std::chrono::minutes(1)));
   EXPECT_TRUE(third_ran);
   EXPECT_EQ(timers.PendingCount(), 1u);  // the task an hour away does not hold it up
-}
-
-TEST(TimerQueue, StopDropsTasksNotYetDueAndIgnoresLaterOnes) {
-  std::atomic<int> ran{0};
-  TimerQueue timers;
-  timers.Schedule("later", 3600, [&] { ++ran; });
-  EXPECT_EQ(timers.PendingCount(), 1u);
+  // Stopping drops tasks not yet due and ignores later ones.
   timers.Stop();
   timers.Schedule("after stop", 0, [&] { ++ran; });
   EXPECT_EQ(timers.PendingCount(), 0u);

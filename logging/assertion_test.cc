@@ -1,6 +1,7 @@
 #include "logging/assertion.h"
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gmock/gmock.h"
@@ -21,15 +22,8 @@ using ::testing::Not;
 using ulix_testing::FullyMatches;
 
 TEST(AssertionText, ListsOnlyThePartsThatArePresent) {
-  struct Case {
-    const char* expression;
-    const char* description;
-    const char* file;
-    int line;
-    const char* function;
-    const char* expected;
-  };
-  const Case cases[] = {
+  // Expression, description, file, line and function; the text.
+  const std::tuple<const char*, const char*, const char*, int, const char*, const char*> cases[] = {
       {"x", "", "a", 7, "", "Assertion failed!\n\nFile: a\nLine: 7\n\nExpression: x"},
       {"ALE-8B4DC795", "", "", 0, "", "Assertion failed!\n\nExpression: ALE-8B4DC795"},
       {"p != nullptr", "no peer", "f.cc", 12, "Run()",
@@ -38,9 +32,8 @@ TEST(AssertionText, ListsOnlyThePartsThatArePresent) {
       {"", "only why", "", 0, "", "Assertion failed!\n\n\n\nDescription: only why"},
       {"", "", "", 0, "", "Assertion failed!\n\n"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.expected);
-    EXPECT_EQ(AssertionText(c.expression, c.description, c.file, c.line, c.function), c.expected);
+  for (const auto& [expression, description, file, line, function, text] : cases) {
+    EXPECT_EQ(AssertionText(expression, description, file, line, function), text);
   }
 }
 
@@ -75,16 +68,12 @@ TEST(FatalStopDeathTest, LogsTheCodeAsTheExpressionAndAborts) {
                          "Description: plugin API 17.0.0\n"));
 }
 
-TEST(Uuid, TextIsLowerCaseHexInMemoryOrder) {
+TEST(Uuid, CreatesDistinctRandomUuidsWrittenInLowerCaseHexInMemoryOrder) {
   Uuid high = {0xFF, 0xFE, 0xAB, 0xCD, 0xEF, 0x0A, 0x9A, 0xBC,
                0xDE, 0xF0, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC};
   EXPECT_EQ(UuidText(high), "fffeabcd-ef0a-9abc-def0-123456789abc");
-}
-
-TEST(Uuid, CreatesDistinctRandomUuids) {
   Uuid first = CreateUuid();
-  Uuid second = CreateUuid();
-  EXPECT_NE(first, second);
+  EXPECT_NE(first, CreateUuid());
   EXPECT_THAT(UuidText(first),
               FullyMatches("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}"));
 }

@@ -66,6 +66,7 @@ TEST(LogLine, NamesLevelsAndFormatsTimestamps) {
   EXPECT_EQ(FileNameTimestampText(time), "2026-01-02T03-04-05");
   // Fields too wide for their columns keep printf's rendering.
   EXPECT_EQ(TimestampText({12345, 13, 0, 24, 60, 61, 1000}), "12345-13-00T24:60:61.1000");
+  EXPECT_EQ(TimestampText({2026, 1, 2, 3, 4, 5, 1000}), "2026-01-02T03:04:05.1000");
   EXPECT_EQ(TimestampText({-1, 1, 1, 0, 0, 0, 0}), "-001-01-01T00:00:00.000");
 }
 

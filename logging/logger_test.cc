@@ -2,6 +2,7 @@
 
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "gmock/gmock.h"
@@ -16,75 +17,70 @@ namespace {
 using ::testing::ElementsAre;
 using ulix_testing::FullyMatches;
 
-// Stands in for the plug-in's target: keeps every record it is handed; an echoing one logs
-// while writing, which must not recurse into it.
+// Stands in for the plug-in's target: notes "<name> <message>" of every record it is handed and
+// "<name> detached"; an echoing one logs while writing, which must not recurse into it.
 class RecordingTarget : public LogTarget {
  public:
-  explicit RecordingTarget(std::string name, std::vector<std::string>* journal = nullptr)
+  RecordingTarget(std::string name, std::vector<std::string>& journal)
       : name_(std::move(name)), journal_(journal) {
     SetLevel(kOkay);
   }
   const char* ClassName() const override { return class_name_; }
   bool Write(const LogRecord& record) override {
     if (echo) Log(kAlways, 0, "echo of %s", std::string(record.message).c_str());
-    messages.emplace_back(record.message);
-    if (journal_ != nullptr) journal_->push_back(name_ + " " + std::string(record.message));
+    journal_.push_back(name_ + " " + std::string(record.message));
     return true;
   }
   void Detach() override {
-    if (journal_ != nullptr) journal_->push_back(name_ + " detached");
+    journal_.push_back(name_ + " detached");
     LogTarget::Detach();
   }
 
   const char* class_name_ = "RecordingTarget";
-  std::vector<std::string> messages;
   bool echo = false;
 
  private:
   std::string name_;
-  std::vector<std::string>* journal_;
+  std::vector<std::string>& journal_;
 };
 
 class LoggerTest : public ::testing::Test {
  protected:
   // Standard error is captured for every test, so the builtin target's lines stay out of the
-  // test output; tests that look at them take them.
+  // test output.
   void SetUp() override {
     ::testing::internal::CaptureStderr();
     Logger::Acquire();
-    previous_sink_ = platform::SetDebuggerSink(
-        [this](std::string_view text) { debugger_lines_.emplace_back(text); });
   }
   void TearDown() override {
-    platform::SetDebuggerSink(previous_sink_);
     Logger::Release();
-    if (!stderr_taken_) ::testing::internal::GetCapturedStderr();
+    ::testing::internal::GetCapturedStderr();
   }
 
-  std::string TakeStderr() {
-    stderr_taken_ = true;
-    return ::testing::internal::GetCapturedStderr();
-  }
-
-  std::vector<std::string> debugger_lines_;
-
- private:
-  platform::DebuggerSink previous_sink_;
-  bool stderr_taken_ = false;
+  std::vector<std::string> journal_;
 };
 
-TEST_F(LoggerTest, WithInitialSettingsWritesOneLineToStdErrAndTheDebugger) {
+TEST_F(LoggerTest, WithInitialSettingsWritesOneLineToStdErrAndTheDebuggerAndGenToStdOut) {
+  std::vector<std::string> debugger_lines;
+  const platform::DebuggerSink previous =
+      platform::SetDebuggerSink([&](std::string_view text) { debugger_lines.emplace_back(text); });
+  Logger::StdOutTarget()->Attach();  // GEN lines alone: GEN is suppressed on standard error
+  ::testing::internal::CaptureStdout();
   Log(kOkay, kGroupDbg, "below the global level");
   Log(kAlways, kGroupDbg, "hello %d", 7);
-  std::string err = TakeStderr();
-
+  Log(kAlways, kGroupGen, "to stdout");
+  std::fflush(stdout);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "to stdout\n");
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  ::testing::internal::CaptureStderr();
   EXPECT_THAT(err, FullyMatches(ulix_testing::ProgramFileName("logging_test") +
                                 "\\(0x[0-9a-f]+\\): ALWAYS\\| hello 7\n"));
-  EXPECT_THAT(debugger_lines_, ElementsAre(err));
+  platform::SetDebuggerSink(previous);
+  EXPECT_THAT(debugger_lines, ElementsAre(err));
 }
 
 TEST_F(LoggerTest, DropsCallsInSuppressedGroupsWhilePausedOrWritingAndCutsLongMessages) {
-  RecordingTarget target("t");
+  RecordingTarget target("t", journal_);
   target.echo = true;
   Logger::AddTarget(&target);
   Log(kAlways, kGroupXtr | kGroupDbg, "extra");
@@ -95,91 +91,71 @@ TEST_F(LoggerTest, DropsCallsInSuppressedGroupsWhilePausedOrWritingAndCutsLongMe
   Log(kAlways, kGroupNet, "net");
   Log(kAlways, kGroupXtr, "extra now allowed");
   Log(kAlways, 0, "%s", std::string(5000, 'y').c_str());
-  EXPECT_THAT(target.messages, ElementsAre("extra now allowed", std::string(4095, 'y')));
+  EXPECT_THAT(journal_, ElementsAre("t extra now allowed", "t " + std::string(4095, 'y')));
 }
 
 TEST(LogTargetFilter, AcceptsByLevelAndGroups) {
-  struct Case {
-    const char* label;
-    std::int32_t target_level;
-    std::uint64_t enable;
-    std::uint64_t suppress;
-    std::int32_t level;
-    std::uint64_t groups;
-    bool accepted;
-  };
-  const Case cases[] = {
-      {"below the target level", 1, 0, 0, 0, 0, false},
-      {"at the target level", 1, 0, 0, 1, 0, true},
-      {"no masks take any group", 1, 0, 0, 2, 8, true},
-      {"not among the enabled groups", 0, 1, 0, 3, 2, false},
-      {"one enabled bit is enough", 0, 1, 0, 3, 3, true},
-      {"no groups pass the masks", 0, 1, 2, 3, 0, true},
-      {"a suppressed bit wins over an enabled one", 0, 1, 2, 3, 3, false},
-      {"suppressed without enabled groups", 0, 0, 4, 3, 5, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.label);
-    RecordingTarget target("t");
-    target.SetLevel(c.target_level);
-    target.SetGroups(c.enable, c.suppress);
-    EXPECT_EQ(target.Accepts({{}, c.level, c.groups, "m"}), c.accepted);
+  // Target level, enabled and suppressed groups; the record's level and groups; accepted.
+  const std::tuple<std::int32_t, std::uint64_t, std::uint64_t, std::int32_t, std::uint64_t, bool>
+      cases[] = {
+          {1, 0, 0, 0, 0, false},  // below the target level
+          {1, 0, 0, 1, 0, true},   // at the target level
+          {1, 0, 0, 2, 8, true},   // no masks take any group
+          {0, 1, 0, 3, 2, false},  // not among the enabled groups
+          {0, 1, 0, 3, 3, true},   // one enabled bit is enough
+          {0, 1, 2, 3, 0, true},   // no groups pass the masks
+          {0, 1, 2, 3, 3, false},  // a suppressed bit wins over an enabled one
+          {0, 0, 4, 3, 5, false},  // suppressed without enabled groups
+      };
+  int row = 0;
+  for (const auto& [target_level, enable, suppress, level, groups, accepted] : cases) {
+    std::vector<std::string> journal;
+    RecordingTarget target("t", journal);
+    target.SetLevel(target_level);
+    target.SetGroups(enable, suppress);
+    EXPECT_EQ(target.Accepts({{}, level, groups, "m"}), accepted) << "row " << row++;
   }
 }
 
-TEST_F(LoggerTest, OffersRecordsToTargetsInRegistrationOrderWithTheirOwnFilters) {
-  std::vector<std::string> journal;
-  RecordingTarget first("first", &journal);
-  RecordingTarget second("second", &journal);
+TEST_F(LoggerTest, OffersRecordsInRegistrationOrderAndTheLastReleaseDetachesLastFirst) {
+  RecordingTarget first("first", journal_), second("second", journal_);
   second.SetGroups(kGroupNet, 0);
   Logger::AddTarget(&first);
   Logger::AddTarget(&first);  // already registered: no second entry
   second.Attach();
   Logger::SetGlobalLevel(kOkay);
-
+  Logger::SetSuppressedGroups(0);
   Log(kOkay, kGroupNet | kGroupDbg, "both %s", "see this");
   Log(kOkay, kGroupGen, "only first");
   Logger::RemoveTarget(&first);
   Log(kOkay, kGroupNet, "only second");
-
-  EXPECT_THAT(journal, ElementsAre("first both see this", "second both see this",
-                                   "first only first", "second only second"));
-}
-
-TEST_F(LoggerTest, LastReleaseDetachesTargetsLastFirstAndRestoresDefaults) {
-  std::vector<std::string> journal;
-  RecordingTarget first("first", &journal);
-  RecordingTarget second("second", &journal);
-  Logger::AddTarget(&first);
-  Logger::AddTarget(&second);
-  Logger::SetGlobalLevel(kError);
-  Logger::SetSuppressedGroups(0);
+  Logger::AddTarget(&first);  // now after second
   Logger::Acquire();
   Logger::Release();
   EXPECT_TRUE(first.IsRegistered());  // one reference is still held
-
   Logger::Release();
-  EXPECT_THAT(journal, ElementsAre("second detached", "first detached"));
-  EXPECT_FALSE(first.IsRegistered());
-  EXPECT_EQ(Logger::ReferenceCount(), 0);
+  EXPECT_THAT(journal_,
+              ElementsAre("first both see this", "second both see this", "first only first",
+                          "second only second", "first detached", "second detached"));
+  EXPECT_FALSE(first.IsRegistered() || second.IsRegistered());
   Logger::Release();  // without a reference: ignored
   EXPECT_EQ(Logger::ReferenceCount(), 0);
-
+  // A new first reference starts from the defaults.
   Logger::Acquire();
-  EXPECT_EQ(Logger::GlobalLevel(), 1);
-  EXPECT_EQ(Logger::SuppressedGroups(), 4u);
+  EXPECT_EQ(Logger::GlobalLevel(), kWarn);
+  EXPECT_EQ(Logger::SuppressedGroups(), kGroupXtr);
   EXPECT_EQ(Logger::FindTarget("RecordingTarget"), nullptr);
 }
 
-TEST_F(LoggerTest, FindsRegisteredTargetsByClassNameUntilTheyAreDestroyed) {
+TEST_F(LoggerTest, FindsTheFirstRegisteredTargetOfAClassUntilItIsDestroyed) {
   EXPECT_EQ(Logger::FindTarget("StdErrLogTarget"), Logger::StdErrTarget());
   EXPECT_EQ(Logger::FindTarget("DebuggerConsoleLogTarget"), Logger::DebuggerTarget());
   EXPECT_EQ(Logger::FindTarget("StdOutLogTarget"), nullptr);  // not registered at start
-  EXPECT_EQ(Logger::FindTarget("PluginLogTarget"), nullptr);
   {
-    RecordingTarget plugin("plugin");
-    plugin.class_name_ = "PluginLogTarget";
+    RecordingTarget plugin("plugin", journal_), later("later", journal_);
+    plugin.class_name_ = later.class_name_ = "PluginLogTarget";
     plugin.Attach();
+    later.Attach();
     EXPECT_EQ(Logger::FindTarget("PluginLogTarget"), &plugin);
   }
   // A destroyed target is no longer registered.
@@ -187,20 +163,8 @@ TEST_F(LoggerTest, FindsRegisteredTargetsByClassNameUntilTheyAreDestroyed) {
   Log(kAlways, 0, "still fine");
 }
 
-TEST_F(LoggerTest, StdOutTargetWritesGenLinesWithItsTemplate) {
-  Logger::StdOutTarget()->Attach();
-  ::testing::internal::CaptureStdout();
-  Log(kAlways, kGroupGen, "to stdout");
-  Log(kAlways, kGroupDbg, "not to stdout");
-  std::fflush(stdout);
-  std::string out = ::testing::internal::GetCapturedStdout();
-  std::string err = TakeStderr();
-  EXPECT_EQ(out, "to stdout\n");
-  EXPECT_THAT(err, FullyMatches(".*: ALWAYS\\| not to stdout\n"));  // GEN is suppressed there
-}
-
 TEST_F(LoggerTest, DeliversEveryRecordIntactFromConcurrentThreads) {
-  RecordingTarget target("t");
+  RecordingTarget target("t", journal_);
   target.Attach();
   Logger::StdErrTarget()->Detach();
   std::vector<std::thread> threads;
@@ -210,23 +174,21 @@ TEST_F(LoggerTest, DeliversEveryRecordIntactFromConcurrentThreads) {
     });
   }
   for (std::thread& thread : threads) thread.join();
-  ASSERT_EQ(target.messages.size(), 800u);
-  for (const std::string& message : target.messages) {
-    ASSERT_THAT(message, FullyMatches("thread [0-3] line [0-9]+"));
-  }
+  ASSERT_EQ(journal_.size(), 800u);
+  for (const std::string& line : journal_)
+    ASSERT_THAT(line, FullyMatches("t thread [0-3] line [0-9]+"));
 }
 
 TEST_F(LoggerTest, FunctionTablesReachTheSameOperations) {
   const LoggerInterface& logger = Logger::Interface();
-  EXPECT_EQ(logger.interface_version(), 1);
-  RecordingTarget target("t");
+  RecordingTarget target("t", journal_);
   const LogTargetInterface& calls = target.Interface();
-  EXPECT_EQ(calls.interface_version(), 1);
+  EXPECT_EQ(logger.interface_version() * 10 + calls.interface_version(), 11);
   calls.attach(&target);
   calls.set_groups(&target, 3, 1);
   EXPECT_EQ(calls.get_enabled_groups(&target), 2u);
   logger.log(kAlways, kGroupGen, "via %s", "table");
-  EXPECT_THAT(target.messages, ElementsAre("via table"));
+  EXPECT_THAT(journal_, ElementsAre("t via table"));
   EXPECT_STREQ(calls.class_name(&target), "RecordingTarget");
   EXPECT_EQ(logger.executable_name(), ulix_testing::ProgramFileName("logging_test"));
   EXPECT_EQ(logger.group_names(0x41), "DBG;NET");

@@ -9,21 +9,14 @@
 namespace logging {
 namespace {
 
-struct Case {
-  const char* format;
-  std::vector<FormatArgument> arguments;
-  const char* expected;
-};
-
-void RunCases(const std::vector<Case>& cases) {
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.format);
-    EXPECT_EQ(FormatPositional(c.format, c.arguments), c.expected);
-  }
-}
-
-TEST(PositionalFormatter, FillsNumberedPlaceholdersWithTheTypesDefaultConversion) {
-  RunCases({
+TEST(PositionalFormatter, FormatsByPositionLikePrintfAndStopsAtWhatItCannotRender) {
+  struct Case {
+    const char* format;
+    std::vector<FormatArgument> arguments;
+    const char* expected;
+  };
+  const Case cases[] = {
+      // Numbered placeholders take the type's default conversion.
       {"%2 %1", {"a", 5}, "5 a"},
       {"%1 and %1", {"x"}, "x and x"},
       {"%1", {std::int64_t{-9000000000}}, "-9000000000"},
@@ -33,11 +26,7 @@ TEST(PositionalFormatter, FillsNumberedPlaceholdersWithTheTypesDefaultConversion
       {"%1d", {7}, "7d"},
       {"100%% of %1%%", {3}, "100% of 3%"},
       {"no placeholders", {}, "no placeholders"},
-  });
-}
-
-TEST(PositionalFormatter, UsesWrittenSpecificationsAndReplacesLettersTheTypeDoesNotAllow) {
-  RunCases({
+      // Written specifications; a letter the type does not allow gives the default conversion.
       {"%1$05d", {42}, "00042"},
       {"%1$x", {255}, "ff"},
       {"%1$#X", {std::int64_t{0xABCDEF0123}}, "0XABCDEF0123"},
@@ -52,11 +41,7 @@ TEST(PositionalFormatter, UsesWrittenSpecificationsAndReplacesLettersTheTypeDoes
       {"%1$x", {2.5}, "2.5"},
       {"%1$q", {5}, "5"},
       {"%1$Lf", {1.5}, "1.500000"},
-  });
-}
-
-TEST(PositionalFormatter, TakesWidthsAndPrecisionsFromArguments) {
-  RunCases({
+      // Widths and precisions taken from arguments.
       {"%1$*2$d|", {7, 5}, "    7|"},
       {"%1$-*2$d|", {7, 3}, "7  |"},
       {"%*d|", {4, 7}, "   7|"},
@@ -64,20 +49,12 @@ TEST(PositionalFormatter, TakesWidthsAndPrecisionsFromArguments) {
       {"%.*f", {2, 3.14159}, "3.14"},
       {"%.*f", {-1, 1.5}, "1.500000"},
       {"%1$.*2$s", {"abcdef", 3}, "abc"},
-  });
-}
-
-TEST(PositionalFormatter, TakesArgumentsInOrderForOrdinarySpecifications) {
-  RunCases({
+      // Ordinary specifications take the arguments in order.
       {"%s-%s", {"a", "b"}, "a-b"},
       {"[%5s]", {"ab"}, "[   ab]"},
       {"%y", {5}, "5"},
       {"%.3s", {"abcdef"}, "abc"},
-  });
-}
-
-TEST(PositionalFormatter, StopsAtASpecificationItCannotRender) {
-  RunCases({
+      // Output stops at a specification that cannot be rendered.
       {"a %d b %d c", {1}, "a 1 b "},
       {"x %2$d y", {1}, "x "},
       {"x %3 y", {}, "x "},
@@ -87,17 +64,17 @@ TEST(PositionalFormatter, StopsAtASpecificationItCannotRender) {
       {"open %1$", {1}, "open "},
       {"a%1$nb", {5}, "ab"},
       {"a%nb", {5}, "ab"},
-  });
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(FormatPositional(c.format, c.arguments), c.expected) << c.format;
 }
 
-TEST(PositionalFormatter, AcceptsSpecificationsUpToSixtyCharacters) {
+TEST(PositionalFormatter, AcceptsSpecificationsUpToSixtyCharactersAndCutsToTheBuffer) {
   std::string sixty = "%1$" + std::string(55, '0') + "5d";
   std::string sixty_one = "%1$" + std::string(56, '0') + "5d";
   EXPECT_EQ(FormatPositional("a" + sixty, {42}), "a00042");
   EXPECT_EQ(FormatPositional("a" + sixty_one + "b", {42}), "a");
-}
-
-TEST(PositionalFormatter, CutsTheOutputToOneByteLessThanTheBuffer) {
+  // The output is cut to one byte less than the buffer.
   std::vector<FormatArgument> word = {"abcdef"};
   EXPECT_EQ(FormatPositional("%1%1", word, 8), "abcdefa");
   EXPECT_EQ(FormatPositional("%1$10s", word, 4), "   ");

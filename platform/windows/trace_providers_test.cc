@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -14,13 +15,7 @@ namespace {
 struct Recorded {
   std::vector<GUID> registered;
   std::vector<REGHANDLE> unregistered;
-  struct Write {
-    REGHANDLE handle;
-    USHORT id;
-    std::string name;
-    std::uint32_t thread_id;
-  };
-  std::vector<Write> writes;
+  std::vector<std::string> writes;  // "<handle> <event id> <name> <thread id>"
   // Registration of the provider at this position fails; -1 for none.
   int refuse = -1;
 };
@@ -36,12 +31,15 @@ ULONG WINAPI FakeRegister(LPCGUID id, PENABLECALLBACK, PVOID, PREGHANDLE handle)
 
 ULONG WINAPI FakeWrite(REGHANDLE handle, PCEVENT_DESCRIPTOR descriptor, ULONG count,
                        PEVENT_DATA_DESCRIPTOR fields) {
-  Recorded::Write write{handle, descriptor->Id, "", 0};
+  std::string write = std::to_string(handle) + " " + std::to_string(descriptor->Id);
   if (count == 2 && fields[1].Size == sizeof(std::uint32_t)) {
-    write.name = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(fields[0].Ptr));
-    std::memcpy(&write.thread_id,
+    std::uint32_t thread_id = 0;
+    std::memcpy(&thread_id,
                 reinterpret_cast<const void*>(static_cast<std::uintptr_t>(fields[1].Ptr)),
-                sizeof(std::uint32_t));
+                sizeof thread_id);
+    write += std::string(" ") +
+             reinterpret_cast<const char*>(static_cast<std::uintptr_t>(fields[0].Ptr)) + " " +
+             std::to_string(thread_id);
   }
   g_recorded->writes.push_back(write);
   return ERROR_SUCCESS;
@@ -67,17 +65,13 @@ TEST_F(TraceProvidersTest, RegisterFourProvidersAndRecordTheLoadingThread) {
     EXPECT_EQ(providers.Register(4242), 4);
     ASSERT_EQ(recorded_.registered.size(), 4u);
     for (std::size_t i = 0; i < 4; ++i) {
-      SCOPED_TRACE(i);
-      EXPECT_EQ(std::memcmp(&recorded_.registered[i], &kTraceProviderIds[i], sizeof(GUID)), 0);
+      EXPECT_EQ(std::memcmp(&recorded_.registered[i], &kTraceProviderIds[i], sizeof(GUID)), 0) << i;
       for (std::size_t j = 0; j < i; ++j) {
-        EXPECT_NE(std::memcmp(&kTraceProviderIds[i], &kTraceProviderIds[j], sizeof(GUID)), 0);
+        EXPECT_NE(std::memcmp(&kTraceProviderIds[i], &kTraceProviderIds[j], sizeof(GUID)), 0) << i;
       }
     }
-    ASSERT_EQ(recorded_.writes.size(), 1u);
-    EXPECT_EQ(recorded_.writes[0].handle, 100u);  // the load provider
-    EXPECT_EQ(recorded_.writes[0].id, 1);
-    EXPECT_EQ(recorded_.writes[0].name, "Main thread");
-    EXPECT_EQ(recorded_.writes[0].thread_id, 4242u);
+    // Event 1 of the load provider.
+    EXPECT_EQ(recorded_.writes, (std::vector<std::string>{"100 1 Main thread 4242"}));
     EXPECT_EQ(providers.Register(4242), 0);  // a second start registers nothing more
     EXPECT_EQ(recorded_.registered.size(), 4u);
   }
@@ -94,25 +88,25 @@ TEST_F(TraceProvidersTest, AMissingFunctionLeavesTracingOffWithoutCallingTheOthe
     EXPECT_EQ(providers.Register(1), 0);
     providers.Unregister();
   }
-  EXPECT_TRUE(recorded_.registered.empty());
-  EXPECT_TRUE(recorded_.writes.empty());
-  EXPECT_TRUE(recorded_.unregistered.empty());
+  EXPECT_TRUE(recorded_.registered.empty() && recorded_.writes.empty() &&
+              recorded_.unregistered.empty());
 }
 
 TEST_F(TraceProvidersTest, AProviderTheSystemRefusesIsLeftOutAndNeverUnregistered) {
-  recorded_.refuse = 2;
-  TraceProviders providers(functions_);
-  EXPECT_EQ(providers.Register(7), 3);
-  providers.Unregister();
-  providers.Unregister();
-  EXPECT_EQ(recorded_.unregistered, (std::vector<REGHANDLE>{100, 101, 103}));
-}
-
-TEST_F(TraceProvidersTest, WithoutTheLoadProviderNoMainThreadEventIsWritten) {
-  recorded_.refuse = 0;
-  TraceProviders providers(functions_);
-  EXPECT_EQ(providers.Register(7), 3);
-  EXPECT_TRUE(recorded_.writes.empty());
+  // Which provider is refused, and what is written and unregistered then: without the load
+  // provider, no main thread event.
+  const std::tuple<int, std::vector<std::string>, std::vector<REGHANDLE>> rows[] = {
+      {2, {"100 1 Main thread 7"}, {100, 101, 103}}, {0, {}, {101, 102, 103}}};
+  for (const auto& [refuse, writes, unregistered] : rows) {
+    recorded_ = Recorded{};
+    recorded_.refuse = refuse;
+    TraceProviders providers(functions_);
+    EXPECT_EQ(providers.Register(7), 3);
+    providers.Unregister();
+    providers.Unregister();
+    EXPECT_EQ(recorded_.writes, writes);
+    EXPECT_EQ(recorded_.unregistered, unregistered);
+  }
 }
 
 TEST(EventTracing, AdvapiOffersTheThreeFunctionsAndTheProvidersRegisterWithIt) {
