@@ -165,6 +165,16 @@ TEST(ParseYaml, RefusesUnboundedDepthAndAliasExpansion) {
   EXPECT_EQ(errorText(expanded),
             "Aliases expand the document beyond 1048576 nodes. Alias \"l4\". At line: 6 col: 50");
 
+  // Aliases may copy 2^20 nodes and no more: a list of 1023 texts 1024 times, then one text.
+  std::string copies = "a: &a [x";
+  for (int i = 1; i < 1023; ++i) copies += ", x";
+  copies += "]\nb: [*a";
+  for (int i = 1; i < 1024; ++i) copies += ", *a";
+  copies += "]\nc: &c x\n";
+  EXPECT_EQ(parseYaml(copies).value.field("b").size(), 1024u);
+  EXPECT_EQ(errorText(parseYaml(copies + "d: *c")),
+            "Aliases expand the document beyond 1048576 nodes. Alias \"c\". At line: 4 col: 4");
+
   // Aliases that would stack a deep node under a deep path are refused too.
   std::string stacked = "a: &a " + std::string(300, '[') + std::string(300, ']') +
                         "\nb: " + std::string(300, '[') + "*a" + std::string(300, ']');
