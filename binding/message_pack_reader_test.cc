@@ -57,12 +57,20 @@ TEST(MessagePackReader, DecodesEveryScalarClassBigEndian) {
   }
 }
 
-TEST(MessagePackReader, BuildsContainersAndKeepsWhatWasReadWhenInputEnds) {
+// "Invalid MessagePack data. <what> at position <at> is truncated."
+std::string Truncated(const std::string& what, int at, const char* verb = "is") {
+  return "Invalid MessagePack data. " + what + " at position " + std::to_string(at) + " " + verb +
+         " truncated.";
+}
+
+TEST(MessagePackReader, BuildsContainersOrReportsMalformedInputWithItsPosition) {
   struct Case {
     Bytes bytes;
-    const char* json;
+    std::string text;  // the JSON of what was read, or the failure's message
     std::size_t consumed;
   };
+  const std::string not_string_key =
+      "Invalid MessagePack data at position 2. Map keys must be strings.";
   const Case cases[] = {
       {{0x93, 0x01, 0xFF, 0xC0}, "[1,-1,null]", 4},
       // {"b": [true], "a": {}} then one byte too many, which the caller must see.
@@ -84,31 +92,6 @@ TEST(MessagePackReader, BuildsContainersAndKeepsWhatWasReadWhenInputEnds) {
       // A header announcing four billion elements reserves no more than the input could hold.
       {{0xDD, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x02}, "[1,2]", 7},
       {{0xDF, 0xFF, 0xFF, 0xFF, 0xFF}, "{}", 5},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.bytes));
-    MessagePackReadResult read = Read(c.bytes);
-    EXPECT_EQ(read.result.ok, 1);
-    EXPECT_EQ(toJson(read.result.value), c.json);
-    EXPECT_EQ(read.consumed, c.consumed);
-  }
-}
-
-// "Invalid MessagePack data. <what> at position <at> is truncated."
-std::string Truncated(const std::string& what, int at, const char* verb = "is") {
-  return "Invalid MessagePack data. " + what + " at position " + std::to_string(at) + " " + verb +
-         " truncated.";
-}
-
-TEST(MessagePackReader, ReportsMalformedInputWithItsPosition) {
-  struct Case {
-    Bytes bytes;
-    std::string message;
-    std::size_t consumed;
-  };
-  const std::string not_string_key =
-      "Invalid MessagePack data at position 2. Map keys must be strings.";
-  const Case cases[] = {
       {{0x81, 0x01, 0x02}, not_string_key, 2},
       {{0x81, 0x90}, not_string_key, 2},
       {{0xCC}, Truncated("8-bit integer value", 1), 1},
@@ -127,28 +110,22 @@ TEST(MessagePackReader, ReportsMalformedInputWithItsPosition) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.bytes));
     MessagePackReadResult read = Read(c.bytes);
-    EXPECT_EQ(read.result.ok, 0);
-    EXPECT_EQ(errorText(read.result), c.message);
-    EXPECT_EQ(read.result.value.size(), 1u);  // only {"error": message} is left
+    EXPECT_EQ(read.result.ok == 1 ? toJson(read.result.value) : std::string(errorText(read.result)),
+              c.text);
     EXPECT_EQ(read.consumed, c.consumed);
   }
 }
 
 TEST(MessagePackReader, DeepNestingFailsInsteadOfExhaustingTheStack) {
   Bytes deep(100000, 0x91);
-  MessagePackReadResult read = Read(deep);
-  EXPECT_EQ(read.result.ok, 0);
-  EXPECT_EQ(errorText(read.result),
+  EXPECT_EQ(errorText(Read(deep).result),
             "Invalid MessagePack data at position 513. Containers nested deeper than 512 levels "
             "are not supported.");
 
   Bytes allowed(512, 0x91);
   allowed.push_back(0xC3);
-  read = Read(allowed);
-  ASSERT_EQ(read.result.ok, 1);
-  const BindingValue* innermost = &read.result.value;
-  for (int level = 0; level < 512; ++level) innermost = &innermost->element(0);
-  EXPECT_EQ(*innermost, BindingValue(true));
+  EXPECT_EQ(toJson(Read(allowed).result.value),
+            std::string(512, '[') + "true" + std::string(512, ']'));
 }
 
 }  // namespace

@@ -163,21 +163,20 @@ TEST_F(TypeCatalogueTest, TypeRecordsDescribeFieldsOrEnumerators) {
   EXPECT_EQ(Fields(fields + 4 * P + 13, "xttn"),
             "null|label||" + Bytes(offsetof(CatalogueItem, label)) + "=" + Bytes(3 * P + 4));
 
+  // An enum lists enumerators in name order, and a struct without fields lists no members.
   const CatalogueType* colour = Type("CatalogueColour");
   ASSERT_NE(colour, nullptr);
-  EXPECT_EQ(colour->fields, nullptr);
-  ASSERT_EQ(colour->memberCount, 2u);
+  const std::string next = "+" + Bytes(7 * P + 12) + "|";
+  EXPECT_EQ(Fields(colour, "xttntanaan"),
+            next + "CatalogueColour||4|Colours|null|0|null|set|2=" + Bytes(7 * P + 12));
   const auto* enumerators = reinterpret_cast<const char*>(colour->enumerators);
   const std::string size = Bytes(3 * P + 4);
   EXPECT_EQ(Fields(enumerators, "xttn"), "+" + size + "|Blue||1=" + size);
   EXPECT_EQ(Fields(enumerators + 3 * P + 4, "xttn"), "null|Red|Warm|2=" + size);
-
   const CatalogueType* empty = Type("CatalogueEmpty");
   ASSERT_NE(empty, nullptr);
-  EXPECT_EQ(empty->fields, nullptr);
-  EXPECT_NE(empty->enumerators, nullptr);
-  EXPECT_EQ(empty->memberCount, 0u);
-  EXPECT_EQ(empty->tagCount, 0u);
+  EXPECT_EQ(Fields(empty, "xttntanaan"),
+            next + "CatalogueEmpty||1||null|0|null|set|0=" + Bytes(7 * P + 12));
 }
 
 TEST_F(TypeCatalogueTest, EventRecordBytes) {
