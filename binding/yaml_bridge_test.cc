@@ -41,15 +41,12 @@ TEST(ParseYaml, TypesPlainScalarsAndKeepsQuotedOnesAsText) {
       {"a: yes", "", Map({{"a", BindingValue(true)}})},
       {"a: '5'", "", Map({{"a", BindingValue("5")}})},
       {"a: \"true\"", "", Map({{"a", BindingValue("true")}})},
-      {"a: 5", "", Map({{"a", Unsigned(5)}})},
-      {"a: -5", "", Map({{"a", Signed(-5)}})},
       {"-0", "", Unsigned(0)},
       {"1.0", "", Unsigned(1)},
       {"1e3", "", Unsigned(1000)},
       {"0x10", "", Unsigned(16)},
       {"007", "", Unsigned(7)},
       {"+12", "", Unsigned(12)},
-      {"1.5", "", BindingValue(1.5)},
       {"-2.5e-3", "", BindingValue(-0.0025)},
       // Beyond 2^53 integers are read as doubles, so they round.
       {"9007199254740993", "", Unsigned(9007199254740992u)},
@@ -59,14 +56,12 @@ TEST(ParseYaml, TypesPlainScalarsAndKeepsQuotedOnesAsText) {
       {"inf", "", BindingValue("inf")},
       {"1_000", "", BindingValue("1_000")},
       {"Off", "", BindingValue(false)},
-      {"false", "", BindingValue(false)},
       {"NO", "", BindingValue(false)},
       {"y", "", BindingValue(true)},
       {"yES", "", BindingValue("yES")},
       {"[~, null, NULL, '', x]", "",
        List({BindingValue(), BindingValue(), BindingValue(), BindingValue(""), BindingValue("x")})},
       {"a:\nb: Null", "", Map({{"a", BindingValue()}, {"b", BindingValue()}})},
-      {"", "", BindingValue()},
       {"# only a comment\n", "", BindingValue()},
   });
 }
@@ -146,42 +141,28 @@ TEST(ParseYaml, ReportsParserErrorsAtLibyamlPositions) {
 }
 
 TEST(ParseYaml, RefusesUnboundedDepthAndAliasExpansion) {
-  BindingConversionResult deep = parseYaml(std::string(100000, '['));
-  EXPECT_EQ(deep.ok, 0);
-  EXPECT_EQ(errorText(deep),
-            "Sequences and mappings nested deeper than 512 levels are not supported. At line: 1 "
-            "col: 513");
-
-  // Each level holds ten copies of the one before: a billion leaves in a few hundred bytes.
-  std::string laughs = "l0: &l0 [x, x, x, x, x, x, x, x, x, x]\n";
-  for (int level = 1; level < 10; ++level) {
-    const std::string previous = "*l" + std::to_string(level - 1);
-    laughs += "l" + std::to_string(level) + ": &l" + std::to_string(level) + " [";
-    for (int copy = 0; copy < 10; ++copy) laughs += (copy ? ", " : "") + previous;
-    laughs += "]\n";
-  }
-  BindingConversionResult expanded = parseYaml(laughs);
-  EXPECT_EQ(expanded.ok, 0);
-  EXPECT_EQ(errorText(expanded),
-            "Aliases expand the document beyond 1048576 nodes. Alias \"l4\". At line: 6 col: 50");
-
   // Aliases may copy 2^20 nodes and no more: a list of 1023 texts 1024 times, then one text.
+  // An alias may not stack a deep node under a deep path beyond 512 levels either.
   std::string copies = "a: &a [x";
   for (int i = 1; i < 1023; ++i) copies += ", x";
   copies += "]\nb: [*a";
   for (int i = 1; i < 1024; ++i) copies += ", *a";
   copies += "]\nc: &c x\n";
   EXPECT_EQ(parseYaml(copies).value.field("b").size(), 1024u);
-  EXPECT_EQ(errorText(parseYaml(copies + "d: *c")),
-            "Aliases expand the document beyond 1048576 nodes. Alias \"c\". At line: 4 col: 4");
-
-  // Aliases that would stack a deep node under a deep path are refused too.
-  std::string stacked = "a: &a " + std::string(300, '[') + std::string(300, ']') +
-                        "\nb: " + std::string(300, '[') + "*a" + std::string(300, ']');
-  BindingConversionResult tall = parseYaml(stacked);
-  EXPECT_EQ(tall.ok, 0);
-  EXPECT_EQ(errorText(tall).substr(0, 71),
-            "Sequences and mappings nested deeper than 512 levels are not supported.");
+  const std::string deep = std::string(300, '[') + std::string(300, ']');
+  Check({
+      {std::string(100000, '['),
+       "Sequences and mappings nested deeper than 512 levels are not supported. At line: 1 col: "
+       "513"},
+      {copies + "d: *c",
+       "Aliases expand the document beyond 1048576 nodes. Alias \"c\". At line: 4 col: 4"},
+      {"a: &a " + deep + "\nb: " + std::string(212, '[') + "*a" + std::string(212, ']'),
+       "Sequences and mappings nested deeper than 512 levels are not supported. At line: 2 col: "
+       "216"},
+      {"a: &a " + deep + "\nb: " + std::string(211, '[') + "*a" + std::string(211, ']'), "",
+       parseYaml("a: " + deep + "\nb: " + std::string(211, '[') + deep + std::string(211, ']'))
+           .value},
+  });
 }
 
 }  // namespace
