@@ -55,13 +55,14 @@ void RegisterAsyncState(BindingTypeRegistry& registry) {
       .Tag("async");
 }
 
-// The enumerators of a type as "name=value description", in their order.
-std::vector<std::string> Enumerators(const BindingTypeDescriptor& descriptor) {
-  std::vector<std::string> lines;
-  for (const BindingEnumValue& value : descriptor.values) {
-    lines.push_back(value.name + "=" + std::to_string(value.value) + " " + value.description);
+// A type's size, enum mark and tags, then its enumerators as "name=value description".
+std::string Describe(const BindingTypeDescriptor& type) {
+  std::string line = std::to_string(type.size) + (type.isEnum == 1 ? " enum" : "");
+  for (const std::string& tag : type.tags) line += " " + tag;
+  for (const BindingEnumValue& value : type.values) {
+    line += ", " + value.name + "=" + std::to_string(value.value) + " " + value.description;
   }
-  return lines;
+  return line;
 }
 
 // A field's kinds, the descriptor its type resolved to, its flags and its owner.
@@ -81,12 +82,9 @@ TEST(BindingTypeRegistry, KeepsEnumeratorsInNameOrderAndASecondRegistrationAddsN
   EXPECT_TRUE(again.AlreadyRegistered());
   const BindingTypeDescriptor* descriptor = registry.findType("BindingAsyncState");
   ASSERT_NE(descriptor, nullptr);
-  EXPECT_EQ(Enumerators(*descriptor),
-            (std::vector<std::string>{"Cancelled=3 ", "Cancelling=2 ", "Failed=5 ",
-                                      "None=0 Invalid state", "Running=1 ", "Succeeded=4 "}));
-  EXPECT_EQ(descriptor->tags, (std::vector<std::string>{"$builtin", "async"}));
-  EXPECT_EQ(descriptor->size, 4u);
-  EXPECT_EQ(descriptor->isEnum, 1);
+  EXPECT_EQ(Describe(*descriptor),
+            "4 enum $builtin async, Cancelled=3 , Cancelling=2 , Failed=5 , None=0 Invalid state, "
+            "Running=1 , Succeeded=4 ");
   EXPECT_EQ(registry.typeSnapshot().size(), 1u);
 
   // An enumerator added again replaces the first; an empty tag is no tag.
@@ -95,8 +93,7 @@ TEST(BindingTypeRegistry, KeepsEnumeratorsInNameOrderAndASecondRegistrationAddsN
   builder.addEnumValue("a", 2, "");
   builder.addEnumValue("b", 3, "second");
   builder.addTag("");
-  EXPECT_EQ(Enumerators(*builder.descriptor()), (std::vector<std::string>{"a=2 ", "b=3 second"}));
-  EXPECT_TRUE(builder.descriptor()->tags.empty());
+  EXPECT_EQ(Describe(*builder.descriptor()), "4 enum, a=2 , b=3 second");
 }
 
 TEST(BindingTypeRegistry, IndexesByStableDistinctStaticIdsExceptTheReservedOne) {
