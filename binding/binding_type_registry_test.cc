@@ -55,13 +55,20 @@ void RegisterAsyncState(BindingTypeRegistry& registry) {
       .Tag("async");
 }
 
-// The enumerators of a type as "name=value description", in their order.
-std::vector<std::string> Enumerators(const BindingTypeDescriptor& descriptor) {
-  std::vector<std::string> lines;
-  for (const BindingEnumValue& value : descriptor.values) {
-    lines.push_back(value.name + "=" + std::to_string(value.value) + " " + value.description);
+class RegistryTest : public ::testing::Test {
+ protected:
+  RegistryTest() { RegisterAsyncState(registry_); }
+  BindingTypeRegistry registry_;
+};
+
+// A type's size, enum mark and tags, then its enumerators as "name=value description".
+std::string Describe(const BindingTypeDescriptor& type) {
+  std::string line = std::to_string(type.size) + (type.isEnum == 1 ? " enum" : "");
+  for (const std::string& tag : type.tags) line += " " + tag;
+  for (const BindingEnumValue& value : type.values) {
+    line += ", " + value.name + "=" + std::to_string(value.value) + " " + value.description;
   }
-  return lines;
+  return line;
 }
 
 // A field's kinds, the descriptor its type resolved to, its flags and its owner.
@@ -72,43 +79,35 @@ std::string Describe(const BindingFieldDescriptor& field) {
          std::to_string(field.flags) + " of " + field.owner->name;
 }
 
-TEST(BindingTypeRegistry, KeepsEnumeratorsInNameOrderAndASecondRegistrationAddsNothing) {
-  BindingTypeRegistry registry;
-  RegisterAsyncState(registry);
-  BindingEnumBuilder<AsyncState> again(registry);
+TEST_F(RegistryTest, KeepsEnumeratorsInNameOrderAndASecondRegistrationAddsNothing) {
+  BindingEnumBuilder<AsyncState> again(registry_);
   again.AddValue(AsyncState::kFailed, "Extra").Tag("more");
-  RegisterAsyncState(registry);
+  RegisterAsyncState(registry_);
   EXPECT_TRUE(again.AlreadyRegistered());
-  const BindingTypeDescriptor* descriptor = registry.findType("BindingAsyncState");
+  const BindingTypeDescriptor* descriptor = registry_.findType("BindingAsyncState");
   ASSERT_NE(descriptor, nullptr);
-  EXPECT_EQ(Enumerators(*descriptor),
-            (std::vector<std::string>{"Cancelled=3 ", "Cancelling=2 ", "Failed=5 ",
-                                      "None=0 Invalid state", "Running=1 ", "Succeeded=4 "}));
-  EXPECT_EQ(descriptor->tags, (std::vector<std::string>{"$builtin", "async"}));
-  EXPECT_EQ(descriptor->size, 4u);
-  EXPECT_EQ(descriptor->isEnum, 1);
-  EXPECT_EQ(registry.typeSnapshot().size(), 1u);
+  EXPECT_EQ(Describe(*descriptor),
+            "4 enum $builtin async, Cancelled=3 , Cancelling=2 , Failed=5 , None=0 Invalid state, "
+            "Running=1 , Succeeded=4 ");
+  EXPECT_EQ(registry_.typeSnapshot().size(), 1u);
 
   // An enumerator added again replaces the first; an empty tag is no tag.
-  BindingTypeBuilder builder = registry.beginType(4, "Other", BindingStaticTypeOf<Point>(), true);
+  BindingTypeBuilder builder = registry_.beginType(4, "Other", BindingStaticTypeOf<Point>(), true);
   builder.addEnumValue("b", 1, "first");
   builder.addEnumValue("a", 2, "");
   builder.addEnumValue("b", 3, "second");
   builder.addTag("");
-  EXPECT_EQ(Enumerators(*builder.descriptor()), (std::vector<std::string>{"a=2 ", "b=3 second"}));
-  EXPECT_TRUE(builder.descriptor()->tags.empty());
+  EXPECT_EQ(Describe(*builder.descriptor()), "4 enum, a=2 , b=3 second");
 }
 
-TEST(BindingTypeRegistry, IndexesByStableDistinctStaticIdsExceptTheReservedOne) {
-  BindingTypeRegistry registry;
-  RegisterAsyncState(registry);
+TEST_F(RegistryTest, IndexesByStableDistinctStaticIdsExceptTheReservedOne) {
   EXPECT_EQ(BindingStaticTypeOf<AsyncState>().text(), "#4B896D21");
-  EXPECT_EQ(registry.findType(0x4B896D21u), registry.findType("BindingAsyncState"));
-  EXPECT_EQ(registry.findType(0x12345678u), nullptr);
+  EXPECT_EQ(registry_.findType(0x4B896D21u), registry_.findType("BindingAsyncState"));
+  EXPECT_EQ(registry_.findType(0x12345678u), nullptr);
   static constexpr BindingStaticType kReserved(kReservedStaticTypeId);
-  registry.beginType(8, "ByNameOnly", kReserved, false);
-  EXPECT_NE(registry.findType("ByNameOnly"), nullptr);
-  EXPECT_EQ(registry.findType(kReservedStaticTypeId), nullptr);
+  registry_.beginType(8, "ByNameOnly", kReserved, false);
+  EXPECT_NE(registry_.findType("ByNameOnly"), nullptr);
+  EXPECT_EQ(registry_.findType(kReservedStaticTypeId), nullptr);
 
   EXPECT_EQ(BindingStaticTypeOf<Point>().id(), Fnv1a("Point"));  // of the declared name
   const std::set<std::uint32_t> distinct = {BindingStaticTypeOf<std::int32_t>().id(),
@@ -121,17 +120,15 @@ TEST(BindingTypeRegistry, IndexesByStableDistinctStaticIdsExceptTheReservedOne) 
   EXPECT_EQ(BindingStaticTypeOf<std::vector<std::int32_t>>().text().size(), 9u);
 }
 
-TEST(BindingTypeRegistry, FieldsRecordKindsOffsetsHashesAndResolvedElementDescriptors) {
-  BindingTypeRegistry registry;
-  RegisterAsyncState(registry);
-  BindingStructBuilder<Point>(registry).AddField(&Point::x, "x").AddField(&Point::y, "y");
-  BindingStructBuilder<Shape>(registry)
+TEST_F(RegistryTest, FieldsRecordKindsOffsetsHashesAndResolvedElementDescriptors) {
+  BindingStructBuilder<Point>(registry_).AddField(&Point::x, "x").AddField(&Point::y, "y");
+  BindingStructBuilder<Shape>(registry_)
       .AddField(&Shape::points, "points", "Corners", kRequired)
       .AddField(&Shape::states, "states")
       .AddField(&Shape::grid, "grid")
       .Description("A polygon.");
-  const BindingTypeDescriptor* point = registry.findType("Point");
-  const BindingTypeDescriptor* shape = registry.findType("Shape");
+  const BindingTypeDescriptor* point = registry_.findType("Point");
+  const BindingTypeDescriptor* shape = registry_.findType("Shape");
   ASSERT_NE(shape, nullptr);
   EXPECT_EQ(point->fields[1].offset, 4u);
   EXPECT_EQ(point->fields[1].nameHash, 0xFC0C4EF4u);  // FNV-1a of "y"
@@ -183,40 +180,38 @@ TEST(BindingTypeNames, NativeHelpAndFullNamesOfEveryKind) {
   }
 }
 
-TEST(BindingTypeRegistry, KeepsFunctionsAndEventsByNameInByteOrderUntilReset) {
-  BindingTypeRegistry registry;
-  RegisterAsyncState(registry);
-  registry.setBuiltinsRegistered(true);
+TEST_F(RegistryTest, KeepsFunctionsAndEventsByNameInByteOrderUntilReset) {
+  registry_.setBuiltinsRegistered(true);
   bool already = true;
-  BindingFunctionDescriptor* get = registry.registerFunction("b", 1, &already);
+  BindingFunctionDescriptor* get = registry_.registerFunction("b", 1, &already);
   EXPECT_FALSE(already);
   get->addArgument("platformId", "Platform", {NativeTypeKind::kString}, true);
-  registry.registerFunction("B", 0);
-  registry.registerFunction("a", 0);
-  EXPECT_EQ(registry.registerFunction("b", 3, &already), get);
+  registry_.registerFunction("B", 0);
+  registry_.registerFunction("a", 0);
+  EXPECT_EQ(registry_.registerFunction("b", 3, &already), get);
   EXPECT_TRUE(already);
   EXPECT_EQ(get->arguments.size(), 1u);
   EXPECT_EQ(get->arguments[0].nameHash, Fnv1a("platformId"));
   EXPECT_EQ(get->arguments[0].optional, 1);
 
   std::vector<std::string> names;
-  for (const BindingFunctionDescriptor* function : registry.functionSnapshot()) {
+  for (const BindingFunctionDescriptor* function : registry_.functionSnapshot()) {
     names.push_back(function->name);
   }
   EXPECT_EQ(names, (std::vector<std::string>{"B", "a", "b"}));
-  EXPECT_EQ(registry.findFunction("c"), nullptr);
+  EXPECT_EQ(registry_.findFunction("c"), nullptr);
 
-  BindingEventDescriptor* event = registry.registerEvent("OnCallback", nullptr);
-  EXPECT_EQ(registry.registerEvent("OnCallback", nullptr), event);
-  EXPECT_EQ(registry.findEvent("OnCallback"), event);
-  EXPECT_EQ(registry.eventSnapshot().size(), 1u);
+  BindingEventDescriptor* event = registry_.registerEvent("OnCallback", nullptr);
+  EXPECT_EQ(registry_.registerEvent("OnCallback", nullptr), event);
+  EXPECT_EQ(registry_.findEvent("OnCallback"), event);
+  EXPECT_EQ(registry_.eventSnapshot().size(), 1u);
 
-  registry.reset();
-  EXPECT_FALSE(registry.builtinsRegistered());
-  EXPECT_EQ(registry.findType(0x4B896D21u), nullptr);
-  EXPECT_TRUE(registry.typeSnapshot().empty());
-  EXPECT_TRUE(registry.functionSnapshot().empty());
-  EXPECT_TRUE(registry.eventSnapshot().empty());
+  registry_.reset();
+  EXPECT_FALSE(registry_.builtinsRegistered());
+  EXPECT_EQ(registry_.findType(0x4B896D21u), nullptr);
+  EXPECT_TRUE(registry_.typeSnapshot().empty());
+  EXPECT_TRUE(registry_.functionSnapshot().empty());
+  EXPECT_TRUE(registry_.eventSnapshot().empty());
 }
 
 }  // namespace

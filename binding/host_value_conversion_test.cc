@@ -1,10 +1,10 @@
 #include "binding/host_value_conversion.h"
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "binding/binding_struct_builder.h"
+#include "binding/json_bridge.h"
 #include "gtest/gtest.h"
 #include "testing/value_builders.h"
 
@@ -20,49 +20,7 @@ using host_value_test::Mode;
 using ulix_testing::List;
 using ulix_testing::Map;
 
-// A record on one line: owned texts and bytes in upper case, arrays in [], objects as {key=value}
-// with '?=' after a key not marked present. Packed records are read through copies.
-std::string Describe(const HostValue& value) {
-  std::string line;
-  switch (value.kind) {
-    case kHostValueNone:
-      return "none";
-    case kHostValueBool:
-      return "b" + std::to_string(+value.payload.boolean);
-    case kHostValueSigned:
-      return "s" + std::to_string(+value.payload.int64);
-    case kHostValueUnsigned:
-      return "u" + std::to_string(+value.payload.uint64);
-    case kHostValueDouble:
-      return "d" + std::to_string(+value.payload.float64);
-    case kHostValueText:
-    case kHostValueOwnedText:
-      line = std::string(value.payload.text.data, value.payload.text.length);
-      return (value.kind == kHostValueText ? "t'" : "T'") + line + "'";
-    case kHostValueBytes:
-    case kHostValueOwnedBytes:
-      for (std::uint32_t i = 0; i < value.payload.bytes.length; ++i) {
-        line += "." + std::to_string(value.payload.bytes.data[i]);
-      }
-      return (value.kind == kHostValueBytes ? "x" : "X") + line;
-    case kHostValueArray:
-      for (std::uint32_t i = 0; i < value.payload.array.count; ++i) {
-        const HostValue item = value.payload.array.items[i];
-        line += (i == 0 ? "" : ",") + Describe(item);
-      }
-      return "[" + line + "]";
-    case kHostValueObject:
-      for (std::uint32_t i = 0; i < value.payload.object.count; ++i) {
-        const HostObjectEntry entry = value.payload.object.entries[i];
-        line += (i == 0 ? "" : ",") + std::string(entry.key) + (entry.present == 1 ? "=" : "?=") +
-                Describe(entry.value);
-      }
-      return "{" + line + "}";
-  }
-  return "kind" + std::to_string(+value.kind);
-}
-
-TEST(ToHostValue, WritesEveryKindWithCopiesTheRecordOwns) {
+TEST(ToHostValue, WritesEveryKindWithCopiesTheRecordOwnsAndReadsItBack) {
   BindingTypeRegistry registry;
   BindingEnumBuilder<Mode>(registry).AddValue(Mode::kOn, "On");
   BindingValue value = Map({{"b", BindingValue(true)},
@@ -75,30 +33,25 @@ TEST(ToHostValue, WritesEveryKindWithCopiesTheRecordOwns) {
   value.fieldForWrite("e").setEnum(1, &BindingStaticTypeOf<Mode>());
   value.fieldForWrite("n").setEnum(7, &BindingStaticTypeOf<Mode>());
 
+  // Enums the registry knows travel by name; texts and bytes are copies the record owns.
   HostValue record = toHostValue(value, &registry);
-  EXPECT_EQ(Describe(record),
-            "{a=[none,T'item'],b=b1,e=T'On',f=d0.500000,n=s7,s=s-5,t=T'text',u=u5,x=X.1.2.3}");
-  const HostObjectEntry text = record.payload.object.entries[6];
-  EXPECT_NE(+text.value.payload.text.data, value.field("t").getString().data());
+  EXPECT_EQ(toJson(fromHostValue(record, "x").value),
+            R"({"a":[null,"item"],"b":true,"e":"On","f":0.5,"n":7,"s":-5,"t":"text","u":5,)"
+            R"("x":"AQID"})");
+  const HostObjectEntry* entries = record.payload.object.entries;
+  for (std::uint32_t i = 0; i < record.payload.object.count; ++i) EXPECT_EQ(+entries[i].present, 1);
+  EXPECT_EQ(+entries[0].value.payload.array.items[1].kind, kHostValueOwnedText);
+  EXPECT_EQ(+entries[2].value.kind, kHostValueOwnedText);
+  EXPECT_EQ(+entries[6].value.kind, kHostValueOwnedText);
+  EXPECT_NE(+entries[6].value.payload.text.data, value.field("t").getString().data());
+  EXPECT_EQ(+entries[8].value.kind, kHostValueOwnedBytes);
   ReleaseHostValue(record);
-  EXPECT_EQ(Describe(record), "none");
+  EXPECT_EQ(+record.kind, kHostValueNone);
 
-  // Without a registry enums travel as numbers.
+  // Without a registry enums travel as numbers, and the record reads back into the same tree.
   record = toHostValue(value, nullptr);
-  EXPECT_EQ(Describe(record.payload.object.entries[2].value), "s1");
-  ReleaseHostValue(record);
-}
-
-TEST(FromHostValue, ReadsTheRecordsThePlugInWritesBackIntoTheSameTree) {
-  const BindingValue value =
-      Map({{"list", List({BindingValue(2.5), BindingValue(std::uint64_t{9}), BindingValue()})},
-           {"blob", BindingValue(std::vector<std::uint8_t>{0, 255})},
-           {"flag", BindingValue(false)},
-           {"none", BindingValue()}});
-  HostValue record = toHostValue(value, nullptr);
-  BindingConversionResult result = fromHostValue(record, "x");
-  EXPECT_EQ(result.ok, 1);
-  EXPECT_TRUE(result.value == value);
+  EXPECT_EQ(+record.payload.object.entries[2].value.kind, kHostValueSigned);
+  EXPECT_EQ(toJson(fromHostValue(record, "x").value), toJson(value));
   ReleaseHostValue(record);
 }
 
@@ -140,14 +93,12 @@ TEST(FromHostValue, AnUnknownKindFailsAndTurnsAGivenResponseIntoAnError) {
   const HostValue value = response.value;
   EXPECT_EQ(errorText(fromHostValue(value, "<result>")), expected);  // without a response
   EXPECT_EQ(g_release_calls, 0);
-  BindingConversionResult result = fromHostValue(value, "<result>", &response);
-  EXPECT_EQ(result.ok, 0);
-  EXPECT_EQ(errorText(result), expected);
+  EXPECT_EQ(errorText(fromHostValue(value, "<result>", &response)), expected);
   EXPECT_EQ(g_release_calls, 1);
   EXPECT_EQ(+response.text, nullptr);
   EXPECT_STREQ(response.errorText, expected);
   EXPECT_EQ(+response.errorFlag, 1);
-  EXPECT_EQ(Describe(response.value), "none");
+  EXPECT_EQ(+response.value.kind, kHostValueNone);
   ASSERT_NE(+response.release, nullptr);
   response.release(&response);
   EXPECT_EQ(+response.errorText, nullptr);

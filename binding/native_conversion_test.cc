@@ -92,18 +92,18 @@ BindingValue Structure() {
   return value;
 }
 
-class NativeConversionTest : public ::testing::Test {
- protected:
-  NativeConversionTest() {
-    BindingEnumBuilder<Color>(registry_)
+const BindingTypeRegistry& Types() {
+  static const BindingTypeRegistry* const registry = [] {
+    auto* types = new BindingTypeRegistry;
+    BindingEnumBuilder<Color>(*types)
         .AddValue(Color::kNone, "None")
         .AddValue(Color::kRed, "Red")
         .AddValue(Color::kGreen, "Green");
-    BindingEnumBuilder<Shade>(registry_).AddValue(Shade::kDark, "Dark");
-    BindingStructBuilder<Inner>(registry_)
+    BindingEnumBuilder<Shade>(*types).AddValue(Shade::kDark, "Dark");
+    BindingStructBuilder<Inner>(*types)
         .AddField(&Inner::n, "n", "", kRequired)
         .AddField(&Inner::label, "label");
-    BindingStructBuilder<Outer>(registry_)
+    BindingStructBuilder<Outer>(*types)
         .AddField(&Outer::inner, "inner")
         .AddField(&Outer::items, "items")
         .AddField(&Outer::colors, "colors")
@@ -114,32 +114,48 @@ class NativeConversionTest : public ::testing::Test {
         .AddField(&Outer::color, "color")
         .AddField(&Outer::ratio, "ratio")
         .AddField(&Outer::enabled, "enabled");
-    BindingStructBuilder<Session>(registry_)
+    BindingStructBuilder<Session>(*types)
         .AddOptionalField(&Session::token, "token")
         .AddField(&Session::hint, "hint", "", kOmitWhenDefault);
-    BindingStructBuilder<Quiet>(registry_).AddField(&Quiet::zero, "zero", "", kOmitWhenDefault);
-  }
+    BindingStructBuilder<Quiet>(*types).AddField(&Quiet::zero, "zero", "", kOmitWhenDefault);
+    return types;
+  }();
+  return *registry;
+}
 
-  // The message of assigning `input` to `member` named "n"; "" on success.
-  template <typename T>
-  std::string Assign(T& member, const BindingValue& input) {
-    BindingConversionResult result;
-    AssignMember(result, member, input, "n", registry_);
-    return std::string(errorText(result));
-  }
-
-  BindingTypeRegistry registry_;
-};
-
+// The message of assigning `input` to `member` named "n"; "" on success.
 template <typename T>
-struct AssignRow {
-  const char* label;
-  BindingValue input;
-  T expected;
-  std::string message;
-};
+std::string Assign(T& member, const BindingValue& input) {
+  BindingConversionResult result;
+  AssignMember(result, member, input, "n", Types());
+  return std::string(errorText(result));
+}
 
-// The messages of a member named "n" ("" is success).
+// Assigns `input` to a member named "n" that holds `member`: the member as JSON text after
+// success, else the message and what is left in the member when that is not its default.
+template <typename T>
+std::string From(T member, const BindingValue& input) {
+  const std::string message = Assign(member, input);
+  if (message.empty()) return toJson(toValue(member, Types()).value, &Types());
+  return message + (member == T{} ? "" : " " + toJson(toValue(member, Types()).value));
+}
+template <typename T>
+std::string As(const BindingValue& input) {
+  return From(T{}, input);
+}
+std::string Text(const BindingValue& input) { return From<std::string>("old", input); }
+std::string MaybeText(const BindingValue& input) {
+  return From<std::optional<std::string>>("old", input);
+}
+std::string Object(const BindingValue& input) { return From(BindingValue("old"), input); }
+std::string Numbers(const BindingValue& input) {
+  return From<std::vector<std::int32_t>>({9, 9}, input);
+}
+std::string Counts(const BindingValue& input) {
+  return From<std::map<std::string, std::int32_t>>({{"stale", 1}}, input);
+}
+
+// The messages of a member named "n".
 std::string Range(std::string_view value, std::string_view type) {
   return "Value " + std::string(value) + " for 'n' of type " + std::string(type) +
          " is out of range";
@@ -157,182 +173,122 @@ std::string NotColor(std::string_view value) {
 }
 const char kRequired[] = "A value for 'n' is required.";
 
-class AssignTest : public NativeConversionTest {
- public:
-  // Each row assigns to a member holding `start`.
-  template <typename T>
-  void Check(std::vector<AssignRow<T>> rows, const T& start = T{}) {
-    for (const AssignRow<T>& row : rows) {
-      SCOPED_TRACE(row.label);
-      T member = start;
-      EXPECT_EQ(Assign(member, row.input), row.message);
-      EXPECT_EQ(member, row.expected);
-    }
-  }
-};
-
-TEST_F(AssignTest, BoolAcceptsBoolsAndFourExactTexts) {
-  Check<bool>({
-      {"bool", BindingValue(true), true, ""},
-      {"text 1", T("1"), true, ""},
-      {"text true", T("true"), true, ""},
-      {"text 0", T("0"), false, ""},
-      {"text false", T("false"), false, ""},
-      {"upper case", T("TRUE"), false,
-       Format("TRUE", "bool") + ". Options are \"true\", \"false\", \"1\", \"0\"."},
-      {"number", S(1), false, Invalid("bool", "signed")},
-      {"missing", BindingValue(), false, kRequired},
-  });
-}
-
-TEST_F(AssignTest, SignedTypesCheckTheirOwnBoundsForEveryInputKind) {
-  Check<std::int32_t>({
-      {"signed", S(-2147483648LL), -2147483647 - 1, ""},
-      {"signed above", S(2147483648LL), 0, Range("2147483648", "int32")},
-      {"signed below", S(-2147483649LL), 0, Range("-2147483649", "int32")},
-      {"unsigned above", U(18446744073709551615u), 0, Range("18446744073709551615", "int32")},
-      {"float truncates", F(-3.9), -3, ""},
-      {"float above", F(1e10), 0, Range("1e+10", "int32")},
-      {"float nan", F(std::nan("")), 0, Range("nan", "int32")},
-      {"hex text", T("0x10"), 16, ""},
-      {"octal text", T("-010"), -8, ""},
-      {"junk after number", T("12abc"), 0, Format("12abc", "int32")},
-      {"text above", T("2147483648"), 0, Range("2147483648", "int32")},
-      {"text beyond 64 bits", T("99999999999999999999"), 0, Range("99999999999999999999", "int32")},
-      {"enum", Enum(7, nullptr), 7, ""},
-      {"bool", BindingValue(true), 0, Invalid("int32", "bool")},
-      {"blob", Blob("1"), 0, Invalid("int32", "blob")},
-      {"missing", BindingValue(), 0, kRequired},
-  });
-  Check<std::int8_t>({
-      {"int8 above", S(128), 0, Range("128", "int8")},
-      {"int8 text below", T("-129"), 0, Range("-129", "int8")},
-      {"int8 enum", Enum(300, nullptr), 0, Range("300", "int8")},
-  });
-  Check<std::int64_t>({
-      {"int64 minimum text", T("-9223372036854775808"), INT64_MIN, ""},
-      {"int64 unsigned above", U(9223372036854775808u), 0, Range("9223372036854775808", "int64")},
-      {"int64 float above", F(9.3e18), 0, Range("9.3e+18", "int64")},
-      {"int64 float at the bound", F(9223372036854775808.0), INT64_MAX, ""},
-  });
-}
-
-TEST_F(AssignTest, UnsignedTypesRejectNegativesAndValuesPastTheirMaximum) {
-  Check<std::uint32_t>({
-      {"unsigned above", U(4294967296u), 0u, Range("4294967296", "uint32")},
-      {"unsigned maximum", U(4294967295u), 4294967295u, ""},
-      {"signed negative", S(-1), 0u, Range("-1", "uint32")},
-      {"float negative", F(-0.5), 0u, Range("-0.5", "uint32")},
-      {"float truncates", F(7.99), 7u, ""},
-      {"float zero", F(0.0), 0u, ""},
-      {"text negative", T("-1"), 0u, Range("-1", "uint32")},
-      {"text junk", T("1 "), 0u, Format("1 ", "uint32")},
-      {"enum negative", Enum(-2, nullptr), 0u, Range("-2", "uint32")},
-      {"structure", Structure(), 0u, Invalid("uint32", "structure")},
-  });
-  Check<std::uint64_t>({
-      {"text maximum", T("18446744073709551615"), 18446744073709551615u, ""},
-      {"text beyond", T("18446744073709551616"), 0u, Range("18446744073709551616", "uint64")},
-      {"hex text", T("0xff"), 255u, ""},
-  });
-}
-
-TEST_F(AssignTest, FloatingPointAcceptsNumbersAndWholeTexts) {
-  Check<double>({
-      {"signed", S(-4), -4.0, ""},
-      {"unsigned", U(5), 5.0, ""},
-      {"enum", Enum(2, nullptr), 2.0, ""},
-      {"text", T("2.5e3"), 2500.0, ""},
-      {"text junk", T("1.5x"), 0.0, Format("1.5x", "double")},
-      {"text overflow", T("1e400"), 0.0, Range("1e400", "double")},
-      {"bool", BindingValue(false), 0.0, Invalid("double", "bool")},
-  });
-  Check<float>({
-      {"float above", F(1e39), 0.0f, Range("1e+39", "float")},
-      {"text above", T("-1e39"), 0.0f, Range("-1e39", "float")},
-      {"float", F(0.25), 0.25f, ""},
-  });
-  double member = 1.0;
-  EXPECT_EQ(Assign(member, F(std::nan(""))), "");
-  EXPECT_TRUE(std::isnan(member));
-}
-
-TEST_F(AssignTest, TextsTakeStringsAndNamesOfEnumeratorsAndOptionalOnesMayBeAbsent) {
+TEST(AssignMember, EachTypeTakesItsInputKindsWithinItsBoundsAndNamesEveryFailure) {
   const std::string not_a_string =
       "Couldn't assign value to 'n' because the input is not a string.";
   const BindingValue green = Enum(2, &BindingStaticTypeOf<Color>());
-  Check<std::string>(
-      {
-          {"text", T("abc"), "abc", ""},
-          {"enum", green, "Green", ""},
-          {"enum without such value", Enum(9, &BindingStaticTypeOf<Color>()), "",
-           "9 is not a valid enumeration value for 'n'."},
-          {"enum of unknown type", Enum(1, nullptr), "",
-           "1 is not a valid enumeration value for 'n'."},
-          {"number", S(5), "", not_a_string},
-          {"missing", BindingValue(), "", kRequired},
-      },
-      std::string("old"));
-  using Optional = std::optional<std::string>;
-  Check<Optional>(
-      {
-          {"missing", BindingValue(), std::nullopt, ""},
-          {"empty text", T(""), Optional(""), ""},
-          {"enum", green, Optional("Green"), ""},
-          {"number", S(5), std::nullopt, not_a_string},
-      },
-      Optional("old"));
-}
-
-TEST_F(AssignTest, EnumAcceptsValuesNamesAndNumericTextsOfItsEnumerators) {
-  Check<Color>({
-      {"signed", S(2), Color::kGreen, ""},
-      {"signed unknown", S(3), Color::kNone, NotColor("3")},
-      {"unsigned beyond 32 bits", U(4294967297u), Color::kNone, NotColor("4294967297")},
-      {"name", T("Red"), Color::kRed, ""},
-      {"name in another case", T("red"), Color::kNone, NotColor("red")},
-      {"numeric text", T("0x2"), Color::kGreen, ""},
-      {"numeric text unknown", T("5"), Color::kNone, NotColor("5")},
-      {"numeric text too big", T("4294967297"), Color::kNone, NotColor("4294967297")},
-      {"enum of another type", Enum(1, &BindingStaticTypeOf<Shade>()), Color::kRed, ""},
-      {"enum unknown value", Enum(4, &BindingStaticTypeOf<Color>()), Color::kNone, NotColor("4")},
-      {"float", F(1.0), Color::kNone,
+  const struct {
+    std::string (*run)(const BindingValue&);
+    BindingValue input;
+    std::string expected;
+  } rows[] = {
+      // bool: bools and four exact texts
+      {As<bool>, BindingValue(true), "true"},
+      {As<bool>, T("1"), "true"},
+      {As<bool>, T("true"), "true"},
+      {As<bool>, T("0"), "false"},
+      {As<bool>, T("false"), "false"},
+      {As<bool>, T("TRUE"),
+       Format("TRUE", "bool") + ". Options are \"true\", \"false\", \"1\", \"0\"."},
+      {As<bool>, S(1), Invalid("bool", "signed")},
+      {As<bool>, BindingValue(), kRequired},
+      // signed integers: their own bounds for every input kind
+      {As<std::int32_t>, S(-2147483648LL), "-2147483648"},
+      {As<std::int32_t>, S(2147483648LL), Range("2147483648", "int32")},
+      {As<std::int32_t>, S(-2147483649LL), Range("-2147483649", "int32")},
+      {As<std::int32_t>, U(18446744073709551615u), Range("18446744073709551615", "int32")},
+      {As<std::int32_t>, F(-3.9), "-3"},
+      {As<std::int32_t>, F(1e10), Range("1e+10", "int32")},
+      {As<std::int32_t>, F(std::nan("")), Range("nan", "int32")},
+      {As<std::int32_t>, T("0x10"), "16"},
+      {As<std::int32_t>, T("-010"), "-8"},
+      {As<std::int32_t>, T("12abc"), Format("12abc", "int32")},
+      {As<std::int32_t>, T("2147483648"), Range("2147483648", "int32")},
+      {As<std::int32_t>, T("99999999999999999999"), Range("99999999999999999999", "int32")},
+      {As<std::int32_t>, Enum(7, nullptr), "7"},
+      {As<std::int32_t>, BindingValue(true), Invalid("int32", "bool")},
+      {As<std::int32_t>, Blob("1"), Invalid("int32", "blob")},
+      {As<std::int32_t>, BindingValue(), kRequired},
+      {As<std::int8_t>, S(128), Range("128", "int8")},
+      {As<std::int8_t>, T("-129"), Range("-129", "int8")},
+      {As<std::int8_t>, Enum(300, nullptr), Range("300", "int8")},
+      {As<std::int64_t>, T("-9223372036854775808"), "-9223372036854775808"},
+      {As<std::int64_t>, U(9223372036854775808u), Range("9223372036854775808", "int64")},
+      {As<std::int64_t>, F(9.3e18), Range("9.3e+18", "int64")},
+      {As<std::int64_t>, F(9223372036854775808.0), "9223372036854775807"},
+      // unsigned integers: no negatives, nothing past their maximum
+      {As<std::uint32_t>, U(4294967296u), Range("4294967296", "uint32")},
+      {As<std::uint32_t>, U(4294967295u), "4294967295"},
+      {As<std::uint32_t>, F(-0.5), Range("-0.5", "uint32")},
+      {As<std::uint32_t>, F(7.99), "7"},
+      {As<std::uint32_t>, F(0.0), "0"},
+      {As<std::uint32_t>, T("1 "), Format("1 ", "uint32")},
+      {As<std::uint32_t>, Enum(-2, nullptr), Range("-2", "uint32")},
+      {As<std::uint32_t>, Structure(), Invalid("uint32", "structure")},
+      {As<std::uint64_t>, T("18446744073709551615"), "18446744073709551615"},
+      {As<std::uint64_t>, T("18446744073709551616"), Range("18446744073709551616", "uint64")},
+      {As<std::uint64_t>, T("0xff"), "255"},
+      {As<std::uint64_t>, S(-1), Range("-1", "uint64")},
+      {As<std::uint64_t>, T("-1"), Range("-1", "uint64")},
+      // floating point: numbers and whole texts
+      {As<double>, S(-4), "-4.0"},
+      {As<double>, U(5), "5.0"},
+      {As<double>, Enum(2, nullptr), "2.0"},
+      {As<double>, T("2.5e3"), "2500.0"},
+      {As<double>, T("1.5x"), Format("1.5x", "double")},
+      {As<double>, T("1e400"), Range("1e400", "double")},
+      {As<double>, BindingValue(false), Invalid("double", "bool")},
+      {As<double>, F(std::nan("")), "null"},
+      {As<float>, F(1e39), Range("1e+39", "float")},
+      {As<float>, T("-1e39"), Range("-1e39", "float")},
+      {As<float>, F(0.25), "0.25"},
+      // texts: strings and names of enumerators; an optional one may be absent
+      {Text, T("abc"), "\"abc\""},
+      {Text, green, "\"Green\""},
+      {Text, Enum(9, &BindingStaticTypeOf<Color>()), "9 is not a valid enumeration value for 'n'."},
+      {Text, Enum(1, nullptr), "1 is not a valid enumeration value for 'n'."},
+      {Text, S(5), not_a_string},
+      {Text, BindingValue(), kRequired},
+      {MaybeText, BindingValue(), ""},
+      {MaybeText, T(""), "\"\""},
+      {MaybeText, green, "\"Green\""},
+      {MaybeText, S(5), not_a_string},
+      // enums: values, names and numeric texts of their enumerators
+      {As<Color>, S(2), "\"Green\""},
+      {As<Color>, S(3), NotColor("3")},
+      {As<Color>, U(4294967297u), NotColor("4294967297")},
+      {As<Color>, T("Red"), "\"Red\""},
+      {As<Color>, T("red"), NotColor("red")},
+      {As<Color>, T("0x2"), "\"Green\""},
+      {As<Color>, T("5"), NotColor("5")},
+      {As<Color>, T("4294967297"), NotColor("4294967297")},
+      {As<Color>, Enum(1, &BindingStaticTypeOf<Shade>()), "\"Red\""},
+      {As<Color>, Enum(4, &BindingStaticTypeOf<Color>()), NotColor("4")},
+      {As<Color>, F(1.0),
        "Couldn't assign value to 'n' of enum type because the input is of an invalid type float."},
-      {"missing", BindingValue(), Color::kNone, kRequired},
-  });
-}
-
-TEST_F(AssignTest, BlobAndObjectMembers) {
-  Check<std::vector<std::uint8_t>>({
-      {"blob", Blob("ab"), {'a', 'b'}, ""},
-      {"text",
-       T("ab"),
-       {},
+      {As<Color>, BindingValue(), kRequired},
+      // blobs and free values
+      {As<std::vector<std::uint8_t>>, Blob("ab"), "\"YWI=\""},
+      {As<std::vector<std::uint8_t>>, T("ab"),
        "Couldn't assign value to 'n' of type blob because the input not a blob."},
-  });
-  Check<BindingValue>({{"number", S(4), S(4), ""}, {"missing", BindingValue(), BindingValue(), ""}},
-                      T("old"));
+      {Object, S(4), "4"},
+      {Object, BindingValue(), ""},
+      // vectors and maps: emptied first, named by themselves
+      {Numbers, T("x"),
+       "Couldn't assign value to 'n' of type vector because the input not a collection."},
+      {Numbers, Json(R"([1, null, "oops"])"), Format("oops", "int32") + " [1,0,0]"},
+      {Numbers, Json(R"([1, null, "3"])"), "[1,0,3]"},
+      {Counts, Json("[]"),
+       "Couldn't assign value to 'n' of type map because the input not a structure."},
+      {Counts, Json(R"({"b": 2, "a": "1"})"), R"({"a":1,"b":2})"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(toJson(row.input) + " -> " + row.expected);
+    EXPECT_EQ(row.run(row.input), row.expected);
+  }
 }
 
-TEST_F(AssignTest, VectorsAndMapsAreEmptiedFirstAndReportTheirOwnName) {
-  std::vector<std::int32_t> numbers = {9, 9};
-  EXPECT_EQ(Assign(numbers, T("x")),
-            "Couldn't assign value to 'n' of type vector because the input not a collection.");
-  EXPECT_TRUE(numbers.empty());
-  EXPECT_EQ(Assign(numbers, Json(R"([1, null, "oops"])")), Format("oops", "int32"));
-  EXPECT_EQ(numbers, (std::vector<std::int32_t>{1, 0, 0}));
-  EXPECT_EQ(Assign(numbers, Json(R"([1, null, "3"])")), "");
-  EXPECT_EQ(numbers, (std::vector<std::int32_t>{1, 0, 3}));
-
-  std::map<std::string, std::int32_t> counts = {{"stale", 1}};
-  EXPECT_EQ(Assign(counts, Json("[]")),
-            "Couldn't assign value to 'n' of type map because the input not a structure.");
-  EXPECT_TRUE(counts.empty());
-  EXPECT_EQ(Assign(counts, Json(R"({"b": 2, "a": "1"})")), "");
-  EXPECT_EQ(counts, (std::map<std::string, std::int32_t>{{"a", 1}, {"b", 2}}));
-}
-
-TEST_F(AssignTest, StructFailuresNameTheStructAndTheField) {
+TEST(AssignMember, StructFailuresNameTheStructAndTheFieldAndKeepWhatWasAssigned) {
   const std::string not_structure =
       "Couldn't assign value to 'arg' of type Inner because the input not a structure.";
   const std::string no_n =
@@ -355,36 +311,35 @@ TEST_F(AssignTest, StructFailuresNameTheStructAndTheField) {
     SCOPED_TRACE(row.input);
     Inner inner;
     const BindingValue input = Json(row.input);
-    EXPECT_EQ(errorText(fromValue(input, inner, registry_, "arg")), row.message);
-    EXPECT_EQ(errorText(fromValue(input, &inner, BindingStaticTypeOf<Inner>(), registry_, "arg")),
+    EXPECT_EQ(errorText(fromValue(input, inner, Types(), "arg")), row.message);
+    EXPECT_EQ(errorText(fromValue(input, &inner, BindingStaticTypeOf<Inner>(), Types(), "arg")),
               row.message);
   }
   // Elements of a vector are named by the vector.
   Outer outer;
-  EXPECT_EQ(errorText(fromValue(Json(R"({"colors": ["Red", "Blue"]})"), outer, registry_)),
+  EXPECT_EQ(errorText(fromValue(Json(R"({"colors": ["Red", "Blue"]})"), outer, Types())),
             "Blue is not a valid Color enumeration value for 'colors'.");
-  EXPECT_EQ(errorText(fromValue(Json(R"({"items": [null, {"label": "x"}]})"), outer, registry_)),
+  EXPECT_EQ(errorText(fromValue(Json(R"({"items": [null, {"label": "x"}]})"), outer, Types())),
             "Couldn't assign value to 'items' of type Inner because the input structure doesn't "
             "have required field 'n'.");
   Unregistered unregistered;
-  EXPECT_EQ(errorText(fromValue(Structure(), unregistered, registry_, "arg")),
+  EXPECT_EQ(errorText(fromValue(Structure(), unregistered, Types(), "arg")),
             "Couldn't assign value to 'arg' because the input is an unregistered structure or not "
             "a structure at all.");
-  EXPECT_EQ(errorText(toValue(unregistered, registry_)),
+  EXPECT_EQ(errorText(toValue(unregistered, Types())),
             "Couldn't convert native value because it's an unregistered structure.");
-}
 
-TEST_F(AssignTest, StructKeepsFieldsAssignedBeforeAFailureAndSkipsAbsentOnes) {
-  Outer outer{.inner = {0, "untouched"}};
+  // Fields assigned before a failure are kept; absent ones are skipped.
+  outer = Outer{.inner = {0, "untouched"}};
   EXPECT_EQ(errorText(fromValue(Json(R"({"ratio": 0.5, "enabled": "maybe", "unknown": 1})"), outer,
-                                registry_, "body")),
+                                Types(), "body")),
             "Value maybe for 'enabled' of type bool is in an incorrect format. Options are "
             "\"true\", \"false\", \"1\", \"0\".");
   EXPECT_EQ(outer.ratio, 0.5);
   EXPECT_EQ(outer.inner.label, "untouched");
 }
 
-TEST_F(NativeConversionTest, ProducesAStructureInKeyOrderWithNativeKindsAndReadsItBack) {
+TEST(NativeConversion, ProducesAStructureInKeyOrderWithNativeKindsAndReadsItBack) {
   Outer outer{.inner = {7, "seven"},
               .items = {{1, "a"}},
               .colors = {Color::kGreen},
@@ -393,34 +348,33 @@ TEST_F(NativeConversionTest, ProducesAStructureInKeyOrderWithNativeKindsAndReads
               .extra = T("free"),
               .color = Color::kRed,
               .ratio = 1.5};
-  EXPECT_EQ(toJson(toValue(outer, registry_).value, &registry_),  // quiet left out
+  EXPECT_EQ(toJson(toValue(outer, Types()).value, &Types()),  // quiet left out
             R"({"blob":"AQI=","color":"Red","colors":["Green"],"counts":{"z":1},"enabled":false,)"
             R"("extra":"free","inner":{"label":"seven","n":7},"items":[{"label":"a","n":1}],)"
             R"("ratio":1.5})");
   outer.quiet = 3;
-  BindingConversionResult produced = toValue(outer, registry_);
+  BindingConversionResult produced = toValue(outer, Types());
   EXPECT_EQ(produced.value.field("inner").field("n"), S(7));  // native kinds
   EXPECT_EQ(produced.value.field("quiet"), U(3));
   Outer back;
-  EXPECT_EQ(errorText(fromValue(produced.value, back, registry_)), "");
-  EXPECT_EQ(toValue(back, registry_).value, produced.value);
+  EXPECT_EQ(errorText(fromValue(produced.value, back, Types())), "");
+  EXPECT_EQ(toValue(back, Types()).value, produced.value);
 
   // Omitting every field leaves an empty structure, not an empty value.
-  EXPECT_EQ(toValue(Quiet{}, registry_).value, Structure());
+  EXPECT_EQ(toValue(Quiet{}, Types()).value, Structure());
 
   // The record entry points go through the static type.
   Inner inner{3, "x"};
-  produced = toValue(&inner, BindingStaticTypeOf<Inner>(), registry_);
+  produced = toValue(&inner, BindingStaticTypeOf<Inner>(), Types());
   EXPECT_EQ(toJson(produced.value), R"({"label":"x","n":3})");
   EXPECT_EQ(
-      errorText(fromValue(produced.value, &back.inner, BindingStaticTypeOf<Inner>(), registry_)),
-      "");
+      errorText(fromValue(produced.value, &back.inner, BindingStaticTypeOf<Inner>(), Types())), "");
   EXPECT_EQ(back.inner.label, "x");
 }
 
-TEST_F(NativeConversionTest, OptionalTextIsAbsentExactlyWhenTheValueIsEmpty) {
+TEST(NativeConversion, OptionalTextIsAbsentExactlyWhenTheValueIsEmpty) {
   // A type of its own, of the string kind, whose optional mark the builder set.
-  const BindingTypeDescriptor* session = registry_.findType(StaticTypeIdOf<Session>());
+  const BindingTypeDescriptor* session = Types().findType(StaticTypeIdOf<Session>());
   ASSERT_NE(session, nullptr);
   EXPECT_EQ(session->fields[0].optional, 1);
   EXPECT_EQ(session->fields[1].optional, 0);
@@ -428,15 +382,15 @@ TEST_F(NativeConversionTest, OptionalTextIsAbsentExactlyWhenTheValueIsEmpty) {
   EXPECT_NE(session->fields[0].staticType->id(), BindingStaticTypeOf<std::string>().id());
 
   // Absent goes out as null, or not at all when left out by default.
-  EXPECT_EQ(toJson(toValue(Session{}, registry_).value), R"({"token":null})");
-  EXPECT_EQ(toJson(toValue(Session{"t", "h"}, registry_).value), R"({"hint":"h","token":"t"})");
+  EXPECT_EQ(toJson(toValue(Session{}, Types()).value), R"({"token":null})");
+  EXPECT_EQ(toJson(toValue(Session{"t", "h"}, Types()).value), R"({"hint":"h","token":"t"})");
 
   std::optional<std::string> text = "old";
-  EXPECT_EQ(errorText(fromValue(BindingValue(), text, registry_)), "");
+  EXPECT_EQ(errorText(fromValue(BindingValue(), text, Types())), "");
   EXPECT_FALSE(text.has_value());
   Session back{"keep", "keep"};  // an absent field is untouched
-  EXPECT_EQ(errorText(fromValue(Json(R"({"hint":"h"})"), back, registry_)), "");
-  EXPECT_EQ(toJson(toValue(back, registry_).value), R"({"hint":"h","token":"keep"})");
+  EXPECT_EQ(errorText(fromValue(Json(R"({"hint":"h"})"), back, Types())), "");
+  EXPECT_EQ(toJson(toValue(back, Types()).value), R"({"hint":"h","token":"keep"})");
 }
 
 TEST(IsDefaultValue, MatchesTheOmitRules) {

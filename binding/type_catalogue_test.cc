@@ -110,24 +110,25 @@ class TypeCatalogueTest : public ::testing::Test {
 TEST_F(TypeCatalogueTest, ListsEverythingInNameOrderChainedAndContiguous) {
   const TypeCatalogue& words = holder_->catalogue();
   ASSERT_EQ(words.functionCount, 2u);
-  ASSERT_EQ(words.typeCount, 18u);
-  ASSERT_EQ(words.eventCount, 1u);
+  EXPECT_EQ(words.typeCount, 18u);
+  EXPECT_EQ(words.eventCount, 1u);
   const auto* functions = static_cast<const CatalogueFunction*>(words.functions);
   EXPECT_STREQ(functions[0].name, "GetA");
   EXPECT_EQ(functions[0].next, &functions[1]);
   EXPECT_EQ(functions[1].next, nullptr);
-  const auto* types = static_cast<const CatalogueType*>(words.types);
-  std::vector<std::string> names;
-  for (const CatalogueType* type = types; type != nullptr; type = type->next) {
-    names.push_back(type->name);
-    if (type->next != nullptr) {
-      EXPECT_EQ(type->next, type + 1);
-    }
+  // The names, with '+' between records that lie one after the other.
+  std::string chain;
+  for (const auto* type = static_cast<const CatalogueType*>(words.types); type != nullptr;
+       type = type->next) {
+    chain += type->name + std::string(type->next == type + 1 ? "+" : type->next ? " " : "");
   }
-  ASSERT_EQ(names.size(), 18u);
-  EXPECT_EQ(names[0], "BindingAsyncCancelEvent");
-  EXPECT_EQ(std::vector<std::string>(names.begin() + 15, names.end()),
-            (std::vector<std::string>{"CatalogueColour", "CatalogueEmpty", "CatalogueItem"}));
+  EXPECT_EQ(chain,
+            "BindingAsyncCancelEvent+BindingAsyncFailureEvent+BindingAsyncState+"
+            "BindingCallbackEvent+BindingFullApiHelp+BindingFullArgumentHelp+"
+            "BindingFullEnumValueHelp+BindingFullEventHelp+BindingFullFieldHelp+"
+            "BindingFullFunctionHelp+BindingFullTypeHelp+BindingFullTypeIdentifier+"
+            "BindingGenericAsyncEvent+BindingGenericEvent+BindingHelpFormat+CatalogueColour+"
+            "CatalogueEmpty+CatalogueItem");
 }
 
 TEST_F(TypeCatalogueTest, FunctionRecordBytes) {
@@ -163,21 +164,20 @@ TEST_F(TypeCatalogueTest, TypeRecordsDescribeFieldsOrEnumerators) {
   EXPECT_EQ(Fields(fields + 4 * P + 13, "xttn"),
             "null|label||" + Bytes(offsetof(CatalogueItem, label)) + "=" + Bytes(3 * P + 4));
 
+  // An enum lists enumerators in name order, and a struct without fields lists no members.
   const CatalogueType* colour = Type("CatalogueColour");
   ASSERT_NE(colour, nullptr);
-  EXPECT_EQ(colour->fields, nullptr);
-  ASSERT_EQ(colour->memberCount, 2u);
+  const std::string next = "+" + Bytes(7 * P + 12) + "|";
+  EXPECT_EQ(Fields(colour, "xttntanaan"),
+            next + "CatalogueColour||4|Colours|null|0|null|set|2=" + Bytes(7 * P + 12));
   const auto* enumerators = reinterpret_cast<const char*>(colour->enumerators);
   const std::string size = Bytes(3 * P + 4);
   EXPECT_EQ(Fields(enumerators, "xttn"), "+" + size + "|Blue||1=" + size);
   EXPECT_EQ(Fields(enumerators + 3 * P + 4, "xttn"), "null|Red|Warm|2=" + size);
-
   const CatalogueType* empty = Type("CatalogueEmpty");
   ASSERT_NE(empty, nullptr);
-  EXPECT_EQ(empty->fields, nullptr);
-  EXPECT_NE(empty->enumerators, nullptr);
-  EXPECT_EQ(empty->memberCount, 0u);
-  EXPECT_EQ(empty->tagCount, 0u);
+  EXPECT_EQ(Fields(empty, "xttntanaan"),
+            next + "CatalogueEmpty||1||null|0|null|set|0=" + Bytes(7 * P + 12));
 }
 
 TEST_F(TypeCatalogueTest, EventRecordBytes) {

@@ -44,30 +44,19 @@ TEST(SmallBlockAllocator, HandsOutDistinctAlignedBlocksAcrossPages) {
   EXPECT_EQ(pages.size(), 6u);
 }
 
-TEST(SmallBlockAllocator, ReusesAFreedBlockOfAFullPageFirst) {
+TEST(SmallBlockAllocator, ReusesFreedBlocksFirstAndLastInFirstOut) {
   SmallBlockAllocator allocator;
   std::vector<void*> blocks;
   for (int i = 0; i < 400; ++i) blocks.push_back(allocator.Allocate(16));
   ASSERT_EQ(allocator.PageCount(), 2u);
-  void* freed_in_first_page = blocks[20];
-  void* freed_in_built_in_area = blocks[3];
-  allocator.Free(freed_in_first_page, 16);
-  EXPECT_EQ(allocator.Allocate(16), freed_in_first_page);
-  allocator.Free(freed_in_built_in_area, 16);
-  EXPECT_EQ(allocator.Allocate(16), freed_in_built_in_area);
-}
-
-TEST(SmallBlockAllocator, ChainsSeveralFreedSlotsOfOnePageLastInFirstOut) {
-  SmallBlockAllocator allocator;
-  std::vector<void*> blocks;
-  for (int i = 0; i < 100; ++i) blocks.push_back(allocator.Allocate(40));
-  allocator.Free(blocks[50], 40);
-  allocator.Free(blocks[51], 40);
-  allocator.Free(blocks[52], 40);
-  EXPECT_EQ(allocator.Allocate(40), blocks[52]);
-  EXPECT_EQ(allocator.Allocate(40), blocks[51]);
-  EXPECT_EQ(allocator.Allocate(40), blocks[50]);
-  EXPECT_EQ(allocator.PageCount(), 1u);
+  // A block of a full page, then one of the built-in area, then several of one page.
+  allocator.Free(blocks[20], 16);
+  EXPECT_EQ(allocator.Allocate(16), blocks[20]);
+  allocator.Free(blocks[3], 16);
+  EXPECT_EQ(allocator.Allocate(16), blocks[3]);
+  for (int i : {250, 251, 252}) allocator.Free(blocks[i], 16);
+  for (int i : {252, 251, 250}) EXPECT_EQ(allocator.Allocate(16), blocks[i]);
+  EXPECT_EQ(allocator.PageCount(), 2u);
 }
 
 TEST(SmallBlockAllocator, KeepsElementArraysUpTo1024BytesOnItsPages) {
