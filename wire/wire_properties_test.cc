@@ -35,9 +35,7 @@ std::string Encode(std::string_view text, std::string_view must, bool plus) {
       out += '+';
     } else if (must.find(c) != std::string_view::npos || *rc::gen::arbitrary<bool>()) {
       const char* digits = *rc::gen::arbitrary<bool>() ? "0123456789abcdef" : "0123456789ABCDEF";
-      out += '%';
-      out += digits[static_cast<unsigned char>(c) >> 4];
-      out += digits[c & 0x0F];
+      out += {'%', digits[static_cast<unsigned char>(c) >> 4], digits[c & 0x0F]};
     } else {
       out += c;
     }
