@@ -130,19 +130,6 @@ TEST_F(Started, TypedCallReadsAStreamInPiecesAndYieldsOnlyWhenShortOfData) {
   EXPECT_EQ(host.closed_streams(), 2);
 }
 
-// Each HTTP request the host received: "<method> <url> <body> <timeout> <flag>", then
-// " | <name>: <value>" per header.
-std::vector<std::string> HttpCallsOf(const FakeHost& host) {
-  std::vector<std::string> calls;
-  for (const FakeHost::HttpCall& call : host.HttpCalls()) {
-    std::string text = std::to_string(call.method) + " " + call.url + " " + call.body + " " +
-                       std::to_string(call.timeout) + " " + std::to_string(call.flag);
-    for (const auto& [name, value] : call.headers) text += " | " + name + ": " + value;
-    calls.push_back(text);
-  }
-  return calls;
-}
-
 // The transport result, "error <message>" or "ok", then the decoded value and the raw text.
 std::string Outcome(const HttpResponse& response) {
   return std::to_string(static_cast<int>(response.transport)) + " " +
@@ -150,7 +137,7 @@ std::string Outcome(const HttpResponse& response) {
          binding::toJson(response.value) + "|" + response.text;
 }
 
-TEST_F(Started, HttpReadsBodiesAndReportsEveryMessage) {
+TEST_F(Started, HttpSendsTheRequestReadsBodiesAndReportsEveryMessage) {
   HttpRequest request;
   request.method = kHostMethodPost;
   request.url = "https://s/t";
@@ -184,13 +171,11 @@ TEST_F(Started, HttpReadsBodiesAndReportsEveryMessage) {
     EXPECT_EQ(Outcome(plugin->sendHttp(request, form)), outcome);
     EXPECT_EQ(host.released_http_responses(), ++sent);
   }
-}
 
-TEST_F(Started, HttpSendsTheRequestWithTheUserAgentFirstUnlessItNamesOne) {
+  // The request goes out whole, the runtime's user agent first unless it names one; a
+  // successful exchange keeps its status and headers.
+  host.ClearRecords();
   host.ScriptHttp({0, 201, std::string("ok"), {{"ETag", "x1"}, {"Content-Type", "text/plain"}}});
-  HttpRequest request;
-  request.method = kHostMethodPost;
-  request.url = "https://sso.example/token";
   request.headers = {{"Accept", "application/json"}};
   request.body = "a=b";
   request.timeout = 30;
@@ -198,39 +183,38 @@ TEST_F(Started, HttpSendsTheRequestWithTheUserAgentFirstUnlessItNamesOne) {
   (void)plugin->sendHttp(request);
   request.headers = {{"User-Agent", "mine"}};
   (void)plugin->sendHttp(request);
-  // A successful exchange keeps its status and headers.
   HttpResponse response = plugin->getText("https://sso.example/userinfo", {{"a", "b"}}, 10, 1);
   std::string answer = Outcome(response) + " " + std::to_string(response.status);
   for (const auto& [name, value] : response.headers) answer += " | " + name + ": " + value;
   EXPECT_EQ(answer, "0 ok||ok 201 | Content-Type: text/plain | ETag: x1");
-
+  // "<method> <url> <body> <timeout> <flag>", then " | <name>: <value>" per header.
+  std::vector<std::string> calls;
+  for (const FakeHost::HttpCall& call : host.HttpCalls()) {
+    calls.push_back(std::to_string(call.method) + " " + call.url + " " + call.body + " " +
+                    std::to_string(call.timeout) + " " + std::to_string(call.flag));
+    for (const auto& [name, value] : call.headers) calls.back() += " | " + name + ": " + value;
+  }
   const std::string agent = " | user-agent: VornClient/18.0.0 (test)";
-  EXPECT_EQ(HttpCallsOf(host),
-            (std::vector<std::string>{
-                "6 https://sso.example/token a=b 30 1" + agent + " | Accept: application/json",
-                "6 https://sso.example/token a=b 30 1 | User-Agent: mine",
-                "2 https://sso.example/userinfo  10 1" + agent + " | a: b",
-            }));
-  EXPECT_EQ(host.released_http_responses(), 3);
+  EXPECT_EQ(calls, (std::vector<std::string>{
+                       "6 https://s/t a=b 30 1" + agent + " | Accept: application/json",
+                       "6 https://s/t a=b 30 1 | User-Agent: mine",
+                       "2 https://sso.example/userinfo  10 1" + agent + " | a: b",
+                   }));
+  EXPECT_EQ(host.released_http_responses(), sent + 3);
 }
 
 // Events, subscriptions, delayed callbacks and stop.
 
 TEST(MatchesResourcePattern, StarTakesOneSegment) {
-  const struct {
-    const char* pattern;
-    const char* path;
-    bool matches;
-  } cases[] = {
+  const std::tuple<const char*, const char*, bool> cases[] = {
       {"/a/*/c", "/a/b/c", true},   {"/a/*/c", "/a/b/x/c", false},
       {"/a/*", "/a/b", true},       {"/a/*", "/a/b/c", false},
       {"/a/*", "/a/", true},        {"/a/b", "/a/b", true},
       {"/a/b", "/a/bc", false},     {"/a/b*", "/a/bcd", true},
       {"/a/*/c", "/a/b/c/", false}, {"*", "", true},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.pattern) + " " + c.path);
-    EXPECT_EQ(MatchesResourcePattern(c.pattern, c.path), c.matches);
+  for (const auto& [pattern, path, matches] : cases) {
+    EXPECT_EQ(MatchesResourcePattern(pattern, path), matches) << pattern << " " << path;
   }
 }
 
@@ -276,24 +260,35 @@ std::vector<std::string> Names(const std::vector<Record>& records) {
   return names;
 }
 
-TEST_F(Started, SubscriptionCountsPerEventFamilyAndStaysSilentInTheLog) {
-  const std::size_t at_start = host.Subscriptions().size();
+TEST_F(Started, SubscriptionsCountPerEventFamilyAndStopEndsThemAll) {
   host.ClearLog();
-
   plugin->subscribe("/ulix-auth/v1/authorization/access-token");
   plugin->subscribe("/ulix-auth/v1/authorization/id-token");
-  ASSERT_EQ(host.Subscriptions().size(), at_start + 1);
-  EXPECT_EQ(Names(host.Subscriptions())[at_start], "OnJsonApiEvent_ulix-auth_v1_authorization 7 0");
-
   plugin->unsubscribe("/ulix-auth/v1/authorization/id-token");
   EXPECT_TRUE(host.Unsubscriptions().empty());
   plugin->unsubscribe("/ulix-auth/v1/authorization/access-token");
   // One unsubscribe too many changes nothing.
   plugin->unsubscribe("/ulix-auth/v1/authorization/access-token");
-  EXPECT_EQ(Names(host.Unsubscriptions()),
-            (std::vector<std::string>{"OnJsonApiEvent_ulix-auth_v1_authorization 7"}));
   // Trace points go to a suppressed group.
   EXPECT_TRUE(host.LogLines().empty());
+
+  plugin->subscribe("/x/y");
+  plugin->observeResource("/p/*", [](const PluginResourceEvent&) {});
+  (void)plugin->scheduleDelayed("never", 0, [] { ADD_FAILURE() << "ran after stop"; });
+  EXPECT_EQ(host.ActiveSubscriptionCount(), 5u);
+  plugin.Stop();
+  EXPECT_EQ(host.ActiveSubscriptionCount(), 0u);
+  // Start subscribed the three service-proxy events, with flag 1.
+  EXPECT_EQ(Names(host.Subscriptions()),
+            (std::vector<std::string>{
+                "OnServiceProxyUuidEvent 7 1", "OnServiceProxyMethodEvent 7 1",
+                "OnServiceProxyAsyncEvent 7 1", "OnJsonApiEvent_ulix-auth_v1_authorization 7 0",
+                "OnJsonApiEvent_x_y 7 0", "OnJsonApiEvent_p_* 7 0"}));
+  EXPECT_EQ(Names(host.Unsubscriptions()),
+            (std::vector<std::string>{"OnJsonApiEvent_ulix-auth_v1_authorization 7",
+                                      "OnServiceProxyUuidEvent 7", "OnServiceProxyMethodEvent 7",
+                                      "OnServiceProxyAsyncEvent 7", "OnJsonApiEvent_x_y 7",
+                                      "OnJsonApiEvent_p_* 7"}));
 }
 
 // The payload of a resource event the host delivers.
@@ -438,26 +433,6 @@ TEST(DelayedCallbacks, CallbacksTheHostFiresAfterStopRunNothing) {
   EXPECT_EQ(ran, 1);
   EXPECT_EQ(other_ran, 0);
   EXPECT_EQ(other->pendingDelayedCount(), 2u);
-}
-
-TEST_F(Started, StopUnsubscribesEverythingAtTheHost) {
-  // Start subscribed the three service-proxy events, with flag 1.
-  EXPECT_EQ(
-      Names(host.Subscriptions()),
-      (std::vector<std::string>{"OnServiceProxyUuidEvent 7 1", "OnServiceProxyMethodEvent 7 1",
-                                "OnServiceProxyAsyncEvent 7 1"}));
-
-  plugin->subscribe("/x/y");
-  plugin->observeResource("/p/*", [](const PluginResourceEvent&) {});
-  (void)plugin->scheduleDelayed("never", 0, [] { ADD_FAILURE() << "ran after stop"; });
-  EXPECT_EQ(host.ActiveSubscriptionCount(), 5u);
-  plugin.Stop();
-
-  EXPECT_EQ(host.ActiveSubscriptionCount(), 0u);
-  EXPECT_EQ(Names(host.Unsubscriptions()),
-            (std::vector<std::string>{"OnServiceProxyUuidEvent 7", "OnServiceProxyMethodEvent 7",
-                                      "OnServiceProxyAsyncEvent 7", "OnJsonApiEvent_x_y 7",
-                                      "OnJsonApiEvent_p_* 7"}));
 }
 
 // The services built on calls and events.
