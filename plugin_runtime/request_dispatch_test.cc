@@ -187,11 +187,13 @@ class RequestDispatch : public ::testing::Test {
       const std::string_view header = text.substr(0, bar);
       const std::string name(header.substr(0, header.find(": ")));
       const std::string value(header.substr(name.size() + 2));
-      auto* slot = name == "Content-Type" ? &request.content_type
-                   : name == "Body"       ? &request.body
-                                          : nullptr;
-      if (slot == nullptr) request.headers.emplace_back(name, value);
-      if (slot != nullptr) *slot = value;
+      if (name == "Content-Type") {
+        request.content_type = value;
+      } else if (name == "Body") {
+        request.body = value;
+      } else {
+        request.headers.emplace_back(name, value);
+      }
     }
     request.named_values = std::move(named_values);
     request.caller_context = 0xC0FFEE;
