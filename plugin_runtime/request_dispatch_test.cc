@@ -435,9 +435,6 @@ class SlipPlugin : public PluginBase {
         [](CallState&, std::string, std::string) -> RemotingTypedResult<void> { return {}; })
         .Argument("a", "");
     if (only_one_) return;
-    binding::BindingStructBuilder<TestFilter>(typeRegistry())
-        .AddField(&TestFilter::items, "items")
-        .AddField(&TestFilter::name, "name");
     registerEndpoint(kHostMethodGet, "/more",
                      [](CallState&, std::string) -> RemotingTypedResult<void> { return {}; })
         .Argument("a", "")
@@ -448,9 +445,9 @@ class SlipPlugin : public PluginBase {
         .Argument("a", "")
         .Argument("a", "");
     // Body and path swapped.
-    registerEndpoint(
-        kHostMethodPost, "/swapped/{id}",
-        [](CallState&, TestFilter, std::int32_t) -> RemotingTypedResult<void> { return {}; })
+    registerEndpoint(kHostMethodPost, "/swapped/{id}",
+                     [](CallState&, std::vector<std::int32_t>,
+                        std::int32_t) -> RemotingTypedResult<void> { return {}; })
         .PathArgument("id", "")
         .BodyArgument("filter", "");
   }
