@@ -1,14 +1,18 @@
 // The handshake, start and stop of a plug-in built on the runtime, driven in process with the
-// fake host.
+// fake host, and the names and versions it derives from its short name and the host's version.
 #include "plugin_runtime/plugin_base.h"
 
-#include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "gtest/gtest.h"
 #include "logging/logger.h"
+#include "plugin_runtime/plugin_names.h"
+#include "plugin_runtime/semantic_version.h"
 #include "testing/fake_host.h"
+#include "testing/started_plugin.h"
 
 namespace plugin_runtime {
 namespace {
@@ -17,8 +21,7 @@ using ulix_testing::FakeHost;
 
 class TestPlugin : public PluginBase {
  public:
-  explicit TestPlugin(bool start_result = true, PluginTypeRecord type = BackendPluginType())
-      : PluginBase(std::move(type)), start_result_(start_result) {}
+  explicit TestPlugin(bool start_result = true) : start_result_(start_result) {}
   void registerEndpoints() override { registered = true; }
   bool onStart() override { return start_result_; }
   bool registered = false;
@@ -27,92 +30,92 @@ class TestPlugin : public PluginBase {
   bool start_result_;
 };
 
-HostInitBlock BlockFor(std::uint32_t major, std::uint32_t minor, std::uint32_t patch) {
-  HostInitBlock block{};
-  block.major = major;
-  block.minor = minor;
-  block.patch = patch;
-  return block;
-}
-
-TEST(PluginBase, HandshakeNamesThePluginAndWritesTheBlockBack) {
-  auto* plugin = new TestPlugin();
-  HostInitBlock block = BlockFor(18, 3, 0);
-  plugin->handshake(&block, "ulix-auth");
-
-  EXPECT_TRUE(plugin->registered);
-  EXPECT_EQ(plugin->hostVersion().Text(), "18.3.0");
-  // The names derive from the short name the export passes.
-  EXPECT_EQ(plugin->names().fullName, "zpk-be-ulix-auth");
-  EXPECT_EQ(plugin->identifierName(), "UlixAuth");
-  // Host records are packed: read each field into a local before comparing it.
-  const HostInitBlock written = block;
-  EXPECT_EQ(written.major + 0, 18u);
-  EXPECT_EQ(written.minor + 0, 0u);
-  EXPECT_EQ(written.patch + 0, 0u);
-  const void* context = written.context;
-  const PluginEntryTable* entry_table = written.entryTable;
-  const TypeCatalogue* catalogue = written.catalogue;
-  EXPECT_EQ(context, plugin);
-  EXPECT_EQ(entry_table, &plugin->entryTable());
-  EXPECT_STREQ(written.shortName, "ulix-auth");
-  ASSERT_NE(catalogue, nullptr);
-
-  FakeHost host;
-  ASSERT_EQ(block.entryTable->start(block.context, host.context()), 1);
-  EXPECT_EQ(plugin->pluginHandle(), 7u);
-  EXPECT_EQ(plugin->userAgent(), "VornClient/18.3.0 (ulix-auth)");
-  block.entryTable->stop(block.context);
-}
-
-TEST(PluginBase, StartReturnsTheResultOfOnStart) {
-  for (bool result : {true, false}) {
+TEST(PluginBase, HandshakeWritesTheBlockBackAndStartAnswersWhatOnStartDoes) {
+  for (const bool result : {true, false}) {
     auto* plugin = new TestPlugin(result);
-    HostInitBlock block = BlockFor(18, 0, 0);
-    plugin->handshake(&block, "p");
+    HostInitBlock block{};
+    block.major = 18;
+    block.minor = 3;
+    plugin->handshake(&block, "ulix-auth");
+    // Host records are packed: read through a copy.
+    const HostInitBlock written = block;
+    EXPECT_EQ(std::to_string(written.major) + "." + std::to_string(written.minor) + "." +
+                  std::to_string(written.patch) + " " + written.shortName + " " +
+                  plugin->hostVersion().Text() + " " + plugin->names().fullName + " " +
+                  plugin->identifierName(),
+              "18.0.0 ulix-auth 18.3.0 zpk-be-ulix-auth UlixAuth");
+    EXPECT_TRUE(plugin->registered && written.context == plugin &&
+                written.entryTable == &plugin->entryTable() && written.catalogue != nullptr);
+
     FakeHost host;
-    EXPECT_EQ(block.entryTable->start(block.context, host.context()), result ? 1 : 0);
-    block.entryTable->stop(block.context);
+    EXPECT_EQ(written.entryTable->start(written.context, host.context()), result ? 1 : 0);
+    EXPECT_EQ(plugin->userAgent() + " " + std::to_string(plugin->pluginHandle()),
+              "VornClient/18.3.0 (ulix-auth) 7");
+    written.entryTable->stop(written.context);
   }
 }
 
-TEST(PluginLogTarget, ForwardsTheFormattedMessageAndLevelToTheHost) {
-  auto* plugin = new TestPlugin();
-  HostInitBlock block = BlockFor(18, 0, 0);
-  plugin->handshake(&block, "p");
-  FakeHost host;
-  ASSERT_EQ(block.entryTable->start(block.context, host.context()), 1);
+TEST(PluginLogTarget, ForwardsLevelAndMessageToTheHostOfTheFirstPluginOnly) {
+  FakeHost first_host(1);
+  FakeHost second_host(2);
+  ulix_testing::StartedPlugin first(first_host, new TestPlugin());
+  ulix_testing::StartedPlugin second(second_host, new TestPlugin());
 
   logging::Log(logging::kOkay, logging::kGroupDbg, "value %d of %s", 7, "x");
   logging::Log(logging::kAlways, logging::kGroupDbg | 64, "Refreshing tokens in %.1f seconds...",
                42.25);
   // Groups the plug-in start suppresses never reach the host.
   logging::Log(logging::kAlways, logging::kGroupXtr, "hidden");
-  EXPECT_EQ(host.LogLines(), (std::vector<FakeHost::LogLine>{
-                                 {0, "value 7 of x"},
-                                 {3, "Refreshing tokens in 42.2 seconds..."},
-                             }));
-  block.entryTable->stop(block.context);
+  logging::Log(logging::kWarn, logging::kGroupDbg, "once");
+  // The full name depends on the exact type, and complains about any other.
+  EXPECT_EQ(MakePluginNames("ulix-auth", FrontendPluginType()).fullName + " " +
+                MakePluginNames("x", PluginTypeRecord{"Backend", "extra"}).fullName,
+            "zpk-fe-ulix-auth zpk-xx-x");
+  EXPECT_EQ(first_host.LogLines(),
+            (std::vector<FakeHost::LogLine>{
+                {0, "value 7 of x"},
+                {3, "Refreshing tokens in 42.2 seconds..."},
+                {1, "once"},
+                {2,
+                 "            Plugin Manager| GetFullNameFromShortNameAndType(\"x\", "
+                 "\"Backend\") called with an unknown type"},
+            }));
+  EXPECT_TRUE(second_host.LogLines().empty());
 }
 
-TEST(PluginLogTarget, IsInstalledOnceForTwoPluginsInOneProcess) {
-  auto* first = new TestPlugin();
-  auto* second = new TestPlugin();
-  HostInitBlock first_block = BlockFor(18, 0, 0);
-  HostInitBlock second_block = BlockFor(18, 0, 0);
-  first->handshake(&first_block, "one");
-  second->handshake(&second_block, "two");
-  FakeHost first_host(1);
-  FakeHost second_host(2);
-  ASSERT_EQ(first_block.entryTable->start(first_block.context, first_host.context()), 1);
-  ASSERT_EQ(second_block.entryTable->start(second_block.context, second_host.context()), 1);
+TEST(IdentifierName, DropsSeparatorsCapitalisesWordsAndSpellsParametersWithBy) {
+  const std::tuple<const char*, const char*, const char*> rows[] = {
+      {"", "ulix-auth", "UlixAuth"},
+      {"", "a!b+c-d.e/f_g", "ABCDEFG"},
+      {"", "x{y}z", "XByYz"},
+      {"", "{}", "By"},
+      {"", "--a", "A"},
+      {"", "9lives", "9lives"},
+      {"", "", ""},
+      {"GET", "/ulix-auth/v1/config/{platformId}", "GetUlixAuthV1ConfigByPlatformId"},
+      {"GET", "/ulix-auth/v1/authorization/access-token", "GetUlixAuthV1AuthorizationAccessToken"},
+      {"DELETE", "/ulix-auth/v1/authorization", "DeleteUlixAuthV1Authorization"},
+      {"get", "/a", "GetA"},
+  };
+  for (const auto& [prefix, text, identifier] : rows) {
+    EXPECT_EQ(IdentifierName(text, prefix), identifier) << prefix << " " << text;
+  }
+}
 
-  logging::Log(logging::kWarn, logging::kGroupDbg, "once");
-  EXPECT_EQ(first_host.LogLines(), (std::vector<FakeHost::LogLine>{{1, "once"}}));
-  EXPECT_TRUE(second_host.LogLines().empty());
-
-  second_block.entryTable->stop(second_block.context);
-  first_block.entryTable->stop(first_block.context);
+TEST(SemanticVersion, TextAndTheHostsThatServeAPlugin) {
+  EXPECT_EQ((SemanticVersion{1, 2, 3, "rc.1", ""}.Text()), "1.2.3-rc.1");
+  EXPECT_EQ((SemanticVersion{1, 2, 3, "", "b7"}.Text()), "1.2.3+b7");
+  EXPECT_EQ((SemanticVersion{4294967295u, 0, 1, "a", "b"}.Text()), "4294967295.0.1-a+b");
+  // The same major, and at least the minor and patch.
+  const SemanticVersion plugin{18, 2, 5, "", ""};
+  const std::pair<SemanticVersion, bool> rows[] = {
+      {{18, 2, 5, "", ""}, true},  {{18, 2, 9, "", ""}, true},  {{18, 3, 0, "", ""}, true},
+      {{18, 2, 4, "", ""}, false}, {{18, 1, 9, "", ""}, false}, {{17, 9, 9, "", ""}, false},
+      {{19, 0, 0, "", ""}, false}, {{19, 2, 5, "", ""}, false},
+  };
+  for (const auto& [host, compatible] : rows) {
+    EXPECT_EQ(IsCompatible(host, plugin), compatible) << host.Text();
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #ifndef TESTING_FAKE_HOST_H_
 #define TESTING_FAKE_HOST_H_
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -24,46 +25,48 @@ namespace ulix_testing {
 // assertions.
 class FakeValue {
  public:
+  using Entries = std::vector<std::pair<std::string, FakeValue>>;
   FakeValue() = default;  // kind 0
-  static FakeValue Bool(bool value);
-  static FakeValue Signed(std::int64_t value);
-  static FakeValue Unsigned(std::uint64_t value);
-  static FakeValue Double(double value);
-  static FakeValue Text(std::string text);
-  static FakeValue Bytes(std::string bytes);
-  static FakeValue Array(std::vector<FakeValue> items);
-  static FakeValue Object(std::vector<std::pair<std::string, FakeValue>> entries);
+  static FakeValue Bool(bool v) { return FakeValue({kHostValueBool, {.boolean = v}}); }
+  static FakeValue Signed(std::int64_t v) { return FakeValue({kHostValueSigned, {.int64 = v}}); }
+  static FakeValue Unsigned(std::uint64_t v) {
+    return FakeValue({kHostValueUnsigned, {.uint64 = v}});
+  }
+  static FakeValue Double(double v) { return FakeValue({kHostValueDouble, {.float64 = v}}); }
+  static FakeValue Text(std::string v) { return FakeValue(kHostValueText, std::move(v)); }
+  static FakeValue Bytes(std::string v) { return FakeValue(kHostValueBytes, std::move(v)); }
+  static FakeValue Array(std::vector<FakeValue> v) {
+    return FakeValue(kHostValueArray, {}, std::move(v));
+  }
+  static FakeValue Object(Entries v) { return FakeValue(kHostValueObject, {}, {}, std::move(v)); }
   // A deep copy of a record the plug-in built.
   static FakeValue FromHost(const HostValue& record);
 
   // Compact JSON: kind 0 is null, bytes are "<n bytes>", object entries in record order.
   std::string Json() const;
 
+  // Owns the arrays and texts of records built from FakeValues.
+  struct Storage {
+    std::deque<std::string> texts;
+    std::deque<std::vector<HostValue>> values;
+    std::deque<std::vector<HostObjectEntry>> entries;
+  };
   // Builds the record in `storage`, which must outlive it.
-  class Storage;
   HostValue Build(Storage& storage) const;
 
  private:
-  std::uint32_t kind_ = kHostValueNone;
-  std::int64_t signed_ = 0;
-  std::uint64_t unsigned_ = 0;
-  double double_ = 0;
+  explicit FakeValue(HostValue scalar) : scalar_(scalar) {}
+  explicit FakeValue(std::uint32_t kind, std::string text, std::vector<FakeValue> items = {},
+                     Entries entries = {})
+      : scalar_{kind, {}},
+        text_(std::move(text)),
+        items_(std::move(items)),
+        entries_(std::move(entries)) {}
+
+  HostValue scalar_{};  // the kind, and the payload of a bool or number
   std::string text_;
   std::vector<FakeValue> items_;
-  std::vector<std::pair<std::string, FakeValue>> entries_;
-};
-
-// Owns the arrays and texts of records built from FakeValues.
-class FakeValue::Storage {
- public:
-  const char* Keep(std::string text);
-  HostValue* Values(std::size_t count);
-  HostObjectEntry* Entries(std::size_t count);
-
- private:
-  std::deque<std::string> texts_;
-  std::deque<std::vector<HostValue>> values_;
-  std::deque<std::vector<HostObjectEntry>> entries_;
+  Entries entries_;
 };
 
 class FakeHost {
@@ -149,96 +152,91 @@ class FakeHost {
   // keep working because they find this host through the table's address.
   HostFunctionTable* mutable_functions() { return &table_.functions; }
 
-  std::vector<LogLine> LogLines() const;
-  void ClearLog();
+  std::vector<LogLine> LogLines() const { return Copy(log_lines_); }
+  void ClearLog() {
+    Locked([this] { log_lines_.clear(); });
+  }
   // Forgets what was recorded (log lines, sent events, unsubscriptions, resource and HTTP calls,
   // wait reasons) and keeps what is live (subscriptions, scheduled callbacks, scripts, held
   // responses), so a host that serves one plug-in for a long run stays bounded.
   void ClearRecords();
 
-  std::vector<Subscription> Subscriptions() const;
-  std::vector<Unsubscription> Unsubscriptions() const;
-  std::vector<std::string> SentEventNames() const;
-  std::vector<SentEvent> SentEvents() const;
+  std::vector<Subscription> Subscriptions() const { return Copy(subscriptions_); }
+  std::vector<Unsubscription> Unsubscriptions() const { return Copy(unsubscriptions_); }
+  std::vector<SentEvent> SentEvents() const { return Copy(sent_events_); }
   // The event bus: every event the plug-in sends reaches the callbacks subscribed to its name
   // (in subscription order, on the sending thread, after the send is recorded). Deliver sends
   // one as the host would.
   void Deliver(const std::string& name, const FakeValue& value);
   // Subscriptions not yet unsubscribed.
-  std::size_t ActiveSubscriptionCount() const;
+  std::size_t ActiveSubscriptionCount() const { return Copy(active_subscriptions_).size(); }
 
-  std::vector<ScheduledCallback> Scheduled() const;
+  std::vector<ScheduledCallback> Scheduled() const { return Copy(scheduled_); }
   // Runs every callback scheduled so far (in the order scheduled) and forgets them; callbacks
   // scheduled while firing wait for the next call. Returns how many ran.
   std::size_t FireScheduled();
   // Moves the manual clock forward and runs, in due order, the callbacks that became due
   // (including ones scheduled by them that are due too). Returns how many ran.
   std::size_t AdvanceClock(double seconds);
-  double now_seconds() const;
 
   // Answers calls of `path` (any method) until replaced. Scripts win over the handler.
-  void ScriptResource(const std::string& path, ResourceAnswer answer);
+  void ScriptResource(const std::string& path, ResourceAnswer answer) {
+    Locked([&] { resource_scripts_[path] = std::move(answer); });
+  }
   // The same with a 200 answer holding `value`.
   void ScriptResource(const std::string& path, FakeValue value) {
-    ResourceAnswer answer;
-    answer.value = std::move(value);
-    ScriptResource(path, std::move(answer));
+    ScriptResource(path, ResourceAnswer{200, {}, std::move(value), {}, false});
   }
-  std::vector<ResourceCall> ResourceCalls() const;
+  std::vector<ResourceCall> ResourceCalls() const { return Copy(resource_calls_); }
   // Scripted responses the plug-in released, and streams it closed.
-  int released_responses() const;
-  int closed_streams() const;
+  int released_responses() const { return released_responses_; }
+  int closed_streams() const { return closed_streams_; }
 
   // Answers every HTTP request with `answer`: the HTTP handler that does so (for answers by URL,
   // HttpScript).
   void ScriptHttp(HttpAnswer answer);
-  std::vector<HttpCall> HttpCalls() const;
-  int released_http_responses() const;
+  std::vector<HttpCall> HttpCalls() const { return Copy(http_calls_); }
+  int released_http_responses() const { return released_http_responses_; }
   // Answers handed out and not yet released by the plug-in.
   std::size_t outstanding_http_responses() const;
   // Fills `response` from `answer`; the host keeps its texts until the plug-in releases it.
   // For HTTP handlers.
   void HandOut(const HttpAnswer& answer, HostHttpResponse& response);
 
-  void SetResourceHandler(ResourceHandler handler);
-  void SetHttpHandler(HttpHandler handler);
+  void SetResourceHandler(ResourceHandler handler) {
+    Locked([&] { resource_handler_ = std::move(handler); });
+  }
+  void SetHttpHandler(HttpHandler handler) {
+    Locked([&] { http_handler_ = std::move(handler); });
+  }
 
-  int yield_count() const;
-  int finish_wait_count() const;
-  std::vector<std::string> WaitReasons() const;
+  int yield_count() const { return yield_count_; }
+  int finish_wait_count() const { return finish_wait_count_; }
+  std::vector<std::string> WaitReasons() const { return Copy(wait_reasons_); }
 
  private:
   struct Table {
     HostFunctionTable functions;
     FakeHost* owner;
   };
-  static FakeHost& From(const HostFunctionTable* table);
   struct HeldResponse;
-  struct HeldHttpResponse;
-  static void ReleaseResponse(HostResponse* response);
-  static std::uint8_t ReadStream(void* context, char* buffer, std::uint32_t* length,
-                                 std::uint8_t* more_data);
-  static void CloseStream(void* context);
-  static void ReleaseHttpResponse(HostHttpResponse* response);
-  void Answer(const ResourceAnswer& answer, HostResponse& response);
+  static FakeHost& From(const HostFunctionTable* table);
 
-  static void CallResource(const HostFunctionTable* self, HostResponse* response,
-                           const HostRequest* request);
-  static void SendHttpRequest(const HostFunctionTable* self, const HostHttpRequest* request,
-                              HostHttpResponse* response);
-  static void SendEvent(const HostFunctionTable* self, const HostEvent* event);
-  static void SubscribeEvent(const HostFunctionTable* self, const char* name,
-                             std::uint32_t plugin_handle, HostEventCallback callback, void* context,
-                             std::int32_t flag);
-  static void UnsubscribeEvent(const HostFunctionTable* self, const char* name,
-                               std::uint32_t plugin_handle);
-  static void ScheduleCallback(const HostFunctionTable* self, const char* label,
-                               HostDelayedCallback callback, void* context, double delay_seconds,
-                               std::int32_t zero);
-  static void YieldWait(const HostFunctionTable* self);
-  static void SetWaitReason(const HostFunctionTable* self, const char* text, std::int32_t zero);
-  static void FinishWait(const HostFunctionTable* self);
-  static void WriteLog(const HostFunctionTable* self, std::int32_t level, const char* message);
+  template <typename Change>
+  void Locked(Change change) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    change();
+  }
+  template <typename T>
+  T Copy(const T& record) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return record;
+  }
+  void CallResource(const HostRequest& request, HostResponse& response);
+  void SendHttp(const HostHttpRequest& request, HostHttpResponse& response);
+  void Answer(const ResourceAnswer& answer, HostResponse& response);
+  // The callbacks subscribed to `name`, called outside the lock: a handler may call the host.
+  void Notify(const std::string& name, const HostValue& value);
 
   mutable std::mutex mutex_;
   Table table_;
@@ -252,17 +250,16 @@ class FakeHost {
   double now_seconds_ = 0;
   std::map<std::string, ResourceAnswer> resource_scripts_;
   std::vector<ResourceCall> resource_calls_;
-  std::map<const HeldResponse*, std::unique_ptr<HeldResponse>> held_responses_;
-  int released_responses_ = 0;
-  int closed_streams_ = 0;
+  std::map<const void*, std::unique_ptr<HeldResponse>> held_responses_;
   std::vector<HttpCall> http_calls_;
-  std::map<const HostHttpResponse*, std::unique_ptr<HeldHttpResponse>> held_http_;
-  int released_http_responses_ = 0;
   std::vector<std::string> wait_reasons_;
   ResourceHandler resource_handler_;
   HttpHandler http_handler_;
-  int yield_count_ = 0;
-  int finish_wait_count_ = 0;
+  std::atomic<int> released_responses_ = 0;
+  std::atomic<int> closed_streams_ = 0;
+  std::atomic<int> released_http_responses_ = 0;
+  std::atomic<int> yield_count_ = 0;
+  std::atomic<int> finish_wait_count_ = 0;
 };
 
 }  // namespace ulix_testing
