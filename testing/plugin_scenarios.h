@@ -2,9 +2,8 @@
 // PluginTestHost: each scenario is a list of host actions (start, requests, timers, the
 // service's answers) and, indented under each action, the transcript it must produce: the
 // answer ("= ...", after the calls) and every call the plug-in made of the host, one line each
-// (PluginTestHost::DetailTranscript), compared as text. A failing scenario prints both
-// transcripts side by side. With SCENARIO_ACTUAL set to a folder, the actual transcripts are
-// written there too.
+// (PluginTestHost::DetailTranscript), compared as text; a failing scenario prints the difference.
+// With SCENARIO_ACTUAL set to a folder, the actual transcripts are written there too.
 //
 // Scenario file syntax (a line starting with "#" is a comment):
 //   == name                       starts a scenario with a fresh test host
@@ -17,8 +16,9 @@
 //                                 at first it answers discovery, revocation and the token
 //                                 endpoint (a token set for "player-1"), nothing else
 //   answer-once URL STATUS BODY   the service's next answer at URL
-//   hide PREFIX[; PREFIX...]      leaves out transcript lines starting with PREFIX (the
-//                                 telemetry calls, "resource POST /telemetry/", from the start)
+//   hide PREFIX[; PREFIX...]      leaves out transcript lines starting with PREFIX, answers
+//                                 ("= ...") included (the telemetry calls, "resource POST
+//                                 /telemetry/", from the start)
 //   show PREFIX[; PREFIX...]      keeps them again
 //   start [unapplied]             starts (and runs the configuration callback unless unapplied)
 //   stop
