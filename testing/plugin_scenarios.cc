@@ -110,27 +110,20 @@ std::string DataMacro(const std::string& name, const std::string& args) {
   if (name == "service-token") return ServiceToken(args);
   if (name == "discovery") return DiscoveryBody();
   if (name == "token-reply") {
-    const std::vector<std::string> words = Words(args);
+    std::istringstream in(args);
+    std::string subject, word;
     int expires_in = 3600;
     bool id = true, refresh = true;
-    std::string refresh_token = "refresh/1", gas;
-    for (std::size_t i = 1; i < words.size(); ++i) {
-      if (words[i] == "no-id")
+    for (in >> subject; in >> word;) {
+      if (word == "no-id") {
         id = false;
-      else if (words[i] == "no-refresh")
+      } else if (word == "no-refresh") {
         refresh = false;
-      else if (words[i].starts_with("refresh="))
-        refresh_token = words[i].substr(8);
-      else if (words[i].starts_with("gas="))
-        gas = words[i].substr(4);
-      else
-        expires_in = std::stoi(words[i]);
+      } else {
+        expires_in = std::stoi(word);
+      }
     }
-    std::string body = "{\"access_token\":\"" + AccessTokenFor(words.at(0)) + "\"";
-    if (id) body += ",\"id_token\":\"" + IdTokenText() + "\"";
-    if (refresh) body += ",\"refresh_token\":\"" + refresh_token + "\"";
-    if (!gas.empty()) body += ",\"gas_token\":\"" + gas + "\"";
-    return body + ",\"expires_in\":" + std::to_string(expires_in) + "}";
+    return *TokenReply(AccessTokenFor(subject), expires_in, id, refresh).body;
   }
   ADD_FAILURE() << "unknown macro " << name;
   return "";
@@ -149,14 +142,14 @@ struct Scenario {
 
 std::vector<Scenario> ReadScenarios(const std::filesystem::path& path) {
   std::vector<Scenario> scenarios;
+  Scenario prelude;  // the lines before the first scenario, which every scenario starts with
   std::ifstream in(path);
   for (std::string line; std::getline(in, line);) {
     if (line.empty() || line.starts_with("#")) continue;
     if (line.starts_with("== ")) {
-      scenarios.push_back({path.filename().string(), line.substr(3), {}});
+      scenarios.push_back({path.filename().string(), line.substr(3), prelude.steps});
       continue;
     }
-    if (scenarios.empty()) continue;
     const auto data = [](const std::string& text) {
       return ExpandMacros(text, [](const std::string& name, const std::string& args) {
         if (name == "jitter" || name == "backoff" || name == "last") {
@@ -165,7 +158,7 @@ std::vector<Scenario> ReadScenarios(const std::filesystem::path& path) {
         return DataMacro(name, args);
       });
     };
-    std::vector<Step>& steps = scenarios.back().steps;
+    std::vector<Step>& steps = (scenarios.empty() ? prelude : scenarios.back()).steps;
     if (line.starts_with("  ")) {
       if (!steps.empty()) steps.back().expected.push_back(data(line.substr(2)));
       continue;
@@ -252,6 +245,16 @@ class Runner {
       std::optional<std::string> json;
       if (body != std::string::npos) json = rest.substr(body + 1);
       return test_.Text(method->second, rest.substr(0, body), json);
+    }
+    static const std::map<std::string, std::pair<std::string, std::string>> kShortcuts = {
+        {"sign-on",
+         {kTokenUrl, std::string("POST /ulix-auth/v1/authorization/gas ") + kSignOnBody}},
+        {"refresh", {kTokenUrl, "POST /ulix-auth/v1/authorization/refresh"}},
+        {"sign-off", {kRevokeUrl, "DELETE /ulix-auth/v1/authorization"}},
+        {"user-info", {kUserInfoUrl, "POST /ulix-auth/v1/authorization/userinfo"}}};
+    if (auto shortcut = kShortcuts.find(verb); shortcut != kShortcuts.end()) {
+      if (!rest.empty()) Perform("answer-once " + shortcut->second.first + " " + rest);
+      return Perform(shortcut->second.second);
     }
     if (verb == "command-line") {
       test_.SetCommandLine(words);
