@@ -103,7 +103,6 @@ std::vector<std::string> Words(const std::string& text) {
 }
 
 std::string DataMacro(const std::string& name, const std::string& args) {
-  using namespace ulix_testing;
   if (name == "access") return AccessTokenFor(args.empty() ? "player-1" : args);
   if (name == "id-token") return IdTokenText();
   if (name == "config-token") return ConfigToken();
@@ -175,8 +174,7 @@ class Runner {
  public:
   explicit Runner(const Scenario& scenario) : scenario_(scenario) {
     test_.DetailTranscript();
-    test_.service().Answer(ulix_testing::kTokenUrl,
-                           ulix_testing::TokenReply(ulix_testing::AccessTokenFor()));
+    test_.service().Answer(kTokenUrl, TokenReply(AccessTokenFor()));
   }
 
   // Runs the scenario; the transcripts, expected and actual.
@@ -275,13 +273,10 @@ class Runner {
       verb == "answer" ? test_.service().Answer(words.at(0), answer)
                        : test_.service().AnswerOnce(words.at(0), answer);
     } else if (verb == "hide" || verb == "show") {
-      for (std::size_t at = 0; at <= rest.size();) {
-        std::size_t end = rest.find("; ", at);
-        if (end == std::string::npos) end = rest.size();
-        const std::string prefix = rest.substr(at, end - at);
-        std::erase(hidden_, prefix);
-        if (verb == "hide") hidden_.push_back(prefix);
-        at = end + 2;
+      for (std::size_t at = 0, end; at <= rest.size(); at = end + 2) {
+        end = std::min(rest.find("; ", at), rest.size());
+        std::erase(hidden_, rest.substr(at, end - at));
+        if (verb == "hide") hidden_.push_back(rest.substr(at, end - at));
       }
     } else if (verb == "start") {
       test_.Start(rest != "unapplied");
