@@ -32,14 +32,13 @@
 //   fire                          runs every scheduled callback
 //   deliver EVENT JSON            the host delivers an event
 // An action written with a leading "~" runs without its transcript being compared.
-// Macros, expanded in every line: ${access SUBJECT}, ${id-token}, ${config-token},
-// ${service-token JSON}, ${discovery}, ${token-reply SUBJECT [EXPIRES] [no-id] [no-refresh]};
-// in expected lines also ${jitter DELAY} and ${backoff CAP}: the
-// delay, to a tenth of a second, that the refresh schedule draws for a token set whose refresh
-// delay is DELAY seconds, or that a retry with a cap of CAP seconds draws, predicted from the
-// generators' state before the action, and ${last}, the delay drawn last to the millisecond. In the
-// transcript, every 32-digit hexadecimal identifier reads <idN>, numbered by first appearance in
-// the scenario.
+// Macros, expanded in every line: ${access [SUBJECT]} (player-1 by default), ${id-token},
+// ${config-token}, ${service-token JSON}, ${discovery}, ${token-reply SUBJECT [EXPIRES] [no-id]
+// [no-refresh]}; in expected lines also ${jitter DELAY} and ${backoff CAP}: the delay, to a tenth
+// of a second, that the refresh schedule draws for a token set whose refresh delay is DELAY
+// seconds, or that a retry with a cap of CAP seconds draws, predicted from the generators' state
+// before the action, and ${last}, the delay drawn last to the millisecond. In the transcript,
+// every 32-digit hexadecimal identifier reads <idN>, numbered by first appearance in the scenario.
 #ifndef TESTING_PLUGIN_SCENARIOS_H_
 #define TESTING_PLUGIN_SCENARIOS_H_
 
