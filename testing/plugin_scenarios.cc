@@ -1,7 +1,6 @@
 #include "testing/plugin_scenarios.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -9,11 +8,13 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "Plugins/zpk-be-ulix-auth/refresh_timing.h"
+#include "binding/host_value_conversion.h"
 #include "binding/json_bridge.h"
 #include "gtest/gtest.h"
 #include "testing/plugin_test_host.h"
@@ -24,40 +25,13 @@ namespace {
 using ulix_auth::BackoffGenerator;
 using ulix_auth::JitterGenerator;
 
-FakeValue FromBinding(const binding::BindingValue& value) {
-  using Kind = binding::BindingValueKind;
-  switch (value.kind()) {
-    case Kind::kBool:
-      return FakeValue::Bool(value.getBool());
-    case Kind::kSigned:
-      return FakeValue::Signed(value.getSigned());
-    case Kind::kUnsigned:
-      return FakeValue::Unsigned(value.getUnsigned());
-    case Kind::kFloat:
-      return FakeValue::Double(value.getFloat());
-    case Kind::kString:
-      return FakeValue::Text(std::string(value.getString()));
-    case Kind::kCollection: {
-      std::vector<FakeValue> items;
-      for (const binding::BindingValue& item : value.elements()) items.push_back(FromBinding(item));
-      return FakeValue::Array(std::move(items));
-    }
-    case Kind::kStructure: {
-      std::vector<std::pair<std::string, FakeValue>> entries;
-      for (const auto& entry : value.fields()) {
-        entries.emplace_back(std::string(entry.key()), FromBinding(entry.value()));
-      }
-      return FakeValue::Object(std::move(entries));
-    }
-    default:
-      return FakeValue();
-  }
-}
-
 FakeValue ParseValue(const std::string& json) {
   binding::BindingConversionResult parsed = binding::parseJson(json.c_str());
   EXPECT_TRUE(parsed.ok) << json;
-  return FromBinding(parsed.value);
+  HostValue record = binding::toHostValue(parsed.value, nullptr);
+  FakeValue value = FakeValue::FromHost(record);
+  binding::ReleaseHostValue(record);
+  return value;
 }
 
 // The minimal standard generator, computed here on its own: the prediction must not share a
@@ -129,34 +103,26 @@ std::vector<std::string> Words(const std::string& text) {
 }
 
 std::string DataMacro(const std::string& name, const std::string& args) {
-  using namespace ulix_testing;
   if (name == "access") return AccessTokenFor(args.empty() ? "player-1" : args);
   if (name == "id-token") return IdTokenText();
   if (name == "config-token") return ConfigToken();
   if (name == "service-token") return ServiceToken(args);
   if (name == "discovery") return DiscoveryBody();
   if (name == "token-reply") {
-    const std::vector<std::string> words = Words(args);
+    std::istringstream in(args);
+    std::string subject, word;
     int expires_in = 3600;
     bool id = true, refresh = true;
-    std::string refresh_token = "refresh/1", gas;
-    for (std::size_t i = 1; i < words.size(); ++i) {
-      if (words[i] == "no-id")
+    for (in >> subject; in >> word;) {
+      if (word == "no-id") {
         id = false;
-      else if (words[i] == "no-refresh")
+      } else if (word == "no-refresh") {
         refresh = false;
-      else if (words[i].starts_with("refresh="))
-        refresh_token = words[i].substr(8);
-      else if (words[i].starts_with("gas="))
-        gas = words[i].substr(4);
-      else
-        expires_in = std::stoi(words[i]);
+      } else {
+        expires_in = std::stoi(word);
+      }
     }
-    std::string body = "{\"access_token\":\"" + AccessTokenFor(words.at(0)) + "\"";
-    if (id) body += ",\"id_token\":\"" + IdTokenText() + "\"";
-    if (refresh) body += ",\"refresh_token\":\"" + refresh_token + "\"";
-    if (!gas.empty()) body += ",\"gas_token\":\"" + gas + "\"";
-    return body + ",\"expires_in\":" + std::to_string(expires_in) + "}";
+    return *TokenReply(AccessTokenFor(subject), expires_in, id, refresh).body;
   }
   ADD_FAILURE() << "unknown macro " << name;
   return "";
@@ -175,14 +141,14 @@ struct Scenario {
 
 std::vector<Scenario> ReadScenarios(const std::filesystem::path& path) {
   std::vector<Scenario> scenarios;
+  Scenario prelude;  // the lines before the first scenario, which every scenario starts with
   std::ifstream in(path);
   for (std::string line; std::getline(in, line);) {
     if (line.empty() || line.starts_with("#")) continue;
     if (line.starts_with("== ")) {
-      scenarios.push_back({path.filename().string(), line.substr(3), {}});
+      scenarios.push_back({path.filename().string(), line.substr(3), prelude.steps});
       continue;
     }
-    if (scenarios.empty()) continue;
     const auto data = [](const std::string& text) {
       return ExpandMacros(text, [](const std::string& name, const std::string& args) {
         if (name == "jitter" || name == "backoff" || name == "last") {
@@ -191,7 +157,7 @@ std::vector<Scenario> ReadScenarios(const std::filesystem::path& path) {
         return DataMacro(name, args);
       });
     };
-    std::vector<Step>& steps = scenarios.back().steps;
+    std::vector<Step>& steps = (scenarios.empty() ? prelude : scenarios.back()).steps;
     if (line.starts_with("  ")) {
       if (!steps.empty()) steps.back().expected.push_back(data(line.substr(2)));
       continue;
@@ -208,8 +174,7 @@ class Runner {
  public:
   explicit Runner(const Scenario& scenario) : scenario_(scenario) {
     test_.DetailTranscript();
-    test_.service().Answer(ulix_testing::kTokenUrl,
-                           ulix_testing::TokenReply(ulix_testing::AccessTokenFor()));
+    test_.service().Answer(kTokenUrl, TokenReply(AccessTokenFor()));
   }
 
   // Runs the scenario; the transcripts, expected and actual.
@@ -224,13 +189,12 @@ class Runner {
         backoff.state = BackoffGenerator().Next();
       // The answer of a request follows the calls the plug-in made while serving it.
       const std::optional<std::string> answer = Perform(step.action);
-      std::vector<std::string> lines;
-      for (std::string& line : test_.TakeTranscript()) {
-        bool hidden = false;
-        for (const std::string& prefix : hidden_) hidden = hidden || line.starts_with(prefix);
-        if (!hidden) lines.push_back(Identifiers(std::move(line)));
-      }
-      if (answer) lines.push_back(Identifiers("= " + *answer));
+      std::vector<std::string> lines = test_.TakeTranscript();
+      if (answer) lines.push_back("= " + *answer);
+      std::erase_if(lines, [&](const std::string& line) {
+        return std::ranges::any_of(hidden_, [&](auto& prefix) { return line.starts_with(prefix); });
+      });
+      for (std::string& line : lines) line = Identifiers(line);
       if (!step.compared) continue;
       expected.push_back(step.action);
       actual.push_back(step.action);
@@ -244,7 +208,7 @@ class Runner {
               return Format("%.1f", last);
             }));
       }
-      for (std::string& line : lines) actual.push_back("  " + line);
+      for (const std::string& line : lines) actual.push_back("  " + line);
     }
   }
 
@@ -252,26 +216,16 @@ class Runner {
   // Every run of exactly 32 lower-case hexadecimal digits, between characters that are neither
   // letters nor digits, as <idN>.
   std::string Identifiers(const std::string& line) {
-    const auto word = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
-    const auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
+    static const std::regex kIdentifier("(^|[^0-9A-Za-z])([0-9a-f]{32})(?![0-9A-Za-z])");
     std::string out;
     std::size_t at = 0;
-    while (at < line.size()) {
-      std::size_t end = at;
-      while (end < line.size() && hex(line[end])) ++end;
-      const bool bounded =
-          (at == 0 || !word(line[at - 1])) && (end == line.size() || !word(line[end]));
-      if (end - at == 32 && bounded) {
-        auto [found, added] = identifiers_.emplace(line.substr(at, 32), identifiers_.size() + 1);
-        out += "<id" + std::to_string(found->second) + ">";
-        at = end;
-        continue;
-      }
-      const std::size_t next = std::max(end, at + 1);
-      out += line.substr(at, next - at);
-      at = next;
+    for (std::sregex_iterator it(line.begin(), line.end(), kIdentifier), end; it != end; ++it) {
+      const std::size_t begin = static_cast<std::size_t>(it->position(2));
+      auto [found, added] = identifiers_.emplace(it->str(2), identifiers_.size() + 1);
+      out += line.substr(at, begin - at) + "<id" + std::to_string(found->second) + ">";
+      at = begin + 32;
     }
-    return out;
+    return out + line.substr(at);
   }
 
   // The answer, for a request.
@@ -289,6 +243,16 @@ class Runner {
       std::optional<std::string> json;
       if (body != std::string::npos) json = rest.substr(body + 1);
       return test_.Text(method->second, rest.substr(0, body), json);
+    }
+    static const std::map<std::string, std::pair<std::string, std::string>> kShortcuts = {
+        {"sign-on",
+         {kTokenUrl, std::string("POST /ulix-auth/v1/authorization/gas ") + kSignOnBody}},
+        {"refresh", {kTokenUrl, "POST /ulix-auth/v1/authorization/refresh"}},
+        {"sign-off", {kRevokeUrl, "DELETE /ulix-auth/v1/authorization"}},
+        {"user-info", {kUserInfoUrl, "POST /ulix-auth/v1/authorization/userinfo"}}};
+    if (auto shortcut = kShortcuts.find(verb); shortcut != kShortcuts.end()) {
+      if (!rest.empty()) Perform("answer-once " + shortcut->second.first + " " + rest);
+      return Perform(shortcut->second.second);
     }
     if (verb == "command-line") {
       test_.SetCommandLine(words);
@@ -309,13 +273,10 @@ class Runner {
       verb == "answer" ? test_.service().Answer(words.at(0), answer)
                        : test_.service().AnswerOnce(words.at(0), answer);
     } else if (verb == "hide" || verb == "show") {
-      for (std::size_t at = 0; at <= rest.size();) {
-        std::size_t end = rest.find("; ", at);
-        if (end == std::string::npos) end = rest.size();
-        const std::string prefix = rest.substr(at, end - at);
-        std::erase(hidden_, prefix);
-        if (verb == "hide") hidden_.push_back(prefix);
-        at = end + 2;
+      for (std::size_t at = 0, end; at <= rest.size(); at = end + 2) {
+        end = std::min(rest.find("; ", at), rest.size());
+        std::erase(hidden_, rest.substr(at, end - at));
+        if (verb == "hide") hidden_.push_back(rest.substr(at, end - at));
       }
     } else if (verb == "start") {
       test_.Start(rest != "unapplied");
@@ -344,20 +305,6 @@ class Runner {
   std::map<std::string, std::size_t> identifiers_;
 };
 
-std::string SideBySide(const std::vector<std::string>& expected,
-                       const std::vector<std::string>& actual) {
-  constexpr std::size_t kWidth = 90;
-  std::string out = "expected" + std::string(kWidth - 6, ' ') + "actual\n";
-  for (std::size_t i = 0; i < std::max(expected.size(), actual.size()); ++i) {
-    const std::string left = i < expected.size() ? expected[i] : "";
-    const std::string right = i < actual.size() ? actual[i] : "";
-    std::string cell = left.size() > kWidth ? left.substr(0, kWidth - 3) + "..." : left;
-    cell.resize(kWidth, ' ');
-    out += cell + (left == right ? "   " : " * ") + right + "\n";
-  }
-  return out;
-}
-
 }  // namespace
 
 void RunScenarioFiles(const std::filesystem::path& folder) {
@@ -372,7 +319,12 @@ void RunScenarioFiles(const std::filesystem::path& folder) {
       SCOPED_TRACE(scenario.file + ": " + scenario.name);
       std::vector<std::string> expected, actual;
       Runner(scenario).Run(expected, actual);
-      EXPECT_TRUE(expected == actual) << SideBySide(expected, actual);
+      const auto text = [](const std::vector<std::string>& lines) {
+        std::string joined;
+        for (const std::string& line : lines) joined += line + "\n";
+        return joined;
+      };
+      EXPECT_EQ(text(expected), text(actual));
       if (const char* folder = std::getenv("SCENARIO_ACTUAL"); folder != nullptr) {
         // For a developer changing the plug-in: the actual transcripts, to compare whole.
         std::ofstream out(std::filesystem::path(folder) / scenario.file, std::ios::app);
