@@ -188,11 +188,11 @@ void ULIXClient::FetchOpenIdConfiguration() {
   ReportClientId();
 
   if (!Delivered(response)) {
-    ReportUnreachable(kOpenIdFailureEvent, {}, response.message, kWarn, "");
+    ReportUnreachable(kOpenIdFailureEvent, {}, response.message, kWarn, "", true);
     return;
   }
   if (response.error) {
-    ReportMalformed(kOpenIdFailureEvent, {}, response.message);
+    ReportMalformed(kOpenIdFailureEvent, {}, response.message, true);
     return;
   }
   // Any status counts: an error page that is JSON is read like the document, and what it lacks
@@ -354,23 +354,29 @@ std::optional<ULIXRequestError> ULIXClient::RequestToken(std::string_view grant_
   return ULIXRequestError{code, "server_error", "Received malformed response."};
 }
 
+void ULIXClient::Report(std::string_view event, binding::BindingValue& fields,
+                        std::string_view error, const std::string& message, std::int32_t level,
+                        const char* line, bool event_first) {
+  fields.fieldForWrite("error").setString(error);
+  fields.fieldForWrite("error_description").setString(message);
+  if (event_first) SendEvent(event, fields);
+  logging::Log(level, kLogGroup, "%s%s", line, message.c_str());
+  if (!event_first) SendEvent(event, fields);
+}
+
 ULIXRequestError ULIXClient::ReportUnreachable(std::string_view event, binding::BindingValue fields,
                                                const std::string& message, std::int32_t level,
-                                               std::string_view error_word) {
-  logging::Log(level, kLogGroup, "ULIX Unable to connect to server: %s", message.c_str());
-  fields.fieldForWrite("error").setString("unable_to_connect");
-  fields.fieldForWrite("error_description").setString(message);
-  SendEvent(event, fields);
+                                               std::string_view error_word, bool event_first) {
+  Report(event, fields, "unable_to_connect", message, level,
+         "ULIX Unable to connect to server: ", event_first);
   return ULIXRequestError{kServiceUnreachable, std::string(error_word),
                           "Unable to connect to server"};
 }
 
 ULIXRequestError ULIXClient::ReportMalformed(std::string_view event, binding::BindingValue fields,
-                                             const std::string& message) {
-  logging::Log(kWarn, kLogGroup, "ULIX received malformed body: %s", message.c_str());
-  fields.fieldForWrite("error").setString("malformed_body");
-  fields.fieldForWrite("error_description").setString(message);
-  SendEvent(event, fields);
+                                             const std::string& message, bool event_first) {
+  Report(event, fields, "malformed_body", message, kWarn,
+         "ULIX received malformed body: ", event_first);
   return ULIXRequestError{kAnswerNotJson, "server_error", "Received invalid JSON"};
 }
 

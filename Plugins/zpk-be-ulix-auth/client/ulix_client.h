@@ -138,17 +138,20 @@ class ULIXClient {
   void SendEvent(std::string_view name, const binding::BindingValue& fields);
   void SendEvent(std::string_view name,
                  std::initializer_list<std::pair<std::string_view, std::string_view>> fields);
-  // The first rungs of every answer of the service; each writes its line, sends `event` with
-  // `fields` and the error members, and gives the error the caller answers with. An answer that
-  // never arrived: "ULIX Unable to connect to server: %s" at `level`, error 512 with
-  // `error_word`.
+  // The first rungs of every answer of the service; each writes its line and sends `event` with
+  // `fields` and the error members (the event first when `event_first`: the discovery fetch), and
+  // gives the error the caller answers with. An answer that never arrived: "ULIX Unable to
+  // connect to server: %s" at `level`, error 512 with `error_word`.
   ULIXRequestError ReportUnreachable(std::string_view event, binding::BindingValue fields,
                                      const std::string& message, std::int32_t level,
-                                     std::string_view error_word);
+                                     std::string_view error_word, bool event_first = false);
   // An answer that arrived but does not decode: "ULIX received malformed body: %s" at level 1,
   // error 513 "Received invalid JSON".
   ULIXRequestError ReportMalformed(std::string_view event, binding::BindingValue fields,
-                                   const std::string& message);
+                                   const std::string& message, bool event_first = false);
+  // Both of the above: the line (`line` then the message) and the event, in the order asked for.
+  void Report(std::string_view event, binding::BindingValue& fields, std::string_view error,
+              const std::string& message, std::int32_t level, const char* line, bool event_first);
   // The token set of a successful token answer. Raises json::Exception (a syntax error in a
   // token's claims).
   ULIXTokenSet BuildTokenSet(const binding::BindingValue& document) const;
