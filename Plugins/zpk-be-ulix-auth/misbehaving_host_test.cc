@@ -3,6 +3,7 @@
 // answers that announce a body they do not carry, events nobody subscribed to and delayed
 // callbacks fired twice or after stop. Each must end in an error value or be ignored; the
 // sanitised builds (asan, tsan) turn a crash, a leak or a race into a failure here.
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -32,6 +33,7 @@ using ulix_testing::TokenReply;
 constexpr const char* kGasPath = "/ulix-auth/v1/authorization/gas";
 constexpr const char* kStatusPath = "/ulix-auth/v1/status/NA1";
 constexpr const char* kAuthorizationPath = "/ulix-auth/v1/authorization";
+constexpr const char* kAccessTokenPath = "/ulix-auth/v1/authorization/access-token";
 constexpr const char* kPlayer1 =
     R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-1"})";
 constexpr const char* kUnreachable = "512 temporarily_unavailable: Unable to connect to server";
@@ -170,7 +172,7 @@ TEST(MisbehavingHost, HostCallsRepeatedOrMadeAfterStopAreHarmless) {
   test.Start();
   ASSERT_EQ(test.SignOn(), kPlayer1);
   EndpointChooser chooser(test.catalogue());
-  const char* path = "/ulix-auth/v1/authorization/access-token";
+  const char* path = kAccessTokenPath;
   const CatalogueEndpoint* read = chooser.Choose(kHostMethodGet, path);
   ASSERT_NE(read, nullptr);
   const HostRequest records[] = {{.method = kHostMethodGet, .path = path, .function = read},
@@ -258,37 +260,99 @@ TEST(MisbehavingHost, ExchangeAnswersThatBreakTheRecordRules) {
   }
 }
 
-// All of the above from eight host threads at once on one plug-in, among sign-ons and refreshes.
-TEST(MisbehavingHost, EightThreadsMisbehavingAtOnce) {
+// Eight host threads at once on one plug-in: sign-ons, reads, refreshes by hand and by timer
+// (some to be retried, a few refused), configuration changes and sign-offs, among all of the
+// above. No change event is lost, sent twice or reordered, and the state agrees with the last.
+TEST(MisbehavingHost, EightThreadsAtOnceKeepEveryChangeOnceAndInOrder) {
   PluginTestHost test;
-  test.service().Respond(kTokenUrl, [](const std::string&, const std::string&) {
-    return TokenReply(AccessTokenFor());
+  std::atomic<int> next_token{0};
+  test.service().Respond(kTokenUrl, [&](const std::string&, const std::string& body) {
+    const int n = next_token++;
+    const bool refresh = body.find("grant_type=refresh_token") != std::string::npos;
+    if (refresh && n % 7 == 3) return FakeHost::HttpAnswer{0, 503, R"({"error":"server_error"})"};
+    if (refresh && n % 11 == 5) return FakeHost::HttpAnswer{0, 400, R"({"error":"invalid_grant"})"};
+    return TokenReply(AccessTokenFor("p" + std::to_string(n)));
   });
   test.Start();
+  test.TakeChanges();
   const Endpoints endpoints(test);
   const FakeHost::Subscription real = test.host().Subscriptions().front();
-  std::vector<std::function<void()>> actions;
-  for (const RecordRow& row : kRecordRows) actions.push_back([&] { endpoints.Send(row); });
-  for (HostEventDelivery delivery : OddDeliveries(real)) {
-    actions.push_back([&real, delivery] { real.callback(&delivery); });
+  std::atomic<int> sign_ons{0}, sign_offs{0};
+  const auto config = [&test](int thread) {
+    if (thread % 2 != 0) return void(test.Text(kHostMethodDelete, "/ulix-auth/v2/config"));
+    test.Text(kHostMethodPost, "/ulix-auth/v2/config",
+              R"({"url":"https://auth.test","clientId":"o"})");
+  };
+  std::vector<std::function<void(int thread)>> steps = {
+      [&](int) { sign_ons += test.SignOn().starts_with("{"); },
+      [&](int) { test.Text(kHostMethodGet, kAccessTokenPath); },
+      [&](int) { test.Text(kHostMethodPost, "/ulix-auth/v1/authorization/refresh"); },
+      [&](int) { test.host().FireScheduled(); },
+      config,
+      [&](int) {
+        test.Text(kHostMethodGet, "/ulix-auth/v1/authorization/error");
+        test.Text(kHostMethodGet, kAuthorizationPath);
+      },
+      [&](int) { sign_offs += test.Text(kHostMethodDelete, kAuthorizationPath) == "null"; },
+      [&](int) {
+        for (const FakeHost::ScheduledCallback& c : test.host().Scheduled()) {
+          c.callback(c.context);
+          c.callback(c.context);
+        }
+      },
+  };
+  // Records that reach the sign-on and succeed are sign-ons too.
+  for (const RecordRow& row : kRecordRows) {
+    steps.push_back([&](int) { sign_ons += row.sign_on && endpoints.Send(row) == "0"; });
   }
-  actions.push_back([&] {
-    for (const FakeHost::ScheduledCallback& c : test.host().Scheduled()) {
-      c.callback(c.context);
-      c.callback(c.context);
-    }
-  });
-  actions.push_back([&] { test.SignOn(); });
-  actions.push_back([&] { test.Text(kHostMethodPost, "/ulix-auth/v1/authorization/refresh"); });
+  for (HostEventDelivery delivery : OddDeliveries(real)) {
+    steps.push_back([&real, delivery](int) { real.callback(&delivery); });
+  }
   std::vector<std::thread> threads;
   for (std::size_t t = 0; t < 8; ++t) {
     threads.emplace_back([&, t] {
-      for (std::size_t round = 0; round < 60; ++round) actions[(round + t) % actions.size()]();
+      for (std::size_t round = 0; round < 200; ++round) steps[(round + t) % steps.size()](t);
     });
   }
   for (std::thread& thread : threads) thread.join();
-  test.host().FireScheduled();
-  EXPECT_EQ(test.Text(kHostMethodGet, kStatusPath).front(), '{');
+
+  // TakeChanges fails the test for a change not sent under both names.
+  std::vector<std::string> data;
+  const std::vector<std::string> changes = test.TakeChanges(&data);
+  int refreshed = 0, refused = 0;
+  for (const auto& line : test.host().LogLines()) {
+    refreshed += line.message == "Refresh successful.";
+    refused += line.message.starts_with("Refresh failed - authorization should be deleted");
+  }
+  int counts[3] = {};    // Creates, Deletes and Updates of the authorization
+  bool present = false;  // whether an authorization exists after the changes read so far
+  for (const std::string& change : changes) {
+    const bool create = change == std::string("Create ") + kAuthorizationPath;
+    const bool remove = change == std::string("Delete ") + kAuthorizationPath;
+    const bool update = change == std::string("Update ") + kAccessTokenPath;
+    if (create || remove || update) {
+      EXPECT_EQ(present, !create) << "out of order: " << change;
+    }
+    present = create || (present && !remove);
+    counts[0] += create, counts[1] += remove, counts[2] += update;
+  }
+  EXPECT_GT(sign_ons.load(), 0);
+  EXPECT_EQ(std::vector<int>(counts, counts + 3),
+            (std::vector<int>{sign_ons, sign_offs + refused, refreshed}));
+  // Sign-on: 4 changes; sign-off: 4; refusal: 6; refresh: 1.
+  EXPECT_EQ(changes.size(),
+            static_cast<std::size_t>(4 * sign_ons + 4 * sign_offs + 6 * refused + refreshed));
+  // The authorization exists exactly when its last change is a Create, and the access token is
+  // the one announced last.
+  EXPECT_EQ(test.Text(kHostMethodGet, kAuthorizationPath).starts_with("{"), present);
+  for (std::size_t i = changes.size(); i-- > 0;) {
+    if (changes[i].ends_with(kAccessTokenPath)) {
+      EXPECT_EQ(
+          test.Text(kHostMethodGet, kAccessTokenPath),
+          changes[i].starts_with("Delete") ? "404 No authorization currently exists." : data[i]);
+      break;
+    }
+  }
 }
 
 }  // namespace
