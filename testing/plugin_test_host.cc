@@ -36,6 +36,44 @@ std::string ChangeData(const std::string& json) {
   return json.substr(begin, json.rfind(",\"eventType\":") - begin);
 }
 
+// The transcript line of each kind of call, by its arguments; "" for none.
+std::string Line(std::int32_t level, const char* message) {
+  return "log " + std::to_string(level) + "|" + Or(message);
+}
+std::string Line(const HostEvent* event) {
+  const std::string name = event != nullptr ? Or(event->name) : "";
+  if (!name.starts_with("OnJsonApiEvent_")) return name == "OnJsonApiEvent" ? "" : "event " + name;
+  const std::string json = FakeValue::FromHost(event->value).Json();
+  return "change " + ChangeLine(json) + " " + ChangeData(json);
+}
+std::string Line(const char* name, std::uint32_t, HostEventCallback, void*, std::int32_t) {
+  return "subscribe " + Or(name);
+}
+std::string Line(const char* label, HostDelayedCallback, void*, double delay, std::int32_t) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, " %.3f", delay);
+  return "schedule " + Or(label) + seconds;
+}
+std::string Line(const HostHttpRequest* request, HostHttpResponse*) {
+  if (request == nullptr) return "";
+  std::string line = "http " + MethodName(request->method) + " " + Or(request->url);
+  for (std::uint32_t i = 0; i < request->headerCount; ++i) {
+    const std::string name = request->headers[i].name;
+    if (name == "Cache-Control" || name == "Content-Type" || name == "user-agent") continue;
+    line += " " + name + "=" + request->headers[i].value;
+  }
+  if (request->bodyLength == 0) return line;
+  return line + " | " + std::string(static_cast<const char*>(request->body), request->bodyLength);
+}
+std::string Line(HostResponse*, const HostRequest* request) {
+  if (request == nullptr) return "";
+  std::string line = "resource " + MethodName(request->method) + " " + Or(request->path);
+  for (std::uint32_t i = 0; i < request->namedValueCount; ++i) {
+    line += " " + FakeValue::FromHost(request->namedValues[i].value).Json();
+  }
+  return line;
+}
+
 }  // namespace
 
 PluginTestHost::PluginTestHost() {
@@ -51,69 +89,19 @@ PluginTestHost::PluginTestHost() {
   table_ = {*host_.functions(), this};
   context_ = {&table_.functions, host_.context()->pluginHandle};
   HostFunctionTable& entries = table_.functions;
-  entries.writeLog = [](const HostFunctionTable* self, std::int32_t level, const char* message) {
-    PluginTestHost& test = From(self);
-    test.Note("log " + std::to_string(level) + "|" + Or(message));
-    test.host_.functions()->writeLog(test.host_.functions(), level, message);
-  };
-  entries.sendEvent = [](const HostFunctionTable* self, const HostEvent* event) {
-    PluginTestHost& test = From(self);
-    const std::string name = event != nullptr ? Or(event->name) : "";
-    if (name.starts_with("OnJsonApiEvent_")) {
-      const std::string json = FakeValue::FromHost(event->value).Json();
-      test.Note("change " + ChangeLine(json) + " " + ChangeData(json));
-    } else if (name != "OnJsonApiEvent") {
-      test.Note("event " + name);
-    }
-    test.host_.functions()->sendEvent(test.host_.functions(), event);
-  };
-  entries.subscribeEvent = [](const HostFunctionTable* self, const char* name,
-                              std::uint32_t plugin_handle, HostEventCallback callback,
-                              void* context, std::int32_t flag) {
-    PluginTestHost& test = From(self);
-    test.Note("subscribe " + Or(name));
-    test.host_.functions()->subscribeEvent(test.host_.functions(), name, plugin_handle, callback,
-                                           context, flag);
-  };
-  entries.scheduleCallback = [](const HostFunctionTable* self, const char* label,
-                                HostDelayedCallback callback, void* context, double delay_seconds,
-                                std::int32_t zero) {
-    PluginTestHost& test = From(self);
-    char delay[32];
-    std::snprintf(delay, sizeof delay, " %.3f", delay_seconds);
-    test.Note("schedule " + Or(label) + delay);
-    test.host_.functions()->scheduleCallback(test.host_.functions(), label, callback, context,
-                                             delay_seconds, zero);
-  };
-  entries.sendHttpRequest = [](const HostFunctionTable* self, const HostHttpRequest* request,
-                               HostHttpResponse* response) {
-    PluginTestHost& test = From(self);
-    if (request != nullptr) {
-      std::string line = "http " + MethodName(request->method) + " " + Or(request->url);
-      for (std::uint32_t i = 0; i < request->headerCount; ++i) {
-        const std::string name = request->headers[i].name;
-        if (name == "Cache-Control" || name == "Content-Type" || name == "user-agent") continue;
-        line += " " + name + "=" + request->headers[i].value;
-      }
-      if (request->bodyLength != 0) {
-        line += " | " + std::string(static_cast<const char*>(request->body), request->bodyLength);
-      }
-      test.Note(line);
-    }
-    test.host_.functions()->sendHttpRequest(test.host_.functions(), request, response);
-  };
-  entries.callResource = [](const HostFunctionTable* self, HostResponse* response,
-                            const HostRequest* request) {
-    PluginTestHost& test = From(self);
-    if (request != nullptr) {
-      std::string line = "resource " + MethodName(request->method) + " " + Or(request->path);
-      for (std::uint32_t i = 0; i < request->namedValueCount; ++i) {
-        line += " " + FakeValue::FromHost(request->namedValues[i].value).Json();
-      }
-      test.Note(line);
-    }
-    test.host_.functions()->callResource(test.host_.functions(), response, request);
-  };
+  entries.writeLog = &Noted<&HostFunctionTable::writeLog>;
+  entries.sendEvent = &Noted<&HostFunctionTable::sendEvent>;
+  entries.subscribeEvent = &Noted<&HostFunctionTable::subscribeEvent>;
+  entries.scheduleCallback = &Noted<&HostFunctionTable::scheduleCallback>;
+  entries.sendHttpRequest = &Noted<&HostFunctionTable::sendHttpRequest>;
+  entries.callResource = &Noted<&HostFunctionTable::callResource>;
+}
+
+template <auto entry, typename... Args>
+void PluginTestHost::Noted(const HostFunctionTable* self, Args... args) {
+  PluginTestHost& test = *reinterpret_cast<const NotingTable*>(self)->owner;
+  if (std::string line = Line(args...); !line.empty()) test.Note(line);
+  (test.host_.functions()->*entry)(test.host_.functions(), args...);
 }
 
 void PluginTestHost::Note(const std::string& line) {

@@ -77,9 +77,8 @@ class PluginTestHost {
     HostFunctionTable functions;
     PluginTestHost* owner;
   };
-  static PluginTestHost& From(const HostFunctionTable* self) {
-    return *reinterpret_cast<const NotingTable*>(self)->owner;
-  }
+  template <auto entry, typename... Args>
+  static void Noted(const HostFunctionTable* self, Args... args);
   void Note(const std::string& line);
   // The install settings: read, and written (kept for the next start) unless refused.
   // Everything else unscripted is 404.
