@@ -127,7 +127,7 @@ std::vector<HostEventDelivery> OddDeliveries(const FakeHost::Subscription& real)
           {.name = name, .value = kNullEntries.value, .context = real.context}};
 }
 
-TEST(MisbehavingHost, MalformedRequestRecordsAndEventsGetAnErrorOrAreIgnored) {
+TEST(MisbehavingHost, MalformedRepeatedAndLateCallsGetAnErrorOrAreIgnored) {
   PluginTestHost test;
   test.Start();
   const Endpoints endpoints(test);
@@ -153,20 +153,14 @@ TEST(MisbehavingHost, MalformedRequestRecordsAndEventsGetAnErrorOrAreIgnored) {
   real.callback(nullptr);
   EXPECT_EQ(test.Text(kHostMethodGet, kAuthorizationPath), kPlayer1);
   EXPECT_TRUE(test.TakeChanges().empty());
-}
 
-// Responses released twice or only after stop, delayed callbacks fired twice, with contexts
-// never given out or after stop: each runs once, or not at all once stopped.
-TEST(MisbehavingHost, HostCallsRepeatedOrMadeAfterStopAreHarmless) {
-  PluginTestHost test;
-  test.Start();
-  ASSERT_EQ(test.SignOn(), kPlayer1);
-  EndpointChooser chooser(test.catalogue());
-  const char* path = kAccessTokenPath;
-  const CatalogueEndpoint* read = chooser.Choose(kHostMethodGet, path);
+  // Responses released twice or only after stop, delayed callbacks fired twice, with contexts
+  // never given out or after stop: each runs once, or not at all once stopped.
+  const CatalogueEndpoint* read = endpoints.chooser.Choose(kHostMethodGet, kAccessTokenPath);
   ASSERT_NE(read, nullptr);
-  const HostRequest records[] = {{.method = kHostMethodGet, .path = path, .function = read},
-                                 {.method = kHostMethodGet, .path = nullptr, .function = read}};
+  const HostRequest records[] = {
+      {.method = kHostMethodGet, .path = kAccessTokenPath, .function = read},
+      {.method = kHostMethodGet, .path = nullptr, .function = read}};
   // A value and an error, then another of each.
   HostResponse responses[4] = {};
   for (int i = 0; i < 4; ++i) read->dispatch(&responses[i], &records[i % 2]);
