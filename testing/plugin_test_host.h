@@ -81,7 +81,8 @@ class PluginTestHost {
   static void Noted(const HostFunctionTable* self, Args... args);
   void Note(const std::string& line);
   // The install settings: read, and written (kept for the next start) unless refused.
-  // Everything else unscripted is 404.
+  // Everything else unscripted is 404. The answers carry no release function, as a host may
+  // send them: the plug-in reads them and leaves their memory to the host.
   void HandleResource(const HostRequest& request, HostResponse& response);
 
   FakeHost host_;
