@@ -37,20 +37,6 @@ constexpr const char* kAccessTokenPath = "/ulix-auth/v1/authorization/access-tok
 constexpr const char* kPlayer1 =
     R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-1"})";
 constexpr const char* kUnreachable = "512 temporarily_unavailable: Unable to connect to server";
-const auto kBodyLength = static_cast<std::uint32_t>(std::strlen(kSignOnBody));
-
-// "<status>" or "<status> <error>" of what the plug-in answered to one hand-built request record
-// (its endpoint's method and path filled in when unset), its response released once.
-std::string DispatchRecord(const CatalogueEndpoint& endpoint, HostRequest record) {
-  record.function = &endpoint;
-  HostResponse response;
-  std::memset(static_cast<void*>(&response), 0xA5, sizeof response);  // the host need not zero it
-  endpoint.dispatch(&response, &record);
-  std::string outcome = std::to_string(response.status);
-  if (response.errorText != nullptr) outcome += std::string(" ") + response.errorText;
-  if (response.release != nullptr) response.release(&response);
-  return outcome;
-}
 
 // Values whose payload announces characters, members or a kind they do not carry.
 const HostObjectEntry kNullKeyEntry{
@@ -83,7 +69,7 @@ const struct RecordRow {
     {"header count without an array", false, {.headerCount = 4}, "0"},
     {"header pairs with null texts", false, {.headers = kNullPairs, .headerCount = 3}, "0"},
     {"body length without a body", true, {.contentType = "application/json", .bodyLength = 100}, "0 A value for 'creds' is required."},
-    {"body without a content type", true, {.body = kSignOnBody, .bodyLength = kBodyLength}, "0 Unsupported body content type"},
+    {"body without a content type", true, {.body = kSignOnBody, .bodyLength = static_cast<std::uint32_t>(std::strlen(kSignOnBody))}, "0 Unsupported body content type"},
     {"binary body on an endpoint without one", false, {.body = "\xff\x00\x01", .bodyLength = 3}, "0"},
     {"value kind 99", false, {.namedValues = &kOddKind, .namedValueCount = 1}, "0 Couldn't assign value to 'platformId' of type object because the input is of an incompatible type ''."},
     {"unnamed value of kind 0xFFFFFFFF", false, {.namedValues = &kUnnamedOddKind, .namedValueCount = 1}, "0 Unknown argument '1' for 'GetUlixAuthV1StatusByPlatformId'."},
@@ -99,12 +85,21 @@ const struct RecordRow {
 // The sign-on and status endpoint records, chosen as a host chooses them.
 struct Endpoints {
   explicit Endpoints(PluginTestHost& test) : chooser(test.catalogue()) {}
+  // "<status>" or "<status> <error>" of what the plug-in answered to the row's record (its
+  // endpoint's method and path filled in when unset), its response released once.
   std::string Send(const RecordRow& row) const {
     HostRequest record = row.record;
     if (record.method == 0) record.method = row.sign_on ? kHostMethodPost : kHostMethodGet;
     if (record.path == nullptr) record.path = row.sign_on ? kGasPath : kStatusPath;
     if (record.path[0] == '\0') record.path = nullptr;
-    return DispatchRecord(*(row.sign_on ? gas : status), record);
+    record.function = row.sign_on ? gas : status;
+    HostResponse response;
+    std::memset(static_cast<void*>(&response), 0xA5, sizeof response);  // need not be zeroed
+    (row.sign_on ? gas : status)->dispatch(&response, &record);
+    std::string outcome = std::to_string(response.status);
+    if (response.errorText != nullptr) outcome += std::string(" ") + response.errorText;
+    if (response.release != nullptr) response.release(&response);
+    return outcome;
   }
   EndpointChooser chooser;
   const CatalogueEndpoint* gas = chooser.Choose(kHostMethodPost, kGasPath);
