@@ -37,12 +37,12 @@ class HeldRefresh {
     test.service().OnExchange([this](const std::string& url, const std::string& body) {
       if (url != kTokenUrl || body.find("grant_type=refresh_token") == std::string::npos) return;
       held_.set_value();
-      EXPECT_EQ(release_.get_future().wait_for(std::chrono::minutes(1)), std::future_status::ready);
+      EXPECT_EQ(released_.wait_for(std::chrono::minutes(1)), std::future_status::ready);
     });
     answer_ = std::async(std::launch::async, [&test] {
       return test.Text(kHostMethodPost, "/ulix-auth/v1/authorization/refresh");
     });
-    held_.get_future().wait();
+    held_future_.wait();
   }
   // Whether the refresh is still in its exchange.
   bool holding() {
@@ -55,6 +55,8 @@ class HeldRefresh {
 
  private:
   std::promise<void> held_, release_;
+  std::future<void> held_future_ = held_.get_future();
+  std::shared_future<void> released_ = release_.get_future().share();
   std::future<std::string> answer_;
 };
 
