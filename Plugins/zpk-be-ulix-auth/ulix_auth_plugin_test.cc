@@ -134,9 +134,11 @@ TEST(Reentry, EveryNestingEndsInOneOfTheSerialOrders) {
       test.service().OnExchange([&](const std::string& url, const std::string&) {
         if (url == row.hook) call_inner();
       });
-      test.plugin().observeResource(row.hook, [&](const Vorn::Client::PluginResourceEvent& e) {
-        if (e.eventType == Vorn::Client::PluginResourceEventType::kCreate) call_inner();
-      });
+      if (row.hook.starts_with("/")) {
+        test.plugin().observeResource(row.hook, [&](const Vorn::Client::PluginResourceEvent& e) {
+          if (e.eventType == Vorn::Client::PluginResourceEventType::kCreate) call_inner();
+        });
+      }
       EXPECT_EQ(send(row.outer), row.outer_answer);
       EXPECT_EQ(inner_answer, row.inner_answer);
       std::string changes;
