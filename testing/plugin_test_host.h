@@ -5,15 +5,12 @@
 #ifndef TESTING_PLUGIN_TEST_HOST_H_
 #define TESTING_PLUGIN_TEST_HOST_H_
 
-#include <atomic>
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "Plugins/zpk-be-ulix-auth/ulix_auth_plugin.h"
@@ -29,7 +26,7 @@ class PluginTestHost {
   // ScriptRegion, install identifier "install-1", and the service answering discovery and
   // revocation, unless a test changes them before Start.
   PluginTestHost();
-  ~PluginTestHost();
+  ~PluginTestHost() { Stop(); }
 
   FakeHost& host() { return host_; }
   // The sign-on service's answers and the URLs requested of it.
@@ -49,82 +46,59 @@ class PluginTestHost {
   // The endpoint records of the started plug-in, for tests that build request records by hand.
   const TypeCatalogue& catalogue() const { return *block_.catalogue; }
 
-  struct Reply {
-    std::uint32_t status = 0;
-    std::string error;  // "" on success
-    std::string json;   // the value as JSON; "null" without one
-  };
-  Reply Send(std::uint32_t method, const std::string& path,
-             std::optional<std::string> json_body = std::nullopt);
-  // "<status> <error>" or the JSON answer, for one-line assertions.
+  // The answer to one request: "<status> <error>" on failure, else the value as JSON ("null"
+  // without one).
   std::string Text(std::uint32_t method, const std::string& path,
                    std::optional<std::string> json_body = std::nullopt);
-
-  // Signs on as "ann" on "NA1" with the service answering `reply`.
-  Reply SignOn(FakeHost::HttpAnswer reply = TokenReply(AccessTokenFor()));
+  // Signs on as "ann" on "NA1" with the service answering `reply`; the answer as Text gives it.
+  std::string SignOn(FakeHost::HttpAnswer reply = TokenReply(AccessTokenFor()));
 
   // Moves the plug-in's clock and the host's together, running the callbacks that fall due.
   std::size_t Advance(double seconds);
 
-  // "<event name> <event JSON>" of every event sent since the last call.
-  std::vector<std::string> TakeEvents();
   // "<eventType> <uri>" of every change sent since the last call. Each change must have been
   // sent twice, under its path's event name and then as "OnJsonApiEvent", with the same value;
   // a test fails otherwise. `data`, when given, receives each change's data as JSON.
   std::vector<std::string> TakeChanges(std::vector<std::string>* data = nullptr);
-  // The messages logged since the last call, as "<level>|<message>".
-  std::vector<std::string> TakeLog();
-  // The last logged message that begins with `prefix`, or "".
-  std::string LoggedLine(std::string_view prefix) const;
 
-  // Every call the plug-in made of the host since the last call, logs and events included, in
-  // the order the host received them, one line each: "log <level>|<message>", "change
-  // <eventType> <uri>" (its copy under "OnJsonApiEvent" is left out), "event <name>",
-  // "subscribe <name>", "schedule <label>", "http <url>", "resource <path>".
+  // From here on, notes every call the plug-in makes of the host, in the order the host receives
+  // them, one line each: "log <level>|<message>", "change <eventType> <uri> <data JSON>" (its
+  // copy under "OnJsonApiEvent" is left out), "event <name>", "subscribe <name>", "schedule
+  // <label> <delay in seconds, to the millisecond>", "http <METHOD> <url>" followed by the
+  // headers other than Cache-Control, Content-Type and user-agent as " name=value" and the body
+  // as " | body", "resource <METHOD> <path>" followed by the arguments as JSON.
+  void DetailTranscript();
+  // The lines noted since the last call.
   std::vector<std::string> TakeTranscript();
-  // Detailed transcript lines: "change <eventType> <uri> <data JSON>", "http <METHOD> <url>"
-  // followed by the headers other than Cache-Control, Content-Type and user-agent as " name=value"
-  // and the body as " | body", "resource <METHOD> <path>" followed by the arguments as JSON,
-  // "schedule <label> <delay in seconds, to the millisecond>".
-  void DetailTranscript() { detailed_ = true; }
 
  private:
-  // The host's table entries, each noting the call before the fake host's own entry serves it.
-  static void NoteLog(const HostFunctionTable* self, std::int32_t level, const char* message);
-  static void NoteEvent(const HostFunctionTable* self, const HostEvent* event);
-  static void NoteSubscribe(const HostFunctionTable* self, const char* name,
-                            std::uint32_t plugin_handle, HostEventCallback callback, void* context,
-                            std::int32_t flag);
-  static void NoteSchedule(const HostFunctionTable* self, const char* label,
-                           HostDelayedCallback callback, void* context, double delay_seconds,
-                           std::int32_t zero);
-  static void NoteHttp(const HostFunctionTable* self, const HostHttpRequest* request,
-                       HostHttpResponse* response);
-  static void NoteResource(const HostFunctionTable* self, HostResponse* response,
-                           const HostRequest* request);
-  static PluginTestHost& From(const HostFunctionTable* self);
-  void Note(std::string line);
-
+  // The table the plug-in is given: each entry notes the call, then the fake host's serves it.
+  struct NotingTable {
+    HostFunctionTable functions;
+    PluginTestHost* owner;
+  };
+  template <auto entry, typename... Args>
+  static void Noted(const HostFunctionTable* self, Args... args);
+  void Note(const std::string& line);
   // The install settings: read, and written (kept for the next start) unless refused.
-  // Everything else unscripted is 404.
+  // Everything else unscripted is 404. The answers carry no release function, as a host may
+  // send them: the plug-in reads them and leaves their memory to the host.
   void HandleResource(const HostRequest& request, HostResponse& response);
 
   FakeHost host_;
   HttpScript service_{host_};
+  NotingTable table_{};
+  HostContext context_{};
   ulix_auth::ULIXAuthPlugin* plugin_ = nullptr;
   HostInitBlock block_{};
   std::unique_ptr<EndpointChooser> chooser_;
   std::size_t events_seen_ = 0;
-  std::size_t log_seen_ = 0;
 
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::optional<FakeValue> install_settings_;
   bool install_write_refused_ = false;
   std::deque<FakeValue::Storage> kept_values_;
-
-  HostFunctionTable fake_entries_{};  // the fake host's own entries, which the notes forward to
-  std::mutex transcript_mutex_;
-  std::atomic<bool> detailed_{false};
+  bool noting_ = false;
   std::vector<std::string> transcript_;
 };
 

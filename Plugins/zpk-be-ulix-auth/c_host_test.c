@@ -10,7 +10,6 @@
 #if defined(_WIN32)
 #include <windows.h>
 static void* OpenLibrary(const char* path) { return (void*)LoadLibraryA(path); }
-static const char* OpenError(void) { return "LoadLibraryA failed"; }
 static LoadUlixAuthFunction FindLoad(void* library) {
   return (LoadUlixAuthFunction)(void (*)(void))GetProcAddress((HMODULE)library,
                                                               ULIX_AUTH_EXPORT_NAME);
@@ -19,7 +18,6 @@ static void CloseLibrary(void* library) { FreeLibrary((HMODULE)library); }
 #else
 #include <dlfcn.h>
 static void* OpenLibrary(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
-static const char* OpenError(void) { return dlerror(); }
 static LoadUlixAuthFunction FindLoad(void* library) {
   LoadUlixAuthFunction load;
   *(void**)(&load) = dlsym(library, ULIX_AUTH_EXPORT_NAME);
@@ -55,20 +53,37 @@ static void UnsubscribeEvent(const HostFunctionTable* self, const char* name, ui
 static void ScheduleCallback(const HostFunctionTable* self, const char* label,
                              HostDelayedCallback callback, void* context, double delay,
                              int32_t zero) {}
-static void YieldWait(const HostFunctionTable* self) {}
+static void Ignore(const HostFunctionTable* self) {}
 static void SetWaitReason(const HostFunctionTable* self, const char* text, int32_t zero) {}
-static void FinishWait(const HostFunctionTable* self) {}
 static void WriteLog(const HostFunctionTable* self, int32_t level, const char* message) {
   printf("plug-in log %d: %s\n", (int)level, message);
 }
 
-/* Asks for the authorization, which a fresh plug-in does not have: the host picks the endpoint
- * record by method and path template, as a real host does, and gets a 404. */
-static void ServeOneRequest(const TypeCatalogue* catalogue) {
-  const CatalogueEndpoint* endpoint = (const CatalogueEndpoint*)catalogue->functions;
+int main(int argc, char** argv) {
+  void* library = argc == 2 ? OpenLibrary(argv[1]) : NULL;
+  LoadUlixAuthFunction load = library != NULL ? FindLoad(library) : NULL;
+  if (load == NULL) {
+    fprintf(stderr, "usage: %s <plug-in library exporting %s>\n", argv[0], ULIX_AUTH_EXPORT_NAME);
+    return 2;
+  }
+  HostInitBlock block = {.major = 18, .minor = 2, .patch = 7};
+  load(&block);
+  CHECK(block.major == 18 && block.minor == 0 && block.patch == 0);
+  if (block.entryTable == NULL || block.catalogue == NULL) return 1;
+
+  static const HostFunctionTable functions = {
+      CallResource,     SendHttpRequest, SendEvent,     SubscribeEvent, UnsubscribeEvent,
+      ScheduleCallback, Ignore,          SetWaitReason, Ignore,         WriteLog};
+  HostContext host_context = {&functions, 42};
+  CHECK(block.entryTable->start(block.context, &host_context) == 1);
+  /* The table lives in the plug-in object, which stop deletes: keep the functions. */
+  PluginEntryTable entries = *block.entryTable;
+
+  /* Asks for the authorization, which a fresh plug-in does not have: the host picks the endpoint
+   * record by method and path template, as a real host does, and gets a 404. */
+  const CatalogueEndpoint* endpoint = (const CatalogueEndpoint*)block.catalogue->functions;
   const CatalogueEndpoint* chosen = NULL;
-  uint32_t i;
-  for (i = 0; i < catalogue->functionCount && endpoint != NULL; ++i) {
+  for (uint32_t i = 0; i < block.catalogue->functionCount && endpoint != NULL; ++i) {
     if (endpoint->method == kHostMethodGet && endpoint->pathTemplate != NULL &&
         strcmp(endpoint->pathTemplate, "/ulix-auth/v1/authorization") == 0) {
       chosen = endpoint;
@@ -76,56 +91,14 @@ static void ServeOneRequest(const TypeCatalogue* catalogue) {
     endpoint = (const CatalogueEndpoint*)endpoint->function.next;
   }
   CHECK(chosen != NULL);
-  if (chosen == NULL) return;
-
-  HostRequest request;
-  memset(&request, 0, sizeof request);
-  request.method = kHostMethodGet;
-  request.path = "/ulix-auth/v1/authorization";
-  request.function = chosen;
-  HostResponse response;
-  memset(&response, 0, sizeof response);
-  chosen->dispatch(&response, &request);
-  CHECK(response.status == 404);
-  CHECK(response.errorText != NULL &&
+  HostRequest request = {
+      .method = kHostMethodGet, .path = "/ulix-auth/v1/authorization", .function = chosen};
+  HostResponse response = {.status = 0};
+  if (chosen != NULL) chosen->dispatch(&response, &request);
+  CHECK(response.status == 404 && response.errorText != NULL &&
         strcmp(response.errorText, "No authorization currently exists.") == 0);
   CHECK(response.release != NULL);
   if (response.release != NULL) response.release(&response);
-}
-
-int main(int argc, char** argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: %s <plug-in library>\n", argv[0]);
-    return 2;
-  }
-  void* library = OpenLibrary(argv[1]);
-  if (library == NULL) {
-    fprintf(stderr, "cannot open %s: %s\n", argv[1], OpenError());
-    return 1;
-  }
-  LoadUlixAuthFunction load = FindLoad(library);
-  CHECK(load != NULL);
-  if (load == NULL) return 1;
-
-  HostInitBlock block;
-  memset(&block, 0, sizeof block);
-  block.major = 18;
-  block.minor = 2;
-  block.patch = 7;
-  load(&block);
-  CHECK(block.major == 18 && block.minor == 0 && block.patch == 0);
-  CHECK(block.catalogue != NULL);
-  if (block.entryTable == NULL || block.catalogue == NULL) return 1;
-
-  static const HostFunctionTable functions = {
-      CallResource,     SendHttpRequest, SendEvent,     SubscribeEvent, UnsubscribeEvent,
-      ScheduleCallback, YieldWait,       SetWaitReason, FinishWait,     WriteLog};
-  HostContext host_context = {&functions, 42};
-  CHECK(block.entryTable->start(block.context, &host_context) == 1);
-  /* The table lives in the plug-in object, which stop deletes: keep the functions. */
-  PluginEntryTable entries = *block.entryTable;
-
-  ServeOneRequest(block.catalogue);
 
   entries.stop(block.context);
   /* Stop gives back every block the load, the start and the request took. */

@@ -5,9 +5,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <cstring>
 #include <future>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -29,185 +28,105 @@ using ulix_testing::PluginTestHost;
 using ulix_testing::ServiceToken;
 using ulix_testing::TokenReply;
 
-constexpr std::uint32_t kGet = kHostMethodGet;
-constexpr std::uint32_t kPost = kHostMethodPost;
-constexpr std::uint32_t kDelete = kHostMethodDelete;
-
 constexpr const char* kAuthorization = "/ulix-auth/v1/authorization";
-constexpr const char* kGas = "/ulix-auth/v1/authorization/gas";
-constexpr const char* kRefresh = "/ulix-auth/v1/authorization/refresh";
-constexpr const char* kError = "/ulix-auth/v1/authorization/error";
 constexpr const char* kNoAuthorization = "404 No authorization currently exists.";
-constexpr const char* kNoError = "404 No error from last authentication.";
-constexpr const char* kStatus = "/ulix-auth/v1/status/NA1";
-constexpr const char* kRegionStatus =
-    R"({"enabled":true,"isLQFallbackAllowed":true,"isUserInfoEnabled":true,"platformId":"NA1"})";
+constexpr const char* kSignedOnTwice =
+    "400 Tried to create an authorization when one already exists.";
+constexpr const char* kNoUserInfo = "404 No UserInfo currently exists. Are you logged in?";
+constexpr const char* kPlayer1 =
+    R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-1"})";
 constexpr const char* kPlayer2 =
     R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-2"})";
+// The changes of a sign-on, a sign-off and a refresh, "<eventType> <path under /ulix-auth/v1/>,"
+// each.
+const std::string kCreates =
+    "Create authorization,Create authorization/access-token,Create authorization/id-token,"
+    "Create authorization/entitlements-token,";
+const std::string kDeletes =
+    "Delete authorization/userinfo,Delete authorization,Delete authorization/access-token,"
+    "Delete authorization/id-token,";
+const std::string kUpdate = "Update authorization/access-token,";
 
-std::string ErrorBody(std::string_view error, std::string_view description) {
-  return "{\"error\":\"" + std::string(error) + "\",\"error_description\":\"" +
-         std::string(description) + "\"}";
-}
-
-const std::vector<std::string> kSignOnCreates = {
-    "change Create /ulix-auth/v1/authorization",
-    "change Create /ulix-auth/v1/authorization/access-token",
-    "change Create /ulix-auth/v1/authorization/id-token",
-    "change Create /ulix-auth/v1/authorization/entitlements-token"};
-const std::vector<std::string> kSignOffDeletes = {
-    "change Delete /ulix-auth/v1/authorization/userinfo",
-    "change Delete /ulix-auth/v1/authorization",
-    "change Delete /ulix-auth/v1/authorization/access-token",
-    "change Delete /ulix-auth/v1/authorization/id-token"};
-
-// `first` followed by `then`.
-std::vector<std::string> Then(std::vector<std::string> first,
-                              const std::vector<std::string>& then) {
-  first.insert(first.end(), then.begin(), then.end());
-  return first;
-}
-
-// ---- A host that calls back from inside a call of the plug-in's --------------------------------
-
-// One call made by the host: method, path and body.
+// One call made by the host: method, path under /ulix-auth/v1/ and body.
 struct Call {
   std::uint32_t method;
   std::string path;
   std::optional<std::string> body = std::nullopt;
 };
+Call Gas(const std::string& user, const std::string& password) {
+  return {kHostMethodPost, "authorization/gas",
+          R"({"username":")" + user + R"(","password":")" + password + R"(","platformId":"NA1"})"};
+}
 
-// The outer call runs; inside the first exchange of `hook` (a URL), or the first change of `hook`
+// The outer call runs; inside the first exchange of `hook` (a URL), or the first Create of `hook`
 // (a path) the plug-in sends, the host makes the inner call, on the same thread or on another
-// thread that the exchange waits for. Either way the outcome is one of the two serial orders.
-struct Reentry {
-  const char* name;
-  bool signed_on;
-  Call outer;
-  std::string hook;
-  Call inner;
-  std::string outer_answer, inner_answer;
-  std::vector<std::string> changes;                        // after the setup
-  std::vector<std::pair<std::string, std::string>> reads;  // GET path, answer, at the end
-  std::vector<FakeHost::HttpAnswer> token_answers = {};    // queued, in request order
-};
-
+// thread that the exchange waits for. Either way the outcome is one of the two serial orders:
+// the answers, the changes sent after the setup and GET answers read at the end.
 TEST(Reentry, EveryNestingEndsInOneOfTheSerialOrders) {
   // Where the client of ConfigToken() looks for its discovery document.
-  const std::string kJwtDiscoveryUrl = "https://jwt.test/.well-known/openid-configuration";
-  const std::string player1 =
-      R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-1"})";
+  const std::string jwt_discovery = "https://jwt.test/.well-known/openid-configuration";
   const std::string other_token =
       ServiceToken(R"({"aud":"https://other.test/token","sub":"other-client"})");
-  const Reentry rows[] = {
-      {"config replaced inside its own discovery fetch",
-       false,
-       {kPost, "/ulix-auth/v1/config", R"({"token":")" + ConfigToken() + "\"}"},
-       kJwtDiscoveryUrl,
-       {kPost, "/ulix-auth/v1/config", R"({"token":")" + other_token + "\"}"},
-       "null",
-       "null",
-       {},
-       {{"/ulix-auth/v1/config/NA1", R"({"token":")" + other_token + "\"}"}}},
-      {"override dropped inside its own discovery fetch",
-       false,
-       {kPost, "/ulix-auth/v1/config", R"({"token":")" + ConfigToken() + "\"}"},
-       kJwtDiscoveryUrl,
-       {kDelete, "/ulix-auth/v1/config"},
-       "null",
-       "null",
-       {},
-       {{kStatus, kRegionStatus}}},
-      {"sign-off inside a refresh's token exchange",
-       true,
-       {kPost, kRefresh},
-       kTokenUrl,
-       {kDelete, kAuthorization},
-       kNoAuthorization,
-       "null",
-       kSignOffDeletes,
-       {{kAuthorization, kNoAuthorization}}},
-      {"second sign-on inside the first's token exchange",
-       false,
-       {kPost, kGas, R"({"username":"ann","password":"pw","platformId":"NA1"})"},
-       kTokenUrl,
-       {kPost, kGas, R"({"username":"bob","password":"pw","platformId":"NA1"})"},
-       "400 Tried to create an authorization when one already exists.",
-       player1,
-       kSignOnCreates,
-       {{kAuthorization, player1}, {kError, kNoError}}},
-      {"failed sign-on around a successful one",
-       false,
-       {kPost, kGas, R"({"username":"ann","password":"no","platformId":"NA1"})"},
-       kTokenUrl,
-       {kPost, kGas, R"({"username":"bob","password":"pw","platformId":"NA1"})"},
-       "400 Tried to create an authorization when one already exists.",
-       player1,
-       kSignOnCreates,
-       {{kAuthorization, player1}, {kError, kNoError}},
-       {TokenReply(AccessTokenFor()), {0, 401, ErrorBody("invalid_grant", "no")}}},
-      {"user info fetched while a sign-off runs",
-       true,
-       {kPost, "/ulix-auth/v1/authorization/userinfo"},
-       kUserInfoUrl,
-       {kDelete, kAuthorization},
-       "404 No UserInfo currently exists. Are you logged in?",
-       "null",
-       kSignOffDeletes,
-       {{"/ulix-auth/v1/authorization/userinfo",
-         "404 No UserInfo currently exists. Are you logged in?"}}},
-      {"sign-off inside a sign-off's revocation",
-       true,
-       {kDelete, kAuthorization},
-       kRevokeUrl,
-       {kDelete, kAuthorization},
-       "null",
-       kNoAuthorization,
-       kSignOffDeletes,
-       {{kAuthorization, kNoAuthorization}}},
-      {"sign-off inside the sign-on's first Create",
-       false,
-       {kPost, kGas, R"({"username":"ann","password":"pw","platformId":"NA1"})"},
-       kAuthorization,
-       {kDelete, kAuthorization},
-       player1,
-       "null",
-       Then(kSignOnCreates, kSignOffDeletes),
-       {{kAuthorization, kNoAuthorization}}},
-      {"refresh inside a refresh's token exchange",
-       true,
-       {kPost, kRefresh},
-       kTokenUrl,
-       {kPost, kRefresh},
-       kPlayer2,
-       player1,
-       {"change Update /ulix-auth/v1/authorization/access-token"},
-       {{kAuthorization, kPlayer2}}},
+  const Call config{kHostMethodPost, "config", R"({"token":")" + ConfigToken() + "\"}"};
+  const Call other_config{kHostMethodPost, "config", R"({"token":")" + other_token + "\"}"};
+  const Call refresh{kHostMethodPost, "authorization/refresh"};
+  const Call sign_off{kHostMethodDelete, "authorization"};
+  const struct {
+    const char* name;
+    bool signed_on;
+    Call outer;
+    std::string hook;
+    Call inner;
+    std::string outer_answer, inner_answer, changes;
+    std::vector<std::pair<std::string, std::string>> reads;
+    std::vector<FakeHost::HttpAnswer> token_answers = {};  // queued, in request order
+  } rows[] = {
+      // clang-format off
+      {"config replaced inside its own discovery fetch", false, config, jwt_discovery, other_config, "null", "null", "",
+       {{"config/NA1", R"({"token":")" + other_token + "\"}"}}},
+      {"override dropped inside its own discovery fetch", false, config, jwt_discovery, {kHostMethodDelete, "config"}, "null", "null", "",
+       {{"status/NA1", R"({"enabled":true,"isLQFallbackAllowed":true,"isUserInfoEnabled":true,"platformId":"NA1"})"}}},
+      {"sign-off inside a refresh's token exchange", true, refresh, kTokenUrl, sign_off, kNoAuthorization, "null", kDeletes,
+       {{"authorization", kNoAuthorization}}},
+      {"second sign-on inside the first's token exchange", false, Gas("ann", "pw"), kTokenUrl, Gas("bob", "pw"), kSignedOnTwice, kPlayer1, kCreates,
+       {{"authorization", kPlayer1}, {"authorization/error", "404 No error from last authentication."}}},
+      {"failed sign-on around a successful one", false, Gas("ann", "no"), kTokenUrl, Gas("bob", "pw"), kSignedOnTwice, kPlayer1, kCreates,
+       {{"authorization", kPlayer1}, {"authorization/error", "404 No error from last authentication."}},
+       {TokenReply(AccessTokenFor()), {0, 401, R"({"error":"invalid_grant","error_description":"no"})"}}},
+      {"user info fetched while a sign-off runs", true, {kHostMethodPost, "authorization/userinfo"}, kUserInfoUrl, sign_off, kNoUserInfo, "null", kDeletes,
+       {{"authorization/userinfo", kNoUserInfo}}},
+      {"sign-off inside a sign-off's revocation", true, sign_off, kRevokeUrl, sign_off, "null", kNoAuthorization, kDeletes,
+       {{"authorization", kNoAuthorization}}},
+      {"sign-off inside the sign-on's first Create", false, Gas("ann", "pw"), kAuthorization, sign_off, kPlayer1, "null", kCreates + kDeletes,
+       {{"authorization", kNoAuthorization}}},
+      {"refresh inside a refresh's token exchange", true, refresh, kTokenUrl, refresh, kPlayer2, kPlayer1, kUpdate,
+       {{"authorization", kPlayer2}}},
+      // clang-format on
   };
   for (const bool other_thread : {false, true}) {
-    for (const Reentry& row : rows) {
+    for (const auto& row : rows) {
       SCOPED_TRACE(std::string(row.name) + (other_thread ? ", on another thread" : ""));
       PluginTestHost test;
       test.Start();
       if (row.signed_on) {
-        ASSERT_EQ(test.SignOn().error, "");
+        ASSERT_EQ(test.SignOn(), kPlayer1);
       }
       test.service().Answer(kTokenUrl,
                             TokenReply(AccessTokenFor(row.signed_on ? "player-2" : "player-1")));
       if (!row.token_answers.empty()) test.service().Answer(kTokenUrl, row.token_answers);
       test.service().Answer(kUserInfoUrl, {0, 200, R"({"sub":"player-1"})"});
       test.TakeChanges();
+      const auto send = [&test](const Call& call) {
+        return test.Text(call.method, "/ulix-auth/v1/" + call.path, call.body);
+      };
 
       std::atomic<bool> fired{false};
       std::string inner_answer = "(not called)";
       const auto call_inner = [&] {
         if (fired.exchange(true)) return;
-        const auto inner = [&] {
-          inner_answer = test.Text(row.inner.method, row.inner.path, row.inner.body);
-        };
-        if (!other_thread) return inner();
+        if (!other_thread) return void(inner_answer = send(row.inner));
         // The host's one network thread: the exchange waits for the inner call to end.
-        std::packaged_task<void()> task(inner);
+        std::packaged_task<void()> task([&] { inner_answer = send(row.inner); });
         std::future<void> done = task.get_future();
         std::thread(std::move(task)).detach();
         ASSERT_EQ(done.wait_for(std::chrono::seconds(60)), std::future_status::ready) << "deadlock";
@@ -220,50 +139,18 @@ TEST(Reentry, EveryNestingEndsInOneOfTheSerialOrders) {
           if (e.eventType == Vorn::Client::PluginResourceEventType::kCreate) call_inner();
         });
       }
-      EXPECT_EQ(test.Text(row.outer.method, row.outer.path, row.outer.body), row.outer_answer);
+      EXPECT_EQ(send(row.outer), row.outer_answer);
       EXPECT_EQ(inner_answer, row.inner_answer);
-      std::vector<std::string> changes = test.TakeChanges();
-      for (std::string& change : changes) change = "change " + change;
+      std::string changes;
+      for (std::string& change : test.TakeChanges()) {
+        changes += change.erase(change.find(' ') + 1, std::strlen("/ulix-auth/v1/")) + ",";
+      }
       EXPECT_EQ(changes, row.changes);
-      for (const auto& [path, answer] : row.reads) EXPECT_EQ(test.Text(kGet, path), answer) << path;
+      for (const auto& [path, answer] : row.reads) {
+        EXPECT_EQ(test.Text(kHostMethodGet, "/ulix-auth/v1/" + path), answer) << path;
+      }
     }
   }
-}
-
-// Another thread is still sending the events of a sign-on (the host holds their delivery) when
-// a sign-off arrives: the sign-off answers without waiting, and its events follow the sign-on's.
-TEST(EventOrder, EventsOfAnotherThreadsCallGoOutAfterThoseItIsSending) {
-  PluginTestHost test;
-  test.Start();
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool delivering = false, signed_off = false;
-  test.plugin().observeResource(
-      "/ulix-auth/v1/authorization", [&](const Vorn::Client::PluginResourceEvent& event) {
-        if (event.eventType != Vorn::Client::PluginResourceEventType::kCreate) return;
-        std::unique_lock<std::mutex> lock(mutex);
-        delivering = true;
-        changed.notify_all();
-        // Released by the sign-off's answer; bounded so that a plug-in that makes the
-        // sign-off wait for this delivery fails instead of hanging.
-        EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return signed_off; }));
-      });
-  test.TakeChanges();
-  std::thread sign_on([&] { EXPECT_EQ(test.SignOn().error, ""); });
-  {
-    std::unique_lock<std::mutex> lock(mutex);
-    changed.wait(lock, [&] { return delivering; });
-  }
-  EXPECT_EQ(test.Send(kDelete, kAuthorization).error, "");
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    signed_off = true;
-    changed.notify_all();
-  }
-  sign_on.join();
-  std::vector<std::string> changes = test.TakeChanges();
-  for (std::string& change : changes) change = "change " + change;
-  EXPECT_EQ(changes, Then(kSignOnCreates, kSignOffDeletes));
 }
 
 }  // namespace
