@@ -269,8 +269,10 @@ void FakeHost::Answer(const ResourceAnswer& answer, HostResponse& response) {
   // it only when a read function is set.
   response.streamContext = held.get();
   response.release = [](HostResponse* response) {
-    FakeHost* host = static_cast<HeldResponse*>(response->streamContext)->host;
-    host->Locked([&] { host->held_responses_.erase(response->streamContext); });
+    // Copied out first: the record is packed, so its fields may not be bound to a reference.
+    void* const context = response->streamContext;
+    FakeHost* host = static_cast<HeldResponse*>(context)->host;
+    host->Locked([&] { host->held_responses_.erase(context); });
     ++host->released_responses_;
   };
   Locked([&] { held_responses_[held.get()] = std::move(held); });
