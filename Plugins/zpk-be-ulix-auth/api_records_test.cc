@@ -31,6 +31,8 @@ TEST(ApiRecords, RegistersElevenRecordsAndNineteenFunctions) {
   PluginTestHost test;
   test.Start();
   binding::BindingTypeRegistry& registry = test.plugin().typeRegistry();
+  // A second registration changes nothing of what is read back below.
+  RegisterApiRecords(registry, "UlixAuth", {"Plugins"});
   std::vector<std::string> records;
   for (const binding::BindingTypeDescriptor* type : registry.typeSnapshot()) {
     if (!type->name.starts_with("UlixAuth")) continue;
@@ -51,12 +53,6 @@ TEST(ApiRecords, RegistersElevenRecordsAndNineteenFunctions) {
                   "frameUrl)",
                   "UlixAuthAuthError(error, errorDescription)",
                   "UlixAuthPublicClientConfig(url, clientId)", "UlixAuthUserInfo(userInfo)"));
-
-  // A second registration changes nothing.
-  const std::size_t before = registry.typeSnapshot().size();
-  RegisterApiRecords(registry, "UlixAuth", {"Plugins"});
-  EXPECT_EQ(registry.typeSnapshot().size(), before);
-  EXPECT_EQ(Describe(*registry.findType("UlixAuthULIXJWTConfig")), "UlixAuthULIXJWTConfig(token?)");
 
   // The functions, named from method and path, with their arguments' locations.
   std::vector<std::string> functions;
