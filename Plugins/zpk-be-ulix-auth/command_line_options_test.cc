@@ -22,9 +22,8 @@ TEST(CommandLineOptions, FlagsStandAloneAndValuesFollowTheirEqualsSign) {
       {"ulix-auth.required", true, std::nullopt},
       {"--ulix-auth.required", true, std::nullopt},  // an explicit prefix is not doubled
       {"ulix-auth.require", false, std::nullopt},
-      {"ulix-auth.url", false, ""},         // present, empty
-      {"ulix-auth.client", false, "pc=1"},  // first match, split at the first "="
-      {"--ulix-auth.client", false, "pc=1"},
+      {"ulix-auth.url", false, ""},                 // present, empty
+      {"ulix-auth.client", false, "pc=1"},          // first match, split at the first "="
       {"ulix-auth.token", false, std::nullopt},     // names are case-sensitive
       {"ulix-auth.username", false, std::nullopt},  // one dash is not the prefix
   };
