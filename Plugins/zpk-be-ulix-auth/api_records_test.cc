@@ -16,27 +16,21 @@ using ::testing::ElementsAre;
 using ::testing::UnorderedElementsAre;
 using ulix_testing::PluginTestHost;
 
-// "Name(field, field?, ...)" with "?" after a field marked optional.
-std::string Describe(const binding::BindingTypeDescriptor& type) {
-  std::string text = type.name + "(";
-  for (std::size_t i = 0; i < type.fields.size(); ++i) {
-    if (i > 0) text += ", ";
-    text += type.fields[i].name;
-    if (type.fields[i].optional != 0) text += "?";
-  }
-  return text + ")";
-}
-
 TEST(ApiRecords, RegistersElevenRecordsAndNineteenFunctions) {
   PluginTestHost test;
   test.Start();
   binding::BindingTypeRegistry& registry = test.plugin().typeRegistry();
   // A second registration changes nothing of what is read back below.
   RegisterApiRecords(registry, "UlixAuth", {"Plugins"});
+  // "Name(field, field?, ...)" with "?" after a field marked optional.
   std::vector<std::string> records;
   for (const binding::BindingTypeDescriptor* type : registry.typeSnapshot()) {
     if (!type->name.starts_with("UlixAuth")) continue;
-    records.push_back(Describe(*type));
+    std::string text;
+    for (const binding::BindingFieldDescriptor& field : type->fields) {
+      text += (text.empty() ? "" : ", ") + field.name + (field.optional != 0 ? "?" : "");
+    }
+    records.push_back(type->name + "(" + text + ")");
     EXPECT_THAT(type->tags, ElementsAre("Plugins", "Plugin ulix-auth")) << type->name;
   }
   EXPECT_THAT(records,

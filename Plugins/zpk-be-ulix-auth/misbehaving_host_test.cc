@@ -131,13 +131,12 @@ TEST(MisbehavingHost, MalformedRepeatedAndLateCallsGetAnErrorOrAreIgnored) {
 
   // A request record naming no endpoint, and no request record at all.
   HostRequest unnamed{.method = kHostMethodGet, .path = kStatusPath};
-  HostResponse response{};
-  endpoints.gas->dispatch(&response, nullptr);
-  EXPECT_STREQ(response.errorText, "Invalid function");
-  response.release(&response);
-  endpoints.gas->dispatch(&response, &unnamed);
-  EXPECT_EQ(response.status + 0, 404u);
-  response.release(&response);
+  for (const HostRequest* record : {&unnamed, static_cast<HostRequest*>(nullptr)}) {
+    HostResponse response{};
+    endpoints.gas->dispatch(&response, record);
+    EXPECT_EQ(std::to_string(response.status) + " " + response.errorText, "404 Invalid function");
+    response.release(&response);
+  }
   endpoints.gas->dispatch(nullptr, &unnamed);  // nowhere to answer: ignored
 
   // Events: nothing changes, the authorization is kept and no change is published.
