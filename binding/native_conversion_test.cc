@@ -330,7 +330,8 @@ TEST(AssignMember, StructFailuresNameTheStructAndTheFieldAndKeepWhatWasAssigned)
             "Couldn't convert native value because it's an unregistered structure.");
 
   // Fields assigned before a failure are kept; absent ones are skipped.
-  outer = Outer{.inner = {0, "untouched"}};
+  outer = Outer();
+  outer.inner = {0, "untouched"};
   EXPECT_EQ(errorText(fromValue(Json(R"({"ratio": 0.5, "enabled": "maybe", "unknown": 1})"), outer,
                                 Types(), "body")),
             "Value maybe for 'enabled' of type bool is in an incorrect format. Options are "

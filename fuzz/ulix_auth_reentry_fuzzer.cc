@@ -30,8 +30,8 @@
 namespace fuzz {
 namespace {
 
-constexpr const char* kAuthorization = "/ulix-auth/v1/authorization";
-constexpr const char* kAccessToken = "/ulix-auth/v1/authorization/access-token";
+using ulix_testing::kAccessTokenPath;
+using ulix_testing::kAuthorizationPath;
 
 enum Hook : unsigned { kNowhere, kExchange1, kExchange2, kExchange3, kEvent, kTimer, kTelemetry };
 
@@ -88,7 +88,7 @@ void MakeCall(unsigned call) {
         std::lock_guard<std::mutex> lock(observed.mutex);
         began = ++observed.sequence;
       }
-      if (Host().Send(kHostMethodDelete, kAuthorization)) {
+      if (Host().Send(kHostMethodDelete, kAuthorizationPath)) {
         std::lock_guard<std::mutex> lock(observed.mutex);
         if (began > observed.sign_off_began) observed.sign_off_began = began;
       }
@@ -118,7 +118,7 @@ void MakeCall(unsigned call) {
       note(Host().Send(kHostMethodPost, "/ulix-auth/v2/config", kRegionClient), nullptr);
       break;
     case 9:
-      note(Host().Send(kHostMethodGet, kAccessToken), nullptr);
+      note(Host().Send(kHostMethodGet, kAccessTokenPath), nullptr);
       break;
     default:
       Host().host().FireScheduled();
@@ -164,9 +164,10 @@ void Install() {
                          : json.find("\"eventType\":\"Delete\"") != std::string::npos ? "Delete"
                                                                                       : "Update";
       std::lock_guard<std::mutex> lock(observed.mutex);
-      if (json.find(std::string("\"uri\":\"") + kAuthorization + "\"") != std::string::npos) {
+      if (json.find(std::string("\"uri\":\"") + kAuthorizationPath + "\"") != std::string::npos) {
         observed.last_authorization = type;
-      } else if (json.find(std::string("\"uri\":\"") + kAccessToken + "\"") != std::string::npos) {
+      } else if (json.find(std::string("\"uri\":\"") + kAccessTokenPath + "\"") !=
+                 std::string::npos) {
         observed.last_access_token = type == "Delete" ? "-" : TokenOf(json);
       }
     }
@@ -251,11 +252,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return fuzz::TokenAnswer(0, url, &serial);
   });
   // The oracles, on the state every call has left.
-  const bool present = host.Send(kHostMethodGet, fuzz::kAuthorization);
+  const bool present = host.Send(kHostMethodGet, fuzz::kAuthorizationPath);
   ulix_testing::DispatchedResponse token;
   ulix_testing::TestRequest read;
   read.method = kHostMethodGet;
-  read.path = fuzz::kAccessToken;
+  read.path = fuzz::kAccessTokenPath;
   ulix_testing::Dispatch(*host.chooser().Choose(read.method, read.path), read, token);
   const std::string token_text =
       token.ok() ? fuzz::TokenOf(ulix_testing::FakeValue::FromHost(token.value()).Json()) : "-";

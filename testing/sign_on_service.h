@@ -19,6 +19,12 @@ inline constexpr const char* kUserInfoUrl = "https://auth.test/userinfo";
 inline constexpr const char* kRegionSettingsPath =
     "/data-store/v1/system-settings/region_data/NA1/ulix";
 inline constexpr const char* kInstallSettingsPath = "/data-store/v1/install-settings/ulix-auth";
+// The plug-in's resources its tests read most, and the authorization AccessTokenFor() describes.
+inline constexpr const char* kAuthorizationPath = "/ulix-auth/v1/authorization";
+inline constexpr const char* kAccessTokenPath = "/ulix-auth/v1/authorization/access-token";
+inline constexpr const char* kStatusPath = "/ulix-auth/v1/status/NA1";
+inline constexpr const char* kPlayer1 =
+    R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-1"})";
 // A password sign-on of "ann" on "NA1", as a JSON body.
 inline constexpr const char* kSignOnBody =
     R"({"username":"ann","password":"pw","platformId":"NA1"})";

@@ -24,18 +24,17 @@ namespace {
 using ulix_testing::AccessTokenFor;
 using ulix_testing::EndpointChooser;
 using ulix_testing::FakeHost;
+using ulix_testing::kAccessTokenPath;
+using ulix_testing::kAuthorizationPath;
+using ulix_testing::kPlayer1;
 using ulix_testing::kSignOnBody;
+using ulix_testing::kStatusPath;
 using ulix_testing::kTokenUrl;
 using ulix_testing::kUserInfoUrl;
 using ulix_testing::PluginTestHost;
 using ulix_testing::TokenReply;
 
 constexpr const char* kGasPath = "/ulix-auth/v1/authorization/gas";
-constexpr const char* kStatusPath = "/ulix-auth/v1/status/NA1";
-constexpr const char* kAuthorizationPath = "/ulix-auth/v1/authorization";
-constexpr const char* kAccessTokenPath = "/ulix-auth/v1/authorization/access-token";
-constexpr const char* kPlayer1 =
-    R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-1"})";
 constexpr const char* kUnreachable = "512 temporarily_unavailable: Unable to connect to server";
 
 // Values whose payload announces characters, members or a kind they do not carry.

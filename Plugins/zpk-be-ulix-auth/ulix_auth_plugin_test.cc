@@ -21,6 +21,8 @@ namespace {
 using ulix_testing::AccessTokenFor;
 using ulix_testing::ConfigToken;
 using ulix_testing::FakeHost;
+using ulix_testing::kAuthorizationPath;
+using ulix_testing::kPlayer1;
 using ulix_testing::kRevokeUrl;
 using ulix_testing::kTokenUrl;
 using ulix_testing::kUserInfoUrl;
@@ -28,13 +30,10 @@ using ulix_testing::PluginTestHost;
 using ulix_testing::ServiceToken;
 using ulix_testing::TokenReply;
 
-constexpr const char* kAuthorization = "/ulix-auth/v1/authorization";
 constexpr const char* kNoAuthorization = "404 No authorization currently exists.";
 constexpr const char* kSignedOnTwice =
     "400 Tried to create an authorization when one already exists.";
 constexpr const char* kNoUserInfo = "404 No UserInfo currently exists. Are you logged in?";
-constexpr const char* kPlayer1 =
-    R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-1"})";
 constexpr const char* kPlayer2 =
     R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-2"})";
 // The changes of a sign-on, a sign-off and a refresh, "<eventType> <path under /ulix-auth/v1/>,"
@@ -97,7 +96,7 @@ TEST(Reentry, EveryNestingEndsInOneOfTheSerialOrders) {
        {{"authorization/userinfo", kNoUserInfo}}},
       {"sign-off inside a sign-off's revocation", true, sign_off, kRevokeUrl, sign_off, "null", kNoAuthorization, kDeletes,
        {{"authorization", kNoAuthorization}}},
-      {"sign-off inside the sign-on's first Create", false, Gas("ann", "pw"), kAuthorization, sign_off, kPlayer1, "null", kCreates + kDeletes,
+      {"sign-off inside the sign-on's first Create", false, Gas("ann", "pw"), kAuthorizationPath, sign_off, kPlayer1, "null", kCreates + kDeletes,
        {{"authorization", kNoAuthorization}}},
       {"refresh inside a refresh's token exchange", true, refresh, kTokenUrl, refresh, kPlayer2, kPlayer1, kUpdate,
        {{"authorization", kPlayer2}}},

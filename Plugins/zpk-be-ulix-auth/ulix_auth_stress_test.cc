@@ -14,18 +14,17 @@ namespace {
 
 using ulix_testing::AccessTokenFor;
 using ulix_testing::IdTokenText;
+using ulix_testing::kAccessTokenPath;
+using ulix_testing::kAuthorizationPath;
 using ulix_testing::kDiscoveryUrl;
+using ulix_testing::kPlayer1;
+using ulix_testing::kStatusPath;
 using ulix_testing::kTokenUrl;
 using ulix_testing::PluginTestHost;
 using ulix_testing::TokenReply;
 
-constexpr const char* kAuthorization = "/ulix-auth/v1/authorization";
-constexpr const char* kAccessToken = "/ulix-auth/v1/authorization/access-token";
-constexpr const char* kStatus = "/ulix-auth/v1/status/NA1";
 constexpr const char* kStatusRecord =
     R"({"enabled":true,"isLQFallbackAllowed":true,"isUserInfoEnabled":true,"platformId":"NA1"})";
-constexpr const char* kPlayer1 =
-    R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-1"})";
 
 // A manual refresh on a thread of its own, which the service holds inside its token exchange
 // until Release; the hold gives up after a minute, failing the test.
@@ -72,19 +71,19 @@ TEST(CallsInFlight, ReadsAnswerWhileTheServiceHoldsARefresh) {
   const int fetches = test.service().RequestCount(kDiscoveryUrl);
 
   HeldRefresh refresh(test);
-  for (int i = 0; i < 2; ++i) EXPECT_EQ(test.Text(kHostMethodGet, kStatus), kStatusRecord);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(test.Text(kHostMethodGet, kStatusPath), kStatusRecord);
   EXPECT_EQ(test.service().RequestCount(kDiscoveryUrl), fetches + 1);
   test.Advance(4000);
   const std::pair<const char*, std::string> reads[] = {
-      {kAuthorization, kPlayer1},
-      {kAccessToken,
+      {kAuthorizationPath, kPlayer1},
+      {kAccessTokenPath,
        R"({"expiry":1900000000,"scopes":["openid","kiv"],"token":")" + AccessTokenFor() + "\"}"},
       {"/ulix-auth/v1/authorization/id-token",
        R"({"expiry":1900000100,"token":")" + IdTokenText() + "\"}"},
       {"/ulix-auth/v1/authorization/error", "404 No error from last authentication."},
       {"/ulix-auth/v1/authorization/userinfo",
        "404 No UserInfo currently exists. Are you logged in?"},
-      {kStatus, kStatusRecord},
+      {kStatusPath, kStatusRecord},
   };
   for (const auto& [path, answer] : reads) EXPECT_EQ(test.Text(kHostMethodGet, path), answer);
   EXPECT_TRUE(refresh.holding());
@@ -92,14 +91,15 @@ TEST(CallsInFlight, ReadsAnswerWhileTheServiceHoldsARefresh) {
       R"({"currentAccountId":123456,"currentPlatformId":"NA1","subject":"player-2"})";
   EXPECT_EQ(refresh.Release(), player2);
 
-  EXPECT_EQ(test.Text(kHostMethodGet, kAuthorization), player2);
+  EXPECT_EQ(test.Text(kHostMethodGet, kAuthorizationPath), player2);
   EXPECT_EQ(test.service().RequestCount(kTokenUrl), 2);  // the sign-on and one refresh
   int stale = 0;
   for (const auto& line : test.host().LogLines()) {
     stale += line.message == "Attempted token refresh, but authorization has already changed.";
   }
   EXPECT_EQ(stale, 1);
-  EXPECT_EQ(test.TakeChanges(), std::vector<std::string>{std::string("Update ") + kAccessToken});
+  EXPECT_EQ(test.TakeChanges(),
+            std::vector<std::string>{std::string("Update ") + kAccessTokenPath});
 }
 
 // Stop waits for a call in flight on another thread, which then commits nothing; a stop made
