@@ -11,32 +11,6 @@ constexpr std::string_view kIncompatibleTypeMessage =
     "Couldn't assign value to '%1' of type object because the input is of an incompatible type "
     "'%2'.";
 
-// Kinds above the last one the host defines have no name.
-std::string_view HostKindName(std::uint32_t kind) {
-  switch (kind) {
-    case kHostValueBool:
-      return "bool";
-    case kHostValueSigned:
-      return "signed";
-    case kHostValueUnsigned:
-      return "unsigned";
-    case kHostValueDouble:
-      return "float";
-    case kHostValueText:
-    case kHostValueOwnedText:
-      return "string";
-    case kHostValueBytes:
-    case kHostValueOwnedBytes:
-      return "blob";
-    case kHostValueArray:
-      return "collection";
-    case kHostValueObject:
-      return "structure";
-    default:
-      return "";
-  }
-}
-
 // Records are packed, so their members are read and written through copies, never references.
 bool ReadHostValue(BindingConversionResult& result, BindingValue& target, const HostValue& record,
                    std::string_view name) {
@@ -98,8 +72,8 @@ bool ReadHostValue(BindingConversionResult& result, BindingValue& target, const 
       return true;
     }
     default:
-      fail(result,
-           logging::FormatPositional(kIncompatibleTypeMessage, {name, HostKindName(record.kind)}));
+      // Only kinds above the last one the host defines reach here, and those have no name.
+      fail(result, logging::FormatPositional(kIncompatibleTypeMessage, {name, ""}));
       return false;
   }
 }

@@ -15,6 +15,11 @@ static LoadUlixAuthFunction FindLoad(void* library) {
                                                               ULIX_AUTH_EXPORT_NAME);
 }
 static void CloseLibrary(void* library) { FreeLibrary((HMODULE)library); }
+static const char* LoaderError(void) {
+  static char text[32];
+  snprintf(text, sizeof text, "system error %lu", (unsigned long)GetLastError());
+  return text;
+}
 #else
 #include <dlfcn.h>
 static void* OpenLibrary(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
@@ -24,6 +29,10 @@ static LoadUlixAuthFunction FindLoad(void* library) {
   return load;
 }
 static void CloseLibrary(void* library) { dlclose(library); }
+static const char* LoaderError(void) {
+  const char* text = dlerror();
+  return text != NULL ? text : "no error text";
+}
 #endif
 
 static int failures = 0;
@@ -60,10 +69,15 @@ static void WriteLog(const HostFunctionTable* self, int32_t level, const char* m
 }
 
 int main(int argc, char** argv) {
-  void* library = argc == 2 ? OpenLibrary(argv[1]) : NULL;
+  if (argc != 2) {
+    fprintf(stderr, "usage: %s <plug-in library exporting %s>\n", argv[0], ULIX_AUTH_EXPORT_NAME);
+    return 2;
+  }
+  void* library = OpenLibrary(argv[1]);
   LoadUlixAuthFunction load = library != NULL ? FindLoad(library) : NULL;
   if (load == NULL) {
-    fprintf(stderr, "usage: %s <plug-in library exporting %s>\n", argv[0], ULIX_AUTH_EXPORT_NAME);
+    fprintf(stderr, "%s: no %s in %s: %s\n", argv[0], ULIX_AUTH_EXPORT_NAME, argv[1],
+            LoaderError());
     return 2;
   }
   HostInitBlock block = {.major = 18, .minor = 2, .patch = 7};
