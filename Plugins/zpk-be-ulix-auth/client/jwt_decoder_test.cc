@@ -63,9 +63,9 @@ TEST(ClaimReader, RaisesEachErrorWithItsClassAndMessageAndLeavesTheObjectAsItWas
       {R"({"a": -})", "parse Unexpected character in NUMBER token: -"},
       {R"({} {})", "parse Expected End of token stream; found {"},
       {R"({"a": 1, "a": 2})", "plain Object member already exists: a"},
-      // Objects and arrays nest up to the limit, and no deeper.
-      {"{\"a\": " + std::string(200, '[') + std::string(200, ']') + "}", "none"},
-      {"{\"a\": " + std::string(300, '[') + std::string(300, ']') + "}", "parse Nesting too deep"},
+      // Objects and arrays nest up to 256 levels, the outer object the first, and no deeper.
+      {"{\"a\": " + std::string(255, '[') + std::string(255, ']') + "}", "none"},
+      {"{\"a\": " + std::string(256, '[') + std::string(256, ']') + "}", "parse Nesting too deep"},
       {R"({"a": {"b": [true, false, null, "s", -1.5e2, {}]}})", "none"},
       // clang-format on
   };
