@@ -159,8 +159,9 @@ class ApiServerTest : public ::testing::Test {
     return {answer.starts_with("HTTP/1.1 ") ? std::atoi(answer.c_str() + 9) : 0,
             answer.substr(0, end), end == std::string::npos ? "" : answer.substr(end + 4)};
   }
+  // With the secret's header in lower case: a header name is any case, here too.
   Reply Get(const std::string& target, std::vector<std::string> headers = {}) {
-    headers.push_back(kAuthorization);
+    headers.push_back("authorization: Bearer s3cret");
     return Request("GET " + target, headers);
   }
 
