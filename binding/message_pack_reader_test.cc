@@ -64,10 +64,14 @@ TEST(MessagePackReader, ReadsEveryClassBigEndianOrSaysWhereTheInputIsMalformed) 
       {{0xDC, 0x00, 0x01, 0xDE, 0x00, 0x01, 0xA1, 'k', 0xDD, 0x00, 0x00, 0x00, 0x00},
        R"(collection [{"k":[]}])",
        13},
-      // A repeated key replaces containers, but nil keeps the value, next to it or not.
-      {{0x84, 0xA1, 'a', 0x92, 0x01, 0x02, 0xA1, 'b', 0x01, 0xA1, 'a', 0x91, 0x03, 0xA1, 'b', 0xC0},
+      // A repeated key replaces containers, but nil keeps the value, next to it or not, in a map
+      // that ends with the input or inside an array.
+      {{0x84, 0xA1, 'a', 0x92, 0x01, 0x02, 0xA1, 'a', 0x91, 0x03, 0xA1, 'b', 0x01, 0xA1, 'b', 0xC0},
        R"(structure {"a":[3],"b":1})",
        16},
+      {{0x92, 0x83, 0xA1, 'b', 0x01, 0xA1, 'a', 0x02, 0xA1, 'b', 0xC0, 0xC3},
+       R"(collection [{"a":2,"b":1},true])",
+       12},
       // Input that ends inside containers keeps what was read, maps in key order.
       {{}, "empty ", 0},
       {{0x92, 0x01}, "collection [1]", 2},
