@@ -46,7 +46,7 @@ TEST(PositionalFormatter, FormatsByPositionLikePrintfAndStopsAtWhatItCannotRende
       {"%1$-*2$d|", {7, 3}, "7  |"},
       {"%*d|", {4, 7}, "   7|"},
       {"%*d|", {-3, 7}, "7  |"},
-      {"%.*f", {2, 3.14159}, "3.14"},
+      {"%.*f", {0, 3.14159}, "3"},
       {"%.*f", {-1, 1.5}, "1.500000"},
       {"%1$.*2$s", {"abcdef", 3}, "abc"},
       // Ordinary specifications take the arguments in order.

@@ -264,8 +264,9 @@ TEST_F(RequestDispatch, AnswersEachRequest) {
        "404 error: Invalid function"},
       {"@GetAB GET /a/b/", "404 error: Invalid function"},
       {"@GetAB GET /a/b?x=1", "404 error: Invalid function"},
-      // A custom method is served under its name only.
+      // A custom method is served under its name only, and the host chooses it for no other.
       {"BREW /pot", "brewed"},
+      {"GET /pot", "not chosen"},
       {"@Pot STIR /pot", "404 error: Invalid function"},
       // Query arguments, dotted keys filling records and lists.
       {"GET /search/s", "[] quiet 0"},
