@@ -98,7 +98,8 @@ void Dispatch(HostResponse* response, const HostRequest* request) {
 
 const char* const kTags[] = {"Plugins", "Plugin echo"};
 
-CatalogueArgument kIdArgument[] = {{nullptr, "id", "Item id", 12, 0, "", 0}};
+// Marked optional, as a path argument may be: its path segment is required all the same.
+CatalogueArgument kIdArgument[] = {{nullptr, "id", "Item id", 12, 0, "", 1}};
 CatalogueArgument kItemArgument[] = {{nullptr, "item", "The new item", 17, 0, "EchoItem", 0}};
 CatalogueArgumentLocation kPathLocation[] = {{nullptr, 2}};
 CatalogueArgumentLocation kBodyLocation[] = {{nullptr, 5}};

@@ -408,7 +408,13 @@ class SchedulingPlugin : public PluginBase {
   int& ran_;
 };
 
-TEST(DelayedCallbacks, CallbacksTheHostFiresAfterStopRunNothing) {
+// The callbacks a host fires while the plug-in unsubscribes on its way out.
+std::vector<FakeHost::ScheduledCallback> g_fired_in_stop;
+void UnsubscribeFiring(const HostFunctionTable*, const char*, std::uint32_t) {
+  for (const auto& callback : g_fired_in_stop) callback.callback(callback.context);
+}
+
+TEST(DelayedCallbacks, CallbacksTheHostFiresDuringOrAfterStopRunNothing) {
   FakeHost host;
   int ran = 0;
   StartedPlugin first(host, new SchedulingPlugin(ran));
@@ -416,7 +422,10 @@ TEST(DelayedCallbacks, CallbacksTheHostFiresAfterStopRunNothing) {
   ASSERT_EQ(late.size(), 2u);
   late[0].callback(late[0].context);
   EXPECT_EQ(ran, 1);
+  g_fired_in_stop = {late[1]};
+  host.mutable_functions()->unsubscribeEvent = &UnsubscribeFiring;
   first.Stop();
+  g_fired_in_stop.clear();
 
   // Another instance may take the first one's place, even its memory: the late callbacks (one of
   // them fired twice) reach neither.
@@ -458,7 +467,8 @@ TEST_F(Started, ServiceProxyFulfilsWaitingRequestsInEitherOrderAndHandsOutAsyncE
   host.Deliver("OnServiceProxyUuidEvent", ProxyAnswer("u-2", "", "", "second"));
   plugin->awaitServiceProxyResponse("u-2", keep);
   plugin->awaitServiceProxyResponse("u-2", keep);
-  // Async events go to the handler of their "service.method", or to the log.
+  // Async events go to the handler of their "service.method", set last, or to the log.
+  plugin->setServiceProxyAsyncHandler("chat.message", [](auto&) { ADD_FAILURE() << "replaced"; });
   plugin->setServiceProxyAsyncHandler("chat.message", keep);
   for (const char* method : {"message", "message", "typing"}) {
     host.Deliver("OnServiceProxyAsyncEvent", ProxyAnswer("", "chat", method, method));
