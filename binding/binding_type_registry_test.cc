@@ -98,6 +98,9 @@ TEST_F(RegistryTest, KeepsEnumeratorsInNameOrderAndASecondRegistrationAddsNothin
   builder.addEnumValue("b", 3, "second");
   builder.addTag("");
   EXPECT_EQ(Describe(*builder.descriptor()), "4 enum, a=2 , b=3 second");
+  // The first name registered for a static type keeps its id.
+  (void)registry_.beginType(8, "Point", BindingStaticTypeOf<Point>(), false);
+  EXPECT_EQ(registry_.findType(BindingStaticTypeOf<Point>().id())->name, "Other");
 }
 
 TEST_F(RegistryTest, IndexesByStableDistinctStaticIdsExceptTheReservedOne) {

@@ -112,6 +112,7 @@ TEST(BindingValueStructure, KeepsKeysInByteOrderThroughWritesAndRemovals) {
   EXPECT_TRUE(value.removeField("ab"));
   EXPECT_FALSE(value.removeField("ab"));
   EXPECT_EQ(toJson(value), "{\"\":true,\"B\":true,\"a\":true,\"b\":3,\"\xC3\xA9\":true}");
+  EXPECT_NE(Structure({"a"}), Structure({"b"}));  // equal values under other keys
 }
 
 TEST(BindingValueWriting, WritersTurnOtherKindsIntoWhatTheyWrite) {

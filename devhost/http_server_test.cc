@@ -379,12 +379,14 @@ TEST_F(ApiServerTest, AnswersOnlyToItsOwnNameAndGuardsItsPages) {
 
 TEST_F(ApiServerTest, WritesRequestPathsToItsLogWithTheirControlBytesEscaped) {
   const std::string file = console_.path + "/requests.log";
+  std::ofstream(file) << "an earlier run\n";
   ASSERT_TRUE(log_.OpenFile(file));
   Start([](ServerSettings& settings) { settings.log_requests = true; });
   ASSERT_EQ(Get("/items/a%0aforged%1b[31m%5c").status, 200);
   std::ifstream in(file);
   std::string line;
-  // One line, and the path's control bytes in it escaped.
+  // The earlier run's line kept, then one line, and the path's control bytes in it escaped.
+  ASSERT_TRUE(std::getline(in, line) && line == "an earlier run") << line;
   ASSERT_TRUE(std::getline(in, line));
   EXPECT_THAT(line, ::testing::HasSubstr(R"( GET /items/a\x0aforged\x1b[31m\x5c 200 in )"));
   EXPECT_FALSE(std::getline(in, line)) << line;

@@ -2,6 +2,7 @@
 // fake host, and the names and versions it derives from its short name and the host's version.
 #include "plugin_runtime/plugin_base.h"
 
+#include <cstring>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -9,6 +10,9 @@
 
 #include "gtest/gtest.h"
 #include "logging/logger.h"
+#include "logging/positional_formatter.h"
+#include "platform/memory_counters.h"
+#include "plugin_runtime/plugin_log_target.h"
 #include "plugin_runtime/plugin_names.h"
 #include "plugin_runtime/semantic_version.h"
 #include "testing/fake_host.h"
@@ -55,6 +59,24 @@ TEST(PluginBase, HandshakeWritesTheBlockBackAndStartAnswersWhatOnStartDoes) {
   }
 }
 
+TEST(PluginBase, MemoryStatisticsAreTheHeapCountersFieldForField) {
+  // A free before the peak, so fewer blocks are outstanding at it than were ever allocated.
+  platform::Free(platform::Allocate(10));
+  void* kept = platform::Allocate(100);
+  platform::Free(platform::Allocate(1000));
+  MemoryStatistics s;
+  std::memset(static_cast<void*>(&s), 0xA5, sizeof s);
+  const platform::MemoryCounters c = platform::ReadMemoryCounters();
+  PluginBase::fillMemoryStatistics(&s);
+  platform::Free(kept);
+  const auto text = [](auto... counts) { return ((std::to_string(counts) + " ") + ...); };
+  EXPECT_EQ(text(s.peakBytesInUse, s.allocationsAtPeak, s.bytesAllocated, s.allocationCount,
+                 s.bytesFreed, s.freeCount, s.reserved[0], s.reserved[1]),
+            text(c.peak_bytes_in_use, c.allocations_at_peak, c.bytes_allocated, c.allocations,
+                 c.bytes_freed, c.frees, 0u, 0u));
+  EXPECT_LT(c.allocations_at_peak, c.allocations);
+}
+
 TEST(PluginLogTarget, ForwardsLevelAndMessageToTheHostOfTheFirstPluginOnly) {
   FakeHost first_host(1);
   FakeHost second_host(2);
@@ -67,6 +89,10 @@ TEST(PluginLogTarget, ForwardsLevelAndMessageToTheHostOfTheFirstPluginOnly) {
   // Groups the plug-in start suppresses never reach the host.
   logging::Log(logging::kAlways, logging::kGroupXtr, "hidden");
   logging::Log(logging::kWarn, logging::kGroupDbg, "once");
+  // A record longer than the logger's buffer, as a target may be handed one, goes whole.
+  const std::string longer(logging::kMessageBufferSize, 'x');
+  PluginLogTarget(first_host.functions(), 0)
+      .Write({.time = {}, .level = 2, .groups = 0, .message = longer});
   // The full name depends on the exact type, and complains about any other.
   EXPECT_EQ(MakePluginNames("ulix-auth", FrontendPluginType()).fullName + " " +
                 MakePluginNames("x", PluginTypeRecord{"Backend", "extra"}).fullName,
@@ -76,6 +102,7 @@ TEST(PluginLogTarget, ForwardsLevelAndMessageToTheHostOfTheFirstPluginOnly) {
                 {0, "value 7 of x"},
                 {3, "Refreshing tokens in 42.2 seconds..."},
                 {1, "once"},
+                {2, longer},
                 {2,
                  "            Plugin Manager| GetFullNameFromShortNameAndType(\"x\", "
                  "\"Backend\") called with an unknown type"},
