@@ -89,7 +89,7 @@ TEST(MessagePackReader, ReadsEveryClassBigEndianOrSaysWhereTheInputIsMalformed) 
       {{0x91, 0xCA, 0, 0, 0}, Truncated("32-bit integer value", 2), 2},
       {{0xD3, 1, 2, 3, 4, 5, 6, 7}, Truncated("64-bit integer value", 1), 1},
       {{0xDC, 0x00}, Truncated("16-bit integer value", 1), 1},
-      {{0xA3, 0x61, 0x62}, Truncated("String of size 3", 1), 1},
+      {{0xB1, 0x61, 0x62}, Truncated("String of size 17", 1), 1},  // five bits of fixstr length
       {{0xDB, 0xFF, 0xFF, 0xFF, 0xFF, 'a'}, Truncated("String of size 4294967295", 5), 5},
       {{0x81, 0xD9, 0x05, 'k'}, Truncated("String of size 5", 3), 3},
       {{0xC4, 0x02, 0x00}, Truncated("Raw bytes of size 2", 2, "are"), 2},

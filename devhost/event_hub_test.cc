@@ -16,7 +16,7 @@ namespace {
 TEST(ServerSentEvent, FramesNameAndEachDataLine) {
   const std::tuple<const char*, const char*, const char*> rows[] = {
       {"OnJsonApiEvent", R"({"a":1})", "event: OnJsonApiEvent\ndata: {\"a\":1}\n\n"},
-      {"x", "[1,\n2]", "event: x\ndata: [1,\ndata: 2]\n\n"},
+      {"x", "[1,\n2,\n3]", "event: x\ndata: [1,\ndata: 2,\ndata: 3]\n\n"},
       {"bad\nname", "null", "event: bad name\ndata: null\n\n"},
       {"cr\rname", "null", "event: cr name\ndata: null\n\n"},
   };

@@ -44,6 +44,8 @@ TEST(MaskBody, HidesEverySecretAndKeepsTheRest) {
        "(23 bytes withheld: they may hold a secret)"},
       {"broken JSON naming a token", "application/json", R"({"refresh_token":"abc)",
        "(21 bytes withheld: they may hold a secret)"},
+      {"plain text holding a bare signed token", "text/plain", "bad: " + jwt,
+       "(55 bytes withheld: they may hold a secret)"},
       {"empty", "application/json", "", ""},
   };
   for (const Row& row : rows) {
