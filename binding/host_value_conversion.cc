@@ -7,9 +7,10 @@
 namespace binding {
 namespace {
 
+// Only kinds above the last one the host defines are refused, and those have no name.
 constexpr std::string_view kIncompatibleTypeMessage =
     "Couldn't assign value to '%1' of type object because the input is of an incompatible type "
-    "'%2'.";
+    "''.";
 
 // Records are packed, so their members are read and written through copies, never references.
 bool ReadHostValue(BindingConversionResult& result, BindingValue& target, const HostValue& record,
@@ -72,8 +73,7 @@ bool ReadHostValue(BindingConversionResult& result, BindingValue& target, const 
       return true;
     }
     default:
-      // Only kinds above the last one the host defines reach here, and those have no name.
-      fail(result, logging::FormatPositional(kIncompatibleTypeMessage, {name, ""}));
+      fail(result, logging::FormatPositional(kIncompatibleTypeMessage, {name}));
       return false;
   }
 }
